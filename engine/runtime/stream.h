@@ -1,0 +1,111 @@
+// The one byte-stream interface of the engine.
+//
+// Every sequential or random-access byte container is a stream: an
+// EngineObject whose ops point to a StreamOps table. Memory streams, file
+// streams, database record streams and block-container streams implement it.
+// Slots 5-14, 19 and 20 have one shared implementation (Stream_...) written
+// only in terms of the class's own Seek, Read, Write, GetSize and SetSize.
+//
+// Positions and sizes are unsigned 32-bit; a position may lie past the end.
+// Count-out convention of Read and Write: the last argument is an optional
+// pointer to a 32-bit count. Given, a short transfer is not an error and the
+// count says how much moved. Null, the caller demands the full length and a
+// short transfer is an error where the class says so.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/runtime/core.h"
+
+// Facility 0x007: streams.
+constexpr StatusCode kStreamCopySourceSize = MakeFailure(Facility::Stream, 0x01);
+constexpr StatusCode kStreamCopySourcePastEnd = MakeFailure(Facility::Stream, 0x02);
+constexpr StatusCode kStreamCopySourceSeek = MakeFailure(Facility::Stream, 0x03);
+constexpr StatusCode kStreamCopyTargetSeek = MakeFailure(Facility::Stream, 0x04);
+constexpr StatusCode kStreamCopyRead = MakeFailure(Facility::Stream, 0x05);
+constexpr StatusCode kStreamCopyWrite = MakeFailure(Facility::Stream, 0x06);
+constexpr StatusCode kStreamCopyTargetSize = MakeFailure(Facility::Stream, 0x07);
+constexpr StatusCode kStreamCopyTargetExtend = MakeFailure(Facility::Stream, 0x08);
+constexpr StatusCode kStreamShortRead = MakeFailure(Facility::Stream, 0x09);
+constexpr StatusCode kStreamShortWrite = MakeFailure(Facility::Stream, 0x0A);
+constexpr StatusCode kStreamSeekMismatch = MakeFailure(Facility::Stream, 0x0B);
+constexpr StatusCode kStreamPropertyEmpty = MakeFailure(Facility::Stream, 0x0C);
+constexpr StatusCode kStreamPropertyTooSmall = MakeFailure(Facility::Stream, 0x0D);
+
+enum StreamOrigin : std::uint32_t { kSeekSet = 0, kSeekCur = 1, kSeekEnd = 2 };
+
+struct StreamOps {
+  CoreEndWord word0;
+  // 1: releases the stream.
+  StatusCode (*close)(EngineObject* s) noexcept;
+  // 2: origin 0 from start, 1 from current, 2 from end; other origins
+  // kBadSeekOrigin. The new position goes to *position when given.
+  StatusCode (*seek)(EngineObject* s, std::int32_t offset, std::uint32_t origin,
+                     std::uint32_t* position) noexcept;
+  // 3, 4: transfer at the position and advance it (count-out convention).
+  StatusCode (*read)(EngineObject* s, void* buffer, std::uint32_t n, std::uint32_t* count) noexcept;
+  StatusCode (*write)(EngineObject* s, const void* buffer, std::uint32_t n,
+                      std::uint32_t* count) noexcept;
+  // 5, 6: Seek(position, start), then Read / Write.
+  StatusCode (*readAt)(EngineObject* s, std::uint32_t position, void* buffer, std::uint32_t n,
+                       std::uint32_t* count) noexcept;
+  StatusCode (*writeAt)(EngineObject* s, std::uint32_t position, const void* buffer,
+                        std::uint32_t n, std::uint32_t* count) noexcept;
+  // 7-14: arrays of 16- and 32-bit values, full length demanded; host order,
+  // or big-endian storage (reads swap in place; writes swap through a local
+  // buffer and never change the caller's array). 0 on success.
+  StatusCode (*readU16s)(EngineObject* s, std::uint16_t* values, std::uint32_t count) noexcept;
+  StatusCode (*writeU16s)(EngineObject* s, const std::uint16_t* values,
+                          std::uint32_t count) noexcept;
+  StatusCode (*readU32s)(EngineObject* s, std::uint32_t* values, std::uint32_t count) noexcept;
+  StatusCode (*writeU32s)(EngineObject* s, const std::uint32_t* values,
+                          std::uint32_t count) noexcept;
+  StatusCode (*readU16sBE)(EngineObject* s, std::uint16_t* values, std::uint32_t count) noexcept;
+  StatusCode (*writeU16sBE)(EngineObject* s, const std::uint16_t* values,
+                            std::uint32_t count) noexcept;
+  StatusCode (*readU32sBE)(EngineObject* s, std::uint32_t* values, std::uint32_t count) noexcept;
+  StatusCode (*writeU32sBE)(EngineObject* s, const std::uint32_t* values,
+                            std::uint32_t count) noexcept;
+  // 15: the size; kNullOutPointer without an out pointer.
+  StatusCode (*getSize)(EngineObject* s, std::uint32_t* size) noexcept;
+  // 16: truncates or extends.
+  StatusCode (*setSize)(EngineObject* s, std::uint32_t size) noexcept;
+  // 17: makes room without changing the size.
+  StatusCode (*reserve)(EngineObject* s, std::uint32_t capacity) noexcept;
+  // 18: advice for later growth.
+  StatusCode (*setGrowthHint)(EngineObject* s, std::uint32_t hint) noexcept;
+  // 19: copies a byte range of this stream into target (see Stream_CopyTo).
+  StatusCode (*copyTo)(EngineObject* source, std::uint32_t sourcePosition, std::uint32_t length,
+                       EngineObject* target, std::uint32_t targetPosition) noexcept;
+  // 20: writes count copies of the byte at the position.
+  StatusCode (*fill)(EngineObject* s, std::uint32_t count, std::uint8_t value,
+                     std::uint32_t* written) noexcept;
+  // 21: class-specific property into a caller buffer.
+  StatusCode (*getProperty)(EngineObject* s, std::uint32_t property, std::uint32_t capacity,
+                            std::uint32_t* length, void* buffer) noexcept;
+  CoreEndWord end;
+};
+
+inline const StreamOps& StreamOf(const EngineObject* s) { return OpsOf<StreamOps>(s); }
+
+// The shared implementations.
+StatusCode Stream_ReadAt(EngineObject* s, std::uint32_t position, void* buffer, std::uint32_t n,
+                         std::uint32_t* count) noexcept;
+StatusCode Stream_WriteAt(EngineObject* s, std::uint32_t position, const void* buffer,
+                          std::uint32_t n, std::uint32_t* count) noexcept;
+StatusCode Stream_ReadU16s(EngineObject* s, std::uint16_t* values, std::uint32_t count) noexcept;
+StatusCode Stream_WriteU16s(EngineObject* s, const std::uint16_t* values,
+                            std::uint32_t count) noexcept;
+StatusCode Stream_ReadU32s(EngineObject* s, std::uint32_t* values, std::uint32_t count) noexcept;
+StatusCode Stream_WriteU32s(EngineObject* s, const std::uint32_t* values,
+                            std::uint32_t count) noexcept;
+StatusCode Stream_ReadU16sBE(EngineObject* s, std::uint16_t* values, std::uint32_t count) noexcept;
+StatusCode Stream_WriteU16sBE(EngineObject* s, const std::uint16_t* values,
+                              std::uint32_t count) noexcept;
+StatusCode Stream_ReadU32sBE(EngineObject* s, std::uint32_t* values, std::uint32_t count) noexcept;
+StatusCode Stream_WriteU32sBE(EngineObject* s, const std::uint32_t* values,
+                              std::uint32_t count) noexcept;
+StatusCode Stream_CopyTo(EngineObject* source, std::uint32_t sourcePosition, std::uint32_t length,
+                         EngineObject* target, std::uint32_t targetPosition) noexcept;
+StatusCode Stream_Fill(EngineObject* s, std::uint32_t count, std::uint8_t value,
+                       std::uint32_t* written) noexcept;

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the tests and the peers need.
+# Idempotent: asks apt only for what is missing, and runs `apt-get update`
+# once before installing. Works as root, and through sudo otherwise.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
+  # tests, benchmarks
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  # peers used as test oracles
+  zlib1g-dev libjpeg-dev python3 gzip zip unzip coreutils grep netpbm txt2pdbdoc
+  libc-bin icu-devtools poppler-utils
+  # front end
+  qt6-base-dev libgl-dev fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+  as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+  as_root=(sudo)
+else
+  echo "setup: need root or sudo to install: ${missing[*]}" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

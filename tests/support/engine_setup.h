@@ -1,0 +1,5 @@
+#pragma once
+
+// Registers every engine module (with the test device as the host device).
+// Idempotent; test_main calls it before any test runs.
+void RegisterEngineForTests();
