@@ -1,6 +1,10 @@
 #include "engine/runtime/module_table.h"
 
 #include "engine/runtime/allocator.h"
+#include "engine/runtime/checksum.h"
+#include "engine/runtime/date.h"
+#include "engine/runtime/mem_stream.h"
+#include "engine/runtime/str.h"
 
 EngineObject* g_DeflateModule = nullptr;
 EngineObject* g_GzipModule = nullptr;
@@ -74,19 +78,27 @@ void Core_SetHostDeviceModule(EngineObject* device) noexcept { g_hostDevice = de
 // Modules that are not built yet keep their entries null.
 StatusCode Core_RegisterBaseModules() noexcept {
   g_AllocatorModule = &AllocatorModule;
+  g_DateModule = &DateModule;
+  g_ChecksumModule = &ChecksumModule;
+  g_MemStreamModule = &MemStreamModule;
+  g_StringModule = &StringModule;
   return kOk;
 }
 
 StatusCode Core_RegisterCompressionModules() noexcept { return kOk; }
 
-StatusCode Core_RegisterTextModules() noexcept { return kOk; }
+StatusCode Core_RegisterTextModules() noexcept {
+  return kOk;
+}
 
 StatusCode Core_RegisterBuiltinModules() noexcept {
   g_WinDeviceModule = g_hostDevice;
   return kOk;
 }
 
-StatusCode Core_RegisterDbFileModules() noexcept { return kOk; }
+StatusCode Core_RegisterDbFileModules() noexcept {
+  return kOk;
+}
 
 StatusCode Core_RegisterAllModules() noexcept {
   Core_RegisterBaseModules();

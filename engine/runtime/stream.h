@@ -34,6 +34,10 @@ constexpr StatusCode kStreamPropertyTooSmall = MakeFailure(Facility::Stream, 0x0
 
 enum StreamOrigin : std::uint32_t { kSeekSet = 0, kSeekCur = 1, kSeekEnd = 2 };
 
+// GetProperty ids (answered by file streams only).
+constexpr std::uint32_t kStreamPropertyHandle = 1;  // the system file handle
+constexpr std::uint32_t kStreamPropertyPath = 2;    // the path, UTF-16 with its terminator
+
 struct StreamOps {
   CoreEndWord word0;
   // 1: releases the stream.
@@ -53,7 +57,11 @@ struct StreamOps {
                         std::uint32_t n, std::uint32_t* count) noexcept;
   // 7-14: arrays of 16- and 32-bit values, full length demanded; host order,
   // or big-endian storage (reads swap in place; writes swap through a local
-  // buffer and never change the caller's array). 0 on success.
+  // buffer and never change the caller's array). 0 on success. A read that
+  // comes up short fails with kStreamShortRead whatever the class's own Read
+  // would say, with the undelivered tail of the array zeroed; a short write
+  // fails with kStreamShortWrite; a count whose byte length passes 32 bits is
+  // kBadArgument.
   StatusCode (*readU16s)(EngineObject* s, std::uint16_t* values, std::uint32_t count) noexcept;
   StatusCode (*writeU16s)(EngineObject* s, const std::uint16_t* values,
                           std::uint32_t count) noexcept;
@@ -74,10 +82,18 @@ struct StreamOps {
   StatusCode (*reserve)(EngineObject* s, std::uint32_t capacity) noexcept;
   // 18: advice for later growth.
   StatusCode (*setGrowthHint)(EngineObject* s, std::uint32_t hint) noexcept;
-  // 19: copies a byte range of this stream into target (see Stream_CopyTo).
+  // 19: copies min(length, size - sourcePosition) bytes of this stream to
+  // targetPosition of target (which may be the same stream: an overlapping
+  // move towards the end copies backwards). Each chunk is read and written
+  // in full. Failures: kStreamCopySourceSize, kStreamCopySourcePastEnd,
+  // kStreamCopySourceSeek, kStreamCopyRead, kStreamCopyTargetSeek,
+  // kStreamCopyWrite (also for a target range past 4 GiB),
+  // kStreamCopyTargetSize, kStreamCopyTargetExtend.
   StatusCode (*copyTo)(EngineObject* source, std::uint32_t sourcePosition, std::uint32_t length,
                        EngineObject* target, std::uint32_t targetPosition) noexcept;
-  // 20: writes count copies of the byte at the position.
+  // 20: writes count copies of the byte at the position, in pieces of 512.
+  // A short write ends it: with *written given, 0 and the bytes written;
+  // without, kStreamShortWrite. *written is set only on success.
   StatusCode (*fill)(EngineObject* s, std::uint32_t count, std::uint8_t value,
                      std::uint32_t* written) noexcept;
   // 21: class-specific property into a caller buffer.
@@ -86,7 +102,9 @@ struct StreamOps {
   CoreEndWord end;
 };
 
-inline const StreamOps& StreamOf(const EngineObject* s) { return OpsOf<StreamOps>(s); }
+inline const StreamOps& StreamOf(const EngineObject* s) {
+  return OpsOf<StreamOps>(s);
+}
 
 // The shared implementations.
 StatusCode Stream_ReadAt(EngineObject* s, std::uint32_t position, void* buffer, std::uint32_t n,
