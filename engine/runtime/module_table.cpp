@@ -1,10 +1,12 @@
 #include "engine/runtime/module_table.h"
 
 #include "engine/runtime/allocator.h"
+#include "engine/runtime/charset_name.h"
 #include "engine/runtime/checksum.h"
 #include "engine/runtime/date.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/str.h"
+#include "engine/runtime/text_conv.h"
 
 EngineObject* g_DeflateModule = nullptr;
 EngineObject* g_GzipModule = nullptr;
@@ -88,6 +90,8 @@ StatusCode Core_RegisterBaseModules() noexcept {
 StatusCode Core_RegisterCompressionModules() noexcept { return kOk; }
 
 StatusCode Core_RegisterTextModules() noexcept {
+  g_CharsetNameModule = &CharsetNameModule;
+  g_TextConvModule = &TextConvModule;
   return kOk;
 }
 
