@@ -1,6 +1,7 @@
 #include "engine/runtime/module_table.h"
 
 #include "engine/runtime/allocator.h"
+#include "engine/runtime/db_file.h"
 #include "engine/runtime/charset_name.h"
 #include "engine/runtime/checksum.h"
 #include "engine/runtime/date.h"
@@ -101,6 +102,7 @@ StatusCode Core_RegisterBuiltinModules() noexcept {
 }
 
 StatusCode Core_RegisterDbFileModules() noexcept {
+  g_DbFileModule = &DbFileModule;
   return kOk;
 }
 

@@ -1,0 +1,70 @@
+// Opens a record database from arbitrary bytes over a memory stream, reads
+// every record through the cache and through record streams, then tries each
+// kind of change and reads everything again.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "engine/runtime/allocator.h"
+#include "engine/runtime/db_file.h"
+#include "engine/runtime/mem_stream.h"
+
+namespace {
+
+// Entries past the bytes given cannot be read; a few of them are tried, not
+// all 65,535 a header may claim.
+void ReadAll(EngineObject* db, std::uint32_t count, std::size_t inputSize) {
+  count = static_cast<std::uint32_t>(std::min<std::size_t>(count, inputSize / 8 + 2));
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::uint32_t size = 0;
+    void* buffer = nullptr;
+    if (DbFile_ReadRecord(db, static_cast<std::uint16_t>(i), &size, &buffer) == kOk) {
+      volatile std::uint8_t sink = 0;
+      if (buffer != nullptr && size > 0) sink = static_cast<std::uint8_t*>(buffer)[size - 1];
+      (void)sink;
+      DbFile_FreeRecordBuffer(db, buffer);
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > (1u << 20)) return 0;
+  EngineObject* stream = nullptr;
+  if (MemStream_Create(&MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &stream) != kOk) {
+    return 0;
+  }
+  StreamOf(stream).write(stream, data, static_cast<std::uint32_t>(size), nullptr);
+  EngineObject* db = nullptr;
+  if (DbFile_Open(&DbFileModule, stream, kDbOpenWrite, &db) == kOk) {
+    std::uint16_t count = 0;
+    char name[32];
+    DbFile_GetInfo(db, name, nullptr, nullptr, nullptr, nullptr, &count);
+    ReadAll(db, count, size);
+    ReadAll(db, count, size);  // from the cache
+    if (count > 0) {
+      std::uint32_t recordSize = 0;
+      EngineObject* record = nullptr;
+      const auto last = static_cast<std::uint16_t>(count - 1);
+      if (DbFile_OpenRecord(db, last, &recordSize, &record) == kOk) {
+        std::uint8_t tmp[16];
+        std::uint32_t got = 0;
+        StreamOf(record).read(record, tmp, sizeof tmp, &got);
+        StreamOf(record).write(record, "fz", 2, nullptr);
+        StreamOf(record).close(record);
+      }
+      std::uint16_t at = static_cast<std::uint16_t>(data[0] % (count + 1));
+      DbFile_InsertRecord(db, &at, 3, "new");
+      DbFile_MoveRecord(db, 0, static_cast<std::uint16_t>(count / 2 + 1));
+      DbFile_ResizeRecord(db, 0, 5);
+      DbFile_DeleteRecord(db, last);
+      DbFile_GetInfo(db, nullptr, nullptr, nullptr, nullptr, nullptr, &count);
+      ReadAll(db, count, size);
+    }
+    DbFile_Close(db);
+  }
+  StreamOf(stream).close(stream);
+  return 0;
+}
