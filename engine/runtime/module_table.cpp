@@ -5,9 +5,11 @@
 #include "engine/runtime/charset_name.h"
 #include "engine/runtime/checksum.h"
 #include "engine/runtime/date.h"
+#include "engine/runtime/file_sys.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/str.h"
 #include "engine/runtime/text_conv.h"
+#include "engine/runtime/url.h"
 
 EngineObject* g_DeflateModule = nullptr;
 EngineObject* g_GzipModule = nullptr;
@@ -85,6 +87,8 @@ StatusCode Core_RegisterBaseModules() noexcept {
   g_ChecksumModule = &ChecksumModule;
   g_MemStreamModule = &MemStreamModule;
   g_StringModule = &StringModule;
+  g_FileSysModule = &FileSysModule;
+  g_UrlModule = &UrlModule;
   return kOk;
 }
 

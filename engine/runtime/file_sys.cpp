@@ -1,0 +1,906 @@
+#include "engine/runtime/file_sys.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+
+#include "engine/runtime/allocator.h"
+#include "engine/runtime/url.h"
+
+namespace {
+
+constexpr std::uint32_t kFileStreamTemporary = 0x1;
+
+struct FileStreamBody {
+  int fd;
+  std::uint32_t flags;
+  char16_t* path;  // the characters follow the body in the same allocation
+};
+using FileStreamInstance = EngineInstance<FileStreamBody>;
+
+// Closes a descriptor on scope exit unless released.
+class FdGuard {
+ public:
+  explicit FdGuard(int fd) : fd_(fd) {}
+  FdGuard(const FdGuard&) = delete;
+  FdGuard& operator=(const FdGuard&) = delete;
+  ~FdGuard() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+bool IsSeparator(char16_t c) {
+  return c == u'\\' || c == u'/';
+}
+
+// A NUL-terminated byte string built in a fixed buffer.
+struct Bytes {
+  std::array<char, NativePath::kCapacity + 64> data{};
+  std::uint32_t size = 0;
+  bool Append(std::string_view s) {
+    if (s.size() >= data.size() - size) return false;
+    std::memcpy(data.data() + size, s.data(), s.size());
+    size += static_cast<std::uint32_t>(s.size());
+    data[size] = '\0';
+    return true;
+  }
+  const char* c_str() const { return data.data(); }
+};
+
+// An engine path of at most kPathMax units in its system form.
+StatusCode ToSystem(const char16_t* path, NativePath* out) {
+  if (path == nullptr) return kBadArgument;
+  const std::uint32_t n = Path_Length(path, kPathMax);
+  if (n > kPathMax) return kFileSysPathTooLong;
+  if (!Path_ToNative(path, n, out)) return kFailed;
+  return kOk;
+}
+
+std::uint32_t Utf16Length(std::string_view bytes) {
+  std::uint32_t n = 0;
+  if (Path_Utf8ToUtf16(bytes.data(), static_cast<std::uint32_t>(bytes.size()), nullptr, 0, &n) !=
+      kOk) {
+    return 0xFFFFFFFFu;
+  }
+  return n;
+}
+
+bool DateFromTime(const timespec& t, DateTime* out) {
+  if (t.tv_sec < 0 || t.tv_sec > 0xFFFFFFFFll) return false;
+  DateTime d{};
+  if (Date_FromUnixTime(&DateModule, static_cast<std::uint32_t>(t.tv_sec), &d) != kOk) {
+    return false;
+  }
+  d.hundredths = static_cast<std::uint8_t>(t.tv_nsec / 10000000);
+  *out = d;
+  return true;
+}
+
+std::uint32_t ClampSize(off_t size) {
+  return size >= 0xFFFFFFFFll ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size);
+}
+
+// Creates the folder that holds `to` (everything before its last separator).
+StatusCode CreateParentFolder(const char16_t* to) {
+  const std::uint32_t n = Path_Length(to, kPathMax);
+  std::uint32_t cut = n;
+  while (cut > 0 && !IsSeparator(to[cut - 1]))
+    --cut;
+  if (cut == 0 || cut - 1 > kPathMax) return kFailed;
+  std::array<char16_t, kPathBufferSize> folder{};
+  std::memcpy(folder.data(), to, (cut - 1) * sizeof(char16_t));
+  return FileSys_CreateFolderPath(&FileSysModule, folder.data());
+}
+
+// ---------------------------------------------------------------------------
+// Temporary files
+
+// The private temporary folder of this user; created when missing.
+StatusCode TempFolder(Bytes* folder) {
+  const char* root = std::getenv("TMPDIR");
+  if (root == nullptr || root[0] != '/') root = "/tmp";
+  std::string_view r(root);
+  while (r.size() > 1 && r.back() == '/')
+    r.remove_suffix(1);
+  std::array<char, 32> own{};
+  std::snprintf(own.data(), own.size(), "/kelpo-%u", static_cast<unsigned>(getuid()));
+  if (!folder->Append(r == "/" ? "" : r) || !folder->Append(own.data())) {
+    return kFileSysNoTempFolder;
+  }
+  // Named with its trailing separator, the folder must stay within 247 units.
+  const std::uint32_t units = Utf16Length({folder->c_str(), folder->size});
+  if (units == 0xFFFFFFFFu || units + 1 > 247) return kFileSysNoTempFolder;
+  if (mkdir(folder->c_str(), 0700) != 0 && errno != EEXIST) return kFileSysNoTempFolder;
+  struct stat st {};
+  if (lstat(folder->c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) {
+    return kFileSysNoTempFolder;
+  }
+  if ((st.st_mode & 077) != 0 && chmod(folder->c_str(), 0700) != 0) return kFileSysNoTempFolder;
+  return kOk;
+}
+
+constexpr std::size_t kTagLength = 6;
+
+struct InstanceLock {
+  std::mutex mutex;
+  Bytes folder;
+  int fd = -1;
+  std::array<char, kTagLength + 1> tag{};
+};
+
+InstanceLock& Instance() {
+  static InstanceLock lock;
+  return lock;
+}
+
+bool LockFileName(const Bytes& folder, std::string_view tag, Bytes* out) {
+  return out->Append({folder.c_str(), folder.size}) && out->Append("/instance-") &&
+         out->Append(tag) && out->Append(".lock");
+}
+
+// The tag of this running instance in folder: a lock file, held locked for
+// the life of the process, is made under a pending name and renamed into
+// place, so that no one ever sees an unlocked lock file of a live instance.
+StatusCode InstanceTag(const Bytes& folder, std::array<char, kTagLength + 1>* tag) {
+  InstanceLock& lock = Instance();
+  std::lock_guard<std::mutex> guard(lock.mutex);
+  if (lock.fd >= 0 && std::strcmp(lock.folder.c_str(), folder.c_str()) == 0) {
+    // Still ours only while the lock file at its name is the one we hold (a
+    // cleaner may have removed the whole folder meanwhile).
+    Bytes name;
+    struct stat held {};
+    struct stat named {};
+    if (LockFileName(folder, lock.tag.data(), &name) && fstat(lock.fd, &held) == 0 &&
+        stat(name.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+        held.st_dev == named.st_dev) {
+      *tag = lock.tag;
+      return kOk;
+    }
+  }
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    Bytes pending;
+    if (!pending.Append({folder.c_str(), folder.size}) || !pending.Append("/pending-XXXXXX")) {
+      return kFileSysNoTempName;
+    }
+    FdGuard fd(mkostemp(pending.data.data(), O_CLOEXEC));
+    if (fd.get() < 0) return kFileSysNoTempName;
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+      unlink(pending.c_str());
+      continue;
+    }
+    const std::string_view name(pending.c_str() + pending.size - kTagLength, kTagLength);
+    Bytes final;
+    if (!LockFileName(folder, name, &final)) return kFileSysNoTempName;
+    int r = renameat2(AT_FDCWD, pending.c_str(), AT_FDCWD, final.c_str(), RENAME_NOREPLACE);
+    if (r != 0 && (errno == EINVAL || errno == ENOSYS)) {
+      r = link(pending.c_str(), final.c_str());
+      if (r == 0) unlink(pending.c_str());
+    }
+    if (r != 0) {
+      // Taken, or our pending file was cleaned away before we locked it.
+      unlink(pending.c_str());
+      continue;
+    }
+    // A lock in an earlier temporary folder stays held, so its files stay safe.
+    lock.fd = fd.release();
+    lock.folder = folder;
+    std::memcpy(lock.tag.data(), name.data(), kTagLength);
+    lock.tag[kTagLength] = '\0';
+    *tag = lock.tag;
+    return kOk;
+  }
+  return kFileSysNoTempName;
+}
+
+// Whether the instance of tag has ended. When it has, its lock file is held
+// in *held (the caller closes it) so that the tag cannot be reused meanwhile.
+bool InstanceEnded(const Bytes& folder, std::string_view tag, int* held) {
+  Bytes name;
+  if (!LockFileName(folder, tag, &name)) return false;
+  FdGuard fd(open(name.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+  if (fd.get() < 0) return errno == ENOENT;
+  if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return false;
+  struct stat opened {};
+  struct stat named {};
+  if (fstat(fd.get(), &opened) != 0) return false;
+  if (stat(name.c_str(), &named) == 0 &&
+      (named.st_ino != opened.st_ino || named.st_dev != opened.st_dev)) {
+    return false;  // replaced since we opened it: a new owner
+  }
+  *held = fd.release();
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Moving and copying
+
+int RenameNoReplace(const char* from, const char* to) {
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // File systems without the flag: a hard link refuses an existing target.
+  if (link(from, to) == 0) return unlink(from) == 0 ? 0 : errno;
+  if (errno == EEXIST) return EEXIST;
+  struct stat st {};
+  if (lstat(to, &st) == 0) return EEXIST;
+  return rename(from, to) == 0 ? 0 : errno;
+}
+
+int CopyBytes(int from, int to) {
+  std::array<char, 16384> buffer;
+  while (true) {
+    const ssize_t n = read(from, buffer.data(), buffer.size());
+    if (n == 0) return 0;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = write(to, buffer.data() + done, static_cast<std::size_t>(n - done));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      done += w;
+    }
+  }
+}
+
+// Writes a copy of the open source beside `to` and renames it into place, so
+// the target is never seen half written. Answers an errno value.
+int CopyInto(int source, const struct stat& st, const char* to, bool replace) {
+  std::string_view target(to);
+  const std::size_t slash = target.rfind('/');
+  Bytes temp;
+  if (slash != std::string_view::npos) {
+    if (!temp.Append(target.substr(0, slash + 1))) return ENAMETOOLONG;
+  }
+  if (!temp.Append(".kelpo-copy-XXXXXX")) return ENAMETOOLONG;
+  FdGuard fd(mkostemp(temp.data.data(), O_CLOEXEC));
+  if (fd.get() < 0) return errno;
+  int err = 0;
+  if (lseek(source, 0, SEEK_SET) < 0) err = errno;
+  if (err == 0) err = CopyBytes(source, fd.get());
+  if (err == 0 && fchmod(fd.get(), st.st_mode & 07777) != 0) err = errno;
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  if (err == 0 && futimens(fd.get(), times) != 0) err = errno;
+  if (err == 0 && fsync(fd.get()) != 0) err = errno;
+  if (err == 0) {
+    if (replace) {
+      err = rename(temp.c_str(), to) == 0 ? 0 : errno;
+    } else {
+      err = RenameNoReplace(temp.c_str(), to);
+    }
+  }
+  if (err != 0) unlink(temp.c_str());
+  return err;
+}
+
+// ---------------------------------------------------------------------------
+// Listing
+
+StatusCode MakeEntry(std::string_view name, const struct stat& st, FileEntry** out) {
+  std::uint32_t units = 0;
+  if (Path_Utf8ToUtf16(name.data(), static_cast<std::uint32_t>(name.size()), nullptr, 0, &units) !=
+          kOk ||
+      units > kPathMax) {
+    return kFailed;
+  }
+  void* block = nullptr;
+  const StatusCode s = Engine_Alloc(
+      static_cast<std::uint32_t>(sizeof(FileEntry) + (units + 1) * sizeof(char16_t)), &block);
+  if (s != kOk) return s;
+  auto* e = static_cast<FileEntry*>(block);
+  e->name = reinterpret_cast<char16_t*>(e + 1);
+  Path_Utf8ToUtf16(name.data(), static_cast<std::uint32_t>(name.size()), e->name, units + 1,
+                   &units);
+  e->flags = 0;
+  if (S_ISDIR(st.st_mode)) e->flags |= kFileEntryFolder;
+  if (!name.empty() && name.front() == '.') e->flags |= kFileEntryHidden;
+  if ((st.st_mode & S_IWUSR) == 0) e->flags |= kFileEntryReadOnly;
+  e->lastWrite = DateTime{};
+  DateFromTime(st.st_mtim, &e->lastWrite);
+  e->size = S_ISDIR(st.st_mode) ? 0 : ClampSize(st.st_size);
+  e->firstChild = nullptr;
+  e->next = nullptr;
+  *out = e;
+  return kOk;
+}
+
+// Lists the folder whose engine path is path[0, length) (its system form
+// native) into *first.
+StatusCode ListChildren(const char16_t* path, std::uint32_t length, const NativePath& native,
+                        std::uint32_t options, std::uint32_t depth, FileEntry** first) {
+  if (length + 2 > kPathMax) return kFileSysListPathTooLong;
+  DIR* dir = opendir(native.c_str());
+  if (dir == nullptr) return FileSys_MapError(errno);
+  FileEntry* head = nullptr;
+  FileEntry** tail = &head;
+  StatusCode status = kOk;
+  while (true) {
+    errno = 0;
+    const dirent* d = readdir(dir);
+    if (d == nullptr) {
+      if (errno != 0) status = FileSys_MapError(errno);
+      break;
+    }
+    const std::string_view name(d->d_name);
+    if (name == "." || name == "..") continue;
+    if ((options & kListSkipDotNames) && name.front() == '.') continue;
+    struct stat st {};
+    if (fstatat(dirfd(dir), d->d_name, &st, 0) != 0 &&
+        fstatat(dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      continue;  // gone since the folder was read
+    }
+    FileEntry* entry = nullptr;
+    status = MakeEntry(name, st, &entry);
+    if (status == kFailed) {
+      status = kOk;  // a name too long for an engine path is left out
+      continue;
+    }
+    if (status != kOk) break;
+    *tail = entry;
+    tail = &entry->next;
+    const std::uint32_t nameUnits = Path_Length(entry->name, kPathMax);
+    const std::uint32_t childLength = length + 1 + nameUnits;
+    // Child folders are listed only where their own "path/*" still fits.
+    if (depth > 1 && (entry->flags & kFileEntryFolder) && nameUnits > 0 &&
+        childLength + 2 <= kPathMax) {
+      std::array<char16_t, kPathBufferSize> child{};
+      std::memcpy(child.data(), path, length * sizeof(char16_t));
+      child[length] = u'/';
+      std::memcpy(child.data() + length + 1, entry->name, nameUnits * sizeof(char16_t));
+      NativePath childNative;
+      if (!Path_ToNative(child.data(), childLength, &childNative)) continue;
+      status = ListChildren(child.data(), childLength, childNative, options, depth - 1,
+                            &entry->firstChild);
+      if (status == kFileSysNotFound || status == kFileSysAccessDenied) status = kOk;
+      if (status != kOk) break;
+    }
+  }
+  closedir(dir);
+  if (status != kOk) {
+    FileSys_FreeEntries(&FileSysModule, head);
+    return status;
+  }
+  *first = head;
+  return kOk;
+}
+
+// ---------------------------------------------------------------------------
+// File streams
+
+constexpr StreamOps kFileStreamOps = {
+    Core_NotImplemented,
+    FileStream_Close,
+    FileStream_Seek,
+    FileStream_Read,
+    FileStream_Write,
+    Stream_ReadAt,
+    Stream_WriteAt,
+    Stream_ReadU16s,
+    Stream_WriteU16s,
+    Stream_ReadU32s,
+    Stream_WriteU32s,
+    Stream_ReadU16sBE,
+    Stream_WriteU16sBE,
+    Stream_ReadU32sBE,
+    Stream_WriteU32sBE,
+    FileStream_GetSize,
+    FileStream_SetSize,
+    CoreStub<decltype(StreamOps::reserve)>::NoOp,
+    CoreStub<decltype(StreamOps::setGrowthHint)>::NoOp,
+    Stream_CopyTo,
+    Stream_Fill,
+    FileStream_GetProperty,
+    Core_NotImplemented,
+};
+
+FileStreamBody& Body(EngineObject* s) {
+  return BodyOf<FileStreamBody>(s);
+}
+
+// Wraps fd (owned from here on) and a copy of path in a new stream.
+StatusCode MakeStream(int fd, const char16_t* path, std::uint32_t length, std::uint32_t flags,
+                      EngineObject** out) {
+  void* block = nullptr;
+  const std::uint32_t bytes =
+      static_cast<std::uint32_t>(sizeof(FileStreamInstance) + (length + 1) * sizeof(char16_t));
+  if (Engine_Alloc(bytes, &block) != kOk) {
+    close(fd);
+    return kOutOfMemory;
+  }
+  auto* instance = static_cast<FileStreamInstance*>(block);
+  auto* chars = reinterpret_cast<char16_t*>(instance + 1);
+  std::memcpy(chars, path, length * sizeof(char16_t));
+  chars[length] = u'\0';
+  instance->body = FileStreamBody{fd, flags, chars};
+  instance->header = EngineObject{&instance->body, &kFileStreamOps};
+  *out = &instance->header;
+  return kOk;
+}
+
+StatusCode OpenTemporary(char16_t* nameBuffer, std::uint32_t bufferLength, EngineObject** out) {
+  if (nameBuffer != nullptr && bufferLength < kPathMax) return kFileSysNameBufferTooShort;
+  Bytes folder;
+  StatusCode s = TempFolder(&folder);
+  if (s != kOk) return s;
+  std::array<char, kTagLength + 1> tag{};
+  s = InstanceTag(folder, &tag);
+  if (s != kOk) return s;
+  Bytes name;
+  if (!name.Append({folder.c_str(), folder.size}) || !name.Append("/iii") ||
+      !name.Append(tag.data()) || !name.Append("-XXXXXX.tmp")) {
+    return kFileSysNoTempName;
+  }
+  FdGuard fd(mkostemps(name.data.data(), 4, O_CLOEXEC));
+  if (fd.get() < 0) return kFileSysNoTempName;
+  std::array<char16_t, kPathBufferSize> wide{};
+  std::uint32_t units = 0;
+  const std::uint32_t room = nameBuffer != nullptr ? bufferLength : kPathBufferSize;
+  if (Path_Utf8ToUtf16(name.c_str(), name.size, wide.data(), kPathBufferSize, &units) != kOk ||
+      units + 1 > room) {
+    unlink(name.c_str());
+    return kFileSysNoTempName;
+  }
+  s = MakeStream(fd.release(), wide.data(), units, nameBuffer == nullptr ? kFileStreamTemporary : 0,
+                 out);
+  if (s != kOk) {
+    unlink(name.c_str());
+    return s;
+  }
+  if (nameBuffer != nullptr) std::memcpy(nameBuffer, wide.data(), (units + 1) * sizeof(char16_t));
+  return kOk;
+}
+
+constexpr FileSysOps kFileSysOps = {
+    Core_NotImplemented,  FileSys_GetFileInfo,     FileSys_Open,     FileSys_Delete,
+    FileSys_OpenInFolder, FileSys_DeleteInFolder,  FileSys_Move,     FileSys_CreateFolderPath,
+    FileSys_Copy,         FileSys_DeleteTempFiles, FileSys_ListPath, FileSys_FreeEntries,
+    Core_NotImplemented,
+};
+
+}  // namespace
+
+EngineObject FileSysModule = {nullptr, &kFileSysOps};
+
+StatusCode FileSys_MapError(int error) noexcept {
+  switch (error) {
+    case 0:
+      return kOk;
+    case ENOENT:
+    case ENOTDIR:
+      return kFileSysNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return kFileSysAccessDenied;
+    case ENOMEM:
+      return kOutOfMemory;
+    default:
+      return kFailed;
+  }
+}
+
+StatusCode FileSys_GetFileInfo(EngineObject*, const char16_t* path, DateTime* lastWrite,
+                               std::uint8_t* cleared, std::uint32_t flag,
+                               std::uint32_t* size) noexcept {
+  NativePath native;
+  if (ToSystem(path, &native) != kOk) return kCannotOpen;
+  FdGuard fd(open(native.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return kCannotOpen;
+  struct stat st {};
+  if (fstat(fd.get(), &st) != 0) return kFileSysNoFileTime;
+  if (S_ISDIR(st.st_mode)) return kCannotOpen;
+  DateTime date{};
+  if (lastWrite != nullptr && !DateFromTime(st.st_mtim, &date)) return kFileSysNoFileTime;
+  if (lastWrite != nullptr) *lastWrite = date;
+  if (size != nullptr) *size = ClampSize(st.st_size);
+  if (cleared != nullptr && flag != 0) *cleared = 0;
+  return kOk;
+}
+
+StatusCode FileSys_Open(EngineObject*, char16_t* path, std::uint32_t bufferLength,
+                        std::uint32_t type, EngineObject** stream) noexcept {
+  if (stream == nullptr) return kNullOutPointer;
+  if (type > kFileOpenTemporary) return kBadArgument;
+  if (type == kFileOpenTemporary) return OpenTemporary(path, bufferLength, stream);
+  if (path == nullptr) return kBadArgument;
+  const std::uint32_t length = Path_Length(path, kPathMax);
+  if (length > kPathMax) return kFileSysPathTooLong;
+  NativePath native;
+  if (!Path_ToNative(path, length, &native)) return kFailed;
+  int flags = O_CLOEXEC;
+  if (type == kFileOpenRead) {
+    flags |= O_RDONLY;
+  } else if (type == kFileOpenReadWrite) {
+    flags |= O_RDWR;
+  } else {
+    flags |= O_RDWR | O_CREAT | O_TRUNC;
+  }
+  FdGuard fd(open(native.c_str(), flags, 0666));
+  if (fd.get() < 0) return kFailed;
+  struct stat st {};
+  if (fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return kFailed;
+  return MakeStream(fd.release(), path, length, 0, stream);
+}
+
+StatusCode FileSys_Delete(EngineObject*, const char16_t* path) noexcept {
+  NativePath native;
+  const StatusCode s = ToSystem(path, &native);
+  if (s != kOk) return s;
+  if (unlink(native.c_str()) == 0) return kOk;
+  return (errno == ENOENT || errno == ENOTDIR) ? kFileSysNotFound : kFailed;
+}
+
+StatusCode FileSys_OpenInFolder(EngineObject* module, const char16_t* folder, const char16_t* name,
+                                std::uint32_t type, EngineObject** stream) noexcept {
+  if (type > kFileOpenCreate) return kBadArgument;
+  std::array<char16_t, kPathBufferSize> path{};
+  const StatusCode s = Url_JoinFolderAndName(&UrlModule, folder, name, path.data(), kPathMax);
+  if (s != kOk) return s;
+  return FileSys_Open(module, path.data(), 0, type, stream);
+}
+
+StatusCode FileSys_DeleteInFolder(EngineObject* module, const char16_t* folder,
+                                  const char16_t* name) noexcept {
+  std::array<char16_t, kPathBufferSize> path{};
+  const StatusCode s = Url_JoinFolderAndName(&UrlModule, folder, name, path.data(), kPathMax);
+  if (s != kOk) return s;
+  return FileSys_Delete(module, path.data());
+}
+
+StatusCode FileSys_Move(EngineObject*, const char16_t* from, const char16_t* to,
+                        std::uint32_t replace) noexcept {
+  NativePath source;
+  NativePath target;
+  StatusCode s = ToSystem(from, &source);
+  if (s == kOk) s = ToSystem(to, &target);
+  if (s != kOk) return s == kFileSysPathTooLong ? kFailed : s;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int err = replace ? (rename(source.c_str(), target.c_str()) == 0 ? 0 : errno)
+                            : RenameNoReplace(source.c_str(), target.c_str());
+    if (err == 0) return kOk;
+    struct stat st {};
+    if (err == EEXIST && !replace) return kFileSysTargetExists;
+    if (err == ENOENT && attempt == 0 && lstat(source.c_str(), &st) == 0) {
+      s = CreateParentFolder(to);
+      if (s != kOk) return s;
+      continue;
+    }
+    if (err == EXDEV && lstat(source.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      FdGuard fd(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+      if (fd.get() < 0 || fstat(fd.get(), &st) != 0) return kFailed;
+      const int copied = CopyInto(fd.get(), st, target.c_str(), replace != 0);
+      if (copied == EEXIST && !replace) return kFileSysTargetExists;
+      if (copied != 0) return kFailed;
+      return unlink(source.c_str()) == 0 ? kOk : kFailed;
+    }
+    return kFailed;
+  }
+  return kFailed;
+}
+
+StatusCode FileSys_CreateFolderPath(EngineObject*, const char16_t* path) noexcept {
+  if (path == nullptr) return kBadArgument;
+  const std::uint32_t length = Path_Length(path, kPathMax);
+  if (length > kPathMax) return kFileSysPathTooLong;
+  if (length == 0) return kOk;
+  NativePath native;
+  if (!Path_ToNative(path, length, &native)) return kFileSysCannotExamine;
+  char* buf = native.bytes;
+  std::uint32_t end = native.length;
+  std::array<std::uint32_t, kPathBufferSize> cuts{};
+  std::uint32_t cutCount = 0;
+  bool prefixExists = false;
+  // Backward: cut components off until an existing folder (or the root).
+  while (true) {
+    struct stat st {};
+    if (stat(buf, &st) == 0) {
+      if (!S_ISDIR(st.st_mode)) return kFileSysNotAFolder;
+      prefixExists = true;
+      break;
+    }
+    if (errno != ENOENT && errno != ENOTDIR) return kFileSysCannotExamine;
+    std::uint32_t k = end;
+    while (k > 0 && buf[k - 1] != '/')
+      --k;
+    if (k == 0) break;  // no separator left
+    const std::uint32_t sep = k - 1;
+    if (sep == 0) break;             // "/" is never cut off
+    if (buf[sep - 1] == ':') break;  // nor a drive root "X:/"
+    buf[sep] = '\0';
+    cuts[cutCount++] = sep;
+    end = sep;
+  }
+  auto makeFolder = [&]() {
+    if (mkdir(buf, 0777) == 0) return true;
+    struct stat st {};
+    return errno == EEXIST && stat(buf, &st) == 0 && S_ISDIR(st.st_mode);
+  };
+  // Forward: make the first missing component, then restore each cut.
+  if (!prefixExists && !makeFolder()) return kFileSysCannotCreateFolder;
+  while (cutCount > 0) {
+    buf[cuts[--cutCount]] = '/';
+    if (!makeFolder()) return kFileSysCannotCreateFolder;
+  }
+  return kOk;
+}
+
+StatusCode FileSys_Copy(EngineObject*, const char16_t* from, const char16_t* to,
+                        std::uint32_t replace) noexcept {
+  NativePath source;
+  NativePath target;
+  StatusCode s = ToSystem(from, &source);
+  if (s == kOk) s = ToSystem(to, &target);
+  if (s != kOk) return s == kFileSysPathTooLong ? kFailed : s;
+  FdGuard fd(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return (errno == EACCES || errno == EPERM) ? kFileSysAccessDenied : kFailed;
+  struct stat st {};
+  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return kFailed;
+  struct stat existing {};
+  if (!replace && lstat(target.c_str(), &existing) == 0) return kFileSysTargetExists;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int err = CopyInto(fd.get(), st, target.c_str(), replace != 0);
+    if (err == 0) return kOk;
+    if (err == EEXIST && !replace) return kFileSysTargetExists;
+    if (err == ENOENT && attempt == 0) {
+      s = CreateParentFolder(to);
+      if (s != kOk) return s;
+      continue;
+    }
+    if (err == EACCES || err == EPERM || err == EROFS) return kFileSysAccessDenied;
+    return kFailed;
+  }
+  return kFailed;
+}
+
+StatusCode FileSys_DeleteTempFiles(EngineObject*) noexcept {
+  Bytes folder;
+  const StatusCode s = TempFolder(&folder);
+  if (s != kOk) return s;
+  const std::uint32_t folderUnits = Utf16Length({folder.c_str(), folder.size});
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return kOk;
+  // Temporary files first; lock files of ended instances after them.
+  for (int pass = 0; pass < 2; ++pass) {
+    rewinddir(dir);
+    while (const dirent* d = readdir(dir)) {
+      const std::string_view name(d->d_name);
+      if (pass == 0 && name.starts_with("iii") && name.ends_with(".tmp") && name.size() >= 7) {
+        if (folderUnits + 1 + Utf16Length(name) >= kPathBufferSize) continue;
+        // "iii<tag>-XXXXXX.tmp": keep the files of running instances.
+        int held = -1;
+        if (name.size() > 3 + kTagLength && name[3 + kTagLength] == '-' &&
+            !InstanceEnded(folder, name.substr(3, kTagLength), &held)) {
+          continue;
+        }
+        unlinkat(dirfd(dir), d->d_name, 0);
+        if (held >= 0) close(held);
+      } else if (pass == 1 && name.starts_with("instance-") && name.ends_with(".lock") &&
+                 name.size() == 9 + kTagLength + 5) {
+        int held = -1;
+        if (InstanceEnded(folder, name.substr(9, kTagLength), &held) && held >= 0) {
+          unlinkat(dirfd(dir), d->d_name, 0);
+          close(held);
+        }
+      } else if (pass == 1 && name.starts_with("pending-")) {
+        FdGuard fd(openat(dirfd(dir), d->d_name, O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+        if (fd.get() >= 0 && flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+          unlinkat(dirfd(dir), d->d_name, 0);
+        }
+      }
+    }
+  }
+  closedir(dir);
+  return kOk;
+}
+
+StatusCode FileSys_ListPath(EngineObject*, const char16_t* path, std::uint32_t options,
+                            std::uint32_t depth, FileEntry** entry) noexcept {
+  if (entry == nullptr) return kNullOutPointer;
+  if (path == nullptr) return kBadArgument;
+  std::uint32_t length = Path_Length(path, kPathMax);
+  if (length > kPathMax) return kFileSysPathTooLong;
+  if (length == 0) return kFileSysNotFound;
+  if (IsSeparator(path[length - 1])) --length;
+  if (length == 0) return kFileSysNotFound;
+  NativePath native;
+  if (!Path_ToNative(path, length, &native)) return kFileSysNotFound;
+  struct stat st {};
+  if (stat(native.c_str(), &st) != 0 && lstat(native.c_str(), &st) != 0) {
+    return FileSys_MapError(errno);
+  }
+  std::string_view name(native.c_str(), native.length);
+  if (const std::size_t slash = name.rfind('/'); slash != std::string_view::npos) {
+    name.remove_prefix(slash + 1);
+  }
+  FileEntry* top = nullptr;
+  StatusCode s = MakeEntry(name, st, &top);
+  if (s != kOk) return s;
+  if (depth > 0 && (top->flags & kFileEntryFolder)) {
+    s = ListChildren(path, length, native, options, depth, &top->firstChild);
+    if (s != kOk) {
+      FileSys_FreeEntries(&FileSysModule, top);
+      return s;
+    }
+  }
+  *entry = top;
+  return kOk;
+}
+
+StatusCode FileSys_FreeEntries(EngineObject*, FileEntry* first) noexcept {
+  FileEntry* e = first;
+  while (e != nullptr) {
+    if (e->firstChild != nullptr) {
+      // Splice the children in front of the rest, so no recursion is needed.
+      FileEntry* last = e->firstChild;
+      while (last->next != nullptr)
+        last = last->next;
+      last->next = e->next;
+      e->next = e->firstChild;
+      e->firstChild = nullptr;
+    }
+    FileEntry* next = e->next;
+    Engine_Free(e);
+    e = next;
+  }
+  return kOk;
+}
+
+StatusCode FileStream_Close(EngineObject* s) noexcept {
+  FileStreamBody& body = Body(s);
+  const bool closed = close(body.fd) == 0;
+  if (body.flags & kFileStreamTemporary) FileSys_Delete(&FileSysModule, body.path);
+  Engine_Free(s);
+  return closed ? kOk : kFailed;
+}
+
+StatusCode FileStream_Seek(EngineObject* s, std::int32_t offset, std::uint32_t origin,
+                           std::uint32_t* position) noexcept {
+  const int fd = Body(s).fd;
+  std::int64_t base = 0;
+  std::int64_t delta = offset;
+  switch (origin) {
+    case kSeekSet:
+      delta = static_cast<std::uint32_t>(offset);
+      break;
+    case kSeekCur: {
+      const off_t at = lseek(fd, 0, SEEK_CUR);
+      if (at < 0) return kFailed;
+      base = at;
+      break;
+    }
+    case kSeekEnd: {
+      struct stat st {};
+      if (fstat(fd, &st) != 0) return kFailed;
+      base = st.st_size;
+      break;
+    }
+    default:
+      return kBadSeekOrigin;
+  }
+  const std::int64_t target = base + delta;
+  if (target < 0 || target > 0xFFFFFFFFll) return kFailed;
+  const off_t at = lseek(fd, static_cast<off_t>(target), SEEK_SET);
+  if (at < 0) return kFailed;
+  if (position != nullptr) {
+    *position = static_cast<std::uint32_t>(at);
+  } else if (origin == kSeekSet && at != static_cast<std::uint32_t>(offset)) {
+    return kStreamSeekMismatch;
+  }
+  return kOk;
+}
+
+StatusCode FileStream_Read(EngineObject* s, void* buffer, std::uint32_t n,
+                           std::uint32_t* count) noexcept {
+  if (buffer == nullptr && n != 0) return kBadArgument;
+  const int fd = Body(s).fd;
+  std::uint32_t done = 0;
+  while (done < n) {
+    const ssize_t r = read(fd, static_cast<char*>(buffer) + done, n - done);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return kFailed;
+    }
+    if (r == 0) break;
+    done += static_cast<std::uint32_t>(r);
+  }
+  if (count != nullptr) {
+    *count = done;
+    return kOk;
+  }
+  return done < n ? kStreamShortRead : kOk;
+}
+
+StatusCode FileStream_Write(EngineObject* s, const void* buffer, std::uint32_t n,
+                            std::uint32_t* count) noexcept {
+  if (buffer == nullptr && n != 0) return kBadArgument;
+  const int fd = Body(s).fd;
+  std::uint32_t done = 0;
+  while (done < n) {
+    const ssize_t w = write(fd, static_cast<const char*>(buffer) + done, n - done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      if (done == 0) return kFailed;
+      break;  // a full disk after some bytes: a short write
+    }
+    if (w == 0) break;
+    done += static_cast<std::uint32_t>(w);
+  }
+  if (count != nullptr) {
+    *count = done;
+    return kOk;
+  }
+  return done < n ? kStreamShortWrite : kOk;
+}
+
+StatusCode FileStream_GetSize(EngineObject* s, std::uint32_t* size) noexcept {
+  if (size == nullptr) return kNullOutPointer;
+  struct stat st {};
+  if (fstat(Body(s).fd, &st) != 0 || st.st_size > 0xFFFFFFFFll) return kFailed;
+  *size = static_cast<std::uint32_t>(st.st_size);
+  return kOk;
+}
+
+StatusCode FileStream_SetSize(EngineObject* s, std::uint32_t size) noexcept {
+  const int fd = Body(s).fd;
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return kFailed;
+  if (st.st_size < size) {
+    // Zeros are written, not left as a hole, so a full disk shows now.
+    if (lseek(fd, 0, SEEK_END) < 0) return kFailed;
+    static constexpr std::array<char, 512> kZeros{};
+    std::uint64_t left = size - static_cast<std::uint64_t>(st.st_size);
+    while (left > 0) {
+      const std::size_t piece =
+          left < kZeros.size() ? static_cast<std::size_t>(left) : kZeros.size();
+      const ssize_t w = write(fd, kZeros.data(), piece);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return kFailed;
+      left -= static_cast<std::uint64_t>(w);
+    }
+  }
+  if (lseek(fd, static_cast<off_t>(size), SEEK_SET) < 0) return kFailed;
+  if (ftruncate(fd, static_cast<off_t>(size)) != 0) return kFailed;
+  return kOk;
+}
+
+StatusCode FileStream_GetProperty(EngineObject* s, std::uint32_t property, std::uint32_t capacity,
+                                  std::uint32_t* length, void* value) noexcept {
+  const FileStreamBody& body = Body(s);
+  if (property == kFilePropertyHandle) {
+    if (value == nullptr) return kFailed;
+    std::memcpy(value, &body.fd, sizeof body.fd);
+    if (length != nullptr) *length = sizeof body.fd;
+    return kOk;
+  }
+  if (property != kFilePropertyPath) return kNotSupported;
+  if (body.path == nullptr) return kFileSysNoPath;
+  const std::uint32_t units = Path_Length(body.path, 0xFFFFFFFEu);
+  if (units == 0) return kStreamPropertyEmpty;
+  if (length != nullptr) *length = units + 1;
+  if (value != nullptr) {
+    if (capacity < units + 1) return kStreamPropertyTooSmall;
+    std::memcpy(value, body.path, (units + 1) * sizeof(char16_t));
+  }
+  return kOk;
+}
