@@ -11,7 +11,9 @@
 #include <cstring>
 
 #include "engine/runtime/allocator.h"
+#include "engine/runtime/file_sys.h"
 #include "engine/runtime/mem_stream.h"
+#include "engine/runtime/path.h"
 #include "engine/runtime/swap.h"
 
 namespace {
@@ -325,44 +327,6 @@ StatusCode LoadState(EngineObject* stream, LoadedState* out) {
 
 // ---- committing -----------------------------------------------------------
 
-// UTF-16 path -> UTF-8 for the system, '\' taken as '/'. Engine allocation,
-// NUL-terminated.
-StatusCode PathToUtf8(const char16_t* path, std::uint32_t units, char** out) {
-  char* utf8 = nullptr;
-  StatusCode status = Engine_AllocArray(units * 3 + 1, &utf8);
-  if (IsFailure(status)) return status;
-  std::uint32_t n = 0;
-  for (std::uint32_t i = 0; i < units && path[i] != 0; ++i) {
-    std::uint32_t c = path[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && path[i + 1] >= 0xDC00 &&
-        path[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (path[i + 1] - 0xDC00u);
-      ++i;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;
-    }
-    if (c == '\\') c = '/';
-    if (c < 0x80) {
-      utf8[n++] = static_cast<char>(c);
-    } else if (c < 0x800) {
-      utf8[n++] = static_cast<char>(0xC0 | (c >> 6));
-      utf8[n++] = static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      utf8[n++] = static_cast<char>(0xE0 | (c >> 12));
-      utf8[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      utf8[n++] = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      utf8[n++] = static_cast<char>(0xF0 | (c >> 18));
-      utf8[n++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      utf8[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      utf8[n++] = static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  utf8[n] = '\0';
-  *out = utf8;
-  return kOk;
-}
-
 StatusCode ErrnoStatus() {
   return errno == ENOMEM ? kOutOfMemory : kFailed;
 }
@@ -459,39 +423,39 @@ StatusCode ProbeWritable(EngineObject* s) {
   return WriteExact(s, 0, &first, 1);
 }
 
-// The path of a file stream, or null (with kOk) for streams without one.
-StatusCode StreamPath(EngineObject* s, char** out) {
-  *out = nullptr;
+// The path of a file stream in system form; *found is false (with kOk) for
+// streams without one.
+StatusCode StreamPath(EngineObject* s, NativePath* out, bool* found) {
+  *found = false;
   const StreamOps& ops = StreamOf(s);
   std::uint32_t length = 0;
   StatusCode status = ops.getProperty(s, kStreamPropertyPath, 0, &length, nullptr);
-  if (status == kNotSupported || status == kStreamPropertyEmpty ||
-      status == MakeFailure(Facility::FileSys, 0x10) || (!IsFailure(status) && length <= 1)) {
+  if (status == kNotSupported || status == kStreamPropertyEmpty || status == kFileSysNoPath ||
+      (!IsFailure(status) && length <= 1)) {
     return kOk;
   }
   if (IsFailure(status)) return status;
   if (length > 0x10000) return kFailed;
-  // Room for twice the length, whether the capacity counts units or bytes.
-  const std::uint32_t capacity = 2 * (length + 1);
   char16_t* wide = nullptr;
-  status = Engine_AllocArray(capacity, &wide);
+  status = Engine_AllocArray(length, &wide);
   if (IsFailure(status)) return status;
   EngineBuffer<char16_t> guard(wide);
-  std::memset(wide, 0, capacity * sizeof(char16_t));
-  status = ops.getProperty(s, kStreamPropertyPath, capacity, &length, wide);
+  status = ops.getProperty(s, kStreamPropertyPath, length, &length, wide);
   if (IsFailure(status)) return status;
-  return PathToUtf8(wide, capacity, out);
+  if (!Path_ToNative(wide, Path_Length(wide, length), out)) return kFailed;
+  *found = true;
+  return kOk;
 }
 
 StatusCode CommitImage(EngineObject* stream, const std::uint8_t* bytes, std::uint32_t size) {
   StatusCode status = ProbeWritable(stream);
   if (IsFailure(status)) return status;
-  char* path = nullptr;
-  status = StreamPath(stream, &path);
+  NativePath path;
+  bool found = false;
+  status = StreamPath(stream, &path, &found);
   if (IsFailure(status)) return status;
-  if (path == nullptr) return RewriteInPlace(stream, bytes, size);
-  EngineBuffer<char> guard(path);
-  status = ReplaceFile(path, bytes, size);
+  if (!found) return RewriteInPlace(stream, bytes, size);
+  status = ReplaceFile(path.c_str(), bytes, size);
   if (IsFailure(status)) return status;
   // The stream still refers to the replaced file; give it the same bytes so
   // it reads the new database too. The file on disk is already complete.

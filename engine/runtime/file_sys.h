@@ -57,8 +57,8 @@ constexpr std::uint32_t kFileEntryReadOnly = 0x4;  // the owner may not write
 constexpr std::uint32_t kListSkipDotNames = 0x1;
 
 // FileStream_GetProperty ids.
-constexpr std::uint32_t kFilePropertyHandle = 1;  // value: int, the file descriptor
-constexpr std::uint32_t kFilePropertyPath = 2;    // value: char16_t[], the path
+constexpr std::uint32_t kFilePropertyHandle = kStreamPropertyHandle;  // value: int, the descriptor
+constexpr std::uint32_t kFilePropertyPath = kStreamPropertyPath;      // value: char16_t[], the path
 
 // One listed file or folder; one engine allocation each, the name stored
 // behind the fields. Released with FileSys_FreeEntries.

@@ -243,7 +243,7 @@ inline StatusCode PosixGetProperty(EngineObject* s, std::uint32_t id, std::uint3
   const auto units = static_cast<std::uint32_t>(path.size() + 1);
   if (length != nullptr) *length = units;
   if (buffer == nullptr) return kOk;
-  if (capacity <= units) return kStreamPropertyTooSmall;
+  if (capacity < units) return kStreamPropertyTooSmall;
   std::memcpy(buffer, path.c_str(), units * sizeof(char16_t));
   return kOk;
 }
