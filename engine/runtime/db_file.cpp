@@ -278,6 +278,19 @@ void AddToOffsets(std::uint8_t* bytes, std::uint32_t first, std::uint32_t last,
   }
 }
 
+// The app-info and sort-info blocks normally lie between the entry table and
+// the first record. They move with the bytes around them when the table or the
+// data change size, so their offsets in the header must follow: a block from
+// dataPos on moves by dataDelta, one between the table and dataPos by
+// tableDelta. An offset of 0 means no block.
+void ShiftBlockOffsets(DbFileHeader& h, std::uint32_t tableEnd, std::uint32_t dataPos,
+                       std::uint32_t tableDelta, std::uint32_t dataDelta) {
+  for (std::uint32_t* offset : {&h.appInfoId, &h.sortInfoId}) {
+    if (*offset == 0 || *offset < tableEnd) continue;
+    *offset += *offset >= dataPos ? dataDelta : tableDelta;
+  }
+}
+
 // A consistent table: the entries lie inside the file and every offset lies
 // between the end of the table and the end of the file, in entry order.
 StatusCode CheckTable(EngineObject* stream, std::uint32_t fileSize, std::uint16_t count,
@@ -1003,6 +1016,7 @@ StatusCode DbFile_InsertRecord(EngineObject* db, std::uint16_t* index, std::uint
   }
   StoreBE32(bytes + entry, newData);
   std::memset(bytes + entry + 4, 0, 4);
+  ShiftBlockOffsets(d.header, EntryPos(count), dataPos, kDbEntrySize, g);
   d.fileSize += g;
   d.header.count = static_cast<std::uint16_t>(count + 1);
   AddToOffsets(bytes, 0, at, kDbEntrySize);
@@ -1036,6 +1050,7 @@ StatusCode DbFile_DeleteRecord(EngineObject* db, std::uint16_t index) noexcept {
   d.fileSize -= shrink;
   SetWorkSize(d, d.fileSize);  // shrinking cannot fail
   const std::uint32_t count = d.header.count - 1u;
+  ShiftBlockOffsets(d.header, EntryPos(count + 1), tail, 0u - kDbEntrySize, 0u - shrink);
   d.header.count = static_cast<std::uint16_t>(count);
   AddToOffsets(bytes, 0, index, 0u - kDbEntrySize);
   AddToOffsets(bytes, index, count, 0u - shrink);

@@ -294,6 +294,71 @@ TEST(DbFileRead, CountBeyondTheFileReadsWithoutOverrunning) {
   EXPECT_EQ(DbFile_ReadRecord(db.get(), 200, &size, &buffer), kStreamShortRead);
 }
 
+// Damaged layouts beside the ones above: a header cut anywhere, an entry
+// table cut inside an entry, a table without its data, the largest count over
+// an 80-byte file. An open fails without writing; otherwise every record
+// either fails or reads exactly the bytes of its extent, which lies inside
+// the file, and no change is accepted.
+TEST(DbFileRead, DamagedLayoutsFailOrReadInsideTheFile) {
+  const std::string good = BuildDb({"aaaa", "bb", "cccccc"});
+  std::string maxCount = BuildDb({});
+  maxCount[76] = maxCount[77] = '\xFF';
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool opens;
+  };
+  const Case cases[] = {
+      {"empty stream", "", false},
+      {"one byte", good.substr(0, 1), false},
+      {"header cut in the dates", good.substr(0, 40), false},
+      {"header cut before the count", good.substr(0, 76), false},
+      {"header only, three entries claimed", good.substr(0, 78), true},
+      {"entry table cut inside an offset", good.substr(0, 78 + 16 + 3), true},
+      {"entry table without data", good.substr(0, 78 + 24 + 2), true},
+      {"65,535 entries in 80 bytes", maxCount, true},
+  };
+  for (const Case& c : cases) {
+    FaultyStream fs(c.bytes);
+    std::vector<std::uint32_t> writes;
+    fs.LogWritesTo(&writes);
+    EngineObject sentinel{};
+    EngineObject* db = &sentinel;  // a failed open must leave it
+    const StatusCode opened = Ops().open(g_DbFileModule, fs.get(), kDbOpenWrite, &db);
+    if (!c.opens) {
+      EXPECT_TRUE(IsFailure(opened)) << c.what;
+      EXPECT_EQ(db, &sentinel) << c.what;
+    } else {
+      ASSERT_EQ(opened, kOk) << c.what;
+      std::uint16_t count = 0;
+      ASSERT_EQ(DbFile_GetInfo(db, nullptr, nullptr, nullptr, nullptr, nullptr, &count), kOk);
+      for (std::uint32_t i = 0; i < count; ++i) {
+        const auto index = static_cast<std::uint16_t>(i);
+        std::uint32_t offset = 0, extent = 0, size = 0;
+        void* buffer = nullptr;
+        const StatusCode read = DbFile_ReadRecord(db, index, &size, &buffer);
+        if (IsFailure(read)) continue;
+        ASSERT_EQ(DbFile_GetRecordExtent(db, index, &offset, &extent), kOk) << c.what;
+        ASSERT_EQ(size, extent) << c.what << " record " << i;
+        if (size > 0) {  // an empty record's offset may lie anywhere
+          ASSERT_LE(std::uint64_t{offset} + size, c.bytes.size()) << c.what << " record " << i;
+        }
+        EXPECT_EQ(std::string(static_cast<char*>(buffer), buffer ? size : 0),
+                  size > 0 ? c.bytes.substr(offset, size) : std::string())
+            << c.what << " record " << i;
+        ASSERT_EQ(DbFile_FreeRecordBuffer(db, buffer), kOk);
+      }
+      std::uint16_t at = 0;
+      EXPECT_TRUE(IsFailure(DbFile_InsertRecord(db, &at, 2, "zz"))) << c.what;
+      EXPECT_TRUE(IsFailure(DbFile_ResizeRecord(db, 0, 9))) << c.what;
+      EXPECT_TRUE(IsFailure(DbFile_DeleteRecord(db, 0))) << c.what;
+      EXPECT_EQ(DbFile_Close(db), kOk) << c.what;
+    }
+    EXPECT_TRUE(writes.empty()) << c.what;
+    EXPECT_EQ(fs.Bytes(), c.bytes) << c.what;
+  }
+}
+
 TEST(DbFileRead, CachedRecordIsNotReadAgain) {
   FaultyStream fs(BuildDb({"first", "second"}));
   DbPtr db(OpenOn(fs.get(), kDbOpenRead));
