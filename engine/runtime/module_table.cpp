@@ -10,6 +10,7 @@
 #include "engine/runtime/str.h"
 #include "engine/runtime/text_conv.h"
 #include "engine/runtime/url.h"
+#include "engine/formats/text_doc.h"
 
 EngineObject* g_DeflateModule = nullptr;
 EngineObject* g_GzipModule = nullptr;
@@ -102,6 +103,7 @@ StatusCode Core_RegisterTextModules() noexcept {
 
 StatusCode Core_RegisterBuiltinModules() noexcept {
   g_WinDeviceModule = g_hostDevice;
+  g_TextDocModule = &TextDocModule;
   return kOk;
 }
 

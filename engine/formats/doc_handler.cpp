@@ -1,0 +1,63 @@
+#include "engine/formats/doc_handler.h"
+
+void DocHandler_ResetSettings(DocHandlerSettings* settings) noexcept {
+  settings->flags = 0;
+  settings->charsetId = kDefaultDocCharset;
+}
+
+StatusCode DocHandler_Control(DocHandlerSettings* settings, std::uint16_t code, std::uint32_t value,
+                              void* record) noexcept {
+  switch (code) {
+    case DocControl::SetFlags:
+      settings->flags |= value;
+      return kOk;
+    case DocControl::ClearFlags:
+      settings->flags &= ~value;
+      return kOk;
+    case DocControl::SetCharset:
+      settings->charsetId = static_cast<std::uint16_t>(value);
+      return kOk;
+    case DocControl::GetCharset:
+      if (record == nullptr) return kNullOutPointer;
+      *static_cast<std::uint16_t*>(record) = settings->charsetId;
+      return kOk;
+    case DocControl::Reset:
+      DocHandler_ResetSettings(settings);
+      return kOk;
+    case DocControl::SetAnnotations:
+      settings->annotationSource = static_cast<AnnotStore*>(record);
+      return kOk;
+    case DocControl::GetAnnotations:
+      if (record == nullptr) return kNullOutPointer;
+      *static_cast<AnnotStore**>(record) = settings->annotationSource;
+      return kOk;
+    default:
+      return kNotSupported;
+  }
+}
+
+void DocHandler_InitCharStyle(DeviceFontSpec* font, CharFormat* format) noexcept {
+  if (font != nullptr) *font = DeviceFontSpec{DeviceFace::Default, 10, 0, {}, {}};
+  if (format != nullptr) *format = CharFormat{};
+}
+
+StatusCode DocHandler_StepDone(EngineObject*) noexcept {
+  return kDocStepDone;
+}
+
+StatusCode DocHandler_BookmarkOp(EngineObject*, std::uint16_t subCode, std::uint16_t,
+                                 void* record) noexcept {
+  switch (subCode) {
+    case DocBookmark::ListMask:
+    case DocBookmark::Count:
+      if (record == nullptr) return kNullOutPointer;
+      *static_cast<std::uint16_t*>(record) = 0;
+      return kOk;
+    case DocBookmark::Capability:
+      if (record == nullptr) return kNullOutPointer;
+      *static_cast<std::uint32_t*>(record) = 0;
+      return kOk;
+    default:
+      return kNotSupported;
+  }
+}
