@@ -11,6 +11,7 @@
 #include "engine/runtime/text_conv.h"
 #include "engine/runtime/url.h"
 #include "engine/formats/text_doc.h"
+#include "engine/formats/palm_doc.h"
 
 EngineObject* g_DeflateModule = nullptr;
 EngineObject* g_GzipModule = nullptr;
@@ -104,6 +105,7 @@ StatusCode Core_RegisterTextModules() noexcept {
 StatusCode Core_RegisterBuiltinModules() noexcept {
   g_WinDeviceModule = g_hostDevice;
   g_TextDocModule = &TextDocModule;
+  g_PalmDocModule = &PalmDocModule;
   return kOk;
 }
 

@@ -1,0 +1,120 @@
+// Fixture helpers for the Palm Doc and position-list tests: an independent
+// writer and reader of the record-database byte layout, and an in-memory
+// database opened through the engine.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/runtime/db_file.h"
+#include "engine/runtime/mem_stream.h"
+#include "engine/runtime/module_table.h"
+
+namespace palm_fixtures {
+
+inline void PutBE(std::string& out, std::uint32_t v, int bytes) {
+  for (int k = bytes - 1; k >= 0; --k)
+    out.push_back(static_cast<char>(v >> (8 * k)));
+}
+inline std::uint32_t GetBE(const std::string& in, std::size_t at, int bytes) {
+  std::uint32_t v = 0;
+  for (int k = 0; k < bytes; ++k)
+    v = (v << 8) | static_cast<unsigned char>(in.at(at + k));
+  return v;
+}
+
+// A database file holding the records in order.
+inline std::string BuildDb(const std::vector<std::string>& records,
+                           const std::string& type = "TEXt", const std::string& creator = "REAd") {
+  std::string out = "fixture";
+  out.resize(32, '\0');
+  PutBE(out, 0, 2);  // attributes
+  PutBE(out, 0, 2);  // version
+  for (int k = 0; k < 6; ++k)
+    PutBE(out, 0, 4);  // dates, modification number, app and sort info
+  out += type;
+  out += creator;
+  PutBE(out, 0, 4);  // unique-id seed
+  PutBE(out, 0, 4);  // next record list
+  PutBE(out, static_cast<std::uint32_t>(records.size()), 2);
+  std::uint32_t at = 78 + 8 * static_cast<std::uint32_t>(records.size()) + 2;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    PutBE(out, at, 4);
+    out.push_back('\0');
+    PutBE(out, static_cast<std::uint32_t>(i + 1), 3);
+    at += static_cast<std::uint32_t>(records[i].size());
+  }
+  out += std::string(2, '\0');
+  for (const auto& r : records)
+    out += r;
+  return out;
+}
+
+// The records of a database file, read from its entry table.
+inline std::vector<std::string> ParseRecords(const std::string& f) {
+  const std::uint32_t n = GetBE(f, 76, 2);
+  std::vector<std::string> out;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const std::uint32_t from = GetBE(f, 78 + 8 * i, 4);
+    const std::uint32_t to = i + 1 < n ? GetBE(f, 78 + 8 * (i + 1), 4) : f.size();
+    out.push_back(to > from ? f.substr(from, to - from) : std::string());
+  }
+  return out;
+}
+
+// A record database opened on a memory stream holding `bytes`.
+class MemDb {
+ public:
+  explicit MemDb(const std::string& bytes) {
+    EXPECT_EQ(MemStream_Create(g_MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &stream_),
+              kOk);
+    if (!bytes.empty()) {
+      StreamOf(stream_).writeAt(stream_, 0, bytes.data(), static_cast<std::uint32_t>(bytes.size()),
+                                nullptr);
+    }
+    EXPECT_EQ(DbFile_Open(g_DbFileModule, stream_, kDbOpenWrite, &db_), kOk);
+  }
+  ~MemDb() {
+    if (db_ != nullptr) DbFile_Close(db_);
+    StreamOf(stream_).close(stream_);
+  }
+  MemDb(const MemDb&) = delete;
+  MemDb& operator=(const MemDb&) = delete;
+
+  EngineObject* db() const { return db_; }
+
+  std::uint16_t Count() const {
+    std::uint16_t count = 0;
+    EXPECT_EQ(DbFile_GetInfo(db_, nullptr, nullptr, nullptr, nullptr, nullptr, &count), kOk);
+    return count;
+  }
+  std::string Record(std::uint16_t index) const {
+    std::uint32_t size = 0;
+    void* buffer = nullptr;
+    const StatusCode s = DbFile_ReadRecord(db_, index, &size, &buffer);
+    EXPECT_EQ(s, kOk) << "record " << index;
+    if (s != kOk) return "<fail>";
+    std::string out(static_cast<const char*>(buffer), buffer ? size : 0);
+    DbFile_FreeRecordBuffer(db_, buffer);
+    return out;
+  }
+  // Closes the database (committing it) and answers the stream's bytes.
+  std::string CloseAndRead() {
+    EXPECT_EQ(DbFile_Close(db_), kOk);
+    db_ = nullptr;
+    std::uint32_t size = 0;
+    StreamOf(stream_).getSize(stream_, &size);
+    std::string out(size, '\0');
+    StreamOf(stream_).readAt(stream_, 0, out.data(), size, nullptr);
+    return out;
+  }
+
+ private:
+  EngineObject* stream_ = nullptr;
+  EngineObject* db_ = nullptr;
+};
+
+}  // namespace palm_fixtures

@@ -1,0 +1,207 @@
+#include "engine/formats/palm_lz77.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Decoded {
+  StatusCode status;
+  std::uint32_t length;
+  std::string text;  // the bytes written (at most the capacity)
+};
+
+constexpr std::uint8_t kGuard = 0xEE;
+constexpr std::uint32_t kGuardBytes = 64;
+
+// Decodes into a buffer of `capacity` bytes followed by guard bytes, and
+// checks that the guard is intact and that measuring agrees.
+Decoded Decode(const Bytes& in, std::uint32_t capacity = 4096) {
+  std::vector<std::uint8_t> buffer(capacity + kGuardBytes, kGuard);
+  std::uint32_t length = 0xDEADBEEF;
+  const StatusCode s = PalmDocLz_Decode(in.data(), static_cast<std::uint32_t>(in.size()),
+                                        buffer.data(), capacity, &length);
+  for (std::uint32_t k = capacity; k < buffer.size(); ++k)
+    EXPECT_EQ(buffer[k], kGuard) << "written past the capacity at " << k;
+  std::uint32_t measured = 0xDEADBEEF;
+  const StatusCode m =
+      PalmDocLz_MeasureRecord(in.data(), static_cast<std::uint32_t>(in.size()), &measured);
+  EXPECT_EQ(m, s);
+  if (s == kOk) {
+    EXPECT_EQ(measured, length);
+  } else {
+    EXPECT_EQ(length, 0xDEADBEEFu) << "length written on failure";
+    EXPECT_EQ(measured, 0xDEADBEEFu);
+  }
+  const std::uint32_t written = s == kOk ? std::min(length, capacity) : 0;
+  return {s, length, std::string(buffer.begin(), buffer.begin() + written)};
+}
+
+Bytes B(std::initializer_list<int> v) {
+  Bytes out;
+  for (int x : v)
+    out.push_back(static_cast<std::uint8_t>(x));
+  return out;
+}
+
+// A small greedy compressor written from the byte classes, independent of
+// the decoder: back references of 3 to 10 bytes within 2047, space pairs,
+// and single-byte literal runs for 0x01-0x08 and 0x80-0xFF.
+Bytes Compress(const std::string& text) {
+  Bytes out;
+  std::size_t i = 0;
+  const auto* t = reinterpret_cast<const std::uint8_t*>(text.data());
+  while (i < text.size()) {
+    std::size_t bestLength = 0, bestDistance = 0;
+    for (std::size_t d = 1; d <= 2047 && d <= i; ++d) {
+      std::size_t n = 0;
+      while (n < 10 && i + n < text.size() && t[i + n - d] == t[i + n])
+        ++n;
+      if (n > bestLength) {
+        bestLength = n;
+        bestDistance = d;
+      }
+    }
+    if (bestLength >= 3) {
+      out.push_back(static_cast<std::uint8_t>(0x80 | (bestDistance >> 5)));
+      out.push_back(static_cast<std::uint8_t>(((bestDistance & 31) << 3) | (bestLength - 3)));
+      i += bestLength;
+    } else if (t[i] == ' ' && i + 1 < text.size() && t[i + 1] >= 0x40 && t[i + 1] < 0x80) {
+      out.push_back(static_cast<std::uint8_t>(0x80 | t[i + 1]));
+      i += 2;
+    } else if ((t[i] >= 1 && t[i] <= 8) || t[i] >= 0x80) {
+      out.push_back(1);
+      out.push_back(t[i++]);
+    } else {
+      out.push_back(t[i++]);
+    }
+  }
+  return out;
+}
+
+TEST(PalmLz77, ByteClasses) {
+  struct Case {
+    const char* what;
+    Bytes in;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"literal bytes 0x00 and 0x09-0x7F", B({0x00, 0x09, 'A', 0x7F}), std::string("\0\tA\x7F", 4)},
+      {"space pair 0xC1", B({0xC1}), " A"},
+      {"space pair keeps the low seven bits", B({0xFF}), std::string(" \x7F")},
+      {"literal run of three", B({0x03, 0x80, 0xC1, 0x01}), "\x80\xC1\x01"},
+      {"literal run cut at the record end", B({0x05, 'a', 'b'}), "ab"},
+      {"overlapping back reference", B({'a', 0x80, 0x0B}), "aaaaaaa"},
+      {"back reference distance 2, length 10", B({'a', 'b', 0x80, 0x17}), "abababababab"},
+      {"back reference with its second byte missing ends the record", B({'x', 0x80}), "x"},
+      {"empty record", B({}), ""},
+  };
+  for (const Case& c : cases) {
+    const Decoded d = Decode(c.in);
+    EXPECT_EQ(d.status, kOk) << c.what;
+    EXPECT_EQ(d.length, c.out.size()) << c.what;
+    EXPECT_EQ(d.text, c.out) << c.what;
+  }
+}
+
+TEST(PalmLz77, BadBackReferencesAreMalformed) {
+  struct Case {
+    const char* what;
+    Bytes in;
+  };
+  const Case cases[] = {
+      {"distance 0", B({'a', 'b', 'c', 0x80, 0x00})},
+      {"back reference before any output", B({0x80, 0x08})},
+      {"distance one past the output", B({'a', 'b', 0x80, 0x18})},
+      {"largest distance on a short output", B({'a', 0xBF, 0xFF})},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Decode(c.in).status, kMalformed) << c.what;
+  // Exactly at the output's start is fine.
+  const Decoded ok = Decode(B({'a', 'b', 0x80, 0x10}));
+  EXPECT_EQ(ok.status, kOk);
+  EXPECT_EQ(ok.text, "ababa");
+}
+
+TEST(PalmLz77, OutputPastTheCapacityIsCountedNotWritten) {
+  // 'a' then 40 copies of ten: 401 bytes, in a 100-byte buffer; the copies
+  // go on reading only what was written.
+  Bytes in = B({'a'});
+  for (int k = 0; k < 40; ++k) {
+    in.push_back(0x80);
+    in.push_back(0x0F);  // distance 1, length 10
+  }
+  for (std::uint32_t capacity : {0u, 1u, 99u, 100u, 400u, 401u, 4096u}) {
+    const Decoded d = Decode(in, capacity);
+    ASSERT_EQ(d.status, kOk);
+    EXPECT_EQ(d.length, 401u);
+    EXPECT_EQ(d.text, std::string(std::min(capacity, 401u), 'a')) << capacity;
+  }
+  // A literal run and a space pair that straddle the capacity.
+  const Decoded run = Decode(B({'x', 'y', 0x04, '1', '2', '3', '4', 0xC2}), 4);
+  EXPECT_EQ(run.length, 8u);
+  EXPECT_EQ(run.text, "xy12");
+  const Decoded pair = Decode(B({'x', 0xC2}), 2);
+  EXPECT_EQ(pair.length, 3u);
+  EXPECT_EQ(pair.text, "x ");
+}
+
+TEST(PalmLz77, RoundTripsAnIndependentCompressor) {
+  std::mt19937 rng(8);
+  for (int round = 0; round < 60; ++round) {
+    std::string text;
+    const int kind = round % 4;
+    const std::size_t length = 1 + rng() % 4096;
+    while (text.size() < length) {
+      switch (kind) {
+        case 0:  // words with spaces
+          text += " word";
+          text += static_cast<char>('a' + rng() % 26);
+          break;
+        case 1:  // any byte
+          text += static_cast<char>(rng() & 0xFF);
+          break;
+        case 2:  // long runs
+          text += std::string(1 + rng() % 300, static_cast<char>(rng() & 0xFF));
+          break;
+        default:  // Latin-1 prose
+          text += (rng() % 5 == 0) ? "\xE9t\xE9 " : "caf\xE9 ";
+      }
+    }
+    text.resize(length);
+    const Bytes packed = Compress(text);
+    const Decoded d = Decode(packed);
+    ASSERT_EQ(d.status, kOk) << round;
+    EXPECT_EQ(d.length, text.size()) << round;
+    EXPECT_EQ(d.text, text) << round;
+  }
+}
+
+TEST(PalmLz77, RandomRecordsStayInsideTheirBuffers) {
+  std::mt19937 rng(77);
+  for (int round = 0; round < 400; ++round) {
+    Bytes in(rng() % 600);
+    for (auto& b : in)
+      b = static_cast<std::uint8_t>(rng());
+    if (round % 2 == 0 && !in.empty()) in[0] = 'a';  // gives back references something
+    Decode(in, static_cast<std::uint32_t>(rng() % 300));
+  }
+}
+
+TEST(PalmLz77, ArgumentChecks) {
+  std::uint8_t buffer[4];
+  EXPECT_EQ(PalmDocLz_MeasureRecord(buffer, 1, nullptr), kNullOutPointer);
+  std::uint32_t length = 0;
+  EXPECT_EQ(PalmDocLz_MeasureRecord(nullptr, 3, &length), kBadArgument);
+  EXPECT_EQ(PalmDocLz_Decode(buffer, 1, nullptr, 4, &length), kBadArgument);
+  EXPECT_EQ(PalmDocLz_MeasureRecord(nullptr, 0, &length), kOk);
+  EXPECT_EQ(length, 0u);
+}
+
+}  // namespace
