@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # peers used as test oracles
   zlib1g-dev libjpeg-dev python3 gzip zip unzip coreutils grep netpbm txt2pdbdoc
-  libc-bin icu-devtools poppler-utils libpalm-perl xdg-user-dirs
+  libc-bin icu-devtools poppler-utils libpalm-perl xdg-user-dirs dos2unix
   # front end
   qt6-base-dev libgl-dev fonts-dejavu-core
 )
