@@ -5,11 +5,13 @@
 #include "engine/runtime/charset_name.h"
 #include "engine/runtime/checksum.h"
 #include "engine/runtime/date.h"
+#include "engine/runtime/dict.h"
 #include "engine/runtime/file_sys.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/str.h"
 #include "engine/runtime/text_conv.h"
 #include "engine/runtime/url.h"
+#include "engine/stores/settings_store.h"
 #include "engine/formats/text_doc.h"
 #include "engine/formats/palm_doc.h"
 
@@ -89,6 +91,7 @@ StatusCode Core_RegisterBaseModules() noexcept {
   g_ChecksumModule = &ChecksumModule;
   g_MemStreamModule = &MemStreamModule;
   g_StringModule = &StringModule;
+  g_DictModule = &DictModule;
   g_FileSysModule = &FileSysModule;
   g_UrlModule = &UrlModule;
   return kOk;
@@ -104,6 +107,7 @@ StatusCode Core_RegisterTextModules() noexcept {
 
 StatusCode Core_RegisterBuiltinModules() noexcept {
   g_WinDeviceModule = g_hostDevice;
+  g_SettingsModule = &SettingsModule;
   g_TextDocModule = &TextDocModule;
   g_PalmDocModule = &PalmDocModule;
   return kOk;

@@ -1,0 +1,101 @@
+// Shared fixture of the settings-store tests: a store in a fresh data root.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/runtime/db_file.h"
+#include "engine/runtime/file_sys.h"
+#include "engine/runtime/mem_stream.h"
+#include "engine/runtime/path.h"
+#include "engine/stores/settings_store.h"
+#include "tests/support/temp_dir.h"
+
+inline std::u16string U16(const std::string& s) {
+  std::u16string out;
+  std::uint32_t n = 0;
+  Path_Utf8ToUtf16(s.data(), static_cast<std::uint32_t>(s.size()), nullptr, 0, &n);
+  out.resize(n + 1);
+  Path_Utf8ToUtf16(s.data(), static_cast<std::uint32_t>(s.size()), out.data(), n + 1, &n);
+  out.resize(n);
+  return out;
+}
+
+inline std::string U8(const std::u16string& s) {
+  std::uint32_t n = 0;
+  Path_Utf16ToUtf8(s.data(), static_cast<std::uint32_t>(s.size()), nullptr, 0, &n);
+  std::string out(n + 1, '\0');
+  Path_Utf16ToUtf8(s.data(), static_cast<std::uint32_t>(s.size()), out.data(), n + 1, &n);
+  out.resize(n);
+  return out;
+}
+
+inline bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+// A store whose application-data folder is a temporary folder.
+class SettingsFixture : public testing::Test {
+ public:
+  void SetUp() override {
+    const char* old = std::getenv("KELPO_DATA_HOME");
+    if (old) saved_ = old, hadOld_ = true;
+    setenv("KELPO_DATA_HOME", root_.Path().c_str(), 1);
+    ASSERT_EQ(Settings_OpenStore(&SettingsModule, &flags_, &store_), kOk);
+    folder_ = root_.Path() + "/Kelpo/Kelpo/Settings";
+  }
+  void TearDown() override {
+    Settings_FailWriteStep(0);
+    if (store_) Settings_CloseStore(store_);
+    if (hadOld_) {
+      setenv("KELPO_DATA_HOME", saved_.c_str(), 1);
+    } else {
+      unsetenv("KELPO_DATA_HOME");
+    }
+  }
+
+  std::string Reg(const std::string& name) const { return folder_ + "/_Reg_/" + name; }
+  std::string Cat(const std::string& name) const { return folder_ + "/_Cat_/" + name; }
+  std::string Doc(const std::string& name) const { return folder_ + "/" + name; }
+
+  // Opens (creating) and closes a document's settings; returns the settings path.
+  std::u16string Touch(const std::u16string& document, std::uint32_t closeFlags = 0) {
+    LocalSettings ls{};
+    EXPECT_EQ(Settings_OpenDocument(store_, document.c_str(), 1, &ls), kOk) << U8(document);
+    std::u16string path = ls.path;
+    EXPECT_EQ(Settings_CloseDocument(store_, &ls, closeFlags), kOk);
+    return path;
+  }
+  static std::string NameOf(const std::u16string& settingsPath) {
+    const auto slash = settingsPath.find_last_of(u'/');
+    return U8(settingsPath.substr(slash + 1));
+  }
+
+  TempDir root_;
+  std::string folder_;
+  std::string saved_;
+  bool hadOld_ = false;
+  std::uint32_t flags_ = 0;
+  EngineObject* store_ = nullptr;
+};
+
+// Every file below a folder with its bytes, for before/after comparisons.
+inline std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& folder) {
+  std::vector<std::pair<std::string, std::string>> out;
+  const std::string cmd = "find '" + folder + "' -type f | LC_ALL=C sort";
+  FILE* p = popen(cmd.c_str(), "r");
+  char line[4096];
+  while (p && fgets(line, sizeof line, p)) {
+    std::string path(line);
+    path.pop_back();
+    out.emplace_back(path, ReadFileBytes(path));
+  }
+  if (p) pclose(p);
+  return out;
+}
