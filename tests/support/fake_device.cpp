@@ -7,6 +7,8 @@
 #include <new>
 
 #include "engine/runtime/allocator.h"
+#include "engine/runtime/module_table.h"
+#include "engine/runtime/text_conv.h"
 #include "engine/view/table_store.h"
 
 namespace {
@@ -31,6 +33,7 @@ StatusCode Log(EngineObject* device, int slot, const char* name,
                std::initializer_list<std::int64_t> args, StatusCode result,
                const std::uint8_t* text = nullptr, std::uint32_t count = 0) {
   FakeDevice& f = Fake(device);
+  if (!f.logging) return result;
   FakeCall call{slot, name, f.depth, args, {}, result};
   if (text != nullptr) call.text.assign(reinterpret_cast<const char*>(text), count);
   f.log.push_back(std::move(call));
@@ -711,7 +714,7 @@ StatusCode SetVScroll(EngineObject* device, std::uint32_t position, std::uint32_
 
 StatusCode ClipboardBegin(EngineObject* device, std::uint32_t chars) noexcept {
   FakeDevice& f = Fake(device);
-  f.clipText.clear();
+  f.clipBytes.clear();
   f.clipCapacity = chars;
   f.clipOpen = chars != 0;
   return Log(device, 21, "ClipboardBegin", {chars}, kOk);
@@ -725,9 +728,7 @@ StatusCode ClipboardAppend(EngineObject* device, const std::uint8_t* text,
   };
   if (!f.clipOpen) return done(kOk);
   if (text == nullptr && count != 0) return done(kBadArgument);
-  // Single-byte decoding; the charset module takes this over for others.
-  for (std::uint32_t i = 0; i < count && f.clipText.size() < f.clipCapacity; ++i)
-    f.clipText.push_back(static_cast<char16_t>(text[i]));
+  f.clipBytes.append(reinterpret_cast<const char*>(text), count);
   return done(kOk);
 }
 
@@ -736,14 +737,17 @@ StatusCode ClipboardCommit(EngineObject* device) noexcept {
   auto done = [&](StatusCode s) { return Log(device, 22, "ClipboardCommit", {}, s); };
   if (!f.clipOpen) return done(kOk);
   if (f.clipboardFailure) return done(f.clipboardFailure);
+  // Text beyond the characters Begin announced is dropped.
+  std::u16string text = FakeDecode(f.charset, f.clipBytes);
+  if (text.size() > f.clipCapacity) text.resize(f.clipCapacity);
   std::u16string out;
-  for (std::size_t i = 0; i < f.clipText.size(); ++i) {
-    if (f.clipText[i] == u'\n' && (i == 0 || f.clipText[i - 1] != u'\r')) out.push_back(u'\r');
-    out.push_back(f.clipText[i]);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == u'\n' && (i == 0 || text[i - 1] != u'\r')) out.push_back(u'\r');
+    out.push_back(text[i]);
   }
   f.clipboard = out;
   ++f.clipboardCommits;
-  f.clipText.clear();
+  f.clipBytes.clear();
   f.clipOpen = false;
   f.clipCapacity = 0;
   return done(kOk);
@@ -1128,21 +1132,47 @@ int FakeCharAdvance(const FakeFontMetrics& font, std::uint8_t c) {
 
 std::uint32_t FakeCharLength(std::uint32_t charset, const std::uint8_t* p, std::uint32_t left) {
   if (left == 0) return 0;
-  std::uint32_t n = 1;
-  if (charset == 106) {
-    const std::uint8_t b = p[0];
-    n = b >= 0xF0 && b < 0xF8 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-    if (n > 3 && b >= 0xF8) n = 1;
-  } else if (charset == 1013 || charset == 1014 || charset == 1015) {
-    n = 2;
-    if (left >= 2) {
-      // High surrogate: the unit's high byte is 0xD8-0xDB (its position
-      // depends on the byte order; 1015 is taken as little-endian).
-      const std::uint8_t hi = charset == 1013 ? p[0] : p[1];
-      if (hi >= 0xD8 && hi <= 0xDB) n = 4;
-    }
+  if (charset == 0) return 1;
+  // One character: walk no more than the longest form (6-byte lenient UTF-8).
+  std::uint32_t bytes = std::min<std::uint32_t>(left, 6);
+  std::uint8_t lengths[1] = {1};
+  std::uint32_t count = 1;
+  if (IsFailure(TextConv_MeasureChars(g_TextConvModule, 0, charset, p, &bytes, lengths, &count)) ||
+      count == 0 || lengths[0] == 0) {
+    return 1;
   }
-  return std::min(n, left);
+  return std::min<std::uint32_t>(lengths[0], left);
+}
+
+std::u16string FakeDecode(std::uint32_t charset, const std::string& bytes) {
+  std::u16string out;
+  if (charset == 0) {
+    for (unsigned char c : bytes)
+      out.push_back(c);
+    return out;
+  }
+  TextConvRequest request{};
+  request.sourceMib = charset;
+  request.source = bytes.data();
+  request.sourceLength = static_cast<std::uint32_t>(bytes.size());
+  request.targetMib = 1014;  // UTF-16LE
+  if (IsFailure(TextConv_Convert(g_TextConvModule, &request))) return out;
+  std::string utf16(request.targetCapacity, '\0');
+  request = TextConvRequest{0,
+                            charset,
+                            bytes.data(),
+                            static_cast<std::uint32_t>(bytes.size()),
+                            1014,
+                            utf16.data(),
+                            static_cast<std::uint32_t>(utf16.size()),
+                            0,
+                            0,
+                            0};
+  if (IsFailure(TextConv_Convert(g_TextConvModule, &request))) return out;
+  for (std::size_t i = 0; i + 1 < request.targetCapacity; i += 2)
+    out.push_back(static_cast<char16_t>(static_cast<unsigned char>(utf16[i]) |
+                                        static_cast<unsigned char>(utf16[i + 1]) << 8));
+  return out;
 }
 
 FakeDevice& FakeDevice_Of(EngineObject* device) {

@@ -52,10 +52,12 @@ FakeFontMetrics FakeFontFor(const DeviceFontSpec& font, std::uint16_t displayWor
 // ! | ' half that (at least 1); m w M W one and a half times; bold adds 1.
 // Characters of several bytes advance like ordinary letters.
 int FakeCharAdvance(const FakeFontMetrics& font, std::uint8_t firstByte);
-// Bytes of the character at p (never more than left). Single-byte charsets:
-// 1; UTF-8 (106) by its lead byte; UTF-16 (1013-1015) 2, or 4 for a
-// surrogate pair. This is the seam where the charset module takes over.
+// Bytes of the character at p (never more than left), as the charset module
+// walks them; charset 0, and bytes that start no character, count 1.
 std::uint32_t FakeCharLength(std::uint32_t charset, const std::uint8_t* p, std::uint32_t left);
+// Bytes in a charset as UTF-16 through the charset module; charset 0 takes
+// each byte as its own code point.
+std::u16string FakeDecode(std::uint32_t charset, const std::string& bytes);
 
 struct FakeClock {
   std::uint32_t now = 0;
@@ -81,6 +83,7 @@ struct FakeHScrollBar {
 struct FakeDevice {
   // Captured state, free for tests to read.
   std::vector<FakeCall> log;
+  bool logging = true;  // long runs (benchmarks, fuzzing) may turn the call log off
   void* window = nullptr;
   std::int16_t width = 0, height = 0;
   std::uint16_t margin = 0;
@@ -115,8 +118,9 @@ struct FakeDevice {
   std::uint32_t textFlags = 0, savedTextFlags = 0;
   std::int16_t underlineOffset = 0x7FFF;
 
-  // Clipboard collection between Begin and Commit.
-  std::u16string clipText;
+  // Clipboard collection between Begin and Commit: the bytes as given, in
+  // the device charset, converted to UTF-16 on commit.
+  std::string clipBytes;
   std::uint32_t clipCapacity = 0;
   bool clipOpen = false;
 

@@ -456,6 +456,33 @@ TEST_F(DeviceTest, ClipboardExpandsLoneLineFeedsAndTruncates) {
   EXPECT_EQ(fake().clipboard, u"xyz");
 }
 
+TEST_F(DeviceTest, MultiByteTextGoesThroughTheCharsetModule) {
+  // A UTF-8 character cut between two appends is still one character.
+  fake().charset = 106;
+  ASSERT_EQ(ops().clipboardBegin(dev, 10), kOk);
+  ASSERT_EQ(ops().clipboardAppend(dev, Bytes("\xC3"), 1), kOk);
+  ASSERT_EQ(ops().clipboardAppend(dev, Bytes("\xA9\n\xE2\x82\xAC"), 5), kOk);
+  ASSERT_EQ(ops().clipboardCommit(dev), kOk);
+  EXPECT_EQ(fake().clipboard, u"\u00E9\r\n\u20AC");
+  struct Case {
+    std::uint32_t charset;
+    const char* bytes;
+    std::uint32_t expected;
+  };
+  const Case cases[] = {
+      {0, "\x82\xA0", 1},       {17, "\x82\xA0", 2},   // Shift_JIS hiragana a
+      {17, "\xB1", 1},          {38, "\xB0\xA1", 2},   // half-width katakana, EUC-KR
+      {106, "\xE2\x82\xAC", 3}, {106, "\xE2\x82", 1},  // cut at the end: one byte
+      {1014, "A\0", 2},         {1014, "\x3D\xD8\x00\xDE", 4},
+  };
+  for (const Case& c : cases) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(c.bytes);
+    const auto n =
+        static_cast<std::uint32_t>(c.charset == 1014 ? (c.bytes[1] ? 4 : 2) : Len(c.bytes));
+    EXPECT_EQ(FakeCharLength(c.charset, p, n), c.expected) << c.charset << " " << c.bytes;
+  }
+}
+
 TEST_F(DeviceTest, HorizontalScrollBars) {
   for (std::uint32_t key = 0; key < kMaxHScrollBars; ++key)
     ASSERT_EQ(ops().createHScrollBar(dev, 100 + key, 0, 0, 50, 0), kOk);
