@@ -48,6 +48,24 @@ class FdGuard {
   int fd_;
 };
 
+// Opens a regular file (following links). The open itself does not wait: a
+// FIFO would otherwise block until a writer appears, and a device or FIFO is
+// no document. Anything but a regular file is closed again with errno EISDIR
+// (folders) or EINVAL. The descriptor is blocking once returned.
+int OpenRegular(const char* path, int flags, mode_t mode = 0) {
+  FdGuard fd(open(path, flags | O_NONBLOCK | O_CLOEXEC, mode));
+  if (fd.get() < 0) return -1;
+  struct stat st {};
+  if (fstat(fd.get(), &st) != 0) return -1;
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return -1;
+  }
+  const int status = fcntl(fd.get(), F_GETFL);
+  if (status < 0 || fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) != 0) return -1;
+  return fd.release();
+}
+
 bool IsSeparator(char16_t c) {
   return c == u'\\' || c == u'/';
 }
@@ -505,11 +523,10 @@ StatusCode FileSys_GetFileInfo(EngineObject*, const char16_t* path, DateTime* la
                                std::uint32_t* size) noexcept {
   NativePath native;
   if (ToSystem(path, &native) != kOk) return kCannotOpen;
-  FdGuard fd(open(native.c_str(), O_RDONLY | O_CLOEXEC));
+  FdGuard fd(OpenRegular(native.c_str(), O_RDONLY));
   if (fd.get() < 0) return kCannotOpen;
   struct stat st {};
   if (fstat(fd.get(), &st) != 0) return kFileSysNoFileTime;
-  if (S_ISDIR(st.st_mode)) return kCannotOpen;
   DateTime date{};
   if (lastWrite != nullptr && !DateFromTime(st.st_mtim, &date)) return kFileSysNoFileTime;
   if (lastWrite != nullptr) *lastWrite = date;
@@ -528,18 +545,14 @@ StatusCode FileSys_Open(EngineObject*, char16_t* path, std::uint32_t bufferLengt
   if (length > kPathMax) return kFileSysPathTooLong;
   NativePath native;
   if (!Path_ToNative(path, length, &native)) return kFailed;
-  int flags = O_CLOEXEC;
-  if (type == kFileOpenRead) {
-    flags |= O_RDONLY;
-  } else if (type == kFileOpenReadWrite) {
-    flags |= O_RDWR;
-  } else {
-    flags |= O_RDWR | O_CREAT | O_TRUNC;
+  int flags = O_RDONLY;
+  if (type == kFileOpenReadWrite) {
+    flags = O_RDWR;
+  } else if (type != kFileOpenRead) {
+    flags = O_RDWR | O_CREAT | O_TRUNC;
   }
-  FdGuard fd(open(native.c_str(), flags, 0666));
+  FdGuard fd(OpenRegular(native.c_str(), flags, 0666));
   if (fd.get() < 0) return kFailed;
-  struct stat st {};
-  if (fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return kFailed;
   return MakeStream(fd.release(), path, length, 0, stream);
 }
 
@@ -587,7 +600,7 @@ StatusCode FileSys_Move(EngineObject*, const char16_t* from, const char16_t* to,
       continue;
     }
     if (err == EXDEV && lstat(source.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-      FdGuard fd(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+      FdGuard fd(OpenRegular(source.c_str(), O_RDONLY));
       if (fd.get() < 0 || fstat(fd.get(), &st) != 0) return kFailed;
       const int copied = CopyInto(fd.get(), st, target.c_str(), replace != 0);
       if (copied == EEXIST && !replace) return kFileSysTargetExists;
@@ -652,10 +665,10 @@ StatusCode FileSys_Copy(EngineObject*, const char16_t* from, const char16_t* to,
   StatusCode s = ToSystem(from, &source);
   if (s == kOk) s = ToSystem(to, &target);
   if (s != kOk) return s == kFileSysPathTooLong ? kFailed : s;
-  FdGuard fd(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  FdGuard fd(OpenRegular(source.c_str(), O_RDONLY));
   if (fd.get() < 0) return (errno == EACCES || errno == EPERM) ? kFileSysAccessDenied : kFailed;
   struct stat st {};
-  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return kFailed;
+  if (fstat(fd.get(), &st) != 0) return kFailed;
   struct stat existing {};
   if (!replace && lstat(target.c_str(), &existing) == 0) return kFileSysTargetExists;
   for (int attempt = 0; attempt < 2; ++attempt) {
@@ -889,6 +902,7 @@ StatusCode FileStream_GetProperty(EngineObject* s, std::uint32_t property, std::
   const FileStreamBody& body = Body(s);
   if (property == kFilePropertyHandle) {
     if (value == nullptr) return kFailed;
+    if (capacity < sizeof body.fd) return kStreamPropertyTooSmall;
     std::memcpy(value, &body.fd, sizeof body.fd);
     if (length != nullptr) *length = sizeof body.fd;
     return kOk;

@@ -73,7 +73,8 @@ struct FileEntry {
 
 struct FileSysOps {
   CoreEndWord word0;
-  // 1: opens the file for reading (failure kCannotOpen; folders too) and
+  // 1: opens the file for reading (failure kCannotOpen; anything but a
+  // regular file too, without waiting on a FIFO) and
   // reads its last-write time (UTC; kFileSysNoFileTime when it cannot be
   // represented) and size (0xFFFFFFFF from 4 GB on). *cleared is set to 0
   // when flag is non-zero. Every out may be null.
@@ -87,7 +88,8 @@ struct FileSysOps {
   // kFileSysNameBufferTooShort) that receives the file's name, and the file
   // stays after close. Temporary folder unusable: kFileSysNoTempFolder; no
   // name: kFileSysNoTempName. Other types: kBadArgument. A failed system
-  // open (or a folder): kFailed; no memory: kOutOfMemory.
+  // open, or anything but a regular file (a folder, a FIFO, a device; never
+  // waited on): kFailed; no memory: kOutOfMemory.
   StatusCode (*open)(EngineObject* module, char16_t* path, std::uint32_t bufferLength,
                      std::uint32_t type, EngineObject** stream) noexcept;
   // 3: deletes a file (never a folder). Missing: kFileSysNotFound; any other
@@ -186,7 +188,8 @@ StatusCode FileStream_GetSize(EngineObject* s, std::uint32_t* size) noexcept;
 // at the new size (unlike memory streams).
 StatusCode FileStream_SetSize(EngineObject* s, std::uint32_t size) noexcept;
 // 21: kFilePropertyHandle writes the descriptor to value (an int; null
-// value: kFailed). kFilePropertyPath: no path kFileSysNoPath, empty path
+// value: kFailed; capacity, in bytes, below sizeof(int):
+// kStreamPropertyTooSmall). kFilePropertyPath: no path kFileSysNoPath, empty path
 // kStreamPropertyEmpty; *length = units + 1 (terminator); a value buffer of
 // fewer units (capacity counts units): kStreamPropertyTooSmall; else the
 // path is copied with its terminator. Other ids: kNotSupported.

@@ -121,6 +121,39 @@ TEST_F(FileSysTest, OpenTypesAccessAndCreation) {
   EXPECT_EQ(Ops().open(g_FileSysModule, nullptr, 0, kFileOpenRead, &s), kBadArgument);
 }
 
+// A FIFO is no document: opening it, asking for its details or copying it
+// fails at once instead of waiting for a writer that never comes. Run in a
+// child under an alarm so a regression fails instead of hanging the suite.
+TEST_F(FileSysTest, FifosAreRefusedWithoutWaiting) {
+  const std::string fifo = File("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::u16string p = U16(fifo);
+  const std::u16string copy = U16(File("copy"));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(5);
+    std::u16string path = p;
+    EngineObject* s = nullptr;
+    int bad = 0;
+    for (std::uint32_t type : {kFileOpenRead, kFileOpenReadWrite, kFileOpenCreate}) {
+      if (Ops().open(g_FileSysModule, path.data(), 0, type, &s) != kFailed) bad |= 1;
+    }
+    std::uint32_t size = 0;
+    if (Ops().getFileInfo(g_FileSysModule, path.data(), nullptr, nullptr, 0, &size) !=
+        kCannotOpen) {
+      bad |= 2;
+    }
+    if (Ops().copy(g_FileSysModule, path.data(), copy.data(), 0) != kFailed) bad |= 4;
+    _exit(bad);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "blocked on the FIFO (signal " << WTERMSIG(status) << ")";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(Exists(File("copy")));
+}
+
 TEST_F(FileSysTest, PathLimitCountsUtf16UnitsNotBytes) {
   // Folders of two-byte characters so that 259 units are far more bytes.
   const std::u16string base = U16(dir_.Path());
@@ -227,6 +260,15 @@ TEST_F(FileSysTest, PropertiesGiveTheHandleAndThePath) {
   EXPECT_EQ(write(fd, "via fd", 6), 6);
   EXPECT_EQ(ReadFileBytes(File("f")), "via fd");
   EXPECT_EQ(ops.getProperty(s.get(), kFilePropertyHandle, 0, nullptr, nullptr), kFailed);
+  // A buffer smaller than the descriptor is refused, not overrun.
+  std::array<std::uint8_t, 8> small{};
+  small.fill(0xA5);
+  length = 0;
+  EXPECT_EQ(ops.getProperty(s.get(), kFilePropertyHandle, 2, &length, small.data()),
+            kStreamPropertyTooSmall);
+  EXPECT_EQ(small[0], 0xA5);
+  EXPECT_EQ(small[2], 0xA5);
+  EXPECT_EQ(length, 0u);
 
   const std::u16string path = U16(File("f"));
   const auto units = static_cast<std::uint32_t>(path.size());
