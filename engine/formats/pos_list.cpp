@@ -125,6 +125,14 @@ class Edit {
     return kOk;
   }
 
+  // Closes the stream without touching the header, storing what was written
+  // to it; the close's status (storing the record can fail).
+  StatusCode Finish() {
+    EngineObject* stream = stream_;
+    stream_ = nullptr;
+    return PosList_CloseForWrite(stream, nullptr);
+  }
+
   Entry* Entries() { return entries_.get(); }
   std::uint32_t& Count() { return count_; }
   const PosListRecord& Header() const { return header_; }
@@ -358,7 +366,8 @@ StatusCode PosList_SetValue(EngineObject* db, PosListHandle* handle, std::uint16
   StoreBE32(stored, value);
   EngineObject* stream = edit.Stream();
   s = StreamOf(stream).writeAt(stream, PosList_ValueOffset(edit.Header(), i), stored, 4, nullptr);
-  return s;  // the edit's destructor closes the stream, storing the value
+  const StatusCode closed = edit.Finish();
+  return IsFailure(s) ? s : closed;
 }
 
 StatusCode PosList_GetNames(EngineObject* db, PosListHandle* handle, const char*** names) noexcept {

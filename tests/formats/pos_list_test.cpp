@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/runtime/allocator.h"
+#include "engine/runtime/module_table.h"
 #include "tests/formats/palm_fixtures.h"
 
 namespace {
@@ -327,6 +329,52 @@ TEST(PosList, EditsKeepReservedBytesAndTail) {
   EXPECT_EQ(PosList_Delete(db, &l.handle, 2), kDocBadListIndex);
   EXPECT_EQ(PosList_SetValue(db, &l.handle, 2, 1), kDocBadListIndex);
   EXPECT_EQ(PosList_Move(db, &l.handle, 2, 0), kDocBadListIndex);
+}
+
+// An allocator that refuses every block of `limit` bytes or more and hands
+// smaller requests on to the engine's own; installed for its scope.
+class LargeBlocksRefused {
+ public:
+  explicit LargeBlocksRefused(std::uint32_t limit) : saved_(g_AllocatorModule) {
+    limit_ = limit;
+    g_AllocatorModule = &module_;
+  }
+  ~LargeBlocksRefused() { g_AllocatorModule = saved_; }
+  LargeBlocksRefused(const LargeBlocksRefused&) = delete;
+  LargeBlocksRefused& operator=(const LargeBlocksRefused&) = delete;
+
+ private:
+  static StatusCode Alloc(EngineObject* m, std::uint32_t size, void** out) noexcept {
+    return size >= limit_ ? kOutOfMemory : Mem_Alloc(m, size, out);
+  }
+  static StatusCode Realloc(EngineObject* m, std::uint32_t size, void** block) noexcept {
+    return size >= limit_ ? kOutOfMemory : Mem_Realloc(m, size, block);
+  }
+  static inline std::uint32_t limit_ = 0;
+  static constexpr AllocatorOps kOps = {
+      Core_NotImplemented, Core_NoOp,          Alloc, Mem_Free, Realloc, Mem_Copy, Mem_Fill,
+      Mem_Compare,         Core_NotImplemented};
+  EngineObject module_{nullptr, &kOps};
+  EngineObject* saved_;
+};
+
+// Storing an edited record into the database can fail (here: the database's
+// working copy of a large file cannot be had); the edit must say so.
+TEST(PosList, AFailedStoreIsReported) {
+  palm_fixtures::MemDb mem(
+      BuildDb({std::string(200000, 'x'), ListRecord({{"a", 1}, {"b", 2}})}, "DATA", "test"));
+  PosListHandle handle{};
+  handle.recordNumber = 1;
+  EngineObject* db = mem.db();
+  {
+    const LargeBlocksRefused refuse(100000);
+    EXPECT_TRUE(IsFailure(PosList_SetValue(db, &handle, 1, 99)));
+    EXPECT_TRUE(IsFailure(PosList_Insert(db, &handle, 0, "c", 3)));
+  }
+  EXPECT_EQ(mem.Record(1), ListRecord({{"a", 1}, {"b", 2}})) << "nothing was stored";
+  EXPECT_EQ(handle.lockCount, 0);
+  ASSERT_EQ(PosList_SetValue(db, &handle, 1, 99), kOk);
+  EXPECT_EQ(mem.Record(1), ListRecord({{"a", 1}, {"b", 99}}));
 }
 
 // Random operations against a vector model; the record is parsed back by the
