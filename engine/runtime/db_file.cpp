@@ -580,20 +580,16 @@ StatusCode RecordGrowthHint(EngineObject* s, std::uint32_t hint) noexcept {
   return StreamOf(inner).setGrowthHint(inner, hint);
 }
 
-constexpr StreamOps kRecordStreamOps = {
-    Core_NotImplemented, DbFile_RecordClose,
-    RecordSeek,          RecordRead,
-    RecordWrite,         Stream_ReadAt,
-    Stream_WriteAt,      Stream_ReadU16s,
-    Stream_WriteU16s,    Stream_ReadU32s,
-    Stream_WriteU32s,    Stream_ReadU16sBE,
-    Stream_WriteU16sBE,  Stream_ReadU32sBE,
-    Stream_WriteU32sBE,  RecordGetSize,
-    RecordSetSize,       RecordReserve,
-    RecordGrowthHint,    Stream_CopyTo,
-    Stream_Fill,         CoreStub<decltype(StreamOps::getProperty)>::NotSupported,
-    Core_NotImplemented,
-};
+constexpr StreamOps kRecordStreamOps = MakeStreamOps({
+    .close = DbFile_RecordClose,
+    .seek = RecordSeek,
+    .read = RecordRead,
+    .write = RecordWrite,
+    .getSize = RecordGetSize,
+    .setSize = RecordSetSize,
+    .reserve = RecordReserve,
+    .setGrowthHint = RecordGrowthHint,
+});
 
 constexpr DbFileOps kDbFileOps = {
     Core_NotImplemented, Core_QuerySelf,      DbFile_Close,

@@ -406,31 +406,15 @@ StatusCode ListChildren(const char16_t* path, std::uint32_t length, const Native
 // ---------------------------------------------------------------------------
 // File streams
 
-constexpr StreamOps kFileStreamOps = {
-    Core_NotImplemented,
-    FileStream_Close,
-    FileStream_Seek,
-    FileStream_Read,
-    FileStream_Write,
-    Stream_ReadAt,
-    Stream_WriteAt,
-    Stream_ReadU16s,
-    Stream_WriteU16s,
-    Stream_ReadU32s,
-    Stream_WriteU32s,
-    Stream_ReadU16sBE,
-    Stream_WriteU16sBE,
-    Stream_ReadU32sBE,
-    Stream_WriteU32sBE,
-    FileStream_GetSize,
-    FileStream_SetSize,
-    CoreStub<decltype(StreamOps::reserve)>::NoOp,
-    CoreStub<decltype(StreamOps::setGrowthHint)>::NoOp,
-    Stream_CopyTo,
-    Stream_Fill,
-    FileStream_GetProperty,
-    Core_NotImplemented,
-};
+constexpr StreamOps kFileStreamOps = MakeStreamOps({
+    .close = FileStream_Close,
+    .seek = FileStream_Seek,
+    .read = FileStream_Read,
+    .write = FileStream_Write,
+    .getSize = FileStream_GetSize,
+    .setSize = FileStream_SetSize,
+    .getProperty = FileStream_GetProperty,
+});
 
 FileStreamBody& Body(EngineObject* s) {
   return BodyOf<FileStreamBody>(s);

@@ -21,31 +21,15 @@ void ZeroGap(MemStreamBody& m, std::uint32_t from, std::uint32_t to) {
   if (from < to) std::memset(m.buffer + from, 0, to - from);
 }
 
-constexpr StreamOps kMemStreamOps = {
-    Core_NotImplemented,
-    MemStream_Close,
-    MemStream_Seek,
-    MemStream_Read,
-    MemStream_Write,
-    Stream_ReadAt,
-    Stream_WriteAt,
-    Stream_ReadU16s,
-    Stream_WriteU16s,
-    Stream_ReadU32s,
-    Stream_WriteU32s,
-    Stream_ReadU16sBE,
-    Stream_WriteU16sBE,
-    Stream_ReadU32sBE,
-    Stream_WriteU32sBE,
-    MemStream_GetSize,
-    MemStream_SetSize,
-    MemStream_Reserve,
-    CoreStub<decltype(StreamOps::setGrowthHint)>::NoOp,
-    Stream_CopyTo,
-    Stream_Fill,
-    CoreStub<decltype(StreamOps::getProperty)>::NotSupported,
-    Core_NotImplemented,
-};
+constexpr StreamOps kMemStreamOps = MakeStreamOps({
+    .close = MemStream_Close,
+    .seek = MemStream_Seek,
+    .read = MemStream_Read,
+    .write = MemStream_Write,
+    .getSize = MemStream_GetSize,
+    .setSize = MemStream_SetSize,
+    .reserve = MemStream_Reserve,
+});
 
 constexpr MemStreamClassOps kMemStreamClassOps = {
     Core_NotImplemented,

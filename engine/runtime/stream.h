@@ -127,3 +127,47 @@ StatusCode Stream_CopyTo(EngineObject* source, std::uint32_t sourcePosition, std
                          EngineObject* target, std::uint32_t targetPosition) noexcept;
 StatusCode Stream_Fill(EngineObject* s, std::uint32_t count, std::uint8_t value,
                        std::uint32_t* written) noexcept;
+
+// The slots a stream class supplies itself. MakeStreamOps fills in word 0, the
+// end word and the shared operations, so a class table names only these.
+struct StreamClassSlots {
+  decltype(StreamOps::close) close;
+  decltype(StreamOps::seek) seek;
+  decltype(StreamOps::read) read;
+  decltype(StreamOps::write) write;
+  decltype(StreamOps::getSize) getSize;
+  decltype(StreamOps::setSize) setSize;
+  decltype(StreamOps::reserve) reserve = CoreStub<decltype(StreamOps::reserve)>::NoOp;
+  decltype(StreamOps::setGrowthHint) setGrowthHint =
+      CoreStub<decltype(StreamOps::setGrowthHint)>::NoOp;
+  decltype(StreamOps::getProperty) getProperty =
+      CoreStub<decltype(StreamOps::getProperty)>::NotSupported;
+};
+
+constexpr StreamOps MakeStreamOps(const StreamClassSlots& c) {
+  return StreamOps{
+      Core_NotImplemented,
+      c.close,
+      c.seek,
+      c.read,
+      c.write,
+      Stream_ReadAt,
+      Stream_WriteAt,
+      Stream_ReadU16s,
+      Stream_WriteU16s,
+      Stream_ReadU32s,
+      Stream_WriteU32s,
+      Stream_ReadU16sBE,
+      Stream_WriteU16sBE,
+      Stream_ReadU32sBE,
+      Stream_WriteU32sBE,
+      c.getSize,
+      c.setSize,
+      c.reserve,
+      c.setGrowthHint,
+      Stream_CopyTo,
+      Stream_Fill,
+      c.getProperty,
+      Core_NotImplemented,
+  };
+}

@@ -159,31 +159,15 @@ StatusCode GateGetProperty(EngineObject* s, std::uint32_t property, std::uint32_
   return StreamOf(in).getProperty(in, property, capacity, length, buffer);
 }
 
-constexpr StreamOps kGateOps = {
-    Core_NotImplemented,
-    GateClose,
-    GateSeek,
-    GateRead,
-    GateWrite,
-    Stream_ReadAt,
-    Stream_WriteAt,
-    Stream_ReadU16s,
-    Stream_WriteU16s,
-    Stream_ReadU32s,
-    Stream_WriteU32s,
-    Stream_ReadU16sBE,
-    Stream_WriteU16sBE,
-    Stream_ReadU32sBE,
-    Stream_WriteU32sBE,
-    GateGetSize,
-    GateSetSize,
-    CoreStub<decltype(StreamOps::reserve)>::NoOp,
-    CoreStub<decltype(StreamOps::setGrowthHint)>::NoOp,
-    Stream_CopyTo,
-    Stream_Fill,
-    GateGetProperty,
-    Core_NotImplemented,
-};
+constexpr StreamOps kGateOps = MakeStreamOps({
+    .close = GateClose,
+    .seek = GateSeek,
+    .read = GateRead,
+    .write = GateWrite,
+    .getSize = GateGetSize,
+    .setSize = GateSetSize,
+    .getProperty = GateGetProperty,
+});
 
 }  // namespace
 

@@ -108,31 +108,15 @@ inline StatusCode FaultyReserve(EngineObject* s, std::uint32_t capacity) noexcep
   return StreamOf(in).reserve(in, capacity);
 }
 
-inline constexpr StreamOps kFaultyOps = {
-    Core_NotImplemented,
-    FaultyClose,
-    FaultySeek,
-    FaultyRead,
-    FaultyWrite,
-    Stream_ReadAt,
-    Stream_WriteAt,
-    Stream_ReadU16s,
-    Stream_WriteU16s,
-    Stream_ReadU32s,
-    Stream_WriteU32s,
-    Stream_ReadU16sBE,
-    Stream_WriteU16sBE,
-    Stream_ReadU32sBE,
-    Stream_WriteU32sBE,
-    FaultyGetSize,
-    FaultySetSize,
-    FaultyReserve,
-    CoreStub<decltype(StreamOps::setGrowthHint)>::NoOp,
-    Stream_CopyTo,
-    Stream_Fill,
-    CoreStub<decltype(StreamOps::getProperty)>::NotSupported,
-    Core_NotImplemented,
-};
+inline constexpr StreamOps kFaultyOps = MakeStreamOps({
+    .close = FaultyClose,
+    .seek = FaultySeek,
+    .read = FaultyRead,
+    .write = FaultyWrite,
+    .getSize = FaultyGetSize,
+    .setSize = FaultySetSize,
+    .reserve = FaultyReserve,
+});
 
 // Owns the object and its inner memory stream. Close through the ops only
 // marks it closed, so a test can inspect the bytes afterwards.
@@ -248,31 +232,15 @@ inline StatusCode PosixGetProperty(EngineObject* s, std::uint32_t id, std::uint3
   return kOk;
 }
 
-inline constexpr StreamOps kPosixOps = {
-    Core_NotImplemented,
-    PosixClose,
-    PosixSeek,
-    PosixRead,
-    PosixWrite,
-    Stream_ReadAt,
-    Stream_WriteAt,
-    Stream_ReadU16s,
-    Stream_WriteU16s,
-    Stream_ReadU32s,
-    Stream_WriteU32s,
-    Stream_ReadU16sBE,
-    Stream_WriteU16sBE,
-    Stream_ReadU32sBE,
-    Stream_WriteU32sBE,
-    PosixGetSize,
-    PosixSetSize,
-    CoreStub<decltype(StreamOps::reserve)>::NoOp,
-    CoreStub<decltype(StreamOps::setGrowthHint)>::NoOp,
-    Stream_CopyTo,
-    Stream_Fill,
-    PosixGetProperty,
-    Core_NotImplemented,
-};
+inline constexpr StreamOps kPosixOps = MakeStreamOps({
+    .close = PosixClose,
+    .seek = PosixSeek,
+    .read = PosixRead,
+    .write = PosixWrite,
+    .getSize = PosixGetSize,
+    .setSize = PosixSetSize,
+    .getProperty = PosixGetProperty,
+});
 
 class PosixFileStream {
  public:
