@@ -43,7 +43,6 @@ namespace {
 
 constexpr int kFontCacheSize = 8;
 constexpr int kMaxSurfaceSide = 8192;
-constexpr const char* kUiStrings[2] = {"View/Edit", "Delete"};
 constexpr int kImageFrameGrey = 192;
 
 WinDeviceNoticeHook g_noticeHook = nullptr;
@@ -1209,7 +1208,7 @@ StatusCode MeasureUiString(EngineObject* device, DeviceContext, std::uint16_t wh
   if (which > kUiDelete) return kFailed;
   if (width == nullptr) return kNullOutPointer;
   DeviceText t;
-  const char* s = kUiStrings[which];
+  const char* s = kDeviceUiStrings[which];
   const StatusCode r = t.Convert(kDeviceTextWindows1252, reinterpret_cast<const std::uint8_t*>(s),
                                  static_cast<std::uint32_t>(std::strlen(s)), false);
   if (r != kOk) return r;
@@ -1223,7 +1222,7 @@ StatusCode DrawUiString(EngineObject* device, std::uint16_t which, std::int16_t*
   if (which > kUiDelete) return kFailed;
   if (!Drawing(d)) return kFailed;
   DeviceText t;
-  const char* s = kUiStrings[which];
+  const char* s = kDeviceUiStrings[which];
   const StatusCode r = t.Convert(kDeviceTextWindows1252, reinterpret_cast<const std::uint8_t*>(s),
                                  static_cast<std::uint32_t>(std::strlen(s)), false);
   if (r != kOk) return r;

@@ -247,6 +247,8 @@ constexpr std::uint16_t kVObjectCard = 1;
 // MeasureUiString / DrawUiString (slots 40, 41).
 constexpr std::uint16_t kUiViewEdit = 0;  // "View/Edit"
 constexpr std::uint16_t kUiDelete = 1;    // "Delete"
+// The texts of the UI string ids, as every device answers them.
+constexpr const char* kDeviceUiStrings[2] = {"View/Edit", "Delete"};
 
 // PosMapCommand (slot 35) codes; in and out point to u32 unless stated.
 namespace PosMapCode {

@@ -15,7 +15,6 @@ namespace {
 
 constexpr std::uint32_t kBlack = 0x000000;
 constexpr std::uint32_t kWhite = 0xFFFFFF;
-constexpr const char* kUiStrings[2] = {"View/Edit", "Delete"};
 
 std::uint32_t FakeClockTick(void* user) noexcept {
   auto* clock = static_cast<FakeClock*>(user);
@@ -990,7 +989,7 @@ StatusCode MeasureUiString(EngineObject* device, DeviceContext, std::uint16_t wh
   if (!Drawing(f)) return done(kFailed);
   if (which > kUiDelete) return done(kFailed);
   if (width == nullptr) return done(kNullOutPointer);
-  const char* text = kUiStrings[which];
+  const char* text = kDeviceUiStrings[which];
   *width = Clamp16(TextWidth(f, reinterpret_cast<const std::uint8_t*>(text),
                              static_cast<std::uint32_t>(std::strlen(text))));
   return done(kOk);
@@ -999,7 +998,7 @@ StatusCode MeasureUiString(EngineObject* device, DeviceContext, std::uint16_t wh
 StatusCode DrawUiString(EngineObject* device, std::uint16_t which, std::int16_t* x,
                         std::int16_t* y) noexcept {
   if (which > kUiDelete) return Log(device, 41, "DrawUiString", {which}, kFailed);
-  const char* text = kUiStrings[which];
+  const char* text = kDeviceUiStrings[which];
   return DrawTextAt(device, 41, "DrawUiString", reinterpret_cast<const std::uint8_t*>(text),
                     static_cast<std::uint32_t>(std::strlen(text)), x, y, which);
 }
