@@ -13,6 +13,7 @@
 #include "engine/runtime/url.h"
 #include "engine/stores/settings_store.h"
 #include "engine/formats/text_doc.h"
+#include "engine/view/text_search.h"
 #include "engine/formats/palm_doc.h"
 
 EngineObject* g_DeflateModule = nullptr;
@@ -109,6 +110,7 @@ StatusCode Core_RegisterBuiltinModules() noexcept {
   g_WinDeviceModule = g_hostDevice;
   g_SettingsModule = &SettingsModule;
   g_TextDocModule = &TextDocModule;
+  g_TextSearchModule = &TextSearchModule;
   g_PalmDocModule = &PalmDocModule;
   return kOk;
 }
