@@ -14,6 +14,7 @@
 #include "engine/stores/settings_store.h"
 #include "engine/formats/text_doc.h"
 #include "engine/view/text_search.h"
+#include "engine/view/text_view.h"
 #include "engine/formats/palm_doc.h"
 
 EngineObject* g_DeflateModule = nullptr;
@@ -110,6 +111,7 @@ StatusCode Core_RegisterBuiltinModules() noexcept {
   g_WinDeviceModule = g_hostDevice;
   g_SettingsModule = &SettingsModule;
   g_TextDocModule = &TextDocModule;
+  g_TextViewModule = &TextViewModule;
   g_TextSearchModule = &TextSearchModule;
   g_PalmDocModule = &PalmDocModule;
   return kOk;
