@@ -12,6 +12,7 @@
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/module_table.h"
 #include "tests/formats/palm_fixtures.h"
+#include "tests/support/failing_allocator.h"
 
 namespace {
 
@@ -330,33 +331,6 @@ TEST(PosList, EditsKeepReservedBytesAndTail) {
   EXPECT_EQ(PosList_SetValue(db, &l.handle, 2, 1), kDocBadListIndex);
   EXPECT_EQ(PosList_Move(db, &l.handle, 2, 0), kDocBadListIndex);
 }
-
-// An allocator that refuses every block of `limit` bytes or more and hands
-// smaller requests on to the engine's own; installed for its scope.
-class LargeBlocksRefused {
- public:
-  explicit LargeBlocksRefused(std::uint32_t limit) : saved_(g_AllocatorModule) {
-    limit_ = limit;
-    g_AllocatorModule = &module_;
-  }
-  ~LargeBlocksRefused() { g_AllocatorModule = saved_; }
-  LargeBlocksRefused(const LargeBlocksRefused&) = delete;
-  LargeBlocksRefused& operator=(const LargeBlocksRefused&) = delete;
-
- private:
-  static StatusCode Alloc(EngineObject* m, std::uint32_t size, void** out) noexcept {
-    return size >= limit_ ? kOutOfMemory : Mem_Alloc(m, size, out);
-  }
-  static StatusCode Realloc(EngineObject* m, std::uint32_t size, void** block) noexcept {
-    return size >= limit_ ? kOutOfMemory : Mem_Realloc(m, size, block);
-  }
-  static inline std::uint32_t limit_ = 0;
-  static constexpr AllocatorOps kOps = {
-      Core_NotImplemented, Core_NoOp,          Alloc, Mem_Free, Realloc, Mem_Copy, Mem_Fill,
-      Mem_Compare,         Core_NotImplemented};
-  EngineObject module_{nullptr, &kOps};
-  EngineObject* saved_;
-};
 
 // Storing an edited record into the database can fail (here: the database's
 // working copy of a large file cannot be had); the edit must say so.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/stores/annot_store.h"
+#include "tests/support/failing_allocator.h"
 #include "tests/support/temp_dir.h"
 
 #include "tests/view/text_view_fixture.h"
@@ -48,6 +49,26 @@ TEST_F(TextViewObjectTest, ViewportSetsScrollStepAndTableCapacity) {
     // The end record always exists: at most capacity - 1 lines.
     EXPECT_LE(V().table.count, c.capacity - 1);
   }
+}
+
+TEST_F(TextViewObjectTest, ARefusedLineTableKeepsTheOldOne) {
+  Open(SampleText(50));
+  ASSERT_EQ(ViewOps().setViewport(view_, 0, 120, 100), kOk);
+  ASSERT_EQ(Paint(), kOk);
+  const LineRecord* lines = V().table.lines;
+  const std::uint16_t capacity = V().table.capacity;
+  {
+    // Growing to 300 pixels needs a larger line array, which is refused.
+    const LargeBlocksRefused refuse(sizeof(LineRecord) * (capacity + 1));
+    EXPECT_EQ(ViewOps().setViewport(view_, 0, 120, 300), kOutOfMemory);
+    EXPECT_EQ(V().table.lines, lines);
+    EXPECT_EQ(V().table.capacity, capacity);
+    EXPECT_EQ(Paint(), kOk);
+    EXPECT_LE(V().table.count, capacity - 1);
+  }
+  ASSERT_EQ(ViewOps().setViewport(view_, 0, 120, 300), kOk);
+  EXPECT_GT(V().table.capacity, capacity);
+  EXPECT_EQ(Paint(), kOk);
 }
 
 TEST_F(TextViewObjectTest, AttachFailuresAndDetach) {
