@@ -185,8 +185,10 @@ std::uint16_t TextView_FindLineAtY(const TextView& v, std::int32_t y, std::int32
     const LineMetrics& m = t.lines[i].metrics;
     std::int32_t reach = slotTop + m.top + m.height;  // bottom of the text box
     if (i + 1 < t.count) {
-      // The gap to the next line is shared in proportion to the two spaces.
-      const std::int32_t after = m.extra, before = t.lines[i + 1].metrics.top;
+      // The gap to the next line is shared in proportion to the two spaces
+      // (a handler's negative space counts as none, so the sum cannot be 0).
+      const std::int32_t after = std::max<std::int32_t>(m.extra, 0);
+      const std::int32_t before = std::max<std::int32_t>(t.lines[i + 1].metrics.top, 0);
       const std::int32_t gap = std::max(after, before);
       reach += before == 0 ? gap : gap * after / (after + before);
     } else {

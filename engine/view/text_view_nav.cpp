@@ -128,6 +128,7 @@ StatusCode LineUp(TextView& v) {
 
 StatusCode LineDown(TextView& v) {
   if (AtSectionBottom(v)) return LineMayChangeSection(v) ? NextSection(v) : kOk;
+  if (v.table.count == 0) return kOk;  // no room for a line (height 0): nothing moves
   std::int32_t amount = TextView_GetOverflowHeight(v);
   if (amount <= 0) {
     TextViewDrawScope draw(v.device, nullptr);
@@ -484,6 +485,8 @@ StatusCode TextView_ShowOffset(TextView& v, std::uint32_t offset) noexcept {
         amount = -top;
       else if (bottom > v.textHeight)
         amount = -std::min(bottom - v.textHeight, top);
+    } else if (t.count == 0) {
+      relayout = true;
     } else {
       s = TextView_MeasureRun(v, ctx, end, line + 1, v.textHeight,
                               t.lines[t.count - 1].metrics.extra, &n, &next, &used, &lastAfter);

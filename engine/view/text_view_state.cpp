@@ -301,8 +301,17 @@ StatusCode TextView_SaveReadingState(TextView& v) noexcept {
   StoreBE32(header + 4, TextView_FirstOffset(v));
   StoreBE32(header + 8, v.savedPosition);
 
+  // A damaged header may name, as a sub-record of the view, a record that
+  // belongs to someone else (the settings store's document record, the
+  // user's list) or the other sub-record; such a number counts as none, so
+  // the view never overwrites a record it does not own.
+  const std::uint16_t docRecord = LoadBE16(header + 2);
+  const std::uint16_t listRecord = v.userListHandle.recordNumber;
+  auto usable = [&](std::uint16_t n, std::uint16_t limit, std::uint16_t other) {
+    return n != 0 && n < limit && n != docRecord && n != listRecord && n != other;
+  };
   std::uint16_t historyRecord = LoadBE16(header + 12);
-  if (historyRecord == 0 || historyRecord >= count) {
+  if (!usable(historyRecord, count, pathRecord)) {
     const std::uint8_t empty[4] = {0, 4, 0, 0};
     if ((s = AppendRecord(db, empty, 4, &historyRecord)) != kOk) return s;
     StoreBE16(header + 12, historyRecord);
@@ -321,8 +330,8 @@ StatusCode TextView_SaveReadingState(TextView& v) noexcept {
   if (longHeader && (havePath || pathRecord != 0)) {
     std::uint16_t recordCount = count;
     RecordCount(db, &recordCount);
-    // A named record that does not exist counts as none.
-    if (pathRecord == 0 || pathRecord >= recordCount) {
+    // A named record that does not exist, or is not the view's, counts as none.
+    if (!usable(pathRecord, recordCount, historyRecord)) {
       const std::uint8_t empty[6] = {0, 4, 0, 0, 0, 0};
       if ((s = AppendRecord(db, empty, 6, &pathRecord)) != kOk) return s;
       StoreBE16(header + 24, pathRecord);

@@ -6,6 +6,39 @@
 #include "engine/runtime/allocator.h"
 #include "tests/view/text_view_fixture.h"
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/asan_interface.h>
+#define KELPO_TEST_ASAN 1
+#endif
+#endif
+
+namespace {
+// The bytes just before an engine block belong to the allocator's own header,
+// which AddressSanitizer cannot tell from the block: poisoned for a while, a
+// read of the element before an array is reported.
+class PoisonBefore {
+ public:
+  PoisonBefore(const void* block, std::size_t bytes)
+      : at_(static_cast<const char*>(block) - bytes), n_(bytes) {
+#ifdef KELPO_TEST_ASAN
+    __asan_poison_memory_region(at_, n_);
+#endif
+  }
+  ~PoisonBefore() {
+#ifdef KELPO_TEST_ASAN
+    __asan_unpoison_memory_region(at_, n_);
+#endif
+  }
+  PoisonBefore(const PoisonBefore&) = delete;
+  PoisonBefore& operator=(const PoisonBefore&) = delete;
+
+ private:
+  const char* at_;
+  std::size_t n_;
+};
+}  // namespace
+
 namespace {
 
 using TextViewNavTest = TextViewFixture;
@@ -278,6 +311,31 @@ TEST_F(TextViewNavTest, LargeSectionsNeedNoThirtyTwoBitProducts) {
   EXPECT_NEAR(V().table.lines[0].start, length * 0.99, 2.0 * line.size() + 400);
   ASSERT_EQ(Nav(TextViewNav::Fraction, 1000), kOk);
   EXPECT_NEAR(V().table.lines[0].start, length * 1000 / 1024, 2.0 * line.size() + 400);
+}
+
+TEST_F(TextViewNavTest, MovesWithAnEmptyLineTableStayInsideIt) {
+  // A window of height 0 (minimised) lays out no line of a section that is
+  // not empty; line and screen moves and section ends must not reach for a
+  // last line that does not exist.
+  Open(SampleText(80), 150, 100);
+  ASSERT_EQ(Paint(), kOk);
+  ASSERT_EQ(ViewOps().setViewport(view_, 0, 150, 0), kOk);
+  ASSERT_EQ(Paint(), kOk);
+  ASSERT_EQ(V().table.count, 0);
+  ASSERT_LT(V().table.lines[0].start, V().sectionEnd);
+  {
+    const PoisonBefore guard(V().table.lines, 16);
+    for (std::uint16_t code :
+         {TextViewNav::LineDown, TextViewNav::SectionStart, TextViewNav::LineUp, std::uint16_t{6},
+          std::uint16_t{5}, TextViewNav::ScreenDown, TextViewNav::LineDown}) {
+      EXPECT_EQ(Nav(code), kOk) << "code " << code;
+      EXPECT_EQ(V().table.count, 0) << "code " << code;
+    }
+  }
+  ExpectBalancedDrawing();
+  ASSERT_EQ(ViewOps().setViewport(view_, 0, 150, 100), kOk);
+  ASSERT_EQ(Paint(), kOk);
+  ExpectMatchesFreshLayout("height 0 and back");
 }
 
 TEST_F(TextViewNavTest, PrintRangeScreens) {

@@ -281,4 +281,49 @@ TEST_F(TextViewStateTest, HeaderNeverShrinksAndInvalidRecordNumbersAreReplaced) 
   EXPECT_EQ(db.Record(pathRecord), (Bytes{0x00, 0x04, 0x00, 0x00, 0x00, 0x00}));
 }
 
+TEST_F(TextViewStateTest, SubRecordNumbersNamingAnotherOwnersRecordAreReplaced) {
+  // A damaged header names, as the history or the path record, the settings
+  // store's document record (offset 2) or the user's list (offset 14).
+  struct Case {
+    const char* what;
+    std::uint16_t history, path, docRecord, list;
+  };
+  const Case cases[] = {
+      {"history is the document record", 1, 0, 1, 0},  {"path is the document record", 0, 1, 1, 0},
+      {"history is the user's list", 2, 0, 1, 2},      {"path is the user's list", 0, 2, 1, 2},
+      {"history and path share a record", 2, 2, 1, 0},
+  };
+  const Bytes docBytes(24, 0xD0), listBytes(12, 0x5A);
+  for (const Case& c : cases) {
+    MemDb db;
+    Bytes header = Header(32, 0, c.history, c.path);
+    header[3] = static_cast<std::uint8_t>(c.docRecord);
+    header[15] = static_cast<std::uint8_t>(c.list);
+    db.Append(header);
+    db.Append(docBytes);
+    db.Append(listBytes);
+    Close();
+    OpenWith(db);
+    ASSERT_EQ(V().settingsDb, db.db()) << c.what;
+    ASSERT_EQ(TextView_SetAnnotationPath(V(), u"C:\\a", 0), kOk);
+    ASSERT_EQ(TextView_SaveReadingState(V()), kOk) << c.what;
+    EXPECT_EQ(db.Record(1), docBytes) << c.what << ": the document record is untouched";
+    const Bytes saved = db.Record(0);
+    ASSERT_EQ(saved.size(), 32u);
+    const std::uint16_t history = static_cast<std::uint16_t>(saved[12] << 8 | saved[13]);
+    const std::uint16_t path = static_cast<std::uint16_t>(saved[24] << 8 | saved[25]);
+    EXPECT_NE(history, 1) << c.what;
+    EXPECT_NE(path, 1) << c.what;
+    EXPECT_NE(history, path) << c.what;
+    if (c.list != 0) {
+      EXPECT_EQ(db.Record(c.list), listBytes) << c.what << ": the list record is untouched";
+      EXPECT_NE(history, c.list) << c.what;
+      EXPECT_NE(path, c.list) << c.what;
+    }
+    EXPECT_EQ(db.Record(history), (Bytes{0x00, 0x04, 0x00, 0x00})) << c.what;
+    EXPECT_EQ(db.Record(path), (Bytes{0x00, 0x04, 0x00, 0x00, 0x00, 0x04, 0x43, 0x3A, 0x5C, 0x61}))
+        << c.what;
+  }
+}
+
 }  // namespace

@@ -152,6 +152,26 @@ TEST_F(TextViewLayoutTest, SpacingCollapsesAndMinimumHeightApplies) {
   EXPECT_EQ(TextView_FindLineAtY(v, 99, &top), v.table.count);
 }
 
+TEST_F(TextViewLayoutTest, HitTestByYSurvivesNegativeSpacesFromTheHandler) {
+  // A space after of -3 above a space before of 3: the two spaces sum to 0.
+  Open("aaa\nbbb\nccc\n", 120, 100);
+  Hooks().adjust = [](std::uint32_t start, LineMetrics* m) {
+    if (start == 0) m->extra = -3;
+    if (start == 4) m->top = 3;
+  };
+  ASSERT_EQ(Paint(), kOk);
+  const TextView& v = V();
+  ASSERT_EQ(v.table.count, 3);
+  std::int32_t top1 = 0;
+  ASSERT_EQ(TextView_FindLineAtOffset(v, 4, &top1), 1);
+  const std::int32_t boxBottom0 = v.table.lines[0].metrics.height;
+  std::int32_t top = 0;
+  EXPECT_EQ(TextView_FindLineAtY(v, boxBottom0 - 1, &top), 0);
+  EXPECT_EQ(top, 0);
+  EXPECT_EQ(TextView_FindLineAtY(v, boxBottom0, &top), 1);
+  EXPECT_EQ(top, top1);
+}
+
 TEST_F(TextViewLayoutTest, WideLinesAreFlaggedOnlyPastTheViewWidth) {
   Open("exact\nwider\n", 120, 100);
   Hooks().adjust = [](std::uint32_t start, LineMetrics* m) {
