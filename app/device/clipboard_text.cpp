@@ -1,22 +1,10 @@
 #include "app/device/clipboard_text.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
-#include "engine/runtime/module_table.h"
+#include "app/device/device_text.h"
 #include "engine/runtime/text_conv.h"
-
-namespace {
-
-constexpr std::uint32_t kHostUtf16 = std::endian::native == std::endian::little ? 1014 : 1013;
-constexpr std::uint32_t kWindows1252 = 2252;
-
-EngineObject* TextConv() {
-  return g_TextConvModule ? g_TextConvModule : &TextConvModule;
-}
-
-}  // namespace
 
 void ClipboardText::Clear() noexcept {
   block_.reset();
@@ -46,15 +34,16 @@ StatusCode ClipboardText::ConvertInto(std::uint32_t mib, const std::uint8_t* byt
   request.sourceMib = mib;
   request.source = bytes;
   request.sourceLength = count;
-  request.targetMib = kHostUtf16;
+  request.targetMib = kDeviceTextHostUtf16;
   request.target = block_.get() + used_;
   request.targetCapacity = (capacity_ - used_) * 2;
-  StatusCode s = OpsOf<TextConvOps>(TextConv()).convert(TextConv(), &request);
-  if (s == kNotSupported && mib != kWindows1252) {
-    request.sourceMib = kWindows1252;
+  StatusCode s =
+      OpsOf<TextConvOps>(DeviceText_Converter()).convert(DeviceText_Converter(), &request);
+  if (s == kNotSupported && mib != kDeviceTextWindows1252) {
+    request.sourceMib = kDeviceTextWindows1252;
     request.targetCapacity = (capacity_ - used_) * 2;
     request.consumed = request.characters = request.replaced = 0;
-    s = OpsOf<TextConvOps>(TextConv()).convert(TextConv(), &request);
+    s = OpsOf<TextConvOps>(DeviceText_Converter()).convert(DeviceText_Converter(), &request);
   }
   if (s != kOk && s != kTextConvTargetTooSmall) return s;
   const std::uint32_t written = request.targetCapacity / 2;
@@ -73,8 +62,9 @@ StatusCode ClipboardText::Append(std::uint32_t charset, const std::uint8_t* text
                                  std::uint32_t count) noexcept {
   if (!open_) return kOk;
   if (text == nullptr && count != 0) return kBadArgument;
-  const std::uint32_t mib = charset ? charset : kWindows1252;
+  const std::uint32_t mib = charset ? charset : kDeviceTextWindows1252;
   count = std::min(count, capacity_ - used_);
+  if (count == 0) return kOk;  // nothing to add, and nothing completes a waiting character
   std::uint32_t pos = 0;
   if (pendingCount_ > 0) {
     // Complete the waiting character with the first bytes of this text.

@@ -95,9 +95,9 @@ TextColours WinDevice_TextColours(const DeviceFontSpec& spec, bool plainMode,
 
 DeviceColour WinDevice_FillColour(const DeviceColour* colour, bool plainMode,
                                   const ThemeState& theme) noexcept {
-  if (plainMode || colour == nullptr) return kWindowColour;
-  if (theme.on) return theme.background;
-  return *colour;
+  if (plainMode) return kWindowColour;
+  if (theme.on) return theme.background;  // also for a null colour: clears take the theme
+  return colour ? *colour : kWindowColour;
 }
 
 DeviceColour WinDevice_LineColour(const DeviceColour* colour, bool plainMode,

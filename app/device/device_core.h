@@ -63,8 +63,9 @@ struct TextColours {
 };
 TextColours WinDevice_TextColours(const DeviceFontSpec& spec, bool plainMode,
                                   const ThemeState& theme) noexcept;
-// Fills: the window colour in plain mode or for a null colour, the theme
-// background when the theme is on, else the colour.
+// Fills: the window colour in plain mode; the theme background when the
+// theme is on (a null colour included, so that the text view's clears show
+// the theme); else the colour, or the window colour for a null one.
 DeviceColour WinDevice_FillColour(const DeviceColour* colour, bool plainMode,
                                   const ThemeState& theme) noexcept;
 // Lines, frames and markers: black in plain mode, the theme text colour when

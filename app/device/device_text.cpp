@@ -1,21 +1,13 @@
 #include "app/device/device_text.h"
 
-#include <bit>
 #include <cstring>
 
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/text_conv.h"
 
-namespace {
-
-// UTF-16 in the host's byte order, so the units can be used as they come.
-constexpr std::uint32_t kHostUtf16 = std::endian::native == std::endian::little ? 1014 : 1013;
-
-EngineObject* TextConv() {
+EngineObject* DeviceText_Converter() noexcept {
   return g_TextConvModule ? g_TextConvModule : &TextConvModule;
 }
-
-}  // namespace
 
 StatusCode DeviceText::Reserve(std::uint32_t units, bool keep) noexcept {
   if (units <= capacity_) return kOk;
@@ -52,10 +44,11 @@ StatusCode DeviceText::ConvertInto(std::uint32_t mib, const std::uint8_t* text, 
   request.sourceMib = mib;
   request.source = text;
   request.sourceLength = count;
-  request.targetMib = kHostUtf16;
+  request.targetMib = kDeviceTextHostUtf16;
   request.target = units_ + at;
   request.targetCapacity = capacityUnits * 2;
-  const StatusCode s = OpsOf<TextConvOps>(TextConv()).convert(TextConv(), &request);
+  const StatusCode s =
+      OpsOf<TextConvOps>(DeviceText_Converter()).convert(DeviceText_Converter(), &request);
   *consumed = request.consumed;
   *produced = request.targetCapacity;
   return s;
@@ -96,7 +89,7 @@ bool DeviceText::MapByCharacters(std::uint32_t mib, const std::uint8_t* text,
     heapLengths.reset(lengths);
   }
   std::uint32_t bytes = count, chars = count;
-  if (TextConv_MeasureChars(TextConv(), 0, mib, text, &bytes, lengths, &chars) != kOk ||
+  if (TextConv_MeasureChars(DeviceText_Converter(), 0, mib, text, &bytes, lengths, &chars) != kOk ||
       bytes != count || chars > count)
     return false;
   std::uint32_t unit = 0, pos = 0;

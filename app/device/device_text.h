@@ -8,12 +8,20 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/core.h"
 
 constexpr std::uint32_t kDeviceTextWindows1252 = 2252;
+// UTF-16 in the host's byte order: what engine text becomes for Qt.
+constexpr std::uint32_t kDeviceTextHostUtf16 =
+    std::endian::native == std::endian::little ? 1014 : 1013;
+
+// The text conversion module the device converts through (the registered
+// one, else the built-in module).
+EngineObject* DeviceText_Converter() noexcept;
 
 class DeviceText {
  public:

@@ -124,7 +124,8 @@ struct WinDevice {
   QPainter offPainter;
   QRect offClip;
   bool offCurrent = false;
-  QImage saved;
+  QImage saved;        // the part of the saved area that lay on the surface
+  QPoint savedOffset;  // where that part starts inside the saved area
   bool savedExists = false;
   QRect printClip;
   // Horizontal bars.
@@ -585,6 +586,15 @@ StatusCode EndDraw(EngineObject* device, DeviceContext) noexcept {
   return ended ? kOk : kSurfaceNotReleased;
 }
 
+// Puts pixels taken from a surface at a logical point of a painter, as
+// they are (no blending), within its clip.
+void PutPixels(QPainter& p, QPoint at, const QImage& pixels) {
+  p.save();
+  p.setCompositionMode(QPainter::CompositionMode_Source);
+  p.drawImage(at, pixels);
+  p.restore();
+}
+
 // The part of a logical rectangle that lies on the current image, in image
 // pixels.
 QRect OnImage(WinDevice& d, int l, int t, int r, int b) {
@@ -599,12 +609,7 @@ StatusCode CopyArea(EngineObject* device, DeviceContext, std::int16_t l, std::in
   if (d.Printing()) return kOk;
   const QRect src = OnImage(d, l, t, r, b);
   if (src.isEmpty()) return kOk;
-  const QImage piece = d.Image()->copy(src);
-  QPainter* p = d.Painter();
-  p->save();
-  p->setCompositionMode(QPainter::CompositionMode_Source);
-  p->drawImage(QPoint(src.x() - d.Origin() + dx, src.y() + dy), piece);
-  p->restore();
+  PutPixels(*d.Painter(), QPoint(src.x() - d.Origin() + dx, src.y() + dy), d.Image()->copy(src));
   return kOk;
 }
 
@@ -626,10 +631,7 @@ StatusCode SurfaceCommand(EngineObject* device, DeviceContext, DeviceRect* a, vo
       const QRect want(a->left, a->top, std::max(0, a->right - a->left),
                        std::max(0, a->bottom - a->top));
       clip = kind == DeviceSurface::ClipReplace ? want : clip.intersected(want);
-      if (!d.Printing())
-        d.Painter()->setClipRect(clip);
-      else
-        d.printer->setClipRect(clip);
+      d.Painter()->setClipRect(clip);
       if (b != nullptr) *static_cast<DeviceRect*>(b) = previous;
       return kOk;
     }
@@ -667,31 +669,29 @@ StatusCode SurfaceCommand(EngineObject* device, DeviceContext, DeviceRect* a, vo
           QRect(QPoint(a->left + d.margin, a->top), QPoint(a->right + d.margin - 1, a->bottom - 1))
               .intersected(from.rect());
       if (src.isEmpty()) return kOk;
-      const QImage piece = from.copy(src);
-      QPainter& p = toWindow ? d.windowPainter : d.offPainter;
-      p.save();
-      p.setCompositionMode(QPainter::CompositionMode_Source);
-      p.drawImage(QPoint(to->x + (src.x() - a->left - d.margin), to->y + (src.y() - a->top)),
-                  piece);
-      p.restore();
+      PutPixels(toWindow ? d.windowPainter : d.offPainter,
+                QPoint(to->x + (src.x() - a->left - d.margin), to->y + (src.y() - a->top)),
+                from.copy(src));
       return kOk;
     }
     case DeviceSurface::SavePixels: {
       if (a == nullptr) return kNullOutPointer;
       if (d.Printing()) return kOk;
-      d.saved = d.Image()->copy(QRect(a->left + d.margin, a->top, std::max(0, a->right - a->left),
-                                      std::max(0, a->bottom - a->top)));
+      // Only the pixels on the surface are kept: a popup larger than the
+      // window never makes an image larger than the window.
+      const QRect want(a->left + d.margin, a->top, std::max(0, a->right - a->left),
+                       std::max(0, a->bottom - a->top));
+      const QRect on = want.intersected(d.Image()->rect());
+      d.saved = on.isEmpty() ? QImage() : d.Image()->copy(on);
+      d.savedOffset = on.isEmpty() ? QPoint() : on.topLeft() - want.topLeft();
       d.savedExists = true;
       return kOk;
     }
     case DeviceSurface::RestorePixels: {
       if (!d.savedExists || d.Printing()) return kOk;
       if (a == nullptr) return kNullOutPointer;
-      QPainter* p = d.Painter();
-      p->save();
-      p->setCompositionMode(QPainter::CompositionMode_Source);
-      p->drawImage(QPoint(a->left, a->top), d.saved);
-      p->restore();
+      if (!d.saved.isNull())
+        PutPixels(*d.Painter(), QPoint(a->left, a->top) + d.savedOffset, d.saved);
       d.saved = QImage();
       d.savedExists = false;
       return kOk;
@@ -990,8 +990,8 @@ StatusCode DrawImage(EngineObject* device, DeviceContext, std::int16_t x, std::i
   WinDevice& d = Dev(device);
   if (!Drawing(d)) return kFailed;
   const bool known = kind >= DeviceImageKind::PalmBitmap && kind <= DeviceImageKind::PlanarYCbCr;
-  if (!known && !d.plainMode) return kMalformed;
-  if (!known || image == nullptr) return known ? kBadArgument : kOk;
+  if (!known) return d.plainMode ? kOk : kMalformed;  // plain mode draws nothing for it
+  if (image == nullptr) return kBadArgument;
   const int scale = (option & kImageDoubleSize) ? 2 : 1;
   QPainter* p = d.Painter();
   if (d.plainMode) {
@@ -1201,6 +1201,13 @@ StatusCode OpenVObject(EngineObject* device, std::uint16_t kind, std::uint32_t c
   return kOk;
 }
 
+// The text of a UI string id (which <= kUiDelete), converted.
+StatusCode ConvertUiString(DeviceText& t, std::uint16_t which) {
+  const char* s = kDeviceUiStrings[which];
+  return t.Convert(kDeviceTextWindows1252, reinterpret_cast<const std::uint8_t*>(s),
+                   static_cast<std::uint32_t>(std::strlen(s)), false);
+}
+
 StatusCode MeasureUiString(EngineObject* device, DeviceContext, std::uint16_t which,
                            std::int16_t* width) noexcept {
   WinDevice& d = Dev(device);
@@ -1208,9 +1215,7 @@ StatusCode MeasureUiString(EngineObject* device, DeviceContext, std::uint16_t wh
   if (which > kUiDelete) return kFailed;
   if (width == nullptr) return kNullOutPointer;
   DeviceText t;
-  const char* s = kDeviceUiStrings[which];
-  const StatusCode r = t.Convert(kDeviceTextWindows1252, reinterpret_cast<const std::uint8_t*>(s),
-                                 static_cast<std::uint32_t>(std::strlen(s)), false);
+  const StatusCode r = ConvertUiString(t, which);
   if (r != kOk) return r;
   *width = Clamp16(RunWidth(*CurrentFont(d), t));
   return kOk;
@@ -1222,9 +1227,7 @@ StatusCode DrawUiString(EngineObject* device, std::uint16_t which, std::int16_t*
   if (which > kUiDelete) return kFailed;
   if (!Drawing(d)) return kFailed;
   DeviceText t;
-  const char* s = kDeviceUiStrings[which];
-  const StatusCode r = t.Convert(kDeviceTextWindows1252, reinterpret_cast<const std::uint8_t*>(s),
-                                 static_cast<std::uint32_t>(std::strlen(s)), false);
+  const StatusCode r = ConvertUiString(t, which);
   if (r != kOk) return r;
   return DrawConverted(d, t, x, y);
 }

@@ -338,8 +338,8 @@ struct DeviceOps {
   // 9: tells the window that the area is painted; 0.
   StatusCode (*validateRect)(EngineObject* device, std::int16_t left, std::int16_t top,
                              std::int16_t right, std::int16_t bottom) noexcept;
-  // 10: plain mode or a null colour: the window colour; theme on: the theme
-  // background; else the colour.
+  // 10: plain mode: the window colour; theme on: the theme background (a
+  // null colour included); else the colour, or the window colour for null.
   StatusCode (*fillRect)(EngineObject* device, DeviceContext ctx, std::int16_t left,
                          std::int16_t top, std::int16_t right, std::int16_t bottom,
                          const DeviceColour* colour) noexcept;

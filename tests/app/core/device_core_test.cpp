@@ -132,7 +132,11 @@ TEST(WinDeviceColours, FillsAndLines) {
   const ThemeState off, on{true, false, {1, 2, 3}, {4, 5, 6}},
       suspended{true, true, {1, 2, 3}, {4, 5, 6}};
   EXPECT_TRUE(Same(WinDevice_FillColour(&given, false, off), given));
-  EXPECT_TRUE(Same(WinDevice_FillColour(nullptr, false, on), kWindowColour));
+  // A null colour is the window colour, except that a theme colours it: the
+  // text view clears its bands with a null colour.
+  EXPECT_TRUE(Same(WinDevice_FillColour(nullptr, false, off), kWindowColour));
+  EXPECT_TRUE(Same(WinDevice_FillColour(nullptr, false, on), on.background));
+  EXPECT_TRUE(Same(WinDevice_FillColour(nullptr, true, on), kWindowColour));
   EXPECT_TRUE(Same(WinDevice_FillColour(&given, true, on), kWindowColour));
   EXPECT_TRUE(
       Same(WinDevice_FillColour(&given, false, suspended), on.background));  // fills keep it
@@ -321,6 +325,12 @@ TEST(WinDeviceClipboard, CapacityCharsetsAndSplitCharacters) {
   for (int i = 0; i < 8; ++i)
     ASSERT_EQ(clip.Append(106, Bytes(utf8 + i), 1), kOk) << i;
   EXPECT_EQ(Finished(clip), u"\u20AC\U0001F600!");
+  // An empty append (no bytes, no pointer) while a character waits keeps it waiting.
+  ASSERT_EQ(clip.Begin(8), kOk);
+  ASSERT_EQ(clip.Append(106, Bytes("\xE2\x82"), 2), kOk);
+  ASSERT_EQ(clip.Append(106, nullptr, 0), kOk);
+  ASSERT_EQ(clip.Append(106, Bytes("\xAC"), 1), kOk);
+  EXPECT_EQ(Finished(clip), u"\u20AC");
   // Nothing collected: no text; a zero count opens nothing.
   ClipboardText none;
   const char16_t* t = nullptr;

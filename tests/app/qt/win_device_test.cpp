@@ -244,6 +244,44 @@ TEST_F(WinDeviceTest, OffscreenSurfaceAndSavedPixels) {
   EXPECT_EQ(Surface(), before);  // no off-screen image after EndDraw: nothing copied
 }
 
+TEST_F(WinDeviceTest, SavedPixelsAreThoseOnTheSurface) {
+  Begin();
+  Noise(3);
+  End();
+  const QImage before = Surface();
+  const DeviceColour red{255, 0, 0};
+  // An area partly left of the surface, put back 120 pixels further right:
+  // the part that was on the surface comes back at its place in the area,
+  // and where nothing was saved the surface stays as it was.
+  Begin();
+  DeviceRect popup{-20, 10, 30, 40};
+  ASSERT_EQ(ops().surfaceCommand(dev, ctx, &popup, nullptr, DeviceSurface::SavePixels), kOk);
+  DeviceRect elsewhere{100, 10, 150, 40};
+  ASSERT_EQ(ops().surfaceCommand(dev, ctx, &elsewhere, nullptr, DeviceSurface::RestorePixels), kOk);
+  End();
+  const int onSurface = 20 - kMargin;  // columns of the area left of the surface
+  for (int y = 10; y < 40; ++y) {
+    for (int x = 100; x < 100 + onSurface; ++x)
+      ASSERT_EQ(Pixel(x + kMargin, y), before.pixel(x + kMargin, y) & 0xFFFFFF) << x << "," << y;
+    for (int x = 0; x < 30 + kMargin; ++x)
+      ASSERT_EQ(Pixel(100 + onSurface + kMargin + x, y), before.pixel(x, y) & 0xFFFFFF)
+          << x << "," << y;
+  }
+  // An area far larger than the surface is saved and restored as the
+  // surface itself (no image of the area's size is made).
+  Begin();
+  Noise(4);
+  End();
+  const QImage noise = Surface();
+  Begin();
+  DeviceRect huge{-32768, -32768, 32767, 32767};
+  ASSERT_EQ(ops().surfaceCommand(dev, ctx, &huge, nullptr, DeviceSurface::SavePixels), kOk);
+  ASSERT_EQ(ops().fillRect(dev, ctx, -10, -10, 500, 500, &red), kOk);
+  ASSERT_EQ(ops().surfaceCommand(dev, ctx, &huge, nullptr, DeviceSurface::RestorePixels), kOk);
+  End();
+  EXPECT_EQ(Surface(), noise);
+}
+
 // Everything a run of text puts on a white surface, drawn at (x, y).
 QImage DrawAlone(WinDeviceTest* t, EngineObject* dev, DeviceContext ctx, const std::string& bytes,
                  std::vector<std::pair<int, int>> pieces, int x, int y) {
@@ -513,11 +551,13 @@ TEST_F(WinDeviceTest, ColoursFillsBoxesRulesAndMarkers) {
             kOk);
   Begin();
   ASSERT_EQ(ops().fillRect(dev, ctx, 0, 70, 20, 80, &red), kOk);
+  ASSERT_EQ(ops().fillRect(dev, ctx, 70, 70, 80, 80, nullptr), kOk);  // a clear, as the view does
   ASSERT_EQ(ops().drawBox(dev, ctx, 30, 70, 40, 80, 0, &red, &blue), kOk);
   ASSERT_EQ(ops().setProperty(dev, nullptr, 0, DeviceProp::SuspendTheme), kOk);
   ASSERT_EQ(ops().drawRule(dev, ctx, 50, 70, 60, 70, 0, 1, &blue), kOk);
   End();
   EXPECT_EQ(Pixel(m + 5, 75), 0x0A141Eu);
+  EXPECT_EQ(Pixel(m + 75, 75), 0x0A141Eu);
   EXPECT_EQ(Pixel(m + 30, 75), 0x008000u);
   EXPECT_EQ(Pixel(m + 35, 75), 0xFFFFFFu);  // not filled
   EXPECT_EQ(Pixel(m + 55, 70), 0x0000FFu);
