@@ -1067,25 +1067,38 @@ StatusCode DocHandler_HitTest(EngineObject* h, EngineObject* dev, DeviceContext 
   return hit(a, a + n, left, right);
 }
 
+namespace {
+
+// Hands the text of [from, to) to take() window by window; stops at the end
+// of the text, at a failure of the handler or of take(). The failure, or 0.
+template <class Take>
+StatusCode ForEachTextPiece(EngineObject* h, std::uint32_t from, std::uint32_t to, Take take) {
+  for (std::uint32_t p = from; p < to;) {
+    const std::uint8_t* text = nullptr;
+    std::uint32_t len = std::min<std::uint32_t>(to - p, kMaxPiece);
+    const StatusCode st = Ops(h).getText(h, p, &text, &len);
+    if (IsFailure(st)) return st;
+    if (text == nullptr || len == 0) break;
+    len = std::min(len, to - p);
+    const StatusCode taken = take(text, len);
+    if (IsFailure(taken)) return taken;
+    p += len;
+  }
+  return kOk;
+}
+
+}  // namespace
+
 StatusCode DocHandler_CopyRange(EngineObject* h, EngineObject* dev, std::uint32_t from,
                                 std::uint32_t to) noexcept {
   if (from > to) std::swap(from, to);
   if (from == to) return kOk;
   const DeviceOps& d = DeviceOf(dev);
   StatusCode result = d.clipboardBegin(dev, to - from);
-  std::uint32_t p = from;
-  while (!IsFailure(result) && p < to) {
-    const std::uint8_t* text = nullptr;
-    std::uint32_t len = std::min<std::uint32_t>(to - p, kMaxPiece);
-    const StatusCode st = Ops(h).getText(h, p, &text, &len);
-    if (IsFailure(st)) {
-      result = st;
-      break;
-    }
-    if (text == nullptr || len == 0) break;
-    len = std::min(len, to - p);
-    d.clipboardAppend(dev, text, len);
-    p += len;
+  if (!IsFailure(result)) {
+    result = ForEachTextPiece(h, from, to, [&](const std::uint8_t* text, std::uint32_t len) {
+      return d.clipboardAppend(dev, text, len);
+    });
   }
   const StatusCode commit = d.clipboardCommit(dev);
   return IsFailure(commit) ? commit : result;
@@ -1098,20 +1111,12 @@ StatusCode DocHandler_ReadRange(EngineObject* h, std::uint32_t from, std::uint32
   if (buffer == nullptr && capacity != 0) return kNullOutPointer;
   const std::uint32_t want = std::min(to - from, capacity);
   std::uint32_t done = 0;
-  StatusCode result = kOk;
-  while (done < want) {
-    const std::uint8_t* text = nullptr;
-    std::uint32_t len = std::min<std::uint32_t>(want - done, kMaxPiece);
-    const StatusCode st = Ops(h).getText(h, from + done, &text, &len);
-    if (IsFailure(st)) {
-      result = st;
-      break;
-    }
-    if (text == nullptr || len == 0) break;
-    len = std::min(len, want - done);
-    std::memcpy(buffer + done, text, len);
-    done += len;
-  }
+  const StatusCode result =
+      ForEachTextPiece(h, from, from + want, [&](const std::uint8_t* text, std::uint32_t len) {
+        std::memcpy(buffer + done, text, len);
+        done += len;
+        return kOk;
+      });
   if (copied) *copied = done;
   return result;
 }

@@ -74,7 +74,7 @@ StatusCode DocHandler_PositionToX(EngineObject* handler, EngineObject* device, D
                                   std::uint32_t rangeEnd, std::int16_t* x1,
                                   std::int16_t* x2) noexcept;
 // Slot 17: announces the byte count, appends piece by piece, commits in
-// every case; the commit's failure, else the read's.
+// every case; the commit's failure, else the read's or the append's.
 StatusCode DocHandler_CopyRange(EngineObject* handler, EngineObject* device, std::uint32_t from,
                                 std::uint32_t to) noexcept;
 // Slot 19.

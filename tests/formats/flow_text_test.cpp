@@ -864,6 +864,21 @@ TEST_F(FlowTest, CopyRangeCommitsInEveryCase) {
   doc.failTextAfter = -1;
   fake().clipboardFailure = kClipboardCannotOpen;
   EXPECT_EQ(ops.copyRange(h(), dev, 0, 11), kClipboardCannotOpen);
+  fake().clipboardFailure = 0;
+
+  // An append the device refuses (out of memory) ends the copy with its
+  // failure; the clipboard is still committed.
+  static DeviceOps refusing;
+  refusing = DeviceOf(dev);
+  refusing.clipboardAppend = [](EngineObject*, const std::uint8_t*, std::uint32_t) noexcept {
+    return kOutOfMemory;
+  };
+  const void* own = dev->ops;
+  dev->ops = &refusing;
+  const int commits = fake().clipboardCommits;
+  EXPECT_EQ(ops.copyRange(h(), dev, 0, 11), kOutOfMemory);
+  EXPECT_EQ(fake().clipboardCommits, commits + 1);
+  dev->ops = own;
 }
 
 TEST_F(FlowTest, ReadRangeHonoursItsCapacity) {
