@@ -96,11 +96,11 @@ struct WinDevice {
   // Modes.
   bool vShown = true, hEnabled = true, plainMode = false, fontCacheOn = true;
   QPainter* printer = nullptr;
-  ThemeState theme;
+  DeviceTheme theme;
   std::uint32_t charset = 0;
   std::uint16_t displayWord = 2;
   std::array<std::u16string, 6> faces;
-  ScrollValues vscroll = WinDevice_ScrollValues(0, 0, 0);
+  DeviceScroll vscroll = Device_ScrollValues(0, 0, 0);
   // Current font and text state.
   std::shared_ptr<FontData> font;
   DeviceFontSpec spec{DeviceFace::Default, 10, 0, {}, {}};
@@ -109,7 +109,7 @@ struct WinDevice {
   DeviceColour background{};
   std::int16_t textX = 0, textY = 0;
   std::uint32_t textFlags = 0, savedTextFlags = 0;
-  std::int16_t underlineOffset = kNoUnderline;
+  std::int16_t underlineOffset = kDeviceNoUnderline;
   std::array<CachedFont, kFontCacheSize> cache;
   std::uint32_t stampCounter = 1;
   // Clipboard and vObjects.
@@ -129,7 +129,7 @@ struct WinDevice {
   bool savedExists = false;
   QRect printClip;
   // Horizontal bars.
-  HScrollKeys keys;
+  DeviceHScrollKeys keys;
   std::array<QPointer<QScrollBar>, kMaxHScrollBars> bars;
   // Position map, table store and progress.
   DeviceServices services{};
@@ -351,7 +351,8 @@ std::int16_t DrawRun(WinDevice& d, const DeviceText& t, int x, int y) {
     p->fillRect(QRect(left, baseline - f.ascent, w, f.ascent + f.descent), ToQColor(d.background));
   const QColor ink = ToQColor(d.textColour);
   PaintRun(d, f, t, left, baseline, ink);
-  if ((d.spec.style & DeviceFontStyle::DottedUnderline) && d.underlineOffset != kNoUnderline) {
+  if ((d.spec.style & DeviceFontStyle::DottedUnderline) &&
+      d.underlineOffset != kDeviceNoUnderline) {
     // Dots on even columns of the surface, whatever the run's start.
     const int band = y + d.underlineOffset;
     QPolygon dots;
@@ -443,12 +444,10 @@ StatusCode SetProperty(EngineObject* device, void* arg, std::int16_t a, std::int
     case DeviceProp::FaceName: {
       if (arg == nullptr) return kNullOutPointer;
       const auto* face = static_cast<const DeviceFaceName*>(arg);
-      if (face->faceSlot != 0xFFFF && (face->faceSlot == 0 || face->faceSlot > 5)) return kOk;
-      const int slot = face->faceSlot == 0xFFFF ? 0 : face->faceSlot;
-      std::u16string name;
-      for (const char16_t* p = face->name; p && *p && name.size() < 31; ++p)
-        name.push_back(*p);
-      d.faces[slot] = name;
+      std::uint32_t length = 0;
+      const int slot = Device_FaceName(*face, &length);
+      if (slot < 0) return kOk;
+      d.faces[slot].assign(face->name ? face->name : u"", length);
       d.DropFonts();
       d.font.reset();
       return kOk;
@@ -476,19 +475,9 @@ StatusCode SetProperty(EngineObject* device, void* arg, std::int16_t a, std::int
       if (arg == nullptr) return kNullOutPointer;
       d.charset = *static_cast<const std::uint32_t*>(arg);
       return kOk;
-    case DeviceProp::Theme: {
-      d.theme.on = arg != nullptr;
-      d.theme.background = {255, 0, 0};
-      d.theme.text = {0, 255, 0};
-      if (arg != nullptr) {
-        const auto* entries = static_cast<const DeviceThemeEntry*>(arg);
-        for (int i = 0; i < 2; ++i) {
-          if (entries[i].slot == 1) d.theme.text = entries[i].colour;
-          if (entries[i].slot == 2) d.theme.background = entries[i].colour;
-        }
-      }
+    case DeviceProp::Theme:
+      Device_SetTheme(&d.theme, static_cast<const DeviceThemeEntry*>(arg));
       return kOk;
-    }
     case DeviceProp::FirstHScrollWindow: {
       if (arg == nullptr) return kNullOutPointer;
       const int first = d.keys.First();
@@ -549,7 +538,7 @@ StatusCode BeginDraw(EngineObject* device, DeviceContext* ctx) noexcept {
       if (d.surface.width() != d.width || d.surface.height() != d.height) {
         QImage next(d.width, d.height, QImage::Format_RGB32);
         if (next.isNull()) return kOutOfMemory;
-        next.fill(ToQColor(kWindowColour));
+        next.fill(ToQColor(kDeviceWindowColour));
         QPainter copy(&next);
         copy.drawImage(0, 0, d.surface);
         copy.end();
@@ -644,7 +633,7 @@ StatusCode SurfaceCommand(EngineObject* device, DeviceContext, DeviceRect* a, vo
       if (d.offscreen.isNull()) {
         d.offscreen = QImage(d.surface.size(), QImage::Format_RGB32);
         if (d.offscreen.isNull()) return kOutOfMemory;
-        d.offscreen.fill(ToQColor(kWindowColour));
+        d.offscreen.fill(ToQColor(kDeviceWindowColour));
         if (!d.offPainter.begin(&d.offscreen)) {
           d.offscreen = QImage();
           return kFailed;
@@ -717,8 +706,7 @@ StatusCode FillRect(EngineObject* device, DeviceContext, std::int16_t l, std::in
                     std::int16_t r, std::int16_t b, const DeviceColour* colour) noexcept {
   WinDevice& d = Dev(device);
   if (!Drawing(d)) return kFailed;
-  d.Painter()->fillRect(Box(l, t, r, b),
-                        ToQColor(WinDevice_FillColour(colour, d.plainMode, d.theme)));
+  d.Painter()->fillRect(Box(l, t, r, b), ToQColor(Device_FillColour(colour, d.plainMode, d.theme)));
   return kOk;
 }
 
@@ -765,15 +753,9 @@ StatusCode DrawBox(EngineObject* device, DeviceContext, std::int16_t l, std::int
   const QRect box = Box(l, t, r, b);
   const bool dotted = (style & 1) != 0;
   QPainter* p = d.Painter();
-  if (d.plainMode) {
-    if (fill) p->fillRect(box, Qt::white);
-    Frame(p, box, Qt::black, dotted);
-  } else if (d.theme.on && !d.theme.suspended) {
-    Frame(p, box, ToQColor(d.theme.text), dotted);
-  } else {
-    if (fill) p->fillRect(box, ToQColor(*fill));
-    Frame(p, box, ToQColor(frame ? *frame : kBlackColour), dotted);
-  }
+  const DeviceBoxColours c = Device_BoxColours(frame, fill, d.plainMode, d.theme);
+  if (c.filled) p->fillRect(box, ToQColor(c.fill));
+  Frame(p, box, ToQColor(c.frame), dotted);
   return kOk;
 }
 
@@ -785,7 +767,7 @@ StatusCode SelectFont(EngineObject* device, DeviceContext, const DeviceFontSpec*
   if (font == nullptr) return kBadArgument;
   d.spec = *font;
   d.font = FontFor(d, WinDevice_FontRequest(*font, d.Context()));
-  const TextColours c = WinDevice_TextColours(*font, d.plainMode, d.theme);
+  const DeviceTextColours c = Device_TextColours(*font, d.plainMode, d.theme);
   if (c.changeText) d.textColour = c.text;
   d.opaque = c.opaque;
   d.background = c.background;
@@ -863,7 +845,7 @@ StatusCode SetTextOrigin(EngineObject* device, DeviceContext, std::int16_t x, st
   d.textFlags = flags;
   d.textX = x;
   d.textY = y;
-  d.underlineOffset = WinDevice_UnderlineOffset(flags, descent);
+  d.underlineOffset = Device_UnderlineOffset(flags, descent);
   return kOk;
 }
 
@@ -894,7 +876,7 @@ StatusCode DrawText(EngineObject* device, const std::uint8_t* text, std::uint32_
 StatusCode SetVScroll(EngineObject* device, std::uint32_t position, std::uint32_t pageEnd,
                       std::uint32_t, std::uint32_t maximum) noexcept {
   WinDevice& d = Dev(device);
-  d.vscroll = WinDevice_ScrollValues(position, pageEnd, maximum);
+  d.vscroll = Device_ScrollValues(position, pageEnd, maximum);
   if (d.vShown) ApplyVScroll(d);
   return kOk;
 }
@@ -955,10 +937,10 @@ StatusCode DrawListMarker(EngineObject* device, DeviceContext, std::int16_t x, s
   if (font == nullptr) return kBadArgument;
   const std::shared_ptr<FontData> f = FontFor(d, WinDevice_FontRequest(*font, d.Context()));
   const DeviceColour* given = (font->style & DeviceFontStyle::TextColour) ? &font->text : nullptr;
-  const QColor colour = ToQColor(WinDevice_LineColour(given, d.plainMode, d.theme));
+  const QColor colour = ToQColor(Device_LineColour(given, d.plainMode, d.theme));
   QPainter* p = d.Painter();
   if (marker & kMarkerBullet) {
-    const DeviceRect r = WinDevice_BulletBox(x, y, f->ascent);
+    const DeviceRect r = Device_BulletBox(x, y, f->ascent);
     const QRect box = Box(r.left, r.top, r.right, r.bottom);
     if ((marker & 0x0FFF) == kMarkerSquare) {
       p->fillRect(box, colour);
@@ -1086,7 +1068,7 @@ StatusCode SetHScrollBar(EngineObject* device, std::uint32_t key, std::uint32_t 
   QScrollBar* bar = KeyedBar(d, key, &slot);
   if (slot < 0) return kUnknownHScrollKey;
   if (d.Printing() || bar == nullptr) return kOk;
-  const ScrollValues v = WinDevice_ScrollValues(position, pageEnd, maximum);
+  const DeviceScroll v = Device_ScrollValues(position, pageEnd, maximum);
   const QSignalBlocker block(bar);
   bar->setRange(0, v.barMaximum);
   bar->setPageStep(std::max(1, v.barPage));
@@ -1130,7 +1112,7 @@ StatusCode DrawRule(EngineObject* device, DeviceContext, std::int16_t x1, std::i
                     const DeviceColour* colour) noexcept {
   WinDevice& d = Dev(device);
   if (!Drawing(d)) return kFailed;
-  const QColor c = ToQColor(WinDevice_LineColour(colour, d.plainMode, d.theme));
+  const QColor c = ToQColor(Device_LineColour(colour, d.plainMode, d.theme));
   QPainter* p = d.Painter();
   const int left = std::min(x1, x2), right = std::max(x1, x2);
   const int top = std::min(y1, y2), bottom = std::max(y1, y2);

@@ -18,6 +18,7 @@
 // (property 10; 0 means windows-1252).
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "engine/runtime/core.h"
@@ -472,6 +473,125 @@ StatusCode Device_SetWindow(EngineObject* device, void* window, std::int16_t wid
 // fixed sizes used in plain mode or with fixed sizes on.
 std::int32_t Device_ZoomPoints(std::uint16_t zoomIndex, std::int32_t points) noexcept;
 std::int32_t Device_FixedPoints(std::uint16_t zoomIndex) noexcept;
+
+// The rules below are kept once for every device, so that the window device
+// and the recording fake cannot drift apart.
+
+// DeviceProp::FaceName: the face slot a record sets (0 for 0xFFFF, the
+// default face; 1-5 as they are) or -1 for a slot that is ignored, and in
+// *length the characters of the name that are kept: up to the NUL, at most
+// kDeviceFaceNameMax (0 for a null name).
+constexpr std::uint32_t kDeviceFaceNameMax = 31;
+int Device_FaceName(const DeviceFaceName& face, std::uint32_t* length) noexcept;
+
+// The default colours: the window colour of fills and clears, black for
+// lines, frames and text.
+constexpr DeviceColour kDeviceWindowColour{255, 255, 255};
+constexpr DeviceColour kDeviceBlack{0, 0, 0};
+
+// The colour theme of DeviceProp::Theme, SuspendTheme and ResumeTheme.
+// Suspending stops the theme's text, line and frame colours; fills keep the
+// theme background.
+struct DeviceTheme {
+  bool on = false;
+  bool suspended = false;
+  DeviceColour text{0, 255, 0};
+  DeviceColour background{255, 0, 0};
+};
+
+// DeviceProp::Theme: null turns the theme off; else it is on and the two
+// entries set the text (slot 1) and background (slot 2) colours, any other
+// slot is ignored. A colour no entry sets is its default (text green,
+// background red), never the one of an earlier theme. Suspension is left as
+// it is.
+void Device_SetTheme(DeviceTheme* theme, const DeviceThemeEntry* entries) noexcept;
+
+// Fills (FillRect and clears): the window colour in plain mode; the theme
+// background when the theme is on, suspended or not, and for a null colour
+// too, so that the text view's clears show the theme; else the colour, or
+// the window colour for a null one.
+DeviceColour Device_FillColour(const DeviceColour* colour, bool plainMode,
+                               const DeviceTheme& theme) noexcept;
+// Lines, frames and list markers: black in plain mode; the theme text colour
+// when the theme is on and not suspended; else the colour, or black for null.
+DeviceColour Device_LineColour(const DeviceColour* colour, bool plainMode,
+                               const DeviceTheme& theme) noexcept;
+
+// What DrawBox paints once frame or fill is given: the frame always, in the
+// line colour of the frame colour; the fill only with a fill colour and not
+// under an active theme, white in plain mode.
+struct DeviceBoxColours {
+  bool filled;
+  DeviceColour fill;
+  DeviceColour frame;
+};
+DeviceBoxColours Device_BoxColours(const DeviceColour* frame, const DeviceColour* fill,
+                                   bool plainMode, const DeviceTheme& theme) noexcept;
+
+// The text colour and background a font selection brings. Plain mode: only
+// PlainInverse changes anything (white on an opaque black). Otherwise the
+// text colour is the theme's when it is on and not suspended, else the
+// font's with TextColour, else unchanged; the background is the font's with
+// BackWins, else the active theme's, else the font's with BackColour, else
+// transparent.
+struct DeviceTextColours {
+  bool changeText = false;  // false: the current text colour stays
+  DeviceColour text{};
+  bool opaque = false;  // false: transparent background
+  DeviceColour background{};
+};
+DeviceTextColours Device_TextColours(const DeviceFontSpec& spec, bool plainMode,
+                                     const DeviceTheme& theme) noexcept;
+
+// The dotted-underline offset below the y of SetTextOrigin (slot 17):
+// baseline reference descent - 1 when descent < 3, else 2; bottom reference
+// -1; top reference kDeviceNoUnderline (no dotted underline).
+constexpr std::int16_t kDeviceNoUnderline = 0x7FFF;
+std::int16_t Device_UnderlineOffset(std::uint32_t flags, std::int16_t descent) noexcept;
+
+// The bullet of a list marker at (x, y) with a font of ascent e:
+// (x, y - 9e/16) with sides 3e/8, clamped to 16 bits.
+DeviceRect Device_BulletBox(std::int16_t x, std::int16_t y, std::int32_t ascent) noexcept;
+
+// A scroll bar's values from the engine's (position, page end, maximum), for
+// the vertical bar and the horizontal ones alike: page end clamped to the
+// maximum and the position to the page end; page = page end - position. For
+// a bar whose range leaves out the page shown, the bar fields: its last
+// position is maximum - page + 1 (maximum for an empty page), values beyond
+// int range clamped.
+struct DeviceScroll {
+  std::uint32_t position;
+  std::uint32_t page;
+  std::uint32_t maximum;
+  int barMaximum;  // the last position such a bar can take
+  int barPage;
+  int barValue;
+};
+DeviceScroll Device_ScrollValues(std::uint32_t position, std::uint32_t pageEnd,
+                                 std::uint32_t maximum) noexcept;
+
+// The keys of the kMaxHScrollBars horizontal bars: slot i has control id
+// kHScrollFirstControlId + i; kNoHScrollKey marks a free slot and is never
+// a key.
+class DeviceHScrollKeys {
+ public:
+  DeviceHScrollKeys() noexcept { keys_.fill(kNoHScrollKey); }
+  // The slot of a key in use, or -1.
+  int Find(std::uint32_t key) const noexcept;
+  // Takes the first free slot for the key: the slot, or -1 when all are in
+  // use (or the key is kNoHScrollKey).
+  int Acquire(std::uint32_t key) noexcept;
+  // Frees a slot; slots out of range are ignored.
+  void Release(int slot) noexcept;
+  // The slot of a control id whose slot is in use, or -1.
+  int SlotOfControl(std::uint32_t controlId) const noexcept;
+  std::uint32_t KeyAt(int slot) const noexcept { return keys_[slot]; }
+  int InUse() const noexcept;
+  int First() const noexcept;  // first slot in use, or -1
+
+ private:
+  std::array<std::uint32_t, kMaxHScrollBars> keys_;
+};
 
 // The one replaceable clock of the device-side services: a millisecond tick
 // that wraps at 32 bits. A null tick reads the system clock.

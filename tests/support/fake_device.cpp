@@ -14,7 +14,6 @@
 namespace {
 
 constexpr std::uint32_t kBlack = 0x000000;
-constexpr std::uint32_t kWhite = 0xFFFFFF;
 
 std::uint32_t FakeClockTick(void* user) noexcept {
   auto* clock = static_cast<FakeClock*>(user);
@@ -89,12 +88,8 @@ void FrameBox(FakeDevice& f, Box b, std::uint32_t colour, bool dotted) {
   }
 }
 
-// Colour of lines, frames, markers: plain black, else the theme's text colour
-// (on and not suspended), else the given colour, else black.
 std::uint32_t LineColour(const FakeDevice& f, const DeviceColour* given) {
-  if (f.plainMode) return kBlack;
-  if (f.themeOn && !f.themeSuspended) return FakeRgb(f.themeText);
-  return given ? FakeRgb(*given) : kBlack;
+  return FakeRgb(Device_LineColour(given, f.plainMode, f.theme));
 }
 
 // --- text -----------------------------------------------------------------
@@ -160,7 +155,8 @@ std::int16_t PaintText(FakeDevice& f, const std::uint8_t* text, std::uint32_t co
     const int mid = baseline - f.metrics.ascent / 2;
     Fill(f, {run.left, mid, run.right, mid + 1}, ink);
   }
-  if ((f.font.style & DeviceFontStyle::DottedUnderline) && f.underlineOffset != 0x7FFF) {
+  if ((f.font.style & DeviceFontStyle::DottedUnderline) &&
+      f.underlineOffset != kDeviceNoUnderline) {
     // Dots on even surface columns, whatever the run's start.
     const int band = y + f.underlineOffset;
     for (int px = run.left; px < run.right; ++px)
@@ -229,12 +225,10 @@ StatusCode SetProperty(EngineObject* device, void* arg, std::int16_t a, std::int
     case DeviceProp::FaceName: {
       if (arg == nullptr) return done(kNullOutPointer);
       const auto* face = static_cast<const DeviceFaceName*>(arg);
-      const int slot = face->faceSlot == 0xFFFF ? 0 : face->faceSlot;
-      if ((face->faceSlot == 0 || face->faceSlot > 5) && face->faceSlot != 0xFFFF) return done(kOk);
-      std::u16string name;
-      for (const char16_t* p = face->name; p && *p && name.size() < 31; ++p)
-        name.push_back(*p);
-      f.faces[slot] = name;
+      std::uint32_t length = 0;
+      const int slot = Device_FaceName(*face, &length);
+      if (slot < 0) return done(kOk);
+      f.faces[slot].assign(face->name ? face->name : u"", length);
       return done(kOk);
     }
     case DeviceProp::Margin:
@@ -257,47 +251,25 @@ StatusCode SetProperty(EngineObject* device, void* arg, std::int16_t a, std::int
       if (arg == nullptr) return done(kNullOutPointer);
       f.charset = *static_cast<const std::uint32_t*>(arg);
       return done(kOk);
-    case DeviceProp::Theme: {
-      f.themeOn = arg != nullptr;
-      f.themeBackground = {255, 0, 0};
-      f.themeText = {0, 255, 0};
-      if (arg != nullptr) {
-        const auto* entries = static_cast<const DeviceThemeEntry*>(arg);
-        for (int i = 0; i < 2; ++i) {
-          if (entries[i].slot == 1) f.themeText = entries[i].colour;
-          if (entries[i].slot == 2) f.themeBackground = entries[i].colour;
-        }
-      }
+    case DeviceProp::Theme:
+      Device_SetTheme(&f.theme, static_cast<const DeviceThemeEntry*>(arg));
       return done(kOk);
-    }
     case DeviceProp::FirstHScrollWindow: {
       if (arg == nullptr) return done(kNullOutPointer);
-      void* first = nullptr;
-      for (auto& bar : f.hbars)
-        if (bar.key != kNoHScrollKey) {
-          first = &bar;
-          break;
-        }
-      *static_cast<void**>(arg) = first;
+      const int first = f.hkeys.First();
+      *static_cast<void**>(arg) = first >= 0 ? &f.hbars[first] : nullptr;
       return done(kOk);
     }
     case DeviceProp::SuspendTheme:
-      f.themeSuspended = true;
+      f.theme.suspended = true;
       return done(kOk);
     case DeviceProp::ResumeTheme:
-      f.themeSuspended = false;
+      f.theme.suspended = false;
       return done(kOk);
     default:
       // Every other code is accepted and does nothing.
       return done(kOk);
   }
-}
-
-int HBarsInUse(const FakeDevice& f) {
-  int n = 0;
-  for (const auto& bar : f.hbars)
-    n += bar.key != kNoHScrollKey;
-  return n;
 }
 
 StatusCode GetProperty(EngineObject* device, std::int16_t code, void* out) noexcept {
@@ -320,7 +292,7 @@ StatusCode GetProperty(EngineObject* device, std::int16_t code, void* out) noexc
       return done(kOk);
     case DeviceInfo::UsableHeight:
       *static_cast<std::int16_t*>(out) =
-          Clamp16(f.height - (f.hScrollEnabled && HBarsInUse(f) > 0 ? barHeight : 0));
+          Clamp16(f.height - (f.hScrollEnabled && f.hkeys.InUse() > 0 ? barHeight : 0));
       return done(kOk);
     case DeviceInfo::Charset:
       *static_cast<std::uint32_t*>(out) = f.charset;
@@ -498,12 +470,7 @@ StatusCode FillRect(EngineObject* device, DeviceContext, std::int16_t l, std::in
   const std::int64_t rgb = colour ? FakeRgb(*colour) : -1;
   auto done = [&](StatusCode s) { return Log(device, 10, "FillRect", {l, t, r, b, rgb}, s); };
   if (!Drawing(f)) return done(kFailed);
-  std::uint32_t c = kFakeWindowColour;
-  if (!f.plainMode && f.themeOn)
-    c = FakeRgb(f.themeBackground);
-  else if (!f.plainMode && colour != nullptr)
-    c = FakeRgb(*colour);
-  Fill(f, ToSurface(f, l, t, r, b), c);
+  Fill(f, ToSurface(f, l, t, r, b), FakeRgb(Device_FillColour(colour, f.plainMode, f.theme)));
   return done(kOk);
 }
 
@@ -534,15 +501,9 @@ StatusCode DrawBox(EngineObject* device, DeviceContext, std::int16_t l, std::int
   if (frame == nullptr && fill == nullptr) return done(kOk);
   const Box box = ToSurface(f, l, t, r, b);
   const bool dotted = (style & 1) != 0;
-  if (f.plainMode) {
-    if (fill) Fill(f, box, kWhite);
-    FrameBox(f, box, kBlack, dotted);
-  } else if (f.themeOn && !f.themeSuspended) {
-    FrameBox(f, box, FakeRgb(f.themeText), dotted);
-  } else {
-    if (fill) Fill(f, box, FakeRgb(*fill));
-    FrameBox(f, box, frame ? FakeRgb(*frame) : kBlack, dotted);
-  }
+  const DeviceBoxColours c = Device_BoxColours(frame, fill, f.plainMode, f.theme);
+  if (c.filled) Fill(f, box, FakeRgb(c.fill));
+  FrameBox(f, box, FakeRgb(c.frame), dotted);
   return done(kOk);
 }
 
@@ -559,27 +520,10 @@ StatusCode SelectFont(EngineObject* device, DeviceContext, const DeviceFontSpec*
   if (font == nullptr) return done(kBadArgument);
   f.font = *font;
   f.metrics = FakeFontFor(*font, f.displayWord, f.plainMode);
-  using namespace DeviceFontStyle;
-  if (!f.plainMode) {
-    if (f.themeOn && !f.themeSuspended)
-      f.textColour = f.themeText;
-    else if (font->style & TextColour)
-      f.textColour = font->text;
-    f.opaque = true;
-    if (font->style & BackWins)
-      f.textBackground = font->background;
-    else if (f.themeOn && !f.themeSuspended)
-      f.textBackground = f.themeBackground;
-    else if (font->style & BackColour)
-      f.textBackground = font->background;
-    else
-      f.opaque = false;
-  } else {
-    const bool inverse = (font->style & PlainInverse) != 0;
-    if (inverse) f.textColour = {255, 255, 255};
-    f.opaque = inverse;
-    f.textBackground = {0, 0, 0};
-  }
+  const DeviceTextColours colours = Device_TextColours(*font, f.plainMode, f.theme);
+  if (colours.changeText) f.textColour = colours.text;
+  f.opaque = colours.opaque;
+  f.textBackground = colours.background;
   if (lineHeight) *lineHeight = Clamp16(f.metrics.lineHeight);
   if (leading) *leading = Clamp16(f.metrics.externalLeading);
   if (ascent) *ascent = Clamp16(f.metrics.ascent);
@@ -656,17 +600,7 @@ StatusCode SetTextOrigin(EngineObject* device, DeviceContext, std::int16_t x, st
   f.textFlags = flags;
   f.textX = x;
   f.textY = y;
-  switch (flags & DeviceTextAlign::VerticalMask) {
-    case DeviceTextAlign::Baseline:
-      f.underlineOffset = static_cast<std::int16_t>(descent < 3 ? descent - 1 : 2);
-      break;
-    case DeviceTextAlign::Bottom:
-      f.underlineOffset = -1;
-      break;
-    default:
-      f.underlineOffset = 0x7FFF;
-      break;
-  }
+  f.underlineOffset = Device_UnderlineOffset(flags, descent);
   return done(kOk);
 }
 
@@ -703,11 +637,10 @@ StatusCode SetVScroll(EngineObject* device, std::uint32_t position, std::uint32_
     return Log(device, 20, "SetVScroll", {position, pageEnd, ignored, maximum}, s);
   };
   if (f.vScrollFailure) return done(f.vScrollFailure);
-  pageEnd = std::min(pageEnd, maximum);
-  position = std::min(position, pageEnd);
-  f.vPosition = position;
-  f.vPage = pageEnd - position;
-  f.vMaximum = maximum;
+  const DeviceScroll v = Device_ScrollValues(position, pageEnd, maximum);
+  f.vPosition = v.position;
+  f.vPage = v.page;
+  f.vMaximum = v.maximum;
   return done(kOk);
 }
 
@@ -780,9 +713,8 @@ StatusCode DrawListMarker(EngineObject* device, DeviceContext, std::int16_t x, s
   const DeviceColour* given = (font->style & DeviceFontStyle::TextColour) ? &font->text : nullptr;
   const std::uint32_t colour = LineColour(f, given);
   if (marker & kMarkerBullet) {
-    const int e = m.ascent;
-    const int top = y - 9 * e / 16;
-    Fill(f, ToSurface(f, x, top, x + 3 * e / 8, top + 3 * e / 8), colour);
+    const DeviceRect r = Device_BulletBox(x, y, m.ascent);
+    Fill(f, ToSurface(f, r.left, r.top, r.right, r.bottom), colour);
     return done(kOk);
   }
   char number[16];
@@ -835,11 +767,10 @@ StatusCode DrawImage(EngineObject* device, DeviceContext, std::int16_t x, std::i
   return done(kOk);
 }
 
-FakeHScrollBar* FindBar(FakeDevice& f, std::uint32_t key) {
-  if (key == kNoHScrollKey) return nullptr;
-  for (auto& bar : f.hbars)
-    if (bar.key == key) return &bar;
-  return nullptr;
+FakeHScrollBar* FindBar(FakeDevice& f, std::uint32_t key, int* slot = nullptr) {
+  const int found = f.hkeys.Find(key);
+  if (slot) *slot = found;
+  return found >= 0 ? &f.hbars[found] : nullptr;
 }
 
 StatusCode CreateHScrollBar(EngineObject* device, std::uint32_t key, std::int16_t x, std::int16_t y,
@@ -849,24 +780,26 @@ StatusCode CreateHScrollBar(EngineObject* device, std::uint32_t key, std::int16_
     return Log(device, 28, "CreateHScrollBar", {key, x, y, width, height}, s);
   };
   if (key == kNoHScrollKey) return done(kBadArgument);
-  for (auto& bar : f.hbars) {
-    if (bar.key != kNoHScrollKey) continue;
-    bar = FakeHScrollBar{};
-    bar.key = key;
-    bar.x = x;
-    bar.y = y;
-    bar.width = Clamp16(width + 2 * f.margin);
-    bar.height = height ? height : kFakeHScrollHeight;
-    return done(kOk);
-  }
-  return done(kNoFreeHScrollBar);
+  const int slot = f.hkeys.Acquire(key);
+  if (slot < 0) return done(kNoFreeHScrollBar);
+  FakeHScrollBar& bar = f.hbars[slot];
+  bar = FakeHScrollBar{};
+  bar.x = x;
+  bar.y = y;
+  bar.width = Clamp16(width + 2 * f.margin);
+  bar.height = height ? height : kFakeHScrollHeight;
+  return done(kOk);
 }
 
 StatusCode RemoveHScrollBar(EngineObject* device, std::uint32_t key) noexcept {
   FakeDevice& f = Fake(device);
-  FakeHScrollBar* bar = FindBar(f, key);
+  int slot = -1;
+  FakeHScrollBar* bar = FindBar(f, key, &slot);
   if (bar == nullptr) return Log(device, 29, "RemoveHScrollBar", {key}, kUnknownHScrollKey);
-  if (!f.printer) *bar = FakeHScrollBar{};
+  if (!f.printer) {
+    *bar = FakeHScrollBar{};
+    f.hkeys.Release(slot);
+  }
   return Log(device, 29, "RemoveHScrollBar", {key}, kOk);
 }
 
@@ -879,11 +812,10 @@ StatusCode SetHScrollBar(EngineObject* device, std::uint32_t key, std::uint32_t 
   FakeHScrollBar* bar = FindBar(f, key);
   if (bar == nullptr) return done(kUnknownHScrollKey);
   if (f.printer) return done(kOk);
-  pageEnd = std::min(pageEnd, maximum);
-  position = std::min(position, pageEnd);
-  bar->position = position;
-  bar->page = pageEnd - position;
-  bar->maximum = maximum;
+  const DeviceScroll v = Device_ScrollValues(position, pageEnd, maximum);
+  bar->position = v.position;
+  bar->page = v.page;
+  bar->maximum = v.maximum;
   return done(kOk);
 }
 
@@ -907,11 +839,9 @@ StatusCode HScrollKeyFromWindow(EngineObject* device, std::uint32_t controlId,
   FakeDevice& f = Fake(device);
   auto done = [&](StatusCode s) { return Log(device, 32, "HScrollKeyFromWindow", {controlId}, s); };
   if (key == nullptr) return done(kNullOutPointer);
-  const std::uint32_t slot = controlId - kHScrollFirstControlId;
-  if (controlId < kHScrollFirstControlId || slot >= kMaxHScrollBars ||
-      f.hbars[slot].key == kNoHScrollKey)
-    return done(kNoHScrollForControl);
-  *key = f.hbars[slot].key;
+  const int slot = f.hkeys.SlotOfControl(controlId);
+  if (slot < 0) return done(kNoHScrollForControl);
+  *key = f.hkeys.KeyAt(slot);
   return done(kOk);
 }
 

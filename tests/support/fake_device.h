@@ -73,8 +73,8 @@ struct FakeSurface {
   std::uint32_t At(int x, int y) const { return Contains(x, y) ? rgb[y * width + x] : 0; }
 };
 
+// A horizontal bar; its key is in FakeDevice::hkeys, at the same slot.
 struct FakeHScrollBar {
-  std::uint32_t key = kNoHScrollKey;
   std::int16_t x = 0, y = 0, width = 0, height = 0;
   std::uint32_t position = 0, page = 0, maximum = 0;
   int repaints = 0;
@@ -90,12 +90,13 @@ struct FakeDevice {
   std::uint16_t displayWord = 2;
   bool vScrollShown = true, hScrollEnabled = true;
   void* printer = nullptr;
-  bool plainMode = false, fontCache = true, themeOn = false, themeSuspended = false;
-  DeviceColour themeBackground{255, 0, 0}, themeText{0, 255, 0};
+  bool plainMode = false, fontCache = true;
+  DeviceTheme theme;
   std::uint32_t charset = 0;
   std::u16string faces[6];
   int fontDrops = 0;
   std::uint32_t vPosition = 0, vPage = 0, vMaximum = 0;
+  DeviceHScrollKeys hkeys;
   FakeHScrollBar hbars[kMaxHScrollBars];
   std::u16string clipboard;  // the last committed text
   int clipboardCommits = 0;
@@ -116,7 +117,7 @@ struct FakeDevice {
   DeviceColour savedTextColour{};
   std::int16_t textX = 0, textY = 0;
   std::uint32_t textFlags = 0, savedTextFlags = 0;
-  std::int16_t underlineOffset = 0x7FFF;
+  std::int16_t underlineOffset = kDeviceNoUnderline;
 
   // Clipboard collection between Begin and Commit: the bytes as given, in
   // the device charset, converted to UTF-16 on commit.

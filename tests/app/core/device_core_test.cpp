@@ -1,7 +1,7 @@
-// The portable rules of the window device: font requests, colour
-// precedence, underline and bullet geometry, scroll values, the keyed
-// horizontal bars, planar and YCbCr images, clipboard assembly, and engine
-// text converted with its byte map.
+// The portable rules of the window device: font requests, vObject suffixes,
+// planar and YCbCr images, clipboard assembly, and engine text converted
+// with its byte map. The rules it shares with every device are tested in
+// tests/view/device_rules_test.cpp.
 #include "app/device/device_core.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -86,120 +85,7 @@ TEST(WinDeviceFont, PointsToPixels) {
   EXPECT_EQ(WinDevice_MulDiv(1, 1, 0), -1);
 }
 
-TEST(WinDeviceColours, TextAndBackgroundPrecedence) {
-  using namespace DeviceFontStyle;
-  const DeviceColour text{10, 20, 30}, back{40, 50, 60};
-  const DeviceColour themeText{1, 2, 3}, themeBack{4, 5, 6};
-  ThemeState off, on{true, false, themeText, themeBack},
-      suspended{true, true, themeText, themeBack};
-  struct Case {
-    const char* what;
-    std::uint16_t style;
-    bool plain;
-    ThemeState theme;
-    bool changeText;
-    DeviceColour wantText;
-    bool opaque;
-    DeviceColour wantBack;
-  } cases[] = {
-      {"nothing asked", 0, false, off, false, {}, false, {}},
-      {"own colours", TextColour | BackColour, false, off, true, text, true, back},
-      {"theme wins over own", TextColour | BackColour, false, on, true, themeText, true, themeBack},
-      {"background that wins", TextColour | BackWins, false, on, true, themeText, true, back},
-      {"suspended theme", TextColour | BackColour, false, suspended, true, text, true, back},
-      {"suspended, nothing own", 0, false, suspended, false, {}, false, {}},
-      {"plain ignores colours", TextColour | BackWins, true, on, false, {}, false, {}},
-      {"plain inverse", PlainInverse, true, off, true, {255, 255, 255}, true, {0, 0, 0}},
-  };
-  for (const auto& c : cases) {
-    DeviceFontSpec spec = Spec(1, 10, c.style);
-    spec.text = text;
-    spec.background = back;
-    const TextColours got = WinDevice_TextColours(spec, c.plain, c.theme);
-    EXPECT_EQ(got.changeText, c.changeText) << c.what;
-    if (c.changeText) EXPECT_EQ(std::memcmp(&got.text, &c.wantText, 3), 0) << c.what;
-    EXPECT_EQ(got.opaque, c.opaque) << c.what;
-    if (c.opaque) EXPECT_EQ(std::memcmp(&got.background, &c.wantBack, 3), 0) << c.what;
-  }
-}
-
-bool Same(DeviceColour a, DeviceColour b) {
-  return a.red == b.red && a.green == b.green && a.blue == b.blue;
-}
-
-TEST(WinDeviceColours, FillsAndLines) {
-  const DeviceColour given{7, 8, 9};
-  const ThemeState off, on{true, false, {1, 2, 3}, {4, 5, 6}},
-      suspended{true, true, {1, 2, 3}, {4, 5, 6}};
-  EXPECT_TRUE(Same(WinDevice_FillColour(&given, false, off), given));
-  // A null colour is the window colour, except that a theme colours it: the
-  // text view clears its bands with a null colour.
-  EXPECT_TRUE(Same(WinDevice_FillColour(nullptr, false, off), kWindowColour));
-  EXPECT_TRUE(Same(WinDevice_FillColour(nullptr, false, on), on.background));
-  EXPECT_TRUE(Same(WinDevice_FillColour(nullptr, true, on), kWindowColour));
-  EXPECT_TRUE(Same(WinDevice_FillColour(&given, true, on), kWindowColour));
-  EXPECT_TRUE(
-      Same(WinDevice_FillColour(&given, false, suspended), on.background));  // fills keep it
-  EXPECT_TRUE(Same(WinDevice_LineColour(&given, false, off), given));
-  EXPECT_TRUE(Same(WinDevice_LineColour(nullptr, false, off), kBlackColour));
-  EXPECT_TRUE(Same(WinDevice_LineColour(&given, false, on), on.text));
-  EXPECT_TRUE(Same(WinDevice_LineColour(&given, false, suspended), given));
-  EXPECT_TRUE(Same(WinDevice_LineColour(&given, true, on), kBlackColour));
-}
-
-TEST(WinDeviceGeometry, UnderlineOffsetAndBullet) {
-  using namespace DeviceTextAlign;
-  EXPECT_EQ(WinDevice_UnderlineOffset(Baseline, 2), 1);
-  EXPECT_EQ(WinDevice_UnderlineOffset(Baseline, 0), -1);
-  EXPECT_EQ(WinDevice_UnderlineOffset(Baseline | Advance, 5), 2);
-  EXPECT_EQ(WinDevice_UnderlineOffset(Bottom, 5), -1);
-  EXPECT_EQ(WinDevice_UnderlineOffset(Top, 5), kNoUnderline);
-  const DeviceRect box = WinDevice_BulletBox(100, 50, 16);
-  EXPECT_EQ(box.left, 100);
-  EXPECT_EQ(box.top, 41);
-  EXPECT_EQ(box.right, 106);
-  EXPECT_EQ(box.bottom, 47);
-}
-
-TEST(WinDeviceScroll, ValuesAreClampedAndMappedToABar) {
-  struct Case {
-    std::uint32_t position, pageEnd, maximum;
-    std::uint32_t wantPosition, wantPage;
-    int barMaximum, barValue;
-  } cases[] = {
-      {0, 100, 1000, 0, 100, 901, 0},
-      {950, 1050, 1000, 950, 50, 951, 950},  // page end clamped to the maximum
-      {500, 400, 1000, 400, 0, 1000, 400},   // position beyond the page end: empty page
-      {0, 0, 0, 0, 0, 0, 0},
-      {0, 0xFFFFFFFF, 0xFFFFFFFF, 0, 0xFFFFFFFF, 1, 0},
-      {0x90000000, 0x90000010, 0xFFFFFFFF, 0x90000000, 16, 0x7FFFFFFF, 0x7FFFFFFF},
-  };
-  for (const auto& c : cases) {
-    const ScrollValues v = WinDevice_ScrollValues(c.position, c.pageEnd, c.maximum);
-    EXPECT_EQ(v.position, c.wantPosition);
-    EXPECT_EQ(v.page, c.wantPage);
-    EXPECT_EQ(v.barMaximum, c.barMaximum) << c.position << " " << c.pageEnd;
-    EXPECT_EQ(v.barValue, c.barValue);
-  }
-}
-
-TEST(WinDeviceScroll, ThirtyTwoKeyedBars) {
-  HScrollKeys keys;
-  EXPECT_EQ(keys.First(), -1);
-  EXPECT_EQ(keys.Acquire(kNoHScrollKey), -1);
-  for (std::uint32_t k = 0; k < 32; ++k)
-    ASSERT_EQ(keys.Acquire(1000 + k), static_cast<int>(k));
-  EXPECT_EQ(keys.Acquire(5000), -1);  // a 33rd
-  EXPECT_EQ(keys.InUse(), 32);
-  EXPECT_EQ(keys.Find(1007), 7);
-  EXPECT_EQ(keys.SlotOfControl(50007), 7);
-  keys.Release(7);
-  EXPECT_EQ(keys.Find(1007), -1);
-  EXPECT_EQ(keys.SlotOfControl(50007), -1);
-  EXPECT_EQ(keys.SlotOfControl(49999), -1);
-  EXPECT_EQ(keys.SlotOfControl(50032), -1);
-  EXPECT_EQ(keys.Acquire(77), 7);  // the first free slot is reused
-  EXPECT_EQ(keys.KeyAt(7), 77u);
+TEST(WinDeviceVObject, Suffixes) {
   EXPECT_STREQ(WinDevice_VObjectSuffix(0), ".vcs");
   EXPECT_STREQ(WinDevice_VObjectSuffix(1), ".vcf");
   EXPECT_EQ(WinDevice_VObjectSuffix(2), nullptr);
