@@ -16,6 +16,11 @@
 #include "engine/view/text_search.h"
 #include "engine/view/text_view.h"
 #include "engine/formats/palm_doc.h"
+#include "engine/spare/base64.h"
+#include "engine/spare/md5.h"
+#include "engine/spare/mime.h"
+#include "engine/spare/scrambler.h"
+#include "engine/spare/sort.h"
 
 EngineObject* g_DeflateModule = nullptr;
 EngineObject* g_GzipModule = nullptr;
@@ -96,10 +101,17 @@ StatusCode Core_RegisterBaseModules() noexcept {
   g_DictModule = &DictModule;
   g_FileSysModule = &FileSysModule;
   g_UrlModule = &UrlModule;
+  g_Base64Module = &Base64Module;
+  g_Md5Module = &Md5Module;
+  g_ScramblerModule = &ScramblerModule;
+  g_MimeModule = &MimeModule;
+  g_SortModule = &SortModule;
   return kOk;
 }
 
-StatusCode Core_RegisterCompressionModules() noexcept { return kOk; }
+StatusCode Core_RegisterCompressionModules() noexcept {
+  return kOk;
+}
 
 StatusCode Core_RegisterTextModules() noexcept {
   g_CharsetNameModule = &CharsetNameModule;
