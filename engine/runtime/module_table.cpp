@@ -16,6 +16,7 @@
 #include "engine/view/text_search.h"
 #include "engine/view/text_view.h"
 #include "engine/formats/palm_doc.h"
+#include "engine/spare/inflate.h"
 #include "engine/spare/base64.h"
 #include "engine/spare/md5.h"
 #include "engine/spare/mime.h"
@@ -110,6 +111,7 @@ StatusCode Core_RegisterBaseModules() noexcept {
 }
 
 StatusCode Core_RegisterCompressionModules() noexcept {
+  g_InflateModule = &InflateModule;
   return kOk;
 }
 

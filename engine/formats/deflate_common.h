@@ -1,0 +1,160 @@
+// Pieces of RFC 1951 shared by the engine's two DEFLATE decoders (the block
+// decoder of the document formats and the inflate module): the alphabets'
+// base values and extra-bit counts, the transmission order of the code-length
+// code, canonical Huffman codes built from code lengths, and the reader of a
+// run-length coded sequence of code lengths.
+//
+// Bits are taken least significant first, as DEFLATE packs them; a Huffman
+// code's first bit is its most significant. Decoding looks at a 64-bit window
+// of pending bits (`bits`, next bit in bit 0); bits past the end of the input
+// read as zeros, and the caller compares the length consumed with the bits it
+// really holds.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+// Largest code length of any DEFLATE code, and of the code-length code.
+constexpr unsigned kDeflateMaxCodeBits = 15;
+constexpr unsigned kDeflateMaxCodeLengthBits = 7;
+
+constexpr unsigned kDeflateLiteralSymbols = 288;  // 0-285 used, 286-287 only in fixed codes
+constexpr unsigned kDeflateDistanceSymbols = 32;  // 0-29 used, 30-31 only in fixed codes
+constexpr unsigned kDeflateCodeLengthSymbols = 19;
+constexpr unsigned kDeflateEndOfBlock = 256;
+
+// Length symbols 257-285: base length and extra bits.
+constexpr std::array<std::uint16_t, 29> kDeflateLengthBase = {
+    3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+    31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr std::array<std::uint8_t, 29> kDeflateLengthExtra = {
+    0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+// Distance symbols 0-29: base distance and extra bits.
+constexpr std::array<std::uint16_t, 30> kDeflateDistanceBase = {
+    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr std::array<std::uint8_t, 30> kDeflateDistanceExtra = {
+    0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+// The order in which the code-length code's lengths are transmitted.
+constexpr std::array<std::uint8_t, kDeflateCodeLengthSymbols> kDeflateCodeLengthOrder = {
+    16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+// A canonical Huffman code for up to 288 symbols. Codes of up to kFastBits
+// bits are found with one table look-up; longer ones are decoded by counting
+// through the codes of each length.
+struct DeflateHuffman {
+  static constexpr unsigned kFastBits = 10;
+  // Indexed by the next kFastBits input bits: (length << 9) | symbol, or 0
+  // when the code is longer or unassigned.
+  std::array<std::uint16_t, 1u << kFastBits> fast;
+  std::array<std::uint16_t, kDeflateMaxCodeBits + 1> count;  // codes of each length
+  std::array<std::uint16_t, kDeflateLiteralSymbols> symbol;  // symbols in code order
+};
+
+enum class DeflateCodeShape : std::uint8_t {
+  kComplete,        // every bit pattern is a code
+  kIncomplete,      // some patterns are unassigned (reading one is an error)
+  kEmpty,           // no symbol has a code
+  kOversubscribed,  // more codes than the lengths allow: unusable
+};
+
+// Builds the code for lengths[0 .. n) (n <= 288, each length 0-15; 0 = no
+// code). The code is usable unless the answer is kOversubscribed; a length
+// above 15 is taken as over-subscription too.
+DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* lengths,
+                                      unsigned n) noexcept;
+
+struct DeflateSymbol {
+  std::uint16_t symbol;
+  std::uint16_t length;  // bits used; 0 when the bits start no code
+};
+
+// Decodes the symbol whose code starts at bit 0 of `bits`.
+inline DeflateSymbol DeflateHuffman_Decode(const DeflateHuffman& code,
+                                           std::uint64_t bits) noexcept {
+  const std::uint16_t entry = code.fast[bits & ((1u << DeflateHuffman::kFastBits) - 1)];
+  if (entry != 0)
+    return {static_cast<std::uint16_t>(entry & 0x1FF), static_cast<std::uint16_t>(entry >> 9)};
+  // Canonical decoding, one bit and one code length at a time.
+  unsigned value = 0, first = 0, index = 0;
+  for (unsigned length = 1; length <= kDeflateMaxCodeBits; ++length) {
+    value |= static_cast<unsigned>(bits & 1);
+    bits >>= 1;
+    const unsigned n = code.count[length];
+    if (value - first < n) {
+      return {code.symbol[index + (value - first)], static_cast<std::uint16_t>(length)};
+    }
+    index += n;
+    first = (first + n) << 1;
+    value <<= 1;
+  }
+  return {0, 0};
+}
+
+// The outcome of reading a sequence of code lengths.
+enum class DeflateLengthsResult : std::uint8_t {
+  kOk,
+  kShortCode,  // the input ended inside a code-length code
+  kShortBits,  // the input ended inside the extra bits of a repeat
+  kBadCode,    // bits that start no code of the code-length code
+  kBadRepeat,  // a repeat that the policy refuses
+};
+
+// Whether a sequence may start with "repeat the previous length" (taken as
+// length 0) and whether a repeat may run past the end (the lengths beyond
+// are dropped) instead of being refused.
+struct DeflateLengthsPolicy {
+  bool repeatWithoutPrevious;
+  bool clampRunPastEnd;
+};
+
+// Reads `n` code lengths coded with the code-length code into lengths[0..n).
+// Reader provides: std::uint64_t Peek() (pending bits, zeros past the end),
+// std::uint32_t Available() (bits really held, refilled by Peek), void
+// Skip(unsigned bits) (only bits that Available() counts).
+template <class Reader>
+DeflateLengthsResult DeflateCommon_ReadCodeLengths(Reader& in, const DeflateHuffman& clCode,
+                                                   std::uint8_t* lengths, unsigned n,
+                                                   DeflateLengthsPolicy policy) noexcept {
+  unsigned i = 0;
+  std::uint8_t previous = 0;
+  bool havePrevious = false;
+  while (i < n) {
+    const std::uint64_t bits = in.Peek();
+    const DeflateSymbol s = DeflateHuffman_Decode(clCode, bits);
+    if (s.length == 0 || s.length > in.Available()) {
+      // Zeros past the end may form no code or a code longer than the input.
+      return s.length == 0 && in.Available() >= kDeflateMaxCodeLengthBits
+                 ? DeflateLengthsResult::kBadCode
+                 : DeflateLengthsResult::kShortCode;
+    }
+    if (s.symbol < 16) {
+      in.Skip(s.length);
+      lengths[i++] = static_cast<std::uint8_t>(s.symbol);
+      previous = static_cast<std::uint8_t>(s.symbol);
+      havePrevious = true;
+      continue;
+    }
+    unsigned extra, base;
+    std::uint8_t value = 0;
+    if (s.symbol == 16) {
+      if (!havePrevious && !policy.repeatWithoutPrevious) return DeflateLengthsResult::kBadRepeat;
+      extra = 2, base = 3, value = previous;
+    } else if (s.symbol == 17) {
+      extra = 3, base = 3;
+    } else {
+      extra = 7, base = 11;
+    }
+    if (s.length + extra > in.Available()) return DeflateLengthsResult::kShortBits;
+    const unsigned repeat = base + static_cast<unsigned>((bits >> s.length) & ((1u << extra) - 1));
+    in.Skip(s.length + extra);
+    if (repeat > n - i && !policy.clampRunPastEnd) return DeflateLengthsResult::kBadRepeat;
+    const unsigned end = repeat > n - i ? n : i + repeat;
+    while (i < end)
+      lengths[i++] = value;
+    previous = value;
+    havePrevious = true;
+  }
+  return DeflateLengthsResult::kOk;
+}
