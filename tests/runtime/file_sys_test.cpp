@@ -27,6 +27,7 @@
 #include "tests/support/peer.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wide_text.h"
 
 namespace {
 
@@ -34,26 +35,6 @@ namespace fs = std::filesystem;
 
 const FileSysOps& Ops() {
   return OpsOf<FileSysOps>(g_FileSysModule);
-}
-
-std::u16string U16(const std::string& utf8) {
-  std::u16string out(utf8.size() + 1, u'\0');
-  std::uint32_t n = 0;
-  EXPECT_EQ(Path_Utf8ToUtf16(utf8.data(), static_cast<std::uint32_t>(utf8.size()), out.data(),
-                             static_cast<std::uint32_t>(out.size()), &n),
-            kOk);
-  out.resize(n);
-  return out;
-}
-
-std::string U8(const std::u16string& wide) {
-  std::string out(wide.size() * 3 + 1, '\0');
-  std::uint32_t n = 0;
-  EXPECT_EQ(Path_Utf16ToUtf8(wide.data(), static_cast<std::uint32_t>(wide.size()), out.data(),
-                             static_cast<std::uint32_t>(out.size()), &n),
-            kOk);
-  out.resize(n);
-  return out;
 }
 
 struct StreamCloser {

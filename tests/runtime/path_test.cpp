@@ -17,30 +17,11 @@
 #include "tests/support/peer.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wide_text.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::u16string Wide(const std::string& utf8) {
-  std::u16string out(utf8.size() + 1, u'\0');
-  std::uint32_t n = 0;
-  EXPECT_EQ(Path_Utf8ToUtf16(utf8.data(), static_cast<std::uint32_t>(utf8.size()), out.data(),
-                             static_cast<std::uint32_t>(out.size()), &n),
-            kOk);
-  out.resize(n);
-  return out;
-}
-
-std::string Narrow(const std::u16string& wide) {
-  std::string out(wide.size() * 3 + 1, '\0');
-  std::uint32_t n = 0;
-  EXPECT_EQ(Path_Utf16ToUtf8(wide.data(), static_cast<std::uint32_t>(wide.size()), out.data(),
-                             static_cast<std::uint32_t>(out.size()), &n),
-            kOk);
-  out.resize(n);
-  return out;
-}
 
 std::string Hex(const std::string& s) {
   static const char* d = "0123456789abcdef";
@@ -102,15 +83,15 @@ TEST(PathUtf, DecodingAgreesWithPythonSurrogateEscape) {
   for (const std::string& s : inputs) {
     std::string expected;
     ASSERT_TRUE(std::getline(lines, expected));
-    const std::u16string wide = Wide(s);
+    const std::u16string wide = U16(s);
     EXPECT_EQ(HexUnits(wide), expected) << Hex(s);
-    EXPECT_EQ(Narrow(wide), s) << Hex(s);  // every byte string comes back
+    EXPECT_EQ(U8(wide), s) << Hex(s);  // every byte string comes back
   }
 }
 
 TEST(PathUtf, EncodingRulesAndBuffers) {
-  EXPECT_EQ(Narrow(u"a\u00e9\u20ac\U0001F4D6"), "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x93\x96");
-  EXPECT_EQ(Narrow(u"\xdc80\xdcff"), "\x80\xff");
+  EXPECT_EQ(U8(u"a\u00e9\u20ac\U0001F4D6"), "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x93\x96");
+  EXPECT_EQ(U8(u"\xdc80\xdcff"), "\x80\xff");
   std::array<char, 16> out{};
   std::uint32_t n = 0;
   for (const std::u16string bad : {u"\xd800", u"\xd800x", u"\xdc00", u"\xdd00", u"x\xdbff"}) {
@@ -154,7 +135,7 @@ TEST(PathHelpers, ModuleDirectoryIsTheProgramsFolder) {
   std::array<char16_t, kPathBufferSize> buf{};
   std::uint32_t length = 0;
   ASSERT_TRUE(Path_GetModuleDirectory(buf.data(), &length));
-  EXPECT_EQ(Narrow(std::u16string(buf.data(), length)),
+  EXPECT_EQ(U8(std::u16string(buf.data(), length)),
             fs::canonical("/proc/self/exe").parent_path().string());
   EXPECT_EQ(buf[length], u'\0');
 }
@@ -175,18 +156,18 @@ TEST(PathHelpers, CreateDirectoryTreeThreeDeep) {
   TempDir dir;
   const std::string base = dir.Path();
   ASSERT_TRUE(fs::create_directory(base + "/one"));
-  const std::u16string three = Wide(base) + u"\\one\\two\\three";
+  const std::u16string three = U16(base) + u"\\one\\two\\three";
   ASSERT_TRUE(Path_CreateDirectoryTree(three.c_str(), -1));
   EXPECT_TRUE(fs::is_directory(base + "/one/two/three"));
   // A length shorter than the string makes only that prefix.
-  const std::u16string partial = Wide(base) + u"/p1/p2/p3";
+  const std::u16string partial = U16(base) + u"/p1/p2/p3";
   ASSERT_TRUE(
       Path_CreateDirectoryTree(partial.c_str(), static_cast<std::int32_t>(partial.size() - 3)));
   EXPECT_TRUE(fs::is_directory(base + "/p1/p2"));
   EXPECT_FALSE(fs::exists(base + "/p1/p2/p3"));
   // The second level exists as a file.
   WriteFileBytes(base + "/f2", "x");
-  const std::u16string blocked = Wide(base) + u"/f2/three";
+  const std::u16string blocked = U16(base) + u"/f2/three";
   EXPECT_FALSE(Path_CreateDirectoryTree(blocked.c_str(), -1));
   EXPECT_TRUE(Path_CreateDirectoryTree(u"ignored", 0));
   const std::u16string tooLong(kPathMax + 1, u'a');
@@ -213,7 +194,7 @@ class SpecialFolderTest : public testing::Test {
       return "";
     }
     EXPECT_EQ(buf[n], u'\0');
-    return Narrow(std::u16string(buf.data(), n));
+    return U8(std::u16string(buf.data(), n));
   }
   void UserDirs(const std::string& text) {
     fs::create_directories(home_.Path() + "/.config");

@@ -15,25 +15,7 @@
 #include "engine/runtime/path.h"
 #include "engine/stores/settings_store.h"
 #include "tests/support/temp_dir.h"
-
-inline std::u16string U16(const std::string& s) {
-  std::u16string out;
-  std::uint32_t n = 0;
-  Path_Utf8ToUtf16(s.data(), static_cast<std::uint32_t>(s.size()), nullptr, 0, &n);
-  out.resize(n + 1);
-  Path_Utf8ToUtf16(s.data(), static_cast<std::uint32_t>(s.size()), out.data(), n + 1, &n);
-  out.resize(n);
-  return out;
-}
-
-inline std::string U8(const std::u16string& s) {
-  std::uint32_t n = 0;
-  Path_Utf16ToUtf8(s.data(), static_cast<std::uint32_t>(s.size()), nullptr, 0, &n);
-  std::string out(n + 1, '\0');
-  Path_Utf16ToUtf8(s.data(), static_cast<std::uint32_t>(s.size()), out.data(), n + 1, &n);
-  out.resize(n);
-  return out;
-}
+#include "tests/support/wide_text.h"
 
 inline bool FileExists(const std::string& path) {
   struct stat st;
