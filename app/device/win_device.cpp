@@ -37,6 +37,7 @@
 #include "engine/runtime/file_sys.h"
 #include "engine/view/palm_bitmap.h"
 #include "engine/view/pos_map.h"
+#include "engine/view/select_ctl.h"
 #include "engine/view/table_store.h"
 
 namespace {
@@ -1252,7 +1253,7 @@ constexpr DeviceOps kWinDeviceOps = {
     DrawRule,
     PosMapCommand,
     TableStoreCommand,
-    CoreStub<decltype(DeviceOps::selectCtlCommand)>::NotSupported,
+    SelectCtl_Command,
     OpenVObject,
     CoreStub<decltype(DeviceOps::noteBoxCommand)>::NotSupported,
     MeasureUiString,

@@ -9,6 +9,7 @@
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/text_conv.h"
+#include "engine/view/select_ctl.h"
 #include "engine/view/table_store.h"
 
 namespace {
@@ -892,7 +893,8 @@ StatusCode TableStoreCommand(EngineObject* device, std::uint16_t code, void* in,
 StatusCode SelectCtlCommand(EngineObject* device, std::uint16_t code, void* in,
                             void* out) noexcept {
   FakeDevice& f = Fake(device);
-  const StatusCode s = f.selectCtl ? f.selectCtl(device, code, in, out) : kNotSupported;
+  const StatusCode s =
+      f.selectCtl ? f.selectCtl(device, code, in, out) : SelectCtl_Command(device, code, in, out);
   return Log(device, 37, "SelectCtlCommand", {code}, s);
 }
 

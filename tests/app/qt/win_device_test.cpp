@@ -2,7 +2,7 @@
 // copy-area on the surface, off-screen and saved pixels, fonts and text
 // (measured widths and per-byte positions agree with what is drawn), images,
 // markers, rules and boxes, scroll bars, clipboard, notices, vObjects,
-// printing mode and the services behind slots 35 and 36.
+// printing mode and the services behind slots 35 to 37.
 #include "app/device/win_device.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +24,7 @@
 
 #include "engine/view/device.h"
 #include "engine/view/palm_bitmap.h"
+#include "engine/view/select_ctl.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -717,13 +718,69 @@ TEST_F(WinDeviceTest, ClipboardNoticesAndProgress) {
   EXPECT_EQ(k, 100u);
   EXPECT_EQ(v, 7u);
   EXPECT_EQ(ops().tableStoreCommand(dev, 999, nullptr, nullptr), kNotSupported);
-  EXPECT_EQ(ops().selectCtlCommand(dev, 0, nullptr, nullptr), kNotSupported);
+  EXPECT_EQ(ops().selectCtlCommand(dev, 99, nullptr, nullptr), kNotSupported);
   std::int16_t w = 0;
   Begin();
   EXPECT_EQ(ops().measureUiString(dev, ctx, kUiViewEdit, &w), kOk);
   EXPECT_GT(w, 0);
   EXPECT_EQ(ops().measureUiString(dev, ctx, 2, &w), kFailed);
   End();
+}
+
+// The drop-down list control draws through the window device: the closed
+// control, the open list with its highlight, and the page put back on close.
+TEST_F(WinDeviceTest, DropDownListDrawsClosedAndOpen) {
+  const char* items[] = {"", "alpha", "beta", "gamma"};
+  SelectCtl c{};
+  c.flags = SelectCtlFlag::Flat;
+  c.itemCount = 3;
+  c.items = items;
+  c.chosen = 2;
+  c.font = Font(DeviceFace::SansSerif, 10);
+  SelectCtlPlace place{nullptr, nullptr, 10, 10, 20, 14, 0, 0};
+  ASSERT_EQ(ops().selectCtlCommand(dev, SelectCtlCode::DrawClosed, &c, &place), kOk);
+  const int x = 10 + kMargin, top = place.bottom - c.closed.height, w = place.width;
+  ASSERT_GT(w, c.closed.height);
+  EXPECT_EQ(Pixel(x, top), 0x000000u);              // frame
+  EXPECT_EQ(Pixel(x + w - 2, top + 1), 0xC0C0C0u);  // arrow box
+  EXPECT_EQ(Pixel(x + w - c.closed.height / 2, top + 7 * c.closed.height / 16), 0x000000u);
+  int ink = 0;  // the chosen item's text
+  for (int py = top + 1; py < place.bottom - 1; ++py)
+    for (int px = x + 2; px < x + w - c.closed.height; ++px)
+      ink += Pixel(px, py) != 0xFFFFFFu && Pixel(px, py) != 0xFFFFCCu;
+  EXPECT_GT(ink, 0);
+  const QImage closed = Surface();
+
+  ASSERT_EQ(ops().selectCtlCommand(dev, SelectCtlCode::Open, &c, nullptr), kOk);
+  const SelectCtlList& l = c.list;
+  ASSERT_EQ(l.visibleRows, 3);
+  EXPECT_EQ(l.y, place.bottom);
+  EXPECT_EQ(Pixel(l.x + kMargin, l.y), 0x000000u);
+  auto band = [&](int row) { return l.y + 1 + row * (l.rowHeight + 1) + 1; };
+  EXPECT_EQ(Pixel(l.x + 1 + kMargin, band(0)), 0xFFFFCCu);
+  EXPECT_EQ(Pixel(l.x + 1 + kMargin, band(1)), 0x000033u);  // item 2, inverted
+  EXPECT_EQ(Pixel(l.x + 1 + kMargin, band(2)), 0xFFFFCCu);
+  EXPECT_NE(Surface(), closed);
+  EXPECT_EQ(ops().selectCtlCommand(dev, SelectCtlCode::Cancel, &c, nullptr), kSelectClosedNoChoice);
+  EXPECT_EQ(Surface(), closed);
+
+  ASSERT_EQ(ops().selectCtlCommand(dev, SelectCtlCode::Open, &c, nullptr), kOk);
+  ASSERT_EQ(ops().selectCtlCommand(dev, SelectCtlCode::Next, &c, nullptr), kOk);
+  EXPECT_EQ(Pixel(l.x + 1 + kMargin, band(1)), 0xFFFFCCu);
+  EXPECT_EQ(Pixel(l.x + 1 + kMargin, band(2)), 0x000033u);
+  EXPECT_EQ(ops().selectCtlCommand(dev, SelectCtlCode::Commit, &c, nullptr),
+            kSelectClosedWithChoice);
+  EXPECT_EQ(c.chosen, 3);
+  // Only the closed control changed: it shows the new choice.
+  const QImage after = Surface();
+  int changed = 0;
+  for (int py = 0; py < kHeight; ++py)
+    for (int px = 0; px < kWidth; ++px) {
+      if (after.pixel(px, py) == closed.pixel(px, py)) continue;
+      ++changed;
+      EXPECT_TRUE(px >= x && px < x + w && py >= top && py < place.bottom) << px << "," << py;
+    }
+  EXPECT_GT(changed, 0);
 }
 
 std::vector<std::string> g_opened;
