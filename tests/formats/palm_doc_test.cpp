@@ -10,18 +10,18 @@
 
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
-#include "tests/formats/palm_fixtures.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/peer.h"
+#include "tests/support/record_db_fixtures.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
-using palm_fixtures::BuildDb;
-using palm_fixtures::GetBE;
-using palm_fixtures::MemDb;
-using palm_fixtures::ParseRecords;
-using palm_fixtures::PutBE;
+using record_db_fixtures::BuildDb;
+using record_db_fixtures::GetBE;
+using record_db_fixtures::MemDb;
+using record_db_fixtures::ParseRecords;
+using record_db_fixtures::PutBE;
 
 const DocHandlerOps& Ops() {
   return DocOpsOf(&PalmDocModule);

@@ -11,15 +11,15 @@
 
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/module_table.h"
-#include "tests/formats/palm_fixtures.h"
 #include "tests/support/failing_allocator.h"
+#include "tests/support/record_db_fixtures.h"
 
 namespace {
 
-using palm_fixtures::BuildDb;
-using palm_fixtures::GetBE;
-using palm_fixtures::MemDb;
-using palm_fixtures::PutBE;
+using record_db_fixtures::BuildDb;
+using record_db_fixtures::GetBE;
+using record_db_fixtures::MemDb;
+using record_db_fixtures::PutBE;
 
 using Model = std::vector<std::pair<std::string, std::uint32_t>>;
 
@@ -109,7 +109,7 @@ TEST(PosList, InsertWithoutARecordCreatesOneAtTheEnd) {
   EXPECT_EQ(l.Record(), ListRecord({{"first", 1234}}));
   EXPECT_EQ(l.mem.Record(0), "rec0");
   // It survives the database's commit.
-  const auto records = palm_fixtures::ParseRecords(l.mem.CloseAndRead());
+  const auto records = record_db_fixtures::ParseRecords(l.mem.CloseAndRead());
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[1], ListRecord({{"first", 1234}}));
 }
@@ -335,7 +335,7 @@ TEST(PosList, EditsKeepReservedBytesAndTail) {
 // Storing an edited record into the database can fail (here: the database's
 // working copy of a large file cannot be had); the edit must say so.
 TEST(PosList, AFailedStoreIsReported) {
-  palm_fixtures::MemDb mem(
+  record_db_fixtures::MemDb mem(
       BuildDb({std::string(200000, 'x'), ListRecord({{"a", 1}, {"b", 2}})}, "DATA", "test"));
   PosListHandle handle{};
   handle.recordNumber = 1;

@@ -1,6 +1,6 @@
-// Fixture helpers for the Palm Doc and position-list tests: an independent
-// writer and reader of the record-database byte layout, and an in-memory
-// database opened through the engine.
+// Record-database fixtures for tests: an independent writer and reader of
+// the byte layout (written from the layout, not from the engine's code),
+// and an in-memory database opened through the engine.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
 
-namespace palm_fixtures {
+namespace record_db_fixtures {
 
 inline void PutBE(std::string& out, std::uint32_t v, int bytes) {
   for (int k = bytes - 1; k >= 0; --k)
@@ -117,4 +117,4 @@ class MemDb {
   EngineObject* db_ = nullptr;
 };
 
-}  // namespace palm_fixtures
+}  // namespace record_db_fixtures

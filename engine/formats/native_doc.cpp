@@ -1,0 +1,477 @@
+#include "engine/formats/native_doc.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/runtime/allocator.h"
+#include "engine/runtime/db_file.h"
+#include "engine/runtime/swap.h"
+
+namespace {
+
+using NativeDocInstance = EngineInstance<NativeDocState>;
+
+// Header offsets.
+constexpr std::uint32_t kOffMajor = 2;
+constexpr std::uint32_t kOffMinor = 3;
+constexpr std::uint32_t kOffCheck = 4;
+constexpr std::uint32_t kOffMagic = 6;
+constexpr std::uint32_t kOffTextLength = 20;
+constexpr std::uint32_t kOffBlocks = 24;
+constexpr std::uint32_t kOffSections = 30;
+constexpr std::uint32_t kOffPosList1 = 32;
+constexpr std::uint32_t kOffPosList0 = 34;
+constexpr std::uint32_t kOffDocFlags = 36;
+constexpr std::uint32_t kOffMajor2 = 44;
+constexpr std::uint32_t kOffMinor2 = 45;
+constexpr std::uint32_t kOffCheck2 = 48;
+constexpr std::uint32_t kOffDocBytes = 52;
+constexpr std::uint32_t kOffStartSection = 56;
+constexpr std::uint32_t kOffCharset = 58;
+constexpr std::uint32_t kOffNameHash = 60;
+constexpr std::uint32_t kOffAnchors = 62;
+constexpr std::uint32_t kOffTargetCodes = 64;
+
+constexpr std::uint8_t kMinCheck = 3;
+constexpr std::uint8_t kCheck2Mask = 0xF0;
+
+NativeDocState* Body(EngineObject* handler) {
+  return handler != nullptr ? static_cast<NativeDocState*>(handler->state) : nullptr;
+}
+
+const DbFileOps& DbOf(EngineObject* db) {
+  return OpsOf<DbFileOps>(db);
+}
+
+bool IsNewer(std::uint8_t major, std::uint8_t minor) {
+  return major > kNativeVersionMajor ||
+         (major == kNativeVersionMajor && minor > kNativeVersionMinor);
+}
+
+bool IsNative(const std::uint8_t* type, const std::uint8_t* creator) {
+  return std::memcmp(type, kNativeType, 4) == 0 && std::memcmp(creator, kNativeCreator, 4) == 0;
+}
+
+bool IsUtf16Charset(std::uint32_t mib) {
+  return mib >= 1013 && mib <= 1015;
+}
+
+// Reads the directory at L into out. Sizes are summed in 64 bits: a count
+// near 0xFFFF must not wrap a bound.
+bool ReadDirectory(const std::uint8_t* data, std::uint32_t size, std::uint32_t L,
+                   std::uint16_t recordCount, NativeRecord0& out) {
+  const std::uint64_t n = LoadBE16(data + L);
+  const std::uint64_t mAt = std::uint64_t{L} + 2 + 2 * n;
+  // The range table's count must be present too; a record that stops after
+  // the record list has no range table to read.
+  if (mAt + 2 > size) return false;
+  const std::uint64_t m = LoadBE16(data + mAt);
+  if (mAt + 2 + 4 * m > size) return false;
+  for (std::uint32_t k = 0; k < kNativeRecordListSize; ++k) {
+    const std::uint16_t v = k < n ? LoadBE16(data + L + 2 + 2 * k) : 0;
+    if (v >= recordCount) return false;
+    out.recordList[k] = v;
+  }
+  const std::uint8_t* starts = data + mAt + 2;
+  const std::uint8_t* counts = starts + 2 * m;
+  for (std::uint32_t k = 0; k < kNativeRangeCount; ++k) {
+    const std::uint16_t start = k < m ? LoadBE16(starts + 2 * k) : 0;
+    const std::uint16_t count = k < m ? LoadBE16(counts + 2 * k) : 0;
+    if (start >= recordCount || std::uint32_t{start} + count > recordCount) return false;
+    out.rangeStart[k] = start;
+    out.rangeCount[k] = count;
+  }
+  return true;
+}
+
+// Gives back every position-list record the handles hold.
+StatusCode ReleaseLists(NativeDocState& s) {
+  StatusCode first = kOk;
+  for (PosListHandle& h : s.posLists) {
+    while (h.lockCount > 0) {
+      const StatusCode r = PosList_Unlock(s.db, &h);
+      if (IsFailure(r)) {
+        if (!IsFailure(first)) first = r;
+        h.lockCount = 0;
+        h.data = nullptr;
+        h.size = 0;
+      }
+    }
+  }
+  return first;
+}
+
+// Writes bytes 2 .. min(L, 128) of the header copy over record 0. The length
+// field at 0 is never rewritten.
+StatusCode WriteBackRecord0(NativeDocState& s) {
+  const std::uint32_t n = std::min<std::uint32_t>(s.record0.header.headerLength, kNativeHeaderCopy);
+  std::uint32_t size = 0;
+  EngineObject* stream = nullptr;
+  StatusCode r = DbOf(s.db).openRecord(s.db, 0, &size, &stream);
+  if (IsFailure(r)) return r;
+  // A record 0 that shrank since it was read would grow rather than be
+  // rewritten in place: leave it alone.
+  r = size < n ? kDocMalformed
+               : StreamOf(stream).writeAt(stream, 2, s.record0.stored + 2, n - 2, nullptr);
+  const StatusCode closed = StreamOf(stream).close(stream);
+  return IsFailure(r) ? r : closed;
+}
+
+// Close: gives back the records held, stores changed position-list record
+// numbers in the header copy and writes record 0 back when the copy changed,
+// then forgets the database and the document.
+StatusCode Detach(NativeDocState& s) {
+  StatusCode first = ReleaseLists(s);
+  if (s.db != nullptr && s.recordCount != 0) {
+    NativeDocHeader& h = s.record0.header;
+    const std::uint16_t list0 = s.posLists[0].recordNumber;
+    const std::uint16_t list1 = s.posLists[1].recordNumber;
+    if (list0 != h.posList0Record) {
+      h.posList0Record = list0;
+      StoreBE16(s.record0.stored + kOffPosList0, list0);
+      s.flags |= NativeStateFlag::Record0Changed;
+    }
+    if (list1 != h.posList1Record) {
+      h.posList1Record = list1;
+      StoreBE16(s.record0.stored + kOffPosList1, list1);
+      s.flags |= NativeStateFlag::Record0Changed;
+    }
+    if ((s.flags & NativeStateFlag::Record0Changed) != 0) {
+      const StatusCode r = WriteBackRecord0(s);
+      if (IsFailure(r) && !IsFailure(first)) first = r;
+    }
+  }
+  s.flags &= static_cast<std::uint16_t>(~NativeStateFlag::Record0Changed);
+  s.db = nullptr;
+  s.recordCount = 0;
+  std::memset(&s.record0, 0, sizeof s.record0);
+  std::memset(s.posLists, 0, sizeof s.posLists);
+  s.charset = 0;
+  return first;
+}
+
+// Forgets every cached page and record key (nothing is held by them).
+void ResetCaches(NativeDocState& s) {
+  s.textRecord = kNativeNoRecord;
+  s.extraRecord = kNativeNoRecord;
+  s.pageStart[0] = s.pageStart[1] = 0;
+  s.pageLength[0] = s.pageLength[1] = 0;
+  s.pageReplace = 0;
+  s.extraStart = s.extraLength = s.extraTotal = 0;
+  std::memset(s.extraBase, 0, sizeof s.extraBase);
+  s.extraBaseCount = 0;
+}
+
+// The text decoder and the two page buffers; what this call allocated is
+// freed again when a later allocation fails.
+StatusCode AllocateTextBuffers(NativeDocState& s) {
+  bool fresh[3] = {false, false, false};
+  StatusCode r = kOk;
+  if (s.textDecoder == nullptr) {
+    r = Engine_AllocArray<DeflateDataDecoder>(1, &s.textDecoder);
+    if (!IsFailure(r)) {
+      std::memset(static_cast<void*>(s.textDecoder), 0, sizeof *s.textDecoder);
+      fresh[0] = true;
+    }
+  }
+  for (std::uint32_t k = 0; k < 2 && !IsFailure(r); ++k) {
+    if (s.page[k] != nullptr) continue;
+    r = Engine_AllocArray<std::uint8_t>(kNativePageBuffer, &s.page[k]);
+    if (!IsFailure(r)) {
+      std::memset(s.page[k], 0, kNativePageBuffer);
+      fresh[k + 1] = true;
+    }
+  }
+  if (IsFailure(r)) {
+    if (fresh[0]) {
+      Engine_Free(s.textDecoder);
+      s.textDecoder = nullptr;
+    }
+    for (std::uint32_t k = 0; k < 2; ++k) {
+      if (fresh[k + 1]) {
+        Engine_Free(s.page[k]);
+        s.page[k] = nullptr;
+      }
+    }
+  }
+  return r;
+}
+
+StatusCode Open(NativeDocState& s, EngineObject* db) {
+  if (db == nullptr) return kBadArgument;
+  const StatusCode closed = s.db != nullptr ? Detach(s) : kOk;
+  if (IsFailure(closed)) return closed;
+  s.db = db;
+  s.flags &= static_cast<std::uint16_t>(~NativeStateFlag::Utf16);
+  ResetCaches(s);
+  StatusCode r = AllocateTextBuffers(s);
+  if (IsFailure(r)) return r;
+
+  std::uint16_t count = 0;
+  r = DbOf(db).getInfo(db, nullptr, nullptr, nullptr, nullptr, nullptr, &count);
+  if (IsFailure(r) || count == 0) return r;
+
+  std::uint32_t size = 0;
+  void* buffer = nullptr;
+  r = DbOf(db).readRecord(db, 0, &size, &buffer);
+  if (IsFailure(r)) return r;
+  const auto* data = static_cast<const std::uint8_t*>(buffer);
+
+  NativeRecord0 record0{};
+  const StatusCode checked =
+      NativeDoc_CheckRecord0(data, buffer != nullptr ? size : 0, count, &record0);
+  const StatusCode released = DbOf(db).freeRecordBuffer(db, buffer);
+  if (IsFailure(released)) return released;
+  if (checked == kOk) {
+    s.recordCount = count;
+    s.record0 = record0;
+    s.posLists[0].recordNumber = record0.header.posList0Record;
+    s.posLists[1].recordNumber = record0.header.posList1Record;
+    s.charset = record0.header.charset;
+    if (IsUtf16Charset(s.charset)) s.flags |= NativeStateFlag::Utf16;
+  }
+  // A record 0 that breaks a rule other than the version opens as a document
+  // with no records.
+  return checked == kDocNewerVersion ? checked : kOk;
+}
+
+StatusCode Probe(std::uint32_t code, void* object, std::uint32_t value) {
+  switch (code) {
+    case DocCommand::ProbeHeader: {
+      const auto* header = static_cast<const std::uint8_t*>(object);
+      if (header == nullptr || value < kDocProbeHeaderSize) return kMalformed;
+      return IsNative(header + kDocTypeOffset, header + kDocCreatorOffset) ? kDocProbeMine
+                                                                           : kMalformed;
+    }
+    case DocCommand::ProbeStream: {
+      auto* stream = static_cast<EngineObject*>(object);
+      if (stream == nullptr) return kMalformed;
+      std::uint8_t header[kDocProbeHeaderSize];
+      std::uint32_t got = 0;
+      const StatusCode r = StreamOf(stream).readAt(stream, 0, header, sizeof header, &got);
+      if (IsFailure(r) || got < sizeof header) return kMalformed;
+      return IsNative(header + kDocTypeOffset, header + kDocCreatorOffset) ? kDocProbeMine
+                                                                           : kMalformed;
+    }
+    default: {
+      auto* db = static_cast<EngineObject*>(object);
+      std::uint8_t type[4];
+      std::uint8_t creator[4];
+      if (db == nullptr ||
+          IsFailure(DbOf(db).getInfo(db, nullptr, type, creator, nullptr, nullptr, nullptr))) {
+        return kMalformed;
+      }
+      return IsNative(type, creator) ? kDocProbeMine : kMalformed;
+    }
+  }
+}
+
+}  // namespace
+
+NativeDocHeader NativeDoc_ParseHeader(const std::uint8_t* p) noexcept {
+  NativeDocHeader h{};
+  h.headerLength = LoadBE16(p);
+  h.versionMajor = p[kOffMajor];
+  h.versionMinor = p[kOffMinor];
+  h.check = p[kOffCheck];
+  h.textLength = LoadBE32(p + kOffTextLength);
+  h.blocksPerRecord = LoadBE16(p + kOffBlocks);
+  h.sectionCount = LoadBE16(p + kOffSections);
+  h.posList1Record = LoadBE16(p + kOffPosList1);
+  h.posList0Record = LoadBE16(p + kOffPosList0);
+  h.docFlags = LoadBE16(p + kOffDocFlags);
+  h.version2Major = p[kOffMajor2];
+  h.version2Minor = p[kOffMinor2];
+  h.check2 = p[kOffCheck2];
+  h.docBytes[0] = p[kOffDocBytes];
+  h.docBytes[1] = p[kOffDocBytes + 1];
+  h.startSection = LoadBE16(p + kOffStartSection);
+  h.charset = LoadBE16(p + kOffCharset);
+  h.nameHashRecords = LoadBE16(p + kOffNameHash);
+  h.anchorRecords = LoadBE16(p + kOffAnchors);
+  h.targetCodeRecords = LoadBE16(p + kOffTargetCodes);
+  return h;
+}
+
+StatusCode NativeDoc_CheckRecord0(const std::uint8_t* data, std::uint32_t size,
+                                  std::uint16_t recordCount, NativeRecord0* out) noexcept {
+  if (out == nullptr) return kNullOutPointer;
+  if (data == nullptr) size = 0;
+  // The versions come first, so a newer document is refused even when the
+  // rest of its header follows rules this reader does not know; each pair is
+  // read only when the record holds it.
+  if (size > kOffMinor && IsNewer(data[kOffMajor], data[kOffMinor])) return kDocNewerVersion;
+  if (size > kOffMinor2 && IsNewer(data[kOffMajor2], data[kOffMinor2])) return kDocNewerVersion;
+
+  if (size < kNativeMinHeader) return kDocMalformed;
+  const std::uint32_t L = LoadBE16(data);
+  if (L < kNativeMinHeader || size < L + 2) return kDocMalformed;
+  if (data[kOffMajor] < kNativeVersionMajor || data[kOffCheck] < kMinCheck) return kDocMalformed;
+  if (std::memcmp(data + kOffMagic, kNativeMagic, sizeof kNativeMagic) != 0) return kDocMalformed;
+  if (LoadBE16(data + kOffBlocks) == 0) return kDocMalformed;
+  if ((data[kOffCheck2] & kCheck2Mask) != kCheck2Mask) return kDocMalformed;
+
+  NativeRecord0 r{};
+  std::memcpy(r.stored, data, std::min(L, kNativeHeaderCopy));
+  r.header = NativeDoc_ParseHeader(r.stored);
+  if (!ReadDirectory(data, size, L, recordCount, r)) return kDocMalformed;
+  *out = r;
+  return kOk;
+}
+
+StatusCode NativeStore_FetchRecord(EngineObject* db, std::uint8_t type, std::uint16_t index,
+                                   std::uint32_t* size, const std::uint8_t** data) noexcept {
+  if (size == nullptr || data == nullptr) return kNullOutPointer;
+  if (db == nullptr) return kDocMalformed;
+  std::uint32_t n = 0;
+  void* buffer = nullptr;
+  const StatusCode r = DbOf(db).readRecord(db, index, &n, &buffer);
+  if (IsFailure(r)) return r;
+  const auto* p = static_cast<const std::uint8_t*>(buffer);
+  if (p == nullptr || n < kNativeMinRecordHeader || p[0] < kNativeMinRecordHeader || p[0] > n ||
+      p[1] != type) {
+    DbOf(db).freeRecordBuffer(db, buffer);
+    return kDocMalformed;
+  }
+  *size = n;
+  *data = p;
+  return kOk;
+}
+
+StatusCode NativeStore_ReleaseRecord(EngineObject* db, const std::uint8_t* data) noexcept {
+  if (data == nullptr) return kOk;
+  if (db == nullptr) return kBadArgument;
+  return DbOf(db).freeRecordBuffer(db, const_cast<std::uint8_t*>(data));
+}
+
+StatusCode NativeDoc_Create(EngineObject*, EngineObject** out) noexcept {
+  if (out == nullptr) return kNullOutPointer;
+  NativeDocInstance* instance = nullptr;
+  const StatusCode r = Engine_AllocArray<NativeDocInstance>(1, &instance);
+  if (IsFailure(r)) return r;
+  std::memset(static_cast<void*>(instance), 0, sizeof *instance);
+  instance->header = {&instance->body, NativeDocModule.ops};
+  instance->body.textRecord = kNativeNoRecord;
+  instance->body.extraRecord = kNativeNoRecord;
+  DocHandler_ResetSettings(&instance->body.settings);
+  *out = &instance->header;
+  return kOk;
+}
+
+StatusCode NativeDoc_Destroy(EngineObject* handler) noexcept {
+  NativeDocState* s = Body(handler);
+  if (s == nullptr) return kBadArgument;
+  Engine_Free(s->extraWindow);
+  const StatusCode first = Detach(*s);
+  Engine_Free(s->extraDecoder);
+  Engine_Free(s->textDecoder);
+  Engine_Free(s->page[0]);
+  Engine_Free(s->page[1]);
+  Engine_Free(handler);
+  return first;
+}
+
+StatusCode NativeDoc_Command(EngineObject* handler, std::uint32_t code, void* object,
+                             std::uint32_t value) noexcept {
+  code &= 0xFFFF;
+  switch (code) {
+    case DocCommand::ProbeHeader:
+    case DocCommand::ProbeStream:
+    case DocCommand::ProbeDatabase:
+      return Probe(code, object, value);
+    case DocCommand::Close:
+    case DocCommand::OpenDatabase:
+    case DocCommand::ReplaceDatabase:
+      break;
+    default:
+      return kMalformed;
+  }
+  NativeDocState* s = Body(handler);
+  if (s == nullptr) return kBadArgument;
+  switch (code) {
+    case DocCommand::Close:
+      return Detach(*s);
+    case DocCommand::OpenDatabase:
+      return Open(*s, static_cast<EngineObject*>(object));
+    default: {
+      auto* db = static_cast<EngineObject*>(object);
+      if (db == nullptr) return kBadArgument;
+      // Records lent by the old database go back to it before it is let go.
+      if (db != s->db) {
+        const StatusCode r = ReleaseLists(*s);
+        s->db = db;
+        return r;
+      }
+      return kOk;
+    }
+  }
+}
+
+StatusCode NativeDoc_GetSectionInfo(EngineObject* handler, std::uint16_t* policy,
+                                    std::uint16_t* count) noexcept {
+  NativeDocState* s = Body(handler);
+  if (s == nullptr) return kBadArgument;
+  const std::uint16_t f = s->record0.header.docFlags;
+  if (policy != nullptr) {
+    *policy = (f & NativeDocFlag::PolicyFree) != 0          ? 0
+              : (f & NativeDocFlag::PolicyNeverScreen) != 0 ? 2
+                                                            : 1;
+  }
+  if (count != nullptr) *count = std::max<std::uint16_t>(s->record0.header.sectionCount, 1);
+  return kOk;
+}
+
+StatusCode NativeDoc_Control(EngineObject* handler, std::uint16_t code, std::uint32_t value,
+                             void* record) noexcept {
+  NativeDocState* s = Body(handler);
+  if (s == nullptr) return kBadArgument;
+  switch (code) {
+    case DocControl::SetInSlice:
+      s->flags |= NativeStateFlag::TableLayout;
+      return kOk;
+    case DocControl::ClearInSlice:
+      s->flags &= static_cast<std::uint16_t>(~NativeStateFlag::TableLayout);
+      return kOk;
+    default:
+      return DocHandler_Control(&s->settings, code, value, record);
+  }
+}
+
+namespace {
+
+// Slots served by the text, table, link, image and select-list readers answer
+// kNotSupported until those readers are in place.
+constexpr DocHandlerOps kNativeDocOps = {
+    Core_NotImplemented,
+    NativeDoc_Create,
+    NativeDoc_Destroy,
+    NativeDoc_Command,
+    DocHandler_StepDone,
+    NativeDoc_GetSectionInfo,
+    CoreStub<decltype(DocHandlerOps::layoutLine)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::findLine)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::findLineAbove)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::drawLineBackground)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::drawLine)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::invertRange)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::getSectionRange)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::findSection)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::getSectionFlags)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::hitTest)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::positionToX)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::copyRange)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::getTextLength)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::readRange)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::getText)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::getTextBefore)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::getCharStyle)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::getLinkAt)>::NotSupported,
+    CoreStub<decltype(DocHandlerOps::bookmarkOp)>::NotSupported,
+    NativeDoc_Control,
+    CoreStub<decltype(DocHandlerOps::layoutPassStep)>::NotSupported,
+    Core_NotImplemented,
+};
+
+}  // namespace
+
+EngineObject NativeDocModule = {nullptr, &kNativeDocOps};
