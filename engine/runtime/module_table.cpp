@@ -1,27 +1,30 @@
 #include "engine/runtime/module_table.h"
 
+#include "engine/formats/palm_doc.h"
+#include "engine/formats/text_doc.h"
 #include "engine/runtime/allocator.h"
-#include "engine/runtime/db_file.h"
 #include "engine/runtime/charset_name.h"
 #include "engine/runtime/checksum.h"
 #include "engine/runtime/date.h"
+#include "engine/runtime/db_file.h"
 #include "engine/runtime/dict.h"
 #include "engine/runtime/file_sys.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/str.h"
 #include "engine/runtime/text_conv.h"
 #include "engine/runtime/url.h"
-#include "engine/stores/settings_store.h"
-#include "engine/formats/text_doc.h"
-#include "engine/view/text_search.h"
-#include "engine/view/text_view.h"
-#include "engine/formats/palm_doc.h"
-#include "engine/spare/inflate.h"
 #include "engine/spare/base64.h"
+#include "engine/spare/deflate.h"
+#include "engine/spare/gzip.h"
+#include "engine/spare/inflate.h"
 #include "engine/spare/md5.h"
 #include "engine/spare/mime.h"
 #include "engine/spare/scrambler.h"
 #include "engine/spare/sort.h"
+#include "engine/spare/zip.h"
+#include "engine/stores/settings_store.h"
+#include "engine/view/text_search.h"
+#include "engine/view/text_view.h"
 
 EngineObject* g_DeflateModule = nullptr;
 EngineObject* g_GzipModule = nullptr;
@@ -68,16 +71,16 @@ EngineObject* g_StringModule = nullptr;
 namespace {
 
 EngineObject* const* const kEntries[kModuleTableSize] = {
-    &g_DeflateModule,     &g_GzipModule,         &g_ZipModule,         &g_InflateModule,
-    &g_HuffDecoderModule, &g_HuffEncoderModule,  &g_CharsetNameModule, &g_TextConvModule,
-    &g_SettingsModule,    &g_TextDocModule,      &g_NativeDocModule,   &g_RaZoDocModule,
-    &g_TextViewModule,    &g_WinDeviceModule,    &g_PalmDocModule,     &g_TextSearchModule,
-    &g_DbCopyModule,      &g_DbFileModule,       &g_SortModule,        &g_FileSysModule,
-    &g_RepeatRuleModule,  &g_Base64Module,       &g_DictModule,        &g_MemStreamModule,
-    &g_TreeModule,        &g_ScramblerModule,    &g_SyncModule,        &g_ChecksumModule,
-    &g_RecordStoreModule, &g_Md5Module,          &g_ThreadModule,      &g_DateModule,
-    &g_RecordListModule,  &g_PatternModule,      &g_RecordIndexModule, &g_MimeModule,
-    &g_AllocatorModule,   &g_BlockFileModule,    &g_UrlModule,         &g_IndexCursorModule,
+    &g_DeflateModule,     &g_GzipModule,        &g_ZipModule,         &g_InflateModule,
+    &g_HuffDecoderModule, &g_HuffEncoderModule, &g_CharsetNameModule, &g_TextConvModule,
+    &g_SettingsModule,    &g_TextDocModule,     &g_NativeDocModule,   &g_RaZoDocModule,
+    &g_TextViewModule,    &g_WinDeviceModule,   &g_PalmDocModule,     &g_TextSearchModule,
+    &g_DbCopyModule,      &g_DbFileModule,      &g_SortModule,        &g_FileSysModule,
+    &g_RepeatRuleModule,  &g_Base64Module,      &g_DictModule,        &g_MemStreamModule,
+    &g_TreeModule,        &g_ScramblerModule,   &g_SyncModule,        &g_ChecksumModule,
+    &g_RecordStoreModule, &g_Md5Module,         &g_ThreadModule,      &g_DateModule,
+    &g_RecordListModule,  &g_PatternModule,     &g_RecordIndexModule, &g_MimeModule,
+    &g_AllocatorModule,   &g_BlockFileModule,   &g_UrlModule,         &g_IndexCursorModule,
     &g_StringModule,
 };
 
@@ -90,7 +93,9 @@ EngineObject* const* Core_ModuleTableEntry(int index) noexcept {
   return kEntries[index];
 }
 
-void Core_SetHostDeviceModule(EngineObject* device) noexcept { g_hostDevice = device; }
+void Core_SetHostDeviceModule(EngineObject* device) noexcept {
+  g_hostDevice = device;
+}
 
 // Modules that are not built yet keep their entries null.
 StatusCode Core_RegisterBaseModules() noexcept {
@@ -111,6 +116,9 @@ StatusCode Core_RegisterBaseModules() noexcept {
 }
 
 StatusCode Core_RegisterCompressionModules() noexcept {
+  g_DeflateModule = &DeflateModule;
+  g_GzipModule = &GzipModule;
+  g_ZipModule = &ZipModule;
   g_InflateModule = &InflateModule;
   return kOk;
 }
@@ -145,4 +153,6 @@ StatusCode Core_RegisterAllModules() noexcept {
   return kOk;
 }
 
-StatusCode Core_UnregisterModules() noexcept { return kOk; }
+StatusCode Core_UnregisterModules() noexcept {
+  return kOk;
+}

@@ -1,0 +1,93 @@
+// Reads arbitrary bytes as a gzip range: walks the members (every other one
+// without extracting it) and extracts the rest into a memory stream; an
+// extraction that succeeds must have produced exactly the size it reports.
+// Then writes the same bytes as a member (through the DEFLATE encoder, with
+// a block size the input chooses) and requires them back exactly.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include <cstring>
+#include <vector>
+
+#include "engine/runtime/mem_stream.h"
+#include "engine/runtime/module_table.h"
+#include "engine/spare/deflate.h"
+#include "engine/spare/gzip.h"
+
+namespace {
+
+EngineObject* NewStream() {
+  EngineObject* s = nullptr;
+  if (MemStream_Create(g_MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &s) != kOk) {
+    std::abort();
+  }
+  return s;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const bool registered = (Core_RegisterAllModules(), true);
+  (void)registered;
+  if (size < 1 || size > 16384) return 0;
+  const GzipOps& ops = OpsOf<GzipOps>(g_GzipModule);
+  EngineObject* g = nullptr;
+  if (ops.create(g_GzipModule, &g) != kOk) std::abort();
+  EngineObject* in = NewStream();
+  StreamOf(in).write(in, data + 1, static_cast<std::uint32_t>(size - 1), nullptr);
+  // The first byte chooses where the range starts.
+  ops.openRead(g, in, data[0] % 4, 0xFFFFFFFFu);
+  StatusCode s = ops.firstMember(g);
+  for (int member = 0; s == kOk && member < 32; ++member) {
+    std::uint32_t nameOffset = 0, nameLength = 0, commentOffset = 0, commentLength = 0;
+    DateTime date{};
+    if (ops.getMemberInfo(g, &date, &nameOffset, &nameLength, &commentOffset, &commentLength) !=
+            kOk ||
+        std::uint64_t{nameOffset} + nameLength > size ||
+        std::uint64_t{commentOffset} + commentLength > size) {
+      std::abort();
+    }
+    if ((member & 1) == 0) {
+      EngineObject* sink = NewStream();
+      std::uint32_t crc = 0, produced = 0, sinkSize = 0;
+      const StatusCode x = ops.extractMember(g, sink, 0, nullptr, &crc, &produced);
+      StreamOf(sink).getSize(sink, &sinkSize);
+      if (x == kOk && sinkSize != produced) std::abort();
+      StreamOf(sink).close(sink);
+    }
+    s = ops.nextMember(g);
+  }
+
+  // Round trip of the whole input through a written member.
+  static constexpr std::uint32_t kBlockSizes[] = {300, 1000, 4096, 32768, 65535};
+  EngineObject* encoder = g_DeflateModule;
+  const DeflateOps& dops = OpsOf<DeflateOps>(encoder);
+  EngineObject* e = nullptr;
+  if (dops.create(encoder, kBlockSizes[data[0] % 5], &e) != kOk) std::abort();
+  GzipBody& body = BodyOf<GzipBody>(g);
+  dops.destroy(body.codecs.encoder);
+  body.codecs.encoder = e;  // the instance releases it
+  EngineObject* packed = NewStream();
+  std::uint32_t written = 0;
+  if (ops.openWrite(g, packed, 0) != kOk ||
+      ops.writeMember(g, in, 0, static_cast<std::uint32_t>(size - 1), "f", 1, nullptr, &written) !=
+          kOk ||
+      ops.openRead(g, packed, 0, written) != kOk || ops.firstMember(g) != kOk) {
+    std::abort();
+  }
+  EngineObject* sink = NewStream();
+  std::uint32_t produced = 0;
+  if (ops.extractMember(g, sink, 0, nullptr, nullptr, &produced) != kOk || produced != size - 1 ||
+      ops.nextMember(g) != kNoMore) {
+    std::abort();
+  }
+  void* bytes = nullptr;
+  MemStream_GetBuffer(g_MemStreamModule, sink, &bytes, nullptr, nullptr);
+  if (produced != 0 && std::memcmp(bytes, data + 1, produced) != 0) std::abort();
+  StreamOf(sink).close(sink);
+  StreamOf(packed).close(packed);
+  ops.destroy(g);
+  StreamOf(in).close(in);
+  return 0;
+}
