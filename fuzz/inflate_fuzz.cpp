@@ -1,6 +1,7 @@
 // Inflates arbitrary bytes with the inflate module in pull mode (from a
 // stream) and in push mode (pieces whose sizes come from the input), with a
-// window chosen by the input, and checks that both modes agree.
+// window chosen by the input, and through caller buffers, and checks that the
+// modes agree.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -73,6 +74,55 @@ Outcome Run(const std::uint8_t* data, std::size_t size, std::uint32_t window, bo
   return out;
 }
 
+// Pull mode through caller buffers of varied sizes, some calls without a
+// buffer (the bytes then wait in the window for the next buffer); no sink.
+Outcome RunBuffers(const std::uint8_t* data, std::size_t size, std::uint32_t window,
+                   std::uint8_t seed) {
+  const InflateOps& ops = OpsOf<InflateOps>(g_InflateModule);
+  EngineObject* d = nullptr;
+  if (ops.create(g_InflateModule, window, &d) != kOk) std::abort();
+  InflateBody& b = BodyOf<InflateBody>(d);
+  b.output.keepCrc32 = b.output.keepAdler32 = true;
+  EngineObject* source = NewStream();
+  StreamOf(source).write(source, data, static_cast<std::uint32_t>(size), nullptr);
+  ops.setInput(d, source, 0);
+  Outcome out{kOk, {}, 0, 0, 0};
+  std::uint32_t step = seed;
+  bool ended = false;
+  for (int round = 0; round < 100000; ++round) {
+    step = step * 1103515245u + 12345u;
+    const std::uint32_t n = 1 + (step >> 16) % 3000;
+    // Once ended, only buffers: they take what the window still holds.
+    const bool withBuffer = ended || ((step >> 8) & 3) != 0;
+    std::vector<std::uint8_t> piece(n + 8, 0xA5);
+    std::uint32_t got = 0;
+    const StatusCode s = ops.decodeToBuffer(d, withBuffer ? piece.data() : nullptr, n, &got);
+    if (s == kInflateWindowFull && !withBuffer) continue;
+    if (IsFailure(s)) {
+      out.status = s;
+      break;
+    }
+    if (got > n || (withBuffer && std::any_of(piece.begin() + n, piece.end(),
+                                              [](std::uint8_t c) { return c != 0xA5; }))) {
+      std::abort();
+    }
+    if (withBuffer) out.bytes.insert(out.bytes.end(), piece.begin(), piece.begin() + got);
+    if (s == kInflateEndOfStream) {
+      ended = true;
+      if (b.position == b.delivered) {
+        out.status = s;
+        break;
+      }
+    }
+  }
+  out.crc32 = b.output.crc32;
+  out.adler32 = b.output.adler32;
+  out.consumed = b.consumed;
+  ops.destroy(d);
+  StreamOf(source).close(source);
+  return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -88,6 +138,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (pullEnded &&
       (pull.bytes != push.bytes || pull.crc32 != push.crc32 || pull.adler32 != push.adler32 ||
        pull.consumed != push.consumed || pull.consumed > size - 2)) {
+    std::abort();
+  }
+  const Outcome buffers = RunBuffers(data + 2, size - 2, window, data[1]);
+  if (pullEnded != (buffers.status == kInflateEndOfStream)) std::abort();
+  if (pullEnded && (pull.bytes != buffers.bytes || pull.crc32 != buffers.crc32 ||
+                    pull.adler32 != buffers.adler32 || pull.consumed != buffers.consumed)) {
     std::abort();
   }
   return 0;

@@ -184,7 +184,7 @@ void Archive_ReleaseCodecs(ArchiveCodecs& codecs) noexcept {
 StatusCode Archive_Inflate(ArchiveCodecs& codecs, EngineObject* source, std::uint32_t start,
                            std::uint32_t length, EngineObject* sink, std::uint32_t sinkPosition,
                            EngineObject* observer, std::uint32_t* crc32, std::uint32_t* size,
-                           std::uint32_t* consumed) noexcept {
+                           std::uint32_t* consumed, std::uint32_t limit) noexcept {
   EngineObject* d = codecs.decoder;
   if (d == nullptr || source == nullptr) return kBadArgument;
   const InflateOps& ops = OpsOf<InflateOps>(d);
@@ -196,7 +196,31 @@ StatusCode Archive_Inflate(ArchiveCodecs& codecs, EngineObject* source, std::uin
   b.output.sinkPosition = sinkPosition;
   b.output.keepCrc32 = true;
   b.output.keepAdler32 = false;
-  if (sink != nullptr) {
+  if (sink != nullptr && limit != 0xFFFFFFFFu) {
+    // Bounded: the bytes wait in the window and reach the sink as it fills;
+    // each step produces 64 KiB at most, so a stream that inflates far past
+    // its declared size is stopped soon after it passes it.
+    std::uint64_t produced = 0;
+    for (;;) {
+      std::uint32_t n = 0;
+      s = ops.decodeToBuffer(d, nullptr, 65536, &n);
+      if (IsFailure(s)) break;
+      produced += n;
+      if (produced > limit) {
+        s = kMalformed;
+        break;
+      }
+      if (s == kInflateEndOfStream) break;
+      if (observer != nullptr) {
+        const StatusCode o =
+            OpsOf<InflateObserverOps>(observer).notify(observer, kInflateEndOfStream, &b.produced);
+        if (IsFailure(o)) {
+          s = o;
+          break;
+        }
+      }
+    }
+  } else if (sink != nullptr) {
     s = ops.decodeToSink(d, observer, 0);
   } else {
     // Nowhere to put the bytes: decode them through a scratch buffer.

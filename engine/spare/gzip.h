@@ -130,8 +130,11 @@ void Archive_ReleaseCodecs(ArchiveCodecs& codecs) noexcept;
 // Inflates source[start .. start + length) into sink (null: the bytes are
 // dropped) with the codecs' decoder; *crc32 (usual CRC-32), *size and
 // *consumed (compressed bytes used) on success. kInflateInputExhausted when
-// the data ends before the final block.
+// the data ends before the final block. With a limit below 0xFFFFFFFF the
+// data is decoded in steps of 64 KiB (the observer notified after each step
+// instead of each block) and decoding stops with kMalformed once more than
+// `limit` bytes came out, so the sink never receives more than limit + 64 KiB.
 StatusCode Archive_Inflate(ArchiveCodecs& codecs, EngineObject* source, std::uint32_t start,
                            std::uint32_t length, EngineObject* sink, std::uint32_t sinkPosition,
                            EngineObject* observer, std::uint32_t* crc32, std::uint32_t* size,
-                           std::uint32_t* consumed) noexcept;
+                           std::uint32_t* consumed, std::uint32_t limit = 0xFFFFFFFFu) noexcept;

@@ -637,6 +637,22 @@ StatusCode InflateMod_DecodeToBuffer(EngineObject* decoder, void* buffer, std::u
   RunArgs a;
   a.buffer = static_cast<std::uint8_t*>(buffer);
   a.outLeft = size;
+  if (a.buffer != nullptr && b.position != b.delivered) {
+    // Bytes an earlier call left in the window go first, as far as they fit;
+    // every later delivery then holds only bytes of this call's allowance.
+    const std::uint32_t k = std::min(b.position - b.delivered, size);
+    const std::uint8_t* data = b.window + b.delivered;
+    std::memcpy(a.buffer, data, k);
+    b.delivered += k;
+    a.written = k;
+    a.outLeft = size - k;
+    const StatusCode c = UpdateChecksums(b, data, k);
+    if (IsFailure(c)) return c;
+    if (b.position != b.delivered) {
+      *length = k;
+      return kOk;
+    }
+  }
   const std::uint32_t before = b.produced;
   StatusCode s = Run(b, a);
   if (IsFailure(s)) return s;

@@ -155,9 +155,11 @@ struct InflateOps {
   // the next header is then left for the next call). With a buffer they are also delivered there
   // (and the checksums updated), *length saying how many; with a null buffer they stay in the
   // window (delivered to the sink when it fills; without a sink a full window
-  // answers kInflateWindowFull). kInflateEndOfStream once the final block has
-  // ended (the window's rest then goes to the sink), else 0; in push mode 0
-  // also when the pushed input is used up.
+  // answers kInflateWindowFull). Bytes an earlier call left in the window go
+  // first into the buffer, never more than size in all (0 while some are
+  // left). kInflateEndOfStream once the final block has ended (the window's
+  // rest then goes to the sink), else 0; in push mode 0 also when the pushed
+  // input is used up.
   StatusCode (*decodeToBuffer)(EngineObject* decoder, void* buffer, std::uint32_t size,
                                std::uint32_t* length) noexcept;
   // 8: decodes until the final block ends, delivering the window to the

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "engine/runtime/swap.h"
+
 namespace {
 
 static_assert(sizeof(Md5Context) == 88);
@@ -38,18 +40,6 @@ constexpr int WordIndex(int i) {
   }
 }
 
-inline std::uint32_t LoadLe32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-         std::uint32_t{p[3]} << 24;
-}
-
-inline void StoreLe32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-
 // One of the 64 steps. The four working words rotate roles each step
 // (ABCD, DABC, CDAB, BCDA), so step i updates v[(4 - i % 4) % 4]; with i a
 // constant the compiler keeps all four in registers.
@@ -78,7 +68,7 @@ inline void AllSteps(std::array<std::uint32_t, 4>& v, const std::uint32_t* x,
 void Transform(std::uint32_t* state, const std::uint8_t* block) {
   std::uint32_t x[16];
   for (int k = 0; k < 16; ++k)
-    x[k] = LoadLe32(block + 4 * k);
+    x[k] = LoadLE32(block + 4 * k);
   std::array<std::uint32_t, 4> v = {state[0], state[1], state[2], state[3]};
   AllSteps(v, x, std::make_integer_sequence<int, 64>{});
   for (int k = 0; k < 4; ++k)
@@ -131,15 +121,15 @@ StatusCode Md5_Final(EngineObject*, Md5Context* context, std::uint8_t* digest) n
   if (digest == nullptr) return kNullOutPointer;
   Md5Context& c = *context;
   std::uint8_t length[8];
-  StoreLe32(length, c.bitCount[0]);
-  StoreLe32(length + 4, c.bitCount[1]);
+  StoreLE32(length, c.bitCount[0]);
+  StoreLE32(length + 4, c.bitCount[1]);
   // 0x80, then zeros up to 56 modulo 64, then the length taken before padding.
   static constexpr std::uint8_t kPadding[64] = {0x80};
   const std::uint32_t used = (c.bitCount[0] >> 3) & 63u;
   Absorb(c, kPadding, used < 56 ? 56 - used : 120 - used);
   Absorb(c, length, 8);
   for (int k = 0; k < 4; ++k)
-    StoreLe32(digest + 4 * k, c.state[k]);
+    StoreLE32(digest + 4 * k, c.state[k]);
   // Volatile stores so the wipe is not dropped as a dead store.
   auto* bytes = reinterpret_cast<volatile std::uint8_t*>(&c);
   for (std::size_t k = 0; k < sizeof c; ++k)

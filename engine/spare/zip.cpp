@@ -357,9 +357,10 @@ StatusCode ZipMod_ExtractEntry(EngineObject* instance, EngineObject* sink,
       break;
     }
     case kZipMethodDeflated:
+      // Output past the declared size is not written on.
       s = Archive_Inflate(z.codecs, z.stream, start, compressed, sink, sinkPosition, observer, &crc,
-                          &n, nullptr);
-      if (s == kInflateInputExhausted) return kZipSizeMismatch;
+                          &n, nullptr, expected);
+      if (s == kInflateInputExhausted || s == kMalformed) return kZipSizeMismatch;
       if (IsFailure(s)) return s;
       break;
     default:

@@ -270,6 +270,35 @@ TEST(InflateWindow, FullWindowWithoutSinkIsRefused) {
   EXPECT_EQ(Contents(d.sink), data);
 }
 
+// Bytes a decode without a buffer left in the window are delivered first to
+// the next buffer, never more than that buffer holds.
+TEST(InflateWindow, BytesKeptInTheWindowGoToTheNextBufferWithinItsSize) {
+  const Bytes data = deflate_test::MakeData(5000, 1, 3);
+  const Bytes compressed = deflate_test::ZlibDeflate(data, 6, Z_DEFAULT_STRATEGY, -9);
+  Decoder d(1024);
+  d.body().output.sink = nullptr;
+  d.source = NewStream(compressed);
+  ASSERT_EQ(Ops().setInput(d.object, d.source, 0), kOk);
+  std::uint32_t got = 0;
+  ASSERT_EQ(Ops().decodeToBuffer(d.object, nullptr, 1000, &got), kOk);
+  ASSERT_EQ(got, 1000u);
+  Bytes out;
+  StatusCode s = kOk;
+  for (const std::uint32_t size : {10u, 600u, 700u, 300u, 5000u}) {
+    // A guard after the piece catches writes past its size.
+    Bytes piece(size + 16, 0xA5);
+    s = Ops().decodeToBuffer(d.object, piece.data(), size, &got);
+    ASSERT_FALSE(IsFailure(s));
+    ASSERT_LE(got, size);
+    EXPECT_TRUE(
+        std::all_of(piece.begin() + size, piece.end(), [](std::uint8_t c) { return c == 0xA5; }));
+    out.insert(out.end(), piece.begin(), piece.begin() + got);
+    if (s == kInflateEndOfStream) break;
+  }
+  EXPECT_EQ(s, kInflateEndOfStream);
+  EXPECT_EQ(out, data);
+}
+
 struct Vector {
   const char* name;
   Bytes stream;

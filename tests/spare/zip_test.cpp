@@ -334,6 +334,27 @@ TEST(ZipRead, DamagedArchivesAnswerTheirCodes) {
   }
 }
 
+// An entry that inflates far past the size its directory entry declares is
+// stopped soon after passing it, not written out in full.
+TEST(ZipRead, InflatingPastTheDeclaredSizeStopsEarly) {
+  Zip w;
+  const std::string zeros(4u << 20, '\0');
+  const std::string bytes = w.Build({{"z.bin", zeros}});
+  const std::size_t dir = bytes.find(std::string("PK\x01\x02", 4));
+  ASSERT_NE(dir, std::string::npos);
+  std::string patched = bytes;
+  patched.replace(dir + 24, 4, std::string("\x0a\x00\x00\x00", 4));  // size 10
+  Zip r;
+  ASSERT_EQ(r.Open(patched), kOk);
+  ASSERT_EQ(Ops().firstEntry(r.object), kOk);
+  EngineObject* sink = r.Stream();
+  std::uint32_t crc = 7, size = 7;
+  EXPECT_EQ(Ops().extractEntry(r.object, sink, 0, nullptr, &crc, &size), kZipSizeMismatch);
+  EXPECT_LE(Contents(sink).size(), 65536u + 32768u);
+  EXPECT_EQ(crc, 7u);
+  EXPECT_EQ(size, 7u);
+}
+
 TEST(ZipWrite, UnsafeNamesAreRefused) {
   struct Case {
     std::string name;
