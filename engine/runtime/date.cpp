@@ -44,8 +44,7 @@ constexpr std::int64_t kLastDay = DaysBeforeYear(65536) - 1;
 constexpr std::int64_t kUnixEpochDay = DaysBeforeYear(1970);
 constexpr std::int64_t k1904EpochDay = DaysBeforeYear(1904);
 
-constexpr std::array<std::string_view, 7> kDayNames = {"Mon", "Tue", "Wed", "Thu",
-                                                       "Fri", "Sat", "Sun"};
+constexpr const auto& kDayNames = kDateDayNames;
 constexpr std::array<std::string_view, 13> kMonthNames = {
     "", "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 // The month names in alphabetical order, for a binary search, and their numbers.

@@ -14,9 +14,16 @@
 // time zone through the C library (TZ).
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <string_view>
 
 #include "engine/runtime/core.h"
+
+// The three-letter day names of the text forms, Monday first (the weekday
+// numbering of this module: 0 Monday to 6 Sunday).
+inline constexpr std::array<std::string_view, 7> kDateDayNames = {"Mon", "Tue", "Wed", "Thu",
+                                                                  "Fri", "Sat", "Sun"};
 
 struct DateTime {
   std::uint16_t year;

@@ -19,8 +19,10 @@
 #include "engine/spare/inflate.h"
 #include "engine/spare/md5.h"
 #include "engine/spare/mime.h"
+#include "engine/spare/repeat_rule.h"
 #include "engine/spare/scrambler.h"
 #include "engine/spare/sort.h"
+#include "engine/spare/tree.h"
 #include "engine/spare/zip.h"
 #include "engine/stores/settings_store.h"
 #include "engine/view/text_search.h"
@@ -112,6 +114,8 @@ StatusCode Core_RegisterBaseModules() noexcept {
   g_ScramblerModule = &ScramblerModule;
   g_MimeModule = &MimeModule;
   g_SortModule = &SortModule;
+  g_TreeModule = &TreeModule;
+  g_RepeatRuleModule = &RepeatRuleModule;
   return kOk;
 }
 
