@@ -201,24 +201,9 @@ std::uint8_t* WorkBytes(const DbFileBody& d) {
   return static_cast<std::uint8_t*>(buffer);
 }
 
-StatusCode ReadExact(EngineObject* s, std::uint32_t position, void* buffer, std::uint32_t n) {
-  std::uint32_t got = 0;
-  const StatusCode status = StreamOf(s).readAt(s, position, buffer, n, &got);
-  if (IsFailure(status)) return status;
-  return got == n ? kOk : kStreamShortRead;
-}
-
-StatusCode WriteExact(EngineObject* s, std::uint32_t position, const void* buffer,
-                      std::uint32_t n) {
-  std::uint32_t put = 0;
-  const StatusCode status = StreamOf(s).writeAt(s, position, buffer, n, &put);
-  if (IsFailure(status)) return status;
-  return put == n ? kOk : kStreamShortWrite;
-}
-
 StatusCode ReadEntryOffset(const DbFileBody& d, std::uint32_t index, std::uint32_t* offset) {
   std::uint8_t raw[4];
-  const StatusCode status = ReadExact(Store(d), EntryPos(index), raw, 4);
+  const StatusCode status = Stream_ReadExact(Store(d), EntryPos(index), raw, 4);
   if (IsFailure(status)) return status;
   *offset = LoadBE32(raw);
   return kOk;
@@ -306,7 +291,7 @@ StatusCode CheckTable(EngineObject* stream, std::uint32_t fileSize, std::uint16_
   StatusCode status = Engine_AllocArray(kDbEntrySize * count, &table);
   if (IsFailure(status)) return status;
   EngineBuffer<std::uint8_t> guard(table);
-  status = ReadExact(stream, kDbHeaderSize, table, kDbEntrySize * count);
+  status = Stream_ReadExact(stream, kDbHeaderSize, table, kDbEntrySize * count);
   if (IsFailure(status)) return status;
   std::uint32_t previous = tableEnd;
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -329,7 +314,7 @@ StatusCode LoadState(EngineObject* stream, LoadedState* out) {
   StatusCode status = StreamOf(stream).getSize(stream, &st.fileSize);
   if (IsFailure(status)) return status;
   std::uint8_t raw[kDbHeaderSize];
-  status = ReadExact(stream, 0, raw, kDbHeaderSize);
+  status = Stream_ReadExact(stream, 0, raw, kDbHeaderSize);
   if (IsFailure(status)) return status;
   st.header = DbFile_ParseHeader(raw);
   status = CheckTable(stream, st.fileSize, st.header.count, &st.sound);
@@ -417,7 +402,7 @@ StatusCode RewriteInPlace(EngineObject* s, const std::uint8_t* bytes, std::uint3
     status = ops.setSize(s, size);
     if (IsFailure(status)) return status;
   }
-  status = WriteExact(s, 0, bytes, size);
+  status = Stream_WriteExact(s, 0, bytes, size);
   if (IsFailure(status)) return status;
   if (size < old) status = ops.setSize(s, size);
   return status;
@@ -431,9 +416,9 @@ StatusCode ProbeWritable(EngineObject* s) {
   if (IsFailure(status)) return status;
   if (size == 0) return ops.setSize(s, 0);
   std::uint8_t first = 0;
-  status = ReadExact(s, 0, &first, 1);
+  status = Stream_ReadExact(s, 0, &first, 1);
   if (IsFailure(status)) return status;
-  return WriteExact(s, 0, &first, 1);
+  return Stream_WriteExact(s, 0, &first, 1);
 }
 
 // The path of a file stream in system form; *found is false (with kOk) for
@@ -700,7 +685,7 @@ StatusCode DbFile_CreateNew(EngineObject*, EngineObject* stream, const char* nam
   if (creator != nullptr) std::memcpy(h.creator, creator, 4);
   std::array<std::uint8_t, kDbEmptySize> bytes{};
   DbFile_StoreHeader(h, bytes.data());
-  const StatusCode status = WriteExact(stream, 0, bytes.data(), kDbEmptySize);
+  const StatusCode status = Stream_WriteExact(stream, 0, bytes.data(), kDbEmptySize);
   if (IsFailure(status)) return status;
   return StreamOf(stream).setSize(stream, kDbEmptySize);
 }
@@ -829,7 +814,7 @@ StatusCode LoadRecord(DbFileBody& d, std::uint16_t index, std::uint32_t offset, 
   auto* block = static_cast<std::uint8_t*>(p);
   SetPrefix(block, index, size);
   d.cachedBytes += size;
-  const StatusCode status = ReadExact(Store(d), offset, block + kDbRecordPrefix, size);
+  const StatusCode status = Stream_ReadExact(Store(d), offset, block + kDbRecordPrefix, size);
   if (IsFailure(status)) {
     FreeBlock(d, block);
     return status;
@@ -924,7 +909,7 @@ StatusCode DbFile_OpenRecord(EngineObject* db, std::uint16_t index, std::uint32_
   void* buffer = nullptr;
   if (length > 0) {
     status = Engine_Alloc(length, &buffer);
-    if (!IsFailure(status)) status = ReadExact(Store(d), offset, buffer, length);
+    if (!IsFailure(status)) status = Stream_ReadExact(Store(d), offset, buffer, length);
   }
   EngineObject* inner = nullptr;
   if (!IsFailure(status)) {

@@ -241,3 +241,19 @@ StatusCode Stream_Fill(EngineObject* s, std::uint32_t count, std::uint8_t value,
   if (written != nullptr) *written = done;
   return kOk;
 }
+
+StatusCode Stream_ReadExact(EngineObject* s, std::uint32_t position, void* buffer,
+                            std::uint32_t n) noexcept {
+  std::uint32_t got = 0;
+  const StatusCode status = StreamOf(s).readAt(s, position, buffer, n, &got);
+  if (IsFailure(status)) return status;
+  return got == n ? kOk : kStreamShortRead;
+}
+
+StatusCode Stream_WriteExact(EngineObject* s, std::uint32_t position, const void* buffer,
+                             std::uint32_t n) noexcept {
+  std::uint32_t put = 0;
+  const StatusCode status = StreamOf(s).writeAt(s, position, buffer, n, &put);
+  if (IsFailure(status)) return status;
+  return put == n ? kOk : kStreamShortWrite;
+}

@@ -128,6 +128,14 @@ StatusCode Stream_CopyTo(EngineObject* source, std::uint32_t sourcePosition, std
 StatusCode Stream_Fill(EngineObject* s, std::uint32_t count, std::uint8_t value,
                        std::uint32_t* written) noexcept;
 
+// ReadAt / WriteAt that demand the whole length: a transfer that comes up
+// short answers kStreamShortRead / kStreamShortWrite; the stream's own
+// failures are passed on.
+StatusCode Stream_ReadExact(EngineObject* s, std::uint32_t position, void* buffer,
+                            std::uint32_t n) noexcept;
+StatusCode Stream_WriteExact(EngineObject* s, std::uint32_t position, const void* buffer,
+                             std::uint32_t n) noexcept;
+
 // The slots a stream class supplies itself. MakeStreamOps fills in word 0, the
 // end word and the shared operations, so a class table names only these.
 struct StreamClassSlots {

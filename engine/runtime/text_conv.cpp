@@ -839,15 +839,6 @@ StatusCode StreamRange(EngineObject* stream, std::uint32_t start, std::uint32_t 
   return kOk;
 }
 
-// Reads exactly n bytes at position.
-StatusCode ReadPiece(EngineObject* stream, std::uint32_t position, std::uint8_t* buffer,
-                     std::uint32_t n) {
-  std::uint32_t got = 0;
-  const StatusCode s = StreamOf(stream).readAt(stream, position, buffer, n, &got);
-  if (IsFailure(s)) return s;
-  return got == n ? kOk : kStreamShortRead;
-}
-
 }  // namespace
 
 StatusCode TextConv_ConvertStream(EngineObject* module, std::uint32_t sourceMib,
@@ -870,7 +861,7 @@ StatusCode TextConv_ConvertStream(EngineObject* module, std::uint32_t sourceMib,
   bool first = true;
   while (remaining > 0) {
     const std::uint32_t n = std::min(remaining, kTextConvStreamPiece);
-    s = ReadPiece(source, position, in, n);
+    s = Stream_ReadExact(source, position, in, n);
     if (IsFailure(s)) return s;
     std::uint32_t skip = 0;
     if (first && sourceMib == Mib::kUtf16) {
@@ -1261,7 +1252,7 @@ StatusCode TextConv_ValidateStream(EngineObject*, EngineObject* stream, std::uin
   const Utf8Decoder decoder;
   while (remaining > 0) {
     const std::uint32_t n = std::min(remaining, kTextConvStreamPiece);
-    s = ReadPiece(stream, position, piece, n);
+    s = Stream_ReadExact(stream, position, piece, n);
     if (IsFailure(s)) return s;
     const bool last = n == remaining;
     const std::uint8_t* p = piece;

@@ -114,22 +114,6 @@ StatusCode ClipRange(EngineObject* input, std::uint32_t start, std::uint32_t* le
   return kOk;
 }
 
-StatusCode ReadFully(EngineObject* s, std::uint32_t position, void* buffer, std::uint32_t n) {
-  std::uint32_t got = 0;
-  const StatusCode st = StreamOf(s).readAt(s, position, buffer, n, &got);
-  if (IsFailure(st)) return st;
-  return got == n ? kOk : kStreamShortRead;
-}
-
-StatusCode WriteFully(EngineObject* s, std::uint32_t position, const void* buffer,
-                      std::uint32_t n) {
-  if (n == 0) return kOk;
-  std::uint32_t put = 0;
-  const StatusCode st = StreamOf(s).writeAt(s, position, buffer, n, &put);
-  if (IsFailure(st)) return st;
-  return put == n ? kOk : kStreamShortWrite;
-}
-
 constexpr Base64Ops kBase64Ops = {
     Core_NotImplemented, Base64_EncodedLength, Base64_Encode,       Base64_DecodedLength,
     Base64_Decode,       Base64_EncodeStream,  Base64_DecodeStream, Core_NotImplemented,
@@ -196,7 +180,7 @@ StatusCode Base64_EncodeStream(EngineObject*, EngineObject* input, std::uint32_t
   std::uint32_t column = 0;
   for (std::uint32_t done = 0; done < length;) {
     const std::uint32_t n = length - done < kEncodePiece ? length - done : kEncodePiece;
-    s = ReadFully(input, start + done, bytes.data(), n);
+    s = Stream_ReadExact(input, start + done, bytes.data(), n);
     if (IsFailure(s)) return s;
     done += n;
     const std::uint32_t e = (n + 2) / 3 * 4;
@@ -216,7 +200,7 @@ StatusCode Base64_EncodeStream(EngineObject*, EngineObject* input, std::uint32_t
       }
       piece = lines.data();
     }
-    s = WriteFully(output, at, piece, pieceLength);
+    s = Stream_WriteExact(output, at, piece, pieceLength);
     if (IsFailure(s)) return s;
     at += pieceLength;
   }
@@ -241,16 +225,16 @@ StatusCode Base64_DecodeStream(EngineObject*, EngineObject* input, std::uint32_t
   std::uint32_t at = outputOffset;
   for (std::uint32_t done = 0; done < length && !decoder.stopped();) {
     const std::uint32_t n = length - done < kDecodePiece ? length - done : kDecodePiece;
-    s = ReadFully(input, start + done, text.data(), n);
+    s = Stream_ReadExact(input, start + done, text.data(), n);
     if (IsFailure(s)) return s;
     done += n;
     const std::uint32_t m = decoder.Feed(text.data(), n, bytes.data());
-    s = WriteFully(output, at, bytes.data(), m);
+    s = Stream_WriteExact(output, at, bytes.data(), m);
     if (IsFailure(s)) return s;
     at += m;
   }
   const std::uint32_t tail = decoder.Finish(bytes.data());
-  s = WriteFully(output, at, bytes.data(), tail);
+  s = Stream_WriteExact(output, at, bytes.data(), tail);
   if (IsFailure(s)) return s;
   at += tail;
   if (written != nullptr) *written = at - outputOffset;

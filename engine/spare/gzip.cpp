@@ -30,13 +30,6 @@ GzipBody& Body(EngineObject* o) {
   return BodyOf<GzipBody>(o);
 }
 
-StatusCode ReadExact(EngineObject* s, std::uint32_t position, void* buffer, std::uint32_t n) {
-  std::uint32_t got = 0;
-  const StatusCode r = StreamOf(s).readAt(s, position, buffer, n, &got);
-  if (IsFailure(r)) return r;
-  return got == n ? kOk : kStreamShortRead;
-}
-
 // The raw CRC-32 register over bytes, through the checksum service.
 void Crc(std::uint32_t& reg, const void* data, std::uint32_t n) {
   EngineObject* m = g_ChecksumModule;
@@ -51,7 +44,7 @@ StatusCode Scan(EngineObject* s, std::uint32_t from, std::uint32_t to, std::uint
   std::uint8_t piece[256];
   while (from < to) {
     const std::uint32_t n = std::min<std::uint32_t>(to - from, sizeof piece);
-    const StatusCode r = ReadExact(s, from, piece, n);
+    const StatusCode r = Stream_ReadExact(s, from, piece, n);
     if (IsFailure(r)) return r;
     if (untilZero) {
       const auto* z = static_cast<const std::uint8_t*>(std::memchr(piece, 0, n));
@@ -72,7 +65,7 @@ StatusCode Scan(EngineObject* s, std::uint32_t from, std::uint32_t to, std::uint
 StatusCode ParseHeader(const GzipBody& g, std::uint32_t start, GzipBody& m) {
   const std::uint32_t end = g.rangeStart + g.rangeLength;
   if (end - start < 10) return kGzipTooShort;
-  StatusCode r = ReadExact(g.stream, start, m.header, 10);
+  StatusCode r = Stream_ReadExact(g.stream, start, m.header, 10);
   if (IsFailure(r)) return r;
   if (m.header[0] != 0x1F || m.header[1] != 0x8B) return kGzipBadMagic;
   if (m.header[2] != 8) return kGzipBadMethod;
@@ -84,7 +77,7 @@ StatusCode ParseHeader(const GzipBody& g, std::uint32_t start, GzipBody& m) {
   if ((flags & kFlagExtra) != 0) {
     std::uint8_t xlen[2];
     if (end - pos < 2) return kGzipNoExtraLength;
-    if (IsFailure(r = ReadExact(g.stream, pos, xlen, 2))) return r;
+    if (IsFailure(r = Stream_ReadExact(g.stream, pos, xlen, 2))) return r;
     Crc(crc, xlen, 2);
     pos += 2;
     const std::uint32_t n = LoadLE16(xlen);
@@ -104,7 +97,7 @@ StatusCode ParseHeader(const GzipBody& g, std::uint32_t start, GzipBody& m) {
   if ((flags & kFlagHeaderCrc) != 0) {
     std::uint8_t stored[2];
     if (end - pos < 2) return kGzipNoHeaderCrc;
-    if (IsFailure(r = ReadExact(g.stream, pos, stored, 2))) return r;
+    if (IsFailure(r = Stream_ReadExact(g.stream, pos, stored, 2))) return r;
     if (LoadLE16(stored) != (~crc & 0xFFFFu)) return kGzipHeaderCrc;
     pos += 2;
   }
@@ -143,7 +136,7 @@ StatusCode InflateMember(GzipBody& g, EngineObject* sink, std::uint32_t sinkPosi
   if (IsFailure(r)) return r;
   const std::uint32_t at = data + consumed;
   if (end - at < kTrailerSize) return kGzipShortMember;
-  if (IsFailure(r = ReadExact(g.stream, at, trailer, kTrailerSize))) return r;
+  if (IsFailure(r = Stream_ReadExact(g.stream, at, trailer, kTrailerSize))) return r;
   g.memberEnd = at + kTrailerSize;
   return kOk;
 }

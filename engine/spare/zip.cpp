@@ -47,13 +47,6 @@ ZipBody& Body(EngineObject* o) {
   return BodyOf<ZipBody>(o);
 }
 
-StatusCode ReadExact(EngineObject* s, std::uint32_t position, void* buffer, std::uint32_t n) {
-  std::uint32_t got = 0;
-  const StatusCode r = StreamOf(s).readAt(s, position, buffer, n, &got);
-  if (IsFailure(r)) return r;
-  return got == n ? kOk : kStreamShortRead;
-}
-
 void Crc(std::uint32_t& reg, const void* data, std::uint32_t n) {
   EngineObject* m = g_ChecksumModule;
   if (m != nullptr && n != 0) OpsOf<ChecksumOps>(m).crc32(m, data, n, &reg);
@@ -78,7 +71,7 @@ StatusCode ReadEntry(ZipBody& z, std::uint32_t offset, std::uint32_t index) {
   const std::uint64_t directoryEnd = std::uint64_t{DirectoryOffset(z)} + DirectorySize(z);
   if (offset + std::uint64_t{kEntrySize} > directoryEnd) return kZipSizeMismatch;
   std::uint8_t record[kEntrySize];
-  const StatusCode s = ReadExact(z.stream, offset, record, kEntrySize);
+  const StatusCode s = Stream_ReadExact(z.stream, offset, record, kEntrySize);
   if (IsFailure(s)) return s;
   if (std::memcmp(record, kEntrySignature, 4) != 0) return kZipBadSignature;
   const std::uint8_t* e = record + 4;
@@ -107,7 +100,7 @@ StatusCode Adopt(ZipBody& z, EngineObject* stream, std::uint32_t offset, const s
   }
   if (offset >= 20) {
     std::uint8_t sig[4];
-    if (!IsFailure(ReadExact(stream, offset - 20, sig, 4)) &&
+    if (!IsFailure(Stream_ReadExact(stream, offset - 20, sig, 4)) &&
         std::memcmp(sig, kZip64LocatorSignature, 4) == 0) {
       return kZipUnsupported;
     }
@@ -144,7 +137,7 @@ StatusCode CopyWithCrc(EngineObject* source, std::uint32_t from, std::uint32_t l
   std::uint8_t piece[kCopyPiece];
   while (length > 0) {
     const std::uint32_t n = std::min(length, kCopyPiece);
-    StatusCode s = ReadExact(source, from, piece, n);
+    StatusCode s = Stream_ReadExact(source, from, piece, n);
     if (IsFailure(s)) return s;
     Crc(crc, piece, n);
     if (IsFailure(s = StreamOf(target).writeAt(target, at, piece, n, nullptr))) return s;
@@ -213,7 +206,7 @@ StatusCode ZipMod_Open(EngineObject* instance, EngineObject* stream) noexcept {
   std::uint8_t* raw = nullptr;
   if (IsFailure(s = Engine_AllocArray(tail, &raw))) return s;
   EngineBuffer<std::uint8_t> buffer(raw);
-  if (IsFailure(s = ReadExact(stream, size - tail, raw, tail))) return s;
+  if (IsFailure(s = Stream_ReadExact(stream, size - tail, raw, tail))) return s;
   // The last signature whose record and comment fit, preferring one whose
   // comment ends exactly at the stream's end.
   std::uint32_t found = tail;
@@ -333,7 +326,7 @@ StatusCode ZipMod_ExtractEntry(EngineObject* instance, EngineObject* sink,
   const std::uint32_t local = LoadLE32(e + Entry::LocalOffset);
   if (std::uint64_t{local} + kLocalSize > DirectoryOffset(z)) return kZipSizeMismatch;
   std::uint8_t header[kLocalSize];
-  StatusCode s = ReadExact(z.stream, local, header, kLocalSize);
+  StatusCode s = Stream_ReadExact(z.stream, local, header, kLocalSize);
   if (IsFailure(s)) return s;
   if (std::memcmp(header, kLocalSignature, 4) != 0) return kZipBadSignature;
   if ((LoadLE16(header + 6) & kFlagEncrypted) != 0) return kZipEncrypted;
@@ -396,12 +389,12 @@ StatusCode ZipMod_AddEntry(EngineObject* instance, EngineObject* source, std::ui
   StatusCode s = Engine_AllocArray(static_cast<std::uint32_t>(keptSize), &raw);
   if (IsFailure(s)) return s;
   EngineBuffer<std::uint8_t> kept(raw);
-  if (IsFailure(s = ReadExact(z.stream, dirStart, raw, dirSize))) return s;
+  if (IsFailure(s = Stream_ReadExact(z.stream, dirStart, raw, dirSize))) return s;
   std::uint8_t* const end = raw + dirSize;
   std::memcpy(end, kEndSignature, 4);
   std::memcpy(end + 4, z.endRecord, sizeof z.endRecord);
-  if (commentLength != 0 &&
-      IsFailure(s = ReadExact(z.stream, z.endOffset + kEndSize, end + kEndSize, commentLength))) {
+  if (commentLength != 0 && IsFailure(s = Stream_ReadExact(z.stream, z.endOffset + kEndSize,
+                                                           end + kEndSize, commentLength))) {
     return s;
   }
   const std::uint32_t oldEnd = z.endOffset + kEndSize + commentLength;
