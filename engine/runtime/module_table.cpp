@@ -16,6 +16,7 @@
 #include "engine/spare/base64.h"
 #include "engine/spare/deflate.h"
 #include "engine/spare/gzip.h"
+#include "engine/spare/huffman.h"
 #include "engine/spare/inflate.h"
 #include "engine/spare/md5.h"
 #include "engine/spare/mime.h"
@@ -124,6 +125,8 @@ StatusCode Core_RegisterCompressionModules() noexcept {
   g_GzipModule = &GzipModule;
   g_ZipModule = &ZipModule;
   g_InflateModule = &InflateModule;
+  g_HuffDecoderModule = &HuffDecoderModule;
+  g_HuffEncoderModule = &HuffEncoderModule;
   return kOk;
 }
 
