@@ -100,33 +100,34 @@ void Core_SetHostDeviceModule(EngineObject* device) noexcept {
   g_hostDevice = device;
 }
 
-// Modules that are not built yet keep their entries null.
+// Each call stores its modules in the order of the start-up sequence. Modules
+// that are not built yet keep their entries null.
 StatusCode Core_RegisterBaseModules() noexcept {
   g_AllocatorModule = &AllocatorModule;
   g_DateModule = &DateModule;
-  g_ChecksumModule = &ChecksumModule;
+  g_FileSysModule = &FileSysModule;
   g_MemStreamModule = &MemStreamModule;
   g_StringModule = &StringModule;
-  g_DictModule = &DictModule;
-  g_FileSysModule = &FileSysModule;
   g_UrlModule = &UrlModule;
   g_Base64Module = &Base64Module;
+  g_ChecksumModule = &ChecksumModule;
   g_Md5Module = &Md5Module;
   g_ScramblerModule = &ScramblerModule;
   g_MimeModule = &MimeModule;
   g_SortModule = &SortModule;
-  g_TreeModule = &TreeModule;
   g_RepeatRuleModule = &RepeatRuleModule;
+  g_DictModule = &DictModule;
+  g_TreeModule = &TreeModule;
   return kOk;
 }
 
 StatusCode Core_RegisterCompressionModules() noexcept {
   g_DeflateModule = &DeflateModule;
-  g_GzipModule = &GzipModule;
-  g_ZipModule = &ZipModule;
   g_InflateModule = &InflateModule;
-  g_HuffDecoderModule = &HuffDecoderModule;
+  g_ZipModule = &ZipModule;
   g_HuffEncoderModule = &HuffEncoderModule;
+  g_HuffDecoderModule = &HuffDecoderModule;
+  g_GzipModule = &GzipModule;
   return kOk;
 }
 
@@ -136,13 +137,15 @@ StatusCode Core_RegisterTextModules() noexcept {
   return kOk;
 }
 
+// The output device is the host's (see Core_SetHostDeviceModule); the native
+// and second-format handlers are registered once they are complete.
 StatusCode Core_RegisterBuiltinModules() noexcept {
   g_WinDeviceModule = g_hostDevice;
-  g_SettingsModule = &SettingsModule;
   g_TextDocModule = &TextDocModule;
-  g_TextViewModule = &TextViewModule;
-  g_TextSearchModule = &TextSearchModule;
   g_PalmDocModule = &PalmDocModule;
+  g_TextSearchModule = &TextSearchModule;
+  g_TextViewModule = &TextViewModule;
+  g_SettingsModule = &SettingsModule;
   return kOk;
 }
 
