@@ -15,7 +15,7 @@
 
 #include "engine/runtime/db_file.h"
 #include "engine/runtime/module_table.h"
-#include "tests/runtime/test_streams.h"
+#include "tests/support/test_streams.h"
 #include "tests/support/peer.h"
 #include "tests/support/temp_dir.h"
 

@@ -13,7 +13,7 @@
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
-#include "tests/runtime/test_streams.h"
+#include "tests/support/test_streams.h"
 
 namespace {
 

@@ -15,37 +15,24 @@
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/stream.h"
+#include "tests/support/test_streams.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+
+EngineObject* NewStream(const Bytes& bytes = {}) {
+  return test_streams::NewMemStream(bytes);
+}
+Bytes Contents(EngineObject* s) {
+  return test_streams::Contents<Bytes>(s);
+}
 
 const HuffEncoderOps& Enc() {
   return OpsOf<HuffEncoderOps>(g_HuffEncoderModule);
 }
 const HuffDecoderOps& Dec() {
   return OpsOf<HuffDecoderOps>(g_HuffDecoderModule);
-}
-
-EngineObject* NewStream(const Bytes& bytes = {}) {
-  EngineObject* s = nullptr;
-  EXPECT_EQ(MemStream_Create(g_MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &s), kOk);
-  if (!bytes.empty()) {
-    EXPECT_EQ(
-        StreamOf(s).writeAt(s, 0, bytes.data(), static_cast<std::uint32_t>(bytes.size()), nullptr),
-        kOk);
-  }
-  return s;
-}
-
-Bytes Contents(EngineObject* s) {
-  std::uint32_t size = 0;
-  StreamOf(s).getSize(s, &size);
-  Bytes out(size);
-  std::uint32_t got = 0;
-  if (size != 0) StreamOf(s).readAt(s, 0, out.data(), size, &got);
-  out.resize(got);
-  return out;
 }
 
 struct Stream {

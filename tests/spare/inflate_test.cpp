@@ -13,6 +13,7 @@
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/stream.h"
 #include "tests/formats/deflate_bits.h"
+#include "tests/support/test_streams.h"
 
 namespace {
 
@@ -21,24 +22,10 @@ using deflate_test::Bytes;
 using deflate_test::CanonicalCodes;
 
 EngineObject* NewStream(const Bytes& bytes = {}) {
-  EngineObject* s = nullptr;
-  EXPECT_EQ(MemStream_Create(g_MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &s), kOk);
-  if (!bytes.empty()) {
-    EXPECT_EQ(
-        StreamOf(s).writeAt(s, 0, bytes.data(), static_cast<std::uint32_t>(bytes.size()), nullptr),
-        kOk);
-  }
-  return s;
+  return test_streams::NewMemStream(bytes);
 }
-
 Bytes Contents(EngineObject* s) {
-  std::uint32_t size = 0;
-  StreamOf(s).getSize(s, &size);
-  Bytes out(size);
-  std::uint32_t got = 0;
-  if (size != 0) StreamOf(s).readAt(s, 0, out.data(), size, &got);
-  out.resize(got);
-  return out;
+  return test_streams::Contents<Bytes>(s);
 }
 
 const InflateOps& Ops() {

@@ -14,6 +14,7 @@
 #include "tests/formats/deflate_bits.h"
 #include "tests/support/peer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_streams.h"
 
 namespace {
 
@@ -29,25 +30,9 @@ std::string Data(std::size_t size, int kind, std::uint32_t seed) {
 }
 
 EngineObject* NewStream(const std::string& bytes = {}) {
-  EngineObject* s = nullptr;
-  EXPECT_EQ(MemStream_Create(g_MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &s), kOk);
-  if (!bytes.empty()) {
-    EXPECT_EQ(
-        StreamOf(s).writeAt(s, 0, bytes.data(), static_cast<std::uint32_t>(bytes.size()), nullptr),
-        kOk);
-  }
-  return s;
+  return test_streams::NewMemStream(bytes);
 }
-
-std::string Contents(EngineObject* s) {
-  std::uint32_t size = 0;
-  StreamOf(s).getSize(s, &size);
-  std::string out(size, '\0');
-  std::uint32_t got = 0;
-  if (size != 0) StreamOf(s).readAt(s, 0, out.data(), size, &got);
-  out.resize(got);
-  return out;
-}
+using test_streams::Contents;
 
 struct Entry {
   std::string name;

@@ -25,7 +25,7 @@
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/file_sys.h"
 #include "engine/runtime/module_table.h"
-#include "tests/runtime/test_streams.h"
+#include "tests/support/test_streams.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

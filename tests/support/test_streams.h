@@ -18,24 +18,30 @@
 
 namespace test_streams {
 
-// A fresh writable memory stream holding `bytes`.
-inline EngineObject* NewMemStream(const std::string& bytes = {}) {
+// A fresh writable memory stream holding `bytes` (a string or a byte
+// vector), positioned at 0.
+template <class Bytes = std::string>
+inline EngineObject* NewMemStream(const Bytes& bytes = {}) {
   EngineObject* s = nullptr;
   if (MemStream_Create(g_MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &s) != kOk) {
     return nullptr;
   }
-  if (!bytes.empty()) StreamOf(s).writeAt(s, 0, bytes.data(), bytes.size(), nullptr);
+  if (!bytes.empty()) {
+    StreamOf(s).writeAt(s, 0, bytes.data(), static_cast<std::uint32_t>(bytes.size()), nullptr);
+  }
   StreamOf(s).seek(s, 0, kSeekSet, nullptr);
   return s;
 }
 
-// The whole content of a stream (position is left at the end).
-inline std::string Contents(EngineObject* s) {
+// The whole content of a stream, as a string or a byte vector (the position
+// is left at the end).
+template <class Bytes = std::string>
+inline Bytes Contents(EngineObject* s) {
   std::uint32_t size = 0;
   StreamOf(s).getSize(s, &size);
-  std::string out(size, '\0');
+  Bytes out(size, 0);
   std::uint32_t got = 0;
-  StreamOf(s).readAt(s, 0, out.data(), size, &got);
+  if (size != 0) StreamOf(s).readAt(s, 0, out.data(), size, &got);
   out.resize(got);
   return out;
 }
