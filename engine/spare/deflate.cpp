@@ -271,76 +271,48 @@ constexpr DeflateOps kDeflateOps = {
 
 }  // namespace
 
-bool Deflate_BuildCodeLengths(const std::uint32_t* counts, unsigned n, unsigned maxBits,
-                              std::uint8_t* lengths) noexcept {
-  constexpr unsigned kMaxSymbols = kDeflateLiteralSymbols;
-  if (n < 2 || n > kMaxSymbols || maxBits < 1 || maxBits > kDeflateMaxCodeBits ||
-      n > (1u << maxBits)) {
-    return false;
+void Deflate_LimitedCodeLengths(const std::uint32_t* counts, const std::uint32_t* used,
+                                std::uint32_t u, unsigned maxBits, std::uint8_t* lengths,
+                                const DeflateLengthScratch& scratch) noexcept {
+  std::uint64_t* weight = scratch.weight;
+  std::uint32_t *parent = scratch.parent, *level = scratch.level, *heap = scratch.heap;
+  std::uint8_t* depth = scratch.depth;
+  for (std::uint32_t k = 0; k < u; ++k) {
+    weight[k] = counts[used[k]];
+    depth[k] = 0;
+    heap[k] = k;
   }
-  std::array<std::uint64_t, 2 * kMaxSymbols> weight{};
-  std::array<std::uint8_t, 2 * kMaxSymbols> depth{};
-  std::array<std::uint16_t, 2 * kMaxSymbols> parent{};
-  std::array<std::uint16_t, kMaxSymbols> used{};
-  unsigned usedCount = 0;
-  for (unsigned s = 0; s < n; ++s) {
-    weight[s] = counts[s];
-    if (counts[s] != 0) used[usedCount++] = static_cast<std::uint16_t>(s);
-  }
-  if (usedCount == 0) {
-    weight[0] = 1;
-    used[usedCount++] = 0;
-  }
-  if (usedCount == 1) {
-    const std::uint16_t other = used[0] == 0 ? 1 : 0;
-    weight[other] = weight[used[0]];
-    used[usedCount++] = other;
-    std::sort(used.begin(), used.begin() + 2);
-  }
-
-  // Huffman tree: a min-heap of nodes by weight, then depth (shallower
-  // first, which keeps the tree flat among equal weights).
-  std::array<std::uint16_t, kMaxSymbols> heap{};
-  unsigned heapSize = 0;
-  auto later = [&](std::uint16_t a, std::uint16_t b) {
+  auto later = [&](std::uint32_t a, std::uint32_t b) {
     if (weight[a] != weight[b]) return weight[a] > weight[b];
     if (depth[a] != depth[b]) return depth[a] > depth[b];
     return a > b;
   };
-  for (unsigned k = 0; k < usedCount; ++k) {
-    heap[heapSize++] = used[k];
-    std::push_heap(heap.begin(), heap.begin() + heapSize, later);
-  }
-  unsigned nextNode = kMaxSymbols;
+  std::make_heap(heap, heap + u, later);
+  std::uint32_t heapSize = u, nextNode = u;
   while (heapSize > 1) {
-    std::pop_heap(heap.begin(), heap.begin() + heapSize--, later);
-    const std::uint16_t a = heap[heapSize];
-    std::pop_heap(heap.begin(), heap.begin() + heapSize--, later);
-    const std::uint16_t b = heap[heapSize];
-    const auto node = static_cast<std::uint16_t>(nextNode++);
+    std::pop_heap(heap, heap + heapSize--, later);
+    const std::uint32_t a = heap[heapSize];
+    std::pop_heap(heap, heap + heapSize--, later);
+    const std::uint32_t b = heap[heapSize];
+    const std::uint32_t node = nextNode++;
     weight[node] = weight[a] + weight[b];
-    depth[node] = static_cast<std::uint8_t>(std::max(depth[a], depth[b]) + 1);
+    depth[node] = static_cast<std::uint8_t>(std::min(std::max(depth[a], depth[b]) + 1, 255));
     parent[a] = parent[b] = node;
     heap[heapSize++] = node;
-    std::push_heap(heap.begin(), heap.begin() + heapSize, later);
+    std::push_heap(heap, heap + heapSize, later);
   }
-  // Depth of every node from the root down (parents have larger numbers).
-  const unsigned root = nextNode - 1;
-  std::array<std::uint16_t, 2 * kMaxSymbols> level{};
-  for (unsigned node = root; node-- > kMaxSymbols;)
-    level[node] = static_cast<std::uint16_t>(level[parent[node]] + 1);
-  std::array<std::uint32_t, kDeflateMaxCodeBits + 2> lengthCount{};
-  for (unsigned k = 0; k < usedCount; ++k) {
-    const unsigned l = std::min<unsigned>(level[parent[used[k]]] + 1u, maxBits);
-    ++lengthCount[l];
-  }
-  // Cutting lengths at maxBits over-fills the code: push the longest
-  // shorter leaves down one level until it fits, then lift the longest
-  // leaves while that still fits, so the code ends complete.
+  const std::uint32_t root = nextNode - 1;
+  level[root] = 0;
+  for (std::uint32_t node = root; node-- > u;)
+    level[node] = level[parent[node]] + 1;
+  std::uint64_t lengthCount[kMaxLimitedBits + 2] = {};
+  for (std::uint32_t k = 0; k < u; ++k)
+    ++lengthCount[std::min<std::uint32_t>(level[parent[k]] + 1, maxBits)];
+
   const std::uint64_t full = std::uint64_t{1} << maxBits;
   std::uint64_t kraft = 0;
   for (unsigned l = 1; l <= maxBits; ++l)
-    kraft += std::uint64_t{lengthCount[l]} << (maxBits - l);
+    kraft += lengthCount[l] << (maxBits - l);
   while (kraft > full) {
     unsigned l = maxBits - 1;
     while (lengthCount[l] == 0)
@@ -358,16 +330,54 @@ bool Deflate_BuildCodeLengths(const std::uint32_t* counts, unsigned n, unsigned 
     ++lengthCount[l - 1];
     kraft += std::uint64_t{1} << (maxBits - l);
   }
-  // The shortest lengths go to the most frequent symbols.
-  std::sort(used.begin(), used.begin() + usedCount, [&](std::uint16_t a, std::uint16_t b) {
+  // heap[] is free now: reuse it for the leaves by falling count.
+  for (std::uint32_t k = 0; k < u; ++k)
+    heap[k] = k;
+  std::sort(heap, heap + u, [&](std::uint32_t a, std::uint32_t b) {
     return weight[a] != weight[b] ? weight[a] > weight[b] : a < b;
   });
-  std::fill_n(lengths, n, std::uint8_t{0});
-  unsigned k = 0;
+  std::uint32_t k = 0;
   for (unsigned l = 1; l <= maxBits; ++l) {
-    for (std::uint32_t c = 0; c < lengthCount[l]; ++c)
-      lengths[used[k++]] = static_cast<std::uint8_t>(l);
+    for (std::uint64_t c = 0; c < lengthCount[l]; ++c)
+      lengths[used[heap[k++]]] = static_cast<std::uint8_t>(l);
   }
+}
+
+bool Deflate_BuildCodeLengths(const std::uint32_t* counts, unsigned n, unsigned maxBits,
+                              std::uint8_t* lengths) noexcept {
+  constexpr unsigned kMaxSymbols = kDeflateLiteralSymbols;
+  if (n < 2 || n > kMaxSymbols || maxBits < 1 || maxBits > kDeflateMaxCodeBits ||
+      n > (1u << maxBits)) {
+    return false;
+  }
+  std::array<std::uint32_t, kMaxSymbols> weights{};
+  std::array<std::uint32_t, kMaxSymbols> used{};
+  std::uint32_t usedCount = 0;
+  for (unsigned s = 0; s < n; ++s) {
+    weights[s] = counts[s];
+    if (counts[s] != 0) used[usedCount++] = s;
+  }
+  // DEFLATE wants at least two codes: an unused alphabet takes symbol 0, a
+  // single used symbol is joined by symbol 0 (or 1) with the same count.
+  if (usedCount == 0) {
+    weights[0] = 1;
+    used[usedCount++] = 0;
+  }
+  if (usedCount == 1) {
+    const std::uint32_t other = used[0] == 0 ? 1 : 0;
+    weights[other] = weights[used[0]];
+    used[usedCount++] = other;
+    std::sort(used.begin(), used.begin() + 2);
+  }
+  std::array<std::uint64_t, 2 * kMaxSymbols> weight{};
+  std::array<std::uint32_t, 2 * kMaxSymbols> parent{};
+  std::array<std::uint32_t, 2 * kMaxSymbols> level{};
+  std::array<std::uint32_t, kMaxSymbols> heap{};
+  std::array<std::uint8_t, 2 * kMaxSymbols> depth{};
+  std::fill_n(lengths, n, std::uint8_t{0});
+  Deflate_LimitedCodeLengths(
+      weights.data(), used.data(), usedCount, maxBits, lengths,
+      {weight.data(), parent.data(), level.data(), heap.data(), depth.data()});
   return true;
 }
 

@@ -40,6 +40,23 @@ constexpr unsigned kDeflateDistanceCodes = 30;
 // range or maxBits cannot hold n codes.
 bool Deflate_BuildCodeLengths(const std::uint32_t* counts, unsigned n, unsigned maxBits,
                               std::uint8_t* lengths) noexcept;
+
+// The builder behind it, for any alphabet: lengths for the u >= 2 symbols
+// listed in used[] (ascending, counts non-zero), limited to maxBits (at most
+// 31, and 2^maxBits >= u); other entries of lengths are left as they are.
+// Ties go by subtree depth, then by position in used[], so equal inputs give
+// equal codes. The scratch arrays hold 2u entries each (heap: u).
+struct DeflateLengthScratch {
+  std::uint64_t* weight;
+  std::uint32_t* parent;
+  std::uint32_t* level;
+  std::uint32_t* heap;
+  std::uint8_t* depth;
+};
+constexpr unsigned kMaxLimitedBits = 31;
+void Deflate_LimitedCodeLengths(const std::uint32_t* counts, const std::uint32_t* used,
+                                std::uint32_t u, unsigned maxBits, std::uint8_t* lengths,
+                                const DeflateLengthScratch& scratch) noexcept;
 // Canonical codes (RFC 1951 section 3.2.2) for lengths[0 .. n), each stored
 // bit-reversed so that it can be sent least significant bit first.
 void Deflate_CanonicalCodes(const std::uint8_t* lengths, unsigned n, std::uint16_t* codes) noexcept;

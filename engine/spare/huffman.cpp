@@ -68,11 +68,7 @@ bool FirstCodes(const std::uint8_t* lengths, std::uint32_t n, std::uint64_t (&ne
 
 // ---- Code lengths -------------------------------------------------------
 
-// Length-limited Huffman lengths for more used symbols (or longer limits)
-// than the DEFLATE builder handles. Same method, so both agree where both
-// apply: a heap by count, then subtree depth, then node number; lengths cut
-// at maxBits and rebalanced by Kraft sum; shortest lengths to the most
-// frequent symbols. used[] lists the U >= 2 symbols with non-zero counts.
+// Scratch for the shared length-limited builder, from the engine allocator.
 StatusCode LargeCodeLengths(const std::uint32_t* counts, const std::uint32_t* used, std::uint32_t u,
                             unsigned maxBits, std::uint8_t* lengths) noexcept {
   const std::uint32_t nodes = 2 * u;
@@ -90,74 +86,8 @@ StatusCode LargeCodeLengths(const std::uint32_t* counts, const std::uint32_t* us
   EngineBuffer<std::uint32_t> heapOwner(heapRaw);
   if (IsFailure(s = Engine_AllocArray(nodes, &depthRaw))) return s;
   EngineBuffer<std::uint8_t> depthOwner(depthRaw);
-  std::uint64_t* weight = weightRaw;
-  std::uint32_t *parent = parentRaw, *level = levelRaw, *heap = heapRaw;
-  std::uint8_t* depth = depthRaw;
-
-  for (std::uint32_t k = 0; k < u; ++k) {
-    weight[k] = counts[used[k]];
-    depth[k] = 0;
-    heap[k] = k;
-  }
-  auto later = [&](std::uint32_t a, std::uint32_t b) {
-    if (weight[a] != weight[b]) return weight[a] > weight[b];
-    if (depth[a] != depth[b]) return depth[a] > depth[b];
-    return a > b;
-  };
-  std::make_heap(heap, heap + u, later);
-  std::uint32_t heapSize = u, nextNode = u;
-  while (heapSize > 1) {
-    std::pop_heap(heap, heap + heapSize--, later);
-    const std::uint32_t a = heap[heapSize];
-    std::pop_heap(heap, heap + heapSize--, later);
-    const std::uint32_t b = heap[heapSize];
-    const std::uint32_t node = nextNode++;
-    weight[node] = weight[a] + weight[b];
-    depth[node] = static_cast<std::uint8_t>(std::min(std::max(depth[a], depth[b]) + 1, 255));
-    parent[a] = parent[b] = node;
-    heap[heapSize++] = node;
-    std::push_heap(heap, heap + heapSize, later);
-  }
-  const std::uint32_t root = nextNode - 1;
-  level[root] = 0;
-  for (std::uint32_t node = root; node-- > u;)
-    level[node] = level[parent[node]] + 1;
-  std::uint64_t lengthCount[kHuffMaxCodeBits + 2] = {};
-  for (std::uint32_t k = 0; k < u; ++k)
-    ++lengthCount[std::min<std::uint32_t>(level[parent[k]] + 1, maxBits)];
-
-  const std::uint64_t full = std::uint64_t{1} << maxBits;
-  std::uint64_t kraft = 0;
-  for (unsigned l = 1; l <= maxBits; ++l)
-    kraft += lengthCount[l] << (maxBits - l);
-  while (kraft > full) {
-    unsigned l = maxBits - 1;
-    while (lengthCount[l] == 0)
-      --l;
-    --lengthCount[l];
-    ++lengthCount[l + 1];
-    kraft -= std::uint64_t{1} << (maxBits - l - 1);
-  }
-  while (kraft < full) {
-    unsigned l = maxBits;
-    while (lengthCount[l] == 0)
-      --l;
-    if (l == 1) break;
-    --lengthCount[l];
-    ++lengthCount[l - 1];
-    kraft += std::uint64_t{1} << (maxBits - l);
-  }
-  // heap[] is free now: reuse it for the leaves by falling count.
-  for (std::uint32_t k = 0; k < u; ++k)
-    heap[k] = k;
-  std::sort(heap, heap + u, [&](std::uint32_t a, std::uint32_t b) {
-    return weight[a] != weight[b] ? weight[a] > weight[b] : a < b;
-  });
-  std::uint32_t k = 0;
-  for (unsigned l = 1; l <= maxBits; ++l) {
-    for (std::uint64_t c = 0; c < lengthCount[l]; ++c)
-      lengths[used[heap[k++]]] = static_cast<std::uint8_t>(l);
-  }
+  Deflate_LimitedCodeLengths(counts, used, u, maxBits, lengths,
+                             {weightRaw, parentRaw, levelRaw, heapRaw, depthRaw});
   return kOk;
 }
 
@@ -182,20 +112,7 @@ StatusCode BuildCodeLengths(const std::uint32_t* counts, std::uint32_t n, unsign
   for (std::uint32_t sym = 0; sym < n; ++sym) {
     if (counts[sym] != 0) usedRaw[k++] = sym;
   }
-  if (u > kDeflateLiteralSymbols || maxBits > kDeflateMaxCodeBits) {
-    return LargeCodeLengths(counts, usedRaw, u, maxBits, lengths);
-  }
-  // The DEFLATE builder on the used symbols packed together (their order is kept).
-  std::array<std::uint32_t, kDeflateLiteralSymbols> packed{};
-  std::array<std::uint8_t, kDeflateLiteralSymbols> packedLengths{};
-  for (k = 0; k < u; ++k)
-    packed[k] = counts[usedRaw[k]];
-  if (!Deflate_BuildCodeLengths(packed.data(), u, maxBits, packedLengths.data())) {
-    return kBadArgument;
-  }
-  for (k = 0; k < u; ++k)
-    lengths[usedRaw[k]] = packedLengths[k];
-  return kOk;
+  return LargeCodeLengths(counts, usedRaw, u, maxBits, lengths);
 }
 
 void CanonicalCodes(const std::uint8_t* lengths, std::uint32_t n, std::uint32_t* codes) noexcept {
