@@ -21,6 +21,7 @@
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/swap.h"
+#include "engine/startup/engine_start.h"
 
 namespace {
 

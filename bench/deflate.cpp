@@ -15,10 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/codecs/deflate.h"
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
-#include "engine/spare/deflate.h"
+#include "engine/startup/engine_start.h"
 
 namespace {
 

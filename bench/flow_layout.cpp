@@ -15,6 +15,7 @@
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/stream.h"
+#include "engine/startup/engine_start.h"
 #include "tests/support/fake_device.h"
 
 namespace {

@@ -13,10 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/codecs/inflate.h"
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
-#include "engine/spare/inflate.h"
+#include "engine/startup/engine_start.h"
 
 namespace {
 

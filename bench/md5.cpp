@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/spare/md5.h"
+#include "engine/utilities/md5.h"
 
 namespace {
 

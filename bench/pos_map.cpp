@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "engine/view/pos_map.h"
+#include "engine/device/pos_map.h"
 
 namespace {
 

@@ -20,6 +20,7 @@
 
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/text_conv.h"
+#include "engine/startup/engine_start.h"
 
 namespace {
 

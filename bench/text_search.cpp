@@ -22,8 +22,9 @@
 #include <string>
 
 #include "engine/formats/doc_handler.h"
+#include "engine/formats/text_search.h"
 #include "engine/runtime/module_table.h"
-#include "engine/view/text_search.h"
+#include "engine/startup/engine_start.h"
 
 namespace {
 

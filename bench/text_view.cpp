@@ -11,7 +11,7 @@
 #include <string>
 
 #include "engine/formats/text_doc.h"
-#include "engine/runtime/module_table.h"
+#include "engine/startup/engine_start.h"
 #include "engine/view/text_view.h"
 #include "tests/support/fake_device.h"
 

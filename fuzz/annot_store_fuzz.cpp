@@ -11,7 +11,7 @@
 #include <string>
 
 #include "engine/runtime/allocator.h"
-#include "engine/runtime/module_table.h"
+#include "engine/startup/engine_start.h"
 #include "engine/stores/annot_store.h"
 
 namespace {

@@ -10,7 +10,8 @@
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/stream.h"
-#include "engine/spare/base64.h"
+#include "engine/startup/engine_start.h"
+#include "engine/utilities/base64.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "engine/formats/deflate_data.h"
+#include "engine/codecs/deflate_data.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3 || size > 0x10000) return 0;

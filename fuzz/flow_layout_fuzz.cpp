@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "engine/runtime/module_table.h"
+#include "engine/startup/engine_start.h"
 #include "tests/formats/styled_doc.h"
 #include "tests/support/fake_device.h"
 

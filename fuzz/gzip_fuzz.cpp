@@ -10,10 +10,11 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/codecs/deflate.h"
+#include "engine/codecs/gzip.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
-#include "engine/spare/deflate.h"
-#include "engine/spare/gzip.h"
+#include "engine/startup/engine_start.h"
 
 namespace {
 

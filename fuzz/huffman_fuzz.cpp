@@ -10,10 +10,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "engine/codecs/huffman.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/stream.h"
-#include "engine/spare/huffman.h"
+#include "engine/startup/engine_start.h"
 
 namespace {
 

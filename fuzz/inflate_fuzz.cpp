@@ -8,9 +8,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include "engine/codecs/inflate.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
-#include "engine/spare/inflate.h"
+#include "engine/startup/engine_start.h"
 
 namespace {
 

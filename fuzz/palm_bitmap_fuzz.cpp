@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "engine/view/palm_bitmap.h"
+#include "engine/device/palm_bitmap.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 0x100000) return 0;

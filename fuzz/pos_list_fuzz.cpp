@@ -7,7 +7,7 @@
 #include "engine/formats/pos_list.h"
 #include "engine/runtime/db_file.h"
 #include "engine/runtime/mem_stream.h"
-#include "engine/runtime/module_table.h"
+#include "engine/startup/engine_start.h"
 
 namespace {
 

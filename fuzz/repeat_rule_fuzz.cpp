@@ -10,7 +10,8 @@
 
 #include "engine/runtime/date.h"
 #include "engine/runtime/module_table.h"
-#include "engine/spare/repeat_rule.h"
+#include "engine/startup/engine_start.h"
+#include "engine/utilities/repeat_rule.h"
 
 namespace {
 

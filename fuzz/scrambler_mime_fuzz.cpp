@@ -10,8 +10,9 @@
 
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/module_table.h"
-#include "engine/spare/mime.h"
-#include "engine/spare/scrambler.h"
+#include "engine/startup/engine_start.h"
+#include "engine/utilities/mime.h"
+#include "engine/utilities/scrambler.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   Core_RegisterAllModules();

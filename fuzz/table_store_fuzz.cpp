@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/view/device.h"
-#include "engine/view/table_store.h"
+#include "engine/device/device.h"
+#include "engine/device/table_store.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/stream.h"
 #include "engine/runtime/text_conv.h"
+#include "engine/startup/engine_start.h"
 
 namespace {
 constexpr std::uint32_t kCharsets[] = {3,    4,    5,    6,    7,    8,    9,    10,   11,

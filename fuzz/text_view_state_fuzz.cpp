@@ -8,7 +8,7 @@
 #include "engine/formats/text_doc.h"
 #include "engine/runtime/db_file.h"
 #include "engine/runtime/mem_stream.h"
-#include "engine/runtime/module_table.h"
+#include "engine/startup/engine_start.h"
 #include "engine/view/text_view.h"
 #include "tests/support/fake_device.h"
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "engine/runtime/allocator.h"
-#include "engine/runtime/module_table.h"
 #include "engine/runtime/url.h"
+#include "engine/startup/engine_start.h"
 
 namespace {
 

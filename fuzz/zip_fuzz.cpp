@@ -8,9 +8,10 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/codecs/zip.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
-#include "engine/spare/zip.h"
+#include "engine/startup/engine_start.h"
 
 namespace {
 

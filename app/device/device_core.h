@@ -3,12 +3,12 @@
 // DeviceFontSpec (zoom and fixed sizes, points to pixels, weight and family)
 // and the vObject file suffix. The rules every device shares (colours, theme,
 // underline, bullet, scroll values, the keyed horizontal bars) are in
-// engine/view/device.h.
+// engine/device/device.h.
 #pragma once
 
 #include <cstdint>
 
-#include "engine/view/device.h"
+#include "engine/device/device.h"
 
 constexpr int kDefaultDpi = 96;
 

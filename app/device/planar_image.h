@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "engine/device/device.h"
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/core.h"
-#include "engine/view/device.h"
 
 constexpr std::int32_t kPlanarMaxSide = 8192;
 

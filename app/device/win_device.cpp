@@ -33,12 +33,12 @@
 #include "app/device/device_core.h"
 #include "app/device/device_text.h"
 #include "app/device/planar_image.h"
+#include "engine/device/palm_bitmap.h"
+#include "engine/device/pos_map.h"
+#include "engine/device/select_ctl.h"
+#include "engine/device/table_store.h"
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/file_sys.h"
-#include "engine/view/palm_bitmap.h"
-#include "engine/view/pos_map.h"
-#include "engine/view/select_ctl.h"
-#include "engine/view/table_store.h"
 
 namespace {
 

@@ -28,8 +28,8 @@
 
 #include <cstdint>
 
+#include "engine/device/device.h"
 #include "engine/runtime/core.h"
-#include "engine/view/device.h"
 
 class QImage;
 

@@ -3,7 +3,7 @@
 #include <QMainWindow>
 
 #include "app/device/win_device.h"
-#include "engine/runtime/module_table.h"
+#include "engine/startup/engine_start.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

@@ -24,8 +24,8 @@
 
 #include <cstdint>
 
+#include "engine/device/device.h"
 #include "engine/runtime/core.h"
-#include "engine/view/device.h"
 
 struct AnnotStore;  // engine/stores/annot_store.h
 

@@ -39,7 +39,7 @@
 
 #include <cstdint>
 
-#include "engine/formats/deflate_data.h"
+#include "engine/codecs/deflate_data.h"
 #include "engine/formats/doc_handler.h"
 #include "engine/formats/pos_list.h"
 

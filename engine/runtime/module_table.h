@@ -1,7 +1,7 @@
 // The ModuleTable: one global pointer per engine module, filled once at
-// start-up by the five registration calls and read-only afterwards. Modules
-// find each other only through these entries. An entry stays null until its
-// module is registered.
+// start-up by the five registration calls (engine/startup/engine_start.h) and read-only afterwards.
+// Modules find each other only through these entries. An entry stays null until its module is
+// registered.
 #pragma once
 
 #include "engine/runtime/core.h"
@@ -52,20 +52,3 @@ extern EngineObject* g_StringModule;
 // The entries in declaration order, for code that walks the whole table.
 constexpr int kModuleTableSize = 41;
 EngineObject* const* Core_ModuleTableEntry(int index) noexcept;
-
-// The output device is the host's: the front end hands in its device module,
-// tests hand in the recording fake device. Core_RegisterBuiltinModules stores
-// whatever was handed in last (null when nothing was).
-void Core_SetHostDeviceModule(EngineObject* device) noexcept;
-
-// Each stores module-object addresses only and returns 0. Call them in this
-// order before anything else touches the engine.
-StatusCode Core_RegisterBaseModules() noexcept;
-StatusCode Core_RegisterCompressionModules() noexcept;
-StatusCode Core_RegisterTextModules() noexcept;
-StatusCode Core_RegisterBuiltinModules() noexcept;
-StatusCode Core_RegisterDbFileModules() noexcept;
-// All five, in order.
-StatusCode Core_RegisterAllModules() noexcept;
-// Teardown counterpart: module objects are static, so it changes nothing.
-StatusCode Core_UnregisterModules() noexcept;

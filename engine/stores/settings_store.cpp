@@ -11,6 +11,7 @@
 #include <new>
 
 #include "engine/runtime/allocator.h"
+#include "engine/runtime/path_folders.h"
 #include "engine/runtime/swap.h"
 #include "engine/stores/settings_internal.h"
 

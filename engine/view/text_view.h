@@ -26,10 +26,10 @@
 
 #include <cstdint>
 
+#include "engine/device/device.h"
 #include "engine/formats/doc_handler.h"
 #include "engine/formats/pos_list.h"
 #include "engine/runtime/core.h"
-#include "engine/view/device.h"
 
 struct AnnotStore;
 

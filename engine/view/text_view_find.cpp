@@ -4,8 +4,8 @@
 // the hit into view and keeps it as the found range, drawn in style 1.
 #include <algorithm>
 
+#include "engine/formats/text_search.h"
 #include "engine/runtime/module_table.h"
-#include "engine/view/text_search.h"
 #include "engine/view/text_view.h"
 
 namespace {

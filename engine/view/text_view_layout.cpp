@@ -4,8 +4,8 @@
 #include <climits>
 #include <cstring>
 
+#include "engine/formats/text_search.h"
 #include "engine/runtime/allocator.h"
-#include "engine/view/text_search.h"
 #include "engine/view/text_view.h"
 
 namespace {

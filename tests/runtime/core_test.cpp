@@ -4,6 +4,7 @@
 
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/module_table.h"
+#include "engine/startup/engine_start.h"
 
 namespace {
 

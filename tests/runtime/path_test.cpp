@@ -1,4 +1,5 @@
 #include "engine/runtime/path.h"
+#include "engine/runtime/path_folders.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 #include "tests/support/engine_setup.h"
 
-#include "engine/runtime/module_table.h"
+#include "engine/startup/engine_start.h"
 #include "tests/support/fake_device.h"
 
 void RegisterEngineForTests() {

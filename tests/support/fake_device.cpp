@@ -6,11 +6,11 @@
 #include <initializer_list>
 #include <new>
 
+#include "engine/device/select_ctl.h"
+#include "engine/device/table_store.h"
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/text_conv.h"
-#include "engine/view/select_ctl.h"
-#include "engine/view/table_store.h"
 
 namespace {
 

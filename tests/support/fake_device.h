@@ -24,9 +24,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/device/device.h"
+#include "engine/device/pos_map.h"
 #include "engine/runtime/core.h"
-#include "engine/view/device.h"
-#include "engine/view/pos_map.h"
 
 extern EngineObject FakeDeviceModule;
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "engine/formats/text_doc.h"
+#include "engine/formats/text_search.h"
 #include "engine/runtime/module_table.h"
-#include "engine/view/text_search.h"
 #include "engine/view/text_view.h"
 #include "tests/support/fake_device.h"
 

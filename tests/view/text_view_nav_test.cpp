@@ -34,8 +34,8 @@ class PoisonBefore {
   PoisonBefore& operator=(const PoisonBefore&) = delete;
 
  private:
-  const char* at_;
-  std::size_t n_;
+  [[maybe_unused]] const char* at_;
+  [[maybe_unused]] std::size_t n_;
 };
 }  // namespace
 

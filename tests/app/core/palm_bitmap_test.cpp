@@ -1,7 +1,7 @@
 // The Palm bitmap decoder: pictures made by netpbm's pnmtopalm decode to the
 // pixels palmtopnm gives, for every depth, version and compression it
 // writes; families, the fixed palette, and damaged records.
-#include "engine/view/palm_bitmap.h"
+#include "engine/device/palm_bitmap.h"
 
 #include <gtest/gtest.h>
 

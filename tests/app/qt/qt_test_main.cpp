@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "app/device/win_device.h"
-#include "engine/runtime/module_table.h"
+#include "engine/startup/engine_start.h"
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "app/device/win_device.h"
+#include "engine/device/device.h"
 #include "engine/formats/doc_handler.h"
 #include "engine/formats/text_doc.h"
 #include "engine/runtime/module_table.h"
-#include "engine/view/device.h"
 
 namespace {
 

@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/view/device.h"
-#include "engine/view/palm_bitmap.h"
-#include "engine/view/select_ctl.h"
+#include "engine/device/device.h"
+#include "engine/device/palm_bitmap.h"
+#include "engine/device/select_ctl.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -1,0 +1,199 @@
+#include "engine/codecs/deflate_data.h"
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+namespace St = DeflateDataStatus;
+
+// Bits of big-endian 32-bit words, least significant first, with up to 64
+// pending; past the last word the pending bits read as zeros.
+class WordBits {
+ public:
+  WordBits(const std::uint8_t* words, std::uint32_t count) : next_(words), left_(count) {
+    if (words == nullptr) left_ = 0;
+  }
+  std::uint64_t Peek() noexcept {
+    while (held_ <= 32 && left_ > 0) {
+      const std::uint32_t word = (std::uint32_t{next_[0]} << 24) | (std::uint32_t{next_[1]} << 16) |
+                                 (std::uint32_t{next_[2]} << 8) | next_[3];
+      pending_ |= std::uint64_t{word} << held_;
+      held_ += 32;
+      next_ += 4;
+      --left_;
+    }
+    return pending_;
+  }
+  std::uint32_t Available() const noexcept { return held_; }
+  void Skip(unsigned bits) noexcept {
+    pending_ >>= bits;
+    held_ -= bits;
+  }
+
+ private:
+  const std::uint8_t* next_;
+  std::uint32_t left_;
+  std::uint64_t pending_ = 0;
+  std::uint32_t held_ = 0;
+};
+
+// Reads a Huffman symbol; on failure sets the status: 2 when the input ends
+// inside the code, else `bad`.
+bool ReadSymbol(WordBits& in, const DeflateHuffman& code, std::uint16_t bad, std::uint16_t& status,
+                unsigned& symbol) noexcept {
+  const DeflateSymbol s = DeflateHuffman_Decode(code, in.Peek());
+  if (s.length != 0 && s.length <= in.Available()) {
+    in.Skip(s.length);
+    symbol = s.symbol;
+    return true;
+  }
+  const bool ended = in.Available() < kDeflateMaxCodeBits || s.length > in.Available();
+  status = ended ? St::ShortCode : bad;
+  return false;
+}
+
+// Reads an n-bit number (n <= 16); status 1 when the input ends first.
+bool ReadBits(WordBits& in, unsigned n, std::uint16_t& status, unsigned& value) noexcept {
+  const std::uint64_t bits = in.Peek();
+  if (n > in.Available()) {
+    status = St::ShortField;
+    return false;
+  }
+  value = static_cast<unsigned>(bits & ((1u << n) - 1));
+  in.Skip(n);
+  return true;
+}
+
+std::uint16_t LengthsFailure(DeflateLengthsResult r) noexcept {
+  switch (r) {
+    case DeflateLengthsResult::kShortCode:
+      return St::ShortCode;
+    case DeflateLengthsResult::kShortBits:
+      return St::ShortField;
+    default:
+      return St::BadCodeLengthCode;
+  }
+}
+
+}  // namespace
+
+StatusCode DeflateData_ReadTables(DeflateDataDecoder* decoder, const std::uint8_t* words,
+                                  std::uint32_t wordCount) noexcept {
+  if (decoder == nullptr) return kFailed;
+  DeflateDataDecoder& d = *decoder;
+  d.status = St::Ok;
+  d.tablesRead = false;
+  WordBits in(words, wordCount);
+  auto fail = [&](std::uint16_t status) {
+    d.status = status;
+    return kFailed;
+  };
+
+  unsigned hlit = 0, hdist = 0, hclen = 0;
+  std::uint16_t status = St::Ok;
+  if (!ReadBits(in, 5, status, hlit) || !ReadBits(in, 5, status, hdist) ||
+      !ReadBits(in, 4, status, hclen)) {
+    return fail(status);
+  }
+  if (hlit + 257 > 286 || hdist + 1 > 30) return fail(St::BadCounts);
+
+  std::array<std::uint8_t, kDeflateCodeLengthSymbols> clLengths{};
+  for (unsigned k = 0; k < hclen + 4; ++k) {
+    unsigned length = 0;
+    if (!ReadBits(in, 3, status, length)) return fail(status);
+    clLengths[kDeflateCodeLengthOrder[k]] = static_cast<std::uint8_t>(length);
+  }
+  DeflateHuffman clCode;
+  const DeflateCodeShape clShape =
+      DeflateHuffman_Build(clCode, clLengths.data(), kDeflateCodeLengthSymbols);
+  if (clShape == DeflateCodeShape::kOversubscribed || clShape == DeflateCodeShape::kEmpty) {
+    return fail(St::BadCodeLengthCode);
+  }
+
+  // Two separate runs of lengths; a leading repeat repeats 0 and a run past
+  // the end is cut there (the lengths beyond are never used).
+  constexpr DeflateLengthsPolicy policy{true, true};
+  std::array<std::uint8_t, 286> litLengths{};
+  DeflateLengthsResult r =
+      DeflateCommon_ReadCodeLengths(in, clCode, litLengths.data(), hlit + 257, policy);
+  if (r != DeflateLengthsResult::kOk) return fail(LengthsFailure(r));
+  const DeflateCodeShape litShape = DeflateHuffman_Build(d.literals, litLengths.data(), 286);
+  if (litShape == DeflateCodeShape::kOversubscribed || litShape == DeflateCodeShape::kEmpty) {
+    return fail(St::BadLiteralCode);
+  }
+
+  std::array<std::uint8_t, 30> distLengths{};
+  r = DeflateCommon_ReadCodeLengths(in, clCode, distLengths.data(), hdist + 1, policy);
+  if (r != DeflateLengthsResult::kOk) return fail(LengthsFailure(r));
+  // An empty distance code is allowed: the blocks then hold literals only.
+  if (DeflateHuffman_Build(d.distances, distLengths.data(), 30) ==
+      DeflateCodeShape::kOversubscribed) {
+    return fail(St::BadDistanceCode);
+  }
+  d.tablesRead = true;
+  return kOk;
+}
+
+StatusCode DeflateData_DecodeBlock(DeflateDataDecoder* decoder, const std::uint8_t* words,
+                                   std::uint32_t wordCount, std::uint8_t* output,
+                                   std::uint16_t capacity, std::uint16_t* outLength) noexcept {
+  if (outLength != nullptr) *outLength = 0;
+  if (decoder == nullptr || outLength == nullptr || (output == nullptr && capacity != 0)) {
+    return kFailed;
+  }
+  DeflateDataDecoder& d = *decoder;
+  d.status = St::Ok;
+  if (!d.tablesRead) {
+    d.status = St::BadLiteralCode;
+    return kFailed;
+  }
+  WordBits in(words, wordCount);
+  std::uint32_t i = 0;
+  std::uint16_t status = St::Ok;
+  for (;;) {
+    unsigned symbol = 0;
+    if (!ReadSymbol(in, d.literals, St::BadLiteralCode, status, symbol)) break;
+    if (symbol < 256) {
+      if (i >= capacity) {
+        *outLength = capacity;
+        return kFailed;
+      }
+      output[i++] = static_cast<std::uint8_t>(symbol);
+      continue;
+    }
+    if (symbol == kDeflateEndOfBlock) {
+      *outLength = static_cast<std::uint16_t>(i);
+      return kOk;
+    }
+    if (symbol > 285) {
+      status = St::BadLiteralCode;
+      break;
+    }
+    unsigned extra = 0;
+    if (!ReadBits(in, kDeflateLengthExtra[symbol - 257], status, extra)) break;
+    const std::uint32_t length = kDeflateLengthBase[symbol - 257] + extra;
+
+    unsigned dsym = 0;
+    if (!ReadSymbol(in, d.distances, St::BadDistanceCode, status, dsym)) break;
+    if (dsym >= 29) {  // symbol 29 is never valid in this data
+      status = St::BadDistanceCode;
+      break;
+    }
+    if (!ReadBits(in, kDeflateDistanceExtra[dsym], status, extra)) break;
+    const std::uint32_t distance = kDeflateDistanceBase[dsym] + extra;
+    if (distance > i) {
+      status = St::BadDistanceCode;
+      break;
+    }
+    const std::uint32_t n = std::min<std::uint32_t>(length, capacity - i);
+    for (std::uint32_t k = 0; k < n; ++k, ++i)
+      output[i] = output[i - distance];
+    if (i == capacity) {
+      *outLength = capacity;
+      return kOk;
+    }
+  }
+  d.status = status;
+  return kFailed;
+}
