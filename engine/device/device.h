@@ -460,6 +460,101 @@ struct DeviceOps {
   CoreEndWord end;  // 42
 };
 
+// The slots a device class supplies. MakeDeviceOps fills in word 0 and the end
+// word, so a device's table names every slot it serves by name.
+struct DeviceClassSlots {
+  decltype(DeviceOps::create) create;
+  decltype(DeviceOps::destroy) destroy;
+  decltype(DeviceOps::setProperty) setProperty;
+  decltype(DeviceOps::getProperty) getProperty;
+  decltype(DeviceOps::beginDraw) beginDraw;
+  decltype(DeviceOps::endDraw) endDraw;
+  decltype(DeviceOps::copyArea) copyArea;
+  decltype(DeviceOps::surfaceCommand) surfaceCommand;
+  decltype(DeviceOps::validateRect) validateRect;
+  decltype(DeviceOps::fillRect) fillRect;
+  decltype(DeviceOps::invertRect) invertRect;
+  decltype(DeviceOps::drawBox) drawBox;
+  decltype(DeviceOps::selectFont) selectFont;
+  decltype(DeviceOps::measureText) measureText;
+  decltype(DeviceOps::getCharPositions) getCharPositions;
+  decltype(DeviceOps::measureWidth) measureWidth;
+  decltype(DeviceOps::setTextOrigin) setTextOrigin;
+  decltype(DeviceOps::restoreTextAlign) restoreTextAlign;
+  decltype(DeviceOps::drawText) drawText;
+  decltype(DeviceOps::setVScroll) setVScroll;
+  decltype(DeviceOps::clipboardBegin) clipboardBegin;
+  decltype(DeviceOps::clipboardCommit) clipboardCommit;
+  decltype(DeviceOps::clipboardAppend) clipboardAppend;
+  decltype(DeviceOps::notify) notify;
+  decltype(DeviceOps::pointsToPixels) pointsToPixels;
+  decltype(DeviceOps::drawListMarker) drawListMarker;
+  decltype(DeviceOps::drawImage) drawImage;
+  decltype(DeviceOps::createHScrollBar) createHScrollBar;
+  decltype(DeviceOps::removeHScrollBar) removeHScrollBar;
+  decltype(DeviceOps::setHScrollBar) setHScrollBar;
+  decltype(DeviceOps::placeHScrollBar) placeHScrollBar;
+  decltype(DeviceOps::hScrollKeyFromWindow) hScrollKeyFromWindow;
+  decltype(DeviceOps::invalidateHScrollBar) invalidateHScrollBar;
+  decltype(DeviceOps::drawRule) drawRule;
+  decltype(DeviceOps::posMapCommand) posMapCommand;
+  decltype(DeviceOps::tableStoreCommand) tableStoreCommand;
+  decltype(DeviceOps::selectCtlCommand) selectCtlCommand;
+  decltype(DeviceOps::openVObject) openVObject;
+  decltype(DeviceOps::noteBoxCommand) noteBoxCommand =
+      CoreStub<decltype(DeviceOps::noteBoxCommand)>::NotSupported;
+  decltype(DeviceOps::measureUiString) measureUiString;
+  decltype(DeviceOps::drawUiString) drawUiString;
+};
+
+constexpr DeviceOps MakeDeviceOps(const DeviceClassSlots& c) {
+  return DeviceOps{
+      Core_NotImplemented,
+      c.create,
+      c.destroy,
+      c.setProperty,
+      c.getProperty,
+      c.beginDraw,
+      c.endDraw,
+      c.copyArea,
+      c.surfaceCommand,
+      c.validateRect,
+      c.fillRect,
+      c.invertRect,
+      c.drawBox,
+      c.selectFont,
+      c.measureText,
+      c.getCharPositions,
+      c.measureWidth,
+      c.setTextOrigin,
+      c.restoreTextAlign,
+      c.drawText,
+      c.setVScroll,
+      c.clipboardBegin,
+      c.clipboardCommit,
+      c.clipboardAppend,
+      c.notify,
+      c.pointsToPixels,
+      c.drawListMarker,
+      c.drawImage,
+      c.createHScrollBar,
+      c.removeHScrollBar,
+      c.setHScrollBar,
+      c.placeHScrollBar,
+      c.hScrollKeyFromWindow,
+      c.invalidateHScrollBar,
+      c.drawRule,
+      c.posMapCommand,
+      c.tableStoreCommand,
+      c.selectCtlCommand,
+      c.openVObject,
+      c.noteBoxCommand,
+      c.measureUiString,
+      c.drawUiString,
+      Core_NotImplemented,
+  };
+}
+
 inline const DeviceOps& DeviceOf(const EngineObject* device) {
   return OpsOf<DeviceOps>(device);
 }

@@ -107,3 +107,56 @@ DeviceColour DocHandler_AnnotationColour(std::uint8_t k) noexcept;
 StatusCode DocHandler_DrawLineRuns(EngineObject* handler, EngineObject* device, DeviceContext ctx,
                                    std::int16_t* x, std::int16_t y, const LineMetrics* metrics,
                                    std::uint32_t position, std::uint32_t end) noexcept;
+
+// The slots a handler class supplies itself. MakeDocHandlerOps fills in word
+// 0, the end word and every shared default above, so a handler's table names
+// only what it owns (and any default it replaces).
+struct DocHandlerClassSlots {
+  decltype(DocHandlerOps::create) create;
+  decltype(DocHandlerOps::destroy) destroy;
+  decltype(DocHandlerOps::command) command;
+  decltype(DocHandlerOps::getSectionRange) getSectionRange;
+  decltype(DocHandlerOps::findSection) findSection;
+  decltype(DocHandlerOps::getTextLength) getTextLength;
+  decltype(DocHandlerOps::getText) getText;
+  decltype(DocHandlerOps::getTextBefore) getTextBefore;
+  decltype(DocHandlerOps::getCharStyle) getCharStyle;
+  decltype(DocHandlerOps::control) control;
+  decltype(DocHandlerOps::backgroundStep) backgroundStep = DocHandler_StepDone;
+  decltype(DocHandlerOps::getSectionInfo) getSectionInfo = DocHandler_GetSectionInfo;
+  decltype(DocHandlerOps::layoutLine) layoutLine = DocHandler_LayoutLine;
+  decltype(DocHandlerOps::findLine) findLine = DocHandler_FindLine;
+  decltype(DocHandlerOps::findLineAbove) findLineAbove = DocHandler_FindLineAbove;
+  decltype(DocHandlerOps::drawLineBackground) drawLineBackground = DocHandler_DrawLineBackground;
+  decltype(DocHandlerOps::drawLine) drawLine = DocHandler_DrawLine;
+  decltype(DocHandlerOps::invertRange) invertRange = DocHandler_InvertRange;
+  decltype(DocHandlerOps::getSectionFlags) getSectionFlags = DocHandler_GetSectionFlags;
+  decltype(DocHandlerOps::hitTest) hitTest = DocHandler_HitTest;
+  decltype(DocHandlerOps::positionToX) positionToX = DocHandler_PositionToX;
+  decltype(DocHandlerOps::copyRange) copyRange = DocHandler_CopyRange;
+  decltype(DocHandlerOps::readRange) readRange = DocHandler_ReadRange;
+  decltype(DocHandlerOps::getLinkAt) getLinkAt =
+      CoreStub<decltype(DocHandlerOps::getLinkAt)>::NotImplemented;
+  decltype(DocHandlerOps::bookmarkOp) bookmarkOp = DocHandler_BookmarkOp;
+  decltype(DocHandlerOps::layoutPassStep) layoutPassStep =
+      CoreStub<decltype(DocHandlerOps::layoutPassStep)>::NoOp;
+};
+
+constexpr DocHandlerOps MakeDocHandlerOps(const DocHandlerClassSlots& c) {
+  return DocHandlerOps{
+      Core_NotImplemented, c.create,
+      c.destroy,           c.command,
+      c.backgroundStep,    c.getSectionInfo,
+      c.layoutLine,        c.findLine,
+      c.findLineAbove,     c.drawLineBackground,
+      c.drawLine,          c.invertRange,
+      c.getSectionRange,   c.findSection,
+      c.getSectionFlags,   c.hitTest,
+      c.positionToX,       c.copyRange,
+      c.getTextLength,     c.readRange,
+      c.getText,           c.getTextBefore,
+      c.getCharStyle,      c.getLinkAt,
+      c.bookmarkOp,        c.control,
+      c.layoutPassStep,    Core_NotImplemented,
+  };
+}

@@ -593,36 +593,20 @@ StatusCode PalmDoc_Control(EngineObject* handler, std::uint16_t code, std::uint3
 
 namespace {
 
-constexpr DocHandlerOps kPalmDocOps = {
-    Core_NotImplemented,
-    PalmDoc_Create,
-    PalmDoc_Destroy,
-    PalmDoc_Command,
-    PalmDoc_BackgroundStep,
-    DocHandler_GetSectionInfo,
-    DocHandler_LayoutLine,
-    DocHandler_FindLine,
-    DocHandler_FindLineAbove,
-    DocHandler_DrawLineBackground,
-    DocHandler_DrawLine,
-    DocHandler_InvertRange,
-    PalmDoc_GetSectionRange,
-    PalmDoc_FindSection,
-    DocHandler_GetSectionFlags,
-    DocHandler_HitTest,
-    DocHandler_PositionToX,
-    DocHandler_CopyRange,
-    PalmDoc_GetTextLength,
-    DocHandler_ReadRange,
-    PalmDoc_GetText,
-    PalmDoc_GetTextBefore,
-    PalmDoc_GetCharStyle,
-    CoreStub<decltype(DocHandlerOps::getLinkAt)>::NotImplemented,
-    PalmDoc_BookmarkOp,
-    PalmDoc_Control,
-    CoreStub<decltype(DocHandlerOps::layoutPassStep)>::NoOp,
-    Core_NotImplemented,
-};
+constexpr DocHandlerOps kPalmDocOps = MakeDocHandlerOps({
+    .create = PalmDoc_Create,
+    .destroy = PalmDoc_Destroy,
+    .command = PalmDoc_Command,
+    .getSectionRange = PalmDoc_GetSectionRange,
+    .findSection = PalmDoc_FindSection,
+    .getTextLength = PalmDoc_GetTextLength,
+    .getText = PalmDoc_GetText,
+    .getTextBefore = PalmDoc_GetTextBefore,
+    .getCharStyle = PalmDoc_GetCharStyle,
+    .control = PalmDoc_Control,
+    .backgroundStep = PalmDoc_BackgroundStep,
+    .bookmarkOp = PalmDoc_BookmarkOp,
+});
 
 }  // namespace
 

@@ -87,36 +87,18 @@ StatusCode AttachStream(TextDocState& s, EngineObject* stream) {
   return kOk;
 }
 
-constexpr DocHandlerOps kTextDocOps = {
-    Core_NotImplemented,
-    TextDoc_Create,
-    TextDoc_Destroy,
-    TextDoc_Command,
-    DocHandler_StepDone,
-    DocHandler_GetSectionInfo,
-    DocHandler_LayoutLine,
-    DocHandler_FindLine,
-    DocHandler_FindLineAbove,
-    DocHandler_DrawLineBackground,
-    DocHandler_DrawLine,
-    DocHandler_InvertRange,
-    TextDoc_GetSectionRange,
-    TextDoc_FindSection,
-    DocHandler_GetSectionFlags,
-    DocHandler_HitTest,
-    DocHandler_PositionToX,
-    DocHandler_CopyRange,
-    TextDoc_GetTextLength,
-    DocHandler_ReadRange,
-    TextDoc_GetText,
-    TextDoc_GetTextBefore,
-    TextDoc_GetCharStyle,
-    CoreStub<decltype(DocHandlerOps::getLinkAt)>::NotImplemented,
-    DocHandler_BookmarkOp,
-    TextDoc_Control,
-    CoreStub<decltype(DocHandlerOps::layoutPassStep)>::NoOp,
-    Core_NotImplemented,
-};
+constexpr DocHandlerOps kTextDocOps = MakeDocHandlerOps({
+    .create = TextDoc_Create,
+    .destroy = TextDoc_Destroy,
+    .command = TextDoc_Command,
+    .getSectionRange = TextDoc_GetSectionRange,
+    .findSection = TextDoc_FindSection,
+    .getTextLength = TextDoc_GetTextLength,
+    .getText = TextDoc_GetText,
+    .getTextBefore = TextDoc_GetTextBefore,
+    .getCharStyle = TextDoc_GetCharStyle,
+    .control = TextDoc_Control,
+});
 
 }  // namespace
 
