@@ -9,7 +9,7 @@
 #include "engine/runtime/db_file.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/startup/engine_start.h"
-#include "engine/view/text_view.h"
+#include "engine/view/text_view_internal.h"
 #include "tests/support/fake_device.h"
 
 namespace {

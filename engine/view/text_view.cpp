@@ -1,5 +1,5 @@
 // The text view object: creation, attach, viewport and teardown.
-#include "engine/view/text_view.h"
+#include "engine/view/text_view_internal.h"
 
 #include <cstring>
 #include <new>

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "engine/runtime/allocator.h"
-#include "engine/view/text_view.h"
+#include "engine/view/text_view_internal.h"
 
 constexpr std::uint16_t kPageEntries = 32;
 constexpr std::uint16_t kPagePool = 1024;

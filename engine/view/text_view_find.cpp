@@ -6,7 +6,7 @@
 
 #include "engine/formats/text_search.h"
 #include "engine/runtime/module_table.h"
-#include "engine/view/text_view.h"
+#include "engine/view/text_view_internal.h"
 
 namespace {
 

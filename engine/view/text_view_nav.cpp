@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "engine/runtime/allocator.h"
-#include "engine/view/text_view.h"
+#include "engine/view/text_view_internal.h"
 
 namespace {
 

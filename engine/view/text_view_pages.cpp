@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "engine/runtime/allocator.h"
-#include "engine/view/text_view.h"
+#include "engine/view/text_view_internal.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "engine/runtime/stream.h"
 #include "engine/runtime/swap.h"
 #include "engine/stores/annot_store.h"
-#include "engine/view/text_view.h"
+#include "engine/view/text_view_internal.h"
 
 namespace {
 

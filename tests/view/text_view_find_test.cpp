@@ -7,7 +7,7 @@
 #include "engine/formats/text_doc.h"
 #include "engine/formats/text_search.h"
 #include "engine/runtime/module_table.h"
-#include "engine/view/text_view.h"
+#include "engine/view/text_view_internal.h"
 #include "tests/support/fake_device.h"
 
 namespace {

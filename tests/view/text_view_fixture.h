@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/formats/text_doc.h"
-#include "engine/view/text_view.h"
+#include "engine/view/text_view_internal.h"
 #include "tests/support/fake_device.h"
 
 struct HandlerHooks {
