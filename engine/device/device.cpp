@@ -206,7 +206,8 @@ StatusCode Device_ProgressCommand(EngineObject* device, DeviceProgress* progress
                                   void* out) noexcept {
   if (progress == nullptr) return kBadArgument;
   auto call = [&](std::uint32_t done, std::uint32_t total) -> StatusCode {
-    return progress->callback ? progress->callback(device, progress->userData, done, total) : kOk;
+    if (!progress->callback) return kOk;
+    return progress->callback(device, progress->userData, done, total);
   };
   switch (code) {
     case PosMapCode::SetInterval:

@@ -98,8 +98,8 @@ constexpr std::uint16_t PlainInverse = 1u << 10;  // plain mode: white on black
 
 // Called while a page is laid out synchronously; non-zero asks the engine to
 // stop the loop.
-using ProgressCallback = std::int32_t (*)(EngineObject* device, void* userData, std::uint32_t done,
-                                          std::uint32_t total) noexcept;
+using ProgressCallback = StatusCode (*)(EngineObject* device, void* userData, std::uint32_t done,
+                                        std::uint32_t total) noexcept;
 
 // SetProperty (slot 3) codes: the call (device, argument, a, b) with a = 0 and
 // b = code. Any call with a != 0 or b == 0 sets the host window (argument)

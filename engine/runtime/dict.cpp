@@ -680,7 +680,7 @@ StatusCode Dict_AddPath(EngineObject* dict, const char* path8, const char16_t* p
     level = found;
   }
   if (id) *id = level;
-  return added ? 1 : kOk;
+  return added ? kDictAdded : kOk;
 }
 
 StatusCode Dict_AdjustRefCount(EngineObject* dict, std::uint32_t id, std::int32_t delta) noexcept {

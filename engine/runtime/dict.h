@@ -32,6 +32,8 @@
 #include "engine/runtime/core.h"
 
 // Facility 0x01A.
+// A path walk that added at least one entry.
+constexpr StatusCode kDictAdded = StatusCode{1};
 constexpr StatusCode kDictBadSizes = MakeFailure(Facility::Dict, 0x01);
 constexpr StatusCode kDictMalformed = MakeFailure(Facility::Dict, 0x02);  // image or chains
 constexpr StatusCode kDictTableFull = MakeFailure(Facility::Dict, 0x03);

@@ -11,7 +11,10 @@
 
 #include <cstdint>
 
-using StatusCode = std::int32_t;
+// An enumeration with no named values, so that every result that is dropped
+// without a look is a compile-time warning ([[nodiscard]]). It converts to
+// int for the sign test; values are made only through the constants below.
+enum [[nodiscard]] StatusCode : std::int32_t{};
 
 constexpr StatusCode MakeFailure(std::uint32_t facility, std::uint32_t number) {
   return static_cast<StatusCode>(0x80000000u | ((facility & 0x7FFFu) << 16) | (number & 0xFFFFu));
@@ -19,32 +22,34 @@ constexpr StatusCode MakeFailure(std::uint32_t facility, std::uint32_t number) {
 constexpr StatusCode MakeInfo(std::uint32_t facility, std::uint32_t number) {
   return static_cast<StatusCode>(((facility & 0x7FFFu) << 16) | (number & 0xFFFFu));
 }
-constexpr bool IsFailure(StatusCode s) { return s < 0; }
+constexpr bool IsFailure(StatusCode s) {
+  return s < 0;
+}
 constexpr std::uint32_t FacilityOf(StatusCode s) {
   return (static_cast<std::uint32_t>(s) >> 16) & 0x7FFFu;
 }
 
 // Success and the soft answers.
-constexpr StatusCode kOk = 0;
-constexpr StatusCode kNotFound = 1;  // binary searches and scans
-constexpr StatusCode kNoMore = 5;    // no more items, past the end
-constexpr StatusCode kYes = 6;       // yes, found
-constexpr StatusCode kNo = 7;        // no, different
+constexpr StatusCode kOk = StatusCode{0};
+constexpr StatusCode kNotFound = StatusCode{1};  // binary searches and scans
+constexpr StatusCode kNoMore = StatusCode{5};    // no more items, past the end
+constexpr StatusCode kYes = StatusCode{6};       // yes, found
+constexpr StatusCode kNo = StatusCode{7};        // no, different
 
 // Three-way comparisons.
-constexpr StatusCode kCompareEqual = 0;
-constexpr StatusCode kCompareLess = 2;
-constexpr StatusCode kCompareGreater = 3;
+constexpr StatusCode kCompareEqual = StatusCode{0};
+constexpr StatusCode kCompareLess = StatusCode{2};
+constexpr StatusCode kCompareGreater = StatusCode{3};
 
 // Generic failures (facility 0).
-constexpr StatusCode kFailed = MakeFailure(0, 0x00);          // failed / not implemented
-constexpr StatusCode kCancelled = MakeFailure(0, 0x01);       // stopped by a progress callback
-constexpr StatusCode kOutOfMemory = MakeFailure(0, 0x02);     // allocation or growth refused
-constexpr StatusCode kCannotOpen = MakeFailure(0, 0x03);      // file cannot be opened
-constexpr StatusCode kMalformed = MakeFailure(0, 0x04);       // malformed data
-constexpr StatusCode kNotSupported = MakeFailure(0, 0x05);    // unsupported / unknown command
-constexpr StatusCode kIndexOutOfRange = MakeFailure(0, 0x06); // or buffer too small
-constexpr StatusCode kNullOutPointer = MakeFailure(0, 0x12);  // required out-pointer is null
+constexpr StatusCode kFailed = MakeFailure(0, 0x00);           // failed / not implemented
+constexpr StatusCode kCancelled = MakeFailure(0, 0x01);        // stopped by a progress callback
+constexpr StatusCode kOutOfMemory = MakeFailure(0, 0x02);      // allocation or growth refused
+constexpr StatusCode kCannotOpen = MakeFailure(0, 0x03);       // file cannot be opened
+constexpr StatusCode kMalformed = MakeFailure(0, 0x04);        // malformed data
+constexpr StatusCode kNotSupported = MakeFailure(0, 0x05);     // unsupported / unknown command
+constexpr StatusCode kIndexOutOfRange = MakeFailure(0, 0x06);  // or buffer too small
+constexpr StatusCode kNullOutPointer = MakeFailure(0, 0x12);   // required out-pointer is null
 constexpr StatusCode kBadSeekOrigin = MakeFailure(0, 0x13);
 constexpr StatusCode kBadArgument = MakeFailure(0, 0x14);  // type or mode out of range
 

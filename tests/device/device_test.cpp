@@ -538,10 +538,10 @@ TEST_F(DeviceTest, NoticesImagesVObjectsAndUnknownCommands) {
 // Progress protocol (PosMapCommand 10-14).
 struct ProgressLog {
   std::vector<std::vector<std::uint32_t>> calls;
-  std::int32_t answer = 0;
+  StatusCode answer = kOk;
 };
-std::int32_t RecordProgress(EngineObject*, void* user, std::uint32_t done,
-                            std::uint32_t total) noexcept {
+StatusCode RecordProgress(EngineObject*, void* user, std::uint32_t done,
+                          std::uint32_t total) noexcept {
   auto* log = static_cast<ProgressLog*>(user);
   log->calls.push_back({done, total});
   return log->answer;
@@ -563,9 +563,9 @@ TEST_F(DeviceTest, ProgressProtocol) {
   EXPECT_EQ(ops().posMapCommand(dev, PosMapCode::ProgressBegin, nullptr, nullptr), kOk);
   fake().clock.now = 1099;
   EXPECT_EQ(ops().posMapCommand(dev, PosMapCode::ProgressStep, &done, &total), kOk);
-  log.answer = 1;  // the host cancels
-  EXPECT_EQ(ops().posMapCommand(dev, PosMapCode::ProgressStep, &done, &total), 1);
-  log.answer = 0;
+  log.answer = kCancelled;  // the host cancels
+  EXPECT_EQ(ops().posMapCommand(dev, PosMapCode::ProgressStep, &done, &total), kCancelled);
+  log.answer = kOk;
   // The stamp is not renewed by steps: elapsed counts from the begin.
   fake().clock.now = 1100;
   EXPECT_EQ(ops().posMapCommand(dev, PosMapCode::ProgressStep, &done, &total), kProgressStop);

@@ -892,7 +892,7 @@ TEST_F(SelectCtlTest, DeviceFailuresComeBackAndAFailedOpenLeavesTheListClosed) {
   fake().endDrawFailure = kSurfaceNotReleased;
   EXPECT_EQ(Run(list.ctl, SelectCtlCode::Open), kSurfaceNotReleased);
   EXPECT_EQ(list.ctl.list.open, 0);
-  fake().endDrawFailure = 0;
+  fake().endDrawFailure = kOk;
 
   ASSERT_EQ(Run(list.ctl, SelectCtlCode::Open), kOk);
   fake().refuseSurface = true;

@@ -864,7 +864,7 @@ TEST_F(FlowTest, CopyRangeCommitsInEveryCase) {
   doc.failTextAfter = -1;
   fake().clipboardFailure = kClipboardCannotOpen;
   EXPECT_EQ(ops.copyRange(h(), dev, 0, 11), kClipboardCannotOpen);
-  fake().clipboardFailure = 0;
+  fake().clipboardFailure = kOk;
 
   // An append the device refuses (out of memory) ends the copy with its
   // failure; the clipboard is still committed.

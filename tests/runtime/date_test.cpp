@@ -89,8 +89,9 @@ TEST(Date, LeapYearsAndMonthLengths) {
     int year;
     StatusCode code;
   };
-  for (const Case c : {Case{1900, 7}, Case{2000, 6}, Case{2024, 6}, Case{2023, 7}, Case{0, 6},
-                       Case{100, 7}, Case{400, 6}, Case{65535, 7}, Case{65532, 6}}) {
+  for (const Case c :
+       {Case{1900, kNo}, Case{2000, kYes}, Case{2024, kYes}, Case{2023, kNo}, Case{0, kYes},
+        Case{100, kNo}, Case{400, kYes}, Case{65535, kNo}, Case{65532, kYes}}) {
     EXPECT_EQ(Ops().leapYearCode(M(), static_cast<std::uint16_t>(c.year)), c.code) << c.year;
   }
   const std::array<int, 12> lengths = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

@@ -130,9 +130,9 @@ struct FakeDevice {
   FakeClock clock;
 
   // Injected failures (0 = none).
-  StatusCode clipboardFailure = 0;
-  StatusCode endDrawFailure = 0;
-  StatusCode vScrollFailure = 0;
+  StatusCode clipboardFailure = kOk;
+  StatusCode endDrawFailure = kOk;
+  StatusCode vScrollFailure = kOk;
   bool refuseSurface = false;
   // Hooks for the command sets of slots 37 and 39 (null: kNotSupported).
   StatusCode (*selectCtl)(EngineObject*, std::uint16_t, void*, void*) noexcept = nullptr;

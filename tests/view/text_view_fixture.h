@@ -19,8 +19,8 @@ struct HandlerHooks {
   std::vector<std::uint32_t> sectionStarts;  // empty: one section
   std::uint16_t policy = 0;
   std::function<void(std::uint32_t start, LineMetrics*)> adjust;
-  StatusCode sectionInfoFailure = 0;
-  StatusCode passStep = 0;  // non-zero: slot 26 answers this
+  StatusCode sectionInfoFailure = kOk;
+  StatusCode passStep = kOk;  // non-zero: slot 26 answers this
   std::uint32_t sectionFlags = 0;
   std::uint32_t stallAt = 0xFFFFFFFFu;  // slot 6 makes no progress from here
   bool haveStart = false;

@@ -100,7 +100,7 @@ TEST_F(TextViewPagesTest, HandlerNotReadyKeepsAskingWithoutProgress) {
     EXPECT_EQ(Nav(TextViewNav::PaginationSlice), kViewMorePagination);
   EXPECT_EQ(CountMap(F(), PosMapCode::Add), 0);
   EXPECT_FALSE(V().flags & (TextViewFlag::Accepted | TextViewFlag::Paginated));
-  Hooks().passStep = 0;
+  Hooks().passStep = kOk;
   EXPECT_EQ(Nav(TextViewNav::PaginationSlice), kViewMorePagination);
   EXPECT_TRUE(V().flags & TextViewFlag::Accepted);
   PaginateAll();
@@ -137,11 +137,11 @@ struct Progress {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> seen;
 };
 
-std::int32_t ProgressHook(EngineObject*, void* user, std::uint32_t done,
-                          std::uint32_t total) noexcept {
+StatusCode ProgressHook(EngineObject*, void* user, std::uint32_t done,
+                        std::uint32_t total) noexcept {
   auto* p = static_cast<Progress*>(user);
   p->seen.emplace_back(done, total);
-  return ++p->calls >= p->stopAfter ? kCancelled : 0;
+  return ++p->calls >= p->stopAfter ? kCancelled : kOk;
 }
 
 TEST_F(TextViewPagesTest, SynchronousLoopRunsUntilTheCallbackCancels) {

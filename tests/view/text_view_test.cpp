@@ -81,7 +81,7 @@ TEST_F(TextViewObjectTest, AttachFailuresAndDetach) {
   Hooks().sectionInfoFailure = kDocMalformed;
   EXPECT_EQ(ViewOps().attachDocument(view_, handler_, nullptr), kDocMalformed);
   EXPECT_EQ(V().sectionCount, 0);
-  Hooks().sectionInfoFailure = 0;
+  Hooks().sectionInfoFailure = kOk;
   EXPECT_EQ(ViewOps().attachDocument(view_, handler_, nullptr), kOk);
   EXPECT_EQ(V().sectionCount, 1);
 }
@@ -218,7 +218,7 @@ TEST_F(TextViewLayoutTest, PaintDrawsEveryLineAndReportsDeviceFailures) {
   F().refuseSurface = false;
   F().endDrawFailure = kEndDrawWithoutBegin;
   EXPECT_EQ(Paint(), kEndDrawWithoutBegin) << "a failed EndDraw is a failed paint";
-  F().endDrawFailure = 0;
+  F().endDrawFailure = kOk;
   EXPECT_EQ(Paint(), kOk);
 }
 
