@@ -116,8 +116,10 @@ StatusCode DeviceText::MapOneByOne(std::uint32_t mib, const std::uint8_t* text,
     if (Reserve(size_ + 2, true) != kOk) return kOutOfMemory;
     std::uint32_t consumed = 0, produced = 0;
     for (std::uint32_t room = 1; room <= 2; ++room) {
-      ConvertInto(mib, text + pos, count - pos, kConvStopWhenFull, size_, room, &consumed,
-                  &produced);
+      // Only the counts matter here: a failed step produces nothing and is
+      // handled as an unconvertible byte below.
+      (void)ConvertInto(mib, text + pos, count - pos, kConvStopWhenFull, size_, room, &consumed,
+                        &produced);
       if (produced != 0) break;
     }
     if (consumed == 0) consumed = count - pos;  // nothing more converts: the rest is one piece

@@ -8,7 +8,7 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   Core_SetHostDeviceModule(&WinDeviceModule);
-  Core_RegisterAllModules();
+  if (IsFailure(Core_RegisterAllModules())) return 1;
   QMainWindow window;
   window.setWindowTitle(QStringLiteral("Kelpo"));
   window.resize(800, 600);

@@ -309,12 +309,13 @@ StatusCode WalkChars(EngineObject* h, EngineObject* dev, DeviceContext ctx, std:
   while (p < to) {
     RunStyle s;
     ReadStyle(h, dev, p, s);
-    DeviceOf(dev).selectFont(dev, ctx, &s.font, nullptr, nullptr, nullptr);
+    StatusCode st = DeviceOf(dev).selectFont(dev, ctx, &s.font, nullptr, nullptr, nullptr);
+    if (IsFailure(st)) return st;  // widths of another font would place every hit wrong
     const std::uint32_t limit = std::min<std::uint32_t>(std::min(s.runEnd, to) - p, kHitChunk);
     const std::uint8_t* text = nullptr;
     std::uint32_t len = 0;
     std::uint8_t brk = 0;
-    StatusCode st = reader.Read(h, p, limit, &text, &len, &brk);
+    st = reader.Read(h, p, limit, &text, &len, &brk);
     if (st == kNoMore) break;
     if (IsFailure(st)) return st;
     if (len == 0) {
@@ -421,7 +422,7 @@ StatusCode ReadMarker(EngineObject* h, EngineObject* dev, DeviceContext ctx, std
     probe.width = -1;
     // Only the width answers: a handler that leaves it alone (whatever its
     // status) has no marker of its own, so the marker is text.
-    Ops(h).layoutLine(h, dev, ctx, start, start + 1, 0, nullptr, &probe);
+    (void)Ops(h).layoutLine(h, dev, ctx, start, start + 1, 0, nullptr, &probe);
     if (probe.width == -1 && start < bound) {
       info.text = true;
       BreakRun run{};
@@ -906,7 +907,8 @@ StatusCode DocHandler_DrawLineRuns(EngineObject* h, EngineObject* dev, DeviceCon
     ReadStyle(h, dev, p, s);
     // A mark cuts the piece, not the style run, so the shifts match layout.
     std::uint32_t pieceEnd = s.runEnd;
-    if (store != nullptr) DocHandler_ApplyAnnotationMark(store, p, &s.font, &pieceEnd);
+    // A mark that cannot be looked up leaves the piece unmarked; the text still shows.
+    if (store != nullptr) (void)DocHandler_ApplyAnnotationMark(store, p, &s.font, &pieceEnd);
     const ShiftTracker::Run m = shifts.Select(dev, ctx, s, p);
     const std::uint32_t limit = std::min<std::uint32_t>(std::min(pieceEnd, end) - p, kMaxPiece);
     const std::uint8_t* text = nullptr;
@@ -927,10 +929,14 @@ StatusCode DocHandler_DrawLineRuns(EngineObject* h, EngineObject* dev, DeviceCon
       p += len;
       continue;
     }
-    if (brk == kLf) Ops(h).drawLine(h, dev, ctx, x, y, metrics, p, p);
+    if (brk == kLf && IsFailure(st = Ops(h).drawLine(h, dev, ctx, x, y, metrics, p, p))) {
+      result = st;
+      break;
+    }
     ++p;
   }
-  d.restoreTextAlign(dev);
+  st = d.restoreTextAlign(dev);
+  if (IsFailure(st) && !IsFailure(result)) result = st;
   if (xInOut) *xInOut = x;
   return result;
 }
@@ -945,8 +951,10 @@ StatusCode DocHandler_DrawLine(EngineObject* h, EngineObject* dev, DeviceContext
   if (metrics->indent != 0 && s.format.markerShape != 0) {
     int mx = x + metrics->indent;
     if (s.format.markerShape & kMarkerLeftOfText) mx -= TwelvePoints(dev, ctx);
-    DeviceOf(dev).drawListMarker(dev, ctx, Clamp16(mx), Clamp16(y + metrics->top + metrics->ascent),
-                                 &s.font, s.format.markerShape);
+    const StatusCode ms = DeviceOf(dev).drawListMarker(dev, ctx, Clamp16(mx),
+                                                       Clamp16(y + metrics->top + metrics->ascent),
+                                                       &s.font, s.format.markerShape);
+    if (IsFailure(ms)) return ms;
   }
   MarkerInfo marker;
   StatusCode st = ReadMarker(h, dev, ctx, start, end, s.format, &marker);
@@ -1154,12 +1162,13 @@ StatusCode DocHandler_MeasureLine(EngineObject* h, EngineObject* dev, DeviceCont
   while (p < end) {
     RunStyle s;
     ReadStyle(h, dev, p, s);
-    DeviceOf(dev).selectFont(dev, ctx, &s.font, nullptr, nullptr, nullptr);
+    StatusCode st = DeviceOf(dev).selectFont(dev, ctx, &s.font, nullptr, nullptr, nullptr);
+    if (IsFailure(st)) return st;
     const std::uint32_t limit = std::min<std::uint32_t>(std::min(s.runEnd, end) - p, kMaxPiece);
     const std::uint8_t* text = nullptr;
     std::uint32_t len = 0;
     std::uint8_t brk = 0;
-    const StatusCode st = reader.Read(h, p, limit, &text, &len, &brk);
+    st = reader.Read(h, p, limit, &text, &len, &brk);
     if (st == kNoMore) break;
     if (IsFailure(st)) return st;
     std::uint32_t i = 0;

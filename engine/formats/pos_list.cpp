@@ -56,7 +56,8 @@ class ReadLock {
     held_ = !IsFailure(status_) && handle->lockCount > before;
   }
   ~ReadLock() {
-    if (held_) PosList_Unlock(db_, handle_);
+    // Only the last unlock frees the loaded copy; nothing to report from here.
+    if (held_) (void)PosList_Unlock(db_, handle_);
   }
   ReadLock(const ReadLock&) = delete;
   ReadLock& operator=(const ReadLock&) = delete;
@@ -91,7 +92,8 @@ class Edit {
   Edit(const Edit&) = delete;
   Edit& operator=(const Edit&) = delete;
   ~Edit() {
-    if (stream_ != nullptr) PosList_CloseForWrite(stream_, nullptr);
+    // An edit that was not committed is abandoned: the record stays as it was.
+    if (stream_ != nullptr) (void)PosList_CloseForWrite(stream_, nullptr);
   }
 
   // Opens the record and reads it; room for `extra` more entries.
@@ -253,7 +255,7 @@ StatusCode PosList_Lock(EngineObject* db, PosListHandle* handle) noexcept {
   if (IsFailure(s)) return s;
   const auto* data = static_cast<const std::uint8_t*>(buffer);
   if (IsFailure(PosList_CheckRecord(data, size, nullptr))) {
-    DbOf(db).freeRecordBuffer(db, buffer);
+    (void)DbOf(db).freeRecordBuffer(db, buffer);  // the refusal is what the caller hears
     return kDocListTooShort;
   }
   handle->data = data;
@@ -302,7 +304,7 @@ StatusCode PosList_OpenForWrite(EngineObject* db, PosListHandle* handle, std::ui
           : StreamOf(opened).readAt(opened, 0, stored, kPosListHeaderSize, &got);
   if (!IsFailure(s) && got != kPosListHeaderSize) s = kDocListTooShort;
   if (IsFailure(s)) {
-    StreamOf(opened).close(opened);
+    (void)StreamOf(opened).close(opened);  // the read failure is what the caller hears
     return s;
   }
   if (header != nullptr) *header = PosList_LoadHeader(stored);

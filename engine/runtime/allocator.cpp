@@ -13,7 +13,8 @@ constexpr std::size_t kHeaderSize = 16;
 constexpr std::uint32_t kMaxBlock = 0xFFFFFFFFu - kHeaderSize;
 
 void WriteHeader(unsigned char* base, std::uint32_t size) {
-  for (int i = 0; i < 4; ++i) std::memcpy(base + 4 * i, &size, 4);
+  for (int i = 0; i < 4; ++i)
+    std::memcpy(base + 4 * i, &size, 4);
 }
 
 }  // namespace
@@ -67,8 +68,8 @@ StatusCode Mem_Compare(EngineObject*, const void* a, std::uint32_t aLength, cons
 
 namespace {
 constexpr AllocatorOps kAllocatorOps = {
-    Core_NotImplemented, Core_NoOp,   Mem_Alloc,   Mem_Free, Mem_Realloc, Mem_Copy,
-    Mem_Fill,            Mem_Compare, Core_NotImplemented,
+    Core_NotImplemented, Core_NoOp,           Mem_Alloc, Mem_Free, Mem_Realloc, Mem_Copy, Mem_Fill,
+    Mem_Compare,         Core_NotImplemented,
 };
 }  // namespace
 
@@ -77,8 +78,12 @@ EngineObject AllocatorModule = {nullptr, &kAllocatorOps};
 namespace {
 // Engine code may run before registration in tests; fall back to the module
 // object itself so the allocator is always reachable.
-EngineObject* Allocator() { return g_AllocatorModule ? g_AllocatorModule : &AllocatorModule; }
-const AllocatorOps& Ops() { return OpsOf<AllocatorOps>(Allocator()); }
+EngineObject* Allocator() {
+  return g_AllocatorModule ? g_AllocatorModule : &AllocatorModule;
+}
+const AllocatorOps& Ops() {
+  return OpsOf<AllocatorOps>(Allocator());
+}
 }  // namespace
 
 StatusCode Engine_Alloc(std::uint32_t size, void** out) noexcept {
@@ -88,5 +93,5 @@ StatusCode Engine_Realloc(std::uint32_t newSize, void** block) noexcept {
   return Ops().realloc(Allocator(), newSize, block);
 }
 void Engine_Free(void* block) noexcept {
-  if (block != nullptr) Ops().free(Allocator(), block);
+  if (block != nullptr) (void)Ops().free(Allocator(), block);  // a release has nothing to report
 }

@@ -569,7 +569,7 @@ StatusCode Date_LocalToUtc(EngineObject*, const DateTime* local, DateTime* utc) 
 
 StatusCode Date_FromUnixTime(EngineObject*, std::uint32_t seconds, DateTime* date) noexcept {
   DateTime d{};
-  SetSeconds(&d, kUnixEpochSeconds + seconds);
+  if (const StatusCode s = SetSeconds(&d, kUnixEpochSeconds + seconds); IsFailure(s)) return s;
   *date = d;
   return kOk;
 }
@@ -584,7 +584,8 @@ StatusCode Date_ToUnixTime(EngineObject*, const DateTime* date, std::uint32_t* s
 
 StatusCode Date_From1904Seconds(EngineObject*, std::uint32_t seconds, DateTime* date) noexcept {
   DateTime d{};
-  SetSeconds(&d, k1904EpochDay * kSecondsPerDay + seconds);
+  if (const StatusCode s = SetSeconds(&d, k1904EpochDay * kSecondsPerDay + seconds); IsFailure(s))
+    return s;
   *date = d;
   return kOk;
 }

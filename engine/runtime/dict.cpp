@@ -569,7 +569,7 @@ StatusCode Dict_Load(EngineObject*, EngineObject* stream, std::uint32_t position
   b.poolCap = static_cast<std::uint16_t>(poolCap);
   b.poolUsed = LoadLE16(head + 14);
   auto fail = [&](StatusCode code) {
-    Dict_Destroy(dict);
+    (void)Dict_Destroy(dict);  // the load failure is what the caller hears
     return code;
   };
   if (headerLen > kHeaderFixed &&
@@ -791,7 +791,7 @@ StatusCode Dict_RemoveSubtree(EngineObject* dict, std::uint32_t id, std::uint16_
   for (std::uint32_t i = 0; i < n; ++i)
     d.FreeEntry(ids[1 + i]);
   ids[0] = static_cast<std::uint16_t>(n);
-  Dict_SortIndexList(dict, ids);
+  (void)Dict_SortIndexList(dict, ids);  // fails only for a null list
   *list = ids;
   return kOk;
 }

@@ -95,11 +95,11 @@ StatusCode Core_RegisterDbFileModules() noexcept {
 }
 
 StatusCode Core_RegisterAllModules() noexcept {
-  Core_RegisterBaseModules();
-  Core_RegisterCompressionModules();
-  Core_RegisterTextModules();
-  Core_RegisterBuiltinModules();
-  Core_RegisterDbFileModules();
+  for (StatusCode (*step)() noexcept :
+       {Core_RegisterBaseModules, Core_RegisterCompressionModules, Core_RegisterTextModules,
+        Core_RegisterBuiltinModules, Core_RegisterDbFileModules}) {
+    if (const StatusCode s = step(); IsFailure(s)) return s;
+  }
   return kOk;
 }
 

@@ -88,6 +88,21 @@ TEST_F(DeviceTest, NestingOnlyOutermostEndReleases) {
   EXPECT_EQ(begins[1]->depth, 1);
 }
 
+// Long runs switch the call log off; nesting must still work and record
+// nothing (it once wrote through the back of the empty log).
+TEST_F(DeviceTest, NestingWithTheLogOffRecordsNothing) {
+  fake().logging = false;
+  fake().log.clear();
+  Begin();
+  DeviceContext inner = ctx;
+  ASSERT_EQ(ops().beginDraw(dev, &inner), kOk);
+  ASSERT_EQ(ops().endDraw(dev, inner), kOk);
+  End();
+  EXPECT_EQ(ops().endDraw(dev, ctx), kEndDrawWithoutBegin);
+  EXPECT_EQ(fake().depth, 0);
+  EXPECT_TRUE(fake().log.empty());
+}
+
 TEST_F(DeviceTest, NoSurfaceWithoutWindowAndDrawingNeedsBegin) {
   ASSERT_EQ(ops().setProperty(dev, nullptr, 0, 0), kOk);
   EXPECT_EQ(fake().window, nullptr);

@@ -401,7 +401,7 @@ struct Pass {
 
   // Answers true when the table is done.
   bool Slice() {
-    TableStore_Command(store, TableStoreCode::StartSlice, nullptr, nullptr);
+    EXPECT_EQ(TableStore_Command(store, TableStoreCode::StartSlice, nullptr, nullptr), kOk);
     std::uint32_t cursor = 0;
     TableNode* node = nullptr;
     std::uint16_t size = sizeof cursor;

@@ -38,7 +38,7 @@ class FlowTest : public testing::Test {
     handler = EngineObject{&doc, &ops};
   }
   void TearDown() override {
-    DeviceOf(dev).endDraw(dev, ctx);
+    (void)DeviceOf(dev).endDraw(dev, ctx);
     FakeDevice_Close(dev);
   }
   EngineObject* h() { return &handler; }
@@ -786,7 +786,7 @@ class AnnotFlowTest : public FlowTest {
     ASSERT_EQ(AnnotStore_Create(p.c_str(), 0, &store), kOk);
   }
   void TearDown() override {
-    AnnotStore_Close(store);
+    (void)AnnotStore_Close(store);
     FlowTest::TearDown();
   }
   void Add(std::uint32_t start, std::uint16_t length, std::uint8_t a1, std::uint8_t a2) {

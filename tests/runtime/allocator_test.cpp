@@ -9,17 +9,21 @@
 
 namespace {
 
-const AllocatorOps& Ops() { return OpsOf<AllocatorOps>(g_AllocatorModule); }
+const AllocatorOps& Ops() {
+  return OpsOf<AllocatorOps>(g_AllocatorModule);
+}
 
 TEST(Allocator, BlockHeaderHoldsTheSizeFourTimes) {
   void* p = nullptr;
   ASSERT_EQ(Ops().alloc(g_AllocatorModule, 1234, &p), kOk);
   std::uint32_t header[4];
   std::memcpy(header, static_cast<char*>(p) - 16, 16);
-  for (auto word : header) EXPECT_EQ(word, 1234u);
+  for (auto word : header)
+    EXPECT_EQ(word, 1234u);
   ASSERT_EQ(Ops().realloc(g_AllocatorModule, 7, &p), kOk);
   std::memcpy(header, static_cast<char*>(p) - 16, 16);
-  for (auto word : header) EXPECT_EQ(word, 7u);
+  for (auto word : header)
+    EXPECT_EQ(word, 7u);
   EXPECT_EQ(Ops().free(g_AllocatorModule, p), kOk);
 }
 
@@ -69,8 +73,7 @@ TEST(Allocator, CompareAnswersThreeWay) {
   const Case cases[] = {
       {"abc", 3, "abcd", 4, kCompareLess},     // equal prefix, a shorter
       {"abd", 3, "abcd", 4, kCompareGreater},  // a's byte larger whatever the lengths
-      {"abcd", 4, "abc", 3, kCompareGreater},
-      {"", 0, "", 0, kCompareEqual},
+      {"abcd", 4, "abc", 3, kCompareGreater},  {"", 0, "", 0, kCompareEqual},
       {"\x80", 1, "\x7f", 1, kCompareGreater},  // bytes compare unsigned
       {"same", 4, "same", 4, kCompareEqual},
   };
@@ -83,15 +86,16 @@ TEST(Allocator, CompareAnswersThreeWay) {
 TEST(Allocator, OverlappingCopyBehavesAsThroughATemporary) {
   for (int shift : {-5, 5}) {
     std::vector<unsigned char> buf(64), expected;
-    for (int i = 0; i < 64; ++i) buf[i] = static_cast<unsigned char>(i);
+    for (int i = 0; i < 64; ++i)
+      buf[i] = static_cast<unsigned char>(i);
     expected = buf;
     std::vector<unsigned char> tmp(expected.begin() + 10, expected.begin() + 40);
     std::copy(tmp.begin(), tmp.end(), expected.begin() + 10 + shift);
-    Ops().copy(g_AllocatorModule, buf.data() + 10 + shift, buf.data() + 10, 30);
+    EXPECT_EQ(Ops().copy(g_AllocatorModule, buf.data() + 10 + shift, buf.data() + 10, 30), kOk);
     EXPECT_EQ(buf, expected) << shift;
   }
   unsigned char fill[5] = {};
-  Ops().fill(g_AllocatorModule, fill, 0x1AB, 4);
+  EXPECT_EQ(Ops().fill(g_AllocatorModule, fill, 0x1AB, 4), kOk);
   EXPECT_EQ(fill[0], 0xAB);
   EXPECT_EQ(fill[3], 0xAB);
   EXPECT_EQ(fill[4], 0);

@@ -15,9 +15,9 @@
 
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
-#include "tests/support/test_streams.h"
 #include "tests/support/peer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_streams.h"
 
 namespace {
 

@@ -17,7 +17,7 @@ class DictFixture : public testing::Test {
  public:
   void SetUp() override { ASSERT_EQ(Dict_Create(&DictModule, 0, 0, &dict_), kOk); }
   void TearDown() override {
-    if (dict_) Dict_Destroy(dict_);
+    if (dict_) (void)Dict_Destroy(dict_);
   }
 
   std::uint16_t Add(const char* path, std::uint32_t flags = 0) {
@@ -43,7 +43,7 @@ class DictFixture : public testing::Test {
       EXPECT_EQ(Dict_NameToText(dict_, items[i].name, text, nullptr), kOk);
       names.emplace_back(text);
     }
-    Dict_FreeList(dict_, items);
+    (void)Dict_FreeList(dict_, items);
     return names;
   }
   std::string Image() { return SaveImage(dict_); }
@@ -55,10 +55,10 @@ class DictFixture : public testing::Test {
     EXPECT_EQ(Dict_Save(dict, s, 0, &written), kOk);
     void* buf = nullptr;
     std::uint32_t size = 0;
-    MemStream_GetBuffer(&MemStreamModule, s, &buf, &size, nullptr);
+    EXPECT_EQ(MemStream_GetBuffer(&MemStreamModule, s, &buf, &size, nullptr), kOk);
     EXPECT_EQ(size, written);
     std::string bytes(static_cast<char*>(buf), size);
-    MemStream_Close(s);
+    (void)MemStream_Close(s);
     return bytes;
   }
   static StatusCode LoadImage(const std::string& bytes, EngineObject** out,
@@ -71,7 +71,7 @@ class DictFixture : public testing::Test {
         kOk);
     std::uint32_t avail = 0xFFFFFFFFu;
     const StatusCode st = Dict_Load(&DictModule, s, 0, size ? size : &avail, out);
-    MemStream_Close(s);
+    (void)MemStream_Close(s);
     return st;
   }
 
@@ -142,11 +142,11 @@ TEST_F(DictOrder, InsertFlagsPlaceNamesInTheLevel) {
   for (const char* n : {"b", "a", "c"})
     Add(n, 0);
   EXPECT_EQ(Level(0xFFFF), (std::vector<std::string>{"c", "a", "b"}));
-  Dict_Clear(dict_);
+  EXPECT_EQ(Dict_Clear(dict_), kOk);
   for (const char* n : {"b", "a", "c"})
     Add(n, kDictInsertAppend);
   EXPECT_EQ(Level(0xFFFF), (std::vector<std::string>{"b", "a", "c"}));
-  Dict_Clear(dict_);
+  EXPECT_EQ(Dict_Clear(dict_), kOk);
   for (const char* n : {"delta", "Bravo", "alpha", "Charlie"})
     Add(n, kDictInsertSorted);
   EXPECT_EQ(Level(0xFFFF), (std::vector<std::string>{"alpha", "Bravo", "Charlie", "delta"}));
@@ -218,7 +218,7 @@ TEST_F(DictEdit, RemovingASubtreeListsSortedIdsAndFreesTheirSlots) {
   std::vector<std::uint16_t> want = {a, ab, abc, ad};
   std::sort(want.begin(), want.end());
   EXPECT_EQ(ids, want);
-  Dict_FreeList(dict_, list);
+  (void)Dict_FreeList(dict_, list);
   EXPECT_EQ(Level(0xFFFF), std::vector<std::string>{"keep"});
   EXPECT_EQ(PathOf(keep), "/keep");
   // Freed slots are reused, most recently freed first.
@@ -227,7 +227,7 @@ TEST_F(DictEdit, RemovingASubtreeListsSortedIdsAndFreesTheirSlots) {
   // The image of the edited dictionary is still consistent.
   EngineObject* loaded = nullptr;
   ASSERT_EQ(LoadImage(Image(), &loaded), kOk);
-  Dict_Destroy(loaded);
+  (void)Dict_Destroy(loaded);
 }
 
 TEST_F(DictEdit, RemovingWithoutAListLiftsTheChildrenIntoItsPlace) {
@@ -260,7 +260,7 @@ TEST_F(DictEdit, RenameMovesThePoolTailAndReportsConflicts) {
   EXPECT_EQ(PathOf(a), "/\xE9");
   EngineObject* loaded = nullptr;
   ASSERT_EQ(LoadImage(Image(), &loaded), kOk);
-  Dict_Destroy(loaded);
+  (void)Dict_Destroy(loaded);
 }
 
 using DictQueries = DictFixture;
@@ -281,10 +281,10 @@ TEST_F(DictQueries, ListsRelativesAncestorsAndPaths) {
     EXPECT_EQ(items[i].id, wantIds[i]);
     EXPECT_EQ(items[i].depth, wantDepth[i]);
   }
-  Dict_FreeList(dict_, items);
+  (void)Dict_FreeList(dict_, items);
   ASSERT_EQ(Dict_ListChildren(dict_, a, 0, &count, &items), kOk);
   EXPECT_EQ(count, 2u);
-  Dict_FreeList(dict_, items);
+  (void)Dict_FreeList(dict_, items);
   ASSERT_EQ(Dict_ListChildren(dict_, abc, 5, &count, &items), kOk);
   EXPECT_EQ(count, 0u);
   EXPECT_EQ(items, nullptr);
@@ -412,7 +412,7 @@ TEST_F(DictImage, RoundTripsThroughSaveAndLoadAndSkipsExtraSizeWords) {
   ASSERT_EQ(LoadImage(image + "tail!", &loaded, &size), kOk);
   EXPECT_EQ(size, 5u);
   EXPECT_EQ(SaveImage(loaded), image);
-  Dict_Destroy(loaded);
+  (void)Dict_Destroy(loaded);
 
   // Three size words: the third is skipped.
   std::string three =
@@ -420,7 +420,7 @@ TEST_F(DictImage, RoundTripsThroughSaveAndLoadAndSkipsExtraSizeWords) {
   three[0] = 3;
   ASSERT_EQ(LoadImage(three, &loaded), kOk);
   EXPECT_EQ(SaveImage(loaded), image);
-  Dict_Destroy(loaded);
+  (void)Dict_Destroy(loaded);
 }
 
 TEST_F(DictImage, APythonReaderSeesTheSameTree) {
@@ -528,8 +528,8 @@ TEST(DictCreate, RejectsBadCallerSizesAndKeepsCallerBytes) {
   EngineObject* loaded = nullptr;
   ASSERT_EQ(DictFixture::LoadImage(image, &loaded), kOk);
   EXPECT_EQ(DictFixture::SaveImage(loaded), image);
-  Dict_Destroy(loaded);
-  Dict_Destroy(d);
+  (void)Dict_Destroy(loaded);
+  (void)Dict_Destroy(d);
 }
 
 TEST(DictLimits, TheTableStopsGrowingPastItsLimit) {
@@ -548,8 +548,8 @@ TEST(DictLimits, TheTableStopsGrowingPastItsLimit) {
   EXPECT_GT(added, 8000u);
   EngineObject* loaded = nullptr;
   ASSERT_EQ(DictFixture::LoadImage(DictFixture::SaveImage(d), &loaded), kOk);
-  Dict_Destroy(loaded);
-  Dict_Destroy(d);
+  (void)Dict_Destroy(loaded);
+  (void)Dict_Destroy(d);
 }
 
 }  // namespace

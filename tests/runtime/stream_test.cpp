@@ -21,7 +21,7 @@ using test_streams::Contents;
 using test_streams::FaultyStream;
 
 struct StreamCloser {
-  void operator()(EngineObject* s) const noexcept { StreamOf(s).close(s); }
+  void operator()(EngineObject* s) const noexcept { (void)StreamOf(s).close(s); }
 };
 using StreamPtr = std::unique_ptr<EngineObject, StreamCloser>;
 

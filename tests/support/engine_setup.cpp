@@ -3,7 +3,7 @@
 #include "engine/startup/engine_start.h"
 #include "tests/support/fake_device.h"
 
-void RegisterEngineForTests() {
+StatusCode RegisterEngineForTests() {
   Core_SetHostDeviceModule(&FakeDeviceModule);
-  Core_RegisterAllModules();
+  return Core_RegisterAllModules();
 }

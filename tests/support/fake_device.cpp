@@ -27,16 +27,23 @@ FakeDevice& Fake(EngineObject* device) {
   return BodyOf<FakeDevice>(device);
 }
 
-// Logs a call and answers its status.
-StatusCode Log(EngineObject* device, int slot, const char* name,
-               std::initializer_list<std::int64_t> args, StatusCode result,
-               const std::uint8_t* text = nullptr, std::uint32_t count = 0) {
+// Logs a call made at nesting depth `depth` and answers its status.
+StatusCode LogAtDepth(EngineObject* device, int depth, int slot, const char* name,
+                      std::initializer_list<std::int64_t> args, StatusCode result,
+                      const std::uint8_t* text = nullptr, std::uint32_t count = 0) {
   FakeDevice& f = Fake(device);
   if (!f.logging) return result;
-  FakeCall call{slot, name, f.depth, args, {}, result};
+  FakeCall call{slot, name, depth, args, {}, result};
   if (text != nullptr) call.text.assign(reinterpret_cast<const char*>(text), count);
   f.log.push_back(std::move(call));
   return result;
+}
+
+// Logs a call at the current depth and answers its status.
+StatusCode Log(EngineObject* device, int slot, const char* name,
+               std::initializer_list<std::int64_t> args, StatusCode result,
+               const std::uint8_t* text = nullptr, std::uint32_t count = 0) {
+  return LogAtDepth(device, Fake(device).depth, slot, name, args, result, text, count);
 }
 
 std::int64_t P(const void* p) {
@@ -306,10 +313,9 @@ StatusCode GetProperty(EngineObject* device, std::int16_t code, void* out) noexc
 StatusCode BeginDraw(EngineObject* device, DeviceContext* ctx) noexcept {
   FakeDevice& f = Fake(device);
   const int entry = f.depth;
+  // Logged at the depth the call was made at, not the one it leaves.
   auto done = [&](StatusCode s) {
-    Log(device, 5, "BeginDraw", {ctx ? P(*ctx) : 0}, s);
-    f.log.back().depth = entry;
-    return s;
+    return LogAtDepth(device, entry, 5, "BeginDraw", {ctx ? P(*ctx) : 0}, s);
   };
   if (f.depth == 0) {
     const bool given = ctx != nullptr && *ctx != nullptr;
@@ -331,11 +337,7 @@ StatusCode BeginDraw(EngineObject* device, DeviceContext* ctx) noexcept {
 StatusCode EndDraw(EngineObject* device, DeviceContext ctx) noexcept {
   FakeDevice& f = Fake(device);
   const int entry = f.depth;
-  auto done = [&](StatusCode s) {
-    Log(device, 6, "EndDraw", {P(ctx)}, s);
-    f.log.back().depth = entry;
-    return s;
-  };
+  auto done = [&](StatusCode s) { return LogAtDepth(device, entry, 6, "EndDraw", {P(ctx)}, s); };
   if (f.depth == 0) return done(kEndDrawWithoutBegin);
   if (--f.depth > 0) return done(kOk);
   f.offscreenCurrent = false;
@@ -1112,12 +1114,15 @@ EngineObject* FakeDevice_Open(std::int16_t width, std::int16_t height, std::uint
   EngineObject* device = nullptr;
   if (DeviceOf(&FakeDeviceModule).create(&FakeDeviceModule, &device) != kOk) return nullptr;
   static int windowToken;
-  Device_SetWindow(device, &windowToken, width, height);
-  DeviceOf(device).setProperty(device, &margin, 0, DeviceProp::Margin);
+  if (IsFailure(Device_SetWindow(device, &windowToken, width, height)) ||
+      IsFailure(DeviceOf(device).setProperty(device, &margin, 0, DeviceProp::Margin))) {
+    FakeDevice_Close(device);
+    return nullptr;
+  }
   FakeDevice_Of(device).ClearLog();
   return device;
 }
 
 void FakeDevice_Close(EngineObject* device) {
-  if (device != nullptr) DeviceOf(device).destroy(device);
+  if (device != nullptr) (void)DeviceOf(device).destroy(device);  // destroy always frees
 }

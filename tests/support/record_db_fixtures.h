@@ -72,14 +72,15 @@ class MemDb {
     EXPECT_EQ(MemStream_Create(g_MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &stream_),
               kOk);
     if (!bytes.empty()) {
-      StreamOf(stream_).writeAt(stream_, 0, bytes.data(), static_cast<std::uint32_t>(bytes.size()),
-                                nullptr);
+      EXPECT_EQ(StreamOf(stream_).writeAt(stream_, 0, bytes.data(),
+                                          static_cast<std::uint32_t>(bytes.size()), nullptr),
+                kOk);
     }
     EXPECT_EQ(DbFile_Open(g_DbFileModule, stream_, kDbOpenWrite, &db_), kOk);
   }
   ~MemDb() {
-    if (db_ != nullptr) DbFile_Close(db_);
-    StreamOf(stream_).close(stream_);
+    if (db_ != nullptr) (void)DbFile_Close(db_);
+    (void)StreamOf(stream_).close(stream_);
   }
   MemDb(const MemDb&) = delete;
   MemDb& operator=(const MemDb&) = delete;
@@ -98,7 +99,7 @@ class MemDb {
     EXPECT_EQ(s, kOk) << "record " << index;
     if (s != kOk) return "<fail>";
     std::string out(static_cast<const char*>(buffer), buffer ? size : 0);
-    DbFile_FreeRecordBuffer(db_, buffer);
+    EXPECT_EQ(DbFile_FreeRecordBuffer(db_, buffer), kOk);
     return out;
   }
   // Closes the database (committing it) and answers the stream's bytes.
@@ -106,9 +107,9 @@ class MemDb {
     EXPECT_EQ(DbFile_Close(db_), kOk);
     db_ = nullptr;
     std::uint32_t size = 0;
-    StreamOf(stream_).getSize(stream_, &size);
+    EXPECT_EQ(StreamOf(stream_).getSize(stream_, &size), kOk);
     std::string out(size, '\0');
-    StreamOf(stream_).readAt(stream_, 0, out.data(), size, nullptr);
+    EXPECT_EQ(StreamOf(stream_).readAt(stream_, 0, out.data(), size, nullptr), kOk);
     return out;
   }
 

@@ -7,6 +7,6 @@
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  RegisterEngineForTests();
+  if (IsFailure(RegisterEngineForTests())) return 1;
   return RUN_ALL_TESTS();
 }

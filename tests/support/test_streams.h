@@ -27,9 +27,11 @@ inline EngineObject* NewMemStream(const Bytes& bytes = {}) {
     return nullptr;
   }
   if (!bytes.empty()) {
-    StreamOf(s).writeAt(s, 0, bytes.data(), static_cast<std::uint32_t>(bytes.size()), nullptr);
+    EXPECT_EQ(
+        StreamOf(s).writeAt(s, 0, bytes.data(), static_cast<std::uint32_t>(bytes.size()), nullptr),
+        kOk);
   }
-  StreamOf(s).seek(s, 0, kSeekSet, nullptr);
+  EXPECT_EQ(StreamOf(s).seek(s, 0, kSeekSet, nullptr), kOk);
   return s;
 }
 
@@ -38,10 +40,10 @@ inline EngineObject* NewMemStream(const Bytes& bytes = {}) {
 template <class Bytes = std::string>
 inline Bytes Contents(EngineObject* s) {
   std::uint32_t size = 0;
-  StreamOf(s).getSize(s, &size);
+  EXPECT_EQ(StreamOf(s).getSize(s, &size), kOk);
   Bytes out(size, 0);
   std::uint32_t got = 0;
-  if (size != 0) StreamOf(s).readAt(s, 0, out.data(), size, &got);
+  if (size != 0) EXPECT_EQ(StreamOf(s).readAt(s, 0, out.data(), size, &got), kOk);
   out.resize(got);
   return out;
 }
@@ -102,7 +104,7 @@ inline StatusCode FaultyGetSize(EngineObject* s, std::uint32_t* size) noexcept {
 inline StatusCode FaultySetSize(EngineObject* s, std::uint32_t size) noexcept {
   FaultyBody& f = Faulty(s);
   std::uint32_t old = 0;
-  StreamOf(f.inner).getSize(f.inner, &old);
+  EXPECT_EQ(StreamOf(f.inner).getSize(f.inner, &old), kOk);
   if (size > old) {
     if (f.budget < size - old) return kFailed;
     f.budget -= size - old;
@@ -131,7 +133,7 @@ class FaultyStream {
   explicit FaultyStream(const std::string& bytes = {})
       : body_{NewMemStream(bytes), nullptr, 0, UINT64_MAX, false, false},
         object_{&body_, &kFaultyOps} {}
-  ~FaultyStream() { MemStream_Close(body_.inner); }
+  ~FaultyStream() { (void)MemStream_Close(body_.inner); }
   FaultyStream(const FaultyStream&) = delete;
   FaultyStream& operator=(const FaultyStream&) = delete;
 
@@ -256,7 +258,7 @@ class PosixFileStream {
     for (unsigned char c : path)
       body_.path.push_back(c);  // ASCII test paths
   }
-  ~PosixFileStream() { PosixClose(&object_); }
+  ~PosixFileStream() { (void)PosixClose(&object_); }
   PosixFileStream(const PosixFileStream&) = delete;
   PosixFileStream& operator=(const PosixFileStream&) = delete;
   bool ok() const { return body_.fd >= 0; }

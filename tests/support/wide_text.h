@@ -9,18 +9,20 @@
 
 inline std::u16string U16(const std::string& s) {
   std::uint32_t n = 0;
-  Path_Utf8ToUtf16(s.data(), static_cast<std::uint32_t>(s.size()), nullptr, 0, &n);
+  EXPECT_EQ(Path_Utf8ToUtf16(s.data(), static_cast<std::uint32_t>(s.size()), nullptr, 0, &n), kOk);
   std::u16string out(n + 1, u'\0');
-  Path_Utf8ToUtf16(s.data(), static_cast<std::uint32_t>(s.size()), out.data(), n + 1, &n);
+  EXPECT_EQ(Path_Utf8ToUtf16(s.data(), static_cast<std::uint32_t>(s.size()), out.data(), n + 1, &n),
+            kOk);
   out.resize(n);
   return out;
 }
 
 inline std::string U8(const std::u16string& s) {
   std::uint32_t n = 0;
-  Path_Utf16ToUtf8(s.data(), static_cast<std::uint32_t>(s.size()), nullptr, 0, &n);
+  EXPECT_EQ(Path_Utf16ToUtf8(s.data(), static_cast<std::uint32_t>(s.size()), nullptr, 0, &n), kOk);
   std::string out(n + 1, '\0');
-  Path_Utf16ToUtf8(s.data(), static_cast<std::uint32_t>(s.size()), out.data(), n + 1, &n);
+  EXPECT_EQ(Path_Utf16ToUtf8(s.data(), static_cast<std::uint32_t>(s.size()), out.data(), n + 1, &n),
+            kOk);
   out.resize(n);
   return out;
 }

@@ -14,6 +14,6 @@ int main(int argc, char** argv) {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
   Core_SetHostDeviceModule(&WinDeviceModule);
-  Core_RegisterAllModules();
+  if (IsFailure(Core_RegisterAllModules())) return 1;
   return RUN_ALL_TESTS();
 }

@@ -126,8 +126,8 @@ TEST(WinDevicePicture, PlainTextLinesAreDrawnWhereTheLayoutPutsThem) {
     wide += l.metrics.width > usable * 3 / 4;
   EXPECT_GE(wide, 4);
 
-  h.destroy(doc);
-  d.destroy(dev);
+  (void)h.destroy(doc);
+  (void)d.destroy(dev);
 }
 
 }  // namespace

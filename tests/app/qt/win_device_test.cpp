@@ -42,7 +42,7 @@ class WinDeviceTest : public testing::Test {
  protected:
   void SetUp() override { Open(&host); }
   void TearDown() override {
-    if (dev) DeviceOf(dev).destroy(dev);
+    if (dev) (void)DeviceOf(dev).destroy(dev);
   }
   void Open(QWidget* window, int width = kWidth, int height = kHeight) {
     window->resize(width, height);
@@ -110,7 +110,7 @@ TEST_F(WinDeviceTest, NestingAndSurface) {
   DeviceContext none = nullptr;
   EXPECT_EQ(DeviceOf(bare).beginDraw(bare, &none), kFailed);
   EXPECT_EQ(DeviceOf(bare).endDraw(bare, none), kEndDrawWithoutBegin);
-  DeviceOf(bare).destroy(bare);
+  EXPECT_EQ(DeviceOf(bare).destroy(bare), kOk);
 }
 
 TEST_F(WinDeviceTest, InvertingTwiceRestoresTheSurface) {
@@ -287,17 +287,19 @@ TEST_F(WinDeviceTest, SavedPixelsAreThoseOnTheSurface) {
 QImage DrawAlone(WinDeviceTest* t, EngineObject* dev, DeviceContext ctx, const std::string& bytes,
                  std::vector<std::pair<int, int>> pieces, int x, int y) {
   const DeviceColour white{255, 255, 255};
-  DeviceOf(dev).fillRect(dev, ctx, -10, -10, 500, 500, &white);
+  EXPECT_EQ(DeviceOf(dev).fillRect(dev, ctx, -10, -10, 500, 500, &white), kOk);
   for (const auto& [start, end] : pieces) {
     std::int16_t px = static_cast<std::int16_t>(x), py = static_cast<std::int16_t>(y);
     if (start > 0) {
       std::uint32_t n = static_cast<std::uint32_t>(start);
       std::vector<std::int16_t> pos(n);
-      DeviceOf(dev).getCharPositions(dev, ctx, Bytes(bytes.c_str()), &n, pos.data());
+      EXPECT_EQ(DeviceOf(dev).getCharPositions(dev, ctx, Bytes(bytes.c_str()), &n, pos.data()),
+                kOk);
       px = static_cast<std::int16_t>(x + pos[start - 1]);
     }
-    DeviceOf(dev).drawText(dev, Bytes(bytes.c_str()) + start,
-                           static_cast<std::uint32_t>(end - start), &px, &py);
+    EXPECT_EQ(DeviceOf(dev).drawText(dev, Bytes(bytes.c_str()) + start,
+                                     static_cast<std::uint32_t>(end - start), &px, &py),
+              kOk);
   }
   (void)t;
   return *WinDevice_Surface(dev);
@@ -684,7 +686,7 @@ TEST(WinDeviceWindow, ScrollBarsOfAScrollArea) {
   EXPECT_EQ(key, 777u);
   std::int16_t dummy = 0;
   EXPECT_EQ(ops.getProperty(dev, 7, &dummy), kNotSupported);
-  ops.destroy(dev);
+  (void)ops.destroy(dev);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
@@ -816,7 +818,7 @@ TEST_F(WinDeviceTest, VObjectsGoToAnExclusiveTemporaryFile) {
   EXPECT_EQ(access(g_opened[1].c_str(), F_OK), 0);  // the one in use stays
   EXPECT_EQ(ops().openVObject(dev, 2, 3, "xyz"), kNotSupported);
   WinDevice_SetOpenHook(nullptr);
-  ops().destroy(dev);
+  EXPECT_EQ(ops().destroy(dev), kOk);
   dev = nullptr;
   EXPECT_NE(access(g_opened[1].c_str(), F_OK), 0);  // released with the device
 }
