@@ -71,10 +71,6 @@ struct Painter {
     if (Ok() && l < r && t < b)
       Take(ops.drawBox(device, ctx, C16(l), C16(t), C16(r), C16(b), 0, &frame, &fill));
   }
-  void Frame(int l, int t, int r, int b, const DeviceColour& frame) {
-    if (Ok() && l < r && t < b)
-      Take(ops.drawBox(device, ctx, C16(l), C16(t), C16(r), C16(b), 0, &frame, nullptr));
-  }
   // A filled rectangle in a line colour (one-pixel lines and arrow rows).
   void Rule(int l, int t, int r, int b, const DeviceColour& colour) {
     if (Ok() && l < r && t < b)

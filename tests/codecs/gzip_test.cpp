@@ -122,13 +122,6 @@ std::string FixedHeader(std::uint8_t flags, std::uint32_t mtime = 0) {
   return std::string("\x1f\x8b\x08", 3) + static_cast<char>(flags) + Le32(mtime) + '\0' + '\xff';
 }
 
-TEST(GzipModule, IsRegisteredWithElevenSlots) {
-  ASSERT_EQ(g_GzipModule, &GzipModule);
-  static_assert(sizeof(GzipOps) == 11 * sizeof(void*));
-  EXPECT_EQ(Ops().word0(g_GzipModule), kFailed);
-  EXPECT_EQ(Ops().end(g_GzipModule), kFailed);
-}
-
 // What we write, the gzip tool tests, decompresses to the input and restores
 // under the stored name and time.
 TEST(GzipPeer, MembersWeWriteGunzipToTheInput) {

@@ -44,15 +44,6 @@ std::uint32_t ZlibRawCrc(const std::uint8_t* data, std::size_t length, std::uint
   return ~static_cast<std::uint32_t>(crc32(~seed & 0xFFFFFFFFul, data, static_cast<uInt>(length)));
 }
 
-TEST(Checksum, ModuleIsRegisteredWithItsThreeSlots) {
-  ASSERT_EQ(g_ChecksumModule, &ChecksumModule);
-  EXPECT_EQ(Ops().word0(g_ChecksumModule), kFailed);
-  EXPECT_EQ(Ops().end(g_ChecksumModule), kFailed);
-  EXPECT_EQ(Ops().crc32, &Checksum_Crc32);
-  EXPECT_EQ(Ops().crc32Folded, &Checksum_Crc32Folded);
-  EXPECT_EQ(Ops().adler32, &Checksum_Adler32);
-}
-
 TEST(Checksum, StandardCheckValuesWithCallerSeedAndFinalStep) {
   EXPECT_EQ(~Crc("123456789", 0xFFFFFFFFu), 0xCBF43926u);
   // Nothing is applied inside: the raw register comes back.

@@ -691,10 +691,4 @@ TEST(UrlMakeRelative, LongResultsAreRefusedNotCut) {
   EXPECT_EQ(size, 6u);
 }
 
-TEST(UrlModule, TableEndsAnswerNotImplemented) {
-  EXPECT_EQ(g_UrlModule, &UrlModule);
-  EXPECT_EQ(Ops().word0(g_UrlModule), kFailed);
-  EXPECT_EQ(Ops().end(g_UrlModule), kFailed);
-}
-
 }  // namespace

@@ -78,19 +78,6 @@ std::string PeerWrapped(const std::string& bytes, std::uint32_t lineLength) {
   return crlf;
 }
 
-TEST(Base64, ModuleIsRegisteredWithItsSixSlots) {
-  ASSERT_EQ(g_Base64Module, &Base64Module);
-  EXPECT_EQ(g_Base64Module->state, nullptr);
-  EXPECT_EQ(Ops().word0(g_Base64Module), kFailed);
-  EXPECT_EQ(Ops().end(g_Base64Module), kFailed);
-  EXPECT_EQ(Ops().encodedLength, &Base64_EncodedLength);
-  EXPECT_EQ(Ops().encode, &Base64_Encode);
-  EXPECT_EQ(Ops().decodedLength, &Base64_DecodedLength);
-  EXPECT_EQ(Ops().decode, &Base64_Decode);
-  EXPECT_EQ(Ops().encodeStream, &Base64_EncodeStream);
-  EXPECT_EQ(Ops().decodeStream, &Base64_DecodeStream);
-}
-
 TEST(Base64, TestVectorsOfTheRfc) {
   const std::pair<const char*, const char*> kCases[] = {
       {"", ""},

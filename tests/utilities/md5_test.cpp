@@ -32,17 +32,6 @@ std::string Md5Hex(std::string_view text, std::size_t piece = 0) {
   return hex;
 }
 
-TEST(Md5, ModuleIsRegisteredWithItsFourSlots) {
-  ASSERT_EQ(g_Md5Module, &Md5Module);
-  EXPECT_EQ(g_Md5Module->state, nullptr);
-  EXPECT_EQ(Ops().word0(g_Md5Module), kFailed);
-  EXPECT_EQ(Ops().end(g_Md5Module), kFailed);
-  EXPECT_EQ(Ops().init, &Md5_Init);
-  EXPECT_EQ(Ops().update, &Md5_Update);
-  EXPECT_EQ(Ops().final, &Md5_Final);
-  EXPECT_EQ(Ops().hexDigest, &Md5_HexDigest);
-}
-
 TEST(Md5, TestSuiteOfTheRfc) {
   const struct {
     const char* text;

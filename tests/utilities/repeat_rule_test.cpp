@@ -46,15 +46,6 @@ RepeatRule Rule(std::uint8_t kind, std::uint16_t interval, std::uint16_t timeOfD
   return RepeatRule{kind, 0, timeOfDay, weekday, monthDay, interval, bits};
 }
 
-TEST(RepeatRule, ModuleIsRegisteredWithItsTable) {
-  ASSERT_EQ(g_RepeatRuleModule, &RepeatRuleModule);
-  EXPECT_EQ(Ops().word0(g_RepeatRuleModule), kFailed);
-  EXPECT_EQ(Ops().end(g_RepeatRuleModule), kFailed);
-  EXPECT_EQ(Ops().formatField, &RepeatRule_FormatField);
-  EXPECT_EQ(Ops().parseField, &RepeatRule_ParseField);
-  EXPECT_EQ(Ops().nextOccurrence, &RepeatRule_NextOccurrence);
-}
-
 struct FormatCase {
   std::uint32_t type;
   std::uint32_t bits;

@@ -37,15 +37,6 @@ std::string Decode(const char* text, StatusCode* status) {
   return Take(Ops().decode, text, status);
 }
 
-TEST(Scrambler, ModuleIsRegisteredWithItsTwoSlots) {
-  ASSERT_EQ(g_ScramblerModule, &ScramblerModule);
-  EXPECT_EQ(g_ScramblerModule->state, nullptr);
-  EXPECT_EQ(Ops().word0(g_ScramblerModule), kFailed);
-  EXPECT_EQ(Ops().end(g_ScramblerModule), kFailed);
-  EXPECT_EQ(Ops().encode, &Scrambler_Encode);
-  EXPECT_EQ(Ops().decode, &Scrambler_Decode);
-}
-
 TEST(Scrambler, AbcScramblesUnderTheRollingKeyAndBack) {
   // Worked by hand from key 9: 'a' (6,1) gives A 9 and key 12, 'b' (6,2) gives
   // E 0 and key 10, 'c' (6,3) gives D D.

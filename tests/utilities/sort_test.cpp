@@ -70,14 +70,6 @@ bool IsPermutation(const std::vector<Item>& v) {
   return true;
 }
 
-TEST(Sort, ModuleIsRegisteredWithItsOneSlot) {
-  ASSERT_EQ(g_SortModule, &SortModule);
-  EXPECT_EQ(g_SortModule->state, nullptr);
-  EXPECT_EQ(Ops().word0(g_SortModule), kFailed);
-  EXPECT_EQ(Ops().end(g_SortModule), kFailed);
-  EXPECT_EQ(Ops().shell, &Sort_Shell);
-}
-
 TEST(Sort, AgreesWithTheStandardSortsOnRandomArrays) {
   std::mt19937 rng(3191);
   for (int round = 0; round < 400; ++round) {
