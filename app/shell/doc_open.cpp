@@ -1,0 +1,271 @@
+#include "app/shell/doc_open.h"
+
+#include <unistd.h>
+
+#include <utility>
+
+#include "app/resources/strings.h"
+#include "engine/formats/doc_handler.h"
+#include "engine/runtime/db_file.h"
+#include "engine/runtime/file_sys.h"
+#include "engine/runtime/module_table.h"
+#include "engine/runtime/path.h"
+#include "engine/runtime/stream.h"
+
+namespace {
+
+const DocHandlerOps& Handler(const EngineObject* o) {
+  return OpsOf<DocHandlerOps>(o);
+}
+const SettingsOps& Store(const EngineObject* o) {
+  return OpsOf<SettingsOps>(o);
+}
+
+// Releases everything the state holds, in the order the objects depend on
+// each other, and leaves the pointers null. Nothing of it can be reported:
+// the state is being dropped.
+void Release(DocOpenState* s) {
+  if (s->reader != nullptr) (void)Handler(s->reader).destroy(s->reader);
+  s->reader = nullptr;
+  if (s->settingsStore != nullptr && s->localSettings.db != nullptr) {
+    const std::uint32_t mode = s->settingsNotSaved ? kSettingsCloseDelete : kSettingsCloseRecent;
+    (void)Store(s->settingsStore).closeDocument(s->settingsStore, &s->localSettings, mode);
+  }
+  s->localSettings = LocalSettings{};
+  if (s->container != nullptr) (void)OpsOf<DbFileOps>(s->container).close(s->container);
+  s->container = nullptr;
+  if (s->stream != nullptr) (void)StreamOf(s->stream).close(s->stream);
+  s->stream = nullptr;
+}
+
+bool Writable(const std::u16string& path) {
+  NativePath native;
+  return Path_ToNative(path.c_str(), static_cast<std::uint32_t>(path.size()), &native) &&
+         access(native.c_str(), W_OK) == 0;
+}
+
+StatusCode OpenFile(const std::u16string& path, std::uint32_t type, EngineObject** stream) {
+  std::u16string buffer = path;
+  buffer.resize(std::max<std::size_t>(buffer.size() + 1, kPathBufferSize), u'\0');
+  return OpsOf<FileSysOps>(g_FileSysModule)
+      .open(g_FileSysModule, buffer.data(), static_cast<std::uint32_t>(buffer.size()), type,
+            stream);
+}
+
+}  // namespace
+
+DocOpenState::DocOpenState(DocOpenState&& other) noexcept {
+  *this = std::move(other);
+}
+
+DocOpenState& DocOpenState::operator=(DocOpenState&& other) noexcept {
+  if (this == &other) return *this;
+  Release(this);
+  container = std::exchange(other.container, nullptr);
+  stream = std::exchange(other.stream, nullptr);
+  reader = std::exchange(other.reader, nullptr);
+  localSettings = std::exchange(other.localSettings, LocalSettings{});
+  settingsNotSaved = other.settingsNotSaved;
+  readOnly = other.readOnly;
+  locationFlags = other.locationFlags;
+  displayFlags = other.displayFlags;
+  displayExtra = other.displayExtra;
+  encodingGiven = other.encodingGiven;
+  encoding = other.encoding;
+  colourTheme = other.colourTheme;
+  openMode = other.openMode;
+  probeResult = other.probeResult;
+  handlerClass = other.handlerClass;
+  settingsStore = other.settingsStore;
+  return *this;
+}
+
+DocOpenState::~DocOpenState() {
+  Release(this);
+}
+
+int DocOpen_ProbeOrder(EngineObject* out[4]) noexcept {
+  int n = 0;
+  for (EngineObject* module :
+       {g_NativeDocModule, g_RaZoDocModule, g_PalmDocModule, g_TextDocModule})
+    if (module != nullptr) out[n++] = module;
+  return n;
+}
+
+void KelpoDoc::InitOpenState(DocOpenState* s) const {
+  *s = DocOpenState{};
+  s->settingsStore = context_.store;
+  if (context_.prefs != nullptr) {
+    s->locationFlags = context_.prefs->defaultLocationFlags();
+    s->displayFlags = context_.prefs->defaultDisplayFlags();
+    s->displayExtra = context_.prefs->defaultDisplayExtra();
+  }
+}
+
+void KelpoDoc::ReleaseOpenState(DocOpenState* s) const {
+  Release(s);
+  InitOpenState(s);
+}
+
+bool KelpoDoc::OnOpenDocument(const std::u16string& path) {
+  DocOpenState opened;
+  if (!OpenDocumentState(&opened, path)) return false;
+  AdoptOpenState(std::move(opened), path);
+  return true;
+}
+
+void KelpoDoc::AdoptOpenState(DocOpenState&& source, const std::u16string& path) {
+  ReleaseOpenState(&state_);
+  state_ = std::move(source);
+  path_ = path;
+}
+
+bool KelpoDoc::OpenDocumentState(DocOpenState* s, const std::u16string& path) {
+  InitOpenState(s);
+  s->readOnly = !Writable(path);
+  s->openMode = 0;
+  if (IsFailure(OpenFile(path, kFileOpenRead, &s->stream))) {
+    s->stream = nullptr;
+    return false;
+  }
+  auto fail = [&](std::uint32_t message) {
+    if (message != 0 && context_.prompter != nullptr)
+      context_.prompter->Message(message, Prompter::Icon::Exclamation);
+    ReleaseOpenState(s);
+    return false;
+  };
+
+  // The first class that claims the file as its own wins; the plain-text
+  // handler, last, only has to accept it as text.
+  EngineObject* classes[4];
+  const int count = DocOpen_ProbeOrder(classes);
+  EngineObject* chosen = nullptr;
+  StatusCode answer = kOk;
+  for (int i = 0; i < count && chosen == nullptr; ++i) {
+    const bool text = classes[i] == g_TextDocModule;
+    const StatusCode want = text ? kDocProbeText : kDocProbeMine;
+    const StatusCode got =
+        Handler(classes[i]).command(classes[i], DocCommand::ProbeStream, s->stream, 0);
+    if (got == want) {
+      chosen = classes[i];
+      answer = got;
+    }
+  }
+  if (chosen == nullptr) return fail(StringId::UnsupportedFormat);
+
+  const bool database = chosen != g_TextDocModule;
+  if (IsFailure(Handler(chosen).create(chosen, &s->reader))) {
+    s->reader = nullptr;
+    return fail(0);
+  }
+  EngineObject* source = s->stream;
+  if (database) {
+    if (IsFailure(
+            OpsOf<DbFileOps>(g_DbFileModule).open(g_DbFileModule, s->stream, 0, &s->container))) {
+      s->container = nullptr;
+      return fail(0);
+    }
+    source = s->container;
+  }
+  s->handlerClass = chosen;
+  s->probeResult = answer;
+  const StatusCode opened = Handler(s->reader).command(
+      s->reader, database ? DocCommand::OpenDatabase : DocCommand::AttachStream, source, 0);
+  if (IsFailure(opened)) {
+    if (opened == kDocNewerVersion) return fail(StringId::NeedsNewerVersion);
+    if (opened == kCancelled) return fail(0);
+    return fail(StringId::CannotOpenCorrupt);
+  }
+
+  // The handler's background work runs to its end before the document shows.
+  for (;;) {
+    const StatusCode step = Handler(s->reader).backgroundStep(s->reader);
+    if (step == kDocStepDone) break;
+    if (IsFailure(step)) return fail(0);
+  }
+
+  LoadLocalSettings(s, path);
+
+  std::uint16_t charset = 0;
+  if (Handler(s->reader).control(s->reader, DocControl::DocumentCharset, 0, &charset) == kOk &&
+      charset != 0) {
+    s->encoding = charset;
+    s->encodingGiven = true;
+  } else {
+    s->encodingGiven = false;
+    if (s->encoding == 0 && context_.prefs != nullptr)
+      s->encoding = context_.prefs->defaultEncoding();
+  }
+  return true;
+}
+
+// Never fails the open: without settings the document keeps the defaults.
+void KelpoDoc::LoadLocalSettings(DocOpenState* s, const std::u16string& path) const {
+  EngineObject* store = context_.store;
+  if (store == nullptr) return;
+  // A first sight of a document with a category tag puts it in that
+  // category; most documents have none, which is no failure.
+  (void)Store(store).assignCategoryFromDocument(store, path.c_str(), nullptr, nullptr);
+  if (IsFailure(Store(store).openDocument(store, path.c_str(), 1, &s->localSettings))) {
+    s->localSettings = LocalSettings{};
+    s->colourTheme = 0;
+    return;
+  }
+  std::uint16_t location = 0, display = 0, extra = 0, theme = 0;
+  std::uint32_t encoding = 0;
+  if (IsFailure(Store(store).getDocumentState(store, &s->localSettings, &location, &display, &extra,
+                                              &encoding, &theme))) {
+    s->encoding = 0;
+    s->colourTheme = 0;  // never saved: the preferences' display words stay
+    return;
+  }
+  s->locationFlags = location;
+  s->displayFlags = display;
+  s->displayExtra = extra;
+  s->encoding = encoding;
+  s->colourTheme = theme;
+}
+
+bool KelpoDoc::ReopenFile(std::uint32_t mode, bool force, bool ignoreErrors) {
+  DocOpenState& s = state_;
+  if ((mode == 1 && s.readOnly) || s.reader == nullptr) return false;
+  if (mode == s.openMode && !force) return true;
+  if (IsFailure(Handler(s.reader).command(s.reader, DocCommand::Close, nullptr, 0)) &&
+      !ignoreErrors)
+    return false;
+  if (s.container != nullptr) {
+    if (IsFailure(OpsOf<DbFileOps>(s.container).close(s.container)) && !ignoreErrors) return false;
+    s.container = nullptr;
+  }
+  if (s.stream != nullptr) {
+    if (IsFailure(StreamOf(s.stream).close(s.stream)) && !ignoreErrors) return false;
+    s.stream = nullptr;
+  }
+  // From here on the handler has no source: a failure closes the document.
+  auto closeDocument = [&] {
+    (void)Handler(s.reader).destroy(s.reader);
+    s.reader = nullptr;
+    if (s.container != nullptr) (void)OpsOf<DbFileOps>(s.container).close(s.container);
+    if (s.stream != nullptr) (void)StreamOf(s.stream).close(s.stream);
+    s.container = s.stream = nullptr;
+    return false;
+  };
+  if (IsFailure(OpenFile(path_, mode, &s.stream))) {
+    s.stream = nullptr;
+    return closeDocument();
+  }
+  const bool database = s.handlerClass != g_TextDocModule;
+  if (database) {
+    if (IsFailure(
+            OpsOf<DbFileOps>(g_DbFileModule).open(g_DbFileModule, s.stream, mode, &s.container))) {
+      s.container = nullptr;
+      return closeDocument();
+    }
+    if (IsFailure(Handler(s.reader).command(s.reader, DocCommand::ReplaceDatabase, s.container, 0)))
+      return closeDocument();
+  } else if (IsFailure(Handler(s.reader).command(s.reader, DocCommand::SetStream, s.stream, 0))) {
+    return closeDocument();
+  }
+  s.openMode = mode;
+  return true;
+}
