@@ -14,6 +14,8 @@ packages=(
   libc-bin icu-devtools poppler-utils libpalm-perl xdg-user-dirs dos2unix
   # front end
   qt6-base-dev libgl-dev fonts-dejavu-core
+  # the reader under a virtual X server, and its screenshots
+  xvfb xauth imagemagick
 )
 
 missing=()

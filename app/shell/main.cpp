@@ -1,17 +1,65 @@
-// The program: for now an empty main window; the reading shell comes later.
+// The program: brings the engine up with the window device, loads the
+// preferences, shows the main window with the documents named on the command
+// line, and on exit saves the preferences and window state.
 #include <QApplication>
-#include <QMainWindow>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 
 #include "app/device/win_device.h"
+#include "app/shell/main_frame.h"
+#include "app/shell/qt_settings_store.h"
 #include "engine/startup/engine_start.h"
 
+namespace {
+
+// Whether a window system can be reached: Qt would abort without one.
+bool DisplayAvailable() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform != nullptr && platform[0] != '\0') return true;  // chosen by the user
+  auto set = [](const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr && v[0] != '\0';
+  };
+  return set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (!DisplayAvailable()) {
+    std::fprintf(stderr,
+                 "kelpo: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); the "
+                 "reader needs a graphical session.\n");
+    return 1;
+  }
   QApplication app(argc, argv);
+  QApplication::setOrganizationName(QStringLiteral("Kelpo"));
+  QApplication::setApplicationName(QStringLiteral("Kelpo"));
+
   Core_SetHostDeviceModule(&WinDeviceModule);
-  if (IsFailure(Core_RegisterAllModules())) return 1;
-  QMainWindow window;
-  window.setWindowTitle(QStringLiteral("Kelpo"));
-  window.resize(800, 600);
-  window.show();
-  return app.exec();
+  if (IsFailure(Core_RegisterAllModules())) {
+    std::fprintf(stderr, "kelpo: the reading engine could not start.\n");
+    return 1;
+  }
+  QtSettingsStore settings;
+  Preferences prefs;
+  WindowState windowState;
+  Prefs_LoadAll(settings, &prefs, &windowState);
+
+  int status = 0;
+  {
+    MainFrame frame(&settings, &prefs, &windowState);
+    frame.show();
+    QTimer::singleShot(0, &frame, [&frame] { frame.CheckSizeBudget(); });
+    const QStringList arguments = QApplication::arguments();
+    for (int i = 1; i < arguments.size(); ++i)
+      frame.OpenDocumentFile(arguments[i]);
+    status = app.exec();
+  }
+  // Nothing is reported here: a settings file that cannot be written keeps
+  // its previous values.
+  (void)Prefs_SaveAll(settings, &prefs, windowState);
+  (void)Core_UnregisterModules();
+  return status;
 }

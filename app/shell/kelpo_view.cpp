@@ -1,0 +1,345 @@
+#include "app/shell/kelpo_view.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QProgressDialog>
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <algorithm>
+
+#include "app/device/win_device.h"
+#include "app/resources/strings.h"
+#include "app/shell/doc_open.h"
+#include "engine/device/device.h"
+#include "engine/formats/doc_handler.h"
+#include "engine/runtime/module_table.h"
+#include "engine/view/text_view.h"
+
+namespace {
+
+constexpr std::uint16_t kViewMargin = 4;  // the device's margin on each side
+constexpr int kLeftGap = 4;               // the view's own gap the text view does not see
+constexpr std::uint16_t kViewDefaultOptions = 2;
+constexpr std::uint32_t kSynchronousLayout = 0x7FFFFFFF;
+constexpr int kBackgroundInterval = 500;        // ms between background layout slices
+constexpr int kProgressDelay = 500;             // ms before the layout dialog shows
+constexpr std::uint16_t kControlSaveState = 4;  // text view control: store the reading state
+constexpr std::uint16_t kControlCharset = 14;   // text view control: the document's charset
+
+const DeviceOps& Dev(EngineObject* d) {
+  return DeviceOf(d);
+}
+const TextViewOps& Tv(EngineObject* v) {
+  return OpsOf<TextViewOps>(v);
+}
+std::int16_t Clamp16(int v) {
+  return static_cast<std::int16_t>(std::clamp(v, 0, 0x7FFF));
+}
+
+}  // namespace
+
+KelpoView::KelpoView(KelpoDoc* doc, QWidget* parent) : QAbstractScrollArea(parent), doc_(doc) {
+  setFocusPolicy(Qt::StrongFocus);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+
+  EngineObject* module = g_WinDeviceModule;
+  if (module != nullptr && !IsFailure(Dev(module).create(module, &device_))) {
+    std::uint16_t margin = kViewMargin;
+    if (IsFailure(Dev(device_).setProperty(device_, &margin, 0, DeviceProp::Margin)) ||
+        IsFailure(Device_SetWindow(device_, this, 0, 0))) {
+      (void)Dev(device_).destroy(device_);
+      device_ = nullptr;
+    }
+  } else {
+    device_ = nullptr;
+  }
+  if (device_ != nullptr) {
+    // Without the callback a long layout still runs, only without its dialog.
+    (void)Dev(device_).posMapCommand(device_, PosMapCode::SetCallback,
+                                     reinterpret_cast<void*>(&KelpoView::LayoutProgress), this);
+    if (g_TextViewModule != nullptr &&
+        !IsFailure(Tv(g_TextViewModule).create(g_TextViewModule, &textView_))) {
+      if (IsFailure(Tv(textView_).setDevice(textView_, device_))) {
+        (void)Tv(textView_).destroy(textView_);
+        textView_ = nullptr;
+      } else {
+        (void)Tv(textView_).setOptions(textView_, kViewDefaultOptions);  // stores a word: 0
+      }
+    } else {
+      textView_ = nullptr;
+    }
+  }
+  // The device keeps the bar's values; a move by the user goes to the view.
+  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this](int) {
+    if (textView_ == nullptr || !attached_) return;
+    const int position = verticalScrollBar()->sliderPosition();
+    if (!IsFailure(
+            Tv(textView_).setScrollPosition(textView_, static_cast<std::uint32_t>(position))))
+      Render();
+  });
+  layoutTimer_.setInterval(kBackgroundInterval);
+  connect(&layoutTimer_, &QTimer::timeout, this, [this] { BackgroundLayout(); });
+}
+
+KelpoView::~KelpoView() {
+  layoutTimer_.stop();
+  SaveLocalSettings();
+  if (textView_ != nullptr) (void)Tv(textView_).destroy(textView_);  // frees in every case
+  if (device_ != nullptr) (void)Dev(device_).destroy(device_);
+}
+
+void KelpoView::OnInitialUpdate() {
+  DocOpenState& s = doc_->state();
+  if (s.reader == nullptr || textView_ == nullptr) return;
+  // A handler that cannot give its sections shows nothing; the view stays.
+  attached_ = !IsFailure(Tv(textView_).attachDocument(textView_, s.reader, s.localSettings.db));
+  if (!attached_) return;
+  // Opens the document's annotation file when one is associated; a document
+  // without one reads on.
+  (void)Tv(textView_).annotCommand(textView_, 0, 0, nullptr);
+  layoutTimer_.start();
+  ApplyFontFaces();
+  ApplyDisplaySettings();
+  layoutValid_ = false;
+  update();
+}
+
+void KelpoView::SaveLocalSettings() {
+  if (textView_ == nullptr || !attached_) return;
+  DocOpenState& s = doc_->state();
+  const ShellContext& c = doc_->context();
+  bool save = false;
+  if (c.store != nullptr && s.reader != nullptr && c.prefs != nullptr) {
+    switch (static_cast<SaveMode>(c.prefs->saveMode())) {
+      case SaveMode::Ask:
+        save = c.prompter != nullptr && c.prompter->AskYesNo(StringId::AskSaveLocalSettings);
+        break;
+      case SaveMode::Never:
+        save = false;
+        break;
+      default:
+        save = true;
+    }
+  }
+  if (save) {
+    // The view writes its reading state into the local settings; without it
+    // the state stored before stays.
+    (void)Tv(textView_).control(textView_, kControlSaveState, 0, nullptr);
+    (void)OpsOf<SettingsOps>(c.store).saveDocumentState(
+        c.store, &s.localSettings, doc_->path().c_str(), s.locationFlags, s.displayFlags,
+        s.displayExtra, s.encoding, s.colourTheme);
+    s.settingsNotSaved = false;
+  } else {
+    s.settingsNotSaved = true;
+  }
+  (void)Tv(textView_).attachDocument(textView_, nullptr, nullptr);  // a detach cannot fail
+  attached_ = false;
+}
+
+void KelpoView::ApplyFontFaces() {
+  const Preferences* p = doc_->context().prefs;
+  if (p == nullptr || device_ == nullptr) return;
+  struct Face {
+    std::uint16_t kind;
+    int face;
+  };
+  const Face faces[] = {{1, 2}, {2, 3}, {3, 1}, {4, 1}, {5, 4}, {0xFFFF, 1}};
+  for (const Face& f : faces) {
+    const std::u16string name = p->fontFace(f.face);
+    DeviceFaceName request{f.kind, name.c_str()};
+    (void)Dev(device_).setProperty(device_, &request, 0, DeviceProp::FaceName);  // stores: 0
+  }
+}
+
+void KelpoView::ApplyDisplaySettings() {
+  const Preferences* p = doc_->context().prefs;
+  DocOpenState& s = doc_->state();
+  if (p == nullptr || textView_ == nullptr || device_ == nullptr) return;
+  const bool layoutOff = (s.displayFlags & 0x20) != 0 || (s.displayFlags & 0x80) != 0;
+  std::uint16_t options = (p->scrollFlags() & 1) ? (layoutOff ? 5 : 1) : (layoutOff ? 6 : 2);
+  options |= static_cast<std::uint16_t>((p->screenUpBehaviour() & 3) << 4);
+  options |= static_cast<std::uint16_t>((p->screenDownBehaviour() & 3) << 6);
+  (void)Tv(textView_).setOptions(textView_, options);
+  // The view hands the charset to the device; until it can, the device's
+  // own default charset stays.
+  (void)Tv(textView_).control(textView_, kControlCharset, s.encoding, nullptr);
+  std::uint16_t font = static_cast<std::uint16_t>(
+      (s.displayFlags & 7) | ((s.displayFlags & 8) ? DeviceDisplay::FixedSizes : 0) |
+      ((s.displayFlags & 0x10) ? DeviceDisplay::AllBold : 0));
+  (void)Dev(device_).setProperty(device_, &font, 0, DeviceProp::DisplayWord);
+  const std::uint16_t align =
+      (s.displayFlags & 0x40) ? DocControl::SetFlags : DocControl::ClearFlags;
+  (void)OpsOf<DocHandlerOps>(s.reader).control(s.reader, align, 1, nullptr);
+  EngineObject* store = doc_->context().store;
+  ThemeColour colours[2]{};
+  if (s.colourTheme > 0 && store != nullptr &&
+      OpsOf<SettingsOps>(store).getThemeColoursByKey(store, s.colourTheme, colours) == kOk) {
+    DeviceThemeEntry theme[2];
+    for (int i = 0; i < 2; ++i)
+      theme[i] = {colours[i].slot, {colours[i].red, colours[i].green, colours[i].blue}};
+    (void)Dev(device_).setProperty(device_, theme, 0, DeviceProp::Theme);
+  } else {
+    (void)Dev(device_).setProperty(device_, nullptr, 0, DeviceProp::Theme);
+  }
+  layoutValid_ = false;
+}
+
+void KelpoView::EnsureLayout() {
+  if (textView_ == nullptr || !attached_) return;
+  const QSize size = viewport()->size();
+  if (IsFailure(Device_SetWindow(device_, this, Clamp16(size.width()), Clamp16(size.height()))))
+    return;
+  std::uint32_t interval = kSynchronousLayout;
+  (void)Dev(device_).posMapCommand(device_, PosMapCode::SetInterval, &interval, nullptr);
+  // A failed viewport keeps the previous table; the next paint tries again.
+  if (IsFailure(Tv(textView_).setViewport(textView_, 0, Clamp16(size.width() - 2 * kLeftGap),
+                                          Clamp16(size.height()))))
+    return;
+  layoutValid_ = true;
+  laidOutWidth_ = size.width();
+  laidOutHeight_ = size.height();
+}
+
+void KelpoView::Render() {
+  if (textView_ == nullptr || !attached_ || progressRunning_) return;
+  if (!layoutValid_) EnsureLayout();
+  if (!layoutValid_) return;
+  const QSize size = viewport()->size();
+  // What failed to draw stays as it was; the next event draws again.
+  (void)Tv(textView_).paint(textView_, nullptr, 0, 0, Clamp16(size.width() - kLeftGap),
+                            Clamp16(size.height()));
+  viewport()->update();
+}
+
+void KelpoView::paintEvent(QPaintEvent*) {
+  QPainter painter(viewport());
+  const QImage* surface = device_ != nullptr ? WinDevice_Surface(device_) : nullptr;
+  if (surface != nullptr && !surface->isNull()) {
+    painter.fillRect(viewport()->rect(), surface->pixelColor(0, 0));
+    painter.drawImage(0, 0, *surface);
+  } else {
+    painter.fillRect(viewport()->rect(), palette().base());
+  }
+  // Engine drawing never runs inside a paint event: a stale layout is laid
+  // out and drawn right after it.
+  if (!layoutValid_ && attached_) QTimer::singleShot(0, this, [this] { Render(); });
+}
+
+void KelpoView::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  const QSize size = viewport()->size();
+  layoutValid_ = size.width() == laidOutWidth_ && size.height() == laidOutHeight_;
+  if (!layoutValid_) QTimer::singleShot(0, this, [this] { Render(); });
+}
+
+void KelpoView::scrollContentsBy(int, int) {
+  // The device moves the bar to where the text view is; nothing to scroll.
+}
+
+void KelpoView::Navigate(std::uint16_t code) {
+  if (textView_ == nullptr || !attached_) return;
+  if (!layoutValid_) Render();
+  // A move that cannot happen gives the device's notice; nothing else to do.
+  (void)Tv(textView_).navigate(textView_, code, 0);
+  viewport()->update();
+}
+
+void KelpoView::keyPressEvent(QKeyEvent* event) {
+  const bool ctrl = event->modifiers() & Qt::ControlModifier;
+  switch (event->key()) {
+    case Qt::Key_PageUp:
+      Navigate(TextViewNav::ScreenUp);
+      return;
+    case Qt::Key_PageDown:
+    case Qt::Key_Space:
+      Navigate(TextViewNav::ScreenDown);
+      return;
+    case Qt::Key_Up:
+      Navigate(TextViewNav::LineUp);
+      return;
+    case Qt::Key_Down:
+      Navigate(TextViewNav::LineDown);
+      return;
+    case Qt::Key_Home:
+      Navigate(ctrl ? TextViewNav::DocumentStart : TextViewNav::SectionStart);
+      return;
+    case Qt::Key_End:
+      Navigate(ctrl ? TextViewNav::DocumentEnd : TextViewNav::SectionEnd);
+      return;
+    default:
+      QAbstractScrollArea::keyPressEvent(event);
+  }
+}
+
+void KelpoView::wheelEvent(QWheelEvent* event) {
+  // High-resolution wheels send parts of a step; whole steps of 120 move.
+  wheelRemainder_ += event->angleDelta().y();
+  const int lines = QApplication::wheelScrollLines();
+  while (wheelRemainder_ >= 120) {
+    wheelRemainder_ -= 120;
+    for (int i = 0; i < lines; ++i)
+      Navigate(TextViewNav::LineUp);
+  }
+  while (wheelRemainder_ <= -120) {
+    wheelRemainder_ += 120;
+    for (int i = 0; i < lines; ++i)
+      Navigate(TextViewNav::LineDown);
+  }
+  event->accept();
+}
+
+void KelpoView::BackgroundLayout() {
+  if (textView_ == nullptr || !attached_ || progressRunning_ || !layoutValid_) return;
+  const StatusCode s = Tv(textView_).navigate(textView_, TextViewNav::PaginationSlice, 0);
+  // More to do: the next slice soon; done or failed: back to the slow beat.
+  layoutTimer_.setInterval(s == kViewMorePagination ? 1 : kBackgroundInterval);
+}
+
+void KelpoView::SetFullScreen(bool on) {
+  fullScreen_ = on;
+  if (device_ == nullptr) return;
+  const std::uint16_t location = doc_->state().locationFlags;
+  std::uint32_t shown = (!on || (location & 3) == 3) ? 1 : 0;
+  (void)Dev(device_).setProperty(device_, &shown, 0, DeviceProp::VScrollShown);
+  setVerticalScrollBarPolicy(shown ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+  layoutValid_ = false;
+  viewport()->update();
+}
+
+StatusCode KelpoView::LayoutProgress(EngineObject*, void* state, std::uint32_t done,
+                                     std::uint32_t total) noexcept {
+  auto* view = static_cast<KelpoView*>(state);
+  if (done == 0 && total == 0) {  // begins
+    view->progressClock_.start();
+    view->progressRunning_ = true;
+    view->progress_ = new QProgressDialog(view);
+    view->progress_->setWindowModality(Qt::ApplicationModal);
+    view->progress_->setRange(0, 100);
+    view->progress_->setMinimumDuration(0);
+    view->progress_->setAutoReset(false);
+    view->progress_->hide();
+    return kOk;
+  }
+  if (total != 0) {  // a step
+    QProgressDialog* dialog = view->progress_;
+    if (dialog == nullptr) return kOk;
+    if (dialog->wasCanceled()) return kCancelled;
+    const int percent = static_cast<int>(std::uint64_t{done} * 100 / total);
+    if (!dialog->isVisible() && view->progressClock_.elapsed() > kProgressDelay && percent <= 25)
+      dialog->show();
+    dialog->setValue(std::min(percent, 100));
+    // Paint and let the dialog's Cancel through, but no other input reaches
+    // a view whose layout is half done.
+    QApplication::processEvents(dialog->isVisible() ? QEventLoop::AllEvents
+                                                    : QEventLoop::ExcludeUserInputEvents);
+    return kOk;
+  }
+  // Ends.
+  if (view->progress_ != nullptr) view->progress_->deleteLater();
+  view->progress_ = nullptr;
+  view->progressRunning_ = false;
+  return kOk;
+}

@@ -1,0 +1,127 @@
+// The main window with real documents, headless: two documents open side by
+// side and both show their text; an open document is brought to the front
+// instead of opened twice; a file no handler takes is refused; the recent
+// list keeps nine entries, newest first.
+#include "app/shell/main_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QSettings>
+#include <optional>
+#include <string>
+
+#include "app/shell/kelpo_view.h"
+#include "app/shell/qt_settings_store.h"
+#include "tests/support/peer.h"
+#include "tests/support/record_db_fixtures.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class MainFrameTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(config_.Path()));
+    Prefs_SetDefaults(&prefs_);
+    prefs_.setDefaultEncoding(2252);
+    Prefs_InitWindowState(&windowState_);
+  }
+  void Settle() {
+    for (int i = 0; i < 20; ++i)
+      QApplication::processEvents();
+  }
+  // The share of inked (not background) pixels in a rectangle of the window.
+  static double Ink(const QImage& picture, const QRect& r) {
+    const QColor background = picture.pixelColor(r.center().x(), r.bottom() - 2);
+    int inked = 0, all = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+      for (int x = r.left(); x <= r.right(); ++x, ++all)
+        inked += picture.pixelColor(x, y) != background;
+    return all == 0 ? 0 : static_cast<double>(inked) / all;
+  }
+
+  TempDir data_;
+  TempDir config_;
+  TempDir files_;
+  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
+  Preferences prefs_;
+  WindowState windowState_;
+};
+
+TEST_F(MainFrameTest, TwoDocumentsSideBySideBothShowTheirText) {
+  KELPO_REQUIRE_PEER("txt2pdbdoc");
+  std::string text;
+  for (int i = 0; i < 80; ++i)
+    text += "Line " + std::to_string(i) + " of a Palm Doc book with words to read.\n";
+  WriteFileBytes(files_.File("book.txt"), text);
+  int status = -1;
+  RunPeer("txt2pdbdoc Book '" + files_.File("book.txt") + "' '" + files_.File("book.pdb") + "'", "",
+          &status);
+  ASSERT_EQ(status, 0);
+  WriteFileBytes(files_.File("notes.txt"), "Notes in plain text.\nA second line of notes.\n");
+
+  QtSettingsStore settings;
+  MainFrame frame(&settings, &prefs_, &windowState_);
+  frame.resize(900, 600);
+  frame.show();
+  ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(files_.File("book.pdb"))));
+  ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(files_.File("notes.txt"))));
+  frame.area()->tileSubWindows();
+  Settle();
+  const QImage picture = frame.grab().toImage();
+  const QString dir = QString::fromUtf8(
+      std::getenv("KELPO_ARTIFACT_DIR") ? std::getenv("KELPO_ARTIFACT_DIR") : ".");
+  QDir().mkpath(dir);
+  EXPECT_TRUE(picture.save(dir + "/main_window_two_documents.png"));
+
+  const QList<KelpoView*> views = frame.Views();
+  ASSERT_EQ(views.size(), 2);
+  for (KelpoView* view : views) {
+    SCOPED_TRACE(view->parentWidget()->windowTitle().toStdString());
+    EXPECT_TRUE(view->layoutValid());
+    const QRect area(view->viewport()->mapTo(&frame, QPoint(0, 0)), view->viewport()->size());
+    // Text covers a fair part of the top of each window.
+    const QRect top(area.topLeft(), QSize(area.width() / 2, std::min(area.height(), 40)));
+    EXPECT_GT(Ink(picture, top), 0.02);
+  }
+
+  // The same file again (by another name of it): the window comes forward.
+  const QString again = QString::fromStdString(files_.Path() + "/./book.pdb");
+  ASSERT_TRUE(frame.OpenDocumentFile(again));
+  EXPECT_EQ(frame.Views().size(), 2);
+  EXPECT_EQ(frame.area()->activeSubWindow()->windowTitle(), QStringLiteral("book.pdb"));
+}
+
+TEST_F(MainFrameTest, RecentListKeepsNineNewestFirstAndForgetsFilesThatFail) {
+  QtSettingsStore settings;
+  MainFrame frame(&settings, &prefs_, &windowState_);
+  for (int i = 0; i < 11; ++i) {
+    const std::string path = files_.File("doc" + std::to_string(i) + ".txt");
+    WriteFileBytes(path, "document " + std::to_string(i) + "\n");
+    ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(path)));
+  }
+  QStringList recent = settings.settings().value("Recent File List/Files").toStringList();
+  ASSERT_EQ(recent.size(), kRecentFiles);
+  EXPECT_TRUE(recent.front().endsWith("doc10.txt"));
+  EXPECT_TRUE(recent.back().endsWith("doc2.txt"));
+
+  // A recent file that has gone is dropped from the list when it fails.
+  const QString gone = recent[3];
+  for (KelpoView* view : frame.Views())
+    if (view->parentWidget()->windowTitle() == QFileInfo(gone).fileName())
+      static_cast<QMdiSubWindow*>(view->parentWidget())->close();
+  Settle();
+  ASSERT_TRUE(QFile::remove(gone));
+  EXPECT_FALSE(frame.OpenDocumentFile(gone));
+  recent = settings.settings().value("Recent File List/Files").toStringList();
+  EXPECT_FALSE(recent.contains(gone));
+}
+
+}  // namespace
