@@ -106,11 +106,15 @@ MainFrame::MainFrame(QtSettingsStore* settings, Preferences* prefs, WindowState*
 }
 
 MainFrame::~MainFrame() {
-  // Documents go before the store their local settings belong to.
-  for (QMdiSubWindow* child : mdi_->subWindowList())
-    delete child;
+  // Documents go before the store their local settings belong to (closed
+  // windows still waiting for deletion included).
+  CloseAllDocuments();
   if (store_ != nullptr) (void)Store(store_).closeStore(store_);  // frees in every case
   store_ = nullptr;
+}
+
+void MainFrame::CloseAllDocuments() {
+  qDeleteAll(mdi_->findChildren<QMdiSubWindow*>());
 }
 
 void MainFrame::CreateDefaultCategories() {
@@ -328,8 +332,7 @@ void MainFrame::closeEvent(QCloseEvent* event) {
     windowState_->height = normal.height();
   }
   // Each document closes (its view saves its settings) before the window.
-  for (QMdiSubWindow* child : mdi_->subWindowList())
-    delete child;
+  CloseAllDocuments();
   event->accept();
 }
 
@@ -338,7 +341,11 @@ void MainFrame::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void MainFrame::dropEvent(QDropEvent* event) {
-  const QList<QUrl> urls = event->mimeData()->urls();
+  OpenDroppedFiles(event->mimeData()->urls());
+  event->acceptProposedAction();
+}
+
+void MainFrame::OpenDroppedFiles(const QList<QUrl>& urls) {
   int taken = 0;
   for (const QUrl& url : urls) {
     if (taken == kMaxDroppedFiles) break;
@@ -349,5 +356,4 @@ void MainFrame::dropEvent(QDropEvent* event) {
     if (!info.exists() || info.isDir()) continue;
     OpenDocumentFile(info.canonicalFilePath());
   }
-  event->acceptProposedAction();
 }

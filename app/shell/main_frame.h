@@ -7,6 +7,7 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <QUrl>
 #include <memory>
 
 #include "app/shell/doc_open.h"
@@ -28,6 +29,8 @@ class MainFrame : public QMainWindow {
   // shows it to the front. False when it could not be opened (the user has
   // been told why where there is something to tell).
   bool OpenDocumentFile(const QString& path);
+  // Opens the first sixteen local files of a drop; folders are skipped.
+  void OpenDroppedFiles(const QList<QUrl>& urls);
   // The views of the open documents, in window order.
   QList<KelpoView*> Views() const;
   bool fullScreen() const { return fullScreen_; }
@@ -45,6 +48,7 @@ class MainFrame : public QMainWindow {
  private:
   void CreateActions();
   void CreateDefaultCategories();
+  void CloseAllDocuments();
   void AddRecent(const QString& path);
   void RemoveRecent(const QString& path);
   void RefreshRecentMenu();

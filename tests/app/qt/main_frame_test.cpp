@@ -8,15 +8,20 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDropEvent>
 #include <QImage>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMimeData>
 #include <QSettings>
+#include <QUrl>
 #include <optional>
 #include <string>
 
 #include "app/shell/kelpo_view.h"
 #include "app/shell/qt_settings_store.h"
+#include "engine/runtime/dict.h"
+#include "engine/stores/settings_store.h"
 #include "tests/support/peer.h"
 #include "tests/support/record_db_fixtures.h"
 #include "tests/support/scoped_env.h"
@@ -122,6 +127,43 @@ TEST_F(MainFrameTest, RecentListKeepsNineNewestFirstAndForgetsFilesThatFail) {
   EXPECT_FALSE(frame.OpenDocumentFile(gone));
   recent = settings.settings().value("Recent File List/Files").toStringList();
   EXPECT_FALSE(recent.contains(gone));
+}
+
+TEST_F(MainFrameTest, DroppedFilesOpenUpToSixteenAndFoldersAreSkipped) {
+  QtSettingsStore settings;
+  MainFrame frame(&settings, &prefs_, &windowState_);
+  QList<QUrl> urls;
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(files_.File("folder.txt"))));
+  urls.append(QUrl::fromLocalFile(QString::fromStdString(files_.File("folder.txt"))));
+  for (int i = 0; i < 20; ++i) {
+    const std::string path = files_.File("dropped" + std::to_string(i) + ".txt");
+    WriteFileBytes(path, "dropped\n");
+    urls.append(QUrl::fromLocalFile(QString::fromStdString(path)));
+  }
+  frame.OpenDroppedFiles(urls);
+  // Sixteen taken: the folder and fifteen files.
+  EXPECT_EQ(frame.Views().size(), 15);
+}
+
+TEST_F(MainFrameTest, AFirstRunAddsTheDefaultCategories) {
+  auto topLevelNames = [](EngineObject* store) {
+    EngineObject* dict = nullptr;
+    std::vector<std::u16string> names;
+    if (IsFailure(Settings_GetCategorySet(store, &dict)) || dict == nullptr) return names;
+    for (const char16_t* name : {u"Business", u"Personal"}) {
+      std::uint16_t id = 0;
+      if (Dict_AddPath(dict, nullptr, name, 0, 0, 0, &id) == kOk) names.push_back(name);
+    }
+    return names;
+  };
+  QtSettingsStore settings;
+  {
+    MainFrame first(&settings, &prefs_, &windowState_);
+    ASSERT_NE(first.store(), nullptr);
+    EXPECT_EQ(topLevelNames(first.store()).size(), 2u);
+  }
+  MainFrame second(&settings, &prefs_, &windowState_);
+  EXPECT_EQ(topLevelNames(second.store()).size(), 2u);
 }
 
 }  // namespace
