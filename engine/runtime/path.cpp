@@ -115,9 +115,10 @@ StatusCode Path_Utf16ToUtf8(const char16_t* text, std::uint32_t length, char* ou
     if (capacity < needed + 1) return kIndexOutOfRange;
     char* p = out;
     for (std::uint32_t i = 0; i < length;) {
-      char32_t v;
-      std::uint32_t units;
-      NextUtf16(text, length, i, &v, &units);
+      char32_t v = 0;
+      std::uint32_t units = 1;
+      // The measuring pass above has already refused every bad unit.
+      (void)NextUtf16(text, length, i, &v, &units);
       p = PutUtf8(v, p);
       i += units;
     }
