@@ -6,6 +6,8 @@
 
 #include "app/resources/strings.h"
 #include "engine/formats/doc_handler.h"
+#include "engine/formats/native_doc.h"
+#include "engine/formats/palm_doc.h"
 #include "engine/runtime/db_file.h"
 #include "engine/runtime/file_sys.h"
 #include "engine/runtime/module_table.h"
@@ -84,12 +86,38 @@ DocOpenState::~DocOpenState() {
   Release(this);
 }
 
+namespace {
+
+// The record-database formats in probe order: the module-table entry and the
+// class the engine has built in for it.
+struct DatabaseFormat {
+  EngineObject** entry;
+  EngineObject* builtIn;
+};
+const DatabaseFormat kDatabaseFormats[] = {
+    {&g_NativeDocModule, &NativeDocModule},
+    {&g_RaZoDocModule, nullptr},
+    {&g_PalmDocModule, &PalmDocModule},
+};
+
+}  // namespace
+
 int DocOpen_ProbeOrder(EngineObject* out[4]) noexcept {
   int n = 0;
-  for (EngineObject* module :
-       {g_NativeDocModule, g_RaZoDocModule, g_PalmDocModule, g_TextDocModule})
-    if (module != nullptr) out[n++] = module;
+  for (const DatabaseFormat& f : kDatabaseFormats)
+    if (*f.entry != nullptr) out[n++] = *f.entry;
+  if (g_TextDocModule != nullptr) out[n++] = g_TextDocModule;
   return n;
+}
+
+bool DocOpen_IsUnregisteredFormat(EngineObject* stream) noexcept {
+  for (const DatabaseFormat& f : kDatabaseFormats) {
+    if (*f.entry != nullptr || f.builtIn == nullptr) continue;
+    const StatusCode s =
+        OpsOf<DocHandlerOps>(f.builtIn).command(f.builtIn, DocCommand::ProbeStream, stream, 0);
+    if (s == kDocProbeMine) return true;
+  }
+  return false;
 }
 
 void KelpoDoc::InitOpenState(DocOpenState* s) const {
@@ -143,6 +171,9 @@ bool KelpoDoc::OpenDocumentState(DocOpenState* s, const std::u16string& path) {
   StatusCode answer = kOk;
   for (int i = 0; i < count && chosen == nullptr; ++i) {
     const bool text = classes[i] == g_TextDocModule;
+    // A document of a format whose handler is not registered is refused,
+    // never shown as if it were text.
+    if (text && DocOpen_IsUnregisteredFormat(s->stream)) break;
     const StatusCode want = text ? kDocProbeText : kDocProbeMine;
     const StatusCode got =
         Handler(classes[i]).command(classes[i], DocCommand::ProbeStream, s->stream, 0);

@@ -112,3 +112,6 @@ class KelpoDoc {
 // The handler classes in probe order, skipping those not registered: the
 // record-database formats first, the plain-text handler last.
 int DocOpen_ProbeOrder(EngineObject* out[4]) noexcept;
+// Whether the file is claimed by a format the engine knows but whose handler
+// is not registered.
+bool DocOpen_IsUnregisteredFormat(EngineObject* stream) noexcept;

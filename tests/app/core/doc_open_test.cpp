@@ -175,6 +175,15 @@ TEST_F(DocOpenTest, AnUnclaimedFileGoesToThePlainTextHandlerAndAnUnregisteredCla
   EXPECT_EQ(g_classes[3].openCode, DocCommand::AttachStream);
 }
 
+TEST_F(DocOpenTest, AFileOfAFormatWhoseHandlerIsNotRegisteredIsRefusedNotShownAsText) {
+  g_PalmDocModule = nullptr;  // the fixture database is a Palm Doc ("TEXt")
+  KelpoDoc doc(context_);
+  EXPECT_FALSE(doc.OnOpenDocument(Path(dbPath_)));
+  EXPECT_EQ(prompter_.messages, std::vector<std::uint32_t>{StringId::UnsupportedFormat});
+  EXPECT_EQ(g_classes[3].live, 0);
+  EXPECT_EQ(g_classes[3].openCode, 0u) << "the text handler never saw it";
+}
+
 TEST_F(DocOpenTest, EachFailureShowsItsMessageAndReleasesEverything) {
   struct Case {
     const char* what;
