@@ -131,7 +131,7 @@ StatusCode InflateMember(GzipBody& g, EngineObject* sink, std::uint32_t sinkPosi
   const std::uint32_t data = DataStart(g), end = RangeEnd(g);
   std::uint32_t consumed = 0;
   StatusCode r = Archive_Inflate(g.codecs, g.stream, data, end - data, sink, sinkPosition, observer,
-                                 &crc, &size, &consumed);
+                                 &crc, &size, &consumed, g.outputLimit);
   if (r == kInflateInputExhausted) return kGzipShortMember;
   if (IsFailure(r)) return r;
   const std::uint32_t at = data + consumed;
@@ -185,48 +185,62 @@ StatusCode Archive_Inflate(ArchiveCodecs& codecs, EngineObject* source, std::uin
   StatusCode s = ops.setInput(d, source, start);
   if (!IsFailure(s)) s = ops.reset(d, start, length, 0);
   if (IsFailure(s)) return s;
-  b.output.sink = sink;
-  b.output.sinkPosition = sinkPosition;
+  b.output.sink = nullptr;  // the bytes come out through the buffer below
   b.output.keepCrc32 = true;
   b.output.keepAdler32 = false;
-  if (sink != nullptr && limit != 0xFFFFFFFFu) {
-    // Bounded: the bytes wait in the window and reach the sink as it fills;
-    // each step produces 64 KiB at most, so a stream that inflates far past
-    // its declared size is stopped soon after it passes it.
-    std::uint64_t produced = 0;
-    for (;;) {
-      std::uint32_t n = 0;
-      s = ops.decodeToBuffer(d, nullptr, 65536, &n);
-      if (IsFailure(s)) break;
-      produced += n;
-      if (produced > limit) {
-        s = kMalformed;
-        break;
-      }
-      if (s == kInflateEndOfStream) break;
-      if (observer != nullptr) {
-        const StatusCode o =
-            OpsOf<InflateObserverOps>(observer).notify(observer, kInflateEndOfStream, &b.produced);
-        if (IsFailure(o)) {
-          s = o;
+  // Decoding into a buffer of our own, a piece at a time, lets the sink be
+  // written only with bytes inside both bounds, and the observer hear of
+  // progress inside long blocks.
+  const std::uint64_t room = 0xFFFFFFFFull - sinkPosition;
+  const std::uint64_t bound = std::min<std::uint64_t>(limit, room);
+  const bool byLimit = limit != kGzipNoOutputLimit && limit <= room;
+  std::uint8_t piece[16384];
+  std::uint64_t produced = 0, noticed = 0;
+  for (;;) {
+    // A piece never carries the output past the next progress notice.
+    const auto want = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(sizeof piece, noticed + kArchiveProgressStep - produced));
+    std::uint32_t n = 0;
+    s = ops.decodeToBuffer(d, piece, want, &n);
+    if (IsFailure(s)) break;
+    if (n == 0 && s != kInflateEndOfStream) {
+      s = kFailed;  // a decoder that makes no progress would loop forever
+      break;
+    }
+    if (sink != nullptr && n != 0) {
+      const bool over = produced + n > bound;
+      const auto put = static_cast<std::uint32_t>(over ? bound - produced : n);
+      if (put != 0) {
+        const StatusCode w = StreamOf(sink).writeAt(
+            sink, static_cast<std::uint32_t>(sinkPosition + produced), piece, put, nullptr);
+        if (IsFailure(w)) {
+          s = w;
           break;
         }
       }
+      if (over) {
+        s = byLimit ? kGzipOutputLimit : kGzipTooLarge;
+        break;
+      }
     }
-  } else if (sink != nullptr) {
-    s = ops.decodeToSink(d, observer, 0);
-  } else {
-    // Nowhere to put the bytes: decode them through a scratch buffer.
-    std::uint8_t scratch[4096];
-    std::uint32_t n = 0;
-    do {
-      s = ops.decodeToBuffer(d, scratch, sizeof scratch, &n);
-    } while (s == kOk);
+    produced += n;
+    const bool ended = s == kInflateEndOfStream;
+    if (ended || produced - noticed >= kArchiveProgressStep) {
+      noticed = produced;
+      const auto count = static_cast<std::uint32_t>(produced);
+      const StatusCode o = observer == nullptr ? kOk
+                                               : OpsOf<InflateObserverOps>(observer).notify(
+                                                     observer, kInflateEndOfStream, &count);
+      if (IsFailure(o)) {
+        s = o;
+        break;
+      }
+    }
+    if (ended) break;
   }
-  b.output.sink = nullptr;
   if (s != kInflateEndOfStream) return IsFailure(s) ? s : kFailed;
   if (crc32 != nullptr) *crc32 = b.output.crc32;
-  if (size != nullptr) *size = b.produced;
+  if (size != nullptr) *size = static_cast<std::uint32_t>(produced);
   if (consumed != nullptr) *consumed = b.consumed;
   return kOk;
 }
@@ -241,6 +255,7 @@ StatusCode GzipMod_Create(EngineObject*, EngineObject** out) noexcept {
     Engine_Free(instance);
     return s;
   }
+  instance->body.outputLimit = kGzipNoOutputLimit;
   instance->header = {&instance->body, &kGzipOps};
   *out = &instance->header;
   return kOk;
@@ -347,6 +362,12 @@ StatusCode GzipMod_ExtractMember(EngineObject* instance, EngineObject* sink,
   g.totalSize += n;
   if (crc32 != nullptr) *crc32 = crc;
   if (size != nullptr) *size = n;
+  return kOk;
+}
+
+StatusCode GzipMod_SetOutputLimit(EngineObject* instance, std::uint32_t limit) noexcept {
+  if (!Valid(instance) || instance->ops != &kGzipOps) return kBadArgument;
+  Body(instance).outputLimit = limit;
   return kOk;
 }
 

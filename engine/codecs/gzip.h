@@ -28,6 +28,18 @@ constexpr StatusCode kGzipShortMember = MakeFailure(Facility::Gzip, 0x0C);
 constexpr StatusCode kGzipCrcMismatch = MakeFailure(Facility::Gzip, 0x0D);
 constexpr StatusCode kGzipSizeMismatch = MakeFailure(Facility::Gzip, 0x0E);   // ISIZE
 constexpr StatusCode kGzipReservedFlags = MakeFailure(Facility::Gzip, 0x0F);  // FLG bits 5-7
+// The member decodes to more bytes than the limit set with
+// GzipMod_SetOutputLimit; the sink got the bytes up to the limit.
+constexpr StatusCode kGzipOutputLimit = MakeFailure(Facility::Gzip, 0x10);
+// The output would run past the last position a stream can address
+// (0xFFFFFFFF): a member of 4 GiB or more, or one started too close to the
+// end. The sink got the bytes that fit; nothing wraps to its start.
+constexpr StatusCode kGzipTooLarge = MakeFailure(Facility::Gzip, 0x11);
+
+// GzipMod_SetOutputLimit: no limit beyond the 4 GiB of stream positions.
+constexpr std::uint32_t kGzipNoOutputLimit = 0xFFFFFFFFu;
+// The observer of an extraction hears of progress at least this often.
+constexpr std::uint32_t kArchiveProgressStep = 65536;
 
 // The codecs an archive instance owns, first in the gzip and the ZIP body
 // alike, so one destroy serves both classes.
@@ -50,7 +62,8 @@ struct GzipBody {
   std::uint32_t commentOffset, commentLength;  // 0, 0 when absent
   std::uint32_t memberEnd;                     // offset after its trailer; 0 until known
   std::uint32_t memberCount;
-  std::uint32_t totalSize;  // sum of the sizes of the members extracted
+  std::uint64_t totalSize;    // sum of the sizes of the members extracted
+  std::uint32_t outputLimit;  // most bytes one extraction may write; kGzipNoOutputLimit
   // Writing.
   bool writing;
   std::uint32_t writePosition;
@@ -84,11 +97,17 @@ struct GzipOps {
   StatusCode (*getMemberInfo)(EngineObject* instance, DateTime* date, std::uint32_t* nameOffset,
                               std::uint32_t* nameLength, std::uint32_t* commentOffset,
                               std::uint32_t* commentLength) noexcept;
-  // 8: inflates the current member into sink from sinkPosition on (the
-  // observer, if any, is notified after each block as the inflate module
-  // does), then checks the trailer: kGzipCrcMismatch, kGzipSizeMismatch (the
-  // size modulo 2^32), kGzipShortMember. The decoded bytes stay written on
-  // failure. *crc32 and *size (optional) get the member's CRC-32 and size.
+  // 8: inflates the current member into sink from sinkPosition on, then
+  // checks the trailer: kGzipCrcMismatch, kGzipSizeMismatch, kGzipShortMember.
+  // The observer (optional, InflateObserverOps) is notified with the count
+  // of bytes produced after every kArchiveProgressStep bytes at most, also
+  // within a compressed block, and once at the end; a failure it answers
+  // stops decoding and is returned. Output is bounded: kGzipOutputLimit once
+  // the member would write more than the instance's limit
+  // (GzipMod_SetOutputLimit), kGzipTooLarge once it would pass stream
+  // position 0xFFFFFFFF; the sink never receives a byte past either bound.
+  // The decoded bytes stay written on failure. *crc32 and *size (optional)
+  // get the member's CRC-32 and size.
   StatusCode (*extractMember)(EngineObject* instance, EngineObject* sink,
                               std::uint32_t sinkPosition, EngineObject* observer,
                               std::uint32_t* crc32, std::uint32_t* size) noexcept;
@@ -123,6 +142,12 @@ StatusCode GzipMod_WriteMember(EngineObject* instance, EngineObject* source, std
                                std::uint32_t length, const void* name, std::uint32_t nameLength,
                                const DateTime* date, std::uint32_t* written) noexcept;
 
+// Bounds what each later GzipMod_ExtractMember of the instance may write:
+// at most `limit` bytes (kGzipNoOutputLimit, the default, for none beyond
+// the 4 GiB of stream positions). A reader of untrusted files sets it, since
+// a small member can inflate a thousandfold. Kept across OpenRead.
+StatusCode GzipMod_SetOutputLimit(EngineObject* instance, std::uint32_t limit) noexcept;
+
 // Creates the encoder and decoder an archive instance owns (both or
 // neither), and releases them. For the gzip and ZIP modules.
 StatusCode Archive_CreateCodecs(ArchiveCodecs& codecs) noexcept;
@@ -130,11 +155,14 @@ void Archive_ReleaseCodecs(ArchiveCodecs& codecs) noexcept;
 // Inflates source[start .. start + length) into sink (null: the bytes are
 // dropped) with the codecs' decoder; *crc32 (usual CRC-32), *size and
 // *consumed (compressed bytes used) on success. kInflateInputExhausted when
-// the data ends before the final block. With a limit below 0xFFFFFFFF the
-// data is decoded in steps of 64 KiB (the observer notified after each step
-// instead of each block) and decoding stops with kMalformed once more than
-// `limit` bytes came out, so the sink never receives more than limit + 64 KiB.
+// the data ends before the final block. The observer hears of progress as
+// slot 8 of the gzip module says. With a sink, kGzipOutputLimit once more
+// than `limit` bytes come out and kGzipTooLarge once the output would pass
+// stream position 0xFFFFFFFF; the sink receives the bytes within both bounds
+// and none past them. Without a sink nothing is bounded (the bytes are only
+// counted, *size then modulo 2^32).
 StatusCode Archive_Inflate(ArchiveCodecs& codecs, EngineObject* source, std::uint32_t start,
                            std::uint32_t length, EngineObject* sink, std::uint32_t sinkPosition,
                            EngineObject* observer, std::uint32_t* crc32, std::uint32_t* size,
-                           std::uint32_t* consumed, std::uint32_t limit = 0xFFFFFFFFu) noexcept;
+                           std::uint32_t* consumed,
+                           std::uint32_t limit = kGzipNoOutputLimit) noexcept;

@@ -198,6 +198,7 @@ StatusCode Deliver(InflateBody& b, RunArgs& a) {
     std::memcpy(a.buffer + a.written, data, n);
     a.written += n;
   } else if (b.output.sink != nullptr) {
+    if (n > 0xFFFFFFFFu - b.output.sinkPosition) return kInflateSinkFull;
     const StatusCode s =
         StreamOf(b.output.sink).writeAt(b.output.sink, b.output.sinkPosition, data, n, nullptr);
     if (IsFailure(s)) return s;
@@ -236,7 +237,9 @@ StatusCode CopyMatch(InflateBody& b, RunArgs& a) {
     const std::uint32_t from = pos >= d ? pos - d : pos + size - d;
     const auto n = static_cast<std::uint32_t>(
         std::min<std::uint64_t>({b.matchLeft, size - pos, size - from, a.outLeft}));
-    if (from < pos && d < n) {
+    if (d == 1) {
+      std::memset(w + pos, w[from], n);  // a run of one byte
+    } else if (from < pos && d < n) {
       // Overlapping: each byte may repeat one written in this same copy.
       for (std::uint32_t k = 0; k < n; ++k)
         w[pos + k] = w[from + k];

@@ -41,6 +41,9 @@ constexpr StatusCode kInflateBadDistance = MakeFailure(Facility::Inflate, 0x07);
 constexpr StatusCode kInflateWindowFull = MakeFailure(Facility::Inflate, 0x08);
 constexpr StatusCode kInflateBadBlock = MakeFailure(Facility::Inflate, 0x09);  // BTYPE 3, NLEN
 constexpr StatusCode kInflateNotFeeding = MakeFailure(Facility::Inflate, 0x0A);
+// Delivering to the sink would pass stream position 0xFFFFFFFF; nothing of
+// that delivery is written (the sink position never wraps to 0).
+constexpr StatusCode kInflateSinkFull = MakeFailure(Facility::Inflate, 0x0B);
 constexpr StatusCode kInflateEndOfStream = MakeInfo(Facility::Inflate, 0x01);
 
 // Window sizes accepted by InflateMod_Create. Streams of other DEFLATE
@@ -79,7 +82,7 @@ struct InflateBody {
   // delivered so far.
   struct Output {
     EngineObject* sink;          // receives the window when it fills; may be null
-    std::uint32_t sinkPosition;  // advanced by each write
+    std::uint32_t sinkPosition;  // advanced by each write; kInflateSinkFull past 0xFFFFFFFF
     bool keepCrc32;
     bool keepAdler32;
     std::uint32_t crc32;

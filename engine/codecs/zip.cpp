@@ -316,6 +316,45 @@ StatusCode ZipMod_GetEntryExtra(EngineObject* instance, std::uint32_t* versionMa
   return kOk;
 }
 
+StatusCode ZipMod_GetEntryKind(EngineObject* instance, ZipEntryKind* kind) noexcept {
+  if (!Valid(instance) || instance->ops != &kZipOps || kind == nullptr) return kBadArgument;
+  const ZipBody& z = Body(instance);
+  if (!z.haveEntry) return kBadArgument;
+  const std::uint8_t* e = z.entry;
+  const std::uint32_t attributes = LoadLE32(e + Entry::ExternalAttributes);
+  constexpr std::uint32_t kHostUnix = 3;
+  if ((LoadLE16(e + Entry::MadeBy) >> 8) == kHostUnix) {
+    // The st_mode file-type bits.
+    switch ((attributes >> 16) & 0170000u) {
+      case 0:  // no mode stored: judge as for other makers
+        break;
+      case 0100000u:
+        *kind = ZipEntryKind::kFile;
+        return kOk;
+      case 0040000u:
+        *kind = ZipEntryKind::kFolder;
+        return kOk;
+      case 0120000u:
+        *kind = ZipEntryKind::kSymbolicLink;
+        return kOk;
+      default:
+        *kind = ZipEntryKind::kSpecial;
+        return kOk;
+    }
+  }
+  const std::uint32_t nameLength = LoadLE16(e + Entry::NameLength);
+  std::uint8_t last = 0;
+  if (nameLength != 0) {
+    const StatusCode s =
+        Stream_ReadExact(z.stream, z.entryOffset + kEntrySize + nameLength - 1, &last, 1);
+    if (IsFailure(s)) return s;
+  }
+  constexpr std::uint32_t kDosFolder = 0x10;
+  *kind =
+      last == '/' || (attributes & kDosFolder) != 0 ? ZipEntryKind::kFolder : ZipEntryKind::kFile;
+  return kOk;
+}
+
 StatusCode ZipMod_ExtractEntry(EngineObject* instance, EngineObject* sink,
                                std::uint32_t sinkPosition, EngineObject* observer,
                                std::uint32_t* crc32, std::uint32_t* size) noexcept {
@@ -341,6 +380,7 @@ StatusCode ZipMod_ExtractEntry(EngineObject* instance, EngineObject* sink,
   switch (LoadLE16(e + Entry::Method)) {
     case kZipMethodStored: {
       if (compressed != expected) return kZipSizeMismatch;
+      if (compressed > 0xFFFFFFFFu - sinkPosition) return kGzipTooLarge;
       std::uint32_t reg = 0xFFFFFFFFu;
       if (IsFailure(s = CopyWithCrc(z.stream, start, compressed, sink, sinkPosition, reg))) {
         return s;
@@ -353,7 +393,7 @@ StatusCode ZipMod_ExtractEntry(EngineObject* instance, EngineObject* sink,
       // Output past the declared size is not written on.
       s = Archive_Inflate(z.codecs, z.stream, start, compressed, sink, sinkPosition, observer, &crc,
                           &n, nullptr, expected);
-      if (s == kInflateInputExhausted || s == kMalformed) return kZipSizeMismatch;
+      if (s == kInflateInputExhausted || s == kGzipOutputLimit) return kZipSizeMismatch;
       if (IsFailure(s)) return s;
       break;
     default:

@@ -78,10 +78,15 @@ struct ZipOps {
                               std::uint32_t* localHeaderOffset) noexcept;
   // 10: writes the current entry's data into sink from sinkPosition on:
   // stored data copied in pieces of at most 4096 bytes, deflated data
-  // inflated from the directory's compressed size; then checks the CRC-32
-  // and size against the directory (kZipCrcMismatch, kZipSizeMismatch).
-  // kZipBadSignature for a local header without 50 4B 03 04, kZipEncrypted,
-  // kMalformed for another method. The bytes written stay on failure.
+  // inflated from the directory's compressed size (never more than that size
+  // reaches the sink; the observer hears of progress as the gzip module's
+  // slot 8 says); then checks the CRC-32 and size against the directory
+  // (kZipCrcMismatch, kZipSizeMismatch). kZipBadSignature for a local header
+  // without 50 4B 03 04, kZipEncrypted, kMalformed for another method,
+  // kGzipTooLarge when the data would pass stream position 0xFFFFFFFF. The
+  // bytes written stay on failure. Every kind of entry is extracted as its
+  // stored bytes: a symbolic link gives its target's path as data, so a
+  // caller that makes files asks ZipMod_GetEntryKind first.
   StatusCode (*extractEntry)(EngineObject* instance, EngineObject* sink, std::uint32_t sinkPosition,
                              EngineObject* observer, std::uint32_t* crc32,
                              std::uint32_t* size) noexcept;
@@ -124,6 +129,21 @@ StatusCode ZipMod_ExtractEntry(EngineObject* instance, EngineObject* sink,
 StatusCode ZipMod_AddEntry(EngineObject* instance, EngineObject* source, std::uint32_t position,
                            std::uint32_t length, const void* name, std::uint32_t nameLength,
                            const DateTime* date, std::uint32_t method) noexcept;
+
+// What an entry stands for, from the Unix file type its maker stored in the
+// external attributes (made on Unix: the high byte of "version made by" is
+// 3, and the attributes' high 16 bits hold the mode), else from the MS-DOS
+// folder bit and a name ending in '/'.
+enum class ZipEntryKind : std::uint32_t {
+  kFile = 0,
+  kFolder = 1,
+  kSymbolicLink = 2,  // its data is the path the link points to
+  kSpecial = 3,       // a device, pipe or socket: nothing to extract as a file
+};
+
+// The current entry's kind; kBadArgument without a current entry or with a
+// null out pointer.
+StatusCode ZipMod_GetEntryKind(EngineObject* instance, ZipEntryKind* kind) noexcept;
 
 // Whether an entry name is a relative path that stays inside the folder it
 // is extracted to: not empty, no leading '/', no '\\', no drive letter

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/codecs/inflate.h"
+#include "engine/runtime/checksum.h"
 #include "engine/runtime/file_sys.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
@@ -388,6 +389,242 @@ TEST(GzipPeer, FileStreamsInBothDirections) {
   StreamOf(out).close(out);
   EXPECT_EQ(RunPeer("gzip -dc '" + dir.File("out.gz") + "'", "", &status), text);
   EXPECT_EQ(status, 0);
+}
+
+// A gzip member whose one dynamic block is a literal 0 and then `matches`
+// copies of 258 bytes at distance 1 (a multiple of 4). Each copy takes two
+// bits, so gigabytes of zeros fit in a few megabytes. The trailer holds the
+// true CRC-32 and the size modulo 2^32, as a real writer would put them.
+std::string ZeroRunMember(std::uint32_t matches) {
+  deflate_test::BitWriter w;
+  w.Put(1, 1);   // BFINAL
+  w.Put(2, 2);   // dynamic
+  w.Put(29, 5);  // HLIT: 286 literal/length codes
+  w.Put(1, 5);   // HDIST: 2 distance codes
+  w.Put(14, 4);  // HCLEN: 18 code-length codes
+  // Code lengths of the code-length alphabet, in its order; 18 -> "0",
+  // 1 -> "10", 2 -> "11".
+  const std::uint8_t order[18] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1};
+  for (const std::uint8_t sym : order)
+    w.Put(sym == 18 ? 1 : sym == 1 || sym == 2 ? 2 : 0, 3);
+  auto zeros = [&](unsigned n) {  // symbol 18: 11..138 zeros
+    w.PutCode(0, 1);
+    w.Put(n - 11, 7);
+  };
+  // Literal 0 and end-of-block: 2 bits ("10", "11"); length 258: 1 bit ("0").
+  w.PutCode(3, 2);  // length 2 for symbol 0
+  zeros(138);
+  zeros(117);       // 1..255
+  w.PutCode(3, 2);  // 256
+  zeros(28);        // 257..284
+  w.PutCode(2, 2);  // 285: length 1
+  w.PutCode(2, 2);  // two distance codes of length 1: "0" is distance 1
+  w.PutCode(2, 2);
+  w.PutCode(2, 2);  // the literal 0
+  // The copies are all zero bits; the writer's last byte already holds the
+  // first of them when it is partial.
+  const std::size_t used = w.BitCount() % 8;
+  std::string out(w.bytes().begin(), w.bytes().end());
+  out.append(matches / 4 - (used != 0 ? 1 : 0), '\0');
+  deflate_test::BitWriter tail;
+  for (std::size_t k = 0; k < used; ++k)
+    tail.PutBit(0);
+  tail.PutCode(3, 2);  // end of block
+  out.append(tail.bytes().begin(), tail.bytes().end());
+
+  const std::uint64_t size = 1 + std::uint64_t{258} * matches;
+  static const std::vector<Bytef> mib(1 << 20, 0);
+  const uLong mibCrc = crc32(0, mib.data(), static_cast<uInt>(mib.size()));
+  uLong crc = crc32(0, nullptr, 0);
+  for (std::uint64_t k = 0; k < size >> 20; ++k)
+    crc = crc32_combine(crc, mibCrc, static_cast<z_off_t>(mib.size()));
+  crc = crc32(crc, mib.data(), static_cast<uInt>(size & 0xFFFFF));
+  return FixedHeader(0) + out + Le32(static_cast<std::uint32_t>(crc)) +
+         Le32(static_cast<std::uint32_t>(size));
+}
+
+// A sink that keeps nothing: it records how far writes reached and whether
+// any write landed below bytes already written.
+struct CountingSink {
+  static StatusCode WriteAt(EngineObject* s, std::uint32_t position, const void*, std::uint32_t n,
+                            std::uint32_t* count) noexcept {
+    auto& self = *static_cast<CountingSink*>(s->state);
+    if (std::uint64_t{position} + n > 0xFFFFFFFFu) return kBadArgument;
+    if (position < self.end) self.overwrote = true;
+    self.end = std::max<std::uint64_t>(self.end, std::uint64_t{position} + n);
+    self.written += n;
+    if (count != nullptr) *count = n;
+    return kOk;
+  }
+  static StatusCode Close(EngineObject*) noexcept { return kOk; }
+  static StatusCode Seek(EngineObject*, std::int32_t, std::uint32_t, std::uint32_t*) noexcept {
+    return kFailed;
+  }
+  static StatusCode Read(EngineObject*, void*, std::uint32_t, std::uint32_t*) noexcept {
+    return kFailed;
+  }
+  static StatusCode Write(EngineObject*, const void*, std::uint32_t, std::uint32_t*) noexcept {
+    return kFailed;
+  }
+  static StatusCode GetSize(EngineObject* s, std::uint32_t* size) noexcept {
+    *size = static_cast<std::uint32_t>(static_cast<CountingSink*>(s->state)->end);
+    return kOk;
+  }
+  static StatusCode SetSize(EngineObject*, std::uint32_t) noexcept { return kFailed; }
+  static StreamOps MakeOps() {
+    StreamOps ops = MakeStreamOps({.close = Close,
+                                   .seek = Seek,
+                                   .read = Read,
+                                   .write = Write,
+                                   .getSize = GetSize,
+                                   .setSize = SetSize});
+    ops.writeAt = WriteAt;
+    return ops;
+  }
+  std::uint64_t end = 0;
+  std::uint64_t written = 0;
+  bool overwrote = false;
+  StreamOps ops = MakeOps();
+  EngineObject object{this, &ops};
+};
+
+// Records the progress notices of an extraction; answers kCancelled from
+// the notice numbered `stopAt` on (0: never).
+struct Progress {
+  static StatusCode Notify(EngineObject* o, StatusCode code,
+                           const std::uint32_t* produced) noexcept {
+    auto& self = *static_cast<Progress*>(o->state);
+    EXPECT_EQ(code, kInflateEndOfStream);
+    self.counts.push_back(*produced);
+    return self.stopAt != 0 && self.counts.size() >= self.stopAt ? kCancelled : kOk;
+  }
+  static constexpr InflateObserverOps kOps = {Core_NotImplemented, Notify, Core_NotImplemented};
+  std::vector<std::uint32_t> counts;
+  std::size_t stopAt = 0;
+  EngineObject object{this, &kOps};
+};
+
+// One compressed block of 1 MiB: the caller hears of it as it inflates, can
+// stop it, and can bound what reaches the sink to the byte.
+TEST(GzipRead, ExtractionIsBoundedAndReportsProgressInsideABlock) {
+  const std::uint32_t matches = 4064;  // 1 + 258 * 4064 = 1048513 bytes
+  const std::uint32_t size = 1 + 258 * matches;
+  const std::string member = ZeroRunMember(matches);
+  ASSERT_LT(member.size(), 1200u);
+
+  Gzip g;
+  ASSERT_EQ(g.OpenFirst(member), kOk);
+  Progress progress;
+  EngineObject* sink = g.Stream();
+  std::uint32_t got = 0;
+  ASSERT_EQ(Ops().extractMember(g.object, sink, 0, &progress.object, nullptr, &got), kOk);
+  EXPECT_EQ(got, size);
+  ASSERT_GE(progress.counts.size(), size / kArchiveProgressStep);
+  EXPECT_EQ(progress.counts.back(), size);
+  std::uint32_t before = 0;
+  for (const std::uint32_t c : progress.counts) {
+    EXPECT_GT(c, before);
+    EXPECT_LE(c - before, kArchiveProgressStep);
+    before = c;
+  }
+
+  // The observer stops it: nothing is decoded far past its answer.
+  Progress stop;
+  stop.stopAt = 2;
+  CountingSink counted;
+  ASSERT_EQ(g.OpenFirst(member), kOk);
+  EXPECT_EQ(Ops().extractMember(g.object, &counted.object, 0, &stop.object, nullptr, nullptr),
+            kCancelled);
+  ASSERT_EQ(stop.counts.size(), 2u);
+  EXPECT_EQ(counted.written, stop.counts.back());
+
+  struct Case {
+    std::uint32_t limit;
+    StatusCode expected;
+    std::uint64_t written;
+  };
+  const Case cases[] = {
+      {kGzipNoOutputLimit, kOk, size},
+      {size, kOk, size},
+      {size - 1, kGzipOutputLimit, size - 1},
+      {100000, kGzipOutputLimit, 100000},
+      {0, kGzipOutputLimit, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.limit);
+    ASSERT_EQ(GzipMod_SetOutputLimit(g.object, c.limit), kOk);
+    ASSERT_EQ(g.OpenFirst(member), kOk);  // the limit is kept across OpenRead
+    CountingSink out;
+    EXPECT_EQ(Ops().extractMember(g.object, &out.object, 0, nullptr, nullptr, nullptr), c.expected);
+    EXPECT_EQ(out.written, c.written);
+    EXPECT_EQ(out.end, c.written);
+  }
+  // An empty member fits a limit of 0, and skipping members is not bounded.
+  ASSERT_EQ(GzipMod_SetOutputLimit(g.object, 0), kOk);
+  ASSERT_EQ(g.OpenFirst(g.Write({{"", ""}}) + member), kOk);
+  std::string out;
+  EXPECT_EQ(g.Extract(&out), kOk);
+  EXPECT_EQ(Ops().nextMember(g.object), kOk);
+  EXPECT_EQ(Ops().nextMember(g.object), kNoMore);
+  // Only gzip instances take a limit.
+  EXPECT_EQ(GzipMod_SetOutputLimit(nullptr, 0), kBadArgument);
+}
+
+// For the duration of a test, the checksum service computes CRC-32 with
+// zlib (against which the engine's own is checked): in an unoptimised build
+// the engine's would spend most of a 4 GiB test's time.
+class ZlibCrcService {
+ public:
+  ZlibCrcService() : saved_(g_ChecksumModule) { g_ChecksumModule = &object_; }
+  ~ZlibCrcService() { g_ChecksumModule = saved_; }
+  ZlibCrcService(const ZlibCrcService&) = delete;
+  ZlibCrcService& operator=(const ZlibCrcService&) = delete;
+
+ private:
+  static StatusCode Crc(EngineObject*, const void* data, std::uint32_t n,
+                        std::uint32_t* value) noexcept {
+    *value = ~static_cast<std::uint32_t>(crc32(~*value, static_cast<const Bytef*>(data), n));
+    return kOk;
+  }
+  static StatusCode Other(EngineObject*, const void*, std::uint32_t, std::uint32_t*) noexcept {
+    return kFailed;
+  }
+  static constexpr ChecksumOps kOps = {Core_NotImplemented, Crc, Other, Other, Core_NotImplemented};
+  EngineObject* saved_;
+  EngineObject object_{nullptr, &kOps};
+};
+
+// Output that would pass the last stream position is refused where it would
+// pass it; nothing wraps onto the start of the sink.
+TEST(GzipRead, OutputPastTheLastStreamPositionIsRefused) {
+  const std::string small = ZeroRunMember(4);  // 1033 bytes
+  Gzip g;
+  ASSERT_EQ(g.OpenFirst(small), kOk);
+  CountingSink near;
+  EXPECT_EQ(Ops().extractMember(g.object, &near.object, 0xFFFFFF00u, nullptr, nullptr, nullptr),
+            kGzipTooLarge);
+  EXPECT_EQ(near.end, 0xFFFFFFFFu);
+  EXPECT_FALSE(near.overwrote);
+  ASSERT_EQ(g.OpenFirst(small), kOk);
+  CountingSink fits;
+  EXPECT_EQ(
+      Ops().extractMember(g.object, &fits.object, 0xFFFFFFFFu - 1033, nullptr, nullptr, nullptr),
+      kOk);
+  EXPECT_EQ(fits.end, 0xFFFFFFFFu);
+
+  // A member of 4 GiB and 1017 bytes with a valid trailer (its size modulo
+  // 2^32 is 1017): once it decoded wrapped its position to 0 and succeeded.
+  ZlibCrcService fastCrc;
+  const std::uint32_t matches = 16647164;
+  const std::string huge = ZeroRunMember(matches);
+  ASSERT_LT(huge.size(), 4200000u);
+  ASSERT_EQ(g.OpenFirst(huge), kOk);
+  CountingSink out;
+  EXPECT_EQ(Ops().extractMember(g.object, &out.object, 0, nullptr, nullptr, nullptr),
+            kGzipTooLarge);
+  EXPECT_FALSE(out.overwrote);
+  EXPECT_EQ(out.end, 0xFFFFFFFFu);
+  EXPECT_EQ(out.written, 0xFFFFFFFFu);
 }
 
 }  // namespace
