@@ -193,6 +193,105 @@ TEST(ZipPeer, EncryptedAndZip64ArchivesAreRefused) {
   EXPECT_EQ(s, kZipUnsupported);
 }
 
+// A symbolic link stored by the tool with -y is told apart from files and
+// folders; without -y the tool stores the file it points to.
+TEST(ZipPeer, EntryKindsTellSymbolicLinksFromFilesAndFolders) {
+  KELPO_REQUIRE_PEER("zip");
+  TempDir dir;
+  RunPeer("mkdir -p '" + dir.File("sub") + "'", "", nullptr);
+  WriteFileBytes(dir.File("a.txt"), "target text");
+  int status = -1;
+  RunPeer(
+      "cd '" + dir.Path() +
+          "' && ln -s a.txt link && zip -q -y links.zip a.txt sub link && zip -q plain.zip link",
+      "", &status);
+  ASSERT_EQ(status, 0);
+  struct Case {
+    const char* archive;
+    std::map<std::string, std::pair<ZipEntryKind, std::string>> entries;  // kind, data
+  };
+  const Case cases[] = {
+      {"links.zip",
+       {{"a.txt", {ZipEntryKind::kFile, "target text"}},
+        {"sub/", {ZipEntryKind::kFolder, ""}},
+        {"link", {ZipEntryKind::kSymbolicLink, "a.txt"}}}},
+      {"plain.zip", {{"link", {ZipEntryKind::kFile, "target text"}}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.archive);
+    Zip z;
+    ASSERT_EQ(z.Open(ReadFileBytes(dir.File(c.archive))), kOk);
+    std::map<std::string, std::pair<ZipEntryKind, std::string>> got;
+    for (StatusCode s = Ops().firstEntry(z.object); s != kNoMore; s = Ops().nextEntry(z.object)) {
+      ASSERT_EQ(s, kOk);
+      std::uint32_t nameLength = 0, nameOffset = 0;
+      ASSERT_EQ(Ops().getEntryInfo(z.object, nullptr, nullptr, nullptr, nullptr, &nameLength,
+                                   &nameOffset),
+                kOk);
+      const std::string name = Contents(z.current).substr(nameOffset, nameLength);
+      ZipEntryKind kind{};
+      ASSERT_EQ(ZipMod_GetEntryKind(z.object, &kind), kOk);
+      EngineObject* sink = z.Stream();
+      ASSERT_EQ(Ops().extractEntry(z.object, sink, 0, nullptr, nullptr, nullptr), kOk);
+      got[name] = {kind, Contents(sink)};
+    }
+    EXPECT_EQ(got, c.entries);
+  }
+}
+
+// Entries we write, and entries whose maker stored no Unix mode (judged by
+// the MS-DOS folder bit and a trailing '/'), or a mode of another type.
+TEST(ZipRead, EntryKindsWithoutAUnixMode) {
+  Zip w;
+  const std::string bytes = w.Build({{"d/", "", kZipMethodStored}, {"d/f.txt", "text"}});
+  struct Case {
+    const char* what;
+    std::uint16_t madeBy;  // 0xFFFF: as written
+    std::uint32_t attributes;
+    ZipEntryKind folder, file;
+  };
+  const Case cases[] = {
+      {"ours: Unix modes", 0xFFFF, 0xFFFFFFFFu, ZipEntryKind::kFolder, ZipEntryKind::kFile},
+      {"MS-DOS maker, attributes kept", 0x0014, 0xFFFFFFFFu, ZipEntryKind::kFolder,
+       ZipEntryKind::kFile},
+      {"MS-DOS maker, no attributes", 0x0014, 0, ZipEntryKind::kFolder, ZipEntryKind::kFile},
+      {"Unix maker, no mode", 0x0314, 0, ZipEntryKind::kFolder, ZipEntryKind::kFile},
+      {"Unix maker, a fifo", 0x0314, 0010644u << 16, ZipEntryKind::kSpecial,
+       ZipEntryKind::kSpecial},
+      {"Unix maker, a link", 0x0314, 0120777u << 16, ZipEntryKind::kSymbolicLink,
+       ZipEntryKind::kSymbolicLink},
+  };
+  std::uint32_t directory = 0;  // the end record's directory offset (no comment)
+  for (int k = 3; k >= 0; --k)
+    directory = directory << 8 | static_cast<std::uint8_t>(bytes[bytes.size() - 6 + k]);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string patched = bytes;
+    // Both directory entries: the folder's (name 2 bytes) first.
+    for (std::uint32_t at : {directory, directory + 46 + 2}) {
+      if (c.madeBy != 0xFFFF) {
+        patched[at + 4] = static_cast<char>(c.madeBy & 0xFF);
+        patched[at + 5] = static_cast<char>(c.madeBy >> 8);
+      }
+      if (c.attributes != 0xFFFFFFFFu) {
+        for (int k = 0; k < 4; ++k)
+          patched[at + 38 + k] = static_cast<char>(c.attributes >> (8 * k));
+      }
+    }
+    Zip z;
+    ASSERT_EQ(z.Open(patched), kOk);
+    ZipEntryKind kind{};
+    EXPECT_EQ(ZipMod_GetEntryKind(z.object, &kind), kBadArgument);  // no entry yet
+    ASSERT_EQ(Ops().firstEntry(z.object), kOk);
+    ASSERT_EQ(ZipMod_GetEntryKind(z.object, &kind), kOk);
+    EXPECT_EQ(kind, c.folder);
+    ASSERT_EQ(Ops().nextEntry(z.object), kOk);
+    ASSERT_EQ(ZipMod_GetEntryKind(z.object, &kind), kOk);
+    EXPECT_EQ(kind, c.file);
+    EXPECT_EQ(ZipMod_GetEntryKind(z.object, nullptr), kBadArgument);
+  }
+}
+
 // Appending to the tool's archive keeps its entries and comment.
 TEST(ZipPeer, EntriesAddedToTheToolsArchiveKeepItsEntriesAndComment) {
   KELPO_REQUIRE_PEER("zip");
