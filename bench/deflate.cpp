@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -27,7 +28,7 @@ constexpr std::size_t kInputSize = 16u << 20;
 
 const std::vector<std::uint8_t>& TheInput() {
   static const std::vector<std::uint8_t> input = [] {
-    Core_RegisterAllModules();
+    if (IsFailure(Core_RegisterAllModules())) std::abort();
     std::vector<std::uint8_t> in;
     in.reserve(kInputSize + 256);
     std::mt19937 rng(130);
@@ -69,26 +70,30 @@ std::size_t ZlibDeflate(const std::vector<std::uint8_t>& in, std::vector<std::ui
 }
 
 // CompressRange with 32 KiB blocks from a memory stream over the input into
-// a memory stream over the output buffer.
+// a memory stream over the output buffer; 0 on any failure.
 std::size_t EngineDeflate(const std::vector<std::uint8_t>& in, std::vector<std::uint8_t>& out) {
   const DeflateOps& ops = OpsOf<DeflateOps>(g_DeflateModule);
   EngineObject* source = nullptr;
-  MemStream_Create(g_MemStreamModule, const_cast<std::uint8_t*>(in.data()),
-                   static_cast<std::uint32_t>(in.size()), static_cast<std::uint32_t>(in.size()),
-                   kMemCreateCallerOwns, &source);
   EngineObject* sink = nullptr;
-  MemStream_Create(g_MemStreamModule, out.data(), 0, static_cast<std::uint32_t>(out.size()),
-                   kMemCreateWritable | kMemCreateCallerOwns, &sink);
   EngineObject* e = nullptr;
-  ops.create(g_DeflateModule, kDeflateStandardBlockSize, &e);
-  ops.setOutputSink(e, sink, 0);
   std::uint32_t written = 0;
   StatusCode s =
-      ops.compressRange(e, source, 0, static_cast<std::uint32_t>(in.size()), nullptr, nullptr);
-  if (s == kOk) s = ops.flush(e, &written);
-  ops.destroy(e);
-  StreamOf(source).close(source);
-  StreamOf(sink).close(sink);
+      MemStream_Create(g_MemStreamModule, const_cast<std::uint8_t*>(in.data()),
+                       static_cast<std::uint32_t>(in.size()), static_cast<std::uint32_t>(in.size()),
+                       kMemCreateCallerOwns, &source);
+  if (!IsFailure(s)) {
+    s = MemStream_Create(g_MemStreamModule, out.data(), 0, static_cast<std::uint32_t>(out.size()),
+                         kMemCreateWritable | kMemCreateCallerOwns, &sink);
+  }
+  if (!IsFailure(s)) s = ops.create(g_DeflateModule, kDeflateStandardBlockSize, &e);
+  if (!IsFailure(s)) s = ops.setOutputSink(e, sink, 0);
+  if (!IsFailure(s)) {
+    s = ops.compressRange(e, source, 0, static_cast<std::uint32_t>(in.size()), nullptr, nullptr);
+  }
+  if (!IsFailure(s)) s = ops.flush(e, &written);
+  if (e != nullptr && IsFailure(ops.destroy(e))) s = kFailed;
+  if (source != nullptr && IsFailure(StreamOf(source).close(source))) s = kFailed;
+  if (sink != nullptr && IsFailure(StreamOf(sink).close(sink))) s = kFailed;
   return s == kOk ? written : 0;
 }
 

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -31,7 +32,7 @@ struct Input {
 // Seeded data compressed until zlib's output reaches 16 MiB.
 const Input& TheInput() {
   static const Input input = [] {
-    Core_RegisterAllModules();
+    if (IsFailure(Core_RegisterAllModules())) std::abort();
     Input in;
     std::mt19937 rng(131);
     static const char* const kWords[] = {"reader ", "the ",  "page ",   "of ",    "layout ",
@@ -84,47 +85,55 @@ std::size_t ZlibInflate(const Input& in, std::vector<std::uint8_t>& out) {
   return r == Z_STREAM_END ? n : 0;
 }
 
-// Pull mode: from a memory stream over the input into one caller buffer.
+// Pull mode: from a memory stream over the input into one caller buffer; 0
+// on any failure.
 std::size_t EnginePull(const Input& in, std::vector<std::uint8_t>& out) {
   const InflateOps& ops = OpsOf<InflateOps>(g_InflateModule);
   EngineObject* source = nullptr;
-  MemStream_Create(g_MemStreamModule, const_cast<std::uint8_t*>(in.compressed.data()),
-                   static_cast<std::uint32_t>(in.compressed.size()),
-                   static_cast<std::uint32_t>(in.compressed.size()), kMemCreateCallerOwns, &source);
   EngineObject* d = nullptr;
-  ops.create(g_InflateModule, kInflateStandardWindow, &d);
-  ops.setInput(d, source, 0);
   std::uint32_t length = 0;
-  const StatusCode s =
-      ops.decodeToBuffer(d, out.data(), static_cast<std::uint32_t>(out.size()), &length);
-  ops.destroy(d);
-  StreamOf(source).close(source);
+  StatusCode s = MemStream_Create(
+      g_MemStreamModule, const_cast<std::uint8_t*>(in.compressed.data()),
+      static_cast<std::uint32_t>(in.compressed.size()),
+      static_cast<std::uint32_t>(in.compressed.size()), kMemCreateCallerOwns, &source);
+  if (!IsFailure(s)) s = ops.create(g_InflateModule, kInflateStandardWindow, &d);
+  if (!IsFailure(s)) s = ops.setInput(d, source, 0);
+  if (!IsFailure(s)) {
+    s = ops.decodeToBuffer(d, out.data(), static_cast<std::uint32_t>(out.size()), &length);
+  }
+  if (d != nullptr && IsFailure(ops.destroy(d))) s = kFailed;
+  if (source != nullptr && IsFailure(StreamOf(source).close(source))) s = kFailed;
   return s == kInflateEndOfStream ? length : 0;
 }
 
-// Push mode: 64 KiB pieces, the window delivered to a memory-stream sink.
+// Push mode: 64 KiB pieces, the window delivered to a memory-stream sink; 0
+// on any failure.
 std::size_t EngineFeed(const Input& in, std::vector<std::uint8_t>& out) {
   const InflateOps& ops = OpsOf<InflateOps>(g_InflateModule);
   void* block = nullptr;
-  Engine_Alloc(static_cast<std::uint32_t>(out.size()), &block);
+  if (IsFailure(Engine_Alloc(static_cast<std::uint32_t>(out.size()), &block))) return 0;
   EngineObject* sink = nullptr;
-  MemStream_Create(g_MemStreamModule, block, 0, static_cast<std::uint32_t>(out.size()),
-                   kMemCreateWritable | kMemCreateCallerOwns, &sink);
   EngineObject* d = nullptr;
-  ops.create(g_InflateModule, kInflateStandardWindow, &d);
-  ops.beginFeed(d);
-  StatusCode s = kOk;
+  StatusCode s =
+      MemStream_Create(g_MemStreamModule, block, 0, static_cast<std::uint32_t>(out.size()),
+                       kMemCreateWritable | kMemCreateCallerOwns, &sink);
+  if (!IsFailure(s)) s = ops.create(g_InflateModule, kInflateStandardWindow, &d);
+  if (!IsFailure(s)) s = ops.beginFeed(d);
   for (std::size_t at = 0; at < in.compressed.size() && s == kOk; at += 65536) {
     const std::size_t n = std::min<std::size_t>(65536, in.compressed.size() - at);
     s = ops.feed(d, in.compressed.data() + at, static_cast<std::uint32_t>(n), sink);
   }
-  ops.endFeed(d);
+  // The stream must have ended: the feed answers so, and EndFeed agrees.
+  if (s == kInflateEndOfStream && IsFailure(ops.endFeed(d))) s = kFailed;
   std::uint32_t size = 0;
-  void* buffer = nullptr;
-  MemStream_GetBuffer(g_MemStreamModule, sink, &buffer, &size, nullptr);
+  void* buffer = block;
+  if (sink != nullptr &&
+      IsFailure(MemStream_GetBuffer(g_MemStreamModule, sink, &buffer, &size, nullptr))) {
+    s = kFailed;
+  }
   std::memcpy(out.data(), buffer, std::min<std::size_t>(size, out.size()));
-  ops.destroy(d);
-  StreamOf(sink).close(sink);
+  if (d != nullptr && IsFailure(ops.destroy(d))) s = kFailed;
+  if (sink != nullptr && IsFailure(StreamOf(sink).close(sink))) s = kFailed;
   Engine_Free(buffer);
   return s == kInflateEndOfStream ? size : 0;
 }

@@ -33,14 +33,17 @@ const std::vector<std::uint8_t>& Buffer() {
   return buffer;
 }
 
+// The engine's digest of the buffer in hex; empty when a step fails.
 std::string EngineHex() {
   Md5Context c;
-  Md5_Init(&Md5Module, &c);
-  Md5_Update(&Md5Module, &c, Buffer().data(), kSize);
   std::uint8_t digest[16];
-  Md5_Final(&Md5Module, &c, digest);
   std::string hex(32, '\0');
-  Md5_HexDigest(&Md5Module, digest, hex.data());
+  if (IsFailure(Md5_Init(&Md5Module, &c)) ||
+      IsFailure(Md5_Update(&Md5Module, &c, Buffer().data(), kSize)) ||
+      IsFailure(Md5_Final(&Md5Module, &c, digest)) ||
+      IsFailure(Md5_HexDigest(&Md5Module, digest, hex.data()))) {
+    return {};
+  }
   return hex;
 }
 
@@ -71,9 +74,11 @@ std::string OpenSslHex() {
   const Crypto& c = Crypto::Get();
   unsigned char digest[16];
   unsigned int length = 0;
-  c.digest(Buffer().data(), kSize, digest, &length, c.md5(), nullptr);
   std::string hex(32, '\0');
-  Md5_HexDigest(&Md5Module, digest, hex.data());
+  if (c.digest(Buffer().data(), kSize, digest, &length, c.md5(), nullptr) != 1 ||
+      IsFailure(Md5_HexDigest(&Md5Module, digest, hex.data()))) {
+    return {};
+  }
   return hex;
 }
 

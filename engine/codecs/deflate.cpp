@@ -424,7 +424,7 @@ StatusCode DeflateMod_Create(EngineObject*, std::uint32_t blockSize, EngineObjec
       IsFailure(s = Engine_AllocArray(kHashSize, &b.heads)) ||
       IsFailure(s = Engine_AllocArray(blockSize, &b.chain))) {
     instance->header = {&instance->body, &kDeflateOps};
-    DeflateMod_Destroy(&instance->header);
+    (void)DeflateMod_Destroy(&instance->header);  // frees what was made; the failure is s
     return s;
   }
   instance->header = {&instance->body, &kDeflateOps};

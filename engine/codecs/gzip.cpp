@@ -31,9 +31,10 @@ GzipBody& Body(EngineObject* o) {
 }
 
 // The raw CRC-32 register over bytes, through the checksum service.
-void Crc(std::uint32_t& reg, const void* data, std::uint32_t n) {
+StatusCode Crc(std::uint32_t& reg, const void* data, std::uint32_t n) {
   EngineObject* m = g_ChecksumModule;
-  if (m != nullptr && n != 0) OpsOf<ChecksumOps>(m).crc32(m, data, n, &reg);
+  if (m == nullptr) return kFailed;
+  return n == 0 ? kOk : OpsOf<ChecksumOps>(m).crc32(m, data, n, &reg);
 }
 
 // Reads stream[from .. to) in pieces of at most 256 bytes into the header
@@ -44,18 +45,17 @@ StatusCode Scan(EngineObject* s, std::uint32_t from, std::uint32_t to, std::uint
   std::uint8_t piece[256];
   while (from < to) {
     const std::uint32_t n = std::min<std::uint32_t>(to - from, sizeof piece);
-    const StatusCode r = Stream_ReadExact(s, from, piece, n);
+    StatusCode r = Stream_ReadExact(s, from, piece, n);
     if (IsFailure(r)) return r;
     if (untilZero) {
       const auto* z = static_cast<const std::uint8_t*>(std::memchr(piece, 0, n));
       if (z != nullptr) {
         const auto k = static_cast<std::uint32_t>(z - piece);
-        Crc(crc, piece, k + 1);
         *zeroAt = from + k;
-        return kOk;
+        return Crc(crc, piece, k + 1);
       }
     }
-    Crc(crc, piece, n);
+    if (IsFailure(r = Crc(crc, piece, n))) return r;
     from += n;
   }
   return untilZero ? kGzipUnterminated : kOk;
@@ -72,13 +72,13 @@ StatusCode ParseHeader(const GzipBody& g, std::uint32_t start, GzipBody& m) {
   const std::uint8_t flags = m.header[3];
   if ((flags & kFlagReserved) != 0) return kGzipReservedFlags;
   std::uint32_t crc = 0xFFFFFFFFu;
-  Crc(crc, m.header, 10);
+  if (IsFailure(r = Crc(crc, m.header, 10))) return r;
   std::uint32_t pos = start + 10;
   if ((flags & kFlagExtra) != 0) {
     std::uint8_t xlen[2];
     if (end - pos < 2) return kGzipNoExtraLength;
     if (IsFailure(r = Stream_ReadExact(g.stream, pos, xlen, 2))) return r;
-    Crc(crc, xlen, 2);
+    if (IsFailure(r = Crc(crc, xlen, 2))) return r;
     pos += 2;
     const std::uint32_t n = LoadLE16(xlen);
     if (end - pos < n) return kGzipExtraTooLong;
@@ -161,17 +161,22 @@ StatusCode Archive_CreateCodecs(ArchiveCodecs& codecs) noexcept {
   if (IsFailure(s)) return s;
   s = OpsOf<InflateOps>(im).create(im, kInflateStandardWindow, &decoder);
   if (IsFailure(s)) {
-    OpsOf<DeflateOps>(encoder).destroy(encoder);
+    (void)OpsOf<DeflateOps>(encoder).destroy(encoder);  // undoes the half made; the failure is s
     return s;
   }
   codecs = {encoder, decoder};
   return kOk;
 }
 
-void Archive_ReleaseCodecs(ArchiveCodecs& codecs) noexcept {
-  if (codecs.encoder != nullptr) OpsOf<DeflateOps>(codecs.encoder).destroy(codecs.encoder);
-  if (codecs.decoder != nullptr) OpsOf<InflateOps>(codecs.decoder).destroy(codecs.decoder);
+StatusCode Archive_ReleaseCodecs(ArchiveCodecs& codecs) noexcept {
+  StatusCode s = kOk;
+  if (codecs.encoder != nullptr) s = OpsOf<DeflateOps>(codecs.encoder).destroy(codecs.encoder);
+  if (codecs.decoder != nullptr) {
+    const StatusCode d = OpsOf<InflateOps>(codecs.decoder).destroy(codecs.decoder);
+    if (!IsFailure(s)) s = d;
+  }
   codecs = {};
+  return s;
 }
 
 StatusCode Archive_Inflate(ArchiveCodecs& codecs, EngineObject* source, std::uint32_t start,
@@ -264,9 +269,9 @@ StatusCode GzipMod_Create(EngineObject*, EngineObject** out) noexcept {
 StatusCode GzipMod_Destroy(EngineObject* instance) noexcept {
   if (!Valid(instance)) return kBadArgument;
   // Both archive bodies start with their codecs.
-  Archive_ReleaseCodecs(*static_cast<ArchiveCodecs*>(instance->state));
+  const StatusCode s = Archive_ReleaseCodecs(*static_cast<ArchiveCodecs*>(instance->state));
   Engine_Free(instance);  // the header starts the instance's allocation
-  return kOk;
+  return s;
 }
 
 StatusCode GzipMod_OpenRead(EngineObject* instance, EngineObject* stream, std::uint32_t start,

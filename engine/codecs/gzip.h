@@ -73,8 +73,9 @@ struct GzipOps {
   CoreEndWord word0;
   // 1: creates an instance with its encoder and decoder; kOutOfMemory.
   StatusCode (*create)(EngineObject* module, EngineObject** out) noexcept;
-  // 2: releases the instance and its codecs (not the streams). The ZIP
-  // class uses the same operation.
+  // 2: releases the instance and its codecs (not the streams), answering a
+  // codec's failure to go after freeing everything. The ZIP class uses the
+  // same operation.
   StatusCode (*destroy)(EngineObject* instance) noexcept;
   // 3: reads members from stream[start .. start + length), the range clipped
   // to the stream's size. No member is current until slot 5.
@@ -149,9 +150,10 @@ StatusCode GzipMod_WriteMember(EngineObject* instance, EngineObject* source, std
 StatusCode GzipMod_SetOutputLimit(EngineObject* instance, std::uint32_t limit) noexcept;
 
 // Creates the encoder and decoder an archive instance owns (both or
-// neither), and releases them. For the gzip and ZIP modules.
+// neither), and releases them (both, answering the first failure). For the
+// gzip and ZIP modules.
 StatusCode Archive_CreateCodecs(ArchiveCodecs& codecs) noexcept;
-void Archive_ReleaseCodecs(ArchiveCodecs& codecs) noexcept;
+StatusCode Archive_ReleaseCodecs(ArchiveCodecs& codecs) noexcept;
 // Inflates source[start .. start + length) into sink (null: the bytes are
 // dropped) with the codecs' decoder; *crc32 (usual CRC-32), *size and
 // *consumed (compressed bytes used) on success. kInflateInputExhausted when

@@ -620,7 +620,7 @@ StatusCode HuffCoder_CreateEncoder(EngineObject*, std::uint32_t n, EngineObject*
   b.head.n = n;
   if (IsFailure(s = AllocZeroed(n, &b.counts)) || IsFailure(s = AllocZeroed(n, &b.codes)) ||
       IsFailure(s = AllocZeroed(n, &b.lengths))) {
-    HuffCoder_DestroyEncoder(&instance->header);
+    (void)HuffCoder_DestroyEncoder(&instance->header);  // frees what was made; the failure is s
     return s;
   }
   b.head.firstArray = b.counts;
@@ -770,7 +770,7 @@ StatusCode HuffCoder_CreateDecoder(EngineObject*, std::uint32_t n, EngineObject*
   b.head.n = n;
   if (IsFailure(s = AllocZeroed(n, &b.lengths)) || IsFailure(s = AllocZeroed(n + 2, &b.zero)) ||
       IsFailure(s = AllocZeroed(n + 2, &b.one))) {
-    HuffCoder_DestroyDecoder(&instance->header);
+    (void)HuffCoder_DestroyDecoder(&instance->header);  // frees what was made; the failure is s
     return s;
   }
   b.head.firstArray = b.lengths;

@@ -47,9 +47,10 @@ ZipBody& Body(EngineObject* o) {
   return BodyOf<ZipBody>(o);
 }
 
-void Crc(std::uint32_t& reg, const void* data, std::uint32_t n) {
+StatusCode Crc(std::uint32_t& reg, const void* data, std::uint32_t n) {
   EngineObject* m = g_ChecksumModule;
-  if (m != nullptr && n != 0) OpsOf<ChecksumOps>(m).crc32(m, data, n, &reg);
+  if (m == nullptr) return kFailed;
+  return n == 0 ? kOk : OpsOf<ChecksumOps>(m).crc32(m, data, n, &reg);
 }
 
 std::uint32_t DirectoryOffset(const ZipBody& z) {
@@ -138,8 +139,7 @@ StatusCode CopyWithCrc(EngineObject* source, std::uint32_t from, std::uint32_t l
   while (length > 0) {
     const std::uint32_t n = std::min(length, kCopyPiece);
     StatusCode s = Stream_ReadExact(source, from, piece, n);
-    if (IsFailure(s)) return s;
-    Crc(crc, piece, n);
+    if (IsFailure(s) || IsFailure(s = Crc(crc, piece, n))) return s;
     if (IsFailure(s = StreamOf(target).writeAt(target, at, piece, n, nullptr))) return s;
     from += n;
     at += n;
@@ -450,11 +450,17 @@ StatusCode ZipMod_AddEntry(EngineObject* instance, EngineObject* source, std::ui
   }
 
   // A failure once writing began puts the old directory back where it was.
+  // When that fails too, the stream holds neither archive for sure: the
+  // instance closes, so nothing more is done on a directory it cannot trust.
   auto restore = [&](StatusCode failure) {
     EngineObject* st = z.stream;
-    StreamOf(st).writeAt(st, dirStart, raw, dirSize, nullptr);
-    StreamOf(st).writeAt(st, dirStart + dirSize, end, kEndSize + commentLength, nullptr);
-    StreamOf(st).setSize(st, oldEnd);
+    const StreamOps& so = StreamOf(st);
+    if (IsFailure(so.writeAt(st, dirStart, raw, dirSize, nullptr)) ||
+        IsFailure(so.writeAt(st, dirStart + dirSize, end, kEndSize + commentLength, nullptr)) ||
+        IsFailure(so.setSize(st, oldEnd))) {
+      z.open = false;
+      z.haveEntry = false;
+    }
     return failure;
   };
 

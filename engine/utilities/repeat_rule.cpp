@@ -44,7 +44,7 @@ struct Item {
 
 // Calls fn(Item) for every set item of the field in ascending order.
 template <class Fn>
-void ForEachItem(std::uint32_t type, std::uint32_t bits, Fn fn) {
+StatusCode ForEachItem(std::uint32_t type, std::uint32_t bits, Fn fn) {
   Item item{};
   if (type == kRepeatFieldWeekdays) {
     for (std::uint32_t d = 0; d < 7; ++d) {
@@ -53,14 +53,16 @@ void ForEachItem(std::uint32_t type, std::uint32_t bits, Fn fn) {
       item.length = 3;
       fn(item);
     }
-    return;
+    return kOk;
   }
   const NumberField f = *NumberFieldOf(type);
   for (std::uint32_t n = f.lo; n <= f.hi; ++n) {
     if ((bits >> (n - f.lo) & 1u) == 0) continue;
-    Str_FormatDecimal(g_StringModule, n, item.text.data(), &item.length);
+    const StatusCode s = Str_FormatDecimal(g_StringModule, n, item.text.data(), &item.length);
+    if (IsFailure(s)) return s;
     fn(item);
   }
+  return kOk;
 }
 
 bool IsWeekdaySeparator(char c) {
@@ -78,9 +80,10 @@ std::uint32_t ParseNumbers(NumberField f, const char* text, std::uint32_t length
     const std::uint32_t from = i;
     while (i < length && (Str_ClassOf(static_cast<unsigned char>(text[i])) & kCharDigit) != 0)
       ++i;
-    // Too many digits saturate at 0xFFFFFFFF, which clamps to the top.
+    // The run is all digits, so only too many of them fail: they count as
+    // 0xFFFFFFFF, which clamps to the top.
     std::uint32_t n = 0;
-    Str_ParseDecimal(g_StringModule, text + from, i - from, &n);
+    if (IsFailure(Str_ParseDecimal(g_StringModule, text + from, i - from, &n))) n = 0xFFFFFFFFu;
     n = std::clamp(n, f.lo, f.hi);
     bits |= 1u << (n - f.lo);
   }
@@ -347,19 +350,21 @@ StatusCode RepeatRule_FormatField(EngineObject*, std::uint32_t fieldType, const 
   if (length == nullptr) return kNullOutPointer;
   std::uint32_t needed = 1;
   std::uint32_t count = 0;
-  ForEachItem(fieldType, *bits,
-              [&](const Item& item) { needed += item.length + (count++ ? 1 : 0); });
+  StatusCode s = ForEachItem(fieldType, *bits,
+                             [&](const Item& item) { needed += item.length + (count++ ? 1 : 0); });
+  if (IsFailure(s)) return s;
   if (text == nullptr) {
     *length = needed;
     return kOk;
   }
   if (*length < needed) return kRepeatBufferTooSmall;
   std::uint32_t at = 0;
-  ForEachItem(fieldType, *bits, [&](const Item& item) {
+  s = ForEachItem(fieldType, *bits, [&](const Item& item) {
     if (at != 0) text[at++] = ',';
     std::copy_n(item.text.begin(), item.length, text + at);
     at += item.length;
   });
+  if (IsFailure(s)) return s;
   text[at] = '\0';
   *length = needed;
   return kOk;
@@ -371,7 +376,10 @@ StatusCode RepeatRule_ParseField(EngineObject*, std::uint32_t fieldType, const c
   if (fieldType != kRepeatFieldWeekdays && !numbers) return kRepeatBadFieldType;
   if (text == nullptr) return kBadArgument;
   if (bits == nullptr) return kNullOutPointer;
-  if (length == 0) Str_Length(g_StringModule, text, &length);
+  if (length == 0) {
+    const StatusCode s = Str_Length(g_StringModule, text, &length);
+    if (IsFailure(s)) return s;
+  }
   *bits = numbers ? ParseNumbers(*numbers, text, length) : ParseWeekdays(text, length);
   return kOk;
 }

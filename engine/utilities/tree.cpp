@@ -106,9 +106,9 @@ StatusCode Tree_Create(EngineObject*, std::uint32_t flags, EngineObject** out) n
 
 StatusCode Tree_Destroy(EngineObject* tree) noexcept {
   if (tree == nullptr) return kBadArgument;
-  Tree_Remove(tree, nullptr);
+  const StatusCode s = Tree_Remove(tree, nullptr);  // every node and, when owned, its data
   Engine_Free(tree);
-  return kOk;
+  return s;
 }
 
 StatusCode Tree_Insert(EngineObject* tree, TreeNode* parent, TreeNode* before, std::uint32_t value,

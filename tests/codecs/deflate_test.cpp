@@ -40,7 +40,7 @@ struct Encoder {
     EXPECT_EQ(Ops().create(g_DeflateModule, blockSize, &object), kOk);
   }
   ~Encoder() {
-    if (object != nullptr) Ops().destroy(object);
+    if (object != nullptr) EXPECT_EQ(Ops().destroy(object), kOk);
   }
   DeflateBody& body() { return BodyOf<DeflateBody>(object); }
   EngineObject* object = nullptr;
@@ -60,8 +60,8 @@ Bytes Compress(const Bytes& data, std::uint32_t blockSize, StatusCode* status = 
   if (s == kOk) s = Ops().flush(e.object, &written);
   Bytes out = Contents(sink);
   EXPECT_EQ(written, out.size());
-  StreamOf(source).close(source);
-  StreamOf(sink).close(sink);
+  EXPECT_EQ(StreamOf(source).close(source), kOk);
+  EXPECT_EQ(StreamOf(sink).close(sink), kOk);
   if (status != nullptr) *status = s;
   return out;
 }
@@ -372,14 +372,14 @@ TEST(DeflateSlots, MisuseIsRefused) {
   if (s == kOk) s = Ops().flush(e.object, nullptr);
   EXPECT_EQ(s, kDeflateOutputFull);
   std::uint32_t size = 0;
-  StreamOf(sink).getSize(sink, &size);
+  EXPECT_EQ(StreamOf(sink).getSize(sink, &size), kOk);
   EXPECT_EQ(size, 0u);
-  StreamOf(sink).close(sink);
+  EXPECT_EQ(StreamOf(sink).close(sink), kOk);
 
   // A source shorter than the range.
   EngineObject* source = NewStream(Bytes(10, 'a'));
   EXPECT_EQ(Ops().compressRange(e.object, source, 0, 11, nullptr, nullptr), kStreamShortRead);
-  StreamOf(source).close(source);
+  EXPECT_EQ(StreamOf(source).close(source), kOk);
 }
 
 TEST(DeflateSlots, CompressRangeKeepsTheRunningChecksums) {
@@ -399,8 +399,8 @@ TEST(DeflateSlots, CompressRangeKeepsTheRunningChecksums) {
   Bytes back;
   EXPECT_TRUE(ZlibInflate(compressed, back, data.size()));
   EXPECT_EQ(back, data);
-  StreamOf(source).close(source);
-  StreamOf(sink).close(sink);
+  EXPECT_EQ(StreamOf(source).close(source), kOk);
+  EXPECT_EQ(StreamOf(sink).close(sink), kOk);
 }
 
 // The engine's own inflate module reads what the encoder writes.
@@ -417,9 +417,9 @@ TEST(DeflateRoundTrip, InflateModuleDecodesTheEncoderOutput) {
   EXPECT_EQ(in.decodeToSink(d, nullptr, 0), kInflateEndOfStream);
   EXPECT_EQ(Contents(sink), data);
   EXPECT_EQ(BodyOf<InflateBody>(d).consumed, compressed.size());
-  in.destroy(d);
-  StreamOf(source).close(source);
-  StreamOf(sink).close(sink);
+  EXPECT_EQ(in.destroy(d), kOk);
+  EXPECT_EQ(StreamOf(source).close(source), kOk);
+  EXPECT_EQ(StreamOf(sink).close(sink), kOk);
 }
 
 // ---- The length-limited code builder --------------------------------------

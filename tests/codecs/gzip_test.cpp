@@ -44,12 +44,12 @@ EngineObject* NewStream(const std::string& bytes = {}) {
 
 std::string Contents(EngineObject* s, std::uint32_t from = 0, std::uint32_t length = 0xFFFFFFFFu) {
   std::uint32_t size = 0;
-  StreamOf(s).getSize(s, &size);
+  EXPECT_EQ(StreamOf(s).getSize(s, &size), kOk);
   if (from >= size) return {};
   length = std::min(length, size - from);
   std::string out(length, '\0');
   std::uint32_t got = 0;
-  if (length != 0) StreamOf(s).readAt(s, from, out.data(), length, &got);
+  if (length != 0) EXPECT_EQ(StreamOf(s).readAt(s, from, out.data(), length, &got), kOk);
   out.resize(got);
   return out;
 }
@@ -58,9 +58,9 @@ std::string Contents(EngineObject* s, std::uint32_t from = 0, std::uint32_t leng
 struct Gzip {
   Gzip() { EXPECT_EQ(Ops().create(g_GzipModule, &object), kOk); }
   ~Gzip() {
-    Ops().destroy(object);
+    EXPECT_EQ(Ops().destroy(object), kOk);
     for (EngineObject* s : streams)
-      StreamOf(s).close(s);
+      EXPECT_EQ(StreamOf(s).close(s), kOk);
   }
   EngineObject* Stream(const std::string& bytes = {}) {
     streams.push_back(NewStream(bytes));
@@ -385,8 +385,8 @@ TEST(GzipPeer, FileStreamsInBothDirections) {
   ASSERT_EQ(Ops().writeMember(g.object, plain, 0, static_cast<std::uint32_t>(text.size()), "in.txt",
                               6, nullptr, nullptr),
             kOk);
-  StreamOf(in).close(in);
-  StreamOf(out).close(out);
+  EXPECT_EQ(StreamOf(in).close(in), kOk);
+  EXPECT_EQ(StreamOf(out).close(out), kOk);
   EXPECT_EQ(RunPeer("gzip -dc '" + dir.File("out.gz") + "'", "", &status), text);
   EXPECT_EQ(status, 0);
 }

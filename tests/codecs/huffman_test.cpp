@@ -37,7 +37,7 @@ const HuffDecoderOps& Dec() {
 
 struct Stream {
   explicit Stream(const Bytes& bytes = {}) : object(NewStream(bytes)) {}
-  ~Stream() { StreamOf(object).close(object); }
+  ~Stream() { EXPECT_EQ(StreamOf(object).close(object), kOk); }
   Bytes bytes() const { return Contents(object); }
   EngineObject* object;
 };
@@ -47,7 +47,7 @@ struct Encoder {
     EXPECT_EQ(Enc().create(g_HuffEncoderModule, n, &object), kOk);
   }
   ~Encoder() {
-    if (object != nullptr) Enc().destroy(object);
+    if (object != nullptr) EXPECT_EQ(Enc().destroy(object), kOk);
   }
   std::uint32_t* counts() {
     void* p = nullptr;
@@ -67,7 +67,7 @@ struct Decoder {
     EXPECT_EQ(Dec().create(g_HuffDecoderModule, n, &object), kOk);
   }
   ~Decoder() {
-    if (object != nullptr) Dec().destroy(object);
+    if (object != nullptr) EXPECT_EQ(Dec().destroy(object), kOk);
   }
   std::uint8_t* lengths() {
     void* p = nullptr;
@@ -763,7 +763,7 @@ TEST(HuffmanBadStream, SinkFailuresAreReturned) {
   EXPECT_EQ(Enc().encodeRange(enc.object, 0, source.object, 0, kHuffToEnd, 1, nullptr, readOnly, 0,
                               nullptr),
             kStreamShortWrite);
-  StreamOf(readOnly).close(readOnly);
+  EXPECT_EQ(StreamOf(readOnly).close(readOnly), kOk);
 }
 
 TEST(HuffmanModules, CreateLimitsAndTheSharedArraySlot) {

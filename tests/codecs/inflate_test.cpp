@@ -44,9 +44,9 @@ struct Decoder {
     body().output.keepAdler32 = true;
   }
   ~Decoder() {
-    if (object != nullptr) Ops().destroy(object);
-    if (source != nullptr) StreamOf(source).close(source);
-    StreamOf(sink).close(sink);
+    if (object != nullptr) EXPECT_EQ(Ops().destroy(object), kOk);
+    if (source != nullptr) EXPECT_EQ(StreamOf(source).close(source), kOk);
+    EXPECT_EQ(StreamOf(sink).close(sink), kOk);
   }
   InflateBody& body() { return BodyOf<InflateBody>(object); }
   StatusCode Pull(const Bytes& compressed, EngineObject* observer = nullptr) {

@@ -44,9 +44,9 @@ struct Entry {
 struct Zip {
   Zip() { EXPECT_EQ(Ops().create(g_ZipModule, &object), kOk); }
   ~Zip() {
-    Ops().destroy(object);
+    EXPECT_EQ(Ops().destroy(object), kOk);
     for (EngineObject* s : streams)
-      StreamOf(s).close(s);
+      EXPECT_EQ(StreamOf(s).close(s), kOk);
   }
   EngineObject* Stream(const std::string& bytes = {}) {
     streams.push_back(NewStream(bytes));
@@ -75,7 +75,8 @@ struct Zip {
           Ops().getEntryInfo(object, nullptr, nullptr, nullptr, &size, &nameLength, &nameOffset),
           kOk);
       std::string name(nameLength, '\0');
-      StreamOf(current).readAt(current, nameOffset, name.data(), nameLength, nullptr);
+      EXPECT_EQ(StreamOf(current).readAt(current, nameOffset, name.data(), nameLength, nullptr),
+                kOk);
       EngineObject* sink = Stream();
       const StatusCode x = Ops().extractEntry(object, sink, 0, nullptr, nullptr, nullptr);
       if (x != kOk) return x;
@@ -511,7 +512,7 @@ struct CountingSink {
   static inline const StreamOps kOps = [] {
     EngineObject* model = NewStream();
     StreamOps ops = StreamOf(model);  // a memory stream's table with its own write
-    StreamOf(model).close(model);
+    EXPECT_EQ(StreamOf(model).close(model), kOk);
     ops.write = Write;
     return ops;
   }();

@@ -58,7 +58,7 @@ std::string RandomBytes(std::mt19937& rng, std::size_t n) {
 // A memory stream holding `bytes`, closed at scope end.
 struct Mem {
   explicit Mem(const std::string& bytes = {}) : s(NewMemStream(bytes)) {}
-  ~Mem() { StreamOf(s).close(s); }
+  ~Mem() { EXPECT_EQ(StreamOf(s).close(s), kOk); }
   Mem(const Mem&) = delete;
   Mem& operator=(const Mem&) = delete;
   EngineObject* s;

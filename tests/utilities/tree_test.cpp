@@ -70,10 +70,14 @@ class TreeTest : public testing::Test {
     std::vector<std::uint32_t> out;
     TreeNode* c = nullptr;
     EXPECT_EQ(Ops(tree_).getFirstChild(tree_, node, &c), kOk);
-    for (; c != nullptr; Ops(tree_).getNext(tree_, c, &c)) {
+    while (c != nullptr) {
       std::uint32_t v = 0;
-      Ops(tree_).getValue(tree_, c, &v, nullptr);
+      EXPECT_EQ(Ops(tree_).getValue(tree_, c, &v, nullptr), kOk);
       out.push_back(v);
+      if (Ops(tree_).getNext(tree_, c, &c) != kOk) {
+        ADD_FAILURE() << "getNext failed";
+        break;
+      }
     }
     return out;
   }
@@ -109,7 +113,7 @@ TEST_F(TreeTest, InsertPlacesBeforeASiblingOrLast) {
   EXPECT_EQ(Ops(tree_).getParent(tree_, mid, &n), kOk);  // top level: null
   EXPECT_EQ(n, nullptr);
   TreeNode* child = nullptr;
-  Ops(tree_).getFirstChild(tree_, b, &child);
+  EXPECT_EQ(Ops(tree_).getFirstChild(tree_, b, &child), kOk);
   EXPECT_EQ(Ops(tree_).getParent(tree_, child, &n), kOk);
   EXPECT_EQ(n, b);
   // An insert may leave the node unreported.
@@ -154,7 +158,7 @@ TEST_F(TreeTest, OwnedDataIsFreedOnReplaceAndRemoveButNotWhenSetAgain) {
   EXPECT_EQ(Ops(tree_).setValue(tree_, n, nullptr, &same), kOk);
   EXPECT_EQ(CountingAllocator::Live(), base + 2);
   void* got = nullptr;
-  Ops(tree_).getValue(tree_, n, nullptr, &got);
+  EXPECT_EQ(Ops(tree_).getValue(tree_, n, nullptr, &got), kOk);
   EXPECT_EQ(got, d1);
 
   void* const d2 = NewData();
@@ -162,7 +166,7 @@ TEST_F(TreeTest, OwnedDataIsFreedOnReplaceAndRemoveButNotWhenSetAgain) {
   EXPECT_EQ(CountingAllocator::Live(), base + 2);
   const std::uint32_t v = 5;
   EXPECT_EQ(Ops(tree_).setValue(tree_, n, &v, nullptr), kOk);  // value only
-  Ops(tree_).getValue(tree_, n, nullptr, &got);
+  EXPECT_EQ(Ops(tree_).getValue(tree_, n, nullptr, &got), kOk);
   EXPECT_EQ(got, d2);
 
   Insert(n, nullptr, 2, NewData());
@@ -192,7 +196,7 @@ TEST_F(TreeTest, RemovingTheRootEmptiesTheTreeAndLeavesItUsable) {
   Insert(nullptr, nullptr, 3);
   void* const rootData = NewData();
   const std::uint32_t v = 9;
-  Ops(tree_).setValue(tree_, nullptr, &v, &rootData);
+  EXPECT_EQ(Ops(tree_).setValue(tree_, nullptr, &v, &rootData), kOk);
   EXPECT_EQ(Ops(tree_).remove(tree_, nullptr), kOk);
   EXPECT_EQ(CountingAllocator::Live(), base);
   EXPECT_TRUE(Children(nullptr).empty());
@@ -201,7 +205,7 @@ TEST_F(TreeTest, RemovingTheRootEmptiesTheTreeAndLeavesItUsable) {
   EXPECT_EQ(last, nullptr);
   std::uint32_t gotV = 1;
   void* gotD = a;
-  Ops(tree_).getValue(tree_, nullptr, &gotV, &gotD);
+  EXPECT_EQ(Ops(tree_).getValue(tree_, nullptr, &gotV, &gotD), kOk);
   EXPECT_EQ(gotV, 0u);
   EXPECT_EQ(gotD, nullptr);
 
@@ -314,20 +318,20 @@ class TreeModelTest : public TreeTest, public testing::WithParamInterface<std::u
     ASSERT_EQ(v, m_[node].value);
     ASSERT_EQ(d, m_[node].data);
     TreeNode* c = nullptr;
-    ops.getFirstChild(tree_, h, &c);
+    ASSERT_EQ(ops.getFirstChild(tree_, h, &c), kOk);
     for (int child : m_[node].children) {
       ASSERT_EQ(c, m_[child].handle);
       TreeNode* parent = nullptr;
       ASSERT_EQ(ops.getParent(tree_, c, &parent), kOk);
       ASSERT_EQ(parent, h);
       Check(child);
-      ops.getNext(tree_, c, &c);
+      ASSERT_EQ(ops.getNext(tree_, c, &c), kOk);
     }
     ASSERT_EQ(c, nullptr);
-    ops.getLastChild(tree_, h, &c);
+    ASSERT_EQ(ops.getLastChild(tree_, h, &c), kOk);
     for (auto it = m_[node].children.rbegin(); it != m_[node].children.rend(); ++it) {
       ASSERT_EQ(c, m_[*it].handle);
-      ops.getPrev(tree_, c, &c);
+      ASSERT_EQ(ops.getPrev(tree_, c, &c), kOk);
     }
     ASSERT_EQ(c, nullptr);
   }
