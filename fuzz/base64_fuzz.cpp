@@ -15,6 +15,11 @@
 
 namespace {
 
+// Aborts when a step that cannot fail on sound state fails.
+void Must(StatusCode s) {
+  if (IsFailure(s)) std::abort();
+}
+
 EngineObject* NewStream(const std::uint8_t* data, std::uint32_t size) {
   EngineObject* s = nullptr;
   if (MemStream_Create(g_MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &s) != kOk) {
@@ -26,11 +31,11 @@ EngineObject* NewStream(const std::uint8_t* data, std::uint32_t size) {
 
 std::vector<std::uint8_t> ReadAll(EngineObject* s, std::uint32_t from) {
   std::uint32_t size = 0;
-  StreamOf(s).getSize(s, &size);
+  Must(StreamOf(s).getSize(s, &size));
   std::vector<std::uint8_t> out(size > from ? size - from : 0);
   std::uint32_t got = 0;
   if (!out.empty())
-    StreamOf(s).readAt(s, from, out.data(), static_cast<std::uint32_t>(out.size()), &got);
+    Must(StreamOf(s).readAt(s, from, out.data(), static_cast<std::uint32_t>(out.size()), &got));
   out.resize(got);
   return out;
 }
@@ -38,8 +43,8 @@ std::vector<std::uint8_t> ReadAll(EngineObject* s, std::uint32_t from) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool registered = (Core_RegisterAllModules(), true);
-  (void)registered;
+  static const bool registered = Core_RegisterAllModules() == kOk;
+  if (!registered) std::abort();
   if (size < 1 || size > 0x20000) return 0;
   const std::uint32_t offset = data[0] & 15u;
   const bool clip = (data[0] & 16u) != 0;
@@ -50,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Buffer decoding: within the bound; white space is a stop there.
   std::uint32_t bound = 0;
-  Base64_DecodedLength(g_Base64Module, n, &bound);
+  Must(Base64_DecodedLength(g_Base64Module, n, &bound));
   std::vector<std::uint8_t> plain(bound + 1);
   std::uint32_t written = 0;
   if (Base64_Decode(g_Base64Module, text, n, plain.data(), &written) != kOk) std::abort();
@@ -73,22 +78,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (fromStream.size() != streamed) std::abort();
   std::vector<std::uint8_t> denseDecoded((dense.size() + 3) / 4 * 3 + 1);
   std::uint32_t denseCount = 0;
-  Base64_Decode(g_Base64Module, reinterpret_cast<const char*>(dense.data()),
-                static_cast<std::uint32_t>(dense.size()), denseDecoded.data(), &denseCount);
+  Must(Base64_Decode(g_Base64Module, reinterpret_cast<const char*>(dense.data()),
+                     static_cast<std::uint32_t>(dense.size()), denseDecoded.data(), &denseCount));
   denseDecoded.resize(denseCount);
   if (fromStream != denseDecoded) std::abort();
 
   // Whatever was decoded encodes and decodes back to itself.
   std::uint32_t encodedLength = 0;
-  Base64_EncodedLength(g_Base64Module, written, &encodedLength);
+  Must(Base64_EncodedLength(g_Base64Module, written, &encodedLength));
   std::vector<char> encoded(encodedLength);
-  Base64_Encode(g_Base64Module, plain.data(), written, encoded.data());
+  Must(Base64_Encode(g_Base64Module, plain.data(), written, encoded.data()));
   std::vector<std::uint8_t> again(written + 3);
   std::uint32_t againCount = 0;
-  Base64_Decode(g_Base64Module, encoded.data(), encodedLength, again.data(), &againCount);
+  Must(Base64_Decode(g_Base64Module, encoded.data(), encodedLength, again.data(), &againCount));
   if (againCount != written || std::memcmp(again.data(), plain.data(), written) != 0) std::abort();
 
-  StreamOf(in).close(in);
-  StreamOf(out).close(out);
+  Must(StreamOf(in).close(in));
+  Must(StreamOf(out).close(out));
   return 0;
 }

@@ -15,6 +15,11 @@
 
 namespace {
 
+// Aborts when a step that cannot fail on sound state fails.
+void Must(StatusCode s) {
+  if (IsFailure(s)) std::abort();
+}
+
 struct Outcome {
   StatusCode status;
   std::vector<std::uint8_t> bytes;
@@ -32,7 +37,7 @@ EngineObject* NewStream() {
 std::vector<std::uint8_t> Contents(EngineObject* s) {
   void* buffer = nullptr;
   std::uint32_t size = 0;
-  MemStream_GetBuffer(g_MemStreamModule, s, &buffer, &size, nullptr);
+  Must(MemStream_GetBuffer(g_MemStreamModule, s, &buffer, &size, nullptr));
   const auto* p = static_cast<const std::uint8_t*>(buffer);
   return p == nullptr ? std::vector<std::uint8_t>{} : std::vector<std::uint8_t>(p, p + size);
 }
@@ -50,11 +55,11 @@ Outcome Run(const std::uint8_t* data, std::size_t size, std::uint32_t window, bo
   StatusCode s;
   if (!push) {
     source = NewStream();
-    StreamOf(source).write(source, data, static_cast<std::uint32_t>(size), nullptr);
-    ops.setInput(d, source, 0);
+    Must(StreamOf(source).write(source, data, static_cast<std::uint32_t>(size), nullptr));
+    Must(ops.setInput(d, source, 0));
     s = ops.decodeToSink(d, nullptr, 0);
   } else {
-    ops.beginFeed(d);
+    Must(ops.beginFeed(d));
     s = kOk;
     std::size_t at = 0;
     std::uint32_t step = pushSeed;
@@ -69,9 +74,9 @@ Outcome Run(const std::uint8_t* data, std::size_t size, std::uint32_t window, bo
   }
   Outcome out{s, Contents(sink), b.output.crc32, b.output.adler32, b.consumed};
   if (b.position > b.windowSize || b.delivered > b.position) std::abort();
-  ops.destroy(d);
-  StreamOf(sink).close(sink);
-  if (source != nullptr) StreamOf(source).close(source);
+  Must(ops.destroy(d));
+  Must(StreamOf(sink).close(sink));
+  if (source != nullptr) Must(StreamOf(source).close(source));
   return out;
 }
 
@@ -85,8 +90,8 @@ Outcome RunBuffers(const std::uint8_t* data, std::size_t size, std::uint32_t win
   InflateBody& b = BodyOf<InflateBody>(d);
   b.output.keepCrc32 = b.output.keepAdler32 = true;
   EngineObject* source = NewStream();
-  StreamOf(source).write(source, data, static_cast<std::uint32_t>(size), nullptr);
-  ops.setInput(d, source, 0);
+  Must(StreamOf(source).write(source, data, static_cast<std::uint32_t>(size), nullptr));
+  Must(ops.setInput(d, source, 0));
   Outcome out{kOk, {}, 0, 0, 0};
   std::uint32_t step = seed;
   bool ended = false;
@@ -119,16 +124,16 @@ Outcome RunBuffers(const std::uint8_t* data, std::size_t size, std::uint32_t win
   out.crc32 = b.output.crc32;
   out.adler32 = b.output.adler32;
   out.consumed = b.consumed;
-  ops.destroy(d);
-  StreamOf(source).close(source);
+  Must(ops.destroy(d));
+  Must(StreamOf(source).close(source));
   return out;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool registered = (Core_RegisterAllModules(), true);
-  (void)registered;
+  static const bool registered = Core_RegisterAllModules() == kOk;
+  if (!registered) std::abort();
   if (size < 2 || size > 8192) return 0;
   static constexpr std::uint32_t kWindows[] = {1, 7, 300, 4096, 32768};
   const std::uint32_t window = kWindows[data[0] % 5];

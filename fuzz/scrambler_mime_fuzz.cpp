@@ -15,7 +15,7 @@
 #include "engine/utilities/scrambler.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  Core_RegisterAllModules();
+  if (Core_RegisterAllModules() != kOk) std::abort();
   return 0;
 }
 
@@ -34,8 +34,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   Engine_Free(plain);
 
+  // The tokens found lie inside the text.
   MimeContentType type{};
-  Mime_ParseContentType(g_MimeModule, text.data(), static_cast<std::uint32_t>(size), &type);
+  if (Mime_ParseContentType(g_MimeModule, text.data(), static_cast<std::uint32_t>(size), &type) !=
+      kOk) {
+    std::abort();
+  }
+  const auto inside = [&](const char* p, std::uint32_t n) {
+    return p == nullptr ? n == 0 : p >= text.data() && p + n <= text.data() + size;
+  };
+  if (!inside(type.type, type.typeLength) || !inside(type.subtype, type.subtypeLength)) {
+    std::abort();
+  }
   char buffer[64];
   std::uint32_t length = sizeof buffer;
   if (Mime_FromExtension(g_MimeModule, text.data(), static_cast<std::uint32_t>(size), buffer,

@@ -15,6 +15,11 @@
 
 namespace {
 
+// Aborts when a step that cannot fail on sound state fails.
+void Must(StatusCode s) {
+  if (IsFailure(s)) std::abort();
+}
+
 EngineObject* NewStream() {
   EngineObject* s = nullptr;
   if (MemStream_Create(g_MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &s) != kOk) {
@@ -26,7 +31,7 @@ EngineObject* NewStream() {
 std::vector<std::uint8_t> Contents(EngineObject* s) {
   void* buffer = nullptr;
   std::uint32_t size = 0;
-  MemStream_GetBuffer(g_MemStreamModule, s, &buffer, &size, nullptr);
+  Must(MemStream_GetBuffer(g_MemStreamModule, s, &buffer, &size, nullptr));
   const auto* p = static_cast<const std::uint8_t*>(buffer);
   return p == nullptr ? std::vector<std::uint8_t>{} : std::vector<std::uint8_t>(p, p + size);
 }
@@ -47,11 +52,11 @@ std::vector<std::vector<std::uint8_t>> ReadAll(EngineObject* z, std::size_t limi
     const StatusCode x = ops.extractEntry(z, sink, 0, nullptr, nullptr, nullptr);
     // Even a failed entry writes little past its declared size.
     std::uint32_t written = 0;
-    StreamOf(sink).getSize(sink, &written);
+    Must(StreamOf(sink).getSize(sink, &written));
     if (std::uint64_t{written} > std::uint64_t{size} + 65536 + 32768) std::abort();
     out.push_back(x == kOk ? Contents(sink) : std::vector<std::uint8_t>{});
     if (x == kOk && out.back().size() != size) std::abort();
-    StreamOf(sink).close(sink);
+    Must(StreamOf(sink).close(sink));
   }
   return out;
 }
@@ -59,19 +64,19 @@ std::vector<std::vector<std::uint8_t>> ReadAll(EngineObject* z, std::size_t limi
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool registered = (Core_RegisterAllModules(), true);
-  (void)registered;
+  static const bool registered = Core_RegisterAllModules() == kOk;
+  if (!registered) std::abort();
   if (size > 16384) return 0;
   const ZipOps& ops = OpsOf<ZipOps>(g_ZipModule);
   EngineObject* z = nullptr;
   if (ops.create(g_ZipModule, &z) != kOk) std::abort();
   EngineObject* archive = NewStream();
-  StreamOf(archive).write(archive, data, static_cast<std::uint32_t>(size), nullptr);
+  Must(StreamOf(archive).write(archive, data, static_cast<std::uint32_t>(size), nullptr));
   if (ops.open(z, archive) == kOk) {
     const auto before = ReadAll(z, size);
     static const char kText[] = "appended entry, appended entry, appended entry";
     EngineObject* source = NewStream();
-    StreamOf(source).write(source, kText, sizeof kText, nullptr);
+    Must(StreamOf(source).write(source, kText, sizeof kText, nullptr));
     if (ops.addEntry(z, source, 0, sizeof kText, "added.txt", 9, nullptr, kZipMethodDeflated) ==
         kOk) {
       EngineObject* sink = NewStream();
@@ -80,18 +85,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (added.size() != sizeof kText || std::memcmp(added.data(), kText, sizeof kText) != 0) {
         std::abort();
       }
-      StreamOf(sink).close(sink);
+      Must(StreamOf(sink).close(sink));
       std::uint32_t archiveSize = 0;
-      StreamOf(archive).getSize(archive, &archiveSize);
+      Must(StreamOf(archive).getSize(archive, &archiveSize));
       if (ops.open(z, archive) != kOk) std::abort();
       const auto after = ReadAll(z, archiveSize);
       if (after.size() < before.size()) std::abort();
       for (std::size_t k = 0; k < before.size(); ++k)
         if (!before[k].empty() && after[k] != before[k]) std::abort();
     }
-    StreamOf(source).close(source);
+    Must(StreamOf(source).close(source));
   }
-  ops.destroy(z);
-  StreamOf(archive).close(archive);
+  Must(ops.destroy(z));
+  Must(StreamOf(archive).close(archive));
   return 0;
 }
