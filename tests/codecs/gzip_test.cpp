@@ -13,6 +13,7 @@
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/stream.h"
+#include "tests/codecs/counting_sink.h"
 #include "tests/codecs/deflate_bits.h"
 #include "tests/support/peer.h"
 #include "tests/support/temp_dir.h"
@@ -443,51 +444,6 @@ std::string ZeroRunMember(std::uint32_t matches) {
          Le32(static_cast<std::uint32_t>(size));
 }
 
-// A sink that keeps nothing: it records how far writes reached and whether
-// any write landed below bytes already written.
-struct CountingSink {
-  static StatusCode WriteAt(EngineObject* s, std::uint32_t position, const void*, std::uint32_t n,
-                            std::uint32_t* count) noexcept {
-    auto& self = *static_cast<CountingSink*>(s->state);
-    if (std::uint64_t{position} + n > 0xFFFFFFFFu) return kBadArgument;
-    if (position < self.end) self.overwrote = true;
-    self.end = std::max<std::uint64_t>(self.end, std::uint64_t{position} + n);
-    self.written += n;
-    if (count != nullptr) *count = n;
-    return kOk;
-  }
-  static StatusCode Close(EngineObject*) noexcept { return kOk; }
-  static StatusCode Seek(EngineObject*, std::int32_t, std::uint32_t, std::uint32_t*) noexcept {
-    return kFailed;
-  }
-  static StatusCode Read(EngineObject*, void*, std::uint32_t, std::uint32_t*) noexcept {
-    return kFailed;
-  }
-  static StatusCode Write(EngineObject*, const void*, std::uint32_t, std::uint32_t*) noexcept {
-    return kFailed;
-  }
-  static StatusCode GetSize(EngineObject* s, std::uint32_t* size) noexcept {
-    *size = static_cast<std::uint32_t>(static_cast<CountingSink*>(s->state)->end);
-    return kOk;
-  }
-  static StatusCode SetSize(EngineObject*, std::uint32_t) noexcept { return kFailed; }
-  static StreamOps MakeOps() {
-    StreamOps ops = MakeStreamOps({.close = Close,
-                                   .seek = Seek,
-                                   .read = Read,
-                                   .write = Write,
-                                   .getSize = GetSize,
-                                   .setSize = SetSize});
-    ops.writeAt = WriteAt;
-    return ops;
-  }
-  std::uint64_t end = 0;
-  std::uint64_t written = 0;
-  bool overwrote = false;
-  StreamOps ops = MakeOps();
-  EngineObject object{this, &ops};
-};
-
 // Records the progress notices of an extraction; answers kCancelled from
 // the notice numbered `stopAt` on (0: never).
 struct Progress {
@@ -531,7 +487,7 @@ TEST(GzipRead, ExtractionIsBoundedAndReportsProgressInsideABlock) {
   // The observer stops it: nothing is decoded far past its answer.
   Progress stop;
   stop.stopAt = 2;
-  CountingSink counted;
+  codecs_test::CountingSink counted;
   ASSERT_EQ(g.OpenFirst(member), kOk);
   EXPECT_EQ(Ops().extractMember(g.object, &counted.object, 0, &stop.object, nullptr, nullptr),
             kCancelled);
@@ -554,7 +510,7 @@ TEST(GzipRead, ExtractionIsBoundedAndReportsProgressInsideABlock) {
     SCOPED_TRACE(c.limit);
     ASSERT_EQ(GzipMod_SetOutputLimit(g.object, c.limit), kOk);
     ASSERT_EQ(g.OpenFirst(member), kOk);  // the limit is kept across OpenRead
-    CountingSink out;
+    codecs_test::CountingSink out;
     EXPECT_EQ(Ops().extractMember(g.object, &out.object, 0, nullptr, nullptr, nullptr), c.expected);
     EXPECT_EQ(out.written, c.written);
     EXPECT_EQ(out.end, c.written);
@@ -600,13 +556,13 @@ TEST(GzipRead, OutputPastTheLastStreamPositionIsRefused) {
   const std::string small = ZeroRunMember(4);  // 1033 bytes
   Gzip g;
   ASSERT_EQ(g.OpenFirst(small), kOk);
-  CountingSink near;
+  codecs_test::CountingSink near;
   EXPECT_EQ(Ops().extractMember(g.object, &near.object, 0xFFFFFF00u, nullptr, nullptr, nullptr),
             kGzipTooLarge);
   EXPECT_EQ(near.end, 0xFFFFFFFFu);
   EXPECT_FALSE(near.overwrote);
   ASSERT_EQ(g.OpenFirst(small), kOk);
-  CountingSink fits;
+  codecs_test::CountingSink fits;
   EXPECT_EQ(
       Ops().extractMember(g.object, &fits.object, 0xFFFFFFFFu - 1033, nullptr, nullptr, nullptr),
       kOk);
@@ -619,7 +575,7 @@ TEST(GzipRead, OutputPastTheLastStreamPositionIsRefused) {
   const std::string huge = ZeroRunMember(matches);
   ASSERT_LT(huge.size(), 4200000u);
   ASSERT_EQ(g.OpenFirst(huge), kOk);
-  CountingSink out;
+  codecs_test::CountingSink out;
   EXPECT_EQ(Ops().extractMember(g.object, &out.object, 0, nullptr, nullptr, nullptr),
             kGzipTooLarge);
   EXPECT_FALSE(out.overwrote);

@@ -12,6 +12,7 @@
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/stream.h"
+#include "tests/codecs/counting_sink.h"
 #include "tests/codecs/deflate_bits.h"
 #include "tests/support/test_streams.h"
 
@@ -563,6 +564,34 @@ TEST(InflateSink, ObserverSeesEachBlockAndCanStop) {
     watcher.stopAfter = 1;
     EXPECT_EQ(d.Pull(compressed, &watcher.object), kCancelled);
     EXPECT_EQ(watcher.seen.size(), 1u);
+  }
+}
+
+// A delivery that would pass the last stream position is refused whole: the
+// position never wraps to the start of the sink.
+TEST(InflateSink, TheSinkPositionNeverWrapsPastTheLastByte) {
+  const Bytes data = deflate_test::MakeData(40000, 1, 23);  // fills the window once
+  const Bytes compressed = deflate_test::ZlibDeflate(data, 6, Z_DEFAULT_STRATEGY);
+  struct Case {
+    std::uint32_t position;
+    StatusCode expected;
+    std::uint64_t written;
+  };
+  const Case cases[] = {
+      {0xFFFFFFFFu - 40000, kInflateEndOfStream, 40000},
+      {0xFFFFFFFFu - 39999, kInflateSinkFull, 32768},  // the full window fits, the rest not
+      {0xFFFFFFFFu - 100, kInflateSinkFull, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.position);
+    Decoder d;
+    codecs_test::CountingSink sink;
+    d.body().output.sink = &sink.object;
+    d.body().output.sinkPosition = c.position;
+    EXPECT_EQ(d.Pull(compressed), c.expected);
+    EXPECT_EQ(sink.written, c.written);
+    EXPECT_FALSE(sink.overwrote);
+    EXPECT_LE(sink.end, 0xFFFFFFFFu);
   }
 }
 
