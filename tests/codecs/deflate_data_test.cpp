@@ -94,7 +94,9 @@ TEST(DeflateDataZlibPeer, ZlibBlocksDecodeFromSplitTables) {
         DeflateData_DecodeBlock(d.get(), f.block.data(), Words(f.block), head.data(), 8, &length);
     if (data.size() >= 8) {
       EXPECT_EQ(length, 8);
-      if (IsFailure(s)) EXPECT_EQ(d->status, St::Ok);  // a literal found the buffer full
+      if (IsFailure(s)) {  // a literal found the buffer full
+        EXPECT_EQ(d->status, St::Ok);
+      }
       EXPECT_TRUE(std::equal(head.begin(), head.end(), data.begin()));
     }
   }

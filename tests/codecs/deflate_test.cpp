@@ -40,7 +40,9 @@ struct Encoder {
     EXPECT_EQ(Ops().create(g_DeflateModule, blockSize, &object), kOk);
   }
   ~Encoder() {
-    if (object != nullptr) EXPECT_EQ(Ops().destroy(object), kOk);
+    if (object != nullptr) {
+      EXPECT_EQ(Ops().destroy(object), kOk);
+    }
   }
   DeflateBody& body() { return BodyOf<DeflateBody>(object); }
   EngineObject* object = nullptr;

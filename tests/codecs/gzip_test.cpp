@@ -50,7 +50,9 @@ std::string Contents(EngineObject* s, std::uint32_t from = 0, std::uint32_t leng
   length = std::min(length, size - from);
   std::string out(length, '\0');
   std::uint32_t got = 0;
-  if (length != 0) EXPECT_EQ(StreamOf(s).readAt(s, from, out.data(), length, &got), kOk);
+  if (length != 0) {
+    EXPECT_EQ(StreamOf(s).readAt(s, from, out.data(), length, &got), kOk);
+  }
   out.resize(got);
   return out;
 }
@@ -89,7 +91,9 @@ struct Gzip {
     std::uint32_t size = 0;
     const StatusCode s = Ops().extractMember(object, sink, 0, nullptr, crc, &size);
     *text = Contents(sink);
-    if (s == kOk) EXPECT_EQ(size, text->size());
+    if (s == kOk) {
+      EXPECT_EQ(size, text->size());
+    }
     return s;
   }
   StatusCode OpenFirst(const std::string& bytes) {

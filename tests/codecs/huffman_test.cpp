@@ -47,7 +47,9 @@ struct Encoder {
     EXPECT_EQ(Enc().create(g_HuffEncoderModule, n, &object), kOk);
   }
   ~Encoder() {
-    if (object != nullptr) EXPECT_EQ(Enc().destroy(object), kOk);
+    if (object != nullptr) {
+      EXPECT_EQ(Enc().destroy(object), kOk);
+    }
   }
   std::uint32_t* counts() {
     void* p = nullptr;
@@ -67,7 +69,9 @@ struct Decoder {
     EXPECT_EQ(Dec().create(g_HuffDecoderModule, n, &object), kOk);
   }
   ~Decoder() {
-    if (object != nullptr) EXPECT_EQ(Dec().destroy(object), kOk);
+    if (object != nullptr) {
+      EXPECT_EQ(Dec().destroy(object), kOk);
+    }
   }
   std::uint8_t* lengths() {
     void* p = nullptr;

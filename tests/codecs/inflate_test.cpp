@@ -45,8 +45,12 @@ struct Decoder {
     body().output.keepAdler32 = true;
   }
   ~Decoder() {
-    if (object != nullptr) EXPECT_EQ(Ops().destroy(object), kOk);
-    if (source != nullptr) EXPECT_EQ(StreamOf(source).close(source), kOk);
+    if (object != nullptr) {
+      EXPECT_EQ(Ops().destroy(object), kOk);
+    }
+    if (source != nullptr) {
+      EXPECT_EQ(StreamOf(source).close(source), kOk);
+    }
     EXPECT_EQ(StreamOf(sink).close(sink), kOk);
   }
   InflateBody& body() { return BodyOf<InflateBody>(object); }
@@ -323,7 +327,9 @@ TEST(InflateVectors, SmallStreamsAndTheDistanceLimit) {
     std::uint32_t got = 99;
     const StatusCode s = Ops().decodeToBuffer(d.object, out, sizeof out, &got);
     EXPECT_EQ(s, v.answer);
-    if (!IsFailure(s)) EXPECT_EQ(std::string(out, got), v.output);
+    if (!IsFailure(s)) {
+      EXPECT_EQ(std::string(out, got), v.output);
+    }
     if (v.answer == kInflateInputExhausted) {
       // The state is kept: the same bytes and the rest of the stream finish it.
       EXPECT_EQ(std::string(reinterpret_cast<char*>(d.body().window), d.body().position), v.output);

@@ -464,7 +464,9 @@ TEST(ZipWrite, UnsafeNamesAreRefused) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(ZipMod_IsSafeName(c.name.data(), static_cast<std::uint32_t>(c.name.size())), c.safe);
-    if (!c.safe) EXPECT_EQ(z.Add({c.name, "x"}), kZipBadName);
+    if (!c.safe) {
+      EXPECT_EQ(z.Add({c.name, "x"}), kZipBadName);
+    }
   }
   EXPECT_EQ(z.Add({"folder/", "not empty"}), kBadArgument);
   EXPECT_EQ(z.Add({"m.txt", "x", 12}), kBadArgument);

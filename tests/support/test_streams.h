@@ -43,7 +43,9 @@ inline Bytes Contents(EngineObject* s) {
   EXPECT_EQ(StreamOf(s).getSize(s, &size), kOk);
   Bytes out(size, 0);
   std::uint32_t got = 0;
-  if (size != 0) EXPECT_EQ(StreamOf(s).readAt(s, 0, out.data(), size, &got), kOk);
+  if (size != 0) {
+    EXPECT_EQ(StreamOf(s).readAt(s, 0, out.data(), size, &got), kOk);
+  }
   out.resize(got);
   return out;
 }

@@ -191,7 +191,9 @@ TEST(Sort, LargeElementsARefusedBufferAndBadArguments) {
   ASSERT_EQ(Sort_Shell(g_SortModule, data.data(), 50, kSize, byFirst, nullptr), kOk);
   for (std::uint32_t e = 0; e < 50; ++e) {
     const std::uint8_t key = data[e * kSize];
-    if (e > 0) EXPECT_LE(data[(e - 1) * kSize], key);
+    if (e > 0) {
+      EXPECT_LE(data[(e - 1) * kSize], key);
+    }
     EXPECT_TRUE(std::all_of(data.begin() + e * kSize, data.begin() + (e + 1) * kSize,
                             [&](std::uint8_t b) { return b == key; }));
   }

@@ -58,7 +58,9 @@ class TreeTest : public testing::Test {
  protected:
   void Make(std::uint32_t flags) { ASSERT_EQ(Tree_Create(g_TreeModule, flags, &tree_), kOk); }
   void TearDown() override {
-    if (tree_ != nullptr) EXPECT_EQ(Ops(tree_).destroy(tree_), kOk);
+    if (tree_ != nullptr) {
+      EXPECT_EQ(Ops(tree_).destroy(tree_), kOk);
+    }
   }
   TreeNode* Insert(TreeNode* parent, TreeNode* before, std::uint32_t value, void* data = nullptr) {
     TreeNode* n = nullptr;
