@@ -73,9 +73,9 @@ struct GzipOps {
   CoreEndWord word0;
   // 1: creates an instance with its encoder and decoder; kOutOfMemory.
   StatusCode (*create)(EngineObject* module, EngineObject** out) noexcept;
-  // 2: releases the instance and its codecs (not the streams), answering a
-  // codec's failure to go after freeing everything. The ZIP class uses the
-  // same operation.
+  // 2: releases the instance and its codecs (not the streams); everything
+  // is freed, and the first failure of a codec's release is answered. The
+  // ZIP class uses the same operation.
   StatusCode (*destroy)(EngineObject* instance) noexcept;
   // 3: reads members from stream[start .. start + length), the range clipped
   // to the stream's size. No member is current until slot 5.

@@ -97,8 +97,9 @@ struct ZipOps {
   // memory, the entry is written where the directory began, then the
   // directory with the new entry and a new end record; a failure while
   // writing puts the old directory back (when that fails as well, the
-  // failure is still the first one and the instance is no longer open). kZipUnsupported when the
-  // archive would need Zip64 (65535 entries or 4 GiB); the entry becomes current.
+  // failure is still the first one and the instance is no longer open).
+  // kZipUnsupported when the archive would need Zip64 (65535 entries or
+  // 4 GiB); the entry becomes current.
   StatusCode (*addEntry)(EngineObject* instance, EngineObject* source, std::uint32_t position,
                          std::uint32_t length, const void* name, std::uint32_t nameLength,
                          const DateTime* date, std::uint32_t method) noexcept;
