@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <new>
 
+#include "engine/device/note_box.h"
 #include "engine/device/select_ctl.h"
 #include "engine/device/table_store.h"
 #include "engine/runtime/allocator.h"
@@ -912,7 +913,8 @@ StatusCode OpenVObject(EngineObject* device, std::uint16_t kind, std::uint32_t c
 
 StatusCode NoteBoxCommand(EngineObject* device, std::uint16_t code, void* in, void* out) noexcept {
   FakeDevice& f = Fake(device);
-  const StatusCode s = f.noteBox ? f.noteBox(device, code, in, out) : kNotSupported;
+  const StatusCode s =
+      f.noteBox ? f.noteBox(device, code, in, out) : NoteBox_Command(device, code, in, out);
   return Log(device, 39, "NoteBoxCommand", {code}, s);
 }
 

@@ -134,7 +134,8 @@ struct FakeDevice {
   StatusCode endDrawFailure = kOk;
   StatusCode vScrollFailure = kOk;
   bool refuseSurface = false;
-  // Hooks for the command sets of slots 37 and 39 (null: kNotSupported).
+  // Hooks for the command sets of slots 37 and 39 (null: the engine's
+  // drop-down list control and note box).
   StatusCode (*selectCtl)(EngineObject*, std::uint16_t, void*, void*) noexcept = nullptr;
   StatusCode (*noteBox)(EngineObject*, std::uint16_t, void*, void*) noexcept = nullptr;
 
