@@ -8,8 +8,6 @@
 
 namespace {
 
-using Stub = CoreStub<decltype(TextViewOps::pointerEvent)>;
-
 void FreeArrays(TextView& v) noexcept {
   Engine_Free(v.table.lines);
   Engine_Free(v.table.scratch);
@@ -21,9 +19,7 @@ void FreeArrays(TextView& v) noexcept {
 
 // Interactive modes end with the document they belong to.
 void LeaveModes(TextView& v) noexcept {
-  v.mode = TextViewMode::Idle;
-  Engine_Free(v.focusControl);
-  v.focusControl = nullptr;
+  TextView_LeaveModes(v);
   v.flags &= static_cast<std::uint16_t>(~(TextViewFlag::Dragging | TextViewFlag::LinkWindowOpen |
                                           TextViewFlag::FocusShown | TextViewFlag::FocusDrawn));
 }
@@ -234,18 +230,16 @@ const TextViewOps kTextViewOps = {
     TextView_Paint,
     TextView_Navigate,
     TextView_SetScrollPosition,
-    // Pointer events, selection, position lists, controls, the annotation
-    // commands and link focus are bound by their own parts of the view.
-    Stub::NotSupported,
-    CoreStub<decltype(TextViewOps::selectionCommand)>::NotSupported,
+    TextView_PointerEvent,
+    TextView_SelectionCommand,
     TextView_FindStart,
     TextView_FindStep,
     TextView_FindFinish,
     TextView_GetPageNumber,
-    CoreStub<decltype(TextViewOps::positionListCommand)>::NotSupported,
+    TextView_PositionListCommand,
     TextView_ScrollHorizontal,
-    CoreStub<decltype(TextViewOps::control)>::NotSupported,
-    CoreStub<decltype(TextViewOps::annotCommand)>::NotSupported,
+    TextView_Control,
+    TextView_AnnotCommand,
     PageCache_Reset,
     PageCache_SetPageNumber,
     PageCache_GetPageNumber,
@@ -258,7 +252,7 @@ const TextViewOps kTextViewOps = {
     PageCache_UpdateScrollBar,
     PageCache_GetPageOfPosition,
     PageCache_GetPageStart,
-    CoreStub<decltype(TextViewOps::focusCommand)>::NotSupported,
+    TextView_FocusCommand,
     Core_NotImplemented,
 };
 

@@ -549,9 +549,10 @@ StatusCode TextView_DrawLines(TextView& v, DeviceContext ctx, std::uint16_t draw
                                   v.sectionStart, v.sectionStart);
     if (IsFailure(s)) return s;
   }
-  // The selection is drawn over the lines by the selection part of the view.
+  // The found range and the selection are drawn over the lines.
   if (drawFlags & kDrawSelection) {
     s = TextView_DrawFoundRange(v, ctx);
+    if (!IsFailure(s)) s = TextView_DrawSelection(v, ctx);
     if (IsFailure(s)) return s;
   }
   return Dev(v).validateRect(v.device, 0, Clamp16(bandTop), v.viewWidth, Clamp16(bandBottom));
@@ -589,8 +590,12 @@ StatusCode TextView_Paint(EngineObject* view, DeviceContext ctx, std::int16_t, s
                                 v.textHeight);
   if (result == kOk && (v.flags & TextViewFlag::HScrollShown))
     Dev(v).invalidateHScrollBar(v.device, v.sectionEnd);
-  if (result == kOk && v.mode == TextViewMode::ListOpen)
-    Dev(v).selectCtlCommand(v.device, 17, v.focusControl, nullptr);
+  // An open list or note box lies over the page: it is drawn again on top.
+  if (result == kOk && v.mode == TextViewMode::ListOpen && v.focusControl != nullptr)
+    result = Dev(v).selectCtlCommand(v.device, SelectCtlCode::Redraw, &v.focusControl->ctl, &c);
+  if (result == kOk && v.mode == TextViewMode::NoteBox && v.annotBinding != nullptr &&
+      v.annotBinding->edit != nullptr)
+    result = Dev(v).noteBoxCommand(v.device, NoteBoxCode::Redraw, &v.annotBinding->edit->box, &c);
   result = draw.Finish(result);
   const StatusCode bar = TextView_UpdateScrollBar(v);
   return IsFailure(result) ? result : (IsFailure(bar) ? bar : kOk);
