@@ -25,7 +25,8 @@ std::int16_t Clamp16(std::int64_t value) {
 }
 
 void Notice(TextView& v, std::uint16_t kind) {
-  if (v.device != nullptr) Dev(v).notify(v.device, kind);
+  // A notice that cannot sound does not undo the move it reports.
+  if (v.device != nullptr) (void)Dev(v).notify(v.device, kind);
 }
 
 bool Ready(const TextView& v) {
@@ -702,7 +703,9 @@ StatusCode TextView_ScrollHorizontal(EngineObject* view, std::uint32_t, std::uin
     if (s == kOk) {
       s = TextView_DrawLines(v, ctx, kDrawClear | kDrawSelection, 0, v.table.count,
                              v.table.extraTop, 0, h);
-      Dev(v).surfaceCommand(v.device, ctx, &previous, nullptr, DeviceSurface::ClipReplace);
+      const StatusCode restored =
+          Dev(v).surfaceCommand(v.device, ctx, &previous, nullptr, DeviceSurface::ClipReplace);
+      if (s == kOk) s = restored;
     }
   }
   s = draw.Finish(s);

@@ -41,8 +41,7 @@ inline const DocHandlerOps& Base() {
 
 inline std::uint32_t Length(EngineObject* h) {
   std::uint32_t n = 0;
-  Base().getTextLength(h, &n);
-  return n;
+  return Base().getTextLength(h, &n) == kOk ? n : 0;
 }
 inline std::uint16_t Count() {
   return static_cast<std::uint16_t>(Hooks().sectionStarts.empty() ? 1
@@ -136,8 +135,11 @@ inline const DocHandlerOps* Table() {
 inline EngineObject* MakeHookedHandler(const std::string& text) {
   EngineObject* h = nullptr;
   if (TextDoc_Create(&TextDocModule, &h) != kOk) return nullptr;
-  TextDoc_Command(h, DocCommand::AttachText, const_cast<char*>(text.data()),
-                  static_cast<std::uint32_t>(text.size()));
+  if (TextDoc_Command(h, DocCommand::AttachText, const_cast<char*>(text.data()),
+                      static_cast<std::uint32_t>(text.size())) != kOk) {
+    (void)OpsOf<DocHandlerOps>(h).destroy(h);  // destroy always answers 0
+    return nullptr;
+  }
   h->ops = hooked::Table();
   return h;
 }
@@ -217,8 +219,8 @@ class TextViewFixture : public testing::Test {
   EngineObject* MakeView(EngineObject* device, EngineObject* db) {
     EngineObject* view = nullptr;
     if (ViewOps().create(&TextViewModule, &view) != kOk) return nullptr;
-    ViewOps().setDevice(view, device);
-    ViewOps().setOptions(view, options_);
+    EXPECT_EQ(ViewOps().setDevice(view, device), kOk);
+    EXPECT_EQ(ViewOps().setOptions(view, options_), kOk);
     EXPECT_EQ(ViewOps().attachDocument(view, handler_, db), kOk);
     EXPECT_EQ(ViewOps().setViewport(view, 0, width_, height_), kOk);
     return view;
@@ -226,10 +228,10 @@ class TextViewFixture : public testing::Test {
 
   void Close() {
     if (view_) {
-      ViewOps().attachDocument(view_, nullptr, nullptr);
-      ViewOps().destroy(view_);
+      EXPECT_EQ(ViewOps().attachDocument(view_, nullptr, nullptr), kOk);
+      EXPECT_EQ(ViewOps().destroy(view_), kOk);
     }
-    if (handler_) OpsOf<DocHandlerOps>(handler_).destroy(handler_);
+    if (handler_) EXPECT_EQ(OpsOf<DocHandlerOps>(handler_).destroy(handler_), kOk);
     if (device_) FakeDevice_Close(device_);
     view_ = handler_ = device_ = nullptr;
   }
@@ -281,8 +283,8 @@ class TextViewFixture : public testing::Test {
     EXPECT_EQ(got, want) << what << "\n got  " << Describe(got) << "\n want " << Describe(want);
     EXPECT_TRUE(Picture(F(), a.textHeight) == Picture(FakeDevice_Of(device), b.textHeight))
         << what << ": the picture differs from a fresh paint";
-    ViewOps().attachDocument(view, nullptr, nullptr);
-    ViewOps().destroy(view);
+    EXPECT_EQ(ViewOps().attachDocument(view, nullptr, nullptr), kOk);
+    EXPECT_EQ(ViewOps().destroy(view), kOk);
     FakeDevice_Close(device);
   }
 
