@@ -152,8 +152,8 @@ StatusCode FreeLinkTexts(TextViewLinkDescription* d) {
 
 // Control 5: the percentage of the section above the first line.
 std::uint16_t PercentAbove(const TextView& v) {
+  if (v.hasSection && v.sectionEnd <= v.sectionStart) return 99;
   if (v.table.lines == nullptr || v.table.count == 0) return 0;
-  if (v.sectionEnd <= v.sectionStart) return 99;
   const std::uint64_t done =
       TextView_FirstOffset(v) - std::min(TextView_FirstOffset(v), v.sectionStart);
   return static_cast<std::uint16_t>(done * 100 / (v.sectionEnd - v.sectionStart));

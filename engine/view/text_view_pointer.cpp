@@ -59,12 +59,6 @@ StatusCode HitAt(TextView& v, DeviceContext ctx, std::int16_t x, std::int16_t y,
   return kOk;
 }
 
-// The caret a point gives while selecting: the end of the unit under it when
-// it lies at or after the anchor, else its start.
-std::uint32_t CaretFor(const TextView& v, const Hit& h) {
-  return h.start >= v.selAnchor ? h.end : h.start;
-}
-
 // Inverts what changes when the caret moves from c to c2 (anchor a): the two
 // ranges share the anchor, so their difference is at most two pieces.
 StatusCode DrawCaretMove(TextView& v, DeviceContext ctx, std::uint32_t c, std::uint32_t c2) {
@@ -336,7 +330,9 @@ StatusCode TextView_ExtendSelection(TextView& v, bool draw) noexcept {
   Hit h;
   StatusCode s = HitAt(v, scope.ctx(), v.pointerX, v.pointerY, &h);
   if (IsFailure(s)) return scope.Finish(s);
-  const std::uint32_t caret = h.onLine ? CaretFor(v, h) : h.start;
+  // The caret goes to the offset under the point: back onto the anchor it
+  // empties the selection.
+  const std::uint32_t caret = h.start;
   if (caret != v.selCaret) {
     if (draw) s = DrawCaretMove(v, scope.ctx(), v.selCaret, caret);
     v.selCaret = caret;

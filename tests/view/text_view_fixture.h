@@ -11,9 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "engine/formats/flow_text.h"
 #include "engine/formats/text_doc.h"
 #include "engine/view/text_view_internal.h"
 #include "tests/support/fake_device.h"
+
+// A link of the hooked handler: its range, target and class (slot 23).
+struct HookLink {
+  std::uint32_t start, end, target;
+  StatusCode cls;
+};
 
 struct HandlerHooks {
   std::vector<std::uint32_t> sectionStarts;  // empty: one section
@@ -26,6 +33,12 @@ struct HandlerHooks {
   bool haveStart = false;
   std::uint8_t start[16] = {};
   std::vector<std::pair<std::uint16_t, void*>> controls;  // codes and records seen
+  std::vector<HookLink> links;                            // sorted, not overlapping
+  // Select lists (document controls 26-29): the items of every list, and the
+  // class of the chosen option's link (its target is 1000 + the option).
+  std::vector<const char*> listItems;  // entry 0 is not an item
+  StatusCode optionClass = kOk;
+  std::vector<std::uint32_t> settled;  // control 28: the options recorded
 };
 
 inline HandlerHooks& Hooks() {
@@ -103,9 +116,77 @@ inline StatusCode PassStep(EngineObject* h, EngineObject* device, DeviceContext 
   if (Hooks().passStep) return Hooks().passStep;
   return Base().layoutPassStep(h, device, ctx, sub, section, word);
 }
+inline StatusCode LinkAt(EngineObject*, std::uint32_t position, std::uint32_t* start,
+                         std::uint32_t* end, std::uint32_t* target) noexcept {
+  for (const HookLink& l : Hooks().links)
+    if (position >= l.start && position < l.end) {
+      *start = l.start;
+      *end = l.end;
+      *target = l.target;
+      return l.cls;
+    }
+  return kNotFound;
+}
+
+// Link walking over the hooked links inside the window (controls 13-18).
+inline StatusCode WalkLinks(std::uint16_t code, LinkRange* r) {
+  std::vector<HookLink> in;
+  for (const HookLink& l : Hooks().links)
+    if (l.start >= r->windowStart && l.start < r->windowEnd) in.push_back(l);
+  auto at = [&]() {
+    for (std::size_t i = 0; i < in.size(); ++i)
+      if (in[i].start == r->linkStart && in[i].end == r->linkEnd) return static_cast<int>(i);
+    return -1;
+  };
+  auto take = [&](int i) {
+    if (i < 0 || i >= static_cast<int>(in.size())) return kNoMore;
+    r->linkStart = in[i].start;
+    r->linkEnd = in[i].end;
+    return kOk;
+  };
+  switch (code) {
+    case 13:
+    case 18:
+      return kOk;
+    case 14:
+      return take(0);
+    case 17:
+      return take(static_cast<int>(in.size()) - 1);
+    case 15:
+      return at() < 0 ? kNoMore : take(at() - 1);
+    case 16:
+      return at() < 0 ? kNoMore : take(at() + 1);
+    default:
+      return kNotSupported;
+  }
+}
+
 inline StatusCode Control(EngineObject* h, std::uint16_t code, std::uint32_t value,
                           void* record) noexcept {
   Hooks().controls.emplace_back(code, record);
+  if (code >= DocControl::LinkWalkFirst && code <= DocControl::LinkWalkLast)
+    return WalkLinks(code, static_cast<LinkRange*>(record));
+  if (code == DocControl::RangeVisible)
+    return DocHandler_MeasureRun(h, static_cast<const DocLinkVisibility*>(record));
+  if (code == DocControl::SelectListFirst) {  // 26: fill the list
+    if (Hooks().listItems.empty()) return kDocMalformed;
+    auto* ctl = static_cast<SelectCtl*>(record);
+    ctl->flags = SelectCtlFlag::Flat;
+    ctl->itemCount = static_cast<std::uint16_t>(Hooks().listItems.size() - 1);
+    ctl->items = Hooks().listItems.data();
+    ctl->chosen = 1;
+    return kOk;
+  }
+  if (code == DocControl::SelectListFirst + 1) return kOk;  // 27: nothing was allocated
+  if (code == DocControl::SelectListFirst + 2) {            // 28
+    Hooks().settled.push_back(static_cast<SelectCtl*>(record)->chosen);
+    return kOk;
+  }
+  if (code == DocControl::SelectListFirst + 3) {  // 29
+    auto* option = static_cast<std::uint32_t*>(record);
+    *option += 1000;
+    return Hooks().optionClass;
+  }
   if (code == DocControl::StartPosition) {
     if (!Hooks().haveStart) return kNotSupported;
     std::memcpy(record, Hooks().start, 16);
@@ -124,6 +205,7 @@ inline const DocHandlerOps* Table() {
     t.layoutLine = LayoutLine;
     t.layoutPassStep = PassStep;
     t.control = Control;
+    t.getLinkAt = LinkAt;
     return t;
   }();
   return &table;
@@ -278,6 +360,11 @@ class TextViewFixture : public testing::Test {
       ASSERT_EQ(TextView_Relayout(b, draw.ctx(), a.table.extraTop, first), kOk) << what;
       ASSERT_EQ(draw.Finish(kOk), kOk);
     }
+    // The marks are offsets: the fresh view draws the same ones.
+    b.selAnchor = a.selAnchor;
+    b.selCaret = a.selCaret;
+    b.foundStart = a.foundStart;
+    b.foundEnd = a.foundEnd;
     ASSERT_EQ(ViewOps().paint(view, nullptr, 0, 0, width_, height_), kOk) << what;
     const TableShot want = Shot(b), got = Shot(a);
     EXPECT_EQ(got, want) << what << "\n got  " << Describe(got) << "\n want " << Describe(want);
