@@ -568,13 +568,16 @@ StatusCode TextView_ListControl(TextView& v, std::uint16_t code, std::uint32_t a
 StatusCode TextView_RouteKey(TextView& v, std::uint16_t code) noexcept {
   const std::uint16_t key = KeyFor(code);
   if (key == 0) return kNotSupported;
-  if (v.mode == TextViewMode::ListOpen && v.focusControl != nullptr)
-    return ListAnswer(v, Dev(v).selectCtlCommand(v.device, key, &v.focusControl->ctl, nullptr));
+  // A key's answer is returned as it is, unless it closed the list or box.
+  if (v.mode == TextViewMode::ListOpen && v.focusControl != nullptr) {
+    const StatusCode s = Dev(v).selectCtlCommand(v.device, key, &v.focusControl->ctl, nullptr);
+    return s == kSelectClosedWithChoice || s == kSelectClosedNoChoice ? ListAnswer(v, s) : s;
+  }
   if (v.mode == TextViewMode::NoteBox && v.annotBinding != nullptr &&
       v.annotBinding->edit != nullptr) {
     std::uint16_t button = 0;
-    return TextView_NoteAnswer(
-        v, Dev(v).noteBoxCommand(v.device, key, &v.annotBinding->edit->box, &button));
+    const StatusCode s = Dev(v).noteBoxCommand(v.device, key, &v.annotBinding->edit->box, &button);
+    return s == kNoteBoxClosedButton || s == kNoteBoxClosedOutside ? TextView_NoteAnswer(v, s) : s;
   }
   return kNotSupported;
 }
