@@ -469,10 +469,3 @@ StatusCode TextView_PositionListCommand(EngineObject* view, std::uint16_t code,
 // kNotSupported for 1 and unknown codes.
 StatusCode TextView_AnnotCommand(EngineObject* view, std::uint16_t code, std::uint32_t argument,
                                  void* io) noexcept;
-
-// Activation of a link of a class (slot 23's answer): 0 remembers the
-// position and goes to the target; kDocLinkHostCode keeps the target for
-// Control 0 and answers kViewHostActs; kDocLinkNoTarget answers
-// kViewNoTarget; a select list opens (kViewListOpen); calendar and card
-// objects go to the device (OpenVObject); other classes are answered as
-// they are. Links disabled: kViewLinkPressed and nothing happens.

@@ -373,8 +373,13 @@ void TextView_HideFocus(TextView& v) noexcept;
 // handler without links answers a failure, which counts as none).
 StatusCode TextView_LinkAt(TextView& v, std::uint32_t offset, std::uint32_t* start,
                            std::uint32_t* end, std::uint32_t* target) noexcept;
-// Acts on a link of the class (links disabled: kViewLinkPressed). point is
-// the pointer relative to the element's image for image maps, else null.
+// Acts on a link of the class (slot 23's answer), links disabled answering
+// kViewLinkPressed: 0 remembers the position and goes to the target;
+// kDocLinkHostCode keeps the target for Control 0 (kViewHostActs);
+// kDocLinkNoTarget answers kViewNoTarget; a select list opens
+// (kViewListOpen); calendar and card objects go to the device (OpenVObject);
+// image maps first turn the point (relative to the image; null: 0, 0) into a
+// target (document control 33); other classes are answered as they are.
 StatusCode TextView_Activate(TextView& v, StatusCode linkClass, std::uint32_t start,
                              std::uint32_t target, const DevicePoint* point) noexcept;
 // Opens the drop-down list of the element at offset with target; x and y
