@@ -181,7 +181,8 @@ StatusCode TextView_AnnotCommand(EngineObject* view, std::uint16_t code, std::ui
       return kOk;
     }
     case 2:
-      if (io == nullptr && v.mode == TextViewMode::NoteBox) TextView_LeaveModes(v);
+      // A note shown from the old file goes with it.
+      if (v.mode == TextViewMode::NoteBox) TextView_LeaveModes(v);
       return TextView_SetAnnotationPath(v, static_cast<const char16_t*>(io), argument);
     case 3:
       return CopyPath(v, argument, static_cast<char16_t*>(io));

@@ -549,10 +549,17 @@ StatusCode TextView_DrawLines(TextView& v, DeviceContext ctx, std::uint16_t draw
                                   v.sectionStart, v.sectionStart);
     if (IsFailure(s)) return s;
   }
-  // The found range and the selection are drawn over the lines.
+  // The marks are drawn over the lines: the found range, the selection, a
+  // drawn link focus and a pressed element (the last two stay drawn across
+  // a repaint, so that hiding them later inverts them back).
   if (drawFlags & kDrawSelection) {
     s = TextView_DrawFoundRange(v, ctx);
     if (!IsFailure(s)) s = TextView_DrawSelection(v, ctx);
+    if (!IsFailure(s) && (v.flags & TextViewFlag::FocusDrawn))
+      s = TextView_DrawRangeOnLines(v, ctx, 1, v.focusLink.linkStart, v.focusLink.linkEnd);
+    if (!IsFailure(s) &&
+        (v.mode == TextViewMode::LinkRelease || v.mode == TextViewMode::LinkReleaseAlt))
+      s = TextView_DrawRangeOnLines(v, ctx, 1, v.pressOffset, v.pressEnd);
     if (IsFailure(s)) return s;
   }
   return Dev(v).validateRect(v.device, 0, Clamp16(bandTop), v.viewWidth, Clamp16(bandBottom));

@@ -94,6 +94,8 @@ TEST_F(TextViewLinksTest, FocusFollowsDocumentOrderBothWays) {
   ASSERT_EQ(Focus(TextViewFocus::First), kOk);
   EXPECT_EQ(Focused(), (Range{0, 4}));
   EXPECT_EQ(InvertedCount(), 4 * 5 * 10);
+  ASSERT_EQ(Paint(), kOk);
+  EXPECT_EQ(InvertedCount(), 4 * 5 * 10) << "a repaint keeps the focus drawn";
 
   ASSERT_EQ(Focus(TextViewFocus::Hide), kOk);
   EXPECT_EQ(InvertedCount(), 0);
@@ -173,6 +175,8 @@ TEST_F(TextViewLinksTest, PressAndReleaseOnALink) {
   ASSERT_EQ(Pointer(TextViewPointer::Press, 2, 5), kViewLinkPressed);
   EXPECT_EQ(V().mode, TextViewMode::LinkRelease);
   EXPECT_EQ(InvertedCount(), 4 * 5 * 10);
+  ASSERT_EQ(Paint(), kOk);
+  EXPECT_EQ(InvertedCount(), 4 * 5 * 10) << "a repaint keeps the pressed link drawn";
   // Released elsewhere: the link goes plain and nothing happens.
   EXPECT_EQ(Pointer(TextViewPointer::Release, 30, 5), kOk);
   EXPECT_EQ(InvertedCount(), 0);
