@@ -197,7 +197,9 @@ TEST_F(NoteBoxTest, KeysMoveTheFocusAndCommitReportsIt) {
     std::uint16_t answer = 0x1234;
     ASSERT_EQ(Run(s.code, &answer), kOk) << s.code;
     EXPECT_EQ(box.focused, s.focused) << s.code;
-    if (s.code >= 11) EXPECT_EQ(answer, static_cast<std::uint16_t>(s.focused)) << s.code;
+    if (s.code >= 11) {
+      EXPECT_EQ(answer, static_cast<std::uint16_t>(s.focused)) << s.code;
+    }
   }
   EXPECT_EQ(Run(NoteBoxCode::Commit), kNoteBoxClosedButton);
   EXPECT_EQ(box.focused, kUiViewEdit);

@@ -313,7 +313,9 @@ class TextViewFixture : public testing::Test {
       EXPECT_EQ(ViewOps().attachDocument(view_, nullptr, nullptr), kOk);
       EXPECT_EQ(ViewOps().destroy(view_), kOk);
     }
-    if (handler_) EXPECT_EQ(OpsOf<DocHandlerOps>(handler_).destroy(handler_), kOk);
+    if (handler_) {
+      EXPECT_EQ(OpsOf<DocHandlerOps>(handler_).destroy(handler_), kOk);
+    }
     if (device_) FakeDevice_Close(device_);
     view_ = handler_ = device_ = nullptr;
   }

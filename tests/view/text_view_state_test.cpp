@@ -23,12 +23,16 @@ class MemDb {
     Reopen();
   }
   ~MemDb() {
-    if (db_) EXPECT_EQ(DbFile_Close(db_), kOk);
+    if (db_) {
+      EXPECT_EQ(DbFile_Close(db_), kOk);
+    }
     EXPECT_EQ(StreamOf(stream_).close(stream_), kOk);
   }
   // Commits and opens again, as a later run would.
   void Reopen() {
-    if (db_) ASSERT_EQ(DbFile_Close(db_), kOk);
+    if (db_) {
+      ASSERT_EQ(DbFile_Close(db_), kOk);
+    }
     db_ = nullptr;
     ASSERT_EQ(DbFile_Open(&DbFileModule, stream_, kDbOpenWrite, &db_), kOk);
   }

@@ -458,7 +458,9 @@ TEST_F(WinDeviceTest, AlignmentAdvanceAndDottedUnderline) {
   EXPECT_EQ(Surface(), twice);
   for (int sx = 0; sx < kWidth; ++sx)
     for (int sy = 0; sy < 40; ++sy)
-      if (Pixel(sx, sy) != 0xFFFFFF) ASSERT_LT(sx, 100 + kMargin) << "ink right of the end";
+      if (Pixel(sx, sy) != 0xFFFFFF) {
+        ASSERT_LT(sx, 100 + kMargin) << "ink right of the end";
+      }
   // The dotted band lies two pixels under the baseline, on even surface
   // columns only, along the whole text and no further.
   const int band = 90 + 2;
