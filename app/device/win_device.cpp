@@ -35,6 +35,7 @@
 #include "app/device/planar_image.h"
 #include "engine/device/palm_bitmap.h"
 #include "engine/device/pos_map.h"
+#include "engine/device/note_box.h"
 #include "engine/device/select_ctl.h"
 #include "engine/device/table_store.h"
 #include "engine/runtime/allocator.h"
@@ -1254,6 +1255,7 @@ constexpr DeviceOps kWinDeviceOps = MakeDeviceOps({
     .tableStoreCommand = TableStoreCommand,
     .selectCtlCommand = SelectCtl_Command,
     .openVObject = OpenVObject,
+    .noteBoxCommand = NoteBox_Command,
     .measureUiString = MeasureUiString,
     .drawUiString = DrawUiString,
 });

@@ -448,6 +448,9 @@ struct DeviceOps {
   // temporary folder and name; kFailed when writing or opening fails.
   StatusCode (*openVObject)(EngineObject* device, std::uint16_t kind, std::uint32_t count,
                             const void* data) noexcept;
+  // 39: the note box; every device hands it to NoteBox_Command (note_box.h),
+  // which holds the contract of each code. The record (in) and the note text
+  // belong to the caller; the pixels saved under an open box, to the device.
   StatusCode (*noteBoxCommand)(EngineObject* device, std::uint16_t code, void* in,
                                void* out) noexcept;
   // 40: width of "View/Edit" (0) or "Delete" (1) in the current font; kFailed

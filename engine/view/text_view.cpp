@@ -8,8 +8,6 @@
 
 namespace {
 
-using Stub = CoreStub<decltype(TextViewOps::pointerEvent)>;
-
 void FreeArrays(TextView& v) noexcept {
   Engine_Free(v.table.lines);
   Engine_Free(v.table.scratch);
@@ -21,9 +19,7 @@ void FreeArrays(TextView& v) noexcept {
 
 // Interactive modes end with the document they belong to.
 void LeaveModes(TextView& v) noexcept {
-  v.mode = TextViewMode::Idle;
-  Engine_Free(v.focusControl);
-  v.focusControl = nullptr;
+  TextView_LeaveModes(v);
   v.flags &= static_cast<std::uint16_t>(~(TextViewFlag::Dragging | TextViewFlag::LinkWindowOpen |
                                           TextViewFlag::FocusShown | TextViewFlag::FocusDrawn));
 }
@@ -88,14 +84,16 @@ StatusCode TextView_AttachDocument(EngineObject* view, EngineObject* handler,
   // modes, its annotation store (handed back to its handler), its pagination
   // and its cached pages.
   LeaveModes(v);
-  TextView_CloseAnnotationStore(v);
+  // A store that fails to close (its header not written) is reported once
+  // the new document is attached.
+  const StatusCode closed = TextView_CloseAnnotationStore(v);
   TextView_FreeAnnotationBinding(v);
   PageCache_Free(v);
   v.flags &= static_cast<std::uint16_t>(
       ~(TextViewFlag::Accepted | TextViewFlag::Paginated | TextViewFlag::PaginationFailed));
   v.handler = handler;
   v.settingsDb = settingsDb;
-  if (handler == nullptr && settingsDb == nullptr) return kOk;
+  if (handler == nullptr && settingsDb == nullptr) return closed;
 
   v.sectionPolicy = v.sectionCount = v.currentSection = 0;
   v.hasSection = false;
@@ -131,7 +129,7 @@ StatusCode TextView_AttachDocument(EngineObject* view, EngineObject* handler,
     if (IsFailure(TextView_RestoreReadingState(v, haveStart ? start : nullptr)))
       v.settingsDb = nullptr;
   }
-  return kOk;
+  return closed;
 }
 
 StatusCode TextView_SetViewport(EngineObject* view, std::uint32_t flags, std::int16_t width,
@@ -156,6 +154,7 @@ StatusCode TextView_SetViewport(EngineObject* view, std::uint32_t flags, std::in
   v.viewHeight = v.textHeight = height;
   v.scrollStep = ScrollStepFor(height);
   v.minLineHeight = kViewMinLineHeight;
+  StatusCode bar = kOk;  // the horizontal bar of a wide content
   std::int16_t barHeight = 0;
   if (v.device == nullptr ||
       DeviceOf(v.device).getProperty(v.device, DeviceInfo::HScrollHeight, &barHeight) != kOk)
@@ -164,7 +163,7 @@ StatusCode TextView_SetViewport(EngineObject* view, std::uint32_t flags, std::in
   if (width < v.contentWidth) {
     const std::int16_t content = v.contentWidth;
     v.contentWidth = width;
-    TextView_SetContentWidth(v, content);
+    bar = TextView_SetContentWidth(v, content);
   }
   const std::uint32_t keep = TextView_FirstOffset(v);
 
@@ -191,6 +190,7 @@ StatusCode TextView_SetViewport(EngineObject* view, std::uint32_t flags, std::in
     v.table.scratch = nullptr;
   }
   TextView_ResetTable(v, keep);
+  if (result == kOk && IsFailure(bar)) result = bar;
   if (repaginate) {
     const StatusCode p = TextView_Paginate(v, 1);
     if (result == kOk && IsFailure(p)) result = p;
@@ -234,18 +234,16 @@ const TextViewOps kTextViewOps = {
     TextView_Paint,
     TextView_Navigate,
     TextView_SetScrollPosition,
-    // Pointer events, selection, position lists, controls, the annotation
-    // commands and link focus are bound by their own parts of the view.
-    Stub::NotSupported,
-    CoreStub<decltype(TextViewOps::selectionCommand)>::NotSupported,
+    TextView_PointerEvent,
+    TextView_SelectionCommand,
     TextView_FindStart,
     TextView_FindStep,
     TextView_FindFinish,
     TextView_GetPageNumber,
-    CoreStub<decltype(TextViewOps::positionListCommand)>::NotSupported,
+    TextView_PositionListCommand,
     TextView_ScrollHorizontal,
-    CoreStub<decltype(TextViewOps::control)>::NotSupported,
-    CoreStub<decltype(TextViewOps::annotCommand)>::NotSupported,
+    TextView_Control,
+    TextView_AnnotCommand,
     PageCache_Reset,
     PageCache_SetPageNumber,
     PageCache_GetPageNumber,
@@ -258,7 +256,7 @@ const TextViewOps kTextViewOps = {
     PageCache_UpdateScrollBar,
     PageCache_GetPageOfPosition,
     PageCache_GetPageStart,
-    CoreStub<decltype(TextViewOps::focusCommand)>::NotSupported,
+    TextView_FocusCommand,
     Core_NotImplemented,
 };
 

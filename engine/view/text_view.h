@@ -126,6 +126,114 @@ constexpr std::uint16_t Fraction = 32;
 constexpr std::uint16_t SliceControl = 33;
 }  // namespace TextViewNav
 
+// PointerEvent codes.
+namespace TextViewPointer {
+constexpr std::uint16_t Press = 1;
+constexpr std::uint16_t Move = 2;
+constexpr std::uint16_t Release = 3;
+constexpr std::uint16_t SelectPress = 4;  // select the character under the point
+constexpr std::uint16_t SelectMove = 5;   // extend the selection to the point
+constexpr std::uint16_t SelectRelease = 7;
+constexpr std::uint16_t DragScroll = 8;  // by (x, y): x to the right, y > 0 shows text below
+constexpr std::uint16_t Probe = 9;
+constexpr std::uint16_t Hover = 10;
+constexpr std::uint16_t FullRelease = 11;
+constexpr std::uint16_t EndTap = 12;
+constexpr std::uint16_t SelectUnitDrag = 13;
+constexpr std::uint16_t SelectUnit = 14;
+constexpr std::uint16_t MoveCaret = 15;
+constexpr std::uint16_t Unmark = 16;
+}  // namespace TextViewPointer
+
+// SelectionCommand codes.
+namespace TextViewSelection {
+constexpr std::uint16_t Enter = 1;
+constexpr std::uint16_t Leave = 2;
+constexpr std::uint16_t AutoScroll = 3;  // one step of the host's timer while dragging
+constexpr std::uint16_t CopySelection = 4;
+constexpr std::uint16_t CopyScreen = 5;  // the laid-out lines
+constexpr std::uint16_t CopySection = 6;
+constexpr std::uint16_t CopyDocument = 7;
+constexpr std::uint16_t Erase = 8;
+constexpr std::uint16_t ClearPlain = 9;
+constexpr std::uint16_t DrawPlain = 10;
+constexpr std::uint16_t DrawMarked = 11;
+constexpr std::uint16_t AutoScrollQuiet = 12;  // without drawing the caret's move
+constexpr std::uint16_t HasSelection = 13;
+}  // namespace TextViewSelection
+
+// FocusCommand codes.
+namespace TextViewFocus {
+constexpr std::uint16_t First = 0;
+constexpr std::uint16_t Last = 1;
+constexpr std::uint16_t Previous = 2;
+constexpr std::uint16_t Next = 3;
+constexpr std::uint16_t Above = 4;
+constexpr std::uint16_t Below = 5;
+constexpr std::uint16_t Activate = 6;
+constexpr std::uint16_t IsShown = 7;
+constexpr std::uint16_t Hide = 8;
+}  // namespace TextViewFocus
+
+// ---------------------------------------------------------------------------
+// Records the host and the handler exchange through the view.
+
+// Control 0, 2 and 18: a link description the handler fills (document
+// controls 0 and 1); texts whose owned bit (0x10, 0x20, 0x40 for texts 0, 1,
+// 2) is set were allocated from the engine allocator and are freed by
+// Control 18.
+struct TextViewLinkDescription {
+  char* text[3];
+  std::uint32_t value;
+  std::uint16_t flags;
+  std::uint16_t length[3];
+  std::uint32_t result;  // Control 2: the first word of the handler's answer
+};
+constexpr std::uint16_t kLinkTextOwned0 = 0x10;
+
+// Control 28: the selected text. buffer null: the view allocates length + 1
+// bytes (the caller frees them with Engine_Free); else the buffer holds
+// capacity + 1 bytes. On return capacity is the length copied and a zero
+// byte follows the text.
+struct TextViewTextRange {
+  std::uint32_t from;
+  std::uint32_t to;
+  std::uint8_t* buffer;
+  std::uint32_t capacity;  // in: bytes wanted at most; out: the length
+};
+
+// Control 38: the open list's items.
+struct TextViewListInfo {
+  std::uint16_t itemCount;
+  const char* const* items;
+};
+
+// Document control 33 (image maps): the point on the element's image turns
+// into the target it names; the handler answers its link class and writes
+// the target back.
+struct TextViewImageMapHit {
+  std::uint32_t start;
+  std::uint32_t target;  // in: the element's target; out: the point's
+  std::int16_t x, y;     // relative to the image
+};
+
+// Document controls 31 and 32 for calendar and contact-card objects: 31
+// (value = the target) fills data and size; 32 releases them.
+struct TextViewObjectData {
+  std::uint32_t target;
+  std::uint16_t kind;  // kVObjectCalendar or kVObjectCard
+  const void* data;
+  std::uint32_t size;
+};
+
+// The drop-down list of a select-list element talks to the handler through
+// document controls 26-29, value = the element's target: 26 fills the
+// SelectCtl record (items, count, choice, flags), 27 releases its items, 28
+// records the choice of the SelectCtl given (items null), and 29, with a u32
+// record holding the chosen option, answers that option's link class and
+// writes its target into the record. Flag bit 1 of the list means the
+// choice only records a value (nothing is followed).
+
 // ---------------------------------------------------------------------------
 // The table. Slot 0 and the end word answer kFailed.
 struct TextViewOps {
@@ -169,11 +277,22 @@ struct TextViewOps {
   // 9: continuous mode: shows sectionStart + value; paged mode: the section
   // y = value at the top.
   StatusCode (*setScrollPosition)(EngineObject* view, std::uint32_t value) noexcept;
-  // 10, 11: pointer events and selection commands. 16: position-list
-  // commands. 18: control codes. 19: annotation commands. 32: link focus.
-  // Each answers kNotSupported until its part of the view is bound.
+  // 10: pointer events (TextViewPointer codes), in view pixels. The link
+  // focus is hidden first; in mode 4 the event goes to the open list, in
+  // mode 5 to the note box. A press on a link answers kViewLinkPressed (mode
+  // 3, the link drawn marked), on a drop-down list element kViewListOpen, on
+  // a note kViewNoteBoxOpen; the probe answers kYes on an element or a note,
+  // kNo on plain text; a drag that cannot move answers kViewDragImpossible.
+  // Releases answer the activation's answer (TextView_Activate). Handler and
+  // device failures are returned; every BeginDraw has its EndDraw.
   StatusCode (*pointerEvent)(EngineObject* view, std::uint16_t event, std::int16_t x,
                              std::int16_t y) noexcept;
+  // 11: TextViewSelection codes. The selection is [min(anchor, caret),
+  // max(anchor, caret)), kept as offsets (it survives re-layout and
+  // re-pagination) and drawn by inverting what changes. Copies answer the
+  // handler's copy (kOutOfMemory when the device cannot hold the text: the
+  // clipboard then keeps what it had). Code 13 answers kNo when there is a
+  // selection and kYes when there is none.
   StatusCode (*selectionCommand)(EngineObject* view, std::uint16_t code,
                                  std::uint32_t argument) noexcept;
   // 12-14: find in the view; contracts at TextView_FindStart and the others
@@ -185,15 +304,18 @@ struct TextViewOps {
   // 15: current section + 1 and the section count, either out optional; 0.
   StatusCode (*getPageNumber)(EngineObject* view, std::uint16_t* page,
                               std::uint16_t* count) noexcept;
-  StatusCode (*positionListCommand)(EngineObject* view, std::uint16_t code, void* in,
-                                    void* out) noexcept;
+  // 16: position lists (bookmarks), see TextView_PositionListCommand.
+  StatusCode (*positionListCommand)(EngineObject* view, std::uint16_t code, std::uint32_t argument,
+                                    void* io) noexcept;
   // 17: (reserved word, code, value): 1 left, 2 right, 3 page left, 4 page
   // right, 5 home, 6 end, 7 absolute; kNotSupported for others. The step is
   // viewWidth / 16; offsets stay within [0, contentWidth - viewWidth].
   StatusCode (*scrollHorizontal)(EngineObject* view, std::uint32_t reserved, std::uint16_t code,
                                  std::uint32_t value) noexcept;
+  // 18: control codes 0-42, see TextView_Control.
   StatusCode (*control)(EngineObject* view, std::uint16_t code, std::uint32_t argument,
                         void* io) noexcept;
+  // 19: annotation commands, see TextView_AnnotCommand.
   StatusCode (*annotCommand)(EngineObject* view, std::uint16_t code, std::uint32_t argument,
                              void* io) noexcept;
   // 20-31: the page cache. A page is pageHeight pixels of the section; the
@@ -224,7 +346,14 @@ struct TextViewOps {
                                            std::uint32_t* y) noexcept;
   StatusCode (*pageCacheGetPageStart)(EngineObject* view, std::int32_t page, std::int16_t y,
                                       std::int16_t* lineTop, std::uint32_t* lineOffset) noexcept;
-  StatusCode (*focusCommand)(EngineObject* view, std::uint16_t code) noexcept;
+  // 32: link focus (TextViewFocus codes; argument bit 0 wraps the moves
+  // 2-5). Moves answer 0 with a visible link focused and drawn, else the
+  // handler's walk answer (kNoMore when the walk ended without one) and no
+  // focus shown. Activate: kViewNoFocus without a shown, visible focus, else
+  // TextView_Activate's answer. Shown?: kYes, or kNo (and the focus is
+  // forgotten). kNotSupported for other codes.
+  StatusCode (*focusCommand)(EngineObject* view, std::uint16_t code,
+                             std::uint32_t argument) noexcept;
   CoreEndWord end;  // 33
 };
 
@@ -268,3 +397,75 @@ StatusCode PageCache_GetPageOfPosition(EngineObject* view, std::int32_t* page,
                                        std::uint32_t* y) noexcept;
 StatusCode PageCache_GetPageStart(EngineObject* view, std::int32_t page, std::int16_t y,
                                   std::int16_t* lineTop, std::uint32_t* lineOffset) noexcept;
+
+// Slot 10, 11, 32.
+StatusCode TextView_PointerEvent(EngineObject* view, std::uint16_t event, std::int16_t x,
+                                 std::int16_t y) noexcept;
+StatusCode TextView_SelectionCommand(EngineObject* view, std::uint16_t code,
+                                     std::uint32_t argument) noexcept;
+StatusCode TextView_FocusCommand(EngineObject* view, std::uint16_t code,
+                                 std::uint32_t argument) noexcept;
+
+// Slot 18 (codes 0-42). Outputs go through io as each code says:
+//  0 describe savedLinkTarget (TextViewLinkDescription, document control 0)
+//  1 u32 first laid-out line's start; 7 u32 end offset; 8 u32 sectionStart;
+//  9 u32 sectionEnd; 10 u32 end of the document; 11 u32 paginationCursor;
+//  41 u32[2] {first start, end offset}
+//  2 resolve (TextViewLinkDescription, document control 1)
+//  3 go to offset *(u32*)io; 29 the same after hiding the focus and
+//    remembering the position
+//  4 save the reading state
+//  5 u16 percentage of the section above the first line (99 when empty)
+//  6 i16 how far a line down would move (0 at the section end)
+//  12 write the whole text to the stream io, line feeds as CR LF, in the
+//    document's charset; kFailed when the handler gives no text before the
+//    end; a short write is kFailed
+//  13 go to the document's start section
+//  14 set the charset (argument = MIBenum, 0 = the handler's, else the
+//    default, else windows-1252) on the handler, the device and the view
+//  15, 16, 38, 39, 40 the open drop-down list (kViewNoList without one)
+//  17 close the list and the note box before the document closes
+//  18 free a TextViewLinkDescription's owned texts
+//  19-25 the snapshot stack; 35-37 the visited-position list (35 remembers
+//    *(u32*)io; 36/37 exchange it with the entry behind / ahead)
+//  26 u32 selection length; 27 u32 anchor; 28 TextViewTextRange
+//  30 up to argument u32 words: paginated, contentWidth, paginatedHeight
+//  31 leave the list or note box, then unmark (argument 1: the selection)
+//  32 i16 first line's place in 1/1024ths; 33 u32 found range marked;
+//  34 draw the found range marked
+//  42 set the print range {u32 start, u32 end} (0: the section's own)
+// Unknown codes: kNotSupported.
+StatusCode TextView_Control(EngineObject* view, std::uint16_t code, std::uint32_t argument,
+                            void* io) noexcept;
+
+// Slot 16. code = operation (0x10-0xE0) + list; list 2 is the user's list in
+// the settings database, the others the handler's (BookmarkOp). For list 2:
+// 0x40 u16 count; 0x50 u32 value of entry argument; 0x60 sets it from
+// *(u32*)io; 0x70 names (const char***); 0x80 frees them; 0x90 inserts a
+// DocBookmarkInsert at argument; 0xA0 deletes; 0xB0 renames
+// (DocBookmarkRename); 0xC0 moves to *(u16*)io; 0xD0 finds
+// (DocBookmarkFind; kNotFound); 0xE0 sorts. Without a database list 2
+// answers kDocBadListIndex (0x90-0xC0, 0x50, 0x60), kDocListEmpty (0x70),
+// kNotFound (0xD0) or 0. 0x10 + list u16 list mask (bit 2 with a database),
+// 0x20 + list u32 database attached, 0x30 + 2 u16 31. View codes: 0x1010 set
+// the saved position (*(u32*)io, null: the first line); 0x1020 go to it;
+// 0x1030 + list go to entry argument; 0x1040 + list set entry argument to
+// the first line; 0x1050 + list insert (name io) at argument with the first
+// line; 0x1060 page excerpt of at most argument bytes into io (argument + 1
+// bytes); 0x1070 u32 saved position. Others kNotSupported.
+StatusCode TextView_PositionListCommand(EngineObject* view, std::uint16_t code,
+                                        std::uint32_t argument, void* io) noexcept;
+
+// Slot 19 (AnnotCommand): 0 the store (AnnotStore** io), opened read-only
+// when not open; 2 set the path (io = UTF-16, argument = units, 0: to the
+// NUL; null io closes the binding); 3 copy the path into io of argument
+// units (kIndexOutOfRange when it does not fit with its NUL); 4 commit the
+// note box (kViewNoteBoxChosen when a button was chosen); 5 cancel it
+// (kViewNoteBoxClosed); 6 / 7 the button chosen and the note's index of the
+// last edit (u16 io; kFailed without a binding); 8 add the AnnotEntry io
+// (the store opened for writing: a missing file is created, an existing one
+// is never replaced); 9 close the store; 10 revalidate it; 11 go to note
+// argument; 12 u16 number of notes. kViewNoAnnotPath without a path;
+// kNotSupported for 1 and unknown codes.
+StatusCode TextView_AnnotCommand(EngineObject* view, std::uint16_t code, std::uint32_t argument,
+                                 void* io) noexcept;

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+#include "engine/device/note_box.h"
+#include "engine/device/select_ctl.h"
+#include "engine/stores/annot_store.h"
 #include "engine/view/text_view.h"
 
 // ---------------------------------------------------------------------------
@@ -60,17 +63,38 @@ struct TextViewSnapshots {
   SnapshotHolder holders[kViewSnapshotSize];
 };
 
-// The view's side of the annotation file. This issue keeps only the path
-// (restored from and saved to the reading state); the lazily opened store,
-// the note edit and the AnnotCommand set are bound here by the annotation
-// binding.
+// The note shown in the note box while mode 5 lasts: at most 510 bytes of
+// its text (NoteBoxFlag::Partial when cut), its entry in the annotation
+// store, and the box's state record, which points at the text.
+constexpr std::uint32_t kNoteEditTextMax = 510;
+struct NoteEdit {
+  char text[kNoteEditTextMax + 2];  // room to see that a note is longer
+  AnnotEntry entry;
+  std::uint32_t textLength;
+  NoteBox box;
+};
+
+// The view's side of the annotation file: the path, the store (opened on
+// first need and handed to the handler with document control 34), the note
+// being edited and the two values the last edit left (the button chosen and
+// the note's index, read by AnnotCommand 6 and 7).
 struct AnnotBinding {
   std::uint16_t pathLength;  // UTF-16 units
   char16_t* path;            // zero-terminated, owned
   AnnotStore* store;         // null = not open
-  void* edit;                // the note being edited, null = none
+  NoteEdit* edit;            // the note being edited, null = none
   std::uint16_t chosenButton;
   std::uint16_t noteIndex;
+};
+
+// The drop-down list open in mode 4 (the view's focusControl): the element
+// it belongs to, the list state the device's control runs on, and where the
+// element stands on the screen.
+struct TextViewList {
+  std::uint32_t elementOffset;
+  std::uint32_t elementTarget;
+  SelectCtl ctl;
+  std::int16_t x, y, height, ascent;
 };
 
 struct PageCache;
@@ -103,6 +127,7 @@ struct TextView {
   std::uint32_t selAnchor, selCaret;
   std::uint32_t foundStart, foundEnd;
   std::uint32_t pressOffset, pressEnd, pressTarget;
+  bool pressNote;  // the pressed element is a note (its target is its start)
   TextViewHistory history;
   TextViewSnapshots snapshots;
   std::uint32_t savedPosition;  // 0xFFFFFFFF = none
@@ -114,7 +139,7 @@ struct TextView {
   std::uint16_t hScroll;
   std::int16_t contentWidth;
   LinkRange focusLink;
-  void* focusControl;  // open drop-down list record, owned
+  TextViewList* focusControl;  // the open drop-down list, owned
   AnnotBinding* annotBinding;
   std::uint32_t printStart, printEnd;  // 0 = the section's own
 };
@@ -209,7 +234,7 @@ bool TextView_ShowsWholeSection(const TextView& v) noexcept;
 class TextViewDrawScope {
  public:
   TextViewDrawScope(EngineObject* device, DeviceContext ctx) noexcept;
-  ~TextViewDrawScope() { Finish(kOk); }
+  ~TextViewDrawScope() { (void)Finish(kOk); }  // Finish was not called: a failure path
   TextViewDrawScope(const TextViewDrawScope&) = delete;
   TextViewDrawScope& operator=(const TextViewDrawScope&) = delete;
   StatusCode status() const noexcept { return status_; }
@@ -247,7 +272,6 @@ StatusCode TextView_ShowOffset(TextView& v, std::uint32_t offset) noexcept;
 // Lays out with the line holding offset at the top and draws.
 StatusCode TextView_ShowAtTop(TextView& v, std::uint32_t offset) noexcept;
 void TextView_PushVisited(TextView& v, std::uint32_t offset) noexcept;
-void TextView_HideFocus(TextView& v) noexcept;
 // The snapshot stack (Controls 19-25): push stores a layout A block in the
 // holder; back and forward replace the entry and hand its old holder to
 // *handed (null when none); load takes a block (null empties the list) in
@@ -318,3 +342,83 @@ StatusCode TextView_DrawRange(TextView& v, std::uint16_t style, std::uint32_t fr
 // lines is dropped (its end set to its start); one on them is drawn in
 // style 1.
 StatusCode TextView_DrawFoundRange(TextView& v, void* ctx) noexcept;
+
+// ---------------------------------------------------------------------------
+// Pointer events, selection and copy (text_view_pointer.cpp).
+
+// For drawing with kDrawSelection: the selection in style 1 on the laid-out
+// lines it touches (it is kept as offsets, so it survives any re-layout).
+StatusCode TextView_DrawSelection(TextView& v, DeviceContext ctx) noexcept;
+// Moves the selection's caret to the offset under the last pointer position,
+// drawing only the difference (or nothing when draw is false).
+StatusCode TextView_ExtendSelection(TextView& v, bool draw) noexcept;
+// A marked found range is redrawn plainly and emptied (unless selection
+// is true); otherwise the selection is redrawn plainly and the caret set to
+// the anchor.
+StatusCode TextView_Unmark(TextView& v, bool selection) noexcept;
+// Copies [from, to) to the clipboard through the handler (slot 17).
+StatusCode TextView_CopyRange(TextView& v, std::uint32_t from, std::uint32_t to) noexcept;
+// The offset of the end of the document (slot 12 for the last section).
+StatusCode TextView_DocumentEnd(TextView& v, std::uint32_t* end) noexcept;
+// The end offset of the laid-out lines (the first offset without lines).
+std::uint32_t TextView_EndOffset(const TextView& v) noexcept;
+
+// ---------------------------------------------------------------------------
+// Link focus, activation and the drop-down list (text_view_links.cpp).
+
+// Draws the focus off and forgets that it is shown.
+void TextView_HideFocus(TextView& v) noexcept;
+// The link at offset from slot 23: its class (0 or a kDocLink/kDocTarget
+// status) with its range and target; kNotFound when no link lies there (a
+// handler without links answers a failure, which counts as none).
+StatusCode TextView_LinkAt(TextView& v, std::uint32_t offset, std::uint32_t* start,
+                           std::uint32_t* end, std::uint32_t* target) noexcept;
+// Acts on a link of the class (slot 23's answer), links disabled answering
+// kViewLinkPressed: 0 remembers the position and goes to the target;
+// kDocLinkHostCode keeps the target for Control 0 (kViewHostActs);
+// kDocLinkNoTarget answers kViewNoTarget; a select list opens
+// (kViewListOpen); calendar and card objects go to the device (OpenVObject);
+// image maps first turn the point (relative to the image; null: 0, 0) into a
+// target (document control 33); other classes are answered as they are.
+StatusCode TextView_Activate(TextView& v, StatusCode linkClass, std::uint32_t start,
+                             std::uint32_t target, const DevicePoint* point) noexcept;
+// Opens the drop-down list of the element at offset with target; x and y
+// place it, height and ascent are those of the element's line.
+StatusCode TextView_OpenList(TextView& v, std::uint32_t offset, std::uint32_t target,
+                             std::int16_t x, std::int16_t y, std::int16_t height,
+                             std::int16_t ascent) noexcept;
+// Pointer events while the list is open (mode 4).
+StatusCode TextView_ListPointer(TextView& v, std::uint16_t event, std::int16_t x,
+                                std::int16_t y) noexcept;
+// The list commands of Control 15, 16, 38, 39 and 40.
+StatusCode TextView_ListControl(TextView& v, std::uint16_t code, std::uint32_t argument,
+                                void* io) noexcept;
+// Navigate codes in modes 4 and 5 become keys of the list or the note box;
+// kNotSupported when the code is not one of them.
+StatusCode TextView_RouteKey(TextView& v, std::uint16_t code) noexcept;
+// Ends an open list (cancelled, its items released) and an open note box;
+// mode 0, no drag.
+void TextView_LeaveModes(TextView& v) noexcept;
+
+// ---------------------------------------------------------------------------
+// Annotation binding and note box (text_view_annot.cpp).
+
+// True (with the note's range) when the open store has a note at offset.
+bool TextView_NoteAt(TextView& v, std::uint32_t offset, std::uint32_t* start,
+                     std::uint32_t* end) noexcept;
+// Opens the note box on the note at offset; the anchor is the point and the
+// line (its text box from lineTop to lineBottom).
+StatusCode TextView_OpenNoteBox(TextView& v, std::uint32_t offset, std::int16_t x, std::int16_t y,
+                                std::int16_t lineTop, std::int16_t lineBottom) noexcept;
+// Pointer events while the note box is open (mode 5).
+StatusCode TextView_NotePointer(TextView& v, std::uint16_t event, std::int16_t x,
+                                std::int16_t y) noexcept;
+// Answers of the note box turned into the view's (mode 5 ends on a close).
+StatusCode TextView_NoteAnswer(TextView& v, StatusCode answer) noexcept;
+void TextView_FreeNoteEdit(TextView& v) noexcept;
+
+// ---------------------------------------------------------------------------
+// Control and position-list commands (text_view_control.cpp).
+
+// Hides the focus, remembers the position and goes to offset (not aligned).
+StatusCode TextView_JumpTo(TextView& v, std::uint32_t offset) noexcept;

@@ -92,8 +92,8 @@ struct MoveBuffer {
 StatusCode SetClip(TextView& v, DeviceContext ctx, DeviceRect rect, DeviceRect* previous) {
   return Dev(v).surfaceCommand(v.device, ctx, &rect, previous, DeviceSurface::ClipIntersect);
 }
-void RestoreClip(TextView& v, DeviceContext ctx, DeviceRect previous) {
-  Dev(v).surfaceCommand(v.device, ctx, &previous, nullptr, DeviceSurface::ClipReplace);
+StatusCode RestoreClip(TextView& v, DeviceContext ctx, DeviceRect previous) {
+  return Dev(v).surfaceCommand(v.device, ctx, &previous, nullptr, DeviceSurface::ClipReplace);
 }
 
 // Shows a vertical move of the whole picture by dy (positive: down) whose
@@ -112,8 +112,8 @@ StatusCode ShowMove(TextView& v, DeviceContext ctx, std::int32_t dy, bool gentle
     if (IsFailure(s)) return s;
     s = TextView_DrawLines(v, ctx, kDrawClear | kDrawSelection, 0, v.table.count, y0, bandTop,
                            bandBottom);
-    RestoreClip(v, ctx, previous);
-    return s;
+    const StatusCode restored = RestoreClip(v, ctx, previous);
+    return IsFailure(s) ? s : restored;
   }
   // Animated: the new picture is drawn off screen, then the window picture
   // is shifted step by step and the revealed strip copied in.
@@ -549,9 +549,17 @@ StatusCode TextView_DrawLines(TextView& v, DeviceContext ctx, std::uint16_t draw
                                   v.sectionStart, v.sectionStart);
     if (IsFailure(s)) return s;
   }
-  // The selection is drawn over the lines by the selection part of the view.
+  // The marks are drawn over the lines: the found range, the selection, a
+  // drawn link focus and a pressed element (the last two stay drawn across
+  // a repaint, so that hiding them later inverts them back).
   if (drawFlags & kDrawSelection) {
     s = TextView_DrawFoundRange(v, ctx);
+    if (!IsFailure(s)) s = TextView_DrawSelection(v, ctx);
+    if (!IsFailure(s) && (v.flags & TextViewFlag::FocusDrawn))
+      s = TextView_DrawRangeOnLines(v, ctx, 1, v.focusLink.linkStart, v.focusLink.linkEnd);
+    if (!IsFailure(s) &&
+        (v.mode == TextViewMode::LinkRelease || v.mode == TextViewMode::LinkReleaseAlt))
+      s = TextView_DrawRangeOnLines(v, ctx, 1, v.pressOffset, v.pressEnd);
     if (IsFailure(s)) return s;
   }
   return Dev(v).validateRect(v.device, 0, Clamp16(bandTop), v.viewWidth, Clamp16(bandBottom));
@@ -588,9 +596,13 @@ StatusCode TextView_Paint(EngineObject* view, DeviceContext ctx, std::int16_t, s
     result = TextView_DrawLines(v, c, kDrawSelection, 0, v.table.count, v.table.extraTop, 0,
                                 v.textHeight);
   if (result == kOk && (v.flags & TextViewFlag::HScrollShown))
-    Dev(v).invalidateHScrollBar(v.device, v.sectionEnd);
-  if (result == kOk && v.mode == TextViewMode::ListOpen)
-    Dev(v).selectCtlCommand(v.device, 17, v.focusControl, nullptr);
+    result = Dev(v).invalidateHScrollBar(v.device, v.sectionEnd);
+  // An open list or note box lies over the page: it is drawn again on top.
+  if (result == kOk && v.mode == TextViewMode::ListOpen && v.focusControl != nullptr)
+    result = Dev(v).selectCtlCommand(v.device, SelectCtlCode::Redraw, &v.focusControl->ctl, &c);
+  if (result == kOk && v.mode == TextViewMode::NoteBox && v.annotBinding != nullptr &&
+      v.annotBinding->edit != nullptr)
+    result = Dev(v).noteBoxCommand(v.device, NoteBoxCode::Redraw, &v.annotBinding->edit->box, &c);
   result = draw.Finish(result);
   const StatusCode bar = TextView_UpdateScrollBar(v);
   return IsFailure(result) ? result : (IsFailure(bar) ? bar : kOk);
@@ -639,7 +651,8 @@ StatusCode TextView_SetContentWidth(TextView& v, std::int16_t width) noexcept {
 
 void TextView_RemoveHScrollBar(TextView& v) noexcept {
   if (!(v.flags & TextViewFlag::HScrollShown)) return;
-  if (v.device != nullptr) Dev(v).removeHScrollBar(v.device, v.sectionEnd);
+  // A bar the device no longer knows is gone already; the flag goes either way.
+  if (v.device != nullptr) (void)Dev(v).removeHScrollBar(v.device, v.sectionEnd);
   v.flags &= static_cast<std::uint16_t>(~TextViewFlag::HScrollShown);
   v.textHeight = v.viewHeight;
 }

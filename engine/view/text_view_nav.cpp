@@ -25,7 +25,8 @@ std::int16_t Clamp16(std::int64_t value) {
 }
 
 void Notice(TextView& v, std::uint16_t kind) {
-  if (v.device != nullptr) Dev(v).notify(v.device, kind);
+  // A notice that cannot sound does not undo the move it reports.
+  if (v.device != nullptr) (void)Dev(v).notify(v.device, kind);
 }
 
 bool Ready(const TextView& v) {
@@ -327,13 +328,6 @@ std::uint32_t* MakeSnapshot(const TextView& v, std::uint8_t n, bool layoutB) {
 
 // ---------------------------------------------------------------------------
 
-void TextView_HideFocus(TextView& v) noexcept {
-  // The link focus is drawn and hidden by the focus part of the view; with
-  // none drawn, hiding only forgets it.
-  if (!(v.flags & TextViewFlag::FocusDrawn))
-    v.flags &= static_cast<std::uint16_t>(~TextViewFlag::FocusShown);
-}
-
 void TextView_PushVisited(TextView& v, std::uint32_t offset) noexcept {
   TextViewHistory& h = v.history;
   if (h.position >= kViewHistorySize) {
@@ -504,13 +498,28 @@ StatusCode TextView_ShowOffset(TextView& v, std::uint32_t offset) noexcept {
   return amount != 0 ? TextView_ScrollBy(v, amount, false, nullptr) : kOk;
 }
 
+namespace {
+StatusCode Move(TextView& v, std::uint16_t code, std::uint32_t argument);
+}  // namespace
+
 StatusCode TextView_Navigate(EngineObject* view, std::uint16_t code,
                              std::uint32_t argument) noexcept {
   TextView& v = TextViewOf(view);
-  // Modes 4 and 5 hand the code to the drop-down list or the note box first,
-  // and in selection mode with a drag in progress the selection follows the
-  // move: both are bound by the link-focus, annotation and selection parts
-  // of the view.
+  // Modes 4 and 5 hand the code to the drop-down list or the note box first.
+  if (v.mode == TextViewMode::ListOpen || v.mode == TextViewMode::NoteBox) {
+    const StatusCode s = TextView_RouteKey(v, code);
+    if (s != kNotSupported) return s;
+  }
+  const StatusCode s = Move(v, code, argument);
+  // In selection mode with a drag in progress the selection follows the move.
+  if (v.mode == TextViewMode::Selection && (v.flags & TextViewFlag::Dragging) && !IsFailure(s))
+    return TextView_ExtendSelection(v, true);
+  return s;
+}
+
+namespace {
+
+StatusCode Move(TextView& v, std::uint16_t code, std::uint32_t argument) {
   if (code >= 1 && code <= 27 && code != 3 && code != 4 && (code < 20 || code > 23) && code != 26)
     TextView_HideFocus(v);
   const bool move =
@@ -617,6 +626,8 @@ StatusCode TextView_Navigate(EngineObject* view, std::uint16_t code,
   }
 }
 
+}  // namespace
+
 StatusCode TextView_SetScrollPosition(EngineObject* view, std::uint32_t value) noexcept {
   TextView& v = TextViewOf(view);
   TextView_HideFocus(v);
@@ -692,7 +703,9 @@ StatusCode TextView_ScrollHorizontal(EngineObject* view, std::uint32_t, std::uin
     if (s == kOk) {
       s = TextView_DrawLines(v, ctx, kDrawClear | kDrawSelection, 0, v.table.count,
                              v.table.extraTop, 0, h);
-      Dev(v).surfaceCommand(v.device, ctx, &previous, nullptr, DeviceSurface::ClipReplace);
+      const StatusCode restored =
+          Dev(v).surfaceCommand(v.device, ctx, &previous, nullptr, DeviceSurface::ClipReplace);
+      if (s == kOk) s = restored;
     }
   }
   s = draw.Finish(s);

@@ -31,7 +31,11 @@ StatusCode TextView_BeginPagination(TextView& v, std::uint16_t keep) noexcept {
   v.paginatedHeight = 0;
   v.prevSpaceAfter = 0;
   if (v.device == nullptr || v.handler == nullptr) return kOk;
-  Map(v, PosMapCode::Reset);
+  // A map that keeps the old section's lines would place this one wrongly.
+  if (const StatusCode r = Map(v, PosMapCode::Reset); IsFailure(r)) {
+    SetFlag(v, TextViewFlag::PaginationFailed);
+    return r;
+  }
   std::uint32_t word = (v.options & TextViewOption::NeverPaginate) ? 1 : 0;
   const StatusCode s =
       Doc(v).layoutPassStep(v.handler, v.device, nullptr, keep, v.currentSection, &word);
@@ -47,7 +51,8 @@ StatusCode TextView_BeginPagination(TextView& v, std::uint16_t keep) noexcept {
 StatusCode TextView_PaginateSlice(TextView& v) noexcept {
   if (v.handler == nullptr || v.device == nullptr) return kOk;
   if (v.flags & (TextViewFlag::Paginated | TextViewFlag::PaginationFailed)) return kOk;
-  Map(v, 15);
+  // Codes 15 and 16 frame a slice for devices that watch it; ours ignore them.
+  (void)Map(v, 15);
   std::int32_t widest = v.contentWidth;
   StatusCode result = kViewMorePagination;
 
@@ -60,16 +65,18 @@ StatusCode TextView_PaginateSlice(TextView& v) noexcept {
     if (s != kDocTablePassPending)
       SetFlag(v, IsFailure(s) ? TextViewFlag::PaginationFailed : TextViewFlag::Accepted);
     result = draw.Finish(result);
-    Map(v, 16);
+    (void)Map(v, 16);
     return result;
   }
 
-  Map(v, PosMapCode::StartSlice);
+  if (const StatusCode t = Map(v, PosMapCode::StartSlice); IsFailure(t)) return t;
   TextViewDrawScope draw(v.device, nullptr);
   if (IsFailure(draw.status())) return draw.status();
   DeviceContext ctx = draw.ctx();
   const bool inSlice = !(v.options & TextViewOption::NeverPaginate);
-  if (inSlice) Doc(v).control(v.handler, DocControl::SetInSlice, 0, nullptr);
+  // The in-slice hint only lets a handler defer work; handlers without it
+  // answer kNotSupported.
+  if (inSlice) (void)Doc(v).control(v.handler, DocControl::SetInSlice, 0, nullptr);
 
   std::uint32_t cursor = v.paginationCursor;
   std::uint32_t running = v.paginatedHeight;
@@ -130,9 +137,9 @@ StatusCode TextView_PaginateSlice(TextView& v) noexcept {
     }
   }
   if (inSlice && !(v.flags & TextViewFlag::Paginated))
-    Doc(v).control(v.handler, DocControl::ClearInSlice, 0, nullptr);
+    (void)Doc(v).control(v.handler, DocControl::ClearInSlice, 0, nullptr);  // as SetInSlice
   result = draw.Finish(result);
-  Map(v, 16);
+  (void)Map(v, 16);
   if (widest > v.contentWidth) {
     const StatusCode w = TextView_SetContentWidth(
         v, static_cast<std::int16_t>(std::min<std::int32_t>(widest, 32767)));
@@ -143,8 +150,12 @@ StatusCode TextView_PaginateSlice(TextView& v) noexcept {
 
 StatusCode TextView_Paginate(TextView& v, std::uint16_t keep) noexcept {
   if (v.handler == nullptr || v.device == nullptr) return kOk;
-  Doc(v).control(v.handler, DocControl::SelectListLast, 0, nullptr);
-  TextView_BeginPagination(v, keep);
+  // Cached select-list sizes depend on the width; handlers without lists
+  // answer kNotSupported.
+  (void)Doc(v).control(v.handler, DocControl::SelectListLast, 0, nullptr);
+  // A section that cannot be paginated is shown in continuous mode (the
+  // failure is kept in its flags), so the move that asked still succeeds.
+  if (IsFailure(TextView_BeginPagination(v, keep))) return kOk;
   // Nothing is laid out before the viewport is known.
   if ((v.options & TextViewOption::NeverPaginate) || v.table.lines == nullptr || v.viewWidth <= 0)
     return kOk;
@@ -163,6 +174,7 @@ StatusCode TextView_Paginate(TextView& v, std::uint16_t keep) noexcept {
       if (Map(v, PosMapCode::ProgressStep, &done, &total) != kOk) break;
     }
   }
-  Map(v, PosMapCode::ProgressEnd);
+  // The end only tells the host's callback; its answer changes nothing.
+  (void)Map(v, PosMapCode::ProgressEnd);
   return kOk;
 }

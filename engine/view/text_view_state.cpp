@@ -24,7 +24,8 @@ class LentRecord {
  public:
   explicit LentRecord(EngineObject* db) : db_(db) {}
   ~LentRecord() {
-    if (data_ != nullptr) Db(db_).freeRecordBuffer(db_, data_);
+    // Giving a lent buffer back only drops the cache's hold on it.
+    if (data_ != nullptr) (void)Db(db_).freeRecordBuffer(db_, data_);
   }
   LentRecord(const LentRecord&) = delete;
   LentRecord& operator=(const LentRecord&) = delete;
@@ -254,8 +255,10 @@ StatusCode TextView_RestoreReadingState(TextView& v, const std::uint8_t* start) 
     SetSection(v, sp.section, sp.offset);
   }
   v.savedPosition = saved;
-  if (historyRecord != 0 && historyRecord < count) ReadHistory(v, historyRecord);
-  TextView_SetAnnotationPath(v, nullptr, 0);
+  // An unreadable history is skipped: the view starts with an empty one.
+  if (historyRecord != 0 && historyRecord < count) (void)ReadHistory(v, historyRecord);
+  // The old document's binding was closed when this one was attached.
+  (void)TextView_SetAnnotationPath(v, nullptr, 0);
   if (pathRecord != 0 && pathRecord < count) {
     s = ReadPath(v, pathRecord);
     if (IsFailure(s)) return s;
@@ -329,7 +332,7 @@ StatusCode TextView_SaveReadingState(TextView& v) noexcept {
   StoreBE16(header + 14, v.userListHandle.recordNumber);
   if (longHeader && (havePath || pathRecord != 0)) {
     std::uint16_t recordCount = count;
-    RecordCount(db, &recordCount);
+    if ((s = RecordCount(db, &recordCount)) != kOk) return s;
     // A named record that does not exist, or is not the view's, counts as none.
     if (!usable(pathRecord, recordCount, historyRecord)) {
       const std::uint8_t empty[6] = {0, 4, 0, 0, 0, 0};
@@ -350,9 +353,10 @@ StatusCode TextView_SetAnnotationPath(TextView& v, const char16_t* path,
   if (path != nullptr && b != nullptr && b->path != nullptr && b->pathLength == length &&
       std::memcmp(b->path, path, length * sizeof(char16_t)) == 0)
     return kOk;
-  TextView_CloseAnnotationStore(v);
+  // A store that fails to close is reported once the binding has changed.
+  const StatusCode closed = TextView_CloseAnnotationStore(v);
   TextView_FreeAnnotationBinding(v);
-  if (path == nullptr || length == 0) return kOk;
+  if (path == nullptr || length == 0) return closed;
   if (length > 0xFFFE) return kBadArgument;
   AnnotBinding* fresh = nullptr;
   StatusCode s = Engine_AllocArray(1, &fresh);
@@ -366,14 +370,15 @@ StatusCode TextView_SetAnnotationPath(TextView& v, const char16_t* path,
   fresh->path[length] = 0;
   fresh->pathLength = static_cast<std::uint16_t>(length);
   v.annotBinding = fresh;
-  return kOk;
+  return closed;
 }
 
 StatusCode TextView_CloseAnnotationStore(TextView& v) noexcept {
   AnnotBinding* b = v.annotBinding;
   if (b == nullptr || b->store == nullptr) return kOk;
+  // Handing the marks back cannot fail in a way that keeps the store open.
   if (v.handler != nullptr)
-    DocOpsOf(v.handler).control(v.handler, DocControl::SetAnnotations, 0, nullptr);
+    (void)DocOpsOf(v.handler).control(v.handler, DocControl::SetAnnotations, 0, nullptr);
   const StatusCode s = AnnotStore_Close(b->store);
   b->store = nullptr;
   return s;

@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <new>
 
+#include "engine/device/note_box.h"
 #include "engine/device/select_ctl.h"
 #include "engine/device/table_store.h"
 #include "engine/runtime/allocator.h"
@@ -73,9 +74,12 @@ Box ToSurface(const FakeDevice& f, int l, int t, int r, int b) {
 void Fill(FakeDevice& f, Box b, std::uint32_t colour) {
   FakeSurface& s = f.Current();
   b = Clipped(f, s, b);
+  // Filled pixels carry a fresh colour: they are no longer inverted.
   for (int y = b.top; y < b.bottom; ++y)
-    for (int x = b.left; x < b.right; ++x)
+    for (int x = b.left; x < b.right; ++x) {
       s.rgb[y * s.width + x] = colour;
+      s.inverted[y * s.width + x] = 0;
+    }
 }
 
 void Plot(FakeDevice& f, int x, int y, std::uint32_t colour) {
@@ -649,6 +653,10 @@ StatusCode SetVScroll(EngineObject* device, std::uint32_t position, std::uint32_
 
 StatusCode ClipboardBegin(EngineObject* device, std::uint32_t chars) noexcept {
   FakeDevice& f = Fake(device);
+  if (f.clipboardLimit != 0 && chars > f.clipboardLimit) {
+    f.clipOpen = false;
+    return Log(device, 21, "ClipboardBegin", {chars}, kOutOfMemory);
+  }
   f.clipBytes.clear();
   f.clipCapacity = chars;
   f.clipOpen = chars != 0;
@@ -912,7 +920,8 @@ StatusCode OpenVObject(EngineObject* device, std::uint16_t kind, std::uint32_t c
 
 StatusCode NoteBoxCommand(EngineObject* device, std::uint16_t code, void* in, void* out) noexcept {
   FakeDevice& f = Fake(device);
-  const StatusCode s = f.noteBox ? f.noteBox(device, code, in, out) : kNotSupported;
+  const StatusCode s =
+      f.noteBox ? f.noteBox(device, code, in, out) : NoteBox_Command(device, code, in, out);
   return Log(device, 39, "NoteBoxCommand", {code}, s);
 }
 

@@ -67,7 +67,7 @@ struct FakeClock {
 struct FakeSurface {
   int width = 0, height = 0;
   std::vector<std::uint32_t> rgb;      // 0xRRGGBB
-  std::vector<std::uint8_t> inverted;  // 1 where inverted an odd number of times
+  std::vector<std::uint8_t> inverted;  // 1 where inverted an odd number of times since filled
   void Resize(int w, int h, std::uint32_t fill);
   bool Contains(int x, int y) const { return x >= 0 && y >= 0 && x < width && y < height; }
   std::uint32_t At(int x, int y) const { return Contains(x, y) ? rgb[y * width + x] : 0; }
@@ -133,8 +133,12 @@ struct FakeDevice {
   StatusCode clipboardFailure = kOk;
   StatusCode endDrawFailure = kOk;
   StatusCode vScrollFailure = kOk;
+  // ClipboardBegin refuses texts of more characters than this (0: no limit)
+  // with kOutOfMemory, as a device whose memory runs out.
+  std::uint32_t clipboardLimit = 0;
   bool refuseSurface = false;
-  // Hooks for the command sets of slots 37 and 39 (null: kNotSupported).
+  // Hooks for the command sets of slots 37 and 39 (null: the engine's
+  // drop-down list control and note box).
   StatusCode (*selectCtl)(EngineObject*, std::uint16_t, void*, void*) noexcept = nullptr;
   StatusCode (*noteBox)(EngineObject*, std::uint16_t, void*, void*) noexcept = nullptr;
 

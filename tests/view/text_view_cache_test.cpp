@@ -20,8 +20,9 @@ class TextViewCacheTest : public TextViewFixture {
     int free = 0;
     for (std::uint16_t i = 0; i < n; ++i) {
       free += pairs[2 * i + 1];
-      if (i > 0)
+      if (i > 0) {
         EXPECT_GT(pairs[2 * i], pairs[2 * i - 2] + pairs[2 * i - 1]) << "sorted and merged";
+      }
     }
     EXPECT_LE(free, 1024);
   }

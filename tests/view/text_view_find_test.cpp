@@ -43,9 +43,15 @@ class TextViewFindTest : public testing::Test {
     ASSERT_LT(EndOffset(), text.find("line 25"));
   }
   void TearDown() override {
-    if (view) Ops().destroy(view);
-    if (handler) DocOpsOf(handler).destroy(handler);
-    if (device) OpsOf<DeviceOps>(device).destroy(device);
+    if (view) {
+      EXPECT_EQ(Ops().destroy(view), kOk);
+    }
+    if (handler) {
+      EXPECT_EQ(DocOpsOf(handler).destroy(handler), kOk);
+    }
+    if (device) {
+      EXPECT_EQ(OpsOf<DeviceOps>(device).destroy(device), kOk);
+    }
   }
 
   static const TextViewOps& Ops() { return OpsOf<TextViewOps>(g_TextViewModule); }

@@ -11,9 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "engine/formats/flow_text.h"
 #include "engine/formats/text_doc.h"
 #include "engine/view/text_view_internal.h"
 #include "tests/support/fake_device.h"
+
+// A link of the hooked handler: its range, target and class (slot 23).
+struct HookLink {
+  std::uint32_t start, end, target;
+  StatusCode cls;
+};
 
 struct HandlerHooks {
   std::vector<std::uint32_t> sectionStarts;  // empty: one section
@@ -26,6 +33,12 @@ struct HandlerHooks {
   bool haveStart = false;
   std::uint8_t start[16] = {};
   std::vector<std::pair<std::uint16_t, void*>> controls;  // codes and records seen
+  std::vector<HookLink> links;                            // sorted, not overlapping
+  // Select lists (document controls 26-29): the items of every list, and the
+  // class of the chosen option's link (its target is 1000 + the option).
+  std::vector<const char*> listItems;  // entry 0 is not an item
+  StatusCode optionClass = kOk;
+  std::vector<std::uint32_t> settled;  // control 28: the options recorded
 };
 
 inline HandlerHooks& Hooks() {
@@ -41,8 +54,7 @@ inline const DocHandlerOps& Base() {
 
 inline std::uint32_t Length(EngineObject* h) {
   std::uint32_t n = 0;
-  Base().getTextLength(h, &n);
-  return n;
+  return Base().getTextLength(h, &n) == kOk ? n : 0;
 }
 inline std::uint16_t Count() {
   return static_cast<std::uint16_t>(Hooks().sectionStarts.empty() ? 1
@@ -104,9 +116,77 @@ inline StatusCode PassStep(EngineObject* h, EngineObject* device, DeviceContext 
   if (Hooks().passStep) return Hooks().passStep;
   return Base().layoutPassStep(h, device, ctx, sub, section, word);
 }
+inline StatusCode LinkAt(EngineObject*, std::uint32_t position, std::uint32_t* start,
+                         std::uint32_t* end, std::uint32_t* target) noexcept {
+  for (const HookLink& l : Hooks().links)
+    if (position >= l.start && position < l.end) {
+      *start = l.start;
+      *end = l.end;
+      *target = l.target;
+      return l.cls;
+    }
+  return kNotFound;
+}
+
+// Link walking over the hooked links inside the window (controls 13-18).
+inline StatusCode WalkLinks(std::uint16_t code, LinkRange* r) {
+  std::vector<HookLink> in;
+  for (const HookLink& l : Hooks().links)
+    if (l.start >= r->windowStart && l.start < r->windowEnd) in.push_back(l);
+  auto at = [&]() {
+    for (std::size_t i = 0; i < in.size(); ++i)
+      if (in[i].start == r->linkStart && in[i].end == r->linkEnd) return static_cast<int>(i);
+    return -1;
+  };
+  auto take = [&](int i) {
+    if (i < 0 || i >= static_cast<int>(in.size())) return kNoMore;
+    r->linkStart = in[i].start;
+    r->linkEnd = in[i].end;
+    return kOk;
+  };
+  switch (code) {
+    case 13:
+    case 18:
+      return kOk;
+    case 14:
+      return take(0);
+    case 17:
+      return take(static_cast<int>(in.size()) - 1);
+    case 15:
+      return at() < 0 ? kNoMore : take(at() - 1);
+    case 16:
+      return at() < 0 ? kNoMore : take(at() + 1);
+    default:
+      return kNotSupported;
+  }
+}
+
 inline StatusCode Control(EngineObject* h, std::uint16_t code, std::uint32_t value,
                           void* record) noexcept {
   Hooks().controls.emplace_back(code, record);
+  if (code >= DocControl::LinkWalkFirst && code <= DocControl::LinkWalkLast)
+    return WalkLinks(code, static_cast<LinkRange*>(record));
+  if (code == DocControl::RangeVisible)
+    return DocHandler_MeasureRun(h, static_cast<const DocLinkVisibility*>(record));
+  if (code == DocControl::SelectListFirst) {  // 26: fill the list
+    if (Hooks().listItems.empty()) return kDocMalformed;
+    auto* ctl = static_cast<SelectCtl*>(record);
+    ctl->flags = SelectCtlFlag::Flat;
+    ctl->itemCount = static_cast<std::uint16_t>(Hooks().listItems.size() - 1);
+    ctl->items = Hooks().listItems.data();
+    ctl->chosen = 1;
+    return kOk;
+  }
+  if (code == DocControl::SelectListFirst + 1) return kOk;  // 27: nothing was allocated
+  if (code == DocControl::SelectListFirst + 2) {            // 28
+    Hooks().settled.push_back(static_cast<SelectCtl*>(record)->chosen);
+    return kOk;
+  }
+  if (code == DocControl::SelectListFirst + 3) {  // 29
+    auto* option = static_cast<std::uint32_t*>(record);
+    *option += 1000;
+    return Hooks().optionClass;
+  }
   if (code == DocControl::StartPosition) {
     if (!Hooks().haveStart) return kNotSupported;
     std::memcpy(record, Hooks().start, 16);
@@ -125,6 +205,7 @@ inline const DocHandlerOps* Table() {
     t.layoutLine = LayoutLine;
     t.layoutPassStep = PassStep;
     t.control = Control;
+    t.getLinkAt = LinkAt;
     return t;
   }();
   return &table;
@@ -136,8 +217,11 @@ inline const DocHandlerOps* Table() {
 inline EngineObject* MakeHookedHandler(const std::string& text) {
   EngineObject* h = nullptr;
   if (TextDoc_Create(&TextDocModule, &h) != kOk) return nullptr;
-  TextDoc_Command(h, DocCommand::AttachText, const_cast<char*>(text.data()),
-                  static_cast<std::uint32_t>(text.size()));
+  if (TextDoc_Command(h, DocCommand::AttachText, const_cast<char*>(text.data()),
+                      static_cast<std::uint32_t>(text.size())) != kOk) {
+    (void)OpsOf<DocHandlerOps>(h).destroy(h);  // destroy always answers 0
+    return nullptr;
+  }
   h->ops = hooked::Table();
   return h;
 }
@@ -217,8 +301,8 @@ class TextViewFixture : public testing::Test {
   EngineObject* MakeView(EngineObject* device, EngineObject* db) {
     EngineObject* view = nullptr;
     if (ViewOps().create(&TextViewModule, &view) != kOk) return nullptr;
-    ViewOps().setDevice(view, device);
-    ViewOps().setOptions(view, options_);
+    EXPECT_EQ(ViewOps().setDevice(view, device), kOk);
+    EXPECT_EQ(ViewOps().setOptions(view, options_), kOk);
     EXPECT_EQ(ViewOps().attachDocument(view, handler_, db), kOk);
     EXPECT_EQ(ViewOps().setViewport(view, 0, width_, height_), kOk);
     return view;
@@ -226,10 +310,12 @@ class TextViewFixture : public testing::Test {
 
   void Close() {
     if (view_) {
-      ViewOps().attachDocument(view_, nullptr, nullptr);
-      ViewOps().destroy(view_);
+      EXPECT_EQ(ViewOps().attachDocument(view_, nullptr, nullptr), kOk);
+      EXPECT_EQ(ViewOps().destroy(view_), kOk);
     }
-    if (handler_) OpsOf<DocHandlerOps>(handler_).destroy(handler_);
+    if (handler_) {
+      EXPECT_EQ(OpsOf<DocHandlerOps>(handler_).destroy(handler_), kOk);
+    }
     if (device_) FakeDevice_Close(device_);
     view_ = handler_ = device_ = nullptr;
   }
@@ -276,13 +362,18 @@ class TextViewFixture : public testing::Test {
       ASSERT_EQ(TextView_Relayout(b, draw.ctx(), a.table.extraTop, first), kOk) << what;
       ASSERT_EQ(draw.Finish(kOk), kOk);
     }
+    // The marks are offsets: the fresh view draws the same ones.
+    b.selAnchor = a.selAnchor;
+    b.selCaret = a.selCaret;
+    b.foundStart = a.foundStart;
+    b.foundEnd = a.foundEnd;
     ASSERT_EQ(ViewOps().paint(view, nullptr, 0, 0, width_, height_), kOk) << what;
     const TableShot want = Shot(b), got = Shot(a);
     EXPECT_EQ(got, want) << what << "\n got  " << Describe(got) << "\n want " << Describe(want);
     EXPECT_TRUE(Picture(F(), a.textHeight) == Picture(FakeDevice_Of(device), b.textHeight))
         << what << ": the picture differs from a fresh paint";
-    ViewOps().attachDocument(view, nullptr, nullptr);
-    ViewOps().destroy(view);
+    EXPECT_EQ(ViewOps().attachDocument(view, nullptr, nullptr), kOk);
+    EXPECT_EQ(ViewOps().destroy(view), kOk);
     FakeDevice_Close(device);
   }
 

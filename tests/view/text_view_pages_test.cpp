@@ -166,7 +166,8 @@ TEST_F(TextViewPagesTest, SynchronousLoopRunsUntilTheCallbackCancels) {
   EXPECT_EQ(progress.seen[1].second, V().sectionEnd - V().sectionStart);
   EXPECT_GT(progress.seen[2].first, progress.seen[1].first);
   // Never-paginate keeps the view continuous.
-  ViewOps().setOptions(view_, TextViewOption::CopyOnce | TextViewOption::NeverPaginate);
+  ASSERT_EQ(ViewOps().setOptions(view_, TextViewOption::CopyOnce | TextViewOption::NeverPaginate),
+            kOk);
   progress = Progress{};
   ASSERT_EQ(ViewOps().setViewport(view_, 0, 100, 100), kOk);
   EXPECT_EQ(progress.calls, 0);

@@ -23,19 +23,23 @@ class MemDb {
     Reopen();
   }
   ~MemDb() {
-    if (db_) DbFile_Close(db_);
-    StreamOf(stream_).close(stream_);
+    if (db_) {
+      EXPECT_EQ(DbFile_Close(db_), kOk);
+    }
+    EXPECT_EQ(StreamOf(stream_).close(stream_), kOk);
   }
   // Commits and opens again, as a later run would.
   void Reopen() {
-    if (db_) ASSERT_EQ(DbFile_Close(db_), kOk);
+    if (db_) {
+      ASSERT_EQ(DbFile_Close(db_), kOk);
+    }
     db_ = nullptr;
     ASSERT_EQ(DbFile_Open(&DbFileModule, stream_, kDbOpenWrite, &db_), kOk);
   }
   EngineObject* db() { return db_; }
   std::uint16_t Count() {
     std::uint16_t n = 0;
-    DbFile_GetInfo(db_, nullptr, nullptr, nullptr, nullptr, nullptr, &n);
+    EXPECT_EQ(DbFile_GetInfo(db_, nullptr, nullptr, nullptr, nullptr, nullptr, &n), kOk);
     return n;
   }
   Bytes Record(std::uint16_t i) {
@@ -44,7 +48,7 @@ class MemDb {
     if (DbFile_ReadRecord(db_, i, &size, &buffer) != kOk) return {};
     const auto* p = static_cast<const std::uint8_t*>(buffer);
     Bytes out(p, p + size);
-    DbFile_FreeRecordBuffer(db_, buffer);
+    EXPECT_EQ(DbFile_FreeRecordBuffer(db_, buffer), kOk);
     return out;
   }
   std::uint16_t Append(const Bytes& bytes) {

@@ -297,7 +297,7 @@ TEST_F(TextViewLayoutTest, AnimatedMoveGrowsItsStepsFromAGentleStart) {
   EXPECT_EQ(steps, want);
   ExpectMatchesFreshLayout("animated screen down");
   // Without the gentle option the move is one step.
-  ViewOps().setOptions(view_, 0);
+  ASSERT_EQ(ViewOps().setOptions(view_, 0), kOk);
   F().ClearLog();
   ASSERT_EQ(Nav(6), kOk);
   EXPECT_EQ(F().Count(7), 1);

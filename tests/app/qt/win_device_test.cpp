@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "engine/device/device.h"
+#include "engine/device/note_box.h"
 #include "engine/device/palm_bitmap.h"
 #include "engine/device/select_ctl.h"
 #include "tests/support/temp_dir.h"
@@ -457,7 +458,9 @@ TEST_F(WinDeviceTest, AlignmentAdvanceAndDottedUnderline) {
   EXPECT_EQ(Surface(), twice);
   for (int sx = 0; sx < kWidth; ++sx)
     for (int sy = 0; sy < 40; ++sy)
-      if (Pixel(sx, sy) != 0xFFFFFF) ASSERT_LT(sx, 100 + kMargin) << "ink right of the end";
+      if (Pixel(sx, sy) != 0xFFFFFF) {
+        ASSERT_LT(sx, 100 + kMargin) << "ink right of the end";
+      }
   // The dotted band lies two pixels under the baseline, on even surface
   // columns only, along the whole text and no further.
   const int band = 90 + 2;
@@ -783,6 +786,54 @@ TEST_F(WinDeviceTest, DropDownListDrawsClosedAndOpen) {
       EXPECT_TRUE(px >= x && px < x + w && py >= top && py < place.bottom) << px << "," << py;
     }
   EXPECT_GT(changed, 0);
+}
+
+// The note box draws through the window device: pale paper in a black
+// frame with the note, the focused button inverted, and the page put back on
+// every close.
+TEST_F(WinDeviceTest, NoteBoxDrawsAndPutsThePageBack) {
+  Begin();
+  Noise(7);
+  End();
+  const QImage page = Surface();
+  const std::string note = "A note on the passage";
+  NoteBox box{};
+  box.text = reinterpret_cast<const std::uint8_t*>(note.data());
+  box.textLength = static_cast<std::uint32_t>(note.size());
+  box.anchorX = 20;
+  box.lineTop = 10;
+  box.lineBottom = 24;
+  ASSERT_EQ(ops().noteBoxCommand(dev, NoteBoxCode::Open, &box, nullptr), kOk);
+  ASSERT_TRUE(box.open);
+  EXPECT_EQ(box.lineCount, 1);
+  EXPECT_GT(box.buttonWidth[kUiViewEdit], 0);
+  EXPECT_GT(box.buttonWidth[kUiDelete], 0);
+  EXPECT_EQ(box.y, 24) << "under the line";
+  const int left = box.x + kMargin, top = box.y;
+  EXPECT_EQ(Pixel(left, top), 0x000000u);  // frame
+  EXPECT_EQ(Pixel(left + 1, top + 1), 0xFFFFCCu);
+  int ink = 0;  // the note's text
+  for (int py = top + 3; py < top + 3 + box.lineHeight; ++py)
+    for (int px = left + 3; px < left + box.width - 3; ++px)
+      ink += Pixel(px, py) != 0xFFFFCCu;
+  EXPECT_GT(ink, 0);
+  // "Delete" focused: its span on the button row is inverted paper.
+  std::uint16_t button = 0;
+  ASSERT_EQ(ops().noteBoxCommand(dev, NoteBoxCode::FirstFromDelete, &box, &button), kOk);
+  EXPECT_EQ(button, kUiDelete);
+  const int rowTop = top + 3 + (box.rows - 1) * box.lineHeight;
+  int inverted = 0;
+  for (int px = left; px < left + box.width; ++px)
+    inverted += Pixel(px, rowTop) == 0x000033u;
+  EXPECT_GT(inverted, 0);
+  EXPECT_EQ(ops().noteBoxCommand(dev, NoteBoxCode::Commit, &box, nullptr), kNoteBoxClosedButton);
+  EXPECT_EQ(box.focused, kUiDelete);
+  EXPECT_EQ(Surface(), page);
+  // A press outside closes too, with the page back.
+  ASSERT_EQ(ops().noteBoxCommand(dev, NoteBoxCode::Open, &box, nullptr), kOk);
+  DevicePoint outside{static_cast<std::int16_t>(kWidth - 2 * kMargin - 1), kHeight - 1};
+  EXPECT_EQ(ops().noteBoxCommand(dev, NoteBoxCode::PenDown, &box, &outside), kNoteBoxClosedOutside);
+  EXPECT_EQ(Surface(), page);
 }
 
 std::vector<std::string> g_opened;
