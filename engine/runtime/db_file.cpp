@@ -34,6 +34,12 @@ struct DbFileBody {
   EngineObject* work;    // working copy (memory stream) once anything changed
   std::uint32_t fileSize;
   DbFileHeader header;
+  // The stream's entry offsets (host order), read once at open: the entries
+  // that lie inside the file, at most header.count. Read while there is no
+  // working copy; the working copy holds its own table.
+  std::uint32_t* offsets;
+  std::uint32_t offsetCount;
+  int fd;                       // the stream's file descriptor for positioned reads, or -1
   EngineObject* recordStreams;  // head of the open record streams
   std::uint16_t lowestChanged;
   std::uint8_t changeFlags;
@@ -201,11 +207,32 @@ std::uint8_t* WorkBytes(const DbFileBody& d) {
   return static_cast<std::uint8_t*>(buffer);
 }
 
+// An entry's offset from the working copy's bytes or the table read at
+// open; an entry outside the file reads short, as the stream would.
 StatusCode ReadEntryOffset(const DbFileBody& d, std::uint32_t index, std::uint32_t* offset) {
-  std::uint8_t raw[4];
-  const StatusCode status = Stream_ReadExact(Store(d), EntryPos(index), raw, 4);
-  if (IsFailure(status)) return status;
-  *offset = LoadBE32(raw);
+  if (d.work != nullptr) {
+    if (std::uint64_t{EntryPos(index)} + 4 > d.fileSize) return kStreamShortRead;
+    *offset = LoadBE32(WorkBytes(d) + EntryPos(index));
+    return kOk;
+  }
+  if (index >= d.offsetCount) return kStreamShortRead;
+  *offset = d.offsets[index];
+  return kOk;
+}
+
+// n bytes at offset of the database: one positioned read of the file when
+// the stream has a descriptor, else through the stream (or the working copy).
+StatusCode ReadBytes(const DbFileBody& d, std::uint32_t offset, void* buffer, std::uint32_t n) {
+  if (d.work != nullptr || d.fd < 0) return Stream_ReadExact(Store(d), offset, buffer, n);
+  auto* to = static_cast<std::uint8_t*>(buffer);
+  std::uint32_t done = 0;
+  while (done < n) {
+    const ssize_t got = pread(d.fd, to + done, n - done, static_cast<off_t>(offset) + done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return kFailed;
+    if (got == 0) return kStreamShortRead;
+    done += static_cast<std::uint32_t>(got);
+  }
   return kOk;
 }
 
@@ -276,30 +303,45 @@ void ShiftBlockOffsets(DbFileHeader& h, std::uint32_t tableEnd, std::uint32_t da
   }
 }
 
-// A consistent table: the entries lie inside the file and every offset lies
-// between the end of the table and the end of the file, in entry order.
-StatusCode CheckTable(EngineObject* stream, std::uint32_t fileSize, std::uint16_t count,
-                      bool* sound) {
+// Reads the entry offsets that lie inside the file (at most count) into a
+// new array (null when there are none) and tells whether the table is
+// consistent: every entry inside the file and every offset between the end of
+// the table and the end of the file, in entry order.
+StatusCode LoadTable(EngineObject* stream, std::uint32_t fileSize, std::uint16_t count,
+                     std::uint32_t** offsets, std::uint32_t* loaded, bool* sound) {
+  *offsets = nullptr;
+  *loaded = 0;
   *sound = false;
   const std::uint32_t tableEnd = EntryPos(count);
-  if (fileSize < tableEnd) return kOk;
-  if (count == 0) {
-    *sound = true;
+  const std::uint32_t present =
+      fileSize < kDbHeaderSize
+          ? 0
+          : std::min<std::uint32_t>(count, (fileSize - kDbHeaderSize) / kDbEntrySize);
+  if (present == 0) {
+    *sound = fileSize >= tableEnd;
     return kOk;
   }
   std::uint8_t* table = nullptr;
-  StatusCode status = Engine_AllocArray(kDbEntrySize * count, &table);
+  StatusCode status = Engine_AllocArray(kDbEntrySize * present, &table);
   if (IsFailure(status)) return status;
   EngineBuffer<std::uint8_t> guard(table);
-  status = Stream_ReadExact(stream, kDbHeaderSize, table, kDbEntrySize * count);
+  std::uint32_t* parsed = nullptr;
+  status = Engine_AllocArray(present, &parsed);
   if (IsFailure(status)) return status;
+  EngineBuffer<std::uint32_t> parsedGuard(parsed);
+  status = Stream_ReadExact(stream, kDbHeaderSize, table, kDbEntrySize * present);
+  if (IsFailure(status)) return status;
+  bool ordered = true;
   std::uint32_t previous = tableEnd;
-  for (std::uint32_t i = 0; i < count; ++i) {
+  for (std::uint32_t i = 0; i < present; ++i) {
     const std::uint32_t offset = LoadBE32(table + kDbEntrySize * i);
-    if (offset < previous || offset > fileSize) return kOk;
+    parsed[i] = offset;
+    if (offset < previous || offset > fileSize) ordered = false;
     previous = offset;
   }
-  *sound = true;
+  *sound = ordered && present == count;
+  *offsets = parsedGuard.release();
+  *loaded = present;
   return kOk;
 }
 
@@ -307,7 +349,19 @@ struct LoadedState {
   DbFileHeader header;
   std::uint32_t fileSize;
   bool sound;
+  std::uint32_t* offsets;  // owned by the caller on success
+  std::uint32_t offsetCount;
+  int fd;
 };
+
+// The stream's descriptor when it is a file stream, else -1.
+int StreamFd(EngineObject* stream) {
+  int fd = -1;
+  std::uint32_t length = 0;
+  const StatusCode status =
+      StreamOf(stream).getProperty(stream, kStreamPropertyHandle, sizeof fd, &length, &fd);
+  return !IsFailure(status) && length == sizeof fd ? fd : -1;
+}
 
 StatusCode LoadState(EngineObject* stream, LoadedState* out) {
   LoadedState st{};
@@ -317,10 +371,22 @@ StatusCode LoadState(EngineObject* stream, LoadedState* out) {
   status = Stream_ReadExact(stream, 0, raw, kDbHeaderSize);
   if (IsFailure(status)) return status;
   st.header = DbFile_ParseHeader(raw);
-  status = CheckTable(stream, st.fileSize, st.header.count, &st.sound);
+  status = LoadTable(stream, st.fileSize, st.header.count, &st.offsets, &st.offsetCount, &st.sound);
   if (IsFailure(status)) return status;
+  st.fd = StreamFd(stream);
   *out = st;
   return kOk;
+}
+
+// Takes over a loaded state's header and table.
+void AdoptState(DbFileBody& d, const LoadedState& st) {
+  Engine_Free(d.offsets);
+  d.header = st.header;
+  d.fileSize = st.fileSize;
+  d.sound = st.sound;
+  d.offsets = st.offsets;
+  d.offsetCount = st.offsetCount;
+  d.fd = st.fd;
 }
 
 // ---- committing -----------------------------------------------------------
@@ -593,6 +659,9 @@ void InitBody(DbFileBody& d, EngineObject* stream) {
   d.work = nullptr;
   d.fileSize = 0;
   d.header = {};
+  d.offsets = nullptr;
+  d.offsetCount = 0;
+  d.fd = -1;
   d.recordStreams = nullptr;
   d.lowestChanged = kNoneChanged;
   d.changeFlags = 0;
@@ -708,9 +777,7 @@ StatusCode DbFile_Open(EngineObject* moduleOrDb, EngineObject* stream, std::uint
     d.work = nullptr;
     CacheInvalidate(d);
     d.stream = stream;
-    d.header = st.header;
-    d.fileSize = st.fileSize;
-    d.sound = st.sound;
+    AdoptState(d, st);
     d.changeFlags = 0;
     d.lowestChanged = kNoneChanged;
     *out = moduleOrDb;
@@ -725,11 +792,7 @@ StatusCode DbFile_Open(EngineObject* moduleOrDb, EngineObject* stream, std::uint
   if (mode <= kDbOpenWrite) {
     LoadedState st;
     status = LoadState(stream, &st);
-    if (!IsFailure(status)) {
-      d.header = st.header;
-      d.fileSize = st.fileSize;
-      d.sound = st.sound;
-    }
+    if (!IsFailure(status)) AdoptState(d, st);
   } else {
     status = StartEmpty(d);
   }
@@ -751,6 +814,7 @@ StatusCode DbFile_Close(EngineObject* db) noexcept {
     CacheEvictOldest(d);
   if (d.work != nullptr) MemStream_Close(d.work);
   Engine_Free(d.lent);
+  Engine_Free(d.offsets);
   Engine_Free(db);
   return status;
 }
@@ -814,7 +878,7 @@ StatusCode LoadRecord(DbFileBody& d, std::uint16_t index, std::uint32_t offset, 
   auto* block = static_cast<std::uint8_t*>(p);
   SetPrefix(block, index, size);
   d.cachedBytes += size;
-  const StatusCode status = Stream_ReadExact(Store(d), offset, block + kDbRecordPrefix, size);
+  const StatusCode status = ReadBytes(d, offset, block + kDbRecordPrefix, size);
   if (IsFailure(status)) {
     FreeBlock(d, block);
     return status;
@@ -909,7 +973,7 @@ StatusCode DbFile_OpenRecord(EngineObject* db, std::uint16_t index, std::uint32_
   void* buffer = nullptr;
   if (length > 0) {
     status = Engine_Alloc(length, &buffer);
-    if (!IsFailure(status)) status = Stream_ReadExact(Store(d), offset, buffer, length);
+    if (!IsFailure(status)) status = ReadBytes(d, offset, buffer, length);
   }
   EngineObject* inner = nullptr;
   if (!IsFailure(status)) {

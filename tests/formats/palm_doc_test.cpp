@@ -361,17 +361,23 @@ TEST(PalmDocText, RecordZeroAndRecordLimits) {
   }
 }
 
-TEST(PalmDocText, MalformedRecordsAreRefused) {
-  // A back reference of distance 0, and one reaching before the output.
-  for (const std::string& bad : {std::string("abc\x80\x00", 5), std::string("\x80\x18", 2)}) {
-    MemDb mem(BuildDb({Record0(2, 2), "good", bad}));
-    EngineObject* h = nullptr;
-    ASSERT_EQ(Ops().create(&PalmDocModule, &h), kOk);
-    HandlerPtr owner(h);
-    ASSERT_EQ(Ops().command(h, DocCommand::OpenDatabase, mem.db(), 0), kOk);
-    EXPECT_EQ(Ops().backgroundStep(h), kOk);
-    EXPECT_EQ(Ops().backgroundStep(h), kDocMalformed);
-    EXPECT_TRUE(ReadForward(h) == "good");
+TEST(PalmDocText, DamagedRecordsStillShowTheirText) {
+  // A back reference of distance 0, and one reaching before the output: the
+  // distance is cut to the output so far, and with nothing to copy from the
+  // copy gives spaces. The records around them read as they are.
+  struct Case {
+    std::string bad;
+    std::string text;
+  };
+  for (const Case& c :
+       {Case{std::string("abc\x80\x00", 5), "abc   "}, Case{std::string("\x80\x18", 2), "   "},
+        Case{std::string("ab\xBF\xFF", 4), "ab" + std::string("ababababab")}}) {
+    MemDb mem(BuildDb({Record0(2, 3), "good", c.bad, "end"}));
+    HandlerPtr h = OpenOn(mem.db());
+    EXPECT_EQ(Ops().backgroundStep(h.get()), kDocStepDone);
+    const std::string want = "good" + c.text + "end";
+    EXPECT_TRUE(ReadForward(h.get()) == want);
+    EXPECT_TRUE(ReadBackward(h.get()) == want);
   }
 }
 
