@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // The fast loops take tokens three at a time from one 8-byte load of the
@@ -137,9 +141,9 @@ void DecodeFast(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i, st
   }
 }
 
-// The measuring pass's fast loop: no bytes are written.
-void MeasureFast(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
-                 std::uint64_t& produced) noexcept {
+// The measuring pass's scalar fast loop: no bytes are written.
+void MeasureTokens(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
+                   std::uint64_t& produced) noexcept {
   std::uint64_t n = produced;
   while (i + kFastInput <= size) {
     std::uint64_t w = Load8(in + i);
@@ -163,6 +167,103 @@ void MeasureFast(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
   }
   produced = n;
 }
+
+#if defined(__SSE2__)
+
+constexpr std::uint64_t kEvenBits = 0x5555555555555555u;
+constexpr std::uint64_t kOddBits = ~kEvenBits;
+constexpr std::uint32_t kBlock = 64;
+
+// One bit per byte of a 64-byte block, bit k for byte k.
+struct BlockMasks {
+  std::uint64_t reference;  // 0x80-0xBF
+  std::uint64_t pair;       // 0xC0-0xFF
+  std::uint64_t run;        // 0x01-0x08
+  std::uint64_t bit[3];     // bits 0, 1 and 2 of the byte
+};
+
+inline std::uint64_t Mask16(__m128i v) noexcept {
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(v));
+}
+
+BlockMasks Classify(const std::uint8_t* p) noexcept {
+  BlockMasks m{};
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    const int shift = 16 * k;
+    // As signed bytes: 0x80-0xBF are -128 to -65, 0x01-0x08 are 1 to 8.
+    const std::uint64_t reference = Mask16(_mm_cmplt_epi8(v, _mm_set1_epi8(-64)));
+    m.reference |= reference << shift;
+    m.pair |= (Mask16(v) & ~reference) << shift;
+    m.run |= Mask16(_mm_and_si128(_mm_cmpgt_epi8(v, _mm_setzero_si128()),
+                                  _mm_cmplt_epi8(v, _mm_set1_epi8(9))))
+             << shift;
+    // A 16-bit shift left by 7 - b brings bit b of each byte to its bit 7.
+    m.bit[0] |= Mask16(_mm_slli_epi16(v, 7)) << shift;
+    m.bit[1] |= Mask16(_mm_slli_epi16(v, 6)) << shift;
+    m.bit[2] |= Mask16(_mm_slli_epi16(v, 5)) << shift;
+  }
+  return m;
+}
+
+// Measures 64 bytes at a time. A block starts at a token; its tokens are
+// found without walking them: inside a run of bytes 0x80-0xBF the first is a
+// back reference and the next its second byte, alternately, and the byte
+// after a back reference's first byte is always its second. A block whose
+// tokens include a literal run (0x01-0x08) is walked token by token instead.
+void MeasureFast(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
+                 std::uint64_t& produced) noexcept {
+  // The block, the second byte of a reference at its end, and a literal run
+  // starting at its end must lie inside the record.
+  while (i + kBlock + kFastInput <= size) {
+    const BlockMasks m = Classify(in + i);
+    const std::uint64_t r = m.reference;
+    const std::uint64_t runStarts = r & ~(r << 1);
+    const std::uint64_t fromEven = r & ~(r + (runStarts & kEvenBits));
+    const std::uint64_t seconds = (fromEven & kOddBits) | (r & ~fromEven & kEvenBits);
+    const std::uint64_t references = r & ~seconds;
+    const std::uint64_t follow = references << 1;  // second bytes inside the block
+    const std::uint64_t tokens = ~follow;
+    if ((tokens & m.run) != 0) [[unlikely]] {
+      // Token by token past the block (a token read here ends at most
+      // kFastInput bytes past it).
+      for (const std::uint32_t end = i + kBlock; i < end;) {
+        const std::uint32_t c = in[i];
+        if (IsRun(c)) {
+          produced += c;
+          i += 1u + c;
+        } else {
+          const bool reference = (c >> 6) == 2u;
+          produced += reference ? (in[i + 1] & 7u) + 3u : 1u + (c >> 7);
+          i += 1u + reference;
+        }
+      }
+      continue;
+    }
+    produced += static_cast<std::uint64_t>(std::popcount(tokens)) +
+                2u * static_cast<std::uint64_t>(std::popcount(references)) +
+                static_cast<std::uint64_t>(std::popcount(tokens & m.pair)) +
+                static_cast<std::uint64_t>(std::popcount(follow & m.bit[0])) +
+                2u * static_cast<std::uint64_t>(std::popcount(follow & m.bit[1])) +
+                4u * static_cast<std::uint64_t>(std::popcount(follow & m.bit[2]));
+    i += kBlock;
+    // A back reference in the block's last byte takes the next byte along.
+    if ((references >> 63) != 0) {
+      produced += in[i] & 7u;
+      ++i;
+    }
+  }
+  MeasureTokens(in, size, i, produced);
+}
+
+#else
+
+void MeasureFast(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
+                 std::uint64_t& produced) noexcept {
+  MeasureTokens(in, size, i, produced);
+}
+
+#endif
 
 // The careful general loop of both passes, for what the fast loops leave.
 // `produced` counts every decoded byte; bytes are written only below the

@@ -39,7 +39,12 @@ struct DbFileBody {
   // working copy; the working copy holds its own table.
   std::uint32_t* offsets;
   std::uint32_t offsetCount;
-  int fd;                       // the stream's file descriptor for positioned reads, or -1
+  int fd;  // the stream's file descriptor for positioned reads, or -1
+  // Read-ahead window over the file (kReadAhead bytes, allocated on first
+  // use): records are read in order, so one positioned read serves many.
+  std::uint8_t* ahead;
+  std::uint32_t aheadStart;
+  std::uint32_t aheadLength;    // 0: empty
   EngineObject* recordStreams;  // head of the open record streams
   std::uint16_t lowestChanged;
   std::uint8_t changeFlags;
@@ -220,19 +225,55 @@ StatusCode ReadEntryOffset(const DbFileBody& d, std::uint32_t index, std::uint32
   return kOk;
 }
 
-// n bytes at offset of the database: one positioned read of the file when
-// the stream has a descriptor, else through the stream (or the working copy).
-StatusCode ReadBytes(const DbFileBody& d, std::uint32_t offset, void* buffer, std::uint32_t n) {
-  if (d.work != nullptr || d.fd < 0) return Stream_ReadExact(Store(d), offset, buffer, n);
-  auto* to = static_cast<std::uint8_t*>(buffer);
+constexpr std::uint32_t kReadAhead = 65536;
+
+// Positioned reads of the file until n bytes are in or the file ends;
+// *got says how many came.
+StatusCode ReadFile(int fd, std::uint32_t offset, std::uint8_t* to, std::uint32_t n,
+                    std::uint32_t* got) {
   std::uint32_t done = 0;
   while (done < n) {
-    const ssize_t got = pread(d.fd, to + done, n - done, static_cast<off_t>(offset) + done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return kFailed;
-    if (got == 0) return kStreamShortRead;
-    done += static_cast<std::uint32_t>(got);
+    const ssize_t r = pread(fd, to + done, n - done, static_cast<off_t>(offset) + done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return kFailed;
+    if (r == 0) break;
+    done += static_cast<std::uint32_t>(r);
   }
+  *got = done;
+  return kOk;
+}
+
+// n bytes at offset of the database. With a working copy, or a stream that
+// is not a file, through the stream; from a file through the read-ahead
+// window, refilled with one positioned read (a record larger than the window
+// is read on its own).
+StatusCode ReadBytes(DbFileBody& d, std::uint32_t offset, void* buffer, std::uint32_t n) {
+  if (d.work != nullptr || d.fd < 0) return Stream_ReadExact(Store(d), offset, buffer, n);
+  auto* to = static_cast<std::uint8_t*>(buffer);
+  std::uint32_t got = 0;
+  if (n > kReadAhead) {
+    const StatusCode status = ReadFile(d.fd, offset, to, n, &got);
+    if (IsFailure(status)) return status;
+    return got == n ? kOk : kStreamShortRead;
+  }
+  const bool inside = d.aheadLength > 0 && offset >= d.aheadStart &&
+                      std::uint64_t{offset} + n <= std::uint64_t{d.aheadStart} + d.aheadLength;
+  if (!inside) {
+    if (d.ahead == nullptr) {
+      const StatusCode status = Engine_AllocArray(kReadAhead, &d.ahead);
+      if (IsFailure(status)) return status;
+    }
+    d.aheadLength = 0;
+    // The window ends at the end of the file as the database saw it at open.
+    const std::uint32_t left = d.fileSize > offset ? d.fileSize - offset : 0;
+    const StatusCode status =
+        ReadFile(d.fd, offset, d.ahead, std::max(n, std::min(left, kReadAhead)), &got);
+    if (IsFailure(status)) return status;
+    d.aheadStart = offset;
+    d.aheadLength = got;
+    if (got < n) return kStreamShortRead;
+  }
+  std::memcpy(to, d.ahead + (offset - d.aheadStart), n);
   return kOk;
 }
 
@@ -387,6 +428,7 @@ void AdoptState(DbFileBody& d, const LoadedState& st) {
   d.offsets = st.offsets;
   d.offsetCount = st.offsetCount;
   d.fd = st.fd;
+  d.aheadLength = 0;
 }
 
 // ---- committing -----------------------------------------------------------
@@ -662,6 +704,9 @@ void InitBody(DbFileBody& d, EngineObject* stream) {
   d.offsets = nullptr;
   d.offsetCount = 0;
   d.fd = -1;
+  d.ahead = nullptr;
+  d.aheadStart = 0;
+  d.aheadLength = 0;
   d.recordStreams = nullptr;
   d.lowestChanged = kNoneChanged;
   d.changeFlags = 0;
@@ -815,6 +860,7 @@ StatusCode DbFile_Close(EngineObject* db) noexcept {
   if (d.work != nullptr) MemStream_Close(d.work);
   Engine_Free(d.lent);
   Engine_Free(d.offsets);
+  Engine_Free(d.ahead);
   Engine_Free(db);
   return status;
 }
