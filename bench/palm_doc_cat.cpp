@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
   EngineObject* stream = nullptr;
   s = FileSys_Open(g_FileSysModule, path.data(), 0, kFileOpenRead, &stream);
   if (IsFailure(s)) return Fail("cannot open the file", s);
-  static char outBuffer[1 << 16];
+  static char outBuffer[1 << 20];
   std::setvbuf(stdout, outBuffer, _IOFBF, sizeof outBuffer);
   int result = Decode(stream, stdout);
   if (IsFailure(StreamOf(stream).close(stream)) && result == 0) result = 2;
