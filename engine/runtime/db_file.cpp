@@ -208,7 +208,8 @@ EngineObject* Store(const DbFileBody& d) {
 
 std::uint8_t* WorkBytes(const DbFileBody& d) {
   void* buffer = nullptr;
-  MemStream_GetBuffer(&MemStreamModule, d.work, &buffer, nullptr, nullptr);
+  // A working copy always has its buffer.
+  (void)MemStream_GetBuffer(&MemStreamModule, d.work, &buffer, nullptr, nullptr);
   return static_cast<std::uint8_t*>(buffer);
 }
 
@@ -309,7 +310,7 @@ StatusCode EnsureWork(DbFileBody& d) {
   if (!IsFailure(status)) status = MemStream_GetSize(work, &copied);
   if (!IsFailure(status) && copied != d.fileSize) status = kStreamShortRead;
   if (IsFailure(status)) {
-    MemStream_Close(work);
+    (void)MemStream_Close(work);  // an unfinished copy: its failure adds nothing
     return status;
   }
   d.work = work;
@@ -565,7 +566,7 @@ StatusCode CommitImage(EngineObject* stream, const std::uint8_t* bytes, std::uin
   if (IsFailure(status)) return status;
   // The stream still refers to the replaced file; give it the same bytes so
   // it reads the new database too. The file on disk is already complete.
-  RewriteInPlace(stream, bytes, size);
+  (void)RewriteInPlace(stream, bytes, size);
   return kOk;
 }
 
@@ -631,7 +632,7 @@ StatusCode Resize(DbFileBody& d, std::uint16_t index, std::uint32_t newSize, boo
   std::uint8_t* bytes = WorkBytes(d);
   std::memmove(bytes + offset + newSize, bytes + tail, tailLength);
   if (newSize > size) std::memset(bytes + tail, 0, newSize - size);
-  if (newSize < size) SetWorkSize(d, newFileSize);  // shrinking cannot fail
+  if (newSize < size) (void)SetWorkSize(d, newFileSize);  // shrinking cannot fail
   AddToOffsets(bytes, index + 1u, d.header.count, newSize - size);
   d.fileSize = static_cast<std::uint32_t>(newFileSize);
   if (setFlag) d.changeFlags |= kDbChangedTable;
@@ -818,7 +819,8 @@ StatusCode DbFile_Open(EngineObject* moduleOrDb, EngineObject* stream, std::uint
     LoadedState st;
     status = LoadState(stream, &st);
     if (IsFailure(status)) return status;
-    if (d.work != nullptr) MemStream_Close(d.work);
+    // A memory copy closes without writing anywhere.
+    if (d.work != nullptr) (void)MemStream_Close(d.work);
     d.work = nullptr;
     CacheInvalidate(d);
     d.stream = stream;
@@ -857,7 +859,8 @@ StatusCode DbFile_Close(EngineObject* db) noexcept {
   const StatusCode status = Flush(d);
   while (d.oldest != kNoSlot)
     CacheEvictOldest(d);
-  if (d.work != nullptr) MemStream_Close(d.work);
+  // A memory copy closes without writing anywhere.
+  if (d.work != nullptr) (void)MemStream_Close(d.work);
   Engine_Free(d.lent);
   Engine_Free(d.offsets);
   Engine_Free(d.ahead);
@@ -1047,7 +1050,8 @@ StatusCode DbFile_RecordClose(EngineObject* stream) noexcept {
   if (r.dirty) {
     void* buffer = nullptr;
     std::uint32_t size = 0;
-    MemStream_GetBuffer(&MemStreamModule, r.inner, &buffer, &size, nullptr);
+    // A record stream's memory stream always has its buffer.
+    (void)MemStream_GetBuffer(&MemStreamModule, r.inner, &buffer, &size, nullptr);
     result = EnsureWork(d);
     if (!IsFailure(result)) result = Resize(d, r.index, size, /*setFlag=*/false);
     std::uint32_t offset = 0, length = 0;
@@ -1139,7 +1143,7 @@ StatusCode DbFile_DeleteRecord(EngineObject* db, std::uint16_t index) noexcept {
   std::memmove(bytes + offset - kDbEntrySize, bytes + tail, d.fileSize - tail);
   const std::uint32_t shrink = size + kDbEntrySize;
   d.fileSize -= shrink;
-  SetWorkSize(d, d.fileSize);  // shrinking cannot fail
+  (void)SetWorkSize(d, d.fileSize);  // shrinking cannot fail
   const std::uint32_t count = d.header.count - 1u;
   ShiftBlockOffsets(d.header, EntryPos(count + 1), tail, 0u - kDbEntrySize, 0u - shrink);
   d.header.count = static_cast<std::uint16_t>(count);
@@ -1197,7 +1201,7 @@ StatusCode DbFile_MoveRecord(EngineObject* db, std::uint16_t from, std::uint16_t
   std::memcpy(bytes + EntryPos(newIndex), bytes + scratch, kDbEntrySize);
   StoreBE32(bytes + EntryPos(newIndex), newOffset);
   std::memmove(bytes + newOffset, bytes + scratch + kDbEntrySize, size);
-  SetWorkSize(d, scratch);  // shrinking cannot fail
+  (void)SetWorkSize(d, scratch);  // shrinking cannot fail
   ForEachRecordStream(d, [&](RecordStreamBody& r) {
     if (r.index == from) {
       r.index = static_cast<std::uint16_t>(newIndex);
