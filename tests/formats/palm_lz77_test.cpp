@@ -245,7 +245,7 @@ TEST(PalmLz77, RandomRecordsStayInsideTheirBuffers) {
 }
 
 TEST(PalmLz77, ArgumentChecks) {
-  std::uint8_t buffer[4];
+  std::uint8_t buffer[4] = {};
   EXPECT_EQ(PalmDocLz_MeasureRecord(buffer, 1, nullptr), kNullOutPointer);
   std::uint32_t length = 0;
   EXPECT_EQ(PalmDocLz_MeasureRecord(nullptr, 3, &length), kBadArgument);

@@ -385,7 +385,9 @@ std::vector<std::string> ReadInOrder(EngineObject* db, const std::vector<std::ui
     const StatusCode s = DbFile_ReadRecord(db, i, &size, &buffer);
     out[i] = IsFailure(s) ? "<status " + std::to_string(static_cast<std::int32_t>(s)) + ">"
                           : std::string(static_cast<const char*>(buffer), buffer ? size : 0);
-    if (!IsFailure(s)) EXPECT_EQ(DbFile_FreeRecordBuffer(db, buffer), kOk);
+    if (!IsFailure(s)) {
+      EXPECT_EQ(DbFile_FreeRecordBuffer(db, buffer), kOk);
+    }
   }
   return out;
 }
