@@ -37,7 +37,10 @@ class HeldRecord {
     data_ = static_cast<const std::uint8_t*>(buffer);
   }
   ~HeldRecord() {
-    if (!IsFailure(status_)) DbOf(db_).freeRecordBuffer(db_, const_cast<std::uint8_t*>(data_));
+    // Giving back a buffer this database lent cannot fail.
+    if (!IsFailure(status_)) {
+      (void)DbOf(db_).freeRecordBuffer(db_, const_cast<std::uint8_t*>(data_));
+    }
   }
   HeldRecord(const HeldRecord&) = delete;
   HeldRecord& operator=(const HeldRecord&) = delete;
@@ -122,9 +125,17 @@ StatusCode Open(PalmDocBody& b, EngineObject* db) {
 }
 
 // Decoded length of text record `index` (one-based database record), cut to
-// 4096; with out given, the bytes too (out holds 4096).
+// 4096; with out given, the bytes too (out holds 4096). A stored record's
+// length is its size: without out it is not read.
 StatusCode RecordText(const PalmDocBody& b, std::uint16_t index, std::uint8_t* out,
                       std::uint32_t* length) {
+  if (b.compression != kPalmDocCompressed && out == nullptr) {
+    std::uint32_t size = 0;
+    const StatusCode s = DbOf(b.db).readRecord(b.db, index, &size, nullptr);
+    if (IsFailure(s)) return s;
+    *length = std::min({size, kMaxRecordBytes, kPalmDocTextRecordSize});
+    return kOk;
+  }
   const HeldRecord record(b.db, index);
   if (IsFailure(record.Status())) return record.Status();
   std::uint32_t n = record.Size();
@@ -237,21 +248,77 @@ void PalmDoc_FindRecord(const PalmDocBody& b, std::uint32_t p, std::uint32_t* re
   *start = b.startTable[k];
 }
 
+namespace {
+
+// The records between two start-table samples: the longest forward walk.
+std::uint32_t SampleStride(const PalmDocBody& b) {
+  return (b.textRecords + kPalmDocStartEntries - 1) / kPalmDocStartEntries;
+}
+
+// Keeps text record `record`, starting at start with length bytes, as buffer
+// which's range.
+void Hold(PalmDocBody& b, std::uint32_t which, std::uint32_t record, std::uint32_t start,
+          std::uint32_t length) {
+  b.bufferStart[which] = start;
+  b.bufferLength[which] = length;
+  b.bufferRecord[which] = static_cast<std::uint16_t>(record);
+}
+
+// Walks back from the record before `after`, which starts at end, to the
+// record holding p, decoding each into buffer which. Answers kNotFound when
+// the lengths do not add up (the caller then walks forward).
+StatusCode WalkBack(PalmDocBody& b, std::uint32_t p, std::uint32_t which, std::uint32_t after,
+                    std::uint32_t end, std::uint32_t first) {
+  for (std::uint32_t record = after; record > first;) {
+    --record;
+    std::uint32_t length = 0;
+    const bool copy = b.compression == kPalmDocCompressed || p + kPalmDocTextRecordSize >= end;
+    const StatusCode s = RecordText(b, static_cast<std::uint16_t>(record + 1),
+                                    copy ? b.buffer[which] : nullptr, &length);
+    if (IsFailure(s)) return s;
+    if (length > end) return kNotFound;
+    const std::uint32_t start = end - length;
+    if (p >= start && p < end) {
+      if (!copy) break;  // cannot happen: a record holding p starts within 4096 of it
+      Hold(b, which, record, start, length);
+      return kOk;
+    }
+    end = start;
+  }
+  return kNotFound;
+}
+
+}  // namespace
+
 StatusCode PalmDoc_DecodeRecord(PalmDocBody& b, std::uint32_t p, std::uint32_t which) noexcept {
   if (which > 1 || b.buffer[which] == nullptr || b.db == nullptr) return kFailed;
   std::uint32_t record = 0, start = 0;
   PalmDoc_FindRecord(b, p, &record, &start);
-  // A record held in a buffer that ends at or before the position is a
-  // nearer place to walk on from.
+  // A record held in a buffer is a nearer place to walk from: forward from
+  // one that ends at or before the position, or (when the records are found
+  // through the table) back from one that starts after it, so reading on in
+  // either direction decodes each record once.
+  std::uint32_t backFrom = 0, backEnd = 0;
   for (std::uint32_t k = 0; k < 2; ++k) {
+    if (b.bufferLength[k] == 0) continue;
     const std::uint32_t end = b.bufferStart[k] + b.bufferLength[k];
-    if (b.bufferLength[k] != 0 && end <= p && b.bufferRecord[k] + 1u > record) {
+    if (end <= p && b.bufferRecord[k] + 1u > record) {
       record = b.bufferRecord[k] + 1u;
       start = end;
+    }
+    if (b.recordSize == 0 && b.bufferStart[k] > p && b.bufferRecord[k] > record &&
+        b.bufferRecord[k] - record <= SampleStride(b) + 1 &&
+        (backFrom == 0 || b.bufferRecord[k] < backFrom)) {
+      backFrom = b.bufferRecord[k];
+      backEnd = b.bufferStart[k];
     }
   }
   // The buffer is overwritten below: it holds nothing until a record is found.
   b.bufferLength[which] = 0;
+  if (backFrom > record) {
+    const StatusCode s = WalkBack(b, p, which, backFrom, backEnd, record);
+    if (s != kNotFound) return s;
+  }
   for (; record < b.decodedRecords; ++record) {
     std::uint32_t length = 0;
     // A stored record is copied only when it holds the position.
@@ -260,9 +327,7 @@ StatusCode PalmDoc_DecodeRecord(PalmDocBody& b, std::uint32_t p, std::uint32_t w
                                     copy ? b.buffer[which] : nullptr, &length);
     if (IsFailure(s)) return s;
     if (p >= start && p - start < length) {
-      b.bufferStart[which] = start;
-      b.bufferLength[which] = length;
-      b.bufferRecord[which] = static_cast<std::uint16_t>(record);
+      Hold(b, which, record, start, length);
       return kOk;
     }
     start += length;
@@ -530,6 +595,9 @@ StatusCode PalmDoc_BookmarkOp(EngineObject* handler, std::uint16_t subCode, std:
     case DocBookmark::Insert: {
       const auto* in = static_cast<const DocBookmarkInsert*>(record);
       if (in == nullptr || in->name == nullptr || in->value == nullptr) return kBadArgument;
+      // Without record 0 a new record would take its place and be read as
+      // the text's description, not as a bookmark.
+      if (b->recordCount == 0) return kDocMalformed;
       std::uint8_t bytes[kPalmDocBookmarkSize];
       CallerName(in->name, bytes);
       StoreBE32(bytes + kPalmDocBookmarkName, *in->value);

@@ -16,9 +16,10 @@
 // record size, a position's record is found by division; otherwise through
 // the table and a forward walk of at most ceil(N / 128) records; a walk starts
 // instead right after a record held in a decode buffer when that is nearer,
-// so reading on through the text decodes each record once. Text is served
-// from two 4096-byte decode buffers (GetText, GetTextBefore), the one used
-// last being kept on a refill.
+// or walks back from a held record that starts after the position (at most as
+// far), so reading on through the text in either direction decodes each
+// record once. Text is served from two 4096-byte decode buffers (GetText,
+// GetTextBefore), the one used last being kept on a refill.
 //
 // The bookmarks are the document's one position list (list 0) through
 // BookmarkOp; the record arguments are those of doc_handler.h (Move: a
@@ -26,12 +27,13 @@
 // given name cut to 15 bytes; GetNames answers an array of pointers to copies
 // of the names, each bounded to 15 bytes, freed by FreeNames). Names taken
 // from callers are read up to their NUL, at most 15 bytes, and zero-padded.
+// A database without records has no record 0 for a bookmark to follow:
+// Insert answers kDocMalformed there and changes nothing.
 //
-// Malformed data: a text record whose back reference has distance 0 or
-// reaches before the output answers kDocMalformed from the background step
-// (and from text access); a position past the decoded text kDocBeyondDecoded;
-// a bookmark shorter than 20 bytes kDocBookmarkTooShort. Database failures
-// pass through.
+// Damaged data: a text record always decodes (a bad back reference is cut to
+// the output so far, palm_lz77.h), so one bad record never hides the text; a
+// position past the decoded text answers kDocBeyondDecoded; a bookmark
+// shorter than 20 bytes kDocBookmarkTooShort. Database failures pass through.
 #pragma once
 
 #include <cstdint>

@@ -1,55 +1,296 @@
 #include "engine/formats/palm_lz77.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__) && defined(__x86_64__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
-// Whole record decoded into a buffer that still has room for the largest
-// token (10 bytes out) and a record that still holds the largest token (9
-// bytes in): no bound checks but the distance. Returns at the first token that
-// does not fit either way, or at a bad distance (*bad set).
+// The fast loops take tokens three at a time from one 8-byte load of the
+// input (a literal, a space pair or a back reference uses at most two of its
+// bytes), so the next token's first byte comes from a shift instead of a
+// load. They run only while 24 input bytes are left, and the decoder's only
+// while three of its largest fixed-size writes (16 bytes) fit in the buffer.
+constexpr std::uint32_t kFastInput = 24;
+constexpr std::uint32_t kFastOutput = 48;
+constexpr int kTokensPerLoad = 3;
+
+inline std::uint64_t Load8(const std::uint8_t* from) noexcept {
+  std::uint64_t v;
+  std::memcpy(&v, from, 8);
+  return v;
+}
+inline void Store8(std::uint8_t* to, std::uint64_t v) noexcept {
+  std::memcpy(to, &v, 8);
+}
+
+// Byte k of an 8-byte load, whatever the host's byte order.
+inline std::uint32_t ByteOf(std::uint64_t w, int k) noexcept {
+  if constexpr (std::endian::native == std::endian::little) {
+    return static_cast<std::uint32_t>(w >> (8 * k)) & 0xFFu;
+  } else {
+    return static_cast<std::uint32_t>(w >> (56 - 8 * k)) & 0xFFu;
+  }
+}
+// The load with its first n bytes dropped.
+inline std::uint64_t Drop(std::uint64_t w, std::uint32_t n) noexcept {
+  if constexpr (std::endian::native == std::endian::little) {
+    return w >> (8 * n);
+  } else {
+    return w << (8 * n);
+  }
+}
+// The two bytes a and b as the first bytes of an 8-byte store.
+inline std::uint64_t Pair(std::uint32_t a, std::uint32_t b) noexcept {
+  if constexpr (std::endian::native == std::endian::little) {
+    return a | (b << 8);
+  } else {
+    return (std::uint64_t{a} << 56) | (std::uint64_t{b} << 48);
+  }
+}
+
+inline std::uint32_t Distance(std::uint32_t c, std::uint32_t d) noexcept {
+  return ((c & 0x3Fu) << 5) | (d >> 3u);
+}
+
+inline bool IsRun(std::uint32_t c) noexcept {
+  return c - 1u < 8u;
+}
+
+// A back reference of n bytes at pos, its distance cut to the output so far;
+// with nothing to copy from it writes spaces. Writes stop at capacity.
+inline void CopyBack(std::uint8_t* out, std::uint64_t pos, std::uint32_t distance, std::uint32_t n,
+                     std::uint32_t capacity) noexcept {
+  if (distance > pos) distance = static_cast<std::uint32_t>(pos);
+  for (std::uint64_t k = pos; k < pos + n && k < capacity; ++k)
+    out[k] = distance == 0 ? std::uint8_t{' '} : out[k - distance];
+}
+
+// The source of a token's bytes, chosen without a branch where the compiler
+// takes the hint (the class of the next token is not predictable in
+// compressed text). Addresses are computed as integers: the one not chosen
+// may lie outside the buffer.
+inline const std::uint8_t* Source(bool reference, std::uintptr_t back,
+                                  std::uintptr_t literal) noexcept {
+  std::uintptr_t chosen = reference ? back : literal;
+#if defined(__has_builtin)
+#if __has_builtin(__builtin_unpredictable)
+  chosen = __builtin_unpredictable(reference) ? back : literal;
+#endif
+#endif
+  return reinterpret_cast<const std::uint8_t*>(chosen);
+}
+
+// The decoder's fast loop. Every token writes 16 bytes whatever its length,
+// without a branch on its class: a back reference copies from the output, a
+// literal or space pair stores its two bytes (a literal keeps one), so only
+// the rare short, cut or zero distances and literal runs take a branch.
+// Bytes written past a token's length are overwritten by the tokens after it
+// or lie past the output's end.
 void DecodeFast(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i, std::uint8_t* out,
-                std::uint32_t capacity, std::uint32_t& pos, bool& bad) noexcept {
-  while (i + 9 <= size && pos + kPalmLzMaxMatch <= capacity) {
-    const std::uint8_t c = in[i++];
-    if (c < 0x80) {
-      if (c >= 1 && c <= 8) {
-        std::memcpy(out + pos, in + i, c);
-        i += c;
-        pos += c;
-      } else {
-        out[pos++] = c;
+                std::uint32_t capacity, std::uint32_t& pos) noexcept {
+  while (i + kFastInput <= size && pos + kFastOutput <= capacity) {
+    std::uint64_t w = Load8(in + i);
+    std::uint32_t used = 0;
+    for (int t = 0; t < kTokensPerLoad; ++t) {
+      const std::uint32_t c = ByteOf(w, 0);
+      const std::uint32_t d = ByteOf(w, 1);
+      const std::uint32_t reference = (c >> 6) == 2u;
+      const std::uint32_t distance = Distance(c, d);
+      const std::uint32_t awkward =
+          std::uint32_t{IsRun(c)} |
+          (reference & (std::uint32_t{distance < 8} | std::uint32_t{distance > pos}));
+      if (awkward != 0) [[unlikely]] {
+        if (t == 0) {
+          // The token at i, taken alone.
+          if (IsRun(c)) {
+            Store8(out + pos, Load8(in + i + 1));
+            pos += c;
+            i += 1u + c;
+          } else {
+            const std::uint32_t n = (d & 7u) + 3;
+            CopyBack(out, pos, distance, n, capacity);
+            pos += n;
+            i += 2;
+          }
+        }
+        break;
       }
-    } else if (c < 0xC0) {
-      const std::uint8_t d = in[i++];
-      const std::uint32_t distance = (std::uint32_t{c & 0x3Fu} << 5) | (d >> 3);
-      const std::uint32_t n = (d & 7u) + 3;
-      if (distance == 0 || distance > pos) {
-        bad = true;
-        return;
+      // A literal c, or for 0xC0-0xFF a space and c & 0x7F.
+      const std::uint32_t high = 0u - (c >> 7);
+      const std::uint64_t literal = Pair(c ^ ((c ^ 0x20u) & high), c & 0x7Fu);
+      const std::uint64_t keep = 0u - std::uint64_t{reference};
+      // A literal reads (and drops) input bytes instead of output bytes.
+      const std::uint8_t* from =
+          Source(reference != 0, reinterpret_cast<std::uintptr_t>(out) + pos - distance,
+                 reinterpret_cast<std::uintptr_t>(in + i + used));
+      Store8(out + pos, (Load8(from) & keep) | (literal & ~keep));
+      // Loaded after the first store: with a distance of 8 to 15 it reads
+      // bytes that store wrote.
+      Store8(out + pos + 8, Load8(from + 8));
+      const std::uint32_t single = 1u + (c >> 7);
+      pos += single + reference * ((d & 7u) + 3u - single);
+      used += 1u + reference;
+      w = Drop(Drop(w, 1), reference);
+    }
+    i += used;
+  }
+}
+
+// The measuring pass's scalar fast loop: no bytes are written.
+void MeasureTokens(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
+                   std::uint64_t& produced) noexcept {
+  std::uint64_t n = produced;
+  while (i + kFastInput <= size) {
+    std::uint64_t w = Load8(in + i);
+    std::uint32_t used = 0;
+    for (int t = 0; t < kTokensPerLoad; ++t) {
+      const std::uint32_t c = ByteOf(w, 0);
+      if (IsRun(c)) [[unlikely]] {
+        if (t == 0) {
+          n += c;
+          i += 1u + c;
+        }
+        break;
       }
-      const std::uint8_t* from = out + pos - distance;
-      std::uint8_t* to = out + pos;
-      if (distance >= n) {
-        std::memcpy(to, from, n);
-      } else {
-        for (std::uint32_t k = 0; k < n; ++k)
-          to[k] = from[k];
+      const std::uint32_t reference = (c >> 6) == 2u;
+      const std::uint32_t single = 1u + (c >> 7);
+      n += single + reference * ((ByteOf(w, 1) & 7u) + 3u - single);
+      used += 1u + reference;
+      w = Drop(Drop(w, 1), reference);
+    }
+    i += used;
+  }
+  produced = n;
+}
+
+#if defined(__SSE2__) && defined(__x86_64__)
+
+constexpr std::uint64_t kEvenBits = 0x5555555555555555u;
+constexpr std::uint64_t kOddBits = ~kEvenBits;
+constexpr std::uint32_t kBlock = 64;
+
+// One bit per byte of a 64-byte block, bit k for byte k.
+struct BlockMasks {
+  std::uint64_t reference;  // 0x80-0xBF
+  std::uint64_t pair;       // 0xC0-0xFF
+  std::uint64_t run;        // 0x01-0x08
+  std::uint64_t bit[3];     // bits 0, 1 and 2 of the byte
+};
+
+inline std::uint64_t Mask16(__m128i v) noexcept {
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(v));
+}
+
+BlockMasks Classify(const std::uint8_t* p) noexcept {
+  BlockMasks m{};
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    const int shift = 16 * k;
+    // As signed bytes: 0x80-0xBF are -128 to -65, 0x01-0x08 are 1 to 8.
+    const std::uint64_t reference = Mask16(_mm_cmplt_epi8(v, _mm_set1_epi8(-64)));
+    m.reference |= reference << shift;
+    m.pair |= (Mask16(v) & ~reference) << shift;
+    m.run |= Mask16(_mm_and_si128(_mm_cmpgt_epi8(v, _mm_setzero_si128()),
+                                  _mm_cmplt_epi8(v, _mm_set1_epi8(9))))
+             << shift;
+    // A 16-bit shift left by 7 - b brings bit b of each byte to its bit 7.
+    m.bit[0] |= Mask16(_mm_slli_epi16(v, 7)) << shift;
+    m.bit[1] |= Mask16(_mm_slli_epi16(v, 6)) << shift;
+    m.bit[2] |= Mask16(_mm_slli_epi16(v, 5)) << shift;
+  }
+  return m;
+}
+
+// Measures 64 bytes at a time. A block starts at a token; its tokens are
+// found without walking them: inside a run of bytes 0x80-0xBF the first is a
+// back reference and the next its second byte, alternately, and the byte
+// after a back reference's first byte is always its second. A block whose
+// tokens include a literal run (0x01-0x08) is walked token by token instead.
+[[gnu::always_inline]] inline void MeasureBlocks(const std::uint8_t* in, std::uint32_t size,
+                                                 std::uint32_t& i,
+                                                 std::uint64_t& produced) noexcept {
+  // The block, the second byte of a reference at its end, and a literal run
+  // starting at its end must lie inside the record.
+  while (i + kBlock + kFastInput <= size) {
+    const BlockMasks m = Classify(in + i);
+    const std::uint64_t r = m.reference;
+    const std::uint64_t runStarts = r & ~(r << 1);
+    const std::uint64_t fromEven = r & ~(r + (runStarts & kEvenBits));
+    const std::uint64_t seconds = (fromEven & kOddBits) | (r & ~fromEven & kEvenBits);
+    const std::uint64_t references = r & ~seconds;
+    const std::uint64_t follow = references << 1;  // second bytes inside the block
+    const std::uint64_t tokens = ~follow;
+    if ((tokens & m.run) != 0) [[unlikely]] {
+      // Token by token past the block (a token read here ends at most
+      // kFastInput bytes past it).
+      for (const std::uint32_t end = i + kBlock; i < end;) {
+        const std::uint32_t c = in[i];
+        if (IsRun(c)) {
+          produced += c;
+          i += 1u + c;
+        } else {
+          const bool reference = (c >> 6) == 2u;
+          produced += reference ? (in[i + 1] & 7u) + 3u : 1u + (c >> 7);
+          i += 1u + reference;
+        }
       }
-      pos += n;
-    } else {
-      out[pos++] = ' ';
-      out[pos++] = static_cast<std::uint8_t>(c & 0x7F);
+      continue;
+    }
+    produced += static_cast<std::uint64_t>(std::popcount(tokens)) +
+                2u * static_cast<std::uint64_t>(std::popcount(references)) +
+                static_cast<std::uint64_t>(std::popcount(tokens & m.pair)) +
+                static_cast<std::uint64_t>(std::popcount(follow & m.bit[0])) +
+                2u * static_cast<std::uint64_t>(std::popcount(follow & m.bit[1])) +
+                4u * static_cast<std::uint64_t>(std::popcount(follow & m.bit[2]));
+    i += kBlock;
+    // A back reference in the block's last byte takes the next byte along.
+    if ((references >> 63) != 0) {
+      produced += in[i] & 7u;
+      ++i;
     }
   }
 }
 
-// The careful general loop of both passes. `produced` counts every decoded
-// byte; bytes are written only below the capacity. Back references are
-// checked against the count of bytes produced, so a copy's source always lies
-// inside what was decoded, and below the capacity whenever anything is
-// still written.
+// The same with the processor's population count, where it has one.
+[[gnu::target("popcnt")]] void MeasureBlocksPopcnt(const std::uint8_t* in, std::uint32_t size,
+                                                   std::uint32_t& i,
+                                                   std::uint64_t& produced) noexcept {
+  MeasureBlocks(in, size, i, produced);
+}
+
+void MeasureBlocksPlain(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
+                        std::uint64_t& produced) noexcept {
+  MeasureBlocks(in, size, i, produced);
+}
+
+void MeasureFast(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
+                 std::uint64_t& produced) noexcept {
+  static const bool popcnt = __builtin_cpu_supports("popcnt");
+  if (popcnt) {
+    MeasureBlocksPopcnt(in, size, i, produced);
+  } else {
+    MeasureBlocksPlain(in, size, i, produced);
+  }
+  MeasureTokens(in, size, i, produced);
+}
+
+#else
+
+void MeasureFast(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
+                 std::uint64_t& produced) noexcept {
+  MeasureTokens(in, size, i, produced);
+}
+
+#endif
+
+// The careful general loop of both passes, for what the fast loops leave.
+// `produced` counts every decoded byte; bytes are written only below the
+// capacity.
 template <bool kWrite>
 StatusCode Run(const std::uint8_t* in, std::uint32_t size, std::uint8_t* out,
                std::uint32_t capacity, std::uint32_t* length) noexcept {
@@ -57,15 +298,16 @@ StatusCode Run(const std::uint8_t* in, std::uint32_t size, std::uint8_t* out,
   if (in == nullptr && size != 0) return kBadArgument;
   if (kWrite && out == nullptr && capacity != 0) return kBadArgument;
   std::uint32_t i = 0;
-  std::uint32_t pos = 0;
+  // Every input byte yields at most five output bytes, so the count fits in
+  // 64 bits for any 32-bit record size.
+  std::uint64_t produced = 0;
   if constexpr (kWrite) {
-    bool bad = false;
-    DecodeFast(in, size, i, out, capacity, pos, bad);
-    if (bad) return kMalformed;
+    std::uint32_t pos = 0;
+    DecodeFast(in, size, i, out, capacity, pos);
+    produced = pos;
+  } else {
+    MeasureFast(in, size, i, produced);
   }
-  // Every two input bytes yield at most ten output bytes, so the count fits
-  // in 64 bits for any 32-bit record size.
-  std::uint64_t produced = pos;
   auto put = [&](std::uint8_t b) {
     if constexpr (kWrite) {
       if (produced < capacity) out[produced] = b;
@@ -89,13 +331,8 @@ StatusCode Run(const std::uint8_t* in, std::uint32_t size, std::uint8_t* out,
     } else if (c < 0xC0) {
       if (i == size) break;  // the second byte is missing: the record ends here
       const std::uint8_t d = in[i++];
-      const std::uint32_t distance = (std::uint32_t{c & 0x3Fu} << 5) | (d >> 3);
       const std::uint32_t n = (d & 7u) + 3;
-      if (distance == 0 || distance > produced) return kMalformed;
-      if constexpr (kWrite) {
-        for (std::uint64_t k = 0; k < n && produced + k < capacity; ++k)
-          out[produced + k] = out[produced + k - distance];
-      }
+      if constexpr (kWrite) CopyBack(out, produced, Distance(c, d), n, capacity);
       produced += n;
     } else {
       put(' ');

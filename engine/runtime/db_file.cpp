@@ -34,6 +34,17 @@ struct DbFileBody {
   EngineObject* work;    // working copy (memory stream) once anything changed
   std::uint32_t fileSize;
   DbFileHeader header;
+  // The stream's entry offsets (host order), read once at open: the entries
+  // that lie inside the file, at most header.count. Read while there is no
+  // working copy; the working copy holds its own table.
+  std::uint32_t* offsets;
+  std::uint32_t offsetCount;
+  int fd;  // the stream's file descriptor for positioned reads, or -1
+  // Read-ahead window over the file (kReadAhead bytes, allocated on first
+  // use): records are read in order, so one positioned read serves many.
+  std::uint8_t* ahead;
+  std::uint32_t aheadStart;
+  std::uint32_t aheadLength;    // 0: empty
   EngineObject* recordStreams;  // head of the open record streams
   std::uint16_t lowestChanged;
   std::uint8_t changeFlags;
@@ -197,15 +208,73 @@ EngineObject* Store(const DbFileBody& d) {
 
 std::uint8_t* WorkBytes(const DbFileBody& d) {
   void* buffer = nullptr;
-  MemStream_GetBuffer(&MemStreamModule, d.work, &buffer, nullptr, nullptr);
+  // A working copy always has its buffer.
+  (void)MemStream_GetBuffer(&MemStreamModule, d.work, &buffer, nullptr, nullptr);
   return static_cast<std::uint8_t*>(buffer);
 }
 
+// An entry's offset from the working copy's bytes or the table read at
+// open; an entry outside the file reads short, as the stream would.
 StatusCode ReadEntryOffset(const DbFileBody& d, std::uint32_t index, std::uint32_t* offset) {
-  std::uint8_t raw[4];
-  const StatusCode status = Stream_ReadExact(Store(d), EntryPos(index), raw, 4);
-  if (IsFailure(status)) return status;
-  *offset = LoadBE32(raw);
+  if (d.work != nullptr) {
+    if (std::uint64_t{EntryPos(index)} + 4 > d.fileSize) return kStreamShortRead;
+    *offset = LoadBE32(WorkBytes(d) + EntryPos(index));
+    return kOk;
+  }
+  if (index >= d.offsetCount) return kStreamShortRead;
+  *offset = d.offsets[index];
+  return kOk;
+}
+
+constexpr std::uint32_t kReadAhead = 65536;
+
+// Positioned reads of the file until n bytes are in or the file ends;
+// *got says how many came.
+StatusCode ReadFile(int fd, std::uint32_t offset, std::uint8_t* to, std::uint32_t n,
+                    std::uint32_t* got) {
+  std::uint32_t done = 0;
+  while (done < n) {
+    const ssize_t r = pread(fd, to + done, n - done, static_cast<off_t>(offset) + done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return kFailed;
+    if (r == 0) break;
+    done += static_cast<std::uint32_t>(r);
+  }
+  *got = done;
+  return kOk;
+}
+
+// n bytes at offset of the database. With a working copy, or a stream that
+// is not a file, through the stream; from a file through the read-ahead
+// window, refilled with one positioned read (a record larger than the window
+// is read on its own).
+StatusCode ReadBytes(DbFileBody& d, std::uint32_t offset, void* buffer, std::uint32_t n) {
+  if (d.work != nullptr || d.fd < 0) return Stream_ReadExact(Store(d), offset, buffer, n);
+  auto* to = static_cast<std::uint8_t*>(buffer);
+  std::uint32_t got = 0;
+  if (n > kReadAhead) {
+    const StatusCode status = ReadFile(d.fd, offset, to, n, &got);
+    if (IsFailure(status)) return status;
+    return got == n ? kOk : kStreamShortRead;
+  }
+  const bool inside = d.aheadLength > 0 && offset >= d.aheadStart &&
+                      std::uint64_t{offset} + n <= std::uint64_t{d.aheadStart} + d.aheadLength;
+  if (!inside) {
+    if (d.ahead == nullptr) {
+      const StatusCode status = Engine_AllocArray(kReadAhead, &d.ahead);
+      if (IsFailure(status)) return status;
+    }
+    d.aheadLength = 0;
+    // The window ends at the end of the file as the database saw it at open.
+    const std::uint32_t left = d.fileSize > offset ? d.fileSize - offset : 0;
+    const StatusCode status =
+        ReadFile(d.fd, offset, d.ahead, std::max(n, std::min(left, kReadAhead)), &got);
+    if (IsFailure(status)) return status;
+    d.aheadStart = offset;
+    d.aheadLength = got;
+    if (got < n) return kStreamShortRead;
+  }
+  std::memcpy(to, d.ahead + (offset - d.aheadStart), n);
   return kOk;
 }
 
@@ -241,7 +310,7 @@ StatusCode EnsureWork(DbFileBody& d) {
   if (!IsFailure(status)) status = MemStream_GetSize(work, &copied);
   if (!IsFailure(status) && copied != d.fileSize) status = kStreamShortRead;
   if (IsFailure(status)) {
-    MemStream_Close(work);
+    (void)MemStream_Close(work);  // an unfinished copy: its failure adds nothing
     return status;
   }
   d.work = work;
@@ -276,30 +345,45 @@ void ShiftBlockOffsets(DbFileHeader& h, std::uint32_t tableEnd, std::uint32_t da
   }
 }
 
-// A consistent table: the entries lie inside the file and every offset lies
-// between the end of the table and the end of the file, in entry order.
-StatusCode CheckTable(EngineObject* stream, std::uint32_t fileSize, std::uint16_t count,
-                      bool* sound) {
+// Reads the entry offsets that lie inside the file (at most count) into a
+// new array (null when there are none) and tells whether the table is
+// consistent: every entry inside the file and every offset between the end of
+// the table and the end of the file, in entry order.
+StatusCode LoadTable(EngineObject* stream, std::uint32_t fileSize, std::uint16_t count,
+                     std::uint32_t** offsets, std::uint32_t* loaded, bool* sound) {
+  *offsets = nullptr;
+  *loaded = 0;
   *sound = false;
   const std::uint32_t tableEnd = EntryPos(count);
-  if (fileSize < tableEnd) return kOk;
-  if (count == 0) {
-    *sound = true;
+  const std::uint32_t present =
+      fileSize < kDbHeaderSize
+          ? 0
+          : std::min<std::uint32_t>(count, (fileSize - kDbHeaderSize) / kDbEntrySize);
+  if (present == 0) {
+    *sound = fileSize >= tableEnd;
     return kOk;
   }
   std::uint8_t* table = nullptr;
-  StatusCode status = Engine_AllocArray(kDbEntrySize * count, &table);
+  StatusCode status = Engine_AllocArray(kDbEntrySize * present, &table);
   if (IsFailure(status)) return status;
   EngineBuffer<std::uint8_t> guard(table);
-  status = Stream_ReadExact(stream, kDbHeaderSize, table, kDbEntrySize * count);
+  std::uint32_t* parsed = nullptr;
+  status = Engine_AllocArray(present, &parsed);
   if (IsFailure(status)) return status;
+  EngineBuffer<std::uint32_t> parsedGuard(parsed);
+  status = Stream_ReadExact(stream, kDbHeaderSize, table, kDbEntrySize * present);
+  if (IsFailure(status)) return status;
+  bool ordered = true;
   std::uint32_t previous = tableEnd;
-  for (std::uint32_t i = 0; i < count; ++i) {
+  for (std::uint32_t i = 0; i < present; ++i) {
     const std::uint32_t offset = LoadBE32(table + kDbEntrySize * i);
-    if (offset < previous || offset > fileSize) return kOk;
+    parsed[i] = offset;
+    if (offset < previous || offset > fileSize) ordered = false;
     previous = offset;
   }
-  *sound = true;
+  *sound = ordered && present == count;
+  *offsets = parsedGuard.release();
+  *loaded = present;
   return kOk;
 }
 
@@ -307,7 +391,19 @@ struct LoadedState {
   DbFileHeader header;
   std::uint32_t fileSize;
   bool sound;
+  std::uint32_t* offsets;  // owned by the caller on success
+  std::uint32_t offsetCount;
+  int fd;
 };
+
+// The stream's descriptor when it is a file stream, else -1.
+int StreamFd(EngineObject* stream) {
+  int fd = -1;
+  std::uint32_t length = 0;
+  const StatusCode status =
+      StreamOf(stream).getProperty(stream, kStreamPropertyHandle, sizeof fd, &length, &fd);
+  return !IsFailure(status) && length == sizeof fd ? fd : -1;
+}
 
 StatusCode LoadState(EngineObject* stream, LoadedState* out) {
   LoadedState st{};
@@ -317,10 +413,23 @@ StatusCode LoadState(EngineObject* stream, LoadedState* out) {
   status = Stream_ReadExact(stream, 0, raw, kDbHeaderSize);
   if (IsFailure(status)) return status;
   st.header = DbFile_ParseHeader(raw);
-  status = CheckTable(stream, st.fileSize, st.header.count, &st.sound);
+  status = LoadTable(stream, st.fileSize, st.header.count, &st.offsets, &st.offsetCount, &st.sound);
   if (IsFailure(status)) return status;
+  st.fd = StreamFd(stream);
   *out = st;
   return kOk;
+}
+
+// Takes over a loaded state's header and table.
+void AdoptState(DbFileBody& d, const LoadedState& st) {
+  Engine_Free(d.offsets);
+  d.header = st.header;
+  d.fileSize = st.fileSize;
+  d.sound = st.sound;
+  d.offsets = st.offsets;
+  d.offsetCount = st.offsetCount;
+  d.fd = st.fd;
+  d.aheadLength = 0;
 }
 
 // ---- committing -----------------------------------------------------------
@@ -457,7 +566,7 @@ StatusCode CommitImage(EngineObject* stream, const std::uint8_t* bytes, std::uin
   if (IsFailure(status)) return status;
   // The stream still refers to the replaced file; give it the same bytes so
   // it reads the new database too. The file on disk is already complete.
-  RewriteInPlace(stream, bytes, size);
+  (void)RewriteInPlace(stream, bytes, size);
   return kOk;
 }
 
@@ -523,7 +632,7 @@ StatusCode Resize(DbFileBody& d, std::uint16_t index, std::uint32_t newSize, boo
   std::uint8_t* bytes = WorkBytes(d);
   std::memmove(bytes + offset + newSize, bytes + tail, tailLength);
   if (newSize > size) std::memset(bytes + tail, 0, newSize - size);
-  if (newSize < size) SetWorkSize(d, newFileSize);  // shrinking cannot fail
+  if (newSize < size) (void)SetWorkSize(d, newFileSize);  // shrinking cannot fail
   AddToOffsets(bytes, index + 1u, d.header.count, newSize - size);
   d.fileSize = static_cast<std::uint32_t>(newFileSize);
   if (setFlag) d.changeFlags |= kDbChangedTable;
@@ -593,6 +702,12 @@ void InitBody(DbFileBody& d, EngineObject* stream) {
   d.work = nullptr;
   d.fileSize = 0;
   d.header = {};
+  d.offsets = nullptr;
+  d.offsetCount = 0;
+  d.fd = -1;
+  d.ahead = nullptr;
+  d.aheadStart = 0;
+  d.aheadLength = 0;
   d.recordStreams = nullptr;
   d.lowestChanged = kNoneChanged;
   d.changeFlags = 0;
@@ -704,13 +819,12 @@ StatusCode DbFile_Open(EngineObject* moduleOrDb, EngineObject* stream, std::uint
     LoadedState st;
     status = LoadState(stream, &st);
     if (IsFailure(status)) return status;
-    if (d.work != nullptr) MemStream_Close(d.work);
+    // A memory copy closes without writing anywhere.
+    if (d.work != nullptr) (void)MemStream_Close(d.work);
     d.work = nullptr;
     CacheInvalidate(d);
     d.stream = stream;
-    d.header = st.header;
-    d.fileSize = st.fileSize;
-    d.sound = st.sound;
+    AdoptState(d, st);
     d.changeFlags = 0;
     d.lowestChanged = kNoneChanged;
     *out = moduleOrDb;
@@ -725,11 +839,7 @@ StatusCode DbFile_Open(EngineObject* moduleOrDb, EngineObject* stream, std::uint
   if (mode <= kDbOpenWrite) {
     LoadedState st;
     status = LoadState(stream, &st);
-    if (!IsFailure(status)) {
-      d.header = st.header;
-      d.fileSize = st.fileSize;
-      d.sound = st.sound;
-    }
+    if (!IsFailure(status)) AdoptState(d, st);
   } else {
     status = StartEmpty(d);
   }
@@ -749,8 +859,11 @@ StatusCode DbFile_Close(EngineObject* db) noexcept {
   const StatusCode status = Flush(d);
   while (d.oldest != kNoSlot)
     CacheEvictOldest(d);
-  if (d.work != nullptr) MemStream_Close(d.work);
+  // A memory copy closes without writing anywhere.
+  if (d.work != nullptr) (void)MemStream_Close(d.work);
   Engine_Free(d.lent);
+  Engine_Free(d.offsets);
+  Engine_Free(d.ahead);
   Engine_Free(db);
   return status;
 }
@@ -814,7 +927,7 @@ StatusCode LoadRecord(DbFileBody& d, std::uint16_t index, std::uint32_t offset, 
   auto* block = static_cast<std::uint8_t*>(p);
   SetPrefix(block, index, size);
   d.cachedBytes += size;
-  const StatusCode status = Stream_ReadExact(Store(d), offset, block + kDbRecordPrefix, size);
+  const StatusCode status = ReadBytes(d, offset, block + kDbRecordPrefix, size);
   if (IsFailure(status)) {
     FreeBlock(d, block);
     return status;
@@ -909,7 +1022,7 @@ StatusCode DbFile_OpenRecord(EngineObject* db, std::uint16_t index, std::uint32_
   void* buffer = nullptr;
   if (length > 0) {
     status = Engine_Alloc(length, &buffer);
-    if (!IsFailure(status)) status = Stream_ReadExact(Store(d), offset, buffer, length);
+    if (!IsFailure(status)) status = ReadBytes(d, offset, buffer, length);
   }
   EngineObject* inner = nullptr;
   if (!IsFailure(status)) {
@@ -937,7 +1050,8 @@ StatusCode DbFile_RecordClose(EngineObject* stream) noexcept {
   if (r.dirty) {
     void* buffer = nullptr;
     std::uint32_t size = 0;
-    MemStream_GetBuffer(&MemStreamModule, r.inner, &buffer, &size, nullptr);
+    // A record stream's memory stream always has its buffer.
+    (void)MemStream_GetBuffer(&MemStreamModule, r.inner, &buffer, &size, nullptr);
     result = EnsureWork(d);
     if (!IsFailure(result)) result = Resize(d, r.index, size, /*setFlag=*/false);
     std::uint32_t offset = 0, length = 0;
@@ -1029,7 +1143,7 @@ StatusCode DbFile_DeleteRecord(EngineObject* db, std::uint16_t index) noexcept {
   std::memmove(bytes + offset - kDbEntrySize, bytes + tail, d.fileSize - tail);
   const std::uint32_t shrink = size + kDbEntrySize;
   d.fileSize -= shrink;
-  SetWorkSize(d, d.fileSize);  // shrinking cannot fail
+  (void)SetWorkSize(d, d.fileSize);  // shrinking cannot fail
   const std::uint32_t count = d.header.count - 1u;
   ShiftBlockOffsets(d.header, EntryPos(count + 1), tail, 0u - kDbEntrySize, 0u - shrink);
   d.header.count = static_cast<std::uint16_t>(count);
@@ -1087,7 +1201,7 @@ StatusCode DbFile_MoveRecord(EngineObject* db, std::uint16_t from, std::uint16_t
   std::memcpy(bytes + EntryPos(newIndex), bytes + scratch, kDbEntrySize);
   StoreBE32(bytes + EntryPos(newIndex), newOffset);
   std::memmove(bytes + newOffset, bytes + scratch + kDbEntrySize, size);
-  SetWorkSize(d, scratch);  // shrinking cannot fail
+  (void)SetWorkSize(d, scratch);  // shrinking cannot fail
   ForEachRecordStream(d, [&](RecordStreamBody& r) {
     if (r.index == from) {
       r.index = static_cast<std::uint16_t>(newIndex);

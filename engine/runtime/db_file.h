@@ -29,6 +29,13 @@
 // insert, delete, move, resize and the write-back of a record stream whose
 // size changed refuse it with kMalformed.
 //
+// Reading: the entry table is read once at open and kept in memory (the
+// entries inside the file; an entry past the file reads as kStreamShortRead).
+// Records of a file stream (one that answers kStreamPropertyHandle) are read
+// with positioned reads through a 64 KB read-ahead window, so reading records
+// in order costs one system read per window; other streams are read through
+// their readAt. After the first change both come from the working copy.
+//
 // Record cache: up to 64 released record buffers within a 512 KB budget,
 // keyed by record index; every change empties it, and buffers lent out before
 // a change are freed, not cached, when given back. A lent buffer is an engine

@@ -110,23 +110,49 @@ TEST(PalmLz77, ByteClasses) {
   }
 }
 
-TEST(PalmLz77, BadBackReferencesAreMalformed) {
+// A damaged back reference still decodes: its distance is cut to the output
+// so far, and with nothing to copy from it gives spaces. Each case is tried
+// alone (the careful loop) and behind 64 literals with 32 literals after it
+// (the fast loop), where the output before it is the 64 literals.
+TEST(PalmLz77, DamagedBackReferencesAreCutToTheOutput) {
+  std::string lead;
+  for (int k = 0; k < 64; ++k)
+    lead += static_cast<char>('A' + k % 26);
+  const std::string tail(32, 'z');
   struct Case {
     const char* what;
     Bytes in;
+    std::string alone;   // decoded on its own
+    std::string behind;  // decoded behind the 64 literals
   };
   const Case cases[] = {
-      {"distance 0", B({'a', 'b', 'c', 0x80, 0x00})},
-      {"back reference before any output", B({0x80, 0x08})},
-      {"distance one past the output", B({'a', 'b', 0x80, 0x18})},
-      {"largest distance on a short output", B({'a', 0xBF, 0xFF})},
+      {"distance 0", B({0x80, 0x02}), "     ", "     "},
+      {"distance 1", B({0x80, 0x08}), "   ", "LLL"},
+      {"largest distance", B({0xBF, 0xFF}), std::string(10, ' '), lead.substr(0, 10)},
+      {"distance 9 of 10 bytes", B({0x80, 0x4F}), std::string(10, ' '),
+       lead.substr(55, 9) + lead.substr(55, 1)},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(Decode(c.in).status, kMalformed) << c.what;
-  // Exactly at the output's start is fine.
-  const Decoded ok = Decode(B({'a', 'b', 0x80, 0x10}));
-  EXPECT_EQ(ok.status, kOk);
-  EXPECT_EQ(ok.text, "ababa");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Decoded alone = Decode(c.in);
+    EXPECT_EQ(alone.status, kOk);
+    EXPECT_EQ(alone.text, c.alone);
+    Bytes in(lead.begin(), lead.end());
+    in.insert(in.end(), c.in.begin(), c.in.end());
+    in.insert(in.end(), tail.begin(), tail.end());
+    const Decoded behind = Decode(in);
+    EXPECT_EQ(behind.status, kOk);
+    EXPECT_EQ(behind.text, lead + c.behind + tail);
+  }
+  // Cut to the output after a few bytes: 'a', 'b', distance 3 reads from 'a'.
+  for (const auto& [in, want] : {std::pair{B({'a', 'b', 0x80, 0x18}), std::string("ababa")},
+                                 std::pair{B({'a', 'b', 'c', 0x80, 0x00}), std::string("abc   ")},
+                                 std::pair{B({'a', 0xBF, 0xFF}), std::string(11, 'a')},
+                                 std::pair{B({'a', 'b', 0x80, 0x10}), std::string("ababa")}}) {
+    const Decoded d = Decode(in);
+    EXPECT_EQ(d.status, kOk);
+    EXPECT_EQ(d.text, want);
+  }
 }
 
 TEST(PalmLz77, OutputPastTheCapacityIsCountedNotWritten) {
@@ -154,9 +180,9 @@ TEST(PalmLz77, OutputPastTheCapacityIsCountedNotWritten) {
 
 TEST(PalmLz77, RoundTripsAnIndependentCompressor) {
   std::mt19937 rng(8);
-  for (int round = 0; round < 60; ++round) {
+  for (int round = 0; round < 100; ++round) {
     std::string text;
-    const int kind = round % 4;
+    const int kind = round % 5;
     const std::size_t length = 1 + rng() % 4096;
     while (text.size() < length) {
       switch (kind) {
@@ -170,6 +196,14 @@ TEST(PalmLz77, RoundTripsAnIndependentCompressor) {
         case 2:  // long runs
           text += std::string(1 + rng() % 300, static_cast<char>(rng() & 0xFF));
           break;
+        case 3: {  // short periods: back references of distance 2 to 15
+          std::string unit;
+          for (std::size_t k = 2 + rng() % 14; k > 0; --k)
+            unit += static_cast<char>('a' + rng() % 26);
+          for (int k = 0; k < 20; ++k)
+            text += unit;
+          break;
+        }
         default:  // Latin-1 prose
           text += (rng() % 5 == 0) ? "\xE9t\xE9 " : "caf\xE9 ";
       }
@@ -183,19 +217,35 @@ TEST(PalmLz77, RoundTripsAnIndependentCompressor) {
   }
 }
 
+// Random records, short and long, some made mostly of back-reference bytes
+// (long runs of 0x80-0xBF, whose first bytes and second bytes alternate) or
+// sprinkled with literal runs: the decoder stays inside its buffers and the
+// measuring pass, which finds tokens 64 bytes at a time, agrees with it.
 TEST(PalmLz77, RandomRecordsStayInsideTheirBuffers) {
   std::mt19937 rng(77);
-  for (int round = 0; round < 400; ++round) {
-    Bytes in(rng() % 600);
-    for (auto& b : in)
-      b = static_cast<std::uint8_t>(rng());
+  for (int round = 0; round < 800; ++round) {
+    const int kind = round % 4;
+    Bytes in(kind < 2 ? rng() % 600 : rng() % 4200);
+    for (auto& b : in) {
+      const std::uint32_t r = rng();
+      switch (kind) {
+        case 1:  // mostly back-reference bytes
+          b = static_cast<std::uint8_t>(r % 8 != 0 ? 0x80 + (r >> 8) % 64 : r >> 16);
+          break;
+        case 3:  // text-like with literal runs now and then
+          b = static_cast<std::uint8_t>(r % 40 == 0 ? 1 + (r >> 8) % 8 : 0x20 + (r >> 8) % 0xE0);
+          break;
+        default:
+          b = static_cast<std::uint8_t>(r);
+      }
+    }
     if (round % 2 == 0 && !in.empty()) in[0] = 'a';  // gives back references something
-    Decode(in, static_cast<std::uint32_t>(rng() % 300));
+    Decode(in, round % 3 == 0 ? 4096 : static_cast<std::uint32_t>(rng() % 300));
   }
 }
 
 TEST(PalmLz77, ArgumentChecks) {
-  std::uint8_t buffer[4];
+  std::uint8_t buffer[4] = {};
   EXPECT_EQ(PalmDocLz_MeasureRecord(buffer, 1, nullptr), kNullOutPointer);
   std::uint32_t length = 0;
   EXPECT_EQ(PalmDocLz_MeasureRecord(nullptr, 3, &length), kBadArgument);

@@ -7,12 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "engine/runtime/file_sys.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
 #include "tests/support/peer.h"
@@ -117,7 +120,8 @@ const DbFileOps& Ops() {
 }
 
 struct DbCloser {
-  void operator()(EngineObject* db) const noexcept { DbFile_Close(db); }
+  // Tests that expect a particular close status close explicitly.
+  void operator()(EngineObject* db) const noexcept { (void)DbFile_Close(db); }
 };
 using DbPtr = std::unique_ptr<EngineObject, DbCloser>;
 
@@ -357,6 +361,101 @@ TEST(DbFileRead, DamagedLayoutsFailOrReadInsideTheFile) {
     EXPECT_TRUE(writes.empty()) << c.what;
     EXPECT_EQ(fs.Bytes(), c.bytes) << c.what;
   }
+}
+
+// The engine's own file stream on path (ASCII test paths).
+EngineObject* OpenFile(const std::string& path, std::uint32_t type) {
+  std::u16string wide(path.begin(), path.end());
+  EngineObject* stream = nullptr;
+  EXPECT_EQ(FileSys_Open(g_FileSysModule, wide.data(), 0, type, &stream), kOk) << path;
+  return stream;
+}
+
+struct StreamCloser {
+  void operator()(EngineObject* s) const noexcept { EXPECT_EQ(StreamOf(s).close(s), kOk); }
+};
+using StreamPtr = std::unique_ptr<EngineObject, StreamCloser>;
+
+// Each record's status and bytes, read in the given order.
+std::vector<std::string> ReadInOrder(EngineObject* db, const std::vector<std::uint16_t>& order) {
+  std::vector<std::string> out(order.size());
+  for (const std::uint16_t i : order) {
+    std::uint32_t size = 0;
+    void* buffer = nullptr;
+    const StatusCode s = DbFile_ReadRecord(db, i, &size, &buffer);
+    out[i] = IsFailure(s) ? "<status " + std::to_string(static_cast<std::int32_t>(s)) + ">"
+                          : std::string(static_cast<const char*>(buffer), buffer ? size : 0);
+    if (!IsFailure(s)) {
+      EXPECT_EQ(DbFile_FreeRecordBuffer(db, buffer), kOk);
+    }
+  }
+  return out;
+}
+
+// A database in a real file is read with positioned reads through a
+// read-ahead window: in any order, with a record larger than the window, and
+// with damaged tables, every record reads as the same bytes read from
+// memory do.
+TEST(DbFileRead, AFileReadsLikeItsBytesInAnyOrder) {
+  TempDir dir;
+  std::mt19937 rng(3);
+  Records many;
+  for (int k = 0; k < 150; ++k) {
+    std::string r(rng() % 3000, '\0');
+    for (char& c : r)
+      c = static_cast<char>(rng());
+    many.push_back(r);
+  }
+  many[60] = std::string(70000, 'L');  // larger than the window
+  many[61] = "";
+  const std::uint32_t base = 78 + 8 * 3 + 2;
+  std::string countBeyond = BuildDb({"abc", "de"});
+  countBeyond[76] = '\x01';  // 256 records claimed
+  const std::string good = BuildDb({"aaaa", "bb", "cccccc"});
+  const std::pair<const char*, std::string> cases[] = {
+      {"many records", BuildDb(many)},
+      {"count beyond the file", countBeyond},
+      {"giant and decreasing offsets", BuildDb({"aaaa", "bb", "cccccc"}, {base, 0xFFFFFFF0u, 7})},
+      {"entry table cut inside an offset", good.substr(0, 78 + 16 + 3)},
+  };
+  for (const auto& [what, bytes] : cases) {
+    SCOPED_TRACE(what);
+    const std::string path = dir.File("read.pdb");
+    WriteFileBytes(path, bytes);
+    StreamPtr file(OpenFile(path, kFileOpenRead));
+    ASSERT_NE(file, nullptr);
+    FaultyStream memory(bytes);
+    DbPtr fromFile(OpenOn(file.get(), kDbOpenRead));
+    DbPtr fromMemory(OpenOn(memory.get(), kDbOpenRead));
+    std::uint16_t count = 0;
+    ASSERT_EQ(DbFile_GetInfo(fromFile.get(), nullptr, nullptr, nullptr, nullptr, nullptr, &count),
+              kOk);
+    std::vector<std::uint16_t> order(count);
+    for (std::uint16_t i = 0; i < count; ++i)
+      order[i] = i;
+    const std::vector<std::string> want = ReadInOrder(fromMemory.get(), order);
+    EXPECT_TRUE(ReadInOrder(fromFile.get(), order) == want) << "forwards";
+    std::reverse(order.begin(), order.end());
+    EXPECT_TRUE(ReadInOrder(fromFile.get(), order) == want) << "backwards";
+    std::shuffle(order.begin(), order.end(), rng);
+    EXPECT_TRUE(ReadInOrder(fromFile.get(), order) == want) << "shuffled";
+  }
+  // After a change the records come from the working copy, and the file
+  // gets them on close.
+  const std::string path = dir.File("change.pdb");
+  WriteFileBytes(path, BuildDb(many));
+  StreamPtr file(OpenFile(path, kFileOpenReadWrite));
+  ASSERT_NE(file, nullptr);
+  EngineObject* db = OpenOn(file.get());
+  EXPECT_EQ(Record(db, 3), many[3]);
+  std::uint16_t at = 2;
+  ASSERT_EQ(DbFile_InsertRecord(db, &at, 3, "new"), kOk);
+  ASSERT_EQ(DbFile_DeleteRecord(db, 0), kOk);
+  Records changed(many.begin() + 1, many.end());
+  changed.insert(changed.begin() + 1, "new");
+  EXPECT_TRUE(AllRecords(db) == changed);
+  ASSERT_EQ(DbFile_Close(db), kOk);
+  EXPECT_TRUE(ParseDb(ReadFileBytes(path)).records == changed);
 }
 
 TEST(DbFileRead, CachedRecordIsNotReadAgain) {
