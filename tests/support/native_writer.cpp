@@ -1,8 +1,12 @@
 #include "tests/support/native_writer.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 
+#include "tests/support/peer.h"
 #include "tests/support/record_db_fixtures.h"
+#include "tests/support/temp_dir.h"
 
 namespace native_writer {
 
@@ -115,3 +119,39 @@ Document Sample(std::uint16_t count) {
 }
 
 }  // namespace native_writer
+
+namespace native_tool {
+
+std::string ScriptPath() {
+  const char* root = std::getenv("KELPO_SOURCE_DIR");
+  const std::filesystem::path base =
+      root != nullptr ? std::filesystem::path(root)
+                      : std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+  return (base / "tools" / "native_writer.py").string();
+}
+
+std::string Write(const std::string& json, const std::string& text, std::string* error) {
+  TempDir dir;
+  std::string description = json;
+  if (!text.empty()) {
+    WriteFileBytes(dir.File("text.bin"), text);
+    // The description is an object: the text file goes in as its first key.
+    const std::size_t brace = description.find('{');
+    const std::string key = "\"text_file\": \"" + dir.File("text.bin") + "\"";
+    const bool empty = description.find_first_not_of(" \n\t", brace + 1) ==
+                       description.find('}', brace);
+    description.insert(brace + 1, empty ? key : key + ", ");
+  }
+  WriteFileBytes(dir.File("doc.json"), description);
+  int status = -1;
+  const std::string err = RunPeer("python3 '" + ScriptPath() + "' '" + dir.File("doc.json") + "' '" +
+                                      dir.File("doc.pdb") + "' 2>&1",
+                                  std::string(), &status);
+  if (status != 0) {
+    if (error != nullptr) *error = err;
+    return std::string();
+  }
+  return ReadFileBytes(dir.File("doc.pdb"));
+}
+
+}  // namespace native_tool
