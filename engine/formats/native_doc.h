@@ -161,9 +161,9 @@ struct NativeRecord0 {
 
 // What the values of a run list hold (see native_index.h).
 namespace NativeRunKind {
-constexpr std::uint8_t Value = 0;      // item numbers in one of the four number codes
-constexpr std::uint8_t Link = 1;       // 6-byte link items: u16 length, u32 target
-constexpr std::uint8_t ParaItem = 2;   // table-10 items: 4-byte fixed parts, 2-byte optional parts
+constexpr std::uint8_t Value = 0;     // item numbers in one of the four number codes
+constexpr std::uint8_t Link = 1;      // 6-byte link items: u16 length, u32 target
+constexpr std::uint8_t ParaItem = 2;  // table-10 items: 4-byte fixed parts, 2-byte optional parts
 }  // namespace NativeRunKind
 
 // A cursor over one run list: the list's records, the one record it holds
@@ -217,7 +217,7 @@ struct NativeItemIndex {
   std::uint16_t count;
   const std::uint8_t* top;  // held top-level record
   std::uint32_t topSize;
-  std::uint32_t entriesAt;  // count u16 first-item numbers
+  std::uint32_t entriesAt;    // count u16 first-item numbers
   const std::uint8_t* items;  // held item record
   std::uint32_t itemsSize;
   std::uint16_t itemRecord;  // k of the held item record; kNativeNoRecord = none

@@ -54,8 +54,7 @@ bool TakesExtension(const std::uint8_t* d, std::uint8_t code, std::uint32_t main
 // entries they take lie inside the record; *extAt is where the extension
 // array starts and *end where it ends.
 bool CheckNumbers(const std::uint8_t* d, std::uint32_t size, std::uint8_t code,
-                  std::uint64_t mainAt, std::uint32_t n, std::uint32_t* extAt,
-                  std::uint64_t* end) {
+                  std::uint64_t mainAt, std::uint32_t n, std::uint32_t* extAt, std::uint64_t* end) {
   const std::uint32_t w = MainWidth(code);
   const std::uint64_t ext = mainAt + std::uint64_t{n} * w;
   if (ext > size) return false;
@@ -219,7 +218,8 @@ StatusCode LoadIndex(NativeDocState& s, NativeItemIndex& x, std::uint32_t entry)
   if (x.count <= 1) return kOk;
   std::uint32_t size = 0;
   const std::uint8_t* d = nullptr;
-  const StatusCode r = NativeStore_FetchRecord(s.db, NativeRecordType::IndexTop, x.first, &size, &d);
+  const StatusCode r =
+      NativeStore_FetchRecord(s.db, NativeRecordType::IndexTop, x.first, &size, &d);
   if (IsFailure(r)) return r;
   x.top = d;
   x.topSize = size;
@@ -371,7 +371,8 @@ StatusCode NativeStore_ReadDescriptor(NativeDocState* s, std::uint16_t index,
                                       NativeRunDescriptor* out) noexcept {
   std::uint32_t size = 0;
   const std::uint8_t* d = nullptr;
-  StatusCode r = NativeStore_FetchRecord(s->db, NativeRecordType::RunListDescriptor, index, &size, &d);
+  StatusCode r =
+      NativeStore_FetchRecord(s->db, NativeRecordType::RunListDescriptor, index, &size, &d);
   if (IsFailure(r)) return r;
   const std::uint32_t H = d[0];
   // The sub-header (S, two bytes, K) and all K + 1 pairs must be present.

@@ -48,7 +48,8 @@ StatusCode NativeStore_LoadTables(NativeDocState* s) noexcept {
   if (ok) {
     paraFirst = LoadBE16(d + H + 4);
     paraCount = LoadBE16(d + H + 6);
-    ok = (paraCount == 0 || paraFirst != 0) && std::uint32_t{paraFirst} + paraCount <= s->recordCount;
+    ok = (paraCount == 0 || paraFirst != 0) &&
+         std::uint32_t{paraFirst} + paraCount <= s->recordCount;
   }
   const std::uint32_t entries = ok ? d[H + 2] : 0;
   const std::uint32_t X = ok ? d[H + 3] : 0;
@@ -104,7 +105,8 @@ StatusCode NativeStore_ReleaseTables(NativeDocState* s) noexcept {
 StatusCode NativeStore_FetchTableBlock(NativeDocState* s, std::uint32_t table, std::uint32_t index,
                                        const std::uint8_t** block, std::uint32_t* size,
                                        std::uint32_t* inBlock) noexcept {
-  if (s == nullptr || block == nullptr || size == nullptr || inBlock == nullptr) return kBadArgument;
+  if (s == nullptr || block == nullptr || size == nullptr || inBlock == nullptr)
+    return kBadArgument;
   if (table >= kNativeTableCount || table == kParaTable) return kDocMalformed;
   NativeTable& t = s->tables[table];
   if (!t.present) return kDocMalformed;
@@ -166,7 +168,8 @@ StatusCode NativeStore_ReadItem(NativeDocState* s, std::uint32_t table, std::uin
     const std::uint64_t partAt = fixedAt + LoadBE16(d + d[0] + 2 * (p - 1)) + rank * wp;
     if (partAt + wp > size) return kDocMalformed;
     if (kNativeItemWidth[table][p] != 0) {
-      std::memcpy(item.part[p], d + partAt, std::min<std::uint32_t>(wp, kNativeItemWidth[table][p]));
+      std::memcpy(item.part[p], d + partAt,
+                  std::min<std::uint32_t>(wp, kNativeItemWidth[table][p]));
       item.present[p] = true;
     }
   }

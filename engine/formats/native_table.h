@@ -70,7 +70,7 @@ StatusCode NativeStore_LoadTables(NativeDocState* s) noexcept;
 StatusCode NativeStore_ReleaseTables(NativeDocState* s) noexcept;
 
 // The block record holding item `index` (0-based) of `table` and the item's
-// index inside the block; the block stays cached for the table. 
+// index inside the block; the block stays cached for the table.
 // kDocMalformed when the table has no entry, the block is past its count or
 // the record is damaged.
 StatusCode NativeStore_FetchTableBlock(NativeDocState* s, std::uint32_t table, std::uint32_t index,

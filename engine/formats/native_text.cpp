@@ -47,7 +47,8 @@ StatusCode FillPage(NativeDocState& s, std::uint32_t i, std::uint32_t block) {
   s.pageLength[i] = 0;
   if (page == nullptr) return kFailed;
   std::uint32_t length = kNativeBlockSize;
-  const StatusCode r = NativeStore_DecodeTextBlock(&s, NativeRecordType::Text, block, page, &length);
+  const StatusCode r =
+      NativeStore_DecodeTextBlock(&s, NativeRecordType::Text, block, page, &length);
   if (IsFailure(r)) return r;
   const std::uint32_t start = block * kNativeBlockSize;
   const NativeDocHeader& h = s.record0.header;
@@ -117,9 +118,9 @@ StatusCode DecodeInRecord(NativeDocState& s, DeflateDataDecoder* decoder, std::u
     *held = index;
   }
   std::uint16_t got = 0;
-  const StatusCode r =
-      DeflateData_DecodeBlock(decoder, d + 4 * from, to - from, out,
-                              static_cast<std::uint16_t>(std::min(capacity, kNativeBlockSize)), &got);
+  const StatusCode r = DeflateData_DecodeBlock(
+      decoder, d + 4 * from, to - from, out,
+      static_cast<std::uint16_t>(std::min(capacity, kNativeBlockSize)), &got);
   *length = got;
   return r;
 }

@@ -321,7 +321,7 @@ TEST_F(NativeDocTest, VersionsAndDirectoryShapesThatOpen) {
 TEST_F(NativeDocTest, FieldsAtOrPastTheHeaderLengthReadAsZero) {
   nw::Document d = nw::Sample(3);
   d.header.headerLength = 64;
-  d.header.targetCodeRecords = 0x1234;  // at 64: cut off by L
+  d.header.targetCodeRecords = 0x1234;    // at 64: cut off by L
   d.directory.recordList = {0, 0, 0, 2};  // n = 4 stands at offset 64
   ASSERT_EQ(Open(d.Build()), kOk);
   EXPECT_EQ(State().record0.header.targetCodeRecords, 0);

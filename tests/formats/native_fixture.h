@@ -21,7 +21,7 @@ namespace native_fixture {
 using record_db_fixtures::MemDb;
 
 // A run: [start, end) and its value.
-struct Run {
+struct RunSpec {
   std::uint32_t start;
   std::uint32_t end;
   std::uint32_t value;
@@ -37,7 +37,7 @@ inline std::string Hex(const std::string& bytes) {
   return out;
 }
 
-inline std::string RunsJson(const std::vector<Run>& runs) {
+inline std::string RunsJson(const std::vector<RunSpec>& runs) {
   std::string out = "[";
   for (std::size_t i = 0; i < runs.size(); ++i) {
     if (i != 0) out += ",";
@@ -48,7 +48,7 @@ inline std::string RunsJson(const std::vector<Run>& runs) {
 }
 
 // A run list description of value runs.
-inline std::string RunListJson(const std::vector<Run>& runs, int deltaCode, int valueCode,
+inline std::string RunListJson(const std::vector<RunSpec>& runs, int deltaCode, int valueCode,
                                std::uint32_t perRecord) {
   return "{\"runs\": " + RunsJson(runs) + ", \"delta_encoding\": " + std::to_string(deltaCode) +
          ", \"value_encoding\": " + std::to_string(valueCode) +

@@ -188,7 +188,8 @@ TEST(NativeText, EndsOfTheTextAnswerNothing) {
     bool before;
     std::uint32_t position;
   };
-  for (const Case c : {Case{false, 5000}, Case{false, 0xFFFFFFFF}, Case{true, 0}, Case{true, 5001}}) {
+  for (const Case c :
+       {Case{false, 5000}, Case{false, 0xFFFFFFFF}, Case{true, 0}, Case{true, 5001}}) {
     const std::uint8_t* p = reinterpret_cast<const std::uint8_t*>("x");
     std::uint32_t n = 10;
     const StatusCode s = c.before ? NativeDoc_GetTextBefore(h.handler(), c.position, &p, &n)
@@ -218,10 +219,10 @@ TEST(NativeText, TwoPagesAreKeptAndTheReplacedPageAlternates) {
     EXPECT_EQ(NativeDoc_GetText(h.handler(), p, &at, &n), kOk);
     return at != nullptr && *at == static_cast<std::uint8_t>(text[p]);
   };
-  EXPECT_TRUE(read(10));       // block 0 into page 0
-  EXPECT_TRUE(read(kBlock));   // block 1 into page 1
+  EXPECT_TRUE(read(10));      // block 0 into page 0
+  EXPECT_TRUE(read(kBlock));  // block 1 into page 1
   EXPECT_EQ(s.pageReplace, 0u);
-  EXPECT_TRUE(read(20));       // hit on page 0: the index still flips
+  EXPECT_TRUE(read(20));  // hit on page 0: the index still flips
   EXPECT_EQ(s.pageReplace, 1u);
   EXPECT_TRUE(read(2 * kBlock));  // block 2 replaces page 1
   EXPECT_EQ(s.pageStart[0], 0u);
@@ -268,18 +269,18 @@ TEST(NativeText, DamagedTextRecordsAnswerFailuresAndNeverReadPastTheRecord) {
   };
   const Case cases[] = {
       {"prefix length 0", [](auto& r) { r[1][4] = 0; }, 0, kDocMalformed},
-      {"record too short for its offsets",
-       [](auto& r) { r[1].resize(ViewOf(r[1]).T + 3 * N + 2); }, 0, kDocMalformed},
-      {"block end past the record",
-       [](auto& r) { nw::PutBE16(r[1], ViewOf(r[1]).T + 4, 0xFFF0); }, 0, kDocMalformed},
+      {"record too short for its offsets", [](auto& r) { r[1].resize(ViewOf(r[1]).T + 3 * N + 2); },
+       0, kDocMalformed},
+      {"block end past the record", [](auto& r) { nw::PutBE16(r[1], ViewOf(r[1]).T + 4, 0xFFF0); },
+       0, kDocMalformed},
       {"block start after its end",
        [](auto& r) {
          const std::uint32_t T = ViewOf(r[1]).T;
          nw::PutBE16(r[1], T + 2, nw::GetBE16(r[1], T + 4) + 1);
        },
        0, kDocMalformed},
-      {"code table past the record",
-       [](auto& r) { nw::PutBE16(r[1], ViewOf(r[1]).T + 2, 0x7FFF); }, 0, kDocMalformed},
+      {"code table past the record", [](auto& r) { nw::PutBE16(r[1], ViewOf(r[1]).T + 2, 0x7FFF); },
+       0, kDocMalformed},
       {"code table that does not decode",
        [](auto& r) {
          const std::uint32_t T = ViewOf(r[1]).T;
@@ -339,9 +340,8 @@ TEST(NativeText, TextLongerThanItsBlocksFailsWhereTheBytesAreMissing) {
   const std::string text = ByteText(kBlock + 50, rng, 0x20);
   // The header claims 5000 bytes more than the blocks hold: the last block
   // is short, and a third block does not exist.
-  const std::string file = native_tool::Write("{\"text_length\": " +
-                                                  std::to_string(text.size() + 5000) + "}",
-                                              text);
+  const std::string file =
+      native_tool::Write("{\"text_length\": " + std::to_string(text.size() + 5000) + "}", text);
   ASSERT_FALSE(file.empty());
   NativeHandler h;
   ASSERT_EQ(h.Open(file), kOk);
@@ -388,8 +388,8 @@ TEST(NativeText, ZlibDynamicBlocksRepackedDecode) {
     const std::uint32_t size = 200 + rng() % 3800;
     std::string text = trial % 2 == 0 ? ByteText(size, rng, 0) : Utf8Text(size, rng);
     text.resize(std::min<std::size_t>(text.size(), kBlock - 1));
-    const std::string file = native_tool::Write(
-        "{\"blocks_per_record\": 1, \"block_modes\": [\"zlib\"]}", text);
+    const std::string file =
+        native_tool::Write("{\"blocks_per_record\": 1, \"block_modes\": [\"zlib\"]}", text);
     ASSERT_FALSE(file.empty());
     const std::string record = Records(file)[1];
     const TextRecordView v = ViewOf(record);
@@ -428,12 +428,11 @@ TEST(NativeExtra, HeaderBaseOffsetsNumbersAndStrings) {
     stream += Be32(0x1000 * (k + 1)) + Be32(0xEEEEEEEE);
   stream.resize(kBlock - 3, '.');
   stream += std::string("\x00\x07", 2) + "options";  // u16 length at 4093
-  stream += Be32(0xCAFEF00D);                          // u32 at 4102
+  stream += Be32(0xCAFEF00D);                        // u32 at 4102
   stream.resize(2 * kBlock + 10, '-');
   nw::PutBE32(stream, 0, static_cast<std::uint32_t>(stream.size()));
-  const std::string file = native_tool::Write("{\"blocks_per_record\": 1, \"extra_hex\": \"" +
-                                                  Hex(stream) + "\"}",
-                                              "text");
+  const std::string file = native_tool::Write(
+      "{\"blocks_per_record\": 1, \"extra_hex\": \"" + Hex(stream) + "\"}", "text");
   ASSERT_FALSE(file.empty());
   NativeHandler h;
   ASSERT_EQ(h.Open(file), kOk);
@@ -463,9 +462,9 @@ TEST(NativeExtra, HeaderBaseOffsetsNumbersAndStrings) {
   EXPECT_EQ(big, nullptr);
   // A string whose bytes run past the end reads with zeros behind.
   std::uint8_t* tail = nullptr;
-  ASSERT_EQ(NativeStore_ReadExtraBytes(&s, static_cast<std::uint32_t>(stream.size()) - 2, 5, true,
-                                       &tail),
-            kOk);
+  ASSERT_EQ(
+      NativeStore_ReadExtraBytes(&s, static_cast<std::uint32_t>(stream.size()) - 2, 5, true, &tail),
+      kOk);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(tail), 5), std::string("--\0\0\0", 5));
   Engine_Free(tail);
 }
@@ -478,9 +477,9 @@ TEST(NativeExtra, NoStreamWithoutRecordsAndAnEmptyHeaderReadsNothing) {
   std::uint32_t n = 4;
   EXPECT_EQ(NativeStore_ReadExtra(&h.State(), 0, &n), nullptr);
   NativeHandler zero;
-  ASSERT_EQ(zero.Open(native_tool::Write("{\"extra_hex\": \"" + Hex(Be32(0) + Be32(3)) + "\"}",
-                                         "text")),
-            kOk);
+  ASSERT_EQ(
+      zero.Open(native_tool::Write("{\"extra_hex\": \"" + Hex(Be32(0) + Be32(3)) + "\"}", "text")),
+      kOk);
   EXPECT_EQ(zero.State().extraTotal, 0u);
   EXPECT_EQ(zero.State().extraBaseCount, 0u);
 }

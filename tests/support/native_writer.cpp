@@ -138,14 +138,14 @@ std::string Write(const std::string& json, const std::string& text, std::string*
     // The description is an object: the text file goes in as its first key.
     const std::size_t brace = description.find('{');
     const std::string key = "\"text_file\": \"" + dir.File("text.bin") + "\"";
-    const bool empty = description.find_first_not_of(" \n\t", brace + 1) ==
-                       description.find('}', brace);
+    const bool empty =
+        description.find_first_not_of(" \n\t", brace + 1) == description.find('}', brace);
     description.insert(brace + 1, empty ? key : key + ", ");
   }
   WriteFileBytes(dir.File("doc.json"), description);
   int status = -1;
-  const std::string err = RunPeer("python3 '" + ScriptPath() + "' '" + dir.File("doc.json") + "' '" +
-                                      dir.File("doc.pdb") + "' 2>&1",
+  const std::string err = RunPeer("python3 '" + ScriptPath() + "' '" + dir.File("doc.json") +
+                                      "' '" + dir.File("doc.pdb") + "' 2>&1",
                                   std::string(), &status);
   if (status != 0) {
     if (error != nullptr) *error = err;
