@@ -6,6 +6,8 @@ independent source of fixtures.
 
 Usage:
     native_writer.py DESCRIPTION.json OUT.pdb     write a document
+    native_writer.py --batch JOBS.json            write several documents: a list of
+                                                  {"description": {...}, "out": path}
     native_writer.py --self-check                 check the DEFLATE variant
                                                   against zlib both ways
 
@@ -720,6 +722,14 @@ def main(argv):
             if packed is not None:
                 f.write(be32(len(packed[0]) // 4) + packed[0] + be32(len(packed[1]) // 4) +
                         packed[1])
+        return 0
+    if len(argv) == 3 and argv[1] == "--batch":
+        # Several documents in one run: a JSON list of {"description": ..., "out": path}.
+        with open(argv[2]) as f:
+            jobs = json.load(f)
+        for job in jobs:
+            with open(job["out"], "wb") as f:
+                f.write(build(job["description"]))
         return 0
     if len(argv) != 3:
         print(__doc__)

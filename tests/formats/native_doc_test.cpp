@@ -103,11 +103,13 @@ TEST(NativeDocProbe, StreamNeedsAllSeventyEightBytes) {
     bytes.resize(length);
     EngineObject* stream = nullptr;
     ASSERT_EQ(MemStream_Create(g_MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &stream), kOk);
-    if (length > 0) StreamOf(stream).writeAt(stream, 0, bytes.data(), length, nullptr);
+    if (length > 0) {
+      ASSERT_EQ(StreamOf(stream).writeAt(stream, 0, bytes.data(), length, nullptr), kOk);
+    }
     EXPECT_EQ(NativeDoc_Command(&NativeDocModule, DocCommand::ProbeStream, stream, 0),
               length >= 78 ? kDocProbeMine : kMalformed)
         << length;
-    StreamOf(stream).close(stream);
+    EXPECT_EQ(StreamOf(stream).close(stream), kOk);
   }
 }
 
@@ -656,7 +658,7 @@ TEST(NativeDocWriteBack, ReadOnlyDatabaseIsNeverWrittenWhenNothingChanged) {
   EXPECT_EQ(NativeDoc_Command(handler, DocCommand::OpenDatabase, db, 0), kOk);
   EXPECT_EQ(NativeDoc_Destroy(handler), kOk);
   EXPECT_EQ(DbFile_Close(db), kOk);
-  StreamOf(stream).close(stream);
+  EXPECT_EQ(StreamOf(stream).close(stream), kOk);
 }
 
 TEST_F(NativeDocTest, NewListRecordIsWrittenIntoRecordZeroOnDestroy) {

@@ -54,14 +54,24 @@ void ExpectRun(const NativeRunCursor& c, const RunSpec& r, const char* where) {
 TEST(NativeRuns, EveryDeltaAndValueCodeReadsBackByPositionAndByStep) {
   KELPO_REQUIRE_PEER("python3");
   std::mt19937 rng(2024);
+  std::vector<std::vector<RunSpec>> lists;
+  std::vector<std::string> descriptions;
+  for (int de = 0; de < 4; ++de) {
+    for (int ve = 0; ve < 4; ++ve) {
+      lists.push_back(MakeRuns(45, de, ve, rng, 100));
+      descriptions.push_back("{\"run_lists\": {\"6\": " + RunListJson(lists.back(), de, ve, 7) +
+                             "}}");
+    }
+  }
+  std::string error;
+  const std::vector<std::string> files =
+      native_tool::WriteAll(descriptions, std::vector<std::string>(16, "x"), &error);
+  ASSERT_EQ(files.size(), 16u) << error;
   for (int de = 0; de < 4; ++de) {
     for (int ve = 0; ve < 4; ++ve) {
       SCOPED_TRACE("delta code " + std::to_string(de) + ", value code " + std::to_string(ve));
-      const std::vector<RunSpec> runs = MakeRuns(45, de, ve, rng, 100);
-      std::string error;
-      const std::string file = native_tool::Write(
-          "{\"run_lists\": {\"6\": " + RunListJson(runs, de, ve, 7) + "}}", "x", &error);
-      ASSERT_FALSE(file.empty()) << error;
+      const std::vector<RunSpec>& runs = lists[de * 4 + ve];
+      const std::string& file = files[de * 4 + ve];
       NativeHandler h;
       ASSERT_EQ(h.Open(file), kOk);
       NativeDocState& s = h.State();
@@ -201,10 +211,18 @@ TEST(NativeRuns, HeaderControlsAnswerTheirFields) {
       {"no section runs", "{\"doc_flags\": 4, \"start_section\": 1}", kNo, kOk},
       {"start section 2", "{" + sections + ", \"doc_flags\": 4, \"start_section\": 2}", kYes, kOk},
   };
-  for (const Case& c : cases) {
+  std::vector<std::string> descriptions;
+  for (const Case& c : cases)
+    descriptions.push_back(c.json);
+  descriptions.push_back("{\"doc_bytes\": [171, 205], \"charset\": 1015}");
+  const std::vector<std::string> files =
+      native_tool::WriteAll(descriptions, std::vector<std::string>(descriptions.size(), "text"));
+  ASSERT_EQ(files.size(), descriptions.size());
+  for (std::size_t k = 0; k < std::size(cases); ++k) {
+    const Case& c = cases[k];
     SCOPED_TRACE(c.name);
     NativeHandler h;
-    ASSERT_EQ(h.Open(native_tool::Write(c.json, "text")), kOk);
+    ASSERT_EQ(h.Open(files[k]), kOk);
     std::uint8_t record[16] = {};
     EXPECT_EQ(NativeDoc_Control(h.handler(), DocControl::StartPosition, 0, record), c.start);
     std::uint16_t section = 0xFFFF;
@@ -212,7 +230,7 @@ TEST(NativeRuns, HeaderControlsAnswerTheirFields) {
               c.startSection);
   }
   NativeHandler h;
-  ASSERT_EQ(h.Open(native_tool::Write("{\"doc_bytes\": [171, 205], \"charset\": 1015}", "t")), kOk);
+  ASSERT_EQ(h.Open(files.back()), kOk);
   std::uint8_t bytes[2] = {};
   ASSERT_EQ(NativeDoc_Control(h.handler(), DocControl::HeaderBytes, 0, bytes), kOk);
   EXPECT_EQ(bytes[0], 0xAB);
@@ -638,13 +656,19 @@ TEST(NativeWriteBack, OnlyTheChangedListNumbersChangeInTheFile) {
       {"both, header past 128", 140, 0x0203, 9, {33, 34, 35}},
       {"nothing changed", 140, 0, 0, {}},
   };
+  std::vector<std::string> descriptions;
   for (const Case& c : cases) {
+    descriptions.push_back(
+        FullDocument().substr(0, FullDocument().size() - 1) +
+        ", \"kept_seed\": 80, \"header_length\": " + std::to_string(c.headerLength) + "}");
+  }
+  const std::vector<std::string> files = native_tool::WriteAll(
+      descriptions, std::vector<std::string>(descriptions.size(), std::string(301, 't')));
+  ASSERT_EQ(files.size(), std::size(cases));
+  for (std::size_t k = 0; k < std::size(cases); ++k) {
+    const Case& c = cases[k];
     SCOPED_TRACE(c.name);
-    const std::string file = native_tool::Write(
-        FullDocument().substr(0, FullDocument().size() - 1) + ", \"kept_seed\": 80, " +
-            "\"header_length\": " + std::to_string(c.headerLength) + "}",
-        std::string(301, 't'));
-    ASSERT_FALSE(file.empty());
+    const std::string& file = files[k];
     NativeHandler h;
     ASSERT_EQ(h.Open(file), kOk);
     ASSERT_NE(h.State().recordCount, 0);

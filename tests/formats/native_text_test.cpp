@@ -114,20 +114,27 @@ TEST(NativeText, WrittenTextsReadBackThroughEveryWindow) {
       {"one short block", 0, 13, 2, "[\"stored\"]"},
   };
   std::mt19937 rng(1234);
+  std::vector<std::string> texts;
+  std::vector<std::string> descriptions;
   for (const TextCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string text = c.kind == 0   ? Utf8Text(c.size, rng)
-                             : c.kind == 1 ? ByteText(c.size, rng, 0x20)
-                                           : ByteText(c.size & ~1u, rng, 0);
+    texts.push_back(c.kind == 0   ? Utf8Text(c.size, rng)
+                    : c.kind == 1 ? ByteText(c.size, rng, 0x20)
+                                  : ByteText(c.size & ~1u, rng, 0));
     const std::uint16_t charset = c.kind == 0 ? 106 : c.kind == 1 ? 2252 : 1013;
     const int flags = c.kind == 0 ? 8 : 0;
-    std::string error;
-    const std::string file = native_tool::Write(
-        "{\"blocks_per_record\": " + std::to_string(c.blocksPerRecord) +
-            ", \"block_modes\": " + c.modes + ", \"charset\": " + std::to_string(charset) +
-            ", \"doc_flags\": " + std::to_string(flags) + "}",
-        text, &error);
-    ASSERT_FALSE(file.empty()) << error;
+    descriptions.push_back("{\"blocks_per_record\": " + std::to_string(c.blocksPerRecord) +
+                           ", \"block_modes\": " + c.modes +
+                           ", \"charset\": " + std::to_string(charset) +
+                           ", \"doc_flags\": " + std::to_string(flags) + "}");
+  }
+  std::string error;
+  const std::vector<std::string> files = native_tool::WriteAll(descriptions, texts, &error);
+  ASSERT_EQ(files.size(), std::size(cases)) << error;
+  for (std::size_t k = 0; k < std::size(cases); ++k) {
+    const TextCase& c = cases[k];
+    SCOPED_TRACE(c.name);
+    const std::string& text = texts[k];
+    const std::string& file = files[k];
     NativeHandler h;
     ASSERT_EQ(h.Open(file), kOk);
     ASSERT_NE(h.State().recordCount, 0);
@@ -384,13 +391,21 @@ TEST(NativeText, ZlibDynamicBlocksRepackedDecode) {
   KELPO_REQUIRE_PEER("python3");
   std::mt19937 rng(77);
   int checked = 0;
+  std::vector<std::string> texts;
   for (int trial = 0; trial < 12; ++trial) {
     const std::uint32_t size = 200 + rng() % 3800;
     std::string text = trial % 2 == 0 ? ByteText(size, rng, 0) : Utf8Text(size, rng);
     text.resize(std::min<std::size_t>(text.size(), kBlock - 1));
-    const std::string file =
-        native_tool::Write("{\"blocks_per_record\": 1, \"block_modes\": [\"zlib\"]}", text);
-    ASSERT_FALSE(file.empty());
+    texts.push_back(text);
+  }
+  const std::vector<std::string> files = native_tool::WriteAll(
+      std::vector<std::string>(texts.size(),
+                               "{\"blocks_per_record\": 1, \"block_modes\": [\"zlib\"]}"),
+      texts);
+  ASSERT_EQ(files.size(), texts.size());
+  for (std::size_t trial = 0; trial < texts.size(); ++trial) {
+    const std::string& text = texts[trial];
+    const std::string& file = files[trial];
     const std::string record = Records(file)[1];
     const TextRecordView v = ViewOf(record);
     if ((record[v.T + 2 + 4] & 0x04) != 0) continue;  // zlib chose fixed codes

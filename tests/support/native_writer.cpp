@@ -130,28 +130,52 @@ std::string ScriptPath() {
   return (base / "tools" / "native_writer.py").string();
 }
 
-std::string Write(const std::string& json, const std::string& text, std::string* error) {
-  TempDir dir;
+namespace {
+
+// The description with the text file named in it.
+std::string WithText(const std::string& json, const std::string& textPath) {
   std::string description = json;
-  if (!text.empty()) {
-    WriteFileBytes(dir.File("text.bin"), text);
-    // The description is an object: the text file goes in as its first key.
-    const std::size_t brace = description.find('{');
-    const std::string key = "\"text_file\": \"" + dir.File("text.bin") + "\"";
-    const bool empty =
-        description.find_first_not_of(" \n\t", brace + 1) == description.find('}', brace);
-    description.insert(brace + 1, empty ? key : key + ", ");
+  const std::size_t brace = description.find('{');
+  const std::string key = "\"text_file\": \"" + textPath + "\"";
+  const bool empty =
+      description.find_first_not_of(" \n\t", brace + 1) == description.find('}', brace);
+  description.insert(brace + 1, empty ? key : key + ", ");
+  return description;
+}
+
+}  // namespace
+
+std::vector<std::string> WriteAll(const std::vector<std::string>& descriptions,
+                                  const std::vector<std::string>& texts, std::string* error) {
+  TempDir dir;
+  std::string jobs = "[";
+  for (std::size_t i = 0; i < descriptions.size(); ++i) {
+    const std::string n = std::to_string(i);
+    std::string description = descriptions[i];
+    if (i < texts.size() && !texts[i].empty()) {
+      WriteFileBytes(dir.File("text" + n + ".bin"), texts[i]);
+      description = WithText(description, dir.File("text" + n + ".bin"));
+    }
+    jobs += (i != 0 ? ", " : "") + std::string("{\"description\": ") + description +
+            ", \"out\": \"" + dir.File("doc" + n + ".pdb") + "\"}";
   }
-  WriteFileBytes(dir.File("doc.json"), description);
+  WriteFileBytes(dir.File("jobs.json"), jobs + "]");
   int status = -1;
-  const std::string err = RunPeer("python3 '" + ScriptPath() + "' '" + dir.File("doc.json") +
-                                      "' '" + dir.File("doc.pdb") + "' 2>&1",
-                                  std::string(), &status);
+  const std::string err = RunPeer(
+      "python3 '" + ScriptPath() + "' --batch '" + dir.File("jobs.json") + "' 2>&1", "", &status);
   if (status != 0) {
     if (error != nullptr) *error = err;
-    return std::string();
+    return {};
   }
-  return ReadFileBytes(dir.File("doc.pdb"));
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < descriptions.size(); ++i)
+    out.push_back(ReadFileBytes(dir.File("doc" + std::to_string(i) + ".pdb")));
+  return out;
+}
+
+std::string Write(const std::string& json, const std::string& text, std::string* error) {
+  const std::vector<std::string> out = WriteAll({json}, {text}, error);
+  return out.empty() ? std::string() : out[0];
 }
 
 }  // namespace native_tool

@@ -89,6 +89,12 @@ Document Sample(std::uint16_t count);
 namespace native_tool {
 std::string Write(const std::string& json, const std::string& text = std::string(),
                   std::string* error = nullptr);
+// Several documents in one run of the script (its start-up is the slow
+// part): descriptions[i] with texts[i] (empty: none). An empty vector when
+// the script failed.
+std::vector<std::string> WriteAll(const std::vector<std::string>& descriptions,
+                                  const std::vector<std::string>& texts,
+                                  std::string* error = nullptr);
 // The path of the script.
 std::string ScriptPath();
 }  // namespace native_tool
