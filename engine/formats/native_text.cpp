@@ -80,11 +80,9 @@ StatusCode AllocDecoder(DeflateDataDecoder** decoder) {
 }
 
 // Decodes one block of an already fetched record.
-StatusCode DecodeInRecord(NativeDocState& s, DeflateDataDecoder* decoder, std::uint16_t* held,
-                          std::uint16_t index, const std::uint8_t* d, std::uint32_t size,
-                          std::uint32_t k, std::uint32_t N, std::uint8_t* out,
-                          std::uint32_t* length) {
-  (void)s;
+StatusCode DecodeInRecord(DeflateDataDecoder* decoder, std::uint16_t* held, std::uint16_t index,
+                          const std::uint8_t* d, std::uint32_t size, std::uint32_t k,
+                          std::uint32_t N, std::uint8_t* out, std::uint32_t* length) {
   const std::uint32_t capacity = *length;
   *length = 0;
   const std::uint32_t H = d[0];
@@ -156,7 +154,7 @@ StatusCode NativeStore_DecodeTextBlock(NativeDocState* s, std::uint8_t type, std
   StatusCode r = NativeStore_FetchRecord(s->db, type, index, &size, &d);
   if (IsFailure(r)) return r;
   *length = capacity;
-  r = DecodeInRecord(*s, *decoder, held, index, d, size, block % N, N, out, length);
+  r = DecodeInRecord(*decoder, held, index, d, size, block % N, N, out, length);
   const StatusCode released = NativeStore_ReleaseRecord(s->db, d);
   return IsFailure(released) ? released : r;
 }
@@ -284,19 +282,19 @@ const std::uint8_t* NativeStore_ReadExtra(NativeDocState* s, std::uint32_t offse
 }
 
 std::uint32_t NativeStore_ReadExtraU32(NativeDocState* s, std::uint32_t offset) noexcept {
+  // A number that runs past the stream is unreadable.
+  if (s == nullptr || s->extraTotal < 4 || offset > s->extraTotal - 4) return 0;
   std::uint8_t b[4];
   std::uint8_t* p = b;
   if (IsFailure(NativeStore_ReadExtraBytes(s, offset, 4, false, &p))) return 0;
-  // A number that runs past the stream is unreadable.
-  if (s->extraTotal < 4 || offset > s->extraTotal - 4) return 0;
   return LoadBE32(b);
 }
 
 std::uint16_t NativeStore_ReadExtraU16(NativeDocState* s, std::uint32_t offset) noexcept {
+  if (s == nullptr || s->extraTotal < 2 || offset > s->extraTotal - 2) return 0;
   std::uint8_t b[2];
   std::uint8_t* p = b;
   if (IsFailure(NativeStore_ReadExtraBytes(s, offset, 2, false, &p))) return 0;
-  if (s->extraTotal < 2 || offset > s->extraTotal - 2) return 0;
   return LoadBE16(b);
 }
 
