@@ -26,7 +26,9 @@ namespace nw = native_writer;
 class NativeDocTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    if (handler_ != nullptr) EXPECT_EQ(NativeDoc_Destroy(handler_), kOk);
+    if (handler_ != nullptr) {
+      EXPECT_EQ(NativeDoc_Destroy(handler_), kOk);
+    }
     handler_ = nullptr;
   }
 
@@ -37,7 +39,9 @@ class NativeDocTest : public ::testing::Test {
       EXPECT_EQ(NativeDoc_Command(handler_, DocCommand::Close, nullptr, 0), kOk);
     }
     mem_ = std::make_unique<MemDb>(file);
-    if (handler_ == nullptr) EXPECT_EQ(NativeDoc_Create(&NativeDocModule, &handler_), kOk);
+    if (handler_ == nullptr) {
+      EXPECT_EQ(NativeDoc_Create(&NativeDocModule, &handler_), kOk);
+    }
     return NativeDoc_Command(handler_, DocCommand::OpenDatabase, mem_->db(), 0);
   }
   StatusCode Destroy() {
@@ -460,7 +464,9 @@ TEST_F(NativeDocTest, MalformedRecordZeroTable) {
     c.edit(d, r0);
     std::vector<std::string> records = d.AllRecords();
     records[0] = r0;
-    if (handler_ != nullptr) ASSERT_EQ(Destroy(), kOk);
+    if (handler_ != nullptr) {
+      ASSERT_EQ(Destroy(), kOk);
+    }
     EXPECT_EQ(Open(nw::Database(records)), c.expected);
     ExpectEmptyDocument();
     // An empty document still closes cleanly and writes nothing.

@@ -85,13 +85,17 @@ class NativeHandler {
  public:
   NativeHandler() { EXPECT_EQ(NativeDoc_Create(&NativeDocModule, &handler_), kOk); }
   ~NativeHandler() {
-    if (handler_ != nullptr) EXPECT_EQ(NativeDoc_Destroy(handler_), kOk);
+    if (handler_ != nullptr) {
+      EXPECT_EQ(NativeDoc_Destroy(handler_), kOk);
+    }
   }
   NativeHandler(const NativeHandler&) = delete;
   NativeHandler& operator=(const NativeHandler&) = delete;
 
   StatusCode Open(const std::string& file) {
-    if (mem_ != nullptr) EXPECT_EQ(NativeDoc_Command(handler_, DocCommand::Close, nullptr, 0), kOk);
+    if (mem_ != nullptr) {
+      EXPECT_EQ(NativeDoc_Command(handler_, DocCommand::Close, nullptr, 0), kOk);
+    }
     mem_ = std::make_unique<MemDb>(file);
     return NativeDoc_Command(handler_, DocCommand::OpenDatabase, mem_->db(), 0);
   }

@@ -323,7 +323,9 @@ TEST(NativeRuns, DescriptorColumnsHeldAndOpenedForOneLookup) {
     std::uint32_t value = 0;
     EXPECT_EQ(NativeStore_SeekColumn(&s, 0, k.column, k.p, 0, &value, nullptr, nullptr), k.status)
         << k.column << " " << k.p;
-    if (k.status == kOk) EXPECT_EQ(value, k.value);
+    if (k.status == kOk) {
+      EXPECT_EQ(value, k.value);
+    }
   }
   EXPECT_EQ(NativeStore_SeekColumn(&s, 1, 1, 0, 0, nullptr, nullptr, nullptr), kIndexOutOfRange);
 }
