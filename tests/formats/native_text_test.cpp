@@ -500,3 +500,68 @@ TEST(NativeExtra, NoStreamWithoutRecordsAndAnEmptyHeaderReadsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bytes carried over to the end of block 0 complete one character and
+// nothing more.
+TEST(NativeText, CarryOverCompletesOneCharacterOnly) {
+  KELPO_REQUIRE_PEER("python3");
+  struct Case {
+    const char* name;
+    std::string tail;  // the last bytes of block 0
+    std::string next;  // the first bytes of block 1
+    int flags;
+    std::uint32_t carried;
+  };
+  const Case cases[] = {
+      {"3-byte character cut after its lead", "ab\xE4", "\xB8\xAD\x80\x80\x80zz", 8, 2},
+      {"4-byte character cut after two bytes", "a\xF0\x9F", "\x98\x80\x80\x80", 8, 2},
+      {"2-byte character cut after its lead", "ab\xC3", "\xA9\x80\x80", 8, 1},
+      {"whole character at the end", "a\xC3\xA9", "\x80\x80\x80", 8, 0},
+      {"continuation bytes without a lead", "\x80\x80\x80\x80", "\x80\x80", 8, 0},
+      {"next block starts with ASCII", "ab\xE4", "zz\x80", 8, 0},
+      {"carry off without the flag", "ab\xE4", "\xB8\xAD", 0, 0},
+  };
+  std::vector<std::string> texts;
+  std::vector<std::string> descriptions;
+  for (const Case& c : cases) {
+    std::string text(kBlock - c.tail.size(), 'q');
+    text += c.tail + c.next + std::string(100, 'r');
+    texts.push_back(text);
+    descriptions.push_back(
+        "{\"blocks_per_record\": 1, \"block_modes\": [\"coded\", \"stored\"], "
+        "\"doc_flags\": " +
+        std::to_string(c.flags) + "}");
+  }
+  // A character cut at the end of the text's last block has nothing to
+  // complete it from.
+  texts.push_back(std::string(kBlock - 1, 'q') + "\xE4");
+  descriptions.push_back("{\"doc_flags\": 8}");
+  const std::vector<std::string> files = native_tool::WriteAll(descriptions, texts);
+  ASSERT_EQ(files.size(), texts.size());
+  for (std::size_t k = 0; k < texts.size(); ++k) {
+    const bool last = k == std::size(cases);
+    SCOPED_TRACE(last ? "cut at the end of the text" : cases[k].name);
+    NativeHandler h;
+    ASSERT_EQ(h.Open(files[k]), kOk);
+    const std::uint8_t* p = nullptr;
+    std::uint32_t n = 100;
+    ASSERT_EQ(NativeDoc_GetText(h.handler(), kBlock - 1, &p, &n), kOk);
+    const std::uint32_t carried = last ? 0 : cases[k].carried;
+    EXPECT_EQ(n, 1 + carried);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p), n), texts[k].substr(kBlock - 1, n));
+    EXPECT_EQ(p[n], 0);  // the NUL follows the carried bytes
+    // Block 1 is served from its own page, carried bytes included; the
+    // text that ends at block 0 has nothing there.
+    n = 3;
+    ASSERT_EQ(NativeDoc_GetText(h.handler(), kBlock, &p, &n), kOk);
+    if (last) {
+      EXPECT_EQ(p, nullptr);
+    } else {
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(p), n), texts[k].substr(kBlock, 3));
+    }
+  }
+}
+
+}  // namespace
