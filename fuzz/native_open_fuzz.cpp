@@ -27,7 +27,7 @@ EngineObject* BuildDatabase(EngineObject* stream, std::string_view input) {
   for (std::uint32_t k = 0; k < 64; ++k) {
     const std::size_t end = std::min(input.find(kSeparator), input.size());
     std::uint16_t at = 0xFFFF;
-    DbFile_InsertRecord(db, &at, static_cast<std::uint32_t>(end), input.data());
+    if (DbFile_InsertRecord(db, &at, static_cast<std::uint32_t>(end), input.data()) != kOk) break;
     if (end == input.size()) break;
     input.remove_prefix(end + kSeparator.size());
   }
@@ -44,7 +44,7 @@ void Walk(EngineObject* db, const NativeDocState& s) {
       volatile std::uint8_t sink = data[size - 1];
       sink = data[data[0] - 1];
       (void)sink;
-      NativeStore_ReleaseRecord(db, data);
+      (void)NativeStore_ReleaseRecord(db, data);  // the memory database gives records back
     }
   };
   for (std::uint32_t k = 0; k < kNativeRecordListSize; ++k)
@@ -70,31 +70,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   EngineObject* db = nullptr;
   if (size > 0 && (data[0] & 1) != 0) {
-    StreamOf(stream).write(stream, data + 1, static_cast<std::uint32_t>(size - 1), nullptr);
-    if (DbFile_Open(&DbFileModule, stream, kDbOpenWrite, &db) != kOk) db = nullptr;
+    if (StreamOf(stream).write(stream, data + 1, static_cast<std::uint32_t>(size - 1), nullptr) !=
+            kOk ||
+        DbFile_Open(&DbFileModule, stream, kDbOpenWrite, &db) != kOk) {
+      db = nullptr;
+    }
   } else {
     db = BuildDatabase(stream, input.substr(std::min<std::size_t>(size, 1)));
   }
   if (db != nullptr) {
-    NativeDoc_Command(&NativeDocModule, DocCommand::ProbeDatabase, db, 0);
+    (void)NativeDoc_Command(&NativeDocModule, DocCommand::ProbeDatabase, db, 0);  // any answer
     EngineObject* handler = nullptr;
     if (NativeDoc_Create(&NativeDocModule, &handler) == kOk) {
       if (NativeDoc_Command(handler, DocCommand::OpenDatabase, db, 0) == kOk) {
         auto& s = *static_cast<NativeDocState*>(handler->state);
         Walk(db, s);
         std::uint16_t policy = 0, count = 0;
-        NativeDoc_GetSectionInfo(handler, &policy, &count);
+        (void)NativeDoc_GetSectionInfo(handler, &policy, &count);  // always answers
         // A list added while open makes close write record 0 back.
         if (s.recordCount != 0 && size > 2 && (data[1] & 1) != 0) {
-          PosList_Insert(db, &s.posLists[data[2] & 1], 0, "fz", 1);
+          (void)PosList_Insert(db, &s.posLists[data[2] & 1], 0, "fz", 1);  // may fail on damage
         }
-        NativeDoc_Command(handler, DocCommand::Close, nullptr, 0);
-        NativeDoc_Command(handler, DocCommand::OpenDatabase, db, 0);  // open again
+        // Close and open again: failures of a damaged document are expected.
+        (void)NativeDoc_Command(handler, DocCommand::Close, nullptr, 0);
+        (void)NativeDoc_Command(handler, DocCommand::OpenDatabase, db, 0);
       }
-      NativeDoc_Destroy(handler);
+      (void)NativeDoc_Destroy(handler);  // as above
     }
-    DbFile_Close(db);
+    (void)DbFile_Close(db);
   }
-  StreamOf(stream).close(stream);
+  (void)StreamOf(stream).close(stream);
   return 0;
 }

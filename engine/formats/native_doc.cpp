@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/formats/native_index.h"
+#include "engine/formats/native_table.h"
+#include "engine/formats/native_text.h"
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/db_file.h"
 #include "engine/runtime/swap.h"
@@ -16,6 +19,7 @@ constexpr std::uint32_t kOffMajor = 2;
 constexpr std::uint32_t kOffMinor = 3;
 constexpr std::uint32_t kOffCheck = 4;
 constexpr std::uint32_t kOffMagic = 6;
+constexpr std::uint32_t kOffStartData = 12;
 constexpr std::uint32_t kOffTextLength = 20;
 constexpr std::uint32_t kOffBlocks = 24;
 constexpr std::uint32_t kOffSections = 30;
@@ -101,6 +105,15 @@ StatusCode ReleaseLists(NativeDocState& s) {
   return first;
 }
 
+// Gives back every record the tables, run lists, item indexes and position
+// lists hold.
+StatusCode ReleaseHeld(NativeDocState& s) {
+  const StatusCode tables = NativeStore_ReleaseTables(&s);
+  const StatusCode runs = NativeStore_ReleaseRunLists(&s);
+  const StatusCode lists = ReleaseLists(s);
+  return IsFailure(tables) ? tables : IsFailure(runs) ? runs : lists;
+}
+
 // Writes bytes 2 .. min(L, 128) of the header copy over record 0. The length
 // field at 0 is never rewritten.
 StatusCode WriteBackRecord0(NativeDocState& s) {
@@ -121,7 +134,7 @@ StatusCode WriteBackRecord0(NativeDocState& s) {
 // numbers in the header copy and writes record 0 back when the copy changed,
 // then forgets the database and the document.
 StatusCode Detach(NativeDocState& s) {
-  StatusCode first = ReleaseLists(s);
+  StatusCode first = ReleaseHeld(s);
   if (s.db != nullptr && s.recordCount != 0) {
     NativeDocHeader& h = s.record0.header;
     const std::uint16_t list0 = s.posLists[0].recordNumber;
@@ -142,6 +155,14 @@ StatusCode Detach(NativeDocState& s) {
     }
   }
   s.flags &= static_cast<std::uint16_t>(~NativeStateFlag::Record0Changed);
+  // Forget the document's structure along with it.
+  for (NativeRunList& l : s.runLists)
+    l = NativeRunList{};
+  s.sections = s.objects = s.links = s.openList = s.paraAttributes = NativeRunCursor{};
+  for (NativeItemIndex& x : s.indexes)
+    x = NativeItemIndex{};
+  s.pageLength[0] = s.pageLength[1] = 0;
+  s.extraStart = s.extraLength = s.extraTotal = 0;
   s.db = nullptr;
   s.recordCount = 0;
   std::memset(&s.record0, 0, sizeof s.record0);
@@ -222,17 +243,27 @@ StatusCode Open(NativeDocState& s, EngineObject* db) {
       NativeDoc_CheckRecord0(data, buffer != nullptr ? size : 0, count, &record0);
   const StatusCode released = DbOf(db).freeRecordBuffer(db, buffer);
   if (IsFailure(released)) return released;
-  if (checked == kOk) {
-    s.recordCount = count;
-    s.record0 = record0;
-    s.posLists[0].recordNumber = record0.header.posList0Record;
-    s.posLists[1].recordNumber = record0.header.posList1Record;
-    s.charset = record0.header.charset;
-    if (IsUtf16Charset(s.charset)) s.flags |= NativeStateFlag::Utf16;
-  }
   // A record 0 that breaks a rule other than the version opens as a document
   // with no records.
-  return checked == kDocNewerVersion ? checked : kOk;
+  if (checked != kOk) return checked == kDocNewerVersion ? checked : kOk;
+  s.recordCount = count;
+  s.record0 = record0;
+  r = NativeStore_LoadTables(&s);
+  if (!IsFailure(r)) r = NativeStore_LoadRunLists(&s);
+  if (IsFailure(r)) {
+    // A damaged table directory, descriptor or index: nothing of the
+    // document is kept, so nothing is read past its records or written
+    // back.
+    (void)ReleaseHeld(s);  // the damage is the status that matters
+    s.recordCount = 0;
+    std::memset(&s.record0, 0, sizeof s.record0);
+    return r;
+  }
+  s.posLists[0].recordNumber = record0.header.posList0Record;
+  s.posLists[1].recordNumber = record0.header.posList1Record;
+  s.charset = record0.header.charset;
+  if (IsUtf16Charset(s.charset)) s.flags |= NativeStateFlag::Utf16;
+  return NativeStore_OpenExtra(&s);
 }
 
 StatusCode Probe(std::uint32_t code, void* object, std::uint32_t value) {
@@ -330,8 +361,8 @@ StatusCode NativeStore_FetchRecord(EngineObject* db, std::uint8_t type, std::uin
   const auto* p = static_cast<const std::uint8_t*>(buffer);
   if (p == nullptr || n < kNativeMinRecordHeader || p[0] < kNativeMinRecordHeader || p[0] > n ||
       p[1] != type) {
-    DbOf(db).freeRecordBuffer(db, buffer);
-    return kDocMalformed;
+    const StatusCode released = DbOf(db).freeRecordBuffer(db, buffer);
+    return IsFailure(released) ? released : kDocMalformed;
   }
   *size = n;
   *data = p;
@@ -398,7 +429,7 @@ StatusCode NativeDoc_Command(EngineObject* handler, std::uint32_t code, void* ob
       if (db == nullptr) return kBadArgument;
       // Records lent by the old database go back to it before it is let go.
       if (db != s->db) {
-        const StatusCode r = ReleaseLists(*s);
+        const StatusCode r = ReleaseHeld(*s);
         s->db = db;
         return r;
       }
@@ -421,6 +452,33 @@ StatusCode NativeDoc_GetSectionInfo(EngineObject* handler, std::uint16_t* policy
   return kOk;
 }
 
+namespace {
+
+// Control 20: when the document stores a start position in a section that
+// exists, the 16-byte record {u32 section index, u32 section start, u16 from
+// header offset 12, header bytes 14 to 19} in host order; kYes, else kNo.
+StatusCode StartPosition(NativeDocState& s, std::uint8_t* record) {
+  if (record == nullptr) return kBadArgument;
+  const NativeDocHeader& h = s.record0.header;
+  if ((h.docFlags & NativeDocFlag::HasStartPosition) == 0 || h.startSection == 0 ||
+      h.startSection > h.sectionCount) {
+    return kNo;
+  }
+  std::uint32_t section = 0;
+  std::uint32_t start = 0;
+  const StatusCode r =
+      NativeStore_LocateSection(&s, true, h.startSection - 1u, &section, &start, nullptr);
+  if (r != kOk) return kNo;
+  const std::uint16_t stamp = LoadBE16(s.record0.stored + kOffStartData);
+  std::memcpy(record, &section, 4);
+  std::memcpy(record + 4, &start, 4);
+  std::memcpy(record + 8, &stamp, 2);
+  std::memcpy(record + 10, s.record0.stored + kOffStartData + 2, 6);
+  return kYes;
+}
+
+}  // namespace
+
 StatusCode NativeDoc_Control(EngineObject* handler, std::uint16_t code, std::uint32_t value,
                              void* record) noexcept {
   NativeDocState* s = Body(handler);
@@ -432,6 +490,26 @@ StatusCode NativeDoc_Control(EngineObject* handler, std::uint16_t code, std::uin
     case DocControl::ClearInSlice:
       s->flags &= static_cast<std::uint16_t>(~NativeStateFlag::TableLayout);
       return kOk;
+    case DocControl::HeaderBytes:
+      if (record == nullptr) return kBadArgument;
+      std::memcpy(record, s->record0.header.docBytes, 2);
+      return kOk;
+    case DocControl::StartPosition:
+      return StartPosition(*s, static_cast<std::uint8_t*>(record));
+    case DocControl::StartSection: {
+      if (record == nullptr) return kBadArgument;
+      const std::uint16_t section = s->record0.header.startSection;
+      if (section == 0) return kNotSupported;
+      const auto index = static_cast<std::uint16_t>(section - 1);
+      std::memcpy(record, &index, sizeof index);
+      return kOk;
+    }
+    case DocControl::DocumentCharset: {
+      if (record == nullptr) return kBadArgument;
+      const std::uint16_t charset = s->record0.header.charset;
+      std::memcpy(record, &charset, sizeof charset);
+      return kOk;
+    }
     default:
       return DocHandler_Control(&s->settings, code, value, record);
   }
@@ -460,10 +538,10 @@ constexpr DocHandlerOps kNativeDocOps = {
     CoreStub<decltype(DocHandlerOps::hitTest)>::NotSupported,
     CoreStub<decltype(DocHandlerOps::positionToX)>::NotSupported,
     CoreStub<decltype(DocHandlerOps::copyRange)>::NotSupported,
-    CoreStub<decltype(DocHandlerOps::getTextLength)>::NotSupported,
+    NativeDoc_GetTextLength,
     CoreStub<decltype(DocHandlerOps::readRange)>::NotSupported,
-    CoreStub<decltype(DocHandlerOps::getText)>::NotSupported,
-    CoreStub<decltype(DocHandlerOps::getTextBefore)>::NotSupported,
+    NativeDoc_GetText,
+    NativeDoc_GetTextBefore,
     CoreStub<decltype(DocHandlerOps::getCharStyle)>::NotSupported,
     CoreStub<decltype(DocHandlerOps::getLinkAt)>::NotSupported,
     CoreStub<decltype(DocHandlerOps::bookmarkOp)>::NotSupported,

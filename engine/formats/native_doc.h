@@ -159,9 +159,93 @@ struct NativeRecord0 {
   std::uint16_t rangeCount[kNativeRangeCount];
 };
 
+// What the values of a run list hold (see native_index.h).
+namespace NativeRunKind {
+constexpr std::uint8_t Value = 0;     // item numbers in one of the four number codes
+constexpr std::uint8_t Link = 1;      // 6-byte link items: u16 length, u32 target
+constexpr std::uint8_t ParaItem = 2;  // table-10 items: 4-byte fixed parts, 2-byte optional parts
+}  // namespace NativeRunKind
+
+// A cursor over one run list: the list's records, the one record it holds
+// and the run it stands on. Filled and moved by the NativeRun_ operations
+// (native_index.h); every field of the held record was checked when it was
+// fetched.
+struct NativeRunCursor {
+  std::uint16_t first;    // first record of the list
+  std::uint16_t count;    // records in the list; 0 = no list
+  std::uint16_t maxRuns;  // most runs one record may hold
+  std::uint8_t kind;      // NativeRunKind
+  std::uint16_t held;     // index in the list of the held record; kNativeNoRecord = none
+  const std::uint8_t* record;
+  std::uint32_t size;
+  // The held record.
+  std::uint8_t deltaCode;
+  std::uint8_t valueCode;
+  std::uint16_t runs;
+  std::uint32_t deltaAt;     // R - 1 deltas
+  std::uint32_t deltaExtAt;  // their extension array
+  std::uint32_t valueAt;     // R values or items
+  std::uint32_t valueExtAt;  // the values' extension array, or the items' optional area
+  std::uint32_t recordStart;
+  std::uint32_t recordEnd;
+  // The current run.
+  std::uint16_t run;
+  std::uint32_t runStart;
+  std::uint32_t runEnd;
+  std::uint32_t deltaExt;  // extension entries taken by the deltas before the run
+  std::uint32_t valueExt;  // by the values (or optional parts) before the run
+};
+
+// A run-list descriptor: the run lists of the value columns.
+constexpr std::uint32_t kNativeMaxColumns = 256;
+struct NativeRunDescriptor {
+  std::uint16_t columns;  // K + 1; 0 = no descriptor
+  std::uint16_t first[kNativeMaxColumns];
+  std::uint16_t count[kNativeMaxColumns];
+};
+
+// A run list with its value columns: column 0 is the list's own range,
+// columns 1 .. K the descriptor's lists; columns 0 and 1 keep a cursor open.
+struct NativeRunList {
+  NativeRunDescriptor descriptor;
+  NativeRunCursor column[2];
+};
+
+// A two-level item index: the top-level record and one held item record.
+struct NativeItemIndex {
+  std::uint16_t first;  // range of the index; unused unless count > 1
+  std::uint16_t count;
+  const std::uint8_t* top;  // held top-level record
+  std::uint32_t topSize;
+  std::uint32_t entriesAt;    // count u16 first-item numbers
+  const std::uint8_t* items;  // held item record
+  std::uint32_t itemsSize;
+  std::uint16_t itemRecord;  // k of the held item record; kNativeNoRecord = none
+  std::uint16_t firstItem;   // items [firstItem, endItem) are in it
+  std::uint16_t endItem;
+  std::uint32_t offsetsAt;  // endItem - firstItem + 1 u16 offsets
+  std::uint32_t bytesAt;    // where the item bytes start
+};
+
+constexpr std::uint32_t kNativeTableCount = 13;
+constexpr std::uint32_t kNativeMaxParts = 4;  // the fixed part and up to three optional parts
+
+// One attribute table as the directory describes it, and its cached block.
+struct NativeTable {
+  bool present;
+  std::uint16_t parts;  // stored parts: K + 1 (the block holds K area offsets)
+  std::uint16_t itemsPerBlock;
+  std::uint16_t firstBlock;
+  std::uint16_t blockCount;
+  std::uint8_t width[kNativeMaxParts];  // stored widths (parts past K: 0)
+  const std::uint8_t* block;            // cached block record
+  std::uint32_t blockSize;
+  std::uint16_t blockNumber;  // kNativeNoRecord = none
+};
+
 // The handler's state, one per open document (the body of a handler
-// instance). The state of the table, cursor, link, image and select-list
-// readers sits beside these fields.
+// instance). The link, image and select-list readers add their caches here
+// as they come.
 struct NativeDocState {
   EngineObject* db;           // the record database (DbFileOps); not owned
   std::uint16_t recordCount;  // 0: no container, or record 0 was not usable
@@ -185,6 +269,16 @@ struct NativeDocState {
   std::uint32_t extraTotal;
   std::uint32_t extraBase[kNativeExtraBases];
   std::uint32_t extraBaseCount;
+
+  // Attribute tables, run lists and item indexes.
+  NativeTable tables[kNativeTableCount];
+  NativeRunCursor paraAttributes;  // table-10 items, named by the table directory
+  NativeRunList runLists[2];       // paragraph formats (0) and character formats (1)
+  NativeRunCursor sections;        // range 1
+  NativeRunCursor objects;         // range 4
+  NativeRunCursor links;           // range 5
+  NativeRunCursor openList;        // range 6
+  NativeItemIndex indexes[3];      // ranges 11, 12, 13
 
   PosListHandle posLists[2];  // the document's position lists 0 and 1
   std::uint32_t charset;      // header offset 58

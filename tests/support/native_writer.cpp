@@ -1,8 +1,12 @@
 #include "tests/support/native_writer.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 
+#include "tests/support/peer.h"
 #include "tests/support/record_db_fixtures.h"
+#include "tests/support/temp_dir.h"
 
 namespace native_writer {
 
@@ -115,3 +119,63 @@ Document Sample(std::uint16_t count) {
 }
 
 }  // namespace native_writer
+
+namespace native_tool {
+
+std::string ScriptPath() {
+  const char* root = std::getenv("KELPO_SOURCE_DIR");
+  const std::filesystem::path base =
+      root != nullptr ? std::filesystem::path(root)
+                      : std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+  return (base / "tools" / "native_writer.py").string();
+}
+
+namespace {
+
+// The description with the text file named in it.
+std::string WithText(const std::string& json, const std::string& textPath) {
+  std::string description = json;
+  const std::size_t brace = description.find('{');
+  const std::string key = "\"text_file\": \"" + textPath + "\"";
+  const bool empty =
+      description.find_first_not_of(" \n\t", brace + 1) == description.find('}', brace);
+  description.insert(brace + 1, empty ? key : key + ", ");
+  return description;
+}
+
+}  // namespace
+
+std::vector<std::string> WriteAll(const std::vector<std::string>& descriptions,
+                                  const std::vector<std::string>& texts, std::string* error) {
+  TempDir dir;
+  std::string jobs = "[";
+  for (std::size_t i = 0; i < descriptions.size(); ++i) {
+    const std::string n = std::to_string(i);
+    std::string description = descriptions[i];
+    if (i < texts.size() && !texts[i].empty()) {
+      WriteFileBytes(dir.File("text" + n + ".bin"), texts[i]);
+      description = WithText(description, dir.File("text" + n + ".bin"));
+    }
+    jobs += (i != 0 ? ", " : "") + std::string("{\"description\": ") + description +
+            ", \"out\": \"" + dir.File("doc" + n + ".pdb") + "\"}";
+  }
+  WriteFileBytes(dir.File("jobs.json"), jobs + "]");
+  int status = -1;
+  const std::string err = RunPeer(
+      "python3 '" + ScriptPath() + "' --batch '" + dir.File("jobs.json") + "' 2>&1", "", &status);
+  if (status != 0) {
+    if (error != nullptr) *error = err;
+    return {};
+  }
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < descriptions.size(); ++i)
+    out.push_back(ReadFileBytes(dir.File("doc" + std::to_string(i) + ".pdb")));
+  return out;
+}
+
+std::string Write(const std::string& json, const std::string& text, std::string* error) {
+  const std::vector<std::string> out = WriteAll({json}, {text}, error);
+  return out.empty() ? std::string() : out[0];
+}
+
+}  // namespace native_tool

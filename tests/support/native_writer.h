@@ -81,3 +81,20 @@ struct Document {
 Document Sample(std::uint16_t count);
 
 }  // namespace native_writer
+
+// The project's independent writer, tools/native_writer.py, driven by a JSON
+// description (see the script). `text` is handed over as the text file
+// when not empty. Returns the database file; an empty string when the
+// script failed (its error output is in *error when given).
+namespace native_tool {
+std::string Write(const std::string& json, const std::string& text = std::string(),
+                  std::string* error = nullptr);
+// Several documents in one run of the script (its start-up is the slow
+// part): descriptions[i] with texts[i] (empty: none). An empty vector when
+// the script failed.
+std::vector<std::string> WriteAll(const std::vector<std::string>& descriptions,
+                                  const std::vector<std::string>& texts,
+                                  std::string* error = nullptr);
+// The path of the script.
+std::string ScriptPath();
+}  // namespace native_tool
