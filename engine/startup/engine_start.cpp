@@ -24,6 +24,7 @@
 #include "engine/utilities/base64.h"
 #include "engine/utilities/md5.h"
 #include "engine/utilities/mime.h"
+#include "engine/utilities/pattern.h"
 #include "engine/utilities/repeat_rule.h"
 #include "engine/utilities/scrambler.h"
 #include "engine/utilities/sort.h"
@@ -58,6 +59,7 @@ StatusCode Core_RegisterBaseModules() noexcept {
   g_RepeatRuleModule = &RepeatRuleModule;
   g_DictModule = &DictModule;
   g_TreeModule = &TreeModule;
+  g_PatternModule = &PatternModule;
   return kOk;
 }
 
