@@ -25,6 +25,7 @@
 #include "engine/utilities/md5.h"
 #include "engine/utilities/mime.h"
 #include "engine/utilities/pattern.h"
+#include "engine/utilities/record_store.h"
 #include "engine/utilities/repeat_rule.h"
 #include "engine/utilities/scrambler.h"
 #include "engine/utilities/sort.h"
@@ -60,6 +61,7 @@ StatusCode Core_RegisterBaseModules() noexcept {
   g_DictModule = &DictModule;
   g_TreeModule = &TreeModule;
   g_PatternModule = &PatternModule;
+  g_RecordStoreModule = &RecordStoreModule;
   return kOk;
 }
 
