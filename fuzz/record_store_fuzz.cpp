@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   EngineObject* store = nullptr;
   if (ops.openStore(g_RecordStoreModule, stream, CompareBytes, nullptr, &store) == kOk) {
     std::uint8_t key[0x10000] = {};
-    std::uint8_t buffer[0x10000];
+    std::uint8_t buffer[0x10000] = {};
     for (std::size_t i = split + 1; i + 2 <= size; i += 3) {
       std::memcpy(key, data + i, 2);
       StatusCode s = kOk;

@@ -18,7 +18,9 @@
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/str.h"
+#include "engine/runtime/sync.h"
 #include "engine/runtime/text_conv.h"
+#include "engine/runtime/thread.h"
 #include "engine/runtime/url.h"
 #include "engine/stores/settings_store.h"
 #include "engine/utilities/base64.h"
@@ -62,6 +64,8 @@ StatusCode Core_RegisterBaseModules() noexcept {
   g_TreeModule = &TreeModule;
   g_PatternModule = &PatternModule;
   g_RecordStoreModule = &RecordStoreModule;
+  g_ThreadModule = &ThreadModule;
+  g_SyncModule = &SyncModule;
   return kOk;
 }
 
