@@ -9,6 +9,7 @@
 #include "engine/formats/text_doc.h"
 #include "engine/formats/text_search.h"
 #include "engine/runtime/allocator.h"
+#include "engine/runtime/block_file.h"
 #include "engine/runtime/charset_name.h"
 #include "engine/runtime/checksum.h"
 #include "engine/runtime/date.h"
@@ -66,6 +67,7 @@ StatusCode Core_RegisterBaseModules() noexcept {
   g_RecordStoreModule = &RecordStoreModule;
   g_ThreadModule = &ThreadModule;
   g_SyncModule = &SyncModule;
+  g_BlockFileModule = &BlockFileModule;
   return kOk;
 }
 
