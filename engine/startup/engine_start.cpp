@@ -25,9 +25,11 @@
 #include "engine/runtime/url.h"
 #include "engine/stores/settings_store.h"
 #include "engine/utilities/base64.h"
+#include "engine/utilities/index_cursor.h"
 #include "engine/utilities/md5.h"
 #include "engine/utilities/mime.h"
 #include "engine/utilities/pattern.h"
+#include "engine/utilities/record_list.h"
 #include "engine/utilities/record_store.h"
 #include "engine/utilities/repeat_rule.h"
 #include "engine/utilities/scrambler.h"
@@ -68,6 +70,8 @@ StatusCode Core_RegisterBaseModules() noexcept {
   g_ThreadModule = &ThreadModule;
   g_SyncModule = &SyncModule;
   g_BlockFileModule = &BlockFileModule;
+  g_RecordListModule = &RecordListModule;
+  g_IndexCursorModule = &IndexCursorModule;
   return kOk;
 }
 
