@@ -29,6 +29,7 @@
 #include "engine/utilities/md5.h"
 #include "engine/utilities/mime.h"
 #include "engine/utilities/pattern.h"
+#include "engine/utilities/record_index.h"
 #include "engine/utilities/record_list.h"
 #include "engine/utilities/record_store.h"
 #include "engine/utilities/repeat_rule.h"
@@ -72,6 +73,7 @@ StatusCode Core_RegisterBaseModules() noexcept {
   g_BlockFileModule = &BlockFileModule;
   g_RecordListModule = &RecordListModule;
   g_IndexCursorModule = &IndexCursorModule;
+  g_RecordIndexModule = &RecordIndexModule;
   return kOk;
 }
 
