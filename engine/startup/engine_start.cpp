@@ -13,6 +13,7 @@
 #include "engine/runtime/charset_name.h"
 #include "engine/runtime/checksum.h"
 #include "engine/runtime/date.h"
+#include "engine/runtime/db_copy.h"
 #include "engine/runtime/db_file.h"
 #include "engine/runtime/dict.h"
 #include "engine/runtime/file_sys.h"
@@ -107,6 +108,7 @@ StatusCode Core_RegisterBuiltinModules() noexcept {
 
 StatusCode Core_RegisterDbFileModules() noexcept {
   g_DbFileModule = &DbFileModule;
+  g_DbCopyModule = &DbCopyModule;
   return kOk;
 }
 
