@@ -49,7 +49,9 @@ struct Container {
   EngineObject* c = nullptr;
   std::string closedBytes;
   explicit Container(std::uint32_t blockSize, const std::string& bytes = {}) {
-    if (!bytes.empty()) EXPECT_EQ(Stream_WriteExact(base, 0, bytes.data(), bytes.size()), kOk);
+    if (!bytes.empty()) {
+      EXPECT_EQ(Stream_WriteExact(base, 0, bytes.data(), bytes.size()), kOk);
+    }
     status = Ops(g_BlockFileModule).open(g_BlockFileModule, base, blockSize, &c);
   }
   ~Container() {

@@ -98,7 +98,9 @@ void CheckTree(const std::string& bytes, EngineObject* list, const KeyLess& less
     const int red = bytes[p] == 0;
     const int below = f.blacks + (red ? 0 : 1);
     for (std::uint32_t child : {Le32(bytes, p + 1), Le32(bytes, p + 5)}) {
-      if (red && child != 0xFFFFFFFFu) ASSERT_EQ(bytes[32 + std::size_t{child} * e], 1);
+      if (red && child != 0xFFFFFFFFu) {
+        ASSERT_EQ(bytes[32 + std::size_t{child} * e], 1);
+      }
     }
     stack.push_back({Le32(bytes, p + 5), below, false});
     stack.push_back({f.node, f.blacks, true});

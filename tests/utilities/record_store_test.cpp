@@ -47,7 +47,9 @@ struct Stream {
     std::uint32_t size = 0;
     EXPECT_EQ(StreamOf(s).getSize(s, &size), kOk);
     std::vector<std::uint8_t> out(size);
-    if (size != 0) EXPECT_EQ(Stream_ReadExact(s, 0, out.data(), size), kOk);
+    if (size != 0) {
+      EXPECT_EQ(Stream_ReadExact(s, 0, out.data(), size), kOk);
+    }
     return out;
   }
   void Put(const std::vector<std::uint8_t>& bytes) const {
@@ -121,8 +123,9 @@ std::map<std::uint32_t, std::uint32_t> CheckStore(const std::vector<std::uint8_t
     const std::uint32_t left = Le32(b, p + 1);
     const std::uint32_t right = Le32(b, p + 5);
     for (std::uint32_t child : {left, right}) {
-      if (state == 0 && child != 0xFFFFFFFFu && child < slots)
+      if (state == 0 && child != 0xFFFFFFFFu && child < slots) {
         EXPECT_EQ(b[at(child)], 1) << "red node " << w.node << " with a red child";
+      }
     }
     const int below = blacks + (state == 1 ? 1 : 0);
     stack.push_back({{left, w.low, key}, below});
@@ -370,8 +373,9 @@ TEST(RecordStore, BrokenLinksAreFailuresNotAbsentRecords) {
     for (std::uint32_t k = 0; k < 10; ++k) {
       const StatusCode s = Ops().find(store, &k, nullptr, nullptr);
       failed = failed || IsFailure(s);
-      if (k == 1 || k == 3 || k == 4 || k == 5 || k == 8)
+      if (k == 1 || k == 3 || k == 4 || k == 5 || k == 8) {
         EXPECT_NE(s, kNotFound) << c.what << ": key " << k;
+      }
     }
     EXPECT_TRUE(failed) << c.what;
     EXPECT_EQ(Ops().close(store), kOk);
