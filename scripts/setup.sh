@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
+  # libraries the engine links
+  libpcre2-dev
   # tests, benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # peers used as test oracles

@@ -41,6 +41,13 @@ struct PathText {
     size += static_cast<std::uint32_t>(s.size());
   }
   std::string_view View() const { return {bytes.data(), size}; }
+  // Appends a sub-folder ("/name") with no doubled separator.
+  bool Sub(std::string_view name) {
+    while (size > 1 && bytes[size - 1] == '/')
+      --size;
+    Append(name);
+    return !overflow;
+  }
 };
 
 const char* NonEmptyEnv(const char* name) {
@@ -166,6 +173,20 @@ bool SpecialFolderText(std::uint32_t csidl, PathText* out) {
       return HomeFolder(out) && (out->Append("/Templates"), !out->overflow);
     case kCsidlInternetCache:
       return XdgBase("XDG_CACHE_HOME", "/.cache", out);
+    case kCsidlPrograms:
+    case kCsidlStartMenu:
+      return XdgBase("XDG_DATA_HOME", "/.local/share", out) && out->Sub("/applications");
+    case kCsidlFonts:
+      return XdgBase("XDG_DATA_HOME", "/.local/share", out) && out->Sub("/fonts");
+    case kCsidlStartup:
+      return XdgBase("XDG_CONFIG_HOME", "/.config", out) && out->Sub("/autostart");
+    case kCsidlCommonPrograms:
+    case kCsidlCommonStartMenu:
+      out->Append("/usr/share/applications");
+      return true;
+    case kCsidlCommonStartup:
+      out->Append("/etc/xdg/autostart");
+      return true;
     default:
       return false;
   }

@@ -8,17 +8,46 @@
 
 #include "engine/runtime/path.h"
 
-// Special folders, numbered as the shell numbers them. Only these resolve:
-// application data ($KELPO_DATA_HOME, else $XDG_DATA_HOME, else
-// ~/.local/share), documents ($KELPO_DOCUMENTS_DIR, else XDG_DOCUMENTS_DIR of
-// the XDG user-dirs file, else ~/Documents), desktop and templates (their XDG
-// user-dirs entries, else ~/Desktop and ~/Templates) and the cache
-// ($XDG_CACHE_HOME, else ~/.cache).
+// Special folders, numbered as the shell numbers them, and where they are on
+// Linux:
+//   application data   $KELPO_DATA_HOME, else $XDG_DATA_HOME, else
+//                      ~/.local/share
+//   documents          $KELPO_DOCUMENTS_DIR, else XDG_DOCUMENTS_DIR of the XDG
+//                      user-dirs file, else ~/Documents
+//   desktop, templates their XDG user-dirs entries, else ~/Desktop and
+//                      ~/Templates
+//   internet cache     $XDG_CACHE_HOME, else ~/.cache
+//   programs, start    the user's application menu entries: the data folder
+//   menu               above (XDG rules, no KELPO_ override) + /applications
+//   startup            $XDG_CONFIG_HOME (else ~/.config) + /autostart
+//   fonts              the data folder + /fonts
+//   common programs,   /usr/share/applications
+//   common start menu
+//   common startup     /etc/xdg/autostart
+// Favourites, recent documents, send-to, network and printer shortcuts, the
+// shared desktop, shared favourites, cookies and history have no folder on
+// Linux: they fail like an unknown folder.
+constexpr std::uint32_t kCsidlPrograms = 0x0002;
 constexpr std::uint32_t kCsidlPersonal = 0x0005;
+constexpr std::uint32_t kCsidlFavorites = 0x0006;
+constexpr std::uint32_t kCsidlStartup = 0x0007;
+constexpr std::uint32_t kCsidlRecent = 0x0008;
+constexpr std::uint32_t kCsidlSendTo = 0x0009;
+constexpr std::uint32_t kCsidlStartMenu = 0x000B;
 constexpr std::uint32_t kCsidlDesktopDirectory = 0x0010;
+constexpr std::uint32_t kCsidlNetHood = 0x0013;
+constexpr std::uint32_t kCsidlFonts = 0x0014;
 constexpr std::uint32_t kCsidlTemplates = 0x0015;
+constexpr std::uint32_t kCsidlCommonStartMenu = 0x0016;
+constexpr std::uint32_t kCsidlCommonPrograms = 0x0017;
+constexpr std::uint32_t kCsidlCommonStartup = 0x0018;
+constexpr std::uint32_t kCsidlCommonDesktopDirectory = 0x0019;
 constexpr std::uint32_t kCsidlAppData = 0x001A;
+constexpr std::uint32_t kCsidlPrintHood = 0x001B;
+constexpr std::uint32_t kCsidlCommonFavorites = 0x001F;
 constexpr std::uint32_t kCsidlInternetCache = 0x0020;
+constexpr std::uint32_t kCsidlCookies = 0x0021;
+constexpr std::uint32_t kCsidlHistory = 0x0022;
 
 // The folder of the running program, from /proc/self/exe, cut before its last
 // separator. An unreadable or too long answer empties the buffer and answers

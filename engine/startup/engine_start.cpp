@@ -9,21 +9,30 @@
 #include "engine/formats/text_doc.h"
 #include "engine/formats/text_search.h"
 #include "engine/runtime/allocator.h"
+#include "engine/runtime/block_file.h"
 #include "engine/runtime/charset_name.h"
 #include "engine/runtime/checksum.h"
 #include "engine/runtime/date.h"
+#include "engine/runtime/db_copy.h"
 #include "engine/runtime/db_file.h"
 #include "engine/runtime/dict.h"
 #include "engine/runtime/file_sys.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/str.h"
+#include "engine/runtime/sync.h"
 #include "engine/runtime/text_conv.h"
+#include "engine/runtime/thread.h"
 #include "engine/runtime/url.h"
 #include "engine/stores/settings_store.h"
 #include "engine/utilities/base64.h"
+#include "engine/utilities/index_cursor.h"
 #include "engine/utilities/md5.h"
 #include "engine/utilities/mime.h"
+#include "engine/utilities/pattern.h"
+#include "engine/utilities/record_index.h"
+#include "engine/utilities/record_list.h"
+#include "engine/utilities/record_store.h"
 #include "engine/utilities/repeat_rule.h"
 #include "engine/utilities/scrambler.h"
 #include "engine/utilities/sort.h"
@@ -58,6 +67,14 @@ StatusCode Core_RegisterBaseModules() noexcept {
   g_RepeatRuleModule = &RepeatRuleModule;
   g_DictModule = &DictModule;
   g_TreeModule = &TreeModule;
+  g_PatternModule = &PatternModule;
+  g_RecordStoreModule = &RecordStoreModule;
+  g_ThreadModule = &ThreadModule;
+  g_SyncModule = &SyncModule;
+  g_BlockFileModule = &BlockFileModule;
+  g_RecordListModule = &RecordListModule;
+  g_IndexCursorModule = &IndexCursorModule;
+  g_RecordIndexModule = &RecordIndexModule;
   return kOk;
 }
 
@@ -91,6 +108,7 @@ StatusCode Core_RegisterBuiltinModules() noexcept {
 
 StatusCode Core_RegisterDbFileModules() noexcept {
   g_DbFileModule = &DbFileModule;
+  g_DbCopyModule = &DbCopyModule;
   return kOk;
 }
 

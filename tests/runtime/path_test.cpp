@@ -247,6 +247,47 @@ TEST_F(SpecialFolderTest, DocumentsAgreeWithXdgUserDir) {
   }
 }
 
+TEST_F(SpecialFolderTest, EveryShellFolderHasItsLinuxPlaceOrFails) {
+  const std::string h = home_.Path();
+  struct {
+    std::uint32_t csidl;
+    std::string expected;  // empty: no such folder on Linux
+  } cases[] = {
+      {kCsidlPrograms, h + "/.local/share/applications"},
+      {kCsidlStartMenu, h + "/.local/share/applications"},
+      {kCsidlFonts, h + "/.local/share/fonts"},
+      {kCsidlStartup, h + "/.config/autostart"},
+      {kCsidlCommonPrograms, "/usr/share/applications"},
+      {kCsidlCommonStartMenu, "/usr/share/applications"},
+      {kCsidlCommonStartup, "/etc/xdg/autostart"},
+      {kCsidlPersonal, h + "/Documents"},
+      {kCsidlDesktopDirectory, h + "/Desktop"},
+      {kCsidlTemplates, h + "/Templates"},
+      {kCsidlAppData, h + "/.local/share"},
+      {kCsidlInternetCache, h + "/.cache"},
+      {kCsidlFavorites, ""},
+      {kCsidlRecent, ""},
+      {kCsidlSendTo, ""},
+      {kCsidlNetHood, ""},
+      {kCsidlCommonDesktopDirectory, ""},
+      {kCsidlPrintHood, ""},
+      {kCsidlCommonFavorites, ""},
+      {kCsidlCookies, ""},
+      {kCsidlHistory, ""},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Folder(c.csidl), c.expected) << "folder " << c.csidl;
+  // The user folders follow the XDG variables; the data override of the
+  // program's own files does not move the menu or the fonts.
+  ScopedEnv data("XDG_DATA_HOME", h + "/data");
+  ScopedEnv config("XDG_CONFIG_HOME", h + "/conf/");
+  ScopedEnv kelpo("KELPO_DATA_HOME", h + "/kelpo");
+  EXPECT_EQ(Folder(kCsidlPrograms), h + "/data/applications");
+  EXPECT_EQ(Folder(kCsidlFonts, true), h + "/data/fonts");
+  EXPECT_TRUE(fs::is_directory(h + "/data/fonts"));
+  EXPECT_EQ(Folder(kCsidlStartup), h + "/conf/autostart");
+}
+
 TEST_F(SpecialFolderTest, UnknownAndUnrepresentableFolders) {
   EXPECT_EQ(Folder(0x0026 /* program files */), "");
   ScopedEnv kelpo("KELPO_DATA_HOME", "/" + std::string(300, 'x'));

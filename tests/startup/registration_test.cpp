@@ -15,21 +15,30 @@
 #include "engine/formats/text_doc.h"
 #include "engine/formats/text_search.h"
 #include "engine/runtime/allocator.h"
+#include "engine/runtime/block_file.h"
 #include "engine/runtime/charset_name.h"
 #include "engine/runtime/checksum.h"
 #include "engine/runtime/date.h"
+#include "engine/runtime/db_copy.h"
 #include "engine/runtime/db_file.h"
 #include "engine/runtime/dict.h"
 #include "engine/runtime/file_sys.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/str.h"
+#include "engine/runtime/sync.h"
 #include "engine/runtime/text_conv.h"
+#include "engine/runtime/thread.h"
 #include "engine/runtime/url.h"
 #include "engine/stores/settings_store.h"
 #include "engine/utilities/base64.h"
+#include "engine/utilities/index_cursor.h"
 #include "engine/utilities/md5.h"
 #include "engine/utilities/mime.h"
+#include "engine/utilities/pattern.h"
+#include "engine/utilities/record_index.h"
+#include "engine/utilities/record_list.h"
+#include "engine/utilities/record_store.h"
 #include "engine/utilities/repeat_rule.h"
 #include "engine/utilities/scrambler.h"
 #include "engine/utilities/sort.h"
@@ -62,10 +71,12 @@ TEST(Registration, EveryBuiltModuleSitsInItsEntryWithItsTable) {
   const Row rows[] = {
       Entry<AllocatorOps>("Allocator", g_AllocatorModule, AllocatorModule, 7),
       Entry<Base64Ops>("Base64", g_Base64Module, Base64Module, 6),
+      Entry<BlockFileOps>("BlockFile", g_BlockFileModule, BlockFileModule, 7),
       Entry<CharsetNameOps>("CharsetName", g_CharsetNameModule, CharsetNameModule, 2),
       Entry<ChecksumOps>("Checksum", g_ChecksumModule, ChecksumModule, 3),
       Entry<DateOps>("Date", g_DateModule, DateModule, 35),
       Entry<DbFileOps>("DbFile", g_DbFileModule, DbFileModule, 13),
+      Entry<DbFileOps>("DbCopy", g_DbCopyModule, DbCopyModule, 13),
       Entry<DeflateOps>("Deflate", g_DeflateModule, DeflateModule, 12),
       Entry<DictOps>("Dict", g_DictModule, DictModule, 18),
       Entry<FileSysOps>("FileSys", g_FileSysModule, FileSysModule, 11),
@@ -73,19 +84,26 @@ TEST(Registration, EveryBuiltModuleSitsInItsEntryWithItsTable) {
       Entry<HuffDecoderOps>("HuffDecoder", g_HuffDecoderModule, HuffDecoderModule, 6),
       Entry<HuffEncoderOps>("HuffEncoder", g_HuffEncoderModule, HuffEncoderModule, 11),
       Entry<InflateOps>("Inflate", g_InflateModule, InflateModule, 11),
+      Entry<IndexCursorOps>("IndexCursor", g_IndexCursorModule, IndexCursorModule, 8),
       Entry<Md5Ops>("Md5", g_Md5Module, Md5Module, 4),
       Entry<MemStreamClassOps>("MemStream", g_MemStreamModule, MemStreamModule, 2),
       Entry<MimeOps>("Mime", g_MimeModule, MimeModule, 3),
       Entry<DocHandlerOps>("PalmDoc", g_PalmDocModule, PalmDocModule, 26),
+      Entry<PatternOps>("Pattern", g_PatternModule, PatternModule, 5),
+      Entry<RecordIndexOps>("RecordIndex", g_RecordIndexModule, RecordIndexModule, 10),
+      Entry<RecordListOps>("RecordList", g_RecordListModule, RecordListModule, 9),
+      Entry<RecordStoreOps>("RecordStore", g_RecordStoreModule, RecordStoreModule, 8),
       Entry<RepeatRuleOps>("RepeatRule", g_RepeatRuleModule, RepeatRuleModule, 3),
       Entry<ScramblerOps>("Scrambler", g_ScramblerModule, ScramblerModule, 2),
       Entry<SettingsOps>("Settings", g_SettingsModule, SettingsModule, 46),
       Entry<SortOps>("Sort", g_SortModule, SortModule, 1),
       Entry<StringOps>("String", g_StringModule, StringModule, 36),
+      Entry<SyncOps>("Sync", g_SyncModule, SyncModule, 2),
       Entry<DocHandlerOps>("TextDoc", g_TextDocModule, TextDocModule, 26),
       Entry<TextConvOps>("TextConv", g_TextConvModule, TextConvModule, 9),
       Entry<TextSearchOps>("TextSearch", g_TextSearchModule, TextSearchModule, 5),
       Entry<TextViewOps>("TextView", g_TextViewModule, TextViewModule, 32),
+      Entry<ThreadOps>("Thread", g_ThreadModule, ThreadModule, 4),
       Entry<TreeOps>("Tree", g_TreeModule, TreeModule, 12),
       Entry<UrlOps>("Url", g_UrlModule, UrlModule, 23),
       Entry<ZipOps>("Zip", g_ZipModule, ZipModule, 11),

@@ -1,0 +1,198 @@
+#include "engine/utilities/pattern.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "engine/runtime/module_table.h"
+#include "tests/support/failing_allocator.h"
+
+namespace {
+
+const PatternOps& Ops() {
+  return OpsOf<PatternOps>(g_PatternModule);
+}
+
+StatusCode Match(std::uint32_t kind, std::uint32_t options, const std::string& pattern,
+                 const std::string& text) {
+  return Ops().match(g_PatternModule, kind, options, pattern.data(),
+                     static_cast<std::uint32_t>(pattern.size()), text.data(),
+                     static_cast<std::uint32_t>(text.size()));
+}
+
+constexpr std::uint32_t O = kPatternSlashes;
+constexpr std::uint32_t C = kPatternCaseSensitive;
+
+struct MatchCase {
+  std::uint32_t kind;
+  std::uint32_t options;
+  const char* pattern;
+  const char* text;
+  StatusCode expected;
+};
+
+TEST(Pattern, WildcardAndExpressionCases) {
+  const MatchCase cases[] = {
+      // Wildcards: unanchored, "?" any byte, A-Z folded unless C.
+      {kPatternWildcard, 0, "b?d", "abcde", kOk},
+      {kPatternWildcard, 0, "*", "x", kOk},
+      {kPatternWildcard, 0, "***", "anything", kOk},
+      {kPatternWildcard, 0, "A*c", "xaYc", kOk},
+      {kPatternWildcard, C, "A*c", "xaYc", kNotFound},
+      {kPatternWildcard, C, "a*c", "xaYc", kOk},
+      {kPatternWildcard, 0, "ab*ba", "aba", kNotFound},  // segments may not overlap
+      {kPatternWildcard, 0, "ab*ba", "abba", kOk},
+      {kPatternWildcard, 0, "a?c*d?", "xxabcQQdz", kOk},
+      {kPatternWildcard, 0, "a?c*d?", "xxabcQQd", kNotFound},  // "?" needs a byte
+      {kPatternWildcard, 0, "\xC4", "\xE4", kNotFound},        // only A-Z fold
+      {kPatternWildcard, 0, "", "text", kNotFound},
+      {kPatternWildcard, 0, "a", "", kNotFound},
+      // Expressions: caseless unless C; letters only after /.../ with O.
+      {kPatternRegex, 0, "^AB+$", "abbb", kOk},
+      {kPatternRegex, C, "^AB+$", "abbb", kNotFound},
+      {kPatternRegex, C | O, "/^AB+$/i", "abbb", kOk},
+      {kPatternRegex, C, "/^AB+$/i", "abbb", kNotFound},  // slashes are literal without O
+      {kPatternRegex, C, "a/b", "xa/b", kOk},
+      {kPatternRegex, O, "/^b$/m", "a\nb\nc", kOk},
+      {kPatternRegex, O, "/^b$/", "a\nb\nc", kNotFound},
+      {kPatternRegex, O, "/a.b/s", "a\nb", kOk},
+      {kPatternRegex, O, "/a.b/", "a\nb", kNotFound},
+      {kPatternRegex, O, "/a b c/x", "abc", kOk},
+      {kPatternRegex, O, "/b/A", "ab", kNotFound},
+      {kPatternRegex, O, "/a$/E", "a\n", kNotFound},
+      {kPatternRegex, O, "/a$/", "a\n", kOk},
+      {kPatternRegex, O, "/a+/UN", "aaa", kOk},
+      {kPatternRegex, O, "/x*/N", "abc", kNotFound},  // only the empty match is there
+      {kPatternRegex, O, "/^a/B", "abc", kNotFound},
+      {kPatternRegex, O, "/c$/Z", "abc", kNotFound},
+      {kPatternRegex, O, "/^.$/8", "\xC3\xA4", kOk},
+      {kPatternRegex, O, "/^..$/", "\xC3\xA4", kOk},
+      {kPatternRegex, O, "/./8", "\xC3", kNotFound},  // invalid UTF-8 subject
+      {kPatternRegex, 0, "(a", "a", kPatternBadExpression},
+      {kPatternRegex, O, "/(((((((((((((((a)))))))))))))))(b)/", "ab", kOk},  // 16 groups
+      // Automatic patterns.
+      {kPatternAuto, 0, "RE:O:/^ab+$/i", "ABBB", kOk},
+      {kPatternAuto, 0, "re:oc:/^ab+$/", "ABBB", kNotFound},
+      {kPatternAuto, 0, "WC:C:A*c", "xaYc", kNotFound},
+      {kPatternAuto, 0, "wc::A*c", "xaYc", kOk},
+      {kPatternAuto, 0, "XX::a", "a", kPatternBadKind},
+      {kPatternAuto, 0, "-::a", "a", kPatternBadKind},
+      {kPatternAuto, 0, "WC", "a", kPatternBadKind},
+      {kPatternAuto, 0, "WC:OC", "a", kPatternBadOptions},
+      {kPatternAuto, 0, "WC:C:", "a", kNotFound},
+      {7, 0, "a", "a", kNotFound},
+  };
+  for (const MatchCase& c : cases) {
+    EXPECT_EQ(Match(c.kind, c.options, c.pattern, c.text), c.expected)
+        << c.kind << " " << c.options << " '" << c.pattern << "' ~ '" << c.text << "'";
+  }
+}
+
+TEST(Pattern, ZeroLengthsMeasureTheStrings) {
+  EXPECT_EQ(Ops().match(g_PatternModule, kPatternWildcard, 0, "b?d", 0, "abcde", 0), kOk);
+  EXPECT_EQ(Ops().match(g_PatternModule, kPatternWildcard, 0, "", 0, "abc", 0), kNotFound);
+  // A given length is honoured: "bc" is outside the first two bytes.
+  EXPECT_EQ(Ops().match(g_PatternModule, kPatternWildcard, 0, "bc", 0, "abc", 2), kNotFound);
+}
+
+TEST(Pattern, WildcardWithManySegmentsIsLinear) {
+  // a*a*...*b against a long run of a's: a backtracking search would try
+  // every placement of every segment.
+  std::string pattern;
+  for (int i = 0; i < 40; ++i)
+    pattern += "a*";
+  pattern += "b";
+  const std::string text(200000, 'a');
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Match(kPatternWildcard, 0, pattern, text), kNotFound);
+  EXPECT_EQ(Match(kPatternWildcard, 0, pattern, text + "b"), kOk);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST(Pattern, CatastrophicExpressionsStopAtTheirLimit) {
+  const std::string a30(30, 'a');
+  const std::string longSubject(1 << 20, 'a');
+  struct {
+    const char* pattern;
+    const std::string& text;
+  } cases[] = {
+      {"^(a+)+$", a30 + "b"},            // exponential backtracking
+      {"(a|aa)*[^a]", longSubject},      // long subject, no match anywhere
+      {"a*[^a]", longSubject},           // a quadratic scan no step count sees
+      {"(?:(a)|b)(?1)*+(?:a*)*c", a30},  // nested quantifiers behind a recursion
+      {"^(\\w+\\s?)*$", a30 + "!"},
+  };
+  for (const auto& c : cases) {
+    const auto start = std::chrono::steady_clock::now();
+    const StatusCode s = Match(kPatternRegex, 0, c.pattern, c.text);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(s == kPatternLimitReached || s == kNotFound) << c.pattern << " " << s;
+    EXPECT_LT(took, std::chrono::milliseconds(kPatternTimeLimitMs) * 3) << c.pattern;
+  }
+  EXPECT_EQ(Match(kPatternRegex, 0, "^(a+)+$", a30 + "b"), kPatternLimitReached);
+  EXPECT_EQ(Match(kPatternRegex, 0, "a*[^a]", longSubject), kPatternLimitReached);
+  EXPECT_EQ(Match(kPatternRegex, 0, "a*[^a]", longSubject + "b"), kOk);
+  // Deep nesting in the expression is refused when it is compiled.
+  std::string deep;
+  for (int i = 0; i < 5000; ++i)
+    deep += "(";
+  deep += "a";
+  for (int i = 0; i < 5000; ++i)
+    deep += ")";
+  EXPECT_EQ(Match(kPatternRegex, 0, deep, "a"), kPatternBadExpression);
+  // A deep recursion on a long subject is stopped by the depth or heap limit.
+  EXPECT_EQ(Match(kPatternRegex, 0, "^(a(?1)?)$", longSubject), kPatternLimitReached);
+}
+
+TEST(Pattern, ExpressionMemoryComesFromTheEngineAllocator) {
+  // With every engine block refused, PCRE2 gets no memory at all: a clean
+  // failure, not a match or a crash.
+  {
+    LargeBlocksRefused refuse(0);
+    EXPECT_EQ(Match(kPatternRegex, 0, "a", "a"), kOutOfMemory);
+  }
+  EXPECT_EQ(Match(kPatternRegex, 0, "a", "a"), kOk);
+}
+
+TEST(Pattern, NamesAndLetters) {
+  char buffer[8] = {};
+  std::uint32_t length = sizeof buffer;
+  EXPECT_EQ(Ops().typeToName(g_PatternModule, kPatternRegex, buffer, &length), kOk);
+  EXPECT_EQ(std::string(buffer, length), "RE:");
+  length = 2;
+  EXPECT_EQ(Ops().typeToName(g_PatternModule, kPatternWildcard, buffer, &length), kIndexOutOfRange);
+  EXPECT_EQ(length, 3u);
+  EXPECT_EQ(Ops().typeToName(g_PatternModule, 4, buffer, &length), kNotFound);
+
+  length = 0;
+  EXPECT_EQ(Ops().optionsToLetters(g_PatternModule, O | C, nullptr, &length), kOk);
+  EXPECT_EQ(length, 3u);
+  length = sizeof buffer;
+  EXPECT_EQ(Ops().optionsToLetters(g_PatternModule, O | C, buffer, &length), kOk);
+  EXPECT_EQ(std::string(buffer, length), "OC:");
+  length = sizeof buffer;
+  EXPECT_EQ(Ops().optionsToLetters(g_PatternModule, 0, buffer, &length), kOk);
+  EXPECT_EQ(std::string(buffer, length), ":");
+
+  std::uint32_t kind = 0;
+  length = 9;
+  EXPECT_EQ(Ops().parseType(g_PatternModule, "wC:C:abc", &length, &kind), kOk);
+  EXPECT_EQ(kind, kPatternWildcard);
+  EXPECT_EQ(length, 3u);
+  length = 2;  // the colon lies beyond the given length
+  EXPECT_EQ(Ops().parseType(g_PatternModule, "RE:", &length, &kind), kNotFound);
+
+  std::uint32_t bits = 0;
+  length = 6;
+  EXPECT_EQ(Ops().parseOptions(g_PatternModule, "cxo:ab", &length, &bits), kOk);
+  EXPECT_EQ(bits, O | C);
+  EXPECT_EQ(length, 4u);
+  length = 3;
+  EXPECT_EQ(Ops().parseOptions(g_PatternModule, "oc:", &length, &bits), kOk);
+  length = 2;
+  EXPECT_EQ(Ops().parseOptions(g_PatternModule, "oc:", &length, &bits), kFailed);
+}
+
+}  // namespace
