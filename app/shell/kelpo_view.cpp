@@ -22,10 +22,11 @@ constexpr std::uint16_t kViewMargin = 4;  // the device's margin on each side
 constexpr int kLeftGap = 4;               // the view's own gap the text view does not see
 constexpr std::uint16_t kViewDefaultOptions = 2;
 constexpr std::uint32_t kSynchronousLayout = 0x7FFFFFFF;
-constexpr int kBackgroundInterval = 500;        // ms between background layout slices
-constexpr int kProgressDelay = 500;             // ms before the layout dialog shows
-constexpr std::uint16_t kControlSaveState = 4;  // text view control: store the reading state
-constexpr std::uint16_t kControlCharset = 14;   // text view control: the document's charset
+constexpr int kBackgroundInterval = 500;              // ms between background layout slices
+constexpr int kProgressDelay = 500;                   // ms before the layout dialog shows
+constexpr std::uint16_t kControlSaveState = 4;        // text view control: store the reading state
+constexpr std::uint16_t kControlCharset = 14;         // text view control: the document's charset
+constexpr std::uint16_t kControlEndInteraction = 17;  // text view control: close list and note box
 
 const DeviceOps& Dev(EngineObject* d) {
   return DeviceOf(d);
@@ -86,6 +87,9 @@ KelpoView::KelpoView(KelpoDoc* doc, QWidget* parent) : QAbstractScrollArea(paren
 
 KelpoView::~KelpoView() {
   layoutTimer_.stop();
+  // An open drop-down list or note box ends before its document goes.
+  if (textView_ != nullptr && attached_)
+    (void)Tv(textView_).control(textView_, kControlEndInteraction, 0, nullptr);  // always 0
   SaveLocalSettings();
   if (textView_ != nullptr) (void)Tv(textView_).destroy(textView_);  // frees in every case
   if (device_ != nullptr) (void)Dev(device_).destroy(device_);
@@ -125,8 +129,8 @@ void KelpoView::SaveLocalSettings() {
     }
   }
   if (save) {
-    // The view writes its reading state into the local settings; without it
-    // the state stored before stays.
+    // The view writes its reading state into the local settings; a state it
+    // cannot write leaves the one stored before.
     (void)Tv(textView_).control(textView_, kControlSaveState, 0, nullptr);
     (void)OpsOf<SettingsOps>(c.store).saveDocumentState(
         c.store, &s.localSettings, doc_->path().c_str(), s.locationFlags, s.displayFlags,
@@ -163,8 +167,8 @@ void KelpoView::ApplyDisplaySettings() {
   options |= static_cast<std::uint16_t>((p->screenUpBehaviour() & 3) << 4);
   options |= static_cast<std::uint16_t>((p->screenDownBehaviour() & 3) << 6);
   (void)Tv(textView_).setOptions(textView_, options);
-  // The view hands the charset to the device; until it can, the device's
-  // own default charset stays.
+  // The view hands the charset to the handler and the device; one it cannot
+  // set leaves the default (windows-1252) in force.
   (void)Tv(textView_).control(textView_, kControlCharset, s.encoding, nullptr);
   std::uint16_t font = static_cast<std::uint16_t>(
       (s.displayFlags & 7) | ((s.displayFlags & 8) ? DeviceDisplay::FixedSizes : 0) |
