@@ -28,6 +28,7 @@ SPEC (every key optional):
   escape_sections write every section boundary with an explicit escape
   layout_flags, header_length, record0_size   header overrides
   damage          the name of a damaged variant (see DAMAGE)
+  all_damage_to   a folder: every damaged variant as <name>.pdb there
   peer_streams    a path: each coded block as a whole raw DEFLATE stream
                   (u32 little-endian count, then u32 length and bytes each)
 """
@@ -493,7 +494,9 @@ DAMAGE = {
     "block_header": lambda r, w: r.__setitem__(2, put(r[2], 0, b"\3")),
     "tables_type": lambda r, w: r.__setitem__(1, put(r[1], 1, b"\2")),
     "tables_garbage": lambda r, w: r.__setitem__(1, r[1][:4] + b"\xff" * (len(r[1]) - 4)),
-    "coded_garbage": lambda r, w: r.__setitem__(2, r[2][:4] + b"\xff" * (len(r[2]) - 4)),
+    "coded_cut": lambda r, w: r.__setitem__(
+        2, r[2][:2] + be16(struct.unpack(">H", r[2][2:4])[0] // 2)
+        + r[2][4:4 + 4 * (struct.unpack(">H", r[2][2:4])[0] // 2)]),
     "stored_short": lambda r, w: r.__setitem__(2, bytes([4, 7]) + r[2][2:]),
     # side records
     "style_count": lambda r, w: r.__setitem__(first_of(w, "styles"),
@@ -502,7 +505,7 @@ DAMAGE = {
     "style_equal_low": lambda r, w: r.__setitem__(
         first_of(w, "styles"), put(r[first_of(w, "styles")], 8, r[first_of(w, "styles")][6:8])),
     "link_cut": lambda r, w: r.__setitem__(first_of(w, "links"), r[first_of(w, "links")][:-1]),
-    "block_cut": lambda r, w: r.__setitem__(first_of(w, "blocks"), r[first_of(w, "blocks")][:-1]),
+    "block_cut": lambda r, w: r.__setitem__(first_of(w, "blocks"), r[first_of(w, "blocks")][:-10]),
     "block_high": lambda r, w: r.__setitem__(first_of(w, "blocks"),
                                              put(r[first_of(w, "blocks")], 2, be16(7))),
     "image_offset": lambda r, w: r.__setitem__(
@@ -516,7 +519,8 @@ DAMAGE = {
     "section_high": lambda r, w: r.__setitem__(first_of(w, "sections"),
                                                put(r[first_of(w, "sections")], 2, be16(9))),
     "target_length": lambda r, w: r.__setitem__(first_of(w, "targets"),
-                                                r[first_of(w, "targets")] + b"\x40"),
+                                                r[first_of(w, "targets")][:-2] + b"\x40"
+                                                + r[first_of(w, "targets")][-1:]),
     "target_count": lambda r, w: r.__setitem__(first_of(w, "targets"),
                                                put(r[first_of(w, "targets")], 4, be16(999))),
     "image_record": lambda r, w: r.__setitem__(first_of(w, "images"), b"\x09\x01"),
@@ -546,6 +550,16 @@ def main(argv):
     records, where, peer = build(spec)
     if spec.get("damage"):
         DAMAGE[spec["damage"]](records, where)
+    if spec.get("all_damage_to"):
+        # One file per damaged variant the document has records for.
+        for name, damage in DAMAGE.items():
+            variant = list(records)
+            try:
+                damage(variant, where)
+            except AssertionError:
+                continue
+            with open("%s/%s.pdb" % (spec["all_damage_to"], name), "wb") as f:
+                f.write(database(variant))
     out = database(records)
     if spec.get("peer_streams"):
         with open(spec["peer_streams"], "wb") as f:

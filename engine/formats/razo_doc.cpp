@@ -448,9 +448,13 @@ bool LinkedAt(RaZoDocState& s, std::uint32_t q) {
 bool ImageEntry(RaZoDocState& s, const RaZoBlock& b, std::uint16_t* w, std::uint16_t* h,
                 std::uint16_t* k) {
   const RaZoSideRecord& r = s.blocks;
-  if (!b.hasExtra || r.data == nullptr || std::uint64_t{b.entryOffset} + 8 > r.size) return false;
+  if (!b.hasExtra || r.data == nullptr || std::uint64_t{b.entryOffset} + 8 > r.size ||
+      LoadBE16(r.data + b.entryOffset) < 8 ||
+      LoadBE16(r.data + b.entryOffset + 6) >= s.header.imageCount) {
+    s.damaged = true;
+    return false;
+  }
   const std::uint8_t* e = r.data + b.entryOffset;
-  if (LoadBE16(e) < 8 || LoadBE16(e + 6) >= s.header.imageCount) return false;
   *w = LoadBE16(e + 2);
   *h = LoadBE16(e + 4);
   *k = LoadBE16(e + 6);
@@ -1008,10 +1012,12 @@ StatusCode RaZoDoc_LayoutLine(EngineObject* handler, EngineObject* device, Devic
     return DocHandler_LayoutLine(handler, device, ctx, start, end, width, nextStart, metrics);
   if (metrics == nullptr) return kNoMore;
   std::uint8_t c = 0;
+  if (!ByteAt(*s, start, &c) || c != kLf) return kNoMore;
   RaZoBlock b{};
-  if (!ByteAt(*s, start, &c) || c != kLf || RaZo_BlockAt(*s, start, &b) != kOk) return kNoMore;
   BlockBox box;
-  if (!MeasureBlock(*s, b, start, metrics->width, &box)) {
+  const StatusCode found = RaZo_BlockAt(*s, start, &b);
+  if (found == kNotFound) return kNoMore;
+  if (found != kOk || !MeasureBlock(*s, b, start, metrics->width, &box)) {
     metrics->width = metrics->height = metrics->indent = metrics->ascent = 0;
     return kNoMore;
   }

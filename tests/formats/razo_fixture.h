@@ -42,7 +42,7 @@ inline std::string Json(const std::string& bytes) {
 inline std::string Write(const std::string& spec) {
   int status = -1;
   const std::string out =
-      RunPeer("python3 '" + SourceDir() + "/tools/razo_writer.py' - -", spec, &status);
+      RunPeer("python3 -I -S '" + SourceDir() + "/tools/razo_writer.py' - -", spec, &status);
   EXPECT_EQ(status, 0) << spec.substr(0, 200);
   return out;
 }
