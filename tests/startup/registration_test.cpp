@@ -12,6 +12,7 @@
 #include "engine/codecs/inflate.h"
 #include "engine/codecs/zip.h"
 #include "engine/formats/palm_doc.h"
+#include "engine/formats/razo_doc.h"
 #include "engine/formats/text_doc.h"
 #include "engine/formats/text_search.h"
 #include "engine/runtime/allocator.h"
@@ -77,6 +78,7 @@ TEST(Registration, EveryBuiltModuleSitsInItsEntryWithItsTable) {
       Entry<MemStreamClassOps>("MemStream", g_MemStreamModule, MemStreamModule, 2),
       Entry<MimeOps>("Mime", g_MimeModule, MimeModule, 3),
       Entry<DocHandlerOps>("PalmDoc", g_PalmDocModule, PalmDocModule, 26),
+      Entry<DocHandlerOps>("RaZoDoc", g_RaZoDocModule, RaZoDocModule, 26),
       Entry<RepeatRuleOps>("RepeatRule", g_RepeatRuleModule, RepeatRuleModule, 3),
       Entry<ScramblerOps>("Scrambler", g_ScramblerModule, ScramblerModule, 2),
       Entry<SettingsOps>("Settings", g_SettingsModule, SettingsModule, 46),
