@@ -70,6 +70,12 @@ class HeldRecord {
   const std::uint8_t* data_ = nullptr;
 };
 
+// Records what was found: a damaged document is never written to.
+StatusCode MarkDamaged(RaZoDocState& s) {
+  s.damaged = true;
+  return kDocMalformed;
+}
+
 bool IsRaZo(const std::uint8_t* type) {
   return std::memcmp(type, kRaZoType, 4) == 0;
 }
@@ -264,9 +270,9 @@ StatusCode DecodeBlock(RaZoDocState& s, std::uint32_t b, std::uint32_t k) {
   const HeldRecord block(s.db, b + g + 2);
   if (IsFailure(block.Status())) return block.Status();
   const std::uint8_t* d = block.Data();
-  if (block.Size() < 4 || d[0] < 4) return s.damaged = true, kDocMalformed;
+  if (block.Size() < 4 || d[0] < 4) return MarkDamaged(s);
   const std::uint32_t c = LoadBE16(d + 2);
-  if (block.Size() < 4ull * c + 4) return s.damaged = true, kDocMalformed;
+  if (block.Size() < 4ull * c + 4) return MarkDamaged(s);
   std::uint32_t length = 0;
   const std::uint8_t type = d[1];
   if (type == kTypeCoded) {
@@ -288,22 +294,22 @@ StatusCode DecodeBlock(RaZoDocState& s, std::uint32_t b, std::uint32_t k) {
     // A literal that finds the buffer full means the block is longer than a
     // block: its first 4096 bytes are the block.
     if (IsFailure(r) && !(s.decoder.status == DeflateDataStatus::Ok && got == kRaZoBlockSize))
-      return s.damaged = true, kDocMalformed;
+      return MarkDamaged(s);
     length = got;
   } else if (type >= kTypeStoredFirst && type <= kTypeStoredLast) {
     const std::uint32_t pad = type - kTypeStoredFirst;
     if (c > kRaZoBlockSize / 4) {
       length = kRaZoBlockSize;
     } else {
-      if (4 * c < pad) return s.damaged = true, kDocMalformed;
+      if (4 * c < pad) return MarkDamaged(s);
       length = 4 * c - pad;
     }
     std::memcpy(out, d + 4, length);
   } else {
-    s.damaged = true;
+    (void)MarkDamaged(s);  // an unknown block type reads as unreadable text
     return kFailed;
   }
-  if (length < expected) return s.damaged = true, kDocMalformed;
+  if (length < expected) return MarkDamaged(s);
   s.bufferStart[k] = b * kRaZoBlockSize;
   s.bufferLength[k] = expected;
   return kOk;
@@ -364,14 +370,20 @@ class SectionWalk {
     std::uint32_t low = Word(i_++);
     if (started_ && low == previousLow_) {
       // Escape: an explicit high and low word follow.
-      if (i_ + 2 > words_) return bad_ = true, false;
+      if (i_ + 2 > words_) {
+        bad_ = true;
+        return false;
+      }
       high_ = Word(i_++);
       low = Word(i_++);
     } else if (started_ && low < previousLow_) {
       ++high_;
     }
     const std::uint32_t value = (high_ << 16) | low;
-    if (high_ > 0xFFFF || (started_ && value <= previous_)) return bad_ = true, false;
+    if (high_ > 0xFFFF || (started_ && value <= previous_)) {
+      bad_ = true;
+      return false;
+    }
     started_ = true;
     previousLow_ = low;
     previous_ = value;
@@ -399,14 +411,13 @@ StatusCode SectionBounds(RaZoDocState& s, const HeldRecord& r, std::uint32_t* fi
   if (IsFailure(r.Status())) return r.Status();
   SectionWalk w;
   std::uint32_t b = 0, count = 0;
-  if (!w.Init(r.Data(), r.Size())) return s.damaged = true, kDocMalformed;
+  if (!w.Init(r.Data(), r.Size())) return MarkDamaged(s);
   while (w.Next(&b)) {
     if (count++ == 0) *first = b;
     *last = b;
   }
   // A record describes sections first..last: it needs one boundary more.
-  if (!w.Finished() || count < w.LastSection() - w.FirstSection() + 2)
-    return s.damaged = true, kDocMalformed;
+  if (!w.Finished() || count < w.LastSection() - w.FirstSection() + 2) return MarkDamaged(s);
   *firstSection = w.FirstSection();
   *lastSection = w.LastSection();
   return kOk;
@@ -508,7 +519,7 @@ StatusCode DrawImageRecord(RaZoDocState& s, EngineObject* device, DeviceContext 
   const HeldRecord r(s.db, std::uint32_t{s.header.imageFirst} + k);
   if (IsFailure(r.Status())) return r.Status();
   const std::uint8_t* d = r.Data();
-  if (r.Size() <= 2 || d[0] <= 1 || d[0] >= r.Size()) return s.damaged = true, kDocMalformed;
+  if (r.Size() <= 2 || d[0] <= 1 || d[0] >= r.Size()) return MarkDamaged(s);
   if (d[1] != kImageBitmap) return kOk;  // a kind the device does not draw
   const DevicePalmBitmap bitmap{d + d[0], r.Size() - d[0]};
   const std::int32_t option = (s.settings.flags & DocFlag::DoubleImages) ? kImageDoubleSize : 0;
@@ -563,13 +574,13 @@ StatusCode ResolveTarget(RaZoDocState& s, RaZoTargetQuery* q) {
   for (std::uint32_t k = 0; k < s.header.targetCount; ++k) {
     const HeldRecord r(s.db, std::uint32_t{s.header.targetFirst} + k);
     if (IsFailure(r.Status())) return undo(r.Status());
-    if (r.Size() < 8) return s.damaged = true, undo(kDocMalformed);
+    if (r.Size() < 8) return undo(MarkDamaged(s));
     const std::uint32_t m = LoadBE16(r.Data() + 4);
     std::uint32_t at = 8;
     for (std::uint32_t i = 0; i < m; ++i, ++entry) {
-      if (at >= r.Size()) return s.damaged = true, undo(kDocMalformed);
+      if (at >= r.Size()) return undo(MarkDamaged(s));
       const std::uint32_t n = r.Data()[at];
-      if (at + 1 + n > r.Size()) return s.damaged = true, undo(kDocMalformed);
+      if (at + 1 + n > r.Size()) return undo(MarkDamaged(s));
       const std::uint8_t* bytes = r.Data() + at + 1;
       StatusCode st = kOk;
       if (entry == d) {
@@ -622,7 +633,10 @@ bool WalkLocate(RaZoDocState& s, std::uint32_t p, StatusCode* status) {
   while (lo < hi) {  // the first record whose end lies after p
     const std::int32_t mid = lo + (hi - lo) / 2;
     const StatusCode r = RaZo_LoadSide(s, RaZoSide::Link, w, mid);
-    if (IsFailure(r)) return *status = r, false;
+    if (IsFailure(r)) {
+      *status = r;
+      return false;
+    }
     if (w.end <= p) {
       lo = mid + 1;
     } else {
@@ -631,7 +645,10 @@ bool WalkLocate(RaZoDocState& s, std::uint32_t p, StatusCode* status) {
   }
   for (std::int32_t rec = lo; rec < count; ++rec) {
     const StatusCode r = RaZo_LoadSide(s, RaZoSide::Link, w, rec);
-    if (IsFailure(r)) return *status = r, false;
+    if (IsFailure(r)) {
+      *status = r;
+      return false;
+    }
     const std::uint32_t i =
         static_cast<std::uint32_t>(std::lower_bound(w.pos, w.pos + w.count, p) - w.pos);
     if (i < w.count) {
@@ -645,13 +662,18 @@ bool WalkLocate(RaZoDocState& s, std::uint32_t p, StatusCode* status) {
 // Steps the cursor by one link; false at either end.
 bool WalkStep(RaZoDocState& s, bool forward, StatusCode* status) {
   RaZoSideRecord& w = *s.walk;
-  if (forward && s.walkEntry + 1 < w.count) return ++s.walkEntry, true;
-  if (!forward && s.walkEntry > 0) return --s.walkEntry, true;
+  if (forward ? s.walkEntry + 1 < w.count : s.walkEntry > 0) {
+    s.walkEntry = forward ? s.walkEntry + 1 : s.walkEntry - 1;
+    return true;
+  }
   const std::int32_t here = w.index;
   for (std::int32_t rec = here + (forward ? 1 : -1); rec >= 0 && rec < s.header.linkCount;
        rec += forward ? 1 : -1) {
     const StatusCode r = RaZo_LoadSide(s, RaZoSide::Link, w, rec);
-    if (IsFailure(r)) return *status = r, false;
+    if (IsFailure(r)) {
+      *status = r;
+      return false;
+    }
     if (w.count > 0) {
       s.walkEntry = forward ? 0 : w.count - 1;
       return true;
@@ -947,8 +969,7 @@ StatusCode RaZoDoc_FindSection(EngineObject* handler, std::uint32_t position, st
         ++step;
       }
       const std::uint32_t number = first + step;
-      if (number >= s->header.sectionCount || number > 0x7FFF)
-        return s->damaged = true, kDocMalformed;
+      if (number >= s->header.sectionCount || number > 0x7FFF) return MarkDamaged(*s);
       if (section) *section = static_cast<std::int16_t>(number);
       if (start) *start = a;
       if (end) *end = b;
@@ -1059,7 +1080,7 @@ StatusCode RaZoDoc_DrawLine(EngineObject* handler, EngineObject* device, DeviceC
   BlockBox box;
   std::uint16_t w = 0, h = 0, k = 0;
   if (!MeasureBlock(*s, b, start, metrics->width, &box) || !ImageEntry(*s, b, &w, &h, &k))
-    return s->damaged = true, kDocMalformed;
+    return MarkDamaged(*s);
   // Frames from the outside in: the link's first, then the border's.
   for (int f = 0; f < box.border && !IsFailure(r); ++f) {
     const DeviceColour* colour = box.linked && f == 0 ? &kLinkColour : &kRuleColour;
