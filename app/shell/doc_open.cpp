@@ -8,6 +8,7 @@
 #include "engine/formats/doc_handler.h"
 #include "engine/formats/native_doc.h"
 #include "engine/formats/palm_doc.h"
+#include "engine/formats/razo_doc.h"
 #include "engine/runtime/db_file.h"
 #include "engine/runtime/file_sys.h"
 #include "engine/runtime/module_table.h"
@@ -96,7 +97,7 @@ struct DatabaseFormat {
 };
 const DatabaseFormat kDatabaseFormats[] = {
     {&g_NativeDocModule, &NativeDocModule},
-    {&g_RaZoDocModule, nullptr},
+    {&g_RaZoDocModule, &RaZoDocModule},
     {&g_PalmDocModule, &PalmDocModule},
 };
 

@@ -6,6 +6,7 @@
 #include "engine/codecs/inflate.h"
 #include "engine/codecs/zip.h"
 #include "engine/formats/palm_doc.h"
+#include "engine/formats/razo_doc.h"
 #include "engine/formats/text_doc.h"
 #include "engine/formats/text_search.h"
 #include "engine/runtime/allocator.h"
@@ -95,10 +96,12 @@ StatusCode Core_RegisterTextModules() noexcept {
 }
 
 // The output device is the host's (see Core_SetHostDeviceModule); the native
-// and second-format handlers are registered once they are complete.
+// handler is registered once it is complete. The open pipeline probes the
+// document handlers in its own fixed order (DocOpen_ProbeOrder).
 StatusCode Core_RegisterBuiltinModules() noexcept {
   g_WinDeviceModule = g_hostDevice;
   g_TextDocModule = &TextDocModule;
+  g_RaZoDocModule = &RaZoDocModule;
   g_PalmDocModule = &PalmDocModule;
   g_TextSearchModule = &TextSearchModule;
   g_TextViewModule = &TextViewModule;

@@ -12,6 +12,7 @@
 #include "engine/codecs/inflate.h"
 #include "engine/codecs/zip.h"
 #include "engine/formats/palm_doc.h"
+#include "engine/formats/razo_doc.h"
 #include "engine/formats/text_doc.h"
 #include "engine/formats/text_search.h"
 #include "engine/runtime/allocator.h"
@@ -93,6 +94,7 @@ TEST(Registration, EveryBuiltModuleSitsInItsEntryWithItsTable) {
       Entry<RecordIndexOps>("RecordIndex", g_RecordIndexModule, RecordIndexModule, 10),
       Entry<RecordListOps>("RecordList", g_RecordListModule, RecordListModule, 9),
       Entry<RecordStoreOps>("RecordStore", g_RecordStoreModule, RecordStoreModule, 8),
+      Entry<DocHandlerOps>("RaZoDoc", g_RaZoDocModule, RaZoDocModule, 26),
       Entry<RepeatRuleOps>("RepeatRule", g_RepeatRuleModule, RepeatRuleModule, 3),
       Entry<ScramblerOps>("Scrambler", g_ScramblerModule, ScramblerModule, 2),
       Entry<SettingsOps>("Settings", g_SettingsModule, SettingsModule, 46),
