@@ -113,7 +113,7 @@ int DocOpen_ProbeOrder(EngineObject* out[4]) noexcept {
 
 bool DocOpen_IsUnregisteredFormat(EngineObject* stream) noexcept {
   for (const DatabaseFormat& f : kDatabaseFormats) {
-    if (*f.entry != nullptr || f.builtIn == nullptr) continue;
+    if (*f.entry != nullptr) continue;
     const StatusCode s =
         OpsOf<DocHandlerOps>(f.builtIn).command(f.builtIn, DocCommand::ProbeStream, stream, 0);
     if (s == kDocProbeMine) return true;
