@@ -108,7 +108,7 @@ struct DeflateOps {
   CoreEndWord word0;
   // 1: creates an encoder for blocks of blockSize bytes (1 -
   // kDeflateMaxBlockSize, else kBadArgument); kOutOfMemory when a buffer
-  // cannot be had. It has no output until slot 6 or 7.
+  // cannot be had. It has no output until SetOutputBuffer or SetOutputSink.
   StatusCode (*create)(EngineObject* module, std::uint32_t blockSize, EngineObject** out) noexcept;
   // 2: releases the encoder and its buffers.
   StatusCode (*destroy)(EngineObject* encoder) noexcept;
@@ -142,10 +142,10 @@ struct DeflateOps {
   StatusCode (*writeBlockHeader)(EngineObject* encoder, std::uint32_t final,
                                  std::uint32_t compressed, std::uint32_t dynamic) noexcept;
   // 10: the dynamic-block header (HLIT, HDIST, HCLEN, the code-length code
-  // and both run-length coded tables); kBadArgument before slot 5.
+  // and both run-length coded tables); kBadArgument before BuildBlockCodes.
   StatusCode (*writeCodeTables)(EngineObject* encoder) noexcept;
   // 11: writes count symbols with the current codes, then end-of-block.
-  // With null symbols, the last matched block. kBadArgument before slot 5,
+  // With null symbols, the last matched block. kBadArgument before BuildBlockCodes,
   // for a symbol that has no code or a distance above kDeflateMaxDistance.
   StatusCode (*compressBlock)(EngineObject* encoder, std::uint32_t count,
                               const std::uint8_t* symbols, const std::uint16_t* distances) noexcept;

@@ -78,7 +78,7 @@ struct GzipOps {
   // ZIP class uses the same operation.
   StatusCode (*destroy)(EngineObject* instance) noexcept;
   // 3: reads members from stream[start .. start + length), the range clipped
-  // to the stream's size. No member is current until slot 5.
+  // to the stream's size. No member is current until FirstMember.
   StatusCode (*openRead)(EngineObject* instance, EngineObject* stream, std::uint32_t start,
                          std::uint32_t length) noexcept;
   // 4: writes members into the stream from position on.
@@ -158,7 +158,7 @@ StatusCode Archive_ReleaseCodecs(ArchiveCodecs& codecs) noexcept;
 // dropped) with the codecs' decoder; *crc32 (usual CRC-32), *size and
 // *consumed (compressed bytes used) on success. kInflateInputExhausted when
 // the data ends before the final block. The observer hears of progress as
-// slot 8 of the gzip module says. With a sink, kGzipOutputLimit once more
+// ExtractMember of the gzip module says. With a sink, kGzipOutputLimit once more
 // than `limit` bytes come out and kGzipTooLarge once the output would pass
 // stream position 0xFFFFFFFF; the sink receives the bytes within both bounds
 // and none past them. Without a sink nothing is bounded (the bytes are only

@@ -16,7 +16,7 @@
 // kInflateInputExhausted (pull mode) with its state intact, so a caller may
 // extend the source and call again.
 //
-// Instances are created by slot 1 of the module and released by slot 2; the
+// Instances are created by Create of the module and released by Destroy; the
 // owner (the gzip and ZIP modules) sets the fields of InflateBody::output
 // before decoding.
 #pragma once
@@ -56,7 +56,7 @@ constexpr std::uint32_t kInflateStandardWindow = 32768;
 constexpr std::uint32_t kInflateToEnd = 0xFFFFFFFFu;
 
 // The observer of InflateMod_DecodeToSink: an EngineObject whose table has
-// this layout. Slot 1 gets kInflateEndOfStream as a progress notice and the
+// this layout. Create gets kInflateEndOfStream as a progress notice and the
 // count of bytes produced so far; a failure answer stops decoding and is
 // returned.
 struct InflateObserverOps {
@@ -149,7 +149,7 @@ struct InflateOps {
   // fixed block, builds its codes). Only between blocks, else kBadArgument.
   // kInflateBadBlock for BTYPE 3 or NLEN not the complement of LEN.
   StatusCode (*readBlockHeader)(EngineObject* decoder) noexcept;
-  // 6: reads the dynamic-block header after slot 5 found BTYPE 2 (else
+  // 6: reads the dynamic-block header after ReadBlockHeader found BTYPE 2 (else
   // kBadArgument). kInflateBadCounts, kInflateBadCodeLengthSymbol,
   // kInflateBadCodeLengths, kInflateNoCode.
   StatusCode (*readDynamicTables)(EngineObject* decoder) noexcept;

@@ -80,7 +80,7 @@ struct ZipOps {
   // stored data copied in pieces of at most 4096 bytes, deflated data
   // inflated from the directory's compressed size (never more than that size
   // reaches the sink; the observer hears of progress as the gzip module's
-  // slot 8 says); then checks the CRC-32 and size against the directory
+  // GetEntryInfo says); then checks the CRC-32 and size against the directory
   // (kZipCrcMismatch, kZipSizeMismatch). kZipBadSignature for a local header
   // without 50 4B 03 04, kZipEncrypted, kMalformed for another method,
   // kGzipTooLarge when the data would pass stream position 0xFFFFFFFF. The

@@ -101,7 +101,7 @@ constexpr std::uint16_t PlainInverse = 1u << 10;  // plain mode: white on black
 using ProgressCallback = StatusCode (*)(EngineObject* device, void* userData, std::uint32_t done,
                                         std::uint32_t total) noexcept;
 
-// SetProperty (slot 3) codes: the call (device, argument, a, b) with a = 0 and
+// SetProperty codes: the call (device, argument, a, b) with a = 0 and
 // b = code. Any call with a != 0 or b == 0 sets the host window (argument)
 // and its size (a, b). A width of 0 with a non-zero height would read as a
 // property, so hosts set the window through Device_SetWindow, which routes
@@ -149,7 +149,7 @@ struct DeviceWindowSize {
   std::int16_t height;
 };
 
-// GetProperty (slot 4) codes; other codes answer kNotSupported and leave the
+// GetProperty codes; other codes answer kNotSupported and leave the
 // out value alone.
 namespace DeviceInfo {
 constexpr std::int16_t HScrollHeight = 1;  // i16
@@ -165,7 +165,7 @@ constexpr std::int16_t NestedTableWidth = 14;
 constexpr std::int16_t ImageSizes = 15;
 }  // namespace DeviceInfo
 
-// SurfaceCommand (slot 8) kinds.
+// SurfaceCommand kinds.
 namespace DeviceSurface {
 constexpr std::int16_t ClipIntersect = 0;   // a: rect; b: previous clip box or null
 constexpr std::int16_t ClipReplace = 1;     // a: rect; b: previous clip box or null
@@ -178,7 +178,7 @@ constexpr std::int16_t SavePixels = 7;         // a: rect
 constexpr std::int16_t RestorePixels = 8;      // a: rect (its top-left is the target)
 }  // namespace DeviceSurface
 
-// SetTextOrigin (slot 17) flags.
+// SetTextOrigin flags.
 namespace DeviceTextAlign {
 constexpr std::uint32_t Left = 0;
 constexpr std::uint32_t Centre = 1;
@@ -192,7 +192,7 @@ constexpr std::uint32_t Advance = 1u << 4;
 constexpr std::uint32_t RightToLeft = 1u << 5;
 }  // namespace DeviceTextAlign
 
-// Notify (slot 24) kinds; others are ignored.
+// Notify kinds; others are ignored.
 namespace DeviceNotice {
 constexpr std::uint16_t NoPreviousSection = 1;
 constexpr std::uint16_t NoNextSection = 2;
@@ -208,7 +208,7 @@ constexpr std::uint16_t PosListJump = 11;
 constexpr std::uint16_t PosListJump2 = 12;
 }  // namespace DeviceNotice
 
-// DrawImage (slot 27) kinds and their image records.
+// DrawImage kinds and their image records.
 namespace DeviceImageKind {
 constexpr std::uint16_t PalmBitmap = 1;   // const DevicePalmBitmap*
 constexpr std::uint16_t PlanarRgb = 2;    // const DevicePlanarImage*
@@ -231,7 +231,7 @@ struct DevicePlanarImage {
   const std::uint8_t* planes[3];
 };
 
-// DrawListMarker (slot 26) marker word.
+// DrawListMarker marker word.
 constexpr std::uint16_t kMarkerBullet = 0x8000;  // low 12 bits: 3 square, else circle
 constexpr std::uint16_t kMarkerSquare = 3;
 
@@ -241,7 +241,7 @@ constexpr std::uint32_t kHScrollFirstControlId = 50000;
 constexpr std::uint32_t kNoHScrollKey = 0xFFFFFFFFu;
 constexpr std::uint32_t kHScrollRepaint = 1;  // PlaceHScrollBar flags bit 0
 
-// OpenVObject (slot 38) kinds.
+// OpenVObject kinds.
 constexpr std::uint16_t kVObjectCalendar = 0;
 constexpr std::uint16_t kVObjectCard = 1;
 
@@ -251,7 +251,7 @@ constexpr std::uint16_t kUiDelete = 1;    // "Delete"
 // The texts of the UI string ids, as every device answers them.
 constexpr const char* kDeviceUiStrings[2] = {"View/Edit", "Delete"};
 
-// PosMapCommand (slot 35) codes; in and out point to u32 unless stated.
+// PosMapCommand codes; in and out point to u32 unless stated.
 namespace PosMapCode {
 constexpr std::uint16_t Init = 0;    // map and table store
 constexpr std::uint16_t Free = 1;    // table store and map
@@ -271,7 +271,7 @@ constexpr std::uint16_t ProgressEnd = 14;
 // by the text view around each slice and ignored by it).
 }  // namespace PosMapCode
 
-// TableStoreCommand (slot 36) codes: see table_store.h for the records.
+// TableStoreCommand codes: see table_store.h for the records.
 namespace TableStoreCode {
 constexpr std::uint16_t BeginTable = 0;
 constexpr std::uint16_t EndLayout = 1;
@@ -378,7 +378,7 @@ struct DeviceOps {
   // 2; bottom reference: -1; top reference: outside (0x7FFF).
   StatusCode (*setTextOrigin)(EngineObject* device, DeviceContext ctx, std::int16_t x,
                               std::int16_t y, std::int16_t descent, std::uint32_t flags) noexcept;
-  // 18: restores the alignment in force before slot 17.
+  // 18: restores the alignment in force before SetTextOrigin.
   StatusCode (*restoreTextAlign)(EngineObject* device) noexcept;
   // 19: draws at (*x, *y), or at the text position for null pointers, and
   // writes back the position after the text: the right end of the drawn
@@ -397,7 +397,7 @@ struct DeviceOps {
   // Nothing collected: 0. kClipboardCannotOpen .. kClipboardCannotClose,
   // kOutOfMemory.
   StatusCode (*clipboardCommit)(EngineObject* device) noexcept;
-  // 23: converts and appends, truncated at the capacity of slot 21.
+  // 23: converts and appends, truncated at the capacity of ClipboardBegin.
   StatusCode (*clipboardAppend)(EngineObject* device, const std::uint8_t* text,
                                 std::uint32_t count) noexcept;
   // 24: DeviceNotice kinds; 0, or kFailed when the notice cannot be given.
@@ -562,7 +562,7 @@ inline const DeviceOps& DeviceOf(const EngineObject* device) {
   return OpsOf<DeviceOps>(device);
 }
 
-// Sets the host window and its size without the width-0 ambiguity of slot 3.
+// Sets the host window and its size without the width-0 ambiguity of SetProperty.
 StatusCode Device_SetWindow(EngineObject* device, void* window, std::int16_t width,
                             std::int16_t height) noexcept;
 
@@ -641,7 +641,7 @@ struct DeviceTextColours {
 DeviceTextColours Device_TextColours(const DeviceFontSpec& spec, bool plainMode,
                                      const DeviceTheme& theme) noexcept;
 
-// The dotted-underline offset below the y of SetTextOrigin (slot 17):
+// The dotted-underline offset below the y of SetTextOrigin:
 // baseline reference descent - 1 when descent < 3, else 2; bottom reference
 // -1; top reference kDeviceNoUnderline (no dotted underline).
 constexpr std::int16_t kDeviceNoUnderline = 0x7FFF;

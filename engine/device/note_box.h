@@ -2,7 +2,7 @@
 // annotated passage (at most three lines, "..." when there is more) and the
 // buttons "[View/Edit]" and "[Delete]".
 //
-// Every device hands DeviceOps slot 39 (NoteBoxCommand) to NoteBox_Command;
+// Every device hands the device's NoteBoxCommand to NoteBox_Command;
 // the box draws only through the device's other slots, so it behaves alike on
 // every device. The NoteBox record belongs to the caller (the text view while
 // a note is shown) and so does the note text it points to; the box keeps

@@ -2,7 +2,7 @@
 // and draws itself, closed as a box with the chosen item and an arrow, open
 // as a list over the page that the pointer and the keys move through.
 //
-// Every device hands DeviceOps slot 37 (SelectCtlCommand) to
+// Every device hands the device's SelectCtlCommand to
 // SelectCtl_Command; the control draws only through the device's other
 // slots, so it behaves alike on every device. The SelectCtl record belongs
 // to the caller (the document handler while it lays out a line, the text

@@ -4,7 +4,7 @@
 // table layout. The document handler's table pass measures the cells and
 // feeds the store; the table lines read the results back while drawing.
 //
-// The store lives inside a device (DeviceOps slot 36, TableStoreCommand),
+// The store lives inside a device (the device's TableStoreCommand),
 // created and emptied with the position map (PosMapCommand 0, 1, 2). It also
 // keeps a stack of the pass's own state blocks and the pass's 125 ms slice.
 // Everything is in memory only; all memory comes from the engine allocator.

@@ -4,7 +4,7 @@
 //
 // A handler class is a module object {null, &table}; its ModuleTable entry is
 // g_TextDocModule, g_PalmDocModule, g_RaZoDocModule or g_NativeDocModule.
-// Slot 1 (create) and the probe codes 16-19 of slot 3 are called on the class,
+// Create and the probe codes 16-19 of Command are called on the class,
 // every other slot on an instance. An instance is an EngineInstance<Body>
 // whose body holds a DocHandlerSettings; create zeroes the body and resets the
 // settings (DocHandler_ResetSettings).
@@ -36,12 +36,12 @@ struct AnnotStore;  // engine/stores/annot_store.h
 constexpr StatusCode kDocProbeTextHeader = MakeInfo(Facility::DocHandler, 0x01);  // plain text, 17
 constexpr StatusCode kDocProbeText = MakeInfo(Facility::DocHandler, 0x02);  // acceptable as text
 constexpr StatusCode kDocProbeMine = MakeInfo(Facility::DocHandler, 0x03);  // this handler's format
-// Slot 4: background work complete.
+// BackgroundStep: background work complete.
 constexpr StatusCode kDocStepDone = MakeInfo(Facility::DocHandler, 0x04);
-// Slot 23 target classes.
+// GetLinkAt target classes.
 constexpr StatusCode kDocLinkHostCode = MakeInfo(Facility::DocHandler, 0x05);  // host resolves
 constexpr StatusCode kDocLinkNoTarget = MakeInfo(Facility::DocHandler, 0x06);
-// Slot 26: the table layout pass is not finished.
+// LayoutPassStep: the table layout pass is not finished.
 constexpr StatusCode kDocTablePassPending = MakeInfo(Facility::DocHandler, 0x07);
 // Alignment of a block line, answered by a newline probe of LayoutLine.
 constexpr StatusCode kDocBlockLeft = MakeInfo(Facility::DocHandler, 0x08);
@@ -175,7 +175,7 @@ struct HitBox {
 };
 
 // ---------------------------------------------------------------------------
-// Command codes (slot 3). The low 16 bits of the code are used.
+// Command codes. The low 16 bits of the code are used.
 namespace DocCommand {
 constexpr std::uint32_t Close = 0;             // drop the attachment, held records, caches; 0
 constexpr std::uint32_t ProbeNone = 16;        // no data
@@ -193,7 +193,7 @@ constexpr std::uint32_t kDocProbeHeaderSize = 78;  // header bytes a probe needs
 constexpr std::uint32_t kDocTypeOffset = 60;       // type code in a database header
 constexpr std::uint32_t kDocCreatorOffset = 64;    // creator code
 
-// Control codes (slot 25). The common ones (8, 9, 23-25, 34, 35) are served
+// Control codes. The common ones (8, 9, 23-25, 34, 35) are served
 // by DocHandler_Control; the others belong to the handler that defines them.
 namespace DocControl {
 constexpr std::uint16_t FindTarget = 0;     // native: find a target by code ('RaZo': resolve)
@@ -223,7 +223,7 @@ constexpr std::uint16_t SetAnnotations = 34;  // record: the AnnotStore* (null o
 constexpr std::uint16_t GetAnnotations = 35;  // record: out AnnotStore*
 }  // namespace DocControl
 
-// BookmarkOp sub-codes (slot 24): an operation in steps of 16 plus the list
+// BookmarkOp sub-codes: an operation in steps of 16 plus the list
 // number in the low nibble. Anything outside 16..224 or with a list the
 // handler does not have answers kNotSupported.
 namespace DocBookmark {
@@ -324,7 +324,7 @@ struct DocHandlerOps {
                          std::int16_t x, std::int16_t y, const LineMetrics* metrics,
                          std::uint32_t start, std::uint32_t end) noexcept;
   // 11: inverts the rectangle of [rangeStart, rangeEnd) in the line; when x1
-  // equals x2 both come from slot 16. style: 0 plain, 1 selected.
+  // equals x2 both come from PositionToX. style: 0 plain, 1 selected.
   StatusCode (*invertRange)(EngineObject* handler, EngineObject* device, DeviceContext ctx,
                             std::uint16_t style, std::int16_t x, std::int16_t y,
                             const LineMetrics* metrics, std::uint32_t lineStart, std::int16_t x1,
@@ -416,9 +416,9 @@ StatusCode DocHandler_Control(DocHandlerSettings* settings, std::uint16_t code, 
                               void* record) noexcept;
 // Font {0xFFFF, 10, 0}, colours zero, format all zero. Either part may be null.
 void DocHandler_InitCharStyle(DeviceFontSpec* font, CharFormat* format) noexcept;
-// Slot 4 of handlers with no background work: kDocStepDone.
+// BackgroundStep of handlers with no background work: kDocStepDone.
 StatusCode DocHandler_StepDone(EngineObject* handler) noexcept;
-// Slot 24 of handlers without lists: ListMask and Count write u16 0,
+// BookmarkOp of handlers without lists: ListMask and Count write u16 0,
 // Capability u32 0 (each kNullOutPointer without a record); everything else
 // kNotSupported.
 StatusCode DocHandler_BookmarkOp(EngineObject* handler, std::uint16_t subCode, std::uint16_t index,

@@ -24,19 +24,19 @@
 
 #include "engine/formats/doc_handler.h"
 
-// Slot 5: policy 0, one section.
+// GetSectionInfo: policy 0, one section.
 StatusCode DocHandler_GetSectionInfo(EngineObject* handler, std::uint16_t* policy,
                                      std::uint16_t* count) noexcept;
-// Slot 6.
+// LayoutLine.
 StatusCode DocHandler_LayoutLine(EngineObject* handler, EngineObject* device, DeviceContext ctx,
                                  std::uint32_t start, std::uint32_t end, std::int16_t width,
                                  std::uint32_t* nextStart, LineMetrics* metrics) noexcept;
-// Slot 7.
+// FindLine.
 StatusCode DocHandler_FindLine(EngineObject* handler, EngineObject* device, DeviceContext ctx,
                                std::uint32_t position, std::uint32_t lowerBound, std::int16_t width,
                                std::uint32_t* start, std::uint32_t* end,
                                LineMetrics* metrics) noexcept;
-// Slot 8. Keeps the last 32 lines of the paragraph; sums heights in 32 bits
+// FindLineAbove. Keeps the last 32 lines of the paragraph; sums heights in 32 bits
 // and answers them clamped to 32000. Answers 0 (height 0, start = position)
 // when position is at or below lowerBound.
 StatusCode DocHandler_FindLineAbove(EngineObject* handler, EngineObject* device, DeviceContext ctx,
@@ -44,40 +44,40 @@ StatusCode DocHandler_FindLineAbove(EngineObject* handler, EngineObject* device,
                                     std::int16_t width, std::uint32_t reserved,
                                     std::uint32_t* start, std::int16_t* height,
                                     std::int16_t* overlap, std::int16_t* lineCount) noexcept;
-// Slot 9: FillRect(x, y + top, right, y + top + height) with the window colour.
+// DrawLineBackground: FillRect(x, y + top, right, y + top + height) with the window colour.
 StatusCode DocHandler_DrawLineBackground(EngineObject* handler, EngineObject* device,
                                          DeviceContext ctx, std::int16_t x, std::int16_t y,
                                          const LineMetrics* metrics, std::int16_t right,
                                          std::uint16_t reserved, std::uint32_t lineStart,
                                          std::uint32_t lineEnd) noexcept;
-// Slot 10.
+// DrawLine.
 StatusCode DocHandler_DrawLine(EngineObject* handler, EngineObject* device, DeviceContext ctx,
                                std::int16_t x, std::int16_t y, const LineMetrics* metrics,
                                std::uint32_t start, std::uint32_t end) noexcept;
-// Slot 11.
+// InvertRange.
 StatusCode DocHandler_InvertRange(EngineObject* handler, EngineObject* device, DeviceContext ctx,
                                   std::uint16_t style, std::int16_t x, std::int16_t y,
                                   const LineMetrics* metrics, std::uint32_t lineStart,
                                   std::int16_t x1, std::int16_t x2, std::uint32_t rangeStart,
                                   std::uint32_t rangeEnd) noexcept;
-// Slot 14: flags 0 for section 0, kNoMore for any other.
+// GetSectionFlags: flags 0 for section 0, kNoMore for any other.
 StatusCode DocHandler_GetSectionFlags(EngineObject* handler, std::int16_t section,
                                       std::uint32_t* flags) noexcept;
-// Slot 15.
+// HitTest.
 StatusCode DocHandler_HitTest(EngineObject* handler, EngineObject* device, DeviceContext ctx,
                               std::int16_t x, std::int16_t y, const LineMetrics* metrics,
                               std::uint32_t lineStart, std::uint32_t lineEnd, HitBox* box,
                               std::uint32_t* rangeStart, std::uint32_t* rangeEnd) noexcept;
-// Slot 16.
+// PositionToX.
 StatusCode DocHandler_PositionToX(EngineObject* handler, EngineObject* device, DeviceContext ctx,
                                   std::uint32_t lineStart, std::uint32_t rangeStart,
                                   std::uint32_t rangeEnd, std::int16_t* x1,
                                   std::int16_t* x2) noexcept;
-// Slot 17: announces the byte count, appends piece by piece, commits in
+// CopyRange: announces the byte count, appends piece by piece, commits in
 // every case; the commit's failure, else the read's or the append's.
 StatusCode DocHandler_CopyRange(EngineObject* handler, EngineObject* device, std::uint32_t from,
                                 std::uint32_t to) noexcept;
-// Slot 19.
+// ReadRange.
 StatusCode DocHandler_ReadRange(EngineObject* handler, std::uint32_t from, std::uint32_t to,
                                 std::uint8_t* buffer, std::uint32_t capacity,
                                 std::uint32_t* copied) noexcept;

@@ -307,14 +307,14 @@ StatusCode NativeStore_FetchRecord(EngineObject* db, std::uint8_t type, std::uin
 // Gives a fetched record back (null accepted).
 StatusCode NativeStore_ReleaseRecord(EngineObject* db, const std::uint8_t* data) noexcept;
 
-// Slot 1: a zeroed state with no text record cached and the settings reset;
+// Create: a zeroed state with no text record cached and the settings reset;
 // kOutOfMemory.
 StatusCode NativeDoc_Create(EngineObject* module, EngineObject** out) noexcept;
-// Slot 2: closes the document as command 0 does when it is still open, then
+// Destroy: closes the document as command 0 does when it is still open, then
 // frees the decoders, buffers and the object. The first failure met, else 0;
 // the object is freed in every case.
 StatusCode NativeDoc_Destroy(EngineObject* handler) noexcept;
-// Slot 3 (the low 16 bits of code are used):
+// Command (the low 16 bits of code are used):
 //  - 17 (object: a database header, value: its length), 18 (object: a
 //    stream, 78 bytes read at 0), 19 (object: a record database): probes,
 //    also on the class; kDocProbeMine for type "KDoc" and creator "KelX",
@@ -332,11 +332,11 @@ StatusCode NativeDoc_Destroy(EngineObject* handler) noexcept;
 //  - anything else kMalformed.
 StatusCode NativeDoc_Command(EngineObject* handler, std::uint32_t code, void* object,
                              std::uint32_t value) noexcept;
-// Slot 5: policy 0 with document flag bit 0, else 2 with bit 1, else 1; the
+// GetSectionInfo: policy 0 with document flag bit 0, else 2 with bit 1, else 1; the
 // section count of the header (at least 1).
 StatusCode NativeDoc_GetSectionInfo(EngineObject* handler, std::uint16_t* policy,
                                     std::uint16_t* count) noexcept;
-// Slot 25: 5 and 6 set and clear NativeStateFlag::TableLayout (0); the
+// Control: 5 and 6 set and clear NativeStateFlag::TableLayout (0); the
 // common controls of doc_handler.h; kNotSupported for others.
 StatusCode NativeDoc_Control(EngineObject* handler, std::uint16_t code, std::uint32_t value,
                              void* record) noexcept;

@@ -40,14 +40,14 @@ constexpr std::uint32_t kNativeMaxCarry = 3;  // continuation bytes of one UTF-8
 StatusCode NativeStore_DecodeTextBlock(NativeDocState* s, std::uint8_t type, std::uint32_t block,
                                        std::uint8_t* out, std::uint32_t* length) noexcept;
 
-// Slot 18: the text length of header offset 20.
+// GetTextLength: the text length of header offset 20.
 StatusCode NativeDoc_GetTextLength(EngineObject* handler, std::uint32_t* length) noexcept;
-// Slot 20: the decoded bytes at position and how many follow contiguously
+// GetText: the decoded bytes at position and how many follow contiguously
 // (at most *length). At or past the end: null, 0 and 0. kFailed (null, 0)
 // when the block does not decode or is shorter than the text says.
 StatusCode NativeDoc_GetText(EngineObject* handler, std::uint32_t position,
                              const std::uint8_t** text, std::uint32_t* length) noexcept;
-// Slot 21: the bytes that end just before position (at most *length, never
+// GetTextBefore: the bytes that end just before position (at most *length, never
 // before the start of its block). Position 0 or past the end: null, 0, 0.
 StatusCode NativeDoc_GetTextBefore(EngineObject* handler, std::uint32_t position,
                                    const std::uint8_t** text, std::uint32_t* length) noexcept;

@@ -97,12 +97,12 @@ constexpr std::uint16_t NewSecond = 0x40;
 
 extern EngineObject RaZoDocModule;
 
-// Slot 1: on the class; kOutOfMemory.
+// Create: on the class; kOutOfMemory.
 StatusCode RaZoDoc_Create(EngineObject* module, EngineObject** out) noexcept;
-// Slot 2: closes as command 0 does (writing record 0 back when a list record
+// Destroy: closes as command 0 does (writing record 0 back when a list record
 // was created), frees everything; the first failure, else 0.
 StatusCode RaZoDoc_Destroy(EngineObject* handler) noexcept;
-// Slot 3: probes 17 (header of at least 78 bytes), 18 and 19 answer
+// Command: probes 17 (header of at least 78 bytes), 18 and 19 answer
 // kDocProbeMine for type "RaZo", else kMalformed; 16 kMalformed. 35 opens on
 // the database: 0 (an empty database opens empty), kDocMalformed for a
 // damaged record 0 (the document then reads as empty and is never written),
@@ -110,17 +110,17 @@ StatusCode RaZoDoc_Destroy(EngineObject* handler) noexcept;
 // replaces the database; anything else kMalformed.
 StatusCode RaZoDoc_Command(EngineObject* handler, std::uint32_t code, void* object,
                            std::uint32_t value) noexcept;
-// Slot 5: policy from the layout flags; the section count (at least 1).
+// GetSectionInfo: policy from the layout flags; the section count (at least 1).
 StatusCode RaZoDoc_GetSectionInfo(EngineObject* handler, std::uint16_t* policy,
                                   std::uint16_t* count) noexcept;
-// Slot 6: the newline probe at a LF holding a block line answers 0 with the
+// LayoutLine: the newline probe at a LF holding a block line answers 0 with the
 // block's width, height, ascent and indent (the alignment is in the indent);
 // other kinds answer kNoMore with width 0 and height 5. Everything else goes
 // to the shared layout.
 StatusCode RaZoDoc_LayoutLine(EngineObject* handler, EngineObject* device, DeviceContext ctx,
                               std::uint32_t start, std::uint32_t end, std::int16_t width,
                               std::uint32_t* nextStart, LineMetrics* metrics) noexcept;
-// Slot 10: the empty range at a block line draws the rule or the image with
+// DrawLine: the empty range at a block line draws the rule or the image with
 // its borders and answers kNoMore; anything else the shared drawing.
 StatusCode RaZoDoc_DrawLine(EngineObject* handler, EngineObject* device, DeviceContext ctx,
                             std::int16_t x, std::int16_t y, const LineMetrics* metrics,
@@ -146,23 +146,23 @@ StatusCode RaZoDoc_GetText(EngineObject* handler, std::uint32_t position, const 
                            std::uint32_t* length) noexcept;
 StatusCode RaZoDoc_GetTextBefore(EngineObject* handler, std::uint32_t position,
                                  const std::uint8_t** text, std::uint32_t* length) noexcept;
-// Slot 22: the run's style; where no run holds the position, font {0, 12, 0},
+// GetCharStyle: the run's style; where no run holds the position, font {0, 12, 0},
 // the last format and kRunToEnd with 0.
 StatusCode RaZoDoc_GetCharStyle(EngineObject* handler, EngineObject* device, std::uint32_t position,
                                 DeviceFontSpec* font, CharFormat* format,
                                 std::uint32_t* runEnd) noexcept;
-// Slot 23: kDocLinkHostCode for a 0xFFxxxxxx target (resolved through control
+// GetLinkAt: kDocLinkHostCode for a 0xFFxxxxxx target (resolved through control
 // 0), 0 for others, kFailed where no link covers the position, kDocMalformed
 // for a damaged link record.
 StatusCode RaZoDoc_GetLinkAt(EngineObject* handler, std::uint32_t position, std::uint32_t* start,
                              std::uint32_t* end, std::uint32_t* target) noexcept;
-// Slot 24: lists 0 (bookmarks) and 1 (anchors) through pos_list.h; the
+// BookmarkOp: lists 0 (bookmarks) and 1 (anchors) through pos_list.h; the
 // records as in doc_handler.h (Move: const u16 j). kNotSupported for a list
 // above 1 or a sub-code outside 16..224; writes on a damaged document
 // kDocMalformed; creating a list under a short header kDocListTooShort.
 StatusCode RaZoDoc_BookmarkOp(EngineObject* handler, std::uint16_t subCode, std::uint16_t index,
                               void* record) noexcept;
-// Slot 25: 0 resolves an internal target, 1 finds an anchor by name (record:
+// Control: 0 resolves an internal target, 1 finds an anchor by name (record:
 // RaZoTargetQuery); 13..18 walk links over a LinkRange (kNoMore when there
 // is no such link in the window); 19 DocHandler_MeasureRun; 8 and 9 also
 // align the default paragraph right when the document has no style runs;

@@ -1,7 +1,7 @@
 // The block container: many independent byte streams inside one base stream,
 // like a small file system. The base is cut into blocks of B bytes; each
 // stream is a chain of blocks, free blocks form a chain of their own, and each
-// stream is opened as a StreamOps stream. Slots 1 and 3 are called on
+// stream is opened as a StreamOps stream. Open and OpenPath are called on
 // BlockFileModule, the others on the container.
 //
 // Layout (little-endian), B in 512, 1024, ... 65536:
@@ -79,7 +79,7 @@ struct BlockFileOps {
   // the stream is temporary: its blocks are freed when it is closed.
   StatusCode (*createStream)(EngineObject* container, std::uint32_t* number,
                              EngineObject** stream) noexcept;
-  // 6: returns a closed stream's blocks to the free chain. As slot 4 for a
+  // 6: returns a closed stream's blocks to the free chain. As OpenStream for a
   // bad number; kBlockFileStreamBusy when it is open.
   StatusCode (*deleteStream)(EngineObject* container, std::uint32_t number) noexcept;
   // 7: from now on every operation of the container and its streams holds a

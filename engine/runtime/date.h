@@ -156,7 +156,7 @@ struct DateOps {
   // 30: writes "HH:MM:SS" and a terminator (9 bytes); the field's code for a
   // value out of range.
   StatusCode (*formatTime)(EngineObject* module, const DateTime* date, char* text9) noexcept;
-  // 31: "Y/M/D" then white space and the time as in slot 29; any one byte
+  // 31: "Y/M/D" then white space and the time as in ParseTime; any one byte
   // separates the date fields. kDateBadYear (missing, 0 or above 65535),
   // kDateBadMonth, kDateBadDay (also a missing separator before them), or the
   // time's codes. Hundredths 0.

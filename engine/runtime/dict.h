@@ -22,7 +22,7 @@
 //
 // Names are unique within a level by exact comparison; sorted insertion
 // orders a level by a case-insensitive comparison that the host may replace
-// (Dict_SetCollator). Slots 1 and 3 are called on DictModule and create an
+// (Dict_SetCollator). Create and Load are called on DictModule and create an
 // instance; the others on the instance. Every id argument is a 32-bit value
 // of which 0xFFFF and 0xFFFFFFFF both mean "none" (the top level).
 #pragma once
@@ -55,9 +55,9 @@ constexpr std::uint32_t kDictNameTextUnits = 255;  // buffer of Dict_NameToText
 constexpr std::uint32_t kDictMaxSlots = 8191;      // the table grows no further past this
 constexpr std::uint32_t kDictMaxPool = 64999;      // nor the pool past this capacity
 
-// Insert flags of slots 5 and 7. None of bits 1-2: front of the level.
+// Insert flags of AddPath and AddChild. None of bits 1-2: front of the level.
 enum DictInsertFlags : std::uint32_t {
-  kDictInsertUnder = 1,   // slot 7: under the given entry instead of beside it
+  kDictInsertUnder = 1,   // AddChild: under the given entry instead of beside it
   kDictInsertAppend = 2,  // at the end of the level
   kDictInsertSorted = 4,  // after the last name that does not sort after the new one
 };
@@ -118,17 +118,17 @@ struct DictOps {
                        const char16_t* name16, std::uint32_t resort,
                        std::uint16_t* conflict) noexcept;
   // 9: with list: deletes the entry and all its descendants and returns their
-  // ids as a count-first u16 list sorted ascending (free with slot 12).
+  // ids as a count-first u16 list sorted ascending (free with FreeList).
   // Without: deletes the entry and puts its children in its place.
   StatusCode (*removeSubtree)(EngineObject* dict, std::uint32_t id, std::uint16_t** list) noexcept;
   // 10: removes everything and frees table and pool.
   StatusCode (*clear)(EngineObject* dict) noexcept;
   // 11: pre-order list of the level under id (out of range: the top level)
   // and its descendants of depth at most depthLimit (0 = that level only).
-  // No entries: *count 0 and *items null. Free with slot 12.
+  // No entries: *count 0 and *items null. Free with FreeList.
   StatusCode (*listChildren)(EngineObject* dict, std::uint32_t id, std::uint32_t depthLimit,
                              std::uint32_t* count, DictListItem** items) noexcept;
-  // 12: frees a list of slot 9 or 11; null accepted.
+  // 12: frees a list of RemoveSubtree or ListChildren; null accepted.
   StatusCode (*freeList)(EngineObject* dict, void* list) noexcept;
   // 13: kDictParent (none for the top level or an id out of range),
   // kDictFirstChild (the first top-level entry for an id out of range),

@@ -125,7 +125,7 @@ struct StringOps {
                           const char* source) noexcept;
   // 5: code units of a NUL-terminated UTF-16 string.
   StatusCode (*wideLength)(EngineObject* module, const char16_t* s, std::uint32_t* length) noexcept;
-  // 6: as slot 2 for UTF-16; capacity counts code units.
+  // 6: as Copy for UTF-16; capacity counts code units.
   StatusCode (*wideCopy)(EngineObject* module, char16_t* destination, std::uint32_t capacity,
                          const char16_t* source) noexcept;
   // 7: two counted strings with A-Z folded to a-z: 0, 2 or 3; on an equal
@@ -199,25 +199,25 @@ struct StringOps {
   // consumed and ends the parameters: kNoMore. After a ';': the name is the
   // first token before the next '=', ';' or ','; a '=' before the next ';'
   // or ',' introduces the value: white space after it is skipped and the
-  // value is a quoted string (slot 24; its failure is passed on) or the first
+  // value is a quoted string (ScanQuoted; its failure is passed on) or the first
   // token before the next ';' or ','. Without a '=' the value is empty and
   // the cursor stays on the next separator (emptied when there is none).
   // A name may be empty ("; =x"). On kNoMore both lengths are 0.
   StatusCode (*nextParam)(EngineObject* module, ParamCursor* params) noexcept;
-  // 26: takes the next token (slot 23) as the item; none: kNoMore. With a
+  // 26: takes the next token (ScanToken) as the item; none: kNoMore. With a
   // parameter cursor, that cursor is set to the text after the token and its
-  // first parameter is read with slot 25 (check its name and value lengths);
+  // first parameter is read with NextParam (check its name and value lengths);
   // the main cursor stays after the token. Without one, up to 4096
-  // parameters are skipped with slot 25 and the main cursor moves past them
-  // (past the ',' that ends them). A failure of slot 25 is passed on.
+  // parameters are skipped with NextParam and the main cursor moves past them
+  // (past the ',' that ends them). A failure of NextParam is passed on.
   StatusCode (*nextItemWithParams)(EngineObject* module, TextCursor* cursor,
                                    ParamCursor* params) noexcept;
   // 27: the next item of a list of name[=value] items separated by ',' or
-  // ';'. The name is the next token (slot 23); none: kNoMore, cursor emptied.
+  // ';'. The name is the next token (ScanToken); none: kNoMore, cursor emptied.
   // Then the cursor moves to the next '=', ',' or ';': none, the value is
   // empty and the cursor emptied; a ',' or ';', the value is empty and the
   // cursor stays on it; a '=', it and the white space behind it are skipped
-  // and the value is a quoted string (slot 24; its failure is passed on) or
+  // and the value is a quoted string (ScanQuoted; its failure is passed on) or
   // the first token before the next ',' or ';'.
   StatusCode (*nextAttribute)(EngineObject* module, ParamCursor* params) noexcept;
   // 28: upper-case hex digits, zero-padded on the left to minimumWidth; value
@@ -240,7 +240,7 @@ struct StringOps {
   // (127 and 128-255 count as plain), else 0.
   StatusCode (*isPlainText)(EngineObject* module, const void* data, std::uint32_t length,
                             std::uint32_t* flag) noexcept;
-  // 33: as slot 27, but ',' separates items only when commaSeparates is
+  // 33: as NextAttribute, but ',' separates items only when commaSeparates is
   // non-zero (';' always does), and an unquoted value runs to the next
   // separator with its leading and trailing white space trimmed; the cursor
   // stays on that separator.

@@ -1,6 +1,6 @@
 // Threads as engine objects: a routine runs on a new thread and its 32-bit
 // answer is kept for the creator. ThreadModule and its instances answer the
-// same table; slot 1 is called on the module.
+// same table; Create is called on the module.
 //
 // Release joins a thread that is still running before freeing the object, so
 // the thread never writes into freed memory (and no std::thread is destroyed

@@ -3,7 +3,7 @@
 // separated, '/' separated), normalises and combines such paths, splits file
 // names and joins folders and names. Called on the module object
 // (g_UrlModule); every operation works on caller buffers of 8-bit text (URLs
-// and the path styles) or UTF-16 (slots 5, 20 and 23).
+// and the path styles) or UTF-16 (JoinFolderAndName, JoinWidePath and SplitFileNameWide).
 //
 // Sizes: the operations that produce text (slots 4, 6-17 and 21) take an
 // in/out size: in, the capacity of the out buffer; out, the length written
@@ -152,7 +152,7 @@ struct UrlOps {
   StatusCode (*combinePosixPath)(EngineObject* module, const char* base, std::uint32_t baseLength,
                                  const char* relative, std::uint32_t relativeLength, char* out,
                                  std::uint32_t* size) noexcept;
-  // 9: the Windows form (slot 6).
+  // 9: the Windows form (CombineWindowsPath).
   StatusCode (*combinePath)(EngineObject* module, const char* base, std::uint32_t baseLength,
                             const char* relative, std::uint32_t relativeLength, char* out,
                             std::uint32_t* size) noexcept;
@@ -168,7 +168,7 @@ struct UrlOps {
   // escaped bytes other than '/' as %XX.
   StatusCode (*fromPosixPath)(EngineObject* module, const char* path, std::uint32_t length,
                               char* out, std::uint32_t* size) noexcept;
-  // 13: the Windows form (slot 10).
+  // 13: the Windows form (FromWindowsPath).
   StatusCode (*fromPath)(EngineObject* module, const char* path, std::uint32_t length, char* out,
                          std::uint32_t* size) noexcept;
   // 14-16: the URL must be longer than 6 bytes and start with "file://" (any
@@ -183,7 +183,7 @@ struct UrlOps {
                           std::uint32_t* size) noexcept;
   StatusCode (*toPosixPath)(EngineObject* module, const char* url, std::uint32_t length, char* out,
                             std::uint32_t* size) noexcept;
-  // 17: slot 14 on the text before the query's '?' (parse failures returned).
+  // 17: ToWindowsPath on the text before the query's '?' (parse failures returned).
   StatusCode (*toPath)(EngineObject* module, const char* url, std::uint32_t length, char* out,
                        std::uint32_t* size) noexcept;
   // 18: the UrlScheme code of the scheme before the first ':' (ASCII case
@@ -225,7 +225,7 @@ struct UrlOps {
   // success *size = escaped length.
   StatusCode (*escape)(EngineObject* module, const std::uint8_t* bytes, std::uint32_t length,
                        char** buffer, std::uint32_t* size) noexcept;
-  // 23: slot 19 on UTF-16 code units.
+  // 23: SplitFileName on UTF-16 code units.
   StatusCode (*splitFileNameWide)(EngineObject* module, const char16_t* text, std::uint32_t length,
                                   const char16_t** baseStart, std::uint32_t* baseLength,
                                   const char16_t** extensionStart,

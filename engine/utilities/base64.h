@@ -44,7 +44,7 @@ struct Base64Ops {
                              std::uint32_t lineLength, std::uint32_t* written) noexcept;
   // 6: decodes characters [start, start + length) of input, clipped to its
   // size, into output at outputOffset; tab, LF, CR and blank are skipped.
-  // *written (optional) receives the bytes written. Failures as slot 5.
+  // *written (optional) receives the bytes written. Failures as EncodeStream.
   StatusCode (*decodeStream)(EngineObject* module, EngineObject* input, std::uint32_t start,
                              std::uint32_t length, EngineObject* output, std::uint32_t outputOffset,
                              std::uint32_t* written) noexcept;

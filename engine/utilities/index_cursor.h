@@ -1,7 +1,7 @@
 // Index cursors: a sorted map from variable-length byte keys to fixed-size
 // data. The key texts are records of a record list; the map is a record store
 // in one stream of a block container whose 4-byte keys (little-endian) are
-// the record-list handles of the texts. Slots 1 and 3 are called on
+// the record-list handles of the texts. Create and Open are called on
 // IndexCursorModule, the others on the cursor.
 //
 // Keys compare as the record list compares them (byte-wise, or with A-Z
@@ -44,11 +44,11 @@ struct IndexCursorOps {
   // out-of-range entry.
   StatusCode (*getEntry)(EngineObject* cursor, std::uint32_t entry, std::uint32_t* handle,
                          void* data) noexcept;
-  // 7: replaces an entry's data. kNotFound as slot 6.
+  // 7: replaces an entry's data. kNotFound as GetEntry.
   StatusCode (*setData)(EngineObject* cursor, std::uint32_t entry, const void* data) noexcept;
   // 8: deletes an entry whose key text is the list's last record: the store
   // entry first, then the text. kRecordListNotLast (nothing changes) when the
-  // text is not last; kNotFound as slot 6.
+  // text is not last; kNotFound as GetEntry.
   StatusCode (*remove)(EngineObject* cursor, std::uint32_t entry) noexcept;
   CoreEndWord end;
 };

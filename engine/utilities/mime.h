@@ -43,7 +43,7 @@ struct MimeOps {
   // 3: writes the major name and "/" (for a major code 1..8), then the
   // subtype name (for a subtype number 1..47), each cut to the room left,
   // without terminator; *length becomes the bytes written. Codes out of range
-  // write nothing for their part. 0; errors as slot 2.
+  // write nothing for their part. 0; errors as FromExtension.
   StatusCode (*majorTypeName)(EngineObject* module, std::uint32_t major, std::uint32_t subtype,
                               char* buffer, std::uint32_t* bufferLength) noexcept;
   CoreEndWord end;

@@ -58,7 +58,7 @@ struct PatternOps {
   StatusCode (*parseType)(EngineObject* module, const char* text, std::uint32_t* length,
                           std::uint32_t* kind) noexcept;
   // 3: "O" for kPatternSlashes, "C" for kPatternCaseSensitive, then ":";
-  // buffer and *length as slot 1.
+  // buffer and *length as TypeToName.
   StatusCode (*optionsToLetters)(EngineObject* module, std::uint32_t options, char* buffer,
                                  std::uint32_t* length) noexcept;
   // 4: reads letters of the first *length bytes up to ":": O/o and C/c set

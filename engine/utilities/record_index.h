@@ -1,6 +1,6 @@
 // The sorted record index: named records with a 32-bit value, kept sorted by
 // name in a private block container on a temporary file, with per-record
-// secondary keys and link records resolved by a linking pass. Slot 1 is
+// secondary keys and link records resolved by a linking pass. Create is
 // called on RecordIndexModule, the others on the index.
 //
 // Records are numbered in insertion order (there is no delete). The container
@@ -64,7 +64,7 @@ struct RecordIndexOps {
   // last record.
   StatusCode (*read)(EngineObject* index, std::uint32_t* number, void* buffer,
                      std::uint32_t* length, std::uint32_t* value) noexcept;
-  // 5: as slot 4 from the index's own read position.
+  // 5: as Read from the index's own read position.
   StatusCode (*next)(EngineObject* index, void* buffer, std::uint32_t* length,
                      std::uint32_t* value) noexcept;
   // 6: opens an update of record number with a default target value.

@@ -1,6 +1,6 @@
 // The record list: an append-only list of byte records of up to 32000 bytes,
 // kept in one stream of a block container and addressed by their offsets
-// (handles). Slot 1 is called on RecordListModule, the others on the list.
+// (handles). Create is called on RecordListModule, the others on the list.
 //
 // Stream layout: records one after another from offset 0, each a u16
 // little-endian length followed by that many bytes.

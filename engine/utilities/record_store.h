@@ -1,6 +1,6 @@
 // The embedded record store: fixed-size records kept in any byte stream as a
 // red-black search tree of fixed-size entries, ordered by the caller's compare
-// of keys. Slots 1 and 2 are called on RecordStoreModule, the others on the
+// of keys. CreateStore and OpenStore are called on RecordStoreModule, the others on the
 // store. The store does not own its stream; closing the store leaves the
 // stream open.
 //

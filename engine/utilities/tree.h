@@ -1,5 +1,5 @@
 // An in-memory ordered tree of nodes, each carrying a 32-bit value and a data
-// pointer. Slot 1 is called on TreeModule and creates a tree; the others are
+// pointer. Create is called on TreeModule and creates a tree; the others are
 // called on the tree.
 //
 // Nodes are engine allocations owned by their tree; callers hold TreeNode
@@ -39,7 +39,7 @@ struct TreeOps {
   // 1 (module): an empty tree; flag bits other than kTreeOwnsData are
   // ignored. 0; kOutOfMemory; kNullOutPointer.
   StatusCode (*create)(EngineObject* module, std::uint32_t flags, EngineObject** out) noexcept;
-  // 2: removes every node (as slot 11 with null) and frees the tree. 0.
+  // 2: removes every node (as Remove with null) and frees the tree. 0.
   StatusCode (*destroy)(EngineObject* tree) noexcept;
   // 3: a new node with value and data. With `before` given it becomes that
   // node's previous sibling under the same parent (parent is then ignored);

@@ -398,7 +398,7 @@ StatusCode PageCache_GetPageOfPosition(EngineObject* view, std::int32_t* page,
 StatusCode PageCache_GetPageStart(EngineObject* view, std::int32_t page, std::int16_t y,
                                   std::int16_t* lineTop, std::uint32_t* lineOffset) noexcept;
 
-// Slot 10, 11, 32.
+// PointerEvent, SelectionCommand, FocusCommand.
 StatusCode TextView_PointerEvent(EngineObject* view, std::uint16_t event, std::int16_t x,
                                  std::int16_t y) noexcept;
 StatusCode TextView_SelectionCommand(EngineObject* view, std::uint16_t code,
@@ -406,7 +406,7 @@ StatusCode TextView_SelectionCommand(EngineObject* view, std::uint16_t code,
 StatusCode TextView_FocusCommand(EngineObject* view, std::uint16_t code,
                                  std::uint32_t argument) noexcept;
 
-// Slot 18 (codes 0-42). Outputs go through io as each code says:
+// Control (codes 0-42). Outputs go through io as each code says:
 //  0 describe savedLinkTarget (TextViewLinkDescription, document control 0)
 //  1 u32 first laid-out line's start; 7 u32 end offset; 8 u32 sectionStart;
 //  9 u32 sectionEnd; 10 u32 end of the document; 11 u32 paginationCursor;
@@ -438,7 +438,7 @@ StatusCode TextView_FocusCommand(EngineObject* view, std::uint16_t code,
 StatusCode TextView_Control(EngineObject* view, std::uint16_t code, std::uint32_t argument,
                             void* io) noexcept;
 
-// Slot 16. code = operation (0x10-0xE0) + list; list 2 is the user's list in
+// PositionListCommand. code = operation (0x10-0xE0) + list; list 2 is the user's list in
 // the settings database, the others the handler's (BookmarkOp). For list 2:
 // 0x40 u16 count; 0x50 u32 value of entry argument; 0x60 sets it from
 // *(u32*)io; 0x70 names (const char***); 0x80 frees them; 0x90 inserts a
@@ -456,7 +456,7 @@ StatusCode TextView_Control(EngineObject* view, std::uint16_t code, std::uint32_
 StatusCode TextView_PositionListCommand(EngineObject* view, std::uint16_t code,
                                         std::uint32_t argument, void* io) noexcept;
 
-// Slot 19 (AnnotCommand): 0 the store (AnnotStore** io), opened read-only
+// AnnotCommand: 0 the store (AnnotStore** io), opened read-only
 // when not open; 2 set the path (io = UTF-16, argument = units, 0: to the
 // NUL; null io closes the binding); 3 copy the path into io of argument
 // units (kIndexOutOfRange when it does not fit with its NUL); 4 commit the

@@ -356,9 +356,9 @@ StatusCode TextView_ExtendSelection(TextView& v, bool draw) noexcept;
 // is true); otherwise the selection is redrawn plainly and the caret set to
 // the anchor.
 StatusCode TextView_Unmark(TextView& v, bool selection) noexcept;
-// Copies [from, to) to the clipboard through the handler (slot 17).
+// Copies [from, to) to the clipboard through the handler's CopyRange.
 StatusCode TextView_CopyRange(TextView& v, std::uint32_t from, std::uint32_t to) noexcept;
-// The offset of the end of the document (slot 12 for the last section).
+// The offset of the end of the document (the handler's GetSectionRange for the last section).
 StatusCode TextView_DocumentEnd(TextView& v, std::uint32_t* end) noexcept;
 // The end offset of the laid-out lines (the first offset without lines).
 std::uint32_t TextView_EndOffset(const TextView& v) noexcept;
@@ -368,12 +368,12 @@ std::uint32_t TextView_EndOffset(const TextView& v) noexcept;
 
 // Draws the focus off and forgets that it is shown.
 void TextView_HideFocus(TextView& v) noexcept;
-// The link at offset from slot 23: its class (0 or a kDocLink/kDocTarget
+// The link at offset from the handler's GetLinkAt: its class (0 or a kDocLink/kDocTarget
 // status) with its range and target; kNotFound when no link lies there (a
 // handler without links answers a failure, which counts as none).
 StatusCode TextView_LinkAt(TextView& v, std::uint32_t offset, std::uint32_t* start,
                            std::uint32_t* end, std::uint32_t* target) noexcept;
-// Acts on a link of the class (slot 23's answer), links disabled answering
+// Acts on a link of the class (GetLinkAt's answer), links disabled answering
 // kViewLinkPressed: 0 remembers the position and goes to the target;
 // kDocLinkHostCode keeps the target for Control 0 (kViewHostActs);
 // kDocLinkNoTarget answers kViewNoTarget; a select list opens
