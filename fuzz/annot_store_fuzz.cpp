@@ -31,7 +31,7 @@ const std::string& FilePath() {
 
 void ReadEverything(AnnotStore* store) {
   std::uint16_t count = 0;
-  AnnotStore_GetCount(store, &count);
+  (void)AnnotStore_GetCount(store, &count);
   for (std::uint16_t i = 0; i < count && i < 512; ++i) {
     AnnotEntry whole{};
     whole.text1Size = kAnnotTextAll;
@@ -41,20 +41,20 @@ void ReadEverything(AnnotStore* store) {
       Engine_Free(whole.text2);
       std::uint32_t end = whole.start + 100;
       std::uint8_t attributes[2];
-      AnnotStore_GetAttributesAt(store, whole.start, &end, attributes);
+      (void)AnnotStore_GetAttributesAt(store, whole.start, &end, attributes);
     }
     char small[5];
     AnnotEntry cut{};
     cut.text1 = small;
     cut.text1Size = sizeof small - 1;
-    AnnotStore_GetEntry(store, -1, i * 7u, &cut);
+    (void)AnnotStore_GetEntry(store, -1, i * 7u, &cut);
   }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  Core_RegisterAllModules();
+  (void)Core_RegisterAllModules();
   return 0;
 }
 
@@ -69,23 +69,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   AnnotStore* store = nullptr;
   if (AnnotStore_Open(path.c_str(), 0, kAnnotOpenRead, &store) == kOk) {
     ReadEverything(store);
-    AnnotStore_Close(store);
+    (void)AnnotStore_Close(store);
   }
   store = nullptr;
   if (AnnotStore_Open(path.c_str(), 0, kAnnotOpenWrite, &store) == kOk) {
     AnnotEntry first{};
     std::uint16_t count = 0;
-    AnnotStore_GetCount(store, &count);
-    if (count > 0) AnnotStore_GetEntry(store, 0, 0, &first);
+    (void)AnnotStore_GetCount(store, &count);
+    if (count > 0) (void)AnnotStore_GetEntry(store, 0, 0, &first);
     char text[] = "fuzz text";
     char note[] = "a longer note that needs a block of its own";
     AnnotEntry added{0, first.start + 1, 2, 0, 3, text, sizeof text - 1, note, sizeof note - 1};
-    AnnotStore_AddEntry(store, &added);
+    (void)AnnotStore_AddEntry(store, &added);
     AnnotEntry update{0, 0, 0, 0, 5, note, sizeof note - 1, nullptr, 0};
-    AnnotStore_UpdateEntry(store, 0, &update);
-    AnnotStore_DeleteEntries(store, count > 1 ? 1 : 0);
+    (void)AnnotStore_UpdateEntry(store, 0, &update);
+    (void)AnnotStore_DeleteEntries(store, count > 1 ? 1 : 0);
     ReadEverything(store);
-    AnnotStore_Close(store);
+    (void)AnnotStore_Close(store);
   }
   unlink(FilePath().c_str());
   return 0;

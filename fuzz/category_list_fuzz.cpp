@@ -13,6 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::uint32_t i = 1; i < count; ++i)
       if (ids[i - 1] >= ids[i]) __builtin_trap();
   }
-  Settings_ParseCategoryList(data, n, ids, kCategoryListMax, &count);
+  (void)Settings_ParseCategoryList(data, n, ids, kCategoryListMax, &count);
   return 0;
 }

@@ -23,7 +23,7 @@ void ReadAll(EngineObject* db, std::uint32_t count, std::size_t inputSize) {
       volatile std::uint8_t sink = 0;
       if (buffer != nullptr && size > 0) sink = static_cast<std::uint8_t*>(buffer)[size - 1];
       (void)sink;
-      DbFile_FreeRecordBuffer(db, buffer);
+      (void)DbFile_FreeRecordBuffer(db, buffer);
     }
   }
 }
@@ -36,12 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (MemStream_Create(&MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &stream) != kOk) {
     return 0;
   }
-  StreamOf(stream).write(stream, data, static_cast<std::uint32_t>(size), nullptr);
+  (void)StreamOf(stream).write(stream, data, static_cast<std::uint32_t>(size), nullptr);
   EngineObject* db = nullptr;
   if (DbFile_Open(&DbFileModule, stream, kDbOpenWrite, &db) == kOk) {
     std::uint16_t count = 0;
     char name[32];
-    DbFile_GetInfo(db, name, nullptr, nullptr, nullptr, nullptr, &count);
+    (void)DbFile_GetInfo(db, name, nullptr, nullptr, nullptr, nullptr, &count);
     ReadAll(db, count, size);
     ReadAll(db, count, size);  // from the cache
     if (count > 0) {
@@ -51,20 +51,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (DbFile_OpenRecord(db, last, &recordSize, &record) == kOk) {
         std::uint8_t tmp[16];
         std::uint32_t got = 0;
-        StreamOf(record).read(record, tmp, sizeof tmp, &got);
-        StreamOf(record).write(record, "fz", 2, nullptr);
-        StreamOf(record).close(record);
+        (void)StreamOf(record).read(record, tmp, sizeof tmp, &got);
+        (void)StreamOf(record).write(record, "fz", 2, nullptr);
+        (void)StreamOf(record).close(record);
       }
       std::uint16_t at = static_cast<std::uint16_t>(data[0] % (count + 1));
-      DbFile_InsertRecord(db, &at, 3, "new");
-      DbFile_MoveRecord(db, 0, static_cast<std::uint16_t>(count / 2 + 1));
-      DbFile_ResizeRecord(db, 0, 5);
-      DbFile_DeleteRecord(db, last);
-      DbFile_GetInfo(db, nullptr, nullptr, nullptr, nullptr, nullptr, &count);
+      (void)DbFile_InsertRecord(db, &at, 3, "new");
+      (void)DbFile_MoveRecord(db, 0, static_cast<std::uint16_t>(count / 2 + 1));
+      (void)DbFile_ResizeRecord(db, 0, 5);
+      (void)DbFile_DeleteRecord(db, last);
+      (void)DbFile_GetInfo(db, nullptr, nullptr, nullptr, nullptr, nullptr, &count);
       ReadAll(db, count, size);
     }
-    DbFile_Close(db);
+    (void)DbFile_Close(db);
   }
-  StreamOf(stream).close(stream);
+  (void)StreamOf(stream).close(stream);
   return 0;
 }

@@ -21,28 +21,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (Dict_ListChildren(dict, kDictNone, 64, &count, &items) == kOk) {
       for (std::uint32_t i = 0; i < count; ++i) {
         char16_t text[kDictNameTextUnits];
-        Dict_NameToText(dict, items[i].name, nullptr, text);
+        (void)Dict_NameToText(dict, items[i].name, nullptr, text);
         char16_t path[64 * 256];
         std::uint32_t pathSize = sizeof path / sizeof path[0];
-        Dict_GetPath(dict, items[i].id, nullptr, path, &pathSize);
+        (void)Dict_GetPath(dict, items[i].id, nullptr, path, &pathSize);
       }
       if (count > 0) {
-        Dict_Rename(dict, items[0].id, "renamed", nullptr, 1, nullptr);
+        (void)Dict_Rename(dict, items[0].id, "renamed", nullptr, 1, nullptr);
         std::uint16_t* removed = nullptr;
         if (Dict_RemoveSubtree(dict, items[count - 1].id, &removed) == kOk)
-          Dict_FreeList(dict, removed);
+          (void)Dict_FreeList(dict, removed);
       }
-      Dict_FreeList(dict, items);
+      (void)Dict_FreeList(dict, items);
     }
     std::uint16_t id = 0;
-    Dict_AddPath(dict, "fuzz/added/path", nullptr, 0, 1, kDictInsertSorted, &id);
+    (void)Dict_AddPath(dict, "fuzz/added/path", nullptr, 0, 1, kDictInsertSorted, &id);
     EngineObject* out = nullptr;
     if (MemStream_Create(&MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &out) == kOk) {
-      Dict_Save(dict, out, 0, nullptr);
-      MemStream_Close(out);
+      (void)Dict_Save(dict, out, 0, nullptr);
+      (void)MemStream_Close(out);
     }
-    Dict_Destroy(dict);
+    (void)Dict_Destroy(dict);
   }
-  MemStream_Close(stream);
+  (void)MemStream_Close(stream);
   return 0;
 }

@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Settings_FavGet(fav, i, first, second);
   std::uint32_t index = 0;
   if (Settings_FavSearch(fav, u"Name", 4, &index) != kOk && n < kFavouritesMax)
-    Settings_FavInsert(fav, index, u"Name", 4, u"\u4E2Dtarget", 7);
-  Settings_FavSearchTarget(fav, u"\u4E2Dtarget", 7, &index);
+    (void)Settings_FavInsert(fav, index, u"Name", 4, u"\u4E2Dtarget", 7);
+  (void)Settings_FavSearchTarget(fav, u"\u4E2Dtarget", 7, &index);
   if (Settings_FavCount(fav) > 0) Settings_FavErase(fav, Settings_FavCount(fav) / 2);
   if (!Settings_FavValid(fav.Data(), fav.Size())) __builtin_trap();
   return 0;

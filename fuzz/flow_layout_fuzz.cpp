@@ -36,7 +36,7 @@ EngineObject* g_device = nullptr;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   Core_SetHostDeviceModule(&FakeDeviceModule);
-  Core_RegisterAllModules();
+  (void)Core_RegisterAllModules();
   g_device = FakeDevice_Open(300, 200, 4);
   return 0;
 }
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   StyledDoc doc;
   doc.window = 1 + in.U8() % 64;
   std::uint32_t mib = (in.U8() & 1) ? 106 : 0;
-  DeviceOf(dev).setProperty(dev, &mib, 0, DeviceProp::Charset);
+  (void)DeviceOf(dev).setProperty(dev, &mib, 0, DeviceProp::Charset);
   const int runCount = in.U8() % 9;
   std::uint32_t at = 0;
   for (int i = 0; i < runCount; ++i) {
@@ -94,9 +94,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const StatusCode s = ops.layoutLine(h, dev, ctx, p, end, width, &next, &m);
     if (s != kOk) break;
     Check(next > p && next <= end);
-    ops.drawLineBackground(h, dev, ctx, 0, y, &m, 300, 0, p, next);
-    ops.drawLine(h, dev, ctx, 0, y, &m, p, next);
-    ops.invertRange(h, dev, ctx, 1, 0, y, &m, p, 0, 0, p, next);
+    (void)ops.drawLineBackground(h, dev, ctx, 0, y, &m, 300, 0, p, next);
+    (void)ops.drawLine(h, dev, ctx, 0, y, &m, p, next);
+    (void)ops.invertRange(h, dev, ctx, 1, 0, y, &m, p, 0, 0, p, next);
     for (std::int16_t x : {std::int16_t{-3}, std::int16_t{0}, m.indent, std::int16_t(m.indent + 7),
                            std::int16_t(m.indent + m.width / 2), std::int16_t(300)}) {
       std::uint32_t a = 0, b = 0;
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(a >= p && a <= next && b >= a && b <= next);
     }
     std::int16_t x1 = 0, x2 = 0;
-    ops.positionToX(h, dev, ctx, p, p + (next - p) / 2, next, &x1, &x2);
+    (void)ops.positionToX(h, dev, ctx, p, p + (next - p) / 2, next, &x1, &x2);
     y = static_cast<std::int16_t>((y + m.height) % 200);
     p = next;
     if (++lines % 64 == 0) fake.ClearLog();
@@ -121,13 +121,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::uint32_t next = 0;
   std::int16_t full = 0, widest = 0;
-  DocHandler_MeasureLine(h, dev, ctx, 0, end, &next, &full, &widest);
-  ops.copyRange(h, dev, end, end / 4);
+  (void)DocHandler_MeasureLine(h, dev, ctx, 0, end, &next, &full, &widest);
+  (void)ops.copyRange(h, dev, end, end / 4);
   std::vector<std::uint8_t> buffer(end / 2);
   std::uint32_t copied = 0;
-  ops.readRange(h, end / 4, end, buffer.data(), static_cast<std::uint32_t>(buffer.size()), &copied);
+  (void)ops.readRange(h, end / 4, end, buffer.data(), static_cast<std::uint32_t>(buffer.size()),
+                      &copied);
   Check(copied <= buffer.size());
-  DeviceOf(dev).endDraw(dev, ctx);
+  (void)DeviceOf(dev).endDraw(dev, ctx);
   fake.ClearLog();
   return 0;
 }

@@ -17,9 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     at += Settings_CodeBytes(mru.Data()[i]);
   }
   const char16_t added[] = u"added\u4E2D";
-  Settings_RecentAdd(mru, added, 6);
-  if (n > 0) Settings_RecentAdd(mru, names[n - 1], mru.Data()[0] ? 1 : 0);
-  if (n > 1) Settings_RecentRename(mru, names[1], 1, u"renamed", 7);
+  (void)Settings_RecentAdd(mru, added, 6);
+  if (n > 0) (void)Settings_RecentAdd(mru, names[n - 1], mru.Data()[0] ? 1 : 0);
+  if (n > 1) (void)Settings_RecentRename(mru, names[1], 1, u"renamed", 7);
   std::uint32_t offset = 0;
   const std::int32_t found = Settings_RecentFind(mru, added, 6, &offset);
   if (found >= 0) Settings_RecentRemoveAt(mru, static_cast<std::uint32_t>(found), offset);

@@ -13,7 +13,7 @@ namespace {
 
 void ReadAll(EngineObject* db, PosListHandle* handle) {
   std::uint16_t count = 0;
-  PosList_GetCount(db, handle, &count);
+  (void)PosList_GetCount(db, handle, &count);
   char name[kPosListNameBufferSize];
   volatile std::uint32_t sink = 0;
   for (std::uint16_t k = 0; k < count; ++k) {
@@ -26,7 +26,7 @@ void ReadAll(EngineObject* db, PosListHandle* handle) {
   if (PosList_GetNames(db, handle, &names) == kOk) {
     for (std::uint16_t k = 0; k < count; ++k)
       sink = sink + static_cast<std::uint32_t>(std::strlen(names[k]));
-    PosList_FreeNames(db, handle, names);
+    (void)PosList_FreeNames(db, handle, names);
   }
   (void)sink;
 }
@@ -34,7 +34,7 @@ void ReadAll(EngineObject* db, PosListHandle* handle) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool registered = (Core_RegisterAllModules(), true);
+  static const bool registered = ((void)Core_RegisterAllModules(), true);
   (void)registered;
   if (size > 0x10000) return 0;
   EngineObject* stream = nullptr;
@@ -44,23 +44,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   EngineObject* db = nullptr;
   if (DbFile_Open(&DbFileModule, stream, kDbOpenNew, &db) == kOk) {
     std::uint16_t index = 0;
-    DbFile_InsertRecord(db, &index, 4, "rec0");
+    (void)DbFile_InsertRecord(db, &index, 4, "rec0");
     index = 1;
-    DbFile_InsertRecord(db, &index, static_cast<std::uint32_t>(size), data);
+    (void)DbFile_InsertRecord(db, &index, static_cast<std::uint32_t>(size), data);
     PosListHandle handle{1, nullptr, 0, 0};
     ReadAll(db, &handle);
     std::uint16_t found = 0;
-    PosList_Find(db, &handle, "a", &found);
+    (void)PosList_Find(db, &handle, "a", &found);
     const std::uint16_t at = size > 0 ? data[0] : 0;
-    PosList_Insert(db, &handle, at, "inserted", 7);
-    PosList_Rename(db, &handle, 0, "renamed name");
-    PosList_Move(db, &handle, 0, at);
-    PosList_SetValue(db, &handle, 1, 9);
-    PosList_Reorder(db, &handle);
-    PosList_Delete(db, &handle, at);
+    (void)PosList_Insert(db, &handle, at, "inserted", 7);
+    (void)PosList_Rename(db, &handle, 0, "renamed name");
+    (void)PosList_Move(db, &handle, 0, at);
+    (void)PosList_SetValue(db, &handle, 1, 9);
+    (void)PosList_Reorder(db, &handle);
+    (void)PosList_Delete(db, &handle, at);
     ReadAll(db, &handle);
-    DbFile_Close(db);
+    (void)DbFile_Close(db);
   }
-  StreamOf(stream).close(stream);
+  (void)StreamOf(stream).close(stream);
   return 0;
 }

@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       }
       case 1:
-        TableStore_Command(store, TableStoreCode::EndLayout, node(), nullptr);
+        (void)TableStore_Command(store, TableStoreCode::EndLayout, node(), nullptr);
         break;
       case 2:
       case 10: {
@@ -79,48 +79,48 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       }
       case 3:
-        TableStore_Command(store, TableStoreCode::CloseLayout, node(), nullptr);
+        (void)TableStore_Command(store, TableStoreCode::CloseLayout, node(), nullptr);
         break;
       case 11:
-        TableStore_Command(store, TableStoreCode::CloseRowPass, node(), nullptr);
+        (void)TableStore_Command(store, TableStoreCode::CloseRowPass, node(), nullptr);
         break;
       case 4: {
         TableCellWidth w{static_cast<std::uint16_t>(in.Small(14)),
                          static_cast<std::uint16_t>(in.Small(6)), in.U8() & 1u, in.I16(), in.I16()};
-        TableStore_Command(store, TableStoreCode::CellWidth, node(), &w);
+        (void)TableStore_Command(store, TableStoreCode::CellWidth, node(), &w);
         break;
       }
       case 5:
-        TableStore_Command(store, TableStoreCode::DistributeWidths, node(), nullptr);
+        (void)TableStore_Command(store, TableStoreCode::DistributeWidths, node(), nullptr);
         break;
       case 6: {
         TableFit fit{static_cast<std::uint16_t>(in.Small(200)), in.U16(), in.I16()};
-        TableStore_Command(store, TableStoreCode::FitColumns, node(), &fit);
+        (void)TableStore_Command(store, TableStoreCode::FitColumns, node(), &fit);
         break;
       }
       case 7: {
         TableSpanWidth q{static_cast<std::uint16_t>(in.Small(14)),
                          static_cast<std::uint16_t>(in.Small(6)), 0};
-        TableStore_Command(store, TableStoreCode::SpanWidth, node(), &q);
+        (void)TableStore_Command(store, TableStoreCode::SpanWidth, node(), &q);
         break;
       }
       case 8: {
         TableCellHeight c{in.Small(45), static_cast<std::uint16_t>(in.Small(5)),
                           static_cast<std::uint16_t>(in.Small(6)), in.I16()};
-        TableStore_Command(store, TableStoreCode::CellHeight, node(), &c);
+        (void)TableStore_Command(store, TableStoreCode::CellHeight, node(), &c);
         break;
       }
       case 9:
-        TableStore_Command(store, TableStoreCode::DistributeHeights, node(), nullptr);
+        (void)TableStore_Command(store, TableStoreCode::DistributeHeights, node(), nullptr);
         break;
       case 12: {
         TableWidthRange r{static_cast<std::uint16_t>(in.Small(8)), 0, 0};
-        TableStore_Command(store, TableStoreCode::WidthRange, &r, nullptr);
+        (void)TableStore_Command(store, TableStoreCode::WidthRange, &r, nullptr);
         break;
       }
       case 13: {
         TableSizeQuery q{static_cast<std::uint16_t>(in.Small(8)), 0, 0};
-        TableStore_Command(store, TableStoreCode::TableSize, node(), &q);
+        (void)TableStore_Command(store, TableStoreCode::TableSize, node(), &q);
         break;
       }
       case 14: {
@@ -133,22 +133,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                           0,
                           0,
                           0};
-        TableStore_Command(store, TableStoreCode::CellExtent, node(), &q);
+        (void)TableStore_Command(store, TableStoreCode::CellExtent, node(), &q);
         break;
       }
       case 15: {
         TableRowSpan q{in.Small(45), static_cast<std::uint16_t>(in.Small(6)), 0, 0};
-        TableStore_Command(store, TableStoreCode::RowSpanHeight, node(), &q);
+        (void)TableStore_Command(store, TableStoreCode::RowSpanHeight, node(), &q);
         break;
       }
       case 16: {
         TableHit q{in.I16(), in.I16(), in.Small(45), 0, 0};
-        TableStore_Command(store, TableStoreCode::HitTest, node(), &q);
+        (void)TableStore_Command(store, TableStoreCode::HitTest, node(), &q);
         break;
       }
       case 17: {
         TableRowSum q{in.Small(45), in.Small(45), 0};
-        TableStore_Command(store, TableStoreCode::RowSum, node(), &q);
+        (void)TableStore_Command(store, TableStoreCode::RowSum, node(), &q);
         break;
       }
       case 18: {
@@ -156,28 +156,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::memset(block, in.U8(), sizeof block);
         std::uint16_t n = static_cast<std::uint16_t>(in.Small(sizeof block + 1));
         if (n > sizeof block) n = sizeof block;
-        TableStore_Command(store, TableStoreCode::Push, &n, block);
+        (void)TableStore_Command(store, TableStoreCode::Push, &n, block);
         break;
       }
       case 19: {
         std::uint8_t block[64];
         std::uint16_t n = static_cast<std::uint16_t>(in.Small(sizeof block + 1));
         if (n > sizeof block) n = sizeof block;
-        TableStore_Command(store, TableStoreCode::Pop, &n, block);
+        (void)TableStore_Command(store, TableStoreCode::Pop, &n, block);
         break;
       }
       case 20:
-        TableStore_Command(store, TableStoreCode::StartSlice, nullptr, nullptr);
+        (void)TableStore_Command(store, TableStoreCode::StartSlice, nullptr, nullptr);
         break;
       case 21:
-        TableStore_Command(store, TableStoreCode::CheckSlice, nullptr, nullptr);
+        (void)TableStore_Command(store, TableStoreCode::CheckSlice, nullptr, nullptr);
         break;
       case 22:
         TableStore_Clear(store);
         break;
       default:
         // Any code with no arguments: refused, never followed.
-        TableStore_Command(store, in.U16(), nullptr, nullptr);
+        (void)TableStore_Command(store, in.U16(), nullptr, nullptr);
         break;
     }
   }

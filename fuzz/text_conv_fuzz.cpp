@@ -20,7 +20,7 @@ constexpr std::size_t kCount = sizeof kCharsets / sizeof kCharsets[0];
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool registered = (Core_RegisterAllModules(), true);
+  static const bool registered = ((void)Core_RegisterAllModules(), true);
   (void)registered;
   if (size < 4) return 0;
   const std::uint32_t from = kCharsets[data[0] % kCount];
@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       0,
                       0,
                       0};
-    TextConv_Convert(g_TextConvModule, &e);
+    (void)TextConv_Convert(g_TextConvModule, &e);
   }
 
   std::uint8_t lengths[64];
@@ -69,16 +69,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   EngineObject* sink = nullptr;
   if (MemStream_Create(g_MemStreamModule, nullptr, 0, length, kMemCreateWritable, &source) == kOk) {
     std::uint32_t n = 0;
-    StreamOf(source).writeAt(source, 0, data, length, &n);
+    (void)StreamOf(source).writeAt(source, 0, data, length, &n);
     if (MemStream_Create(g_MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &sink) == kOk) {
       std::uint32_t written = 0;
-      TextConv_ConvertStream(g_TextConvModule, from, source, flags, kTextConvToEnd, to, sink, 0,
-                             &written);
+      (void)TextConv_ConvertStream(g_TextConvModule, from, source, flags, kTextConvToEnd, to, sink,
+                                   0, &written);
       std::uint32_t checked = kTextConvToEnd;
-      TextConv_ValidateStream(g_TextConvModule, source, 0, &checked, 106);
-      StreamOf(sink).close(sink);
+      (void)TextConv_ValidateStream(g_TextConvModule, source, 0, &checked, 106);
+      (void)StreamOf(sink).close(sink);
     }
-    StreamOf(source).close(source);
+    (void)StreamOf(source).close(source);
   }
   return 0;
 }

@@ -20,7 +20,7 @@ const char kText[] =
 
 bool Setup() {
   Core_SetHostDeviceModule(&FakeDeviceModule);
-  Core_RegisterAllModules();
+  (void)Core_RegisterAllModules();
   return true;
 }
 
@@ -31,22 +31,23 @@ void Session(EngineObject* db) {
     FakeDevice_Close(device);
     return;
   }
-  TextDoc_Command(handler, DocCommand::AttachText, const_cast<char*>(kText), sizeof kText - 1);
+  (void)TextDoc_Command(handler, DocCommand::AttachText, const_cast<char*>(kText),
+                        sizeof kText - 1);
   const auto& ops = OpsOf<TextViewOps>(&TextViewModule);
   EngineObject* view = nullptr;
   if (ops.create(&TextViewModule, &view) == kOk) {
-    ops.setDevice(view, device);
-    ops.setOptions(view, TextViewOption::CopyOnce);
-    ops.attachDocument(view, handler, db);
-    ops.setViewport(view, 0, 90, 60);
-    ops.paint(view, nullptr, 0, 0, 90, 60);
-    ops.navigate(view, TextViewNav::Back, 0);
-    ops.navigate(view, TextViewNav::LineDown, 0);
-    ops.navigate(view, TextViewNav::Forward, 0);
-    TextView_SaveReadingState(TextViewOf(view));
-    ops.destroy(view);
+    (void)ops.setDevice(view, device);
+    (void)ops.setOptions(view, TextViewOption::CopyOnce);
+    (void)ops.attachDocument(view, handler, db);
+    (void)ops.setViewport(view, 0, 90, 60);
+    (void)ops.paint(view, nullptr, 0, 0, 90, 60);
+    (void)ops.navigate(view, TextViewNav::Back, 0);
+    (void)ops.navigate(view, TextViewNav::LineDown, 0);
+    (void)ops.navigate(view, TextViewNav::Forward, 0);
+    (void)TextView_SaveReadingState(TextViewOf(view));
+    (void)ops.destroy(view);
   }
-  OpsOf<DocHandlerOps>(handler).destroy(handler);
+  (void)OpsOf<DocHandlerOps>(handler).destroy(handler);
   FakeDevice_Close(device);
 }
 
@@ -68,13 +69,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       at += 2;
       if (n > size - at) n = size - at;
       std::uint16_t index = 0xFFFF;
-      DbFile_InsertRecord(db, &index, static_cast<std::uint32_t>(n), n ? data + at : nullptr);
+      (void)DbFile_InsertRecord(db, &index, static_cast<std::uint32_t>(n), n ? data + at : nullptr);
       at += n;
     }
     Session(db);
     Session(db);  // what was saved restores again
-    DbFile_Close(db);
+    (void)DbFile_Close(db);
   }
-  StreamOf(stream).close(stream);
+  (void)StreamOf(stream).close(stream);
   return 0;
 }

@@ -36,7 +36,7 @@ void Produce(Fn fn) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static bool registered = (Core_RegisterAllModules(), true);
+  static bool registered = ((void)Core_RegisterAllModules(), true);
   (void)registered;
   if (size > 32768) return 0;
   const char* text = reinterpret_cast<const char*>(data);
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (Url_Parse(m, text, static_cast<std::uint32_t>(size), &parts) == kOk) {
     CheckParts(parts, static_cast<std::uint32_t>(size));
     std::uint32_t length = 0;
-    Url_GetPart(m, &parts, kUrlScheme, kUrlFragment, &length);
+    (void)Url_GetPart(m, &parts, kUrlScheme, kUrlFragment, &length);
   }
 
   Produce([&](char* out, std::uint32_t* n) {
@@ -83,11 +83,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   });
 
   std::uint32_t code = 0;
-  Url_GetSchemeCode(m, text, static_cast<std::uint32_t>(size), &code);
+  (void)Url_GetSchemeCode(m, text, static_cast<std::uint32_t>(size), &code);
   const char* baseStart = nullptr;
   const char* extStart = nullptr;
   std::uint32_t bl = 0, el = 0;
-  Url_SplitFileName(m, text, static_cast<std::uint32_t>(size), &baseStart, &bl, &extStart, &el);
+  (void)Url_SplitFileName(m, text, static_cast<std::uint32_t>(size), &baseStart, &bl, &extStart,
+                          &el);
   if (baseStart < text || extStart + el != text + size) std::abort();
 
   char* escaped = nullptr;
@@ -104,14 +105,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::u16string folder = wide.substr(0, wide.find(u'\0'));
   const std::u16string name = folder.substr(folder.size() / 2);
   std::vector<char16_t> joined(261, u'\0');
-  Url_JoinFolderAndName(m, folder.c_str(), name.c_str(), joined.data(), 259);
+  (void)Url_JoinFolderAndName(m, folder.c_str(), name.c_str(), joined.data(), 259);
   if (joined[260] != u'\0') std::abort();
   std::uint32_t needed = 0;
-  Url_JoinWidePath(m, joined.data(), 261, folder.c_str(), name.c_str(), nullptr, nullptr, nullptr,
-                   &needed);
+  (void)Url_JoinWidePath(m, joined.data(), 261, folder.c_str(), name.c_str(), nullptr, nullptr,
+                         nullptr, &needed);
   const char16_t* wb = nullptr;
   const char16_t* we = nullptr;
-  Url_SplitFileNameWide(m, wide.data(), static_cast<std::uint32_t>(wide.size()), &wb, &bl, &we,
-                        &el);
+  (void)Url_SplitFileNameWide(m, wide.data(), static_cast<std::uint32_t>(wide.size()), &wb, &bl,
+                              &we, &el);
   return 0;
 }
