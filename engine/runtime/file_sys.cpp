@@ -558,9 +558,10 @@ int ReplaceWith(const char* to, bool replace, const struct stat* like, ReplaceFi
   if (err != 0 && temp.size != 0) unlink(temp.c_str());
   // The lock goes with the descriptor, once the file is in place (or gone).
   if (err == 0) SyncFolder(folder.size ? folder.c_str() : ".");
-  if (!unnamed) {
-    // Where copies need names from the start, a killed writer can leave one:
-    // each named replacement clears those of dead writers in its folder.
+  if (err == 0) {
+    // A writer killed while its copy had a name (from the start where the
+    // file system has no unnamed files, else between naming and renaming)
+    // left it here: every replacement clears those of dead writers.
     fd.reset();
     if (DIR* dir = opendir(folder.size ? folder.c_str() : ".")) {
       SweepFolder(dir);

@@ -174,7 +174,7 @@ StatusCode FileSys_FreeEntries(EngineObject* module, FileEntry* first) noexcept;
 // held under an exclusive lock (flock) by its writer for as long as it
 // exists, so the leftovers of writers that died are told apart from copies
 // being written; FileSys_SweepLeftovers removes them, and every replacement
-// that needed a named copy sweeps its folder after it.
+// sweeps its folder once it is done.
 // FileSys_Copy and a FileSys_Move across file systems go the same way.
 // Failures: path over kPathMax: kFileSysPathTooLong; data null with a size:
 // kBadArgument; system errors by FileSys_MapError (a folder at path, a full
