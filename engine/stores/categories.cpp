@@ -535,34 +535,46 @@ StatusCode Settings_GetFavourite(EngineObject* store, std::uint32_t index, char1
   return kOk;
 }
 
-StatusCode Settings_FindFavourite(EngineObject* store, const char16_t* first, std::uint32_t length,
-                                  std::uint32_t* index) noexcept {
-  if (first == nullptr || index == nullptr) return kBadArgument;
-  if (length == 0) length = Settings_TextLength(first, 0xFFFF);
+namespace {
+
+// A lookup in the favourites: the index search finds, kNotFound without a
+// match or without favourites, kSettingsFavFile when they cannot be read.
+template <class Search>
+StatusCode FindFavourite(EngineObject* store, Search&& search, std::uint32_t* index) {
   SettingsImage fav;
   SettingsPath p;
   const StatusCode s = LoadFav(Settings_Body(store), &fav, &p);
   if (s != kOk && s != kNotFound) return kSettingsFavFile;
-  if (s != kOk) return kNotFound;
   std::uint32_t at = 0;
-  if (Settings_FavSearch(fav, first, length, &at) != kOk) return kNotFound;
+  if (s != kOk || search(fav, &at) != kOk) return kNotFound;
   *index = at;
   return kOk;
+}
+
+}  // namespace
+
+StatusCode Settings_FindFavourite(EngineObject* store, const char16_t* first, std::uint32_t length,
+                                  std::uint32_t* index) noexcept {
+  if (first == nullptr || index == nullptr) return kBadArgument;
+  if (length == 0) length = Settings_TextLength(first, 0xFFFF);
+  return FindFavourite(
+      store,
+      [&](const SettingsImage& fav, std::uint32_t* at) {
+        return Settings_FavSearch(fav, first, length, at);
+      },
+      index);
 }
 
 StatusCode Settings_FindFavouriteByTarget(EngineObject* store, const char16_t* second,
                                           std::uint32_t length, std::uint32_t* index) noexcept {
   if (second == nullptr || index == nullptr) return kBadArgument;
   if (length == 0) length = Settings_TextLength(second, 0xFFFF);
-  SettingsImage fav;
-  SettingsPath p;
-  const StatusCode s = LoadFav(Settings_Body(store), &fav, &p);
-  if (s != kOk && s != kNotFound) return kSettingsFavFile;
-  if (s != kOk) return kNotFound;
-  std::uint32_t at = 0;
-  if (Settings_FavSearchTarget(fav, second, length, &at) != kOk) return kNotFound;
-  *index = at;
-  return kOk;
+  return FindFavourite(
+      store,
+      [&](const SettingsImage& fav, std::uint32_t* at) {
+        return Settings_FavSearchTarget(fav, second, length, at);
+      },
+      index);
 }
 
 StatusCode Settings_AddFavourite(EngineObject* store, const char16_t* first,

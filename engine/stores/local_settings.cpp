@@ -143,24 +143,22 @@ StatusCode WriteDocState(EngineObject* db, const std::uint8_t state[kDocStateSiz
   return WriteRecordBytes(db, index, parsed.stateOffset, state, kDocStateSize);
 }
 
-// A complete new settings database for a document, as bytes.
-StatusCode NewDatabaseImage(const char16_t* documentPath, const std::uint8_t state[kDocStateSize],
-                            SettingsImage* out) {
+// Runs edit on a settings database in memory, a new empty one when bytes is
+// null, else a copy of bytes, and answers the database's bytes afterwards.
+template <class Edit>
+StatusCode EditInMemory(const SettingsImage* bytes, Edit&& edit, SettingsImage* out) {
   EngineObject* ms = nullptr;
-  StatusCode s = MemStream_Create(g_MemStreamModule ? g_MemStreamModule : &MemStreamModule, nullptr,
-                                  0, 0, kMemCreateWritable, &ms);
+  StatusCode s = MemStream_Create(&MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &ms);
   if (s != kOk) return s;
+  if (bytes != nullptr) {
+    s = StreamOf(ms).write(ms, bytes->Data(), bytes->Size(), nullptr);
+  } else {
+    s = Settings_Db().createNew(Settings_DbFile(), ms, "", kTypeDSet, kCreatorKelp);
+  }
   EngineObject* db = nullptr;
-  s = Settings_Db().createNew(Settings_DbFile(), ms, "", kTypeDSet, kCreatorKelp);
   if (s == kOk) s = Settings_Db().open(Settings_DbFile(), ms, kDbOpenWrite, &db);
   if (s == kOk) {
-    std::uint8_t header[kLocalHeaderSize] = {};
-    StoreBE16(header, kLocalHeaderSize);
-    StoreBE32(header + 8, 0xFFFFFFFFu);
-    std::uint16_t index = 0;
-    s = Settings_Db().insertRecord(db, &index, kLocalHeaderSize, header);
-    if (s == kOk && index != 0) s = kSettingsHeaderNotFirst;
-    if (s == kOk) s = WriteDocRecord(db, documentPath, state);
+    s = edit(db);
     const StatusCode c = Settings_Db().close(db);
     if (s == kOk) s = c;
   }
@@ -174,31 +172,32 @@ StatusCode NewDatabaseImage(const char16_t* documentPath, const std::uint8_t sta
   return s;
 }
 
+// A complete new settings database for a document, as bytes.
+StatusCode NewDatabaseImage(const char16_t* documentPath, const std::uint8_t state[kDocStateSize],
+                            SettingsImage* out) {
+  return EditInMemory(
+      nullptr,
+      [&](EngineObject* db) {
+        std::uint8_t header[kLocalHeaderSize] = {};
+        StoreBE16(header, kLocalHeaderSize);
+        StoreBE32(header + 8, 0xFFFFFFFFu);
+        std::uint16_t index = 0;
+        StatusCode s = Settings_Db().insertRecord(db, &index, kLocalHeaderSize, header);
+        if (s == kOk && index != 0) s = kSettingsHeaderNotFirst;
+        return s == kOk ? WriteDocRecord(db, documentPath, state) : s;
+      },
+      out);
+}
+
 // The bytes of a settings file with its document record rewritten for a new
 // document path (the state kept).
 StatusCode RewrittenImage(const char16_t* settingsPath, const char16_t* documentPath,
                           const std::uint8_t state[kDocStateSize], SettingsImage* out) {
-  StatusCode s = Settings_ReadWholeFile(settingsPath, 0x7FFFFFFF, out);
+  SettingsImage bytes;
+  const StatusCode s = Settings_ReadWholeFile(settingsPath, 0x7FFFFFFF, &bytes);
   if (s != kOk) return s;
-  EngineObject* ms = nullptr;
-  if ((s = MemStream_Create(&MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &ms)) != kOk)
-    return s;
-  s = StreamOf(ms).write(ms, out->Data(), out->Size(), nullptr);
-  EngineObject* db = nullptr;
-  if (s == kOk) s = Settings_Db().open(Settings_DbFile(), ms, kDbOpenWrite, &db);
-  if (s == kOk) {
-    s = WriteDocRecord(db, documentPath, state);
-    const StatusCode c = Settings_Db().close(db);
-    if (s == kOk) s = c;
-  }
-  if (s == kOk) {
-    void* buffer = nullptr;
-    std::uint32_t size = 0;
-    s = MemStream_GetBuffer(&MemStreamModule, ms, &buffer, &size, nullptr);
-    if (s == kOk) s = out->Assign(buffer, size);
-  }
-  (void)StreamOf(ms).close(ms);  // a memory stream: only frees
-  return s;
+  return EditInMemory(
+      &bytes, [&](EngineObject* db) { return WriteDocRecord(db, documentPath, state); }, out);
 }
 
 StatusCode CopyCategoryList(const SettingsStore& st, const char16_t* from, const char16_t* to,
