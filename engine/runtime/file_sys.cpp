@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -450,11 +451,31 @@ int CreateLockedCopy(std::string_view folder, mode_t mode, bool* unnamed, Bytes*
   return -1;
 }
 
+// Whether name is a copy that an earlier version of the record database left
+// when killed: "." + the name of a file beside it + ".tmp-" + six letters or
+// digits.
+bool IsOldDatabaseCopy(DIR* dir, std::string_view name) {
+  constexpr std::string_view kMark = ".tmp-";
+  constexpr std::size_t kRandom = 6;
+  if (name.size() < 1 + 1 + kMark.size() + kRandom || name.front() != '.') return false;
+  const std::string_view tail = name.substr(name.size() - kRandom);
+  for (char c : tail)
+    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+  if (name.substr(name.size() - kRandom - kMark.size(), kMark.size()) != kMark) return false;
+  Bytes target;
+  if (!target.Append(name.substr(1, name.size() - 1 - kMark.size() - kRandom))) return false;
+  struct stat st {};
+  return fstatat(dirfd(dir), target.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode);
+}
+
 // Sweeps the leftovers of dead writers from an open folder.
 void SweepFolder(DIR* dir) {
   while (const dirent* d = readdir(dir)) {
     const std::string_view name(d->d_name);
-    if (!name.starts_with(kReplacePrefix) && !name.starts_with(kOldCopyPrefix)) continue;
+    if (!name.starts_with(kReplacePrefix) && !name.starts_with(kOldCopyPrefix) &&
+        !IsOldDatabaseCopy(dir, name)) {
+      continue;
+    }
     FdGuard fd(
         openat(dirfd(dir), d->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0) continue;
@@ -556,13 +577,12 @@ int ReplaceWith(const char* to, bool replace, const struct stat* like, ReplaceFi
     }
   }
   if (err != 0 && temp.size != 0) unlink(temp.c_str());
-  // The lock goes with the descriptor, once the file is in place (or gone).
-  if (err == 0) SyncFolder(folder.size ? folder.c_str() : ".");
   if (err == 0) {
+    SyncFolder(folder.size ? folder.c_str() : ".");
+    fd.reset();  // the lock goes with the descriptor, the file being in place
     // A writer killed while its copy had a name (from the start where the
     // file system has no unnamed files, else between naming and renaming)
     // left it here: every replacement clears those of dead writers.
-    fd.reset();
     if (DIR* dir = opendir(folder.size ? folder.c_str() : ".")) {
       SweepFolder(dir);
       closedir(dir);

@@ -182,7 +182,9 @@ StatusCode FileSys_FreeEntries(EngineObject* module, FileEntry* first) noexcept;
 StatusCode FileSys_ReplaceFile(EngineObject* module, const char16_t* path, const void* data,
                                std::uint32_t size) noexcept;
 // Removes from folder the temporary copies of replacements whose writers
-// ended without finishing (those still locked stay). Missing folder:
+// ended without finishing (those still locked stay), and the copies earlier
+// versions left (".kelpo-copy-*", and "." + a file's name + ".tmp-" + six
+// letters or digits beside that file). Missing folder:
 // kFileSysNotFound; other system errors by FileSys_MapError.
 StatusCode FileSys_SweepLeftovers(EngineObject* module, const char16_t* folder) noexcept;
 // For tests: the nth step (1-based, counted across calls: create, write,

@@ -885,11 +885,13 @@ TEST_P(ReplaceTest, WritersKilledAtRandomLeaveOneWholeVersionAndNoCopyBehind) {
   RecordProperty("copiesLeftByKills", leftBehind);
 }
 
-// The sweep removes only copies whose writer is gone: a copy still locked by
-// its writer, files of other names and folders stay.
+// The sweep removes only copies whose writer is gone (and those earlier
+// versions left): a copy still locked by its writer, files of other names
+// and folders stay.
 TEST_F(FileSysTest, SweepSparesCopiesBeingWrittenAndOtherFiles) {
-  for (const char* name : {".kelpo-new-deadDEADdead", ".kelpo-copy-OLD123",
-                           ".kelpo-new-liveLIVElive", ".other", "keep.kelpo-new-x", "plain"})
+  for (const char* name :
+       {".kelpo-new-deadDEADdead", ".kelpo-copy-OLD123", ".plain.tmp-Ab12Cd", ".gone.tmp-Ab12Cd",
+        ".plain.tmp-short", ".kelpo-new-liveLIVElive", ".other", "keep.kelpo-new-x", "plain"})
     WriteFileBytes(File(name), "x");
   ASSERT_TRUE(fs::create_directory(File(".kelpo-new-folder")));
   const int live = open(File(".kelpo-new-liveLIVElive").c_str(), O_RDONLY | O_CLOEXEC);
@@ -905,9 +907,12 @@ TEST_F(FileSysTest, SweepSparesCopiesBeingWrittenAndOtherFiles) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(Names(dir_.Path()),
-            (std::set<std::string>{".kelpo-new-folder", ".kelpo-new-liveLIVElive", ".other",
-                                   "keep.kelpo-new-x", "plain"}));
+  // The copy an earlier version left beside "plain" goes; a name beside no
+  // file, or not of that form, stays.
+  EXPECT_EQ(
+      Names(dir_.Path()),
+      (std::set<std::string>{".gone.tmp-Ab12Cd", ".kelpo-new-folder", ".kelpo-new-liveLIVElive",
+                             ".other", ".plain.tmp-short", "keep.kelpo-new-x", "plain"}));
   // Once its writer is gone, the copy goes too, with the next replacement
   // in the folder.
   close(live);
