@@ -164,7 +164,8 @@ StatusCode Settings_LookupCategory(EngineObject* store, const char16_t* name,
                                    std::uint16_t* id) noexcept {
   EngineObject* d = Settings_Body(store).categories;
   if (d == nullptr) return kFailed;
-  const std::uint32_t flags = kDictInsertSorted | (subCategory ? kDictInsertUnder : 0);
+  const std::uint32_t flags =
+      kDictInsertSorted | (subCategory ? static_cast<std::uint32_t>(kDictInsertUnder) : 0u);
   return Settings_DictOps().addChild(d, nullptr, name, selected, flags, id);
 }
 

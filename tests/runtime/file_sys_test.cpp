@@ -881,7 +881,9 @@ TEST_P(ReplaceTest, WritersKilledAtRandomLeaveOneWholeVersionAndNoCopyBehind) {
     ASSERT_EQ(FileSys_SweepLeftovers(g_FileSysModule, folder.c_str()), kOk);
     ASSERT_EQ(Names(dir_.Path()), std::set<std::string>{"t"}) << "round " << round;
   }
-  if (GetParam()) EXPECT_GT(leftBehind, 0);  // the sweep had work to do
+  if (GetParam()) {
+    EXPECT_GT(leftBehind, 0);  // the sweep had work to do
+  }
   RecordProperty("copiesLeftByKills", leftBehind);
 }
 

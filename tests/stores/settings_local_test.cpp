@@ -128,7 +128,9 @@ TEST_F(SettingsLocal, ShortLongAndDamagedStatesAreReadByTheRules) {
       EXPECT_EQ(enc, 0u);
     } else {
       EXPECT_EQ(s, c.want) << c.stateBytes;
-      if (s == kOk) EXPECT_EQ(enc, c.encoding) << c.stateBytes;
+      if (s == kOk) {
+        EXPECT_EQ(enc, c.encoding) << c.stateBytes;
+      }
     }
   }
   // A record whose path runs past its end is malformed; a missing one is reported.

@@ -63,7 +63,9 @@ std::set<std::string> Names(const std::string& folder) {
 class SettingsSafety : public SettingsFixture {
  protected:
   void Reopen() {
-    if (store_) EXPECT_EQ(Settings_CloseStore(store_), kOk);
+    if (store_) {
+      EXPECT_EQ(Settings_CloseStore(store_), kOk);
+    }
     store_ = nullptr;
     ASSERT_EQ(Settings_OpenStore(&SettingsModule, &flags_, &store_), kOk);
   }

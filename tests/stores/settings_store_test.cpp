@@ -77,7 +77,9 @@ TEST(SettingsOpenLimits, AFolderPathOver236CharactersIsRefused) {
     EngineObject* store = nullptr;
     std::uint32_t flags = 0;
     EXPECT_EQ(Settings_OpenStore(&SettingsModule, &flags, &store), want) << pad;
-    if (store) EXPECT_EQ(Settings_CloseStore(store), kOk);
+    if (store) {
+      EXPECT_EQ(Settings_CloseStore(store), kOk);
+    }
   }
   unsetenv("KELPO_DATA_HOME");
 }

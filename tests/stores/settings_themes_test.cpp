@@ -14,7 +14,9 @@ class SettingsThemes : public SettingsFixture {
     ASSERT_EQ(Settings_GetColourThemes(store_, &set_), kOk);
   }
   void TearDown() override {
-    if (set_) EXPECT_EQ(Settings_SaveColourThemes(store_, set_, 0), kOk);
+    if (set_) {
+      EXPECT_EQ(Settings_SaveColourThemes(store_, set_, 0), kOk);
+    }
     SettingsFixture::TearDown();
   }
   std::int32_t Add(const char16_t* name, std::uint16_t key, std::vector<ThemeColour> items) {
