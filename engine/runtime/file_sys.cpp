@@ -413,7 +413,9 @@ int CreateLockedCopy(std::string_view folder, mode_t mode, bool* unnamed, Bytes*
     errno = ENAMETOOLONG;
     return -1;
   }
-  if (!g_replaceNamedOnly.load()) {
+  // An unnamed file is named through /proc; without it, names from the start.
+  static const bool procMounted = access("/proc/self/fd", X_OK) == 0;
+  if (procMounted && !g_replaceNamedOnly.load()) {
     const int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
     if (fd >= 0) {
       if (flock(fd, LOCK_EX) == 0) {
