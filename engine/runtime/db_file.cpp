@@ -434,72 +434,6 @@ void AdoptState(DbFileBody& d, const LoadedState& st) {
 
 // ---- committing -----------------------------------------------------------
 
-StatusCode ErrnoStatus() {
-  return errno == ENOMEM ? kOutOfMemory : kFailed;
-}
-
-// Replaces the file at path with bytes: a temporary file in the same folder
-// is written, flushed and renamed over it, so the path always names either the
-// old or the new complete file.
-StatusCode ReplaceFile(const char* path, const std::uint8_t* bytes, std::uint32_t size) {
-  char* real = realpath(path, nullptr);  // rename replaces the link's target
-  if (real == nullptr) return ErrnoStatus();
-  const std::size_t length = std::strlen(real);
-  const char* slash = std::strrchr(real, '/');
-  const std::size_t dirLength = slash ? static_cast<std::size_t>(slash - real) : 0;
-  static constexpr char kSuffix[] = ".tmp-XXXXXX";
-  char* temp = nullptr;
-  StatusCode status =
-      Engine_AllocArray(static_cast<std::uint32_t>(length + sizeof kSuffix + 1), &temp);
-  if (IsFailure(status)) {
-    std::free(real);
-    return status;
-  }
-  EngineBuffer<char> tempGuard(temp);
-  // "<folder>/.<name>.tmp-XXXXXX"
-  std::memcpy(temp, real, dirLength + 1);
-  temp[dirLength + 1] = '.';
-  std::memcpy(temp + dirLength + 2, real + dirLength + 1, length - dirLength - 1);
-  std::memcpy(temp + length + 1, kSuffix, sizeof kSuffix);
-
-  const int fd = mkostemp(temp, O_CLOEXEC);
-  if (fd < 0) {
-    status = ErrnoStatus();
-    std::free(real);
-    return status;
-  }
-  struct stat old;
-  if (stat(real, &old) == 0) fchmod(fd, old.st_mode & 07777);
-  bool ok = true;
-  for (std::uint32_t done = 0; ok && done < size;) {
-    const ssize_t n = write(fd, bytes + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<std::uint32_t>(n);
-  }
-  if (ok && fsync(fd) != 0) ok = false;
-  if (close(fd) != 0) ok = false;
-  if (ok && rename(temp, real) != 0) ok = false;
-  if (!ok) {
-    status = ErrnoStatus();
-    unlink(temp);
-    std::free(real);
-    return status;
-  }
-  // Make the rename itself durable.
-  real[dirLength > 0 ? dirLength : 1] = '\0';
-  const int dir = open(dirLength > 0 ? real : "/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
-  std::free(real);
-  return kOk;
-}
-
 // Rewrites a stream in place: grown first (a refused growth changes nothing),
 // then written, then truncated.
 StatusCode RewriteInPlace(EngineObject* s, const std::uint8_t* bytes, std::uint32_t size) {
@@ -530,10 +464,10 @@ StatusCode ProbeWritable(EngineObject* s) {
   return Stream_WriteExact(s, 0, &first, 1);
 }
 
-// The path of a file stream in system form; *found is false (with kOk) for
-// streams without one.
-StatusCode StreamPath(EngineObject* s, NativePath* out, bool* found) {
-  *found = false;
+// The path of a file stream (engine allocation in *out, freed by the
+// caller); *out stays null (with kOk) for streams without one.
+StatusCode StreamPath(EngineObject* s, char16_t** out) {
+  *out = nullptr;
   const StreamOps& ops = StreamOf(s);
   std::uint32_t length = 0;
   StatusCode status = ops.getProperty(s, kStreamPropertyPath, 0, &length, nullptr);
@@ -546,26 +480,31 @@ StatusCode StreamPath(EngineObject* s, NativePath* out, bool* found) {
   char16_t* wide = nullptr;
   status = Engine_AllocArray(length, &wide);
   if (IsFailure(status)) return status;
-  EngineBuffer<char16_t> guard(wide);
   status = ops.getProperty(s, kStreamPropertyPath, length, &length, wide);
-  if (IsFailure(status)) return status;
-  if (!Path_ToNative(wide, Path_Length(wide, length), out)) return kFailed;
-  *found = true;
+  if (IsFailure(status)) {
+    Engine_Free(wide);
+    return status;
+  }
+  *out = wide;
   return kOk;
 }
 
+// A stream on a named file is committed by replacing the file in one step
+// (FileSys_ReplaceFile), so the path names the old or the new database
+// whatever happens; other streams are rewritten in place.
 StatusCode CommitImage(EngineObject* stream, const std::uint8_t* bytes, std::uint32_t size) {
   StatusCode status = ProbeWritable(stream);
   if (IsFailure(status)) return status;
-  NativePath path;
-  bool found = false;
-  status = StreamPath(stream, &path, &found);
+  char16_t* path = nullptr;
+  status = StreamPath(stream, &path);
   if (IsFailure(status)) return status;
-  if (!found) return RewriteInPlace(stream, bytes, size);
-  status = ReplaceFile(path.c_str(), bytes, size);
+  if (path == nullptr) return RewriteInPlace(stream, bytes, size);
+  EngineBuffer<char16_t> guard(path);
+  status = FileSys_ReplaceFile(&FileSysModule, path, bytes, size);
   if (IsFailure(status)) return status;
   // The stream still refers to the replaced file; give it the same bytes so
-  // it reads the new database too. The file on disk is already complete.
+  // it reads the new database too. The file at the path is complete already,
+  // so a failure here is no failure of the commit.
   (void)RewriteInPlace(stream, bytes, size);
   return kOk;
 }

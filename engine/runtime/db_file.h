@@ -13,11 +13,11 @@
 // memory; every later read and change works there and the stream is not
 // written. Closing a changed database commits the working copy:
 //  - a stream that answers kStreamPropertyPath (a file stream) is replaced as
-//    a file: the new bytes go to a temporary file beside it, which is flushed
-//    and renamed over the path, so a crash or a full disk at any moment
-//    leaves either the old or the new file. The caller's stream is then
-//    rewritten with the same bytes (it still refers to the replaced file), so
-//    it reads the new database too; that step cannot harm the file on disk.
+//    a file by FileSys_ReplaceFile, so a crash or a full disk at any moment
+//    leaves either the old or the new file, and no copy that stays behind
+//    for good. The caller's stream is then rewritten with the same bytes (it
+//    still refers to the replaced file), so it reads the new database too;
+//    that step cannot harm the file on disk.
 //  - any other stream (memory, record or container streams) is rewritten in
 //    place: grown first, then written, then truncated.
 // Before committing, byte 0 is written back with its own value, so a stream

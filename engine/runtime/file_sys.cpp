@@ -3,14 +3,18 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <string_view>
 
@@ -42,6 +46,10 @@ class FdGuard {
     const int fd = fd_;
     fd_ = -1;
     return fd;
+  }
+  void reset() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
   }
 
  private:
@@ -262,6 +270,68 @@ int RenameNoReplace(const char* from, const char* to) {
   return rename(from, to) == 0 ? 0 : errno;
 }
 
+// ---------------------------------------------------------------------------
+// Replacing a file in one step
+//
+// The new copy is made unnamed (O_TMPFILE) in the target's folder, written,
+// flushed, and only then given a name: directly the target's when nothing may
+// be replaced (link refuses an existing name), else a temporary name that is
+// at once renamed over the target. A writer killed before that leaves nothing
+// behind. Where the file system refuses unnamed files the copy is made under
+// a temporary name from the start. Every temporary name starts with
+// kReplacePrefix, and its writer holds an exclusive lock on the file while
+// the name exists, so a sweep can tell the leftovers of dead writers (no
+// lock) from copies still being written.
+
+constexpr std::string_view kReplacePrefix = ".kelpo-new-";
+constexpr std::string_view kOldCopyPrefix = ".kelpo-copy-";  // written by earlier versions
+
+std::atomic<std::uint32_t> g_replaceFailStep{0};
+std::atomic<bool> g_replaceNamedOnly{false};
+
+// Counts one step of a replacement; false (with errno set) when the injected
+// fault says this step fails.
+bool ReplaceStepAllowed() {
+  const std::uint32_t n = g_replaceFailStep.load();
+  if (n == 0) return true;
+  g_replaceFailStep = n - 1;
+  if (n != 1) return true;
+  errno = EIO;
+  return false;
+}
+
+// Writes the new content into fd; answers an errno value.
+using ReplaceFill = int (*)(int fd, const void* context);
+
+struct ReplaceSource {
+  const void* data;
+  std::uint32_t size;
+};
+
+int WriteAll(int fd, const char* data, std::size_t size) {
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t w = write(fd, data + done, size - done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (w == 0) return EIO;
+    done += static_cast<std::size_t>(w);
+  }
+  return 0;
+}
+
+// The bytes of a ReplaceSource; an injected fault stops after half of them.
+int FillFromMemory(int fd, const void* context) {
+  const auto& source = *static_cast<const ReplaceSource*>(context);
+  const char* data = static_cast<const char*>(source.data);
+  if (!ReplaceStepAllowed()) {
+    const int err = WriteAll(fd, data, source.size / 2);
+    return err != 0 ? err : EIO;
+  }
+  return WriteAll(fd, data, source.size);
+}
+
 int CopyBytes(int from, int to) {
   std::array<char, 16384> buffer;
   while (true) {
@@ -271,44 +341,255 @@ int CopyBytes(int from, int to) {
       if (errno == EINTR) continue;
       return errno;
     }
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t w = write(to, buffer.data() + done, static_cast<std::size_t>(n - done));
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        return errno;
-      }
-      done += w;
-    }
+    const int err = WriteAll(to, buffer.data(), static_cast<std::size_t>(n));
+    if (err != 0) return err;
   }
 }
 
-// Writes a copy of the open source beside `to` and renames it into place, so
-// the target is never seen half written. Answers an errno value.
-int CopyInto(int source, const struct stat& st, const char* to, bool replace) {
-  std::string_view target(to);
-  const std::size_t slash = target.rfind('/');
-  Bytes temp;
-  if (slash != std::string_view::npos) {
-    if (!temp.Append(target.substr(0, slash + 1))) return ENAMETOOLONG;
-  }
-  if (!temp.Append(".kelpo-copy-XXXXXX")) return ENAMETOOLONG;
-  FdGuard fd(mkostemp(temp.data.data(), O_CLOEXEC));
-  if (fd.get() < 0) return errno;
-  int err = 0;
-  if (lseek(source, 0, SEEK_SET) < 0) err = errno;
-  if (err == 0) err = CopyBytes(source, fd.get());
-  if (err == 0 && fchmod(fd.get(), st.st_mode & 07777) != 0) err = errno;
-  const timespec times[2] = {st.st_atim, st.st_mtim};
-  if (err == 0 && futimens(fd.get(), times) != 0) err = errno;
-  if (err == 0 && fsync(fd.get()) != 0) err = errno;
-  if (err == 0) {
-    if (replace) {
-      err = rename(temp.c_str(), to) == 0 ? 0 : errno;
-    } else {
-      err = RenameNoReplace(temp.c_str(), to);
+// The bytes of an open file from its start.
+int FillFromFile(int fd, const void* context) {
+  const int source = *static_cast<const int*>(context);
+  if (lseek(source, 0, SEEK_SET) < 0) return errno;
+  if (!ReplaceStepAllowed()) return EIO;
+  return CopyBytes(source, fd);
+}
+
+// Appends ".kelpo-new-" and 12 random letters and digits to the folder.
+bool TemporaryName(std::string_view folder, Bytes* out) {
+  static constexpr char kDigits[] =
+      "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  std::array<unsigned char, 12> random{};
+  if (getrandom(random.data(), random.size(), GRND_NONBLOCK) !=
+      static_cast<ssize_t>(random.size())) {
+    // Without entropy: the clock and the process still make clashes unlikely,
+    // and a clash is only retried.
+    static std::atomic<std::uint64_t> counter{0};
+    std::uint64_t v = static_cast<std::uint64_t>(getpid()) * 0x9E3779B97F4A7C15ull ^
+                      static_cast<std::uint64_t>(clock()) ^ (++counter << 40);
+    for (auto& c : random) {
+      c = static_cast<unsigned char>(v);
+      v = v * 6364136223846793005ull + 1442695040888963407ull;
     }
   }
-  if (err != 0) unlink(temp.c_str());
+  std::array<char, 13> suffix{};
+  for (std::size_t i = 0; i < random.size(); ++i)
+    suffix[i] = kDigits[random[i] % (sizeof kDigits - 1)];
+  return out->Append(folder) && out->Append("/") && out->Append(kReplacePrefix) &&
+         out->Append(suffix.data());
+}
+
+// Whether the name still refers to the open file (a sweep may have removed
+// it between its creation and our lock).
+bool NameIsFile(const char* name, int fd) {
+  struct stat named {};
+  struct stat opened {};
+  return lstat(name, &named) == 0 && fstat(fd, &opened) == 0 && named.st_ino == opened.st_ino &&
+         named.st_dev == opened.st_dev;
+}
+
+// Gives the locked, unnamed file fd the name `name` (not replacing anything).
+int LinkUnnamed(int fd, const char* name) {
+  std::array<char, 48> proc{};
+  std::snprintf(proc.data(), proc.size(), "/proc/self/fd/%d", fd);
+  if (linkat(AT_FDCWD, proc.data(), AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0) return 0;
+  const int err = errno;
+  if (err == EEXIST || err == ENOSPC || err == EDQUOT || err == EACCES || err == EROFS) return err;
+  // Without /proc: the descriptor itself (needs a privilege most lack).
+  if (linkat(fd, "", AT_FDCWD, name, AT_EMPTY_PATH) == 0) return 0;
+  return errno == EEXIST ? EEXIST : err;
+}
+
+// Creates the new copy in folder: unnamed where the system allows (*temp
+// left empty), else under a temporary name in *temp. Locked either way.
+// Answers the descriptor or -1 with errno set.
+int CreateLockedCopy(std::string_view folder, mode_t mode, bool* unnamed, Bytes* temp) {
+  *unnamed = false;
+  if (!ReplaceStepAllowed()) {
+    errno = ENOSPC;
+    return -1;
+  }
+  Bytes dir;
+  if (!dir.Append(folder.empty() ? "." : folder)) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  // An unnamed file is named through /proc; without it, names from the start.
+  static const bool procMounted = access("/proc/self/fd", X_OK) == 0;
+  if (procMounted && !g_replaceNamedOnly.load()) {
+    const int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+    if (fd >= 0) {
+      if (flock(fd, LOCK_EX) == 0) {
+        *unnamed = true;
+        return fd;
+      }
+      close(fd);
+      return -1;
+    }
+    // Refused by this file system or kernel: fall back to a name. Anything
+    // else (a missing folder, no permission, a full disk) is the answer.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOSYS) return -1;
+  }
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    temp->size = 0;
+    temp->data[0] = '\0';
+    if (!TemporaryName(folder.empty() ? "." : folder, temp)) {
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+    FdGuard fd(open(temp->c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (fd.get() < 0) {
+      if (errno == EEXIST) continue;
+      return -1;
+    }
+    if (flock(fd.get(), LOCK_EX) != 0) {
+      const int err = errno;
+      unlink(temp->c_str());
+      errno = err;
+      return -1;
+    }
+    if (NameIsFile(temp->c_str(), fd.get())) return fd.release();
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+// Whether name is a copy that an earlier version of the record database left
+// when killed: "." + the name of a file beside it + ".tmp-" + six letters or
+// digits.
+bool IsOldDatabaseCopy(DIR* dir, std::string_view name) {
+  constexpr std::string_view kMark = ".tmp-";
+  constexpr std::size_t kRandom = 6;
+  if (name.size() < 1 + 1 + kMark.size() + kRandom || name.front() != '.') return false;
+  const std::string_view tail = name.substr(name.size() - kRandom);
+  for (char c : tail)
+    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+  if (name.substr(name.size() - kRandom - kMark.size(), kMark.size()) != kMark) return false;
+  Bytes target;
+  if (!target.Append(name.substr(1, name.size() - 1 - kMark.size() - kRandom))) return false;
+  struct stat st {};
+  return fstatat(dirfd(dir), target.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode);
+}
+
+// Sweeps the leftovers of dead writers from an open folder.
+void SweepFolder(DIR* dir) {
+  while (const dirent* d = readdir(dir)) {
+    const std::string_view name(d->d_name);
+    if (!name.starts_with(kReplacePrefix) && !name.starts_with(kOldCopyPrefix) &&
+        !IsOldDatabaseCopy(dir, name)) {
+      continue;
+    }
+    FdGuard fd(
+        openat(dirfd(dir), d->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0) continue;
+    struct stat opened {};
+    if (fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode)) continue;
+    // A writer still at work holds the lock.
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
+    struct stat named {};
+    if (fstatat(dirfd(dir), d->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        named.st_ino != opened.st_ino || named.st_dev != opened.st_dev) {
+      continue;  // renamed into place or replaced meanwhile
+    }
+    unlinkat(dirfd(dir), d->d_name, 0);
+  }
+}
+
+// Flushes a folder, so that a rename in it reaches the disk.
+void SyncFolder(const char* folder) {
+  FdGuard dir(open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  // A folder that cannot be flushed (some file systems refuse) still holds
+  // the complete new file: nothing to report.
+  if (dir.get() >= 0) (void)fsync(dir.get());
+}
+
+// Puts a new file at `to` through fill, whole or not at all. A link at `to`
+// is followed: the file it names is replaced. Without replace an existing
+// target is left alone (EEXIST). like, when given, supplies the new file's
+// permissions and times; otherwise an existing target keeps its permissions
+// and a new one gets the default ones. Answers an errno value.
+int ReplaceWith(const char* to, bool replace, const struct stat* like, ReplaceFill fill,
+                const void* context) {
+  Bytes target;
+  struct stat existing {};
+  bool exists = lstat(to, &existing) == 0;
+  if (exists && !replace) return EEXIST;
+  if (exists && S_ISLNK(existing.st_mode)) {
+    char* real = realpath(to, nullptr);
+    if (real == nullptr) return errno;
+    const bool fits = target.Append(real);
+    std::free(real);
+    if (!fits) return ENAMETOOLONG;
+    if (stat(target.c_str(), &existing) != 0) return errno;
+  }
+  if (target.size == 0 && !target.Append(to)) return ENAMETOOLONG;
+  if (exists && !S_ISREG(existing.st_mode)) return EISDIR;
+  const std::string_view path(target.c_str(), target.size);
+  const std::size_t slash = path.rfind('/');
+  Bytes folder;
+  if (slash != std::string_view::npos && !folder.Append(path.substr(0, slash == 0 ? 1 : slash))) {
+    return ENAMETOOLONG;
+  }
+
+  mode_t mode = 0666;  // narrowed by the umask when created
+  bool setMode = false;
+  if (like != nullptr) {
+    mode = like->st_mode & 07777;
+    setMode = true;
+  } else if (exists) {
+    mode = existing.st_mode & 07777;
+    setMode = true;
+  }
+  bool unnamed = false;
+  Bytes temp;
+  FdGuard fd(
+      CreateLockedCopy({folder.c_str(), folder.size}, setMode ? 0600 : mode, &unnamed, &temp));
+  if (fd.get() < 0) return errno;
+  int err = fill(fd.get(), context);
+  if (err == 0 && setMode && fchmod(fd.get(), mode) != 0) err = errno;
+  if (err == 0 && like != nullptr) {
+    const timespec times[2] = {like->st_atim, like->st_mtim};
+    if (futimens(fd.get(), times) != 0) err = errno;
+  }
+  if (err == 0 && (!ReplaceStepAllowed() || fsync(fd.get()) != 0)) err = errno;
+  if (err == 0 && unnamed && !replace) {
+    // The target's own name, refused when taken: no temporary name at all.
+    err = ReplaceStepAllowed() ? LinkUnnamed(fd.get(), target.c_str()) : errno;
+  } else if (err == 0) {
+    if (unnamed) {
+      for (int attempt = 0; attempt < 16; ++attempt) {
+        temp.size = 0;
+        if (!TemporaryName(folder.size ? std::string_view(folder.c_str(), folder.size) : ".",
+                           &temp)) {
+          err = ENAMETOOLONG;
+          break;
+        }
+        err = ReplaceStepAllowed() ? LinkUnnamed(fd.get(), temp.c_str()) : errno;
+        if (err != EEXIST) break;
+      }
+      if (err != 0) temp.size = 0;
+    }
+    if (err == 0) {
+      if (!ReplaceStepAllowed()) {
+        err = errno;
+      } else if (replace) {
+        err = rename(temp.c_str(), target.c_str()) == 0 ? 0 : errno;
+      } else {
+        err = RenameNoReplace(temp.c_str(), target.c_str());
+      }
+    }
+  }
+  if (err != 0 && temp.size != 0) unlink(temp.c_str());
+  if (err == 0) {
+    SyncFolder(folder.size ? folder.c_str() : ".");
+    fd.reset();  // the lock goes with the descriptor, the file being in place
+    // A writer killed while its copy had a name (from the start where the
+    // file system has no unnamed files, else between naming and renaming)
+    // left it here: every replacement clears those of dead writers.
+    if (DIR* dir = opendir(folder.size ? folder.c_str() : ".")) {
+      SweepFolder(dir);
+      closedir(dir);
+    }
+  }
   return err;
 }
 
@@ -328,8 +609,11 @@ StatusCode MakeEntry(std::string_view name, const struct stat& st, FileEntry** o
   if (s != kOk) return s;
   auto* e = static_cast<FileEntry*>(block);
   e->name = reinterpret_cast<char16_t*>(e + 1);
-  Path_Utf8ToUtf16(name.data(), static_cast<std::uint32_t>(name.size()), e->name, units + 1,
-                   &units);
+  if (Path_Utf8ToUtf16(name.data(), static_cast<std::uint32_t>(name.size()), e->name, units + 1,
+                       &units) != kOk) {
+    Engine_Free(e);
+    return kFailed;
+  }
   e->flags = 0;
   if (S_ISDIR(st.st_mode)) e->flags |= kFileEntryFolder;
   if (!name.empty() && name.front() == '.') e->flags |= kFileEntryHidden;
@@ -396,7 +680,7 @@ StatusCode ListChildren(const char16_t* path, std::uint32_t length, const Native
   }
   closedir(dir);
   if (status != kOk) {
-    FileSys_FreeEntries(&FileSysModule, head);
+    (void)FileSys_FreeEntries(&FileSysModule, head);  // only frees; cannot fail
     return status;
   }
   *first = head;
@@ -586,7 +870,8 @@ StatusCode FileSys_Move(EngineObject*, const char16_t* from, const char16_t* to,
     if (err == EXDEV && lstat(source.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
       FdGuard fd(OpenRegular(source.c_str(), O_RDONLY));
       if (fd.get() < 0 || fstat(fd.get(), &st) != 0) return kFailed;
-      const int copied = CopyInto(fd.get(), st, target.c_str(), replace != 0);
+      const int sourceFd = fd.get();
+      const int copied = ReplaceWith(target.c_str(), replace != 0, &st, FillFromFile, &sourceFd);
       if (copied == EEXIST && !replace) return kFileSysTargetExists;
       if (copied != 0) return kFailed;
       return unlink(source.c_str()) == 0 ? kOk : kFailed;
@@ -655,8 +940,9 @@ StatusCode FileSys_Copy(EngineObject*, const char16_t* from, const char16_t* to,
   if (fstat(fd.get(), &st) != 0) return kFailed;
   struct stat existing {};
   if (!replace && lstat(target.c_str(), &existing) == 0) return kFileSysTargetExists;
+  const int sourceFd = fd.get();
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const int err = CopyInto(fd.get(), st, target.c_str(), replace != 0);
+    const int err = ReplaceWith(target.c_str(), replace != 0, &st, FillFromFile, &sourceFd);
     if (err == 0) return kOk;
     if (err == EEXIST && !replace) return kFileSysTargetExists;
     if (err == ENOENT && attempt == 0) {
@@ -711,6 +997,35 @@ StatusCode FileSys_DeleteTempFiles(EngineObject*) noexcept {
   return kOk;
 }
 
+StatusCode FileSys_ReplaceFile(EngineObject*, const char16_t* path, const void* data,
+                               std::uint32_t size) noexcept {
+  if (data == nullptr && size != 0) return kBadArgument;
+  NativePath native;
+  const StatusCode s = ToSystem(path, &native);
+  if (s != kOk) return s;
+  const ReplaceSource source{data, size};
+  return FileSys_MapError(ReplaceWith(native.c_str(), true, nullptr, FillFromMemory, &source));
+}
+
+StatusCode FileSys_SweepLeftovers(EngineObject*, const char16_t* folder) noexcept {
+  NativePath native;
+  const StatusCode s = ToSystem(folder, &native);
+  if (s != kOk) return s;
+  DIR* dir = opendir(native.length ? native.c_str() : ".");
+  if (dir == nullptr) return FileSys_MapError(errno);
+  SweepFolder(dir);
+  closedir(dir);
+  return kOk;
+}
+
+void FileSys_FailReplaceStep(std::uint32_t nth) noexcept {
+  g_replaceFailStep = nth;
+}
+
+void FileSys_ReplaceNamedOnly(bool on) noexcept {
+  g_replaceNamedOnly = on;
+}
+
 StatusCode FileSys_ListPath(EngineObject*, const char16_t* path, std::uint32_t options,
                             std::uint32_t depth, FileEntry** entry) noexcept {
   if (entry == nullptr) return kNullOutPointer;
@@ -736,7 +1051,7 @@ StatusCode FileSys_ListPath(EngineObject*, const char16_t* path, std::uint32_t o
   if (depth > 0 && (top->flags & kFileEntryFolder)) {
     s = ListChildren(path, length, native, options, depth, &top->firstChild);
     if (s != kOk) {
-      FileSys_FreeEntries(&FileSysModule, top);
+      (void)FileSys_FreeEntries(&FileSysModule, top);  // only frees; cannot fail
       return s;
     }
   }
@@ -765,8 +1080,13 @@ StatusCode FileSys_FreeEntries(EngineObject*, FileEntry* first) noexcept {
 
 StatusCode FileStream_Close(EngineObject* s) noexcept {
   FileStreamBody& body = Body(s);
-  const bool closed = close(body.fd) == 0;
-  if (body.flags & kFileStreamTemporary) FileSys_Delete(&FileSysModule, body.path);
+  bool closed = close(body.fd) == 0;
+  if (body.flags & kFileStreamTemporary) {
+    // A temporary file that stays behind is reported; it is gone for good
+    // only when the cleanup after this instance finds it.
+    const StatusCode removed = FileSys_Delete(&FileSysModule, body.path);
+    if (removed != kOk && removed != kFileSysNotFound) closed = false;
+  }
   Engine_Free(s);
   return closed ? kOk : kFailed;
 }

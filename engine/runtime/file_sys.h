@@ -163,6 +163,38 @@ StatusCode FileSys_ListPath(EngineObject* module, const char16_t* path, std::uin
                             std::uint32_t depth, FileEntry** entry) noexcept;
 StatusCode FileSys_FreeEntries(EngineObject* module, FileEntry* first) noexcept;
 
+// Replacing a file in one step. The new content goes into an unnamed file in
+// the target's folder (O_TMPFILE), is flushed, and gets a name only to be
+// renamed over the target at once; the folder is flushed after. A link at
+// path is followed and the file it names replaced; an existing target keeps
+// its permissions, a new one gets the default ones. Whatever happens, crash
+// included, path names the old file or the new one, whole.
+// Where the file system refuses unnamed files the copy is named from the
+// start ("<folder>/.kelpo-new-<12 letters>"). Every such temporary name is
+// held under an exclusive lock (flock) by its writer for as long as it
+// exists, so the leftovers of writers that died are told apart from copies
+// being written; FileSys_SweepLeftovers removes them, and every replacement
+// sweeps its folder once it is done.
+// FileSys_Copy and a FileSys_Move across file systems go the same way.
+// Failures: path over kPathMax: kFileSysPathTooLong; data null with a size:
+// kBadArgument; system errors by FileSys_MapError (a folder at path, a full
+// disk: kFailed). The old file is untouched on any failure.
+StatusCode FileSys_ReplaceFile(EngineObject* module, const char16_t* path, const void* data,
+                               std::uint32_t size) noexcept;
+// Removes from folder the temporary copies of replacements whose writers
+// ended without finishing (those still locked stay), and the copies earlier
+// versions left (".kelpo-copy-*", and "." + a file's name + ".tmp-" + six
+// letters or digits beside that file). Missing folder:
+// kFileSysNotFound; other system errors by FileSys_MapError.
+StatusCode FileSys_SweepLeftovers(EngineObject* module, const char16_t* folder) noexcept;
+// For tests: the nth step (1-based, counted across calls: create, write,
+// flush, name, rename) of the coming replacements fails once, the write
+// after half of the bytes; 0 clears it.
+void FileSys_FailReplaceStep(std::uint32_t nth) noexcept;
+// For tests: make every copy named from the start, as on file systems
+// without unnamed files.
+void FileSys_ReplaceNamedOnly(bool on) noexcept;
+
 // errno to status: 0 → 0; ENOENT, ENOTDIR → kFileSysNotFound; EACCES, EPERM,
 // EROFS → kFileSysAccessDenied; ENOMEM → kOutOfMemory; anything else kFailed.
 StatusCode FileSys_MapError(int error) noexcept;
@@ -170,7 +202,8 @@ StatusCode FileSys_MapError(int error) noexcept;
 // The file stream's own slots (the rest are the shared Stream_ slots; 17 and
 // 18 do nothing).
 // 1: closes the file (a failing close: kFailed, after everything is
-// released); a temporary stream then deletes its file.
+// released); a temporary stream then deletes its file (kFailed when it
+// cannot).
 StatusCode FileStream_Close(EngineObject* s) noexcept;
 // 2: origin 0 takes the offset as an unsigned position (files up to 4 GB);
 // a position outside 0..0xFFFFFFFF: kFailed.

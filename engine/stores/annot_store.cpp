@@ -1,6 +1,7 @@
 #include "engine/stores/annot_store.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 
@@ -209,7 +210,7 @@ StatusCode FsExists(const char16_t* path) {
   const FileSysOps& ops = OpsOf<FileSysOps>(fs);
   FileEntry* entry = nullptr;
   const StatusCode status = ops.listPath(fs, path, 0, 0, &entry);
-  if (entry != nullptr) ops.freeEntries(fs, entry);
+  if (entry != nullptr) (void)ops.freeEntries(fs, entry);  // only frees
   return status;
 }
 
@@ -266,14 +267,16 @@ StatusCode BeginWriting(AnnotStore& s) {
   EngineObject* file = nullptr;
   StatusCode status = FsOpen(s.path, kFileOpenReadWrite, &file);
   if (IsFailure(status)) return status == kOutOfMemory ? status : kAnnotStoreNotWritable;
-  CloseStreams(s, false);
+  (void)CloseStreams(s, false);  // read-only streams: nothing to commit
   s.file = file;
   s.gate = {file, true};
   EngineObject* db = nullptr;
   status = DbFile_Open(g_DbFileModule, &s.gateObject, kDbOpenWrite, &db);
   if (IsFailure(status)) {
-    CloseStreams(s, false);
-    OpenStreams(s, false);
+    // Back to reading; a failed reopen leaves the store without a database
+    // (later calls answer kAnnotStoreCannotOpen), and this failure is the answer.
+    (void)CloseStreams(s, false);
+    (void)OpenStreams(s, false);
     return status == kOutOfMemory ? status : kAnnotStoreNoDatabase;
   }
   s.db = db;
@@ -289,7 +292,7 @@ StatusCode EndWriting(AnnotStore& s, StatusCode status) {
   if (!IsFailure(status)) status = committed;
   // A failed reopen leaves the store without a database; later calls answer
   // kAnnotStoreCannotOpen until a change or Revalidate reopens it.
-  OpenStreams(s, false);
+  (void)OpenStreams(s, false);
   return status;
 }
 
@@ -325,7 +328,7 @@ class Heap {
       if (IsFailure(status)) return status == kOutOfMemory ? status : kAnnotStoreCorrupt;
       const bool fits = std::uint64_t{at} + chunk <= size;
       if (fits) std::memcpy(dst, static_cast<std::uint8_t*>(buffer) + at, chunk);
-      DbFile_FreeRecordBuffer(db_, buffer);
+      (void)DbFile_FreeRecordBuffer(db_, buffer);  // giving back cannot fail
       if (!fits) return kAnnotStoreCorrupt;
       dst += chunk;
       offset += chunk;
@@ -701,7 +704,7 @@ StatusCode LoadTable(AnnotStore& s) {
   struct Lent {
     EngineObject* db;
     void* p;
-    ~Lent() { DbFile_FreeRecordBuffer(db, p); }
+    ~Lent() { (void)DbFile_FreeRecordBuffer(db, p); }  // giving back cannot fail
   } lent{s.db, buffer};
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
   if (size < kHeaderSize) return kAnnotStoreCorrupt;
@@ -932,7 +935,7 @@ void DatabaseName(const char16_t* path, char name[kDbNameMax + 1]) {
 // file in one step on close, so a failure leaves an existing file as it was;
 // a file this call created is deleted again.
 StatusCode CreateFile(AnnotStore& s) {
-  CloseStreams(s, false);
+  (void)CloseStreams(s, false);  // nothing pending: every change committed already
   bool created = false;
   EngineObject* file = nullptr;
   StatusCode status = FsOpen(s.path, kFileOpenReadWrite, &file);
@@ -961,8 +964,25 @@ StatusCode CreateFile(AnnotStore& s) {
   }
   const StatusCode closed = CloseStreams(s, !IsFailure(status));
   if (!IsFailure(status) && IsFailure(closed)) status = kAnnotStoreNoDatabase;
-  if (IsFailure(status) && created) FsDelete(s.path);
+  // Already failing; a file left here is empty and is made again next time.
+  if (IsFailure(status) && created) (void)FsDelete(s.path);
   return status;
+}
+
+// Removes the copies that killed writers left beside the file. Housekeeping
+// only: a folder that cannot be listed shows its fault when the file opens.
+void SweepBeside(const char16_t* path) {
+  std::uint32_t cut = 0;
+  for (std::uint32_t i = 0; i < kPathBufferSize && path[i] != 0; ++i)
+    if (path[i] == u'/' || path[i] == u'\\') cut = i;
+  std::array<char16_t, kPathBufferSize> folder{};
+  if (cut == 0) {
+    folder[0] = path[0] == u'/' ? u'/' : u'.';
+  } else {
+    std::memcpy(folder.data(), path, cut * sizeof(char16_t));
+  }
+  EngineObject* fs = g_FileSysModule ? g_FileSysModule : &FileSysModule;
+  (void)FileSys_SweepLeftovers(fs, folder.data());
 }
 
 void FreeStore(AnnotStore* s) {
@@ -988,6 +1008,7 @@ StatusCode OpenStore(const char16_t* path, std::uint32_t pathLength, std::uint32
   auto* s = new (memory) AnnotStore;
   s->path = copy;
   s->gateObject.state = &s->gate;
+  SweepBeside(copy);
 
   if (mode == kAnnotOpenCreate) {
     status = CreateFile(*s);
@@ -1012,7 +1033,7 @@ StatusCode OpenStore(const char16_t* path, std::uint32_t pathLength, std::uint32
   }
   if (!IsFailure(status)) status = LoadTable(*s);
   if (IsFailure(status)) {
-    CloseStreams(*s, false);
+    (void)CloseStreams(*s, false);  // nothing pending; the open's failure is the answer
     FreeStore(s);
     return status;
   }
@@ -1189,7 +1210,7 @@ StatusCode AnnotStore_Revalidate(AnnotStore* store) noexcept {
     if (!IsFailure(status) && got == 1) return kOk;
   }
   // The header is written by every change, so only the reopening is left.
-  CloseStreams(*store, false);
+  (void)CloseStreams(*store, false);
   return OpenStreams(*store, false);
 }
 

@@ -34,11 +34,12 @@
 // change reopens the file for writing (kAnnotStoreNotWritable when it cannot,
 // the store staying read-only), makes the whole change in the record
 // database's working copy in memory and closes the database, which replaces
-// the file in one step (a new file written beside it, flushed and renamed
-// over it). A crash, a full disk or any failure during a change therefore
-// leaves the file as it was before the change or as it is after it, never in
-// between; a change that fails is dropped whole and the store's view of the
-// file stays as it was. The file is then reopened read-only.
+// the file in one step (FileSys_ReplaceFile; opening a store clears the copies
+// killed writers left beside its file). A crash, a full disk or any failure
+// during a change therefore leaves the file as it was before the change or as
+// it is after it, never in between; a change that fails is dropped whole and
+// the store's view of the file stays as it was. The file is then reopened
+// read-only.
 //
 // Reading untrusted files. The header, the table and the record sizes are
 // checked when the file is opened; every block, free-list link and text

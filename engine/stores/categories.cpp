@@ -35,11 +35,14 @@ StatusCode LoadRecent(const SettingsStore& st, SettingsImage* mru, SettingsPath*
 }
 
 // Loads the favourites: kOk when valid, kNotFound when missing or damaged
-// (then an empty image with count 0).
+// (then an empty image with count 0). A file that is there but cannot be read
+// answers the read failure, as the recent list does, so that no change
+// replaces favourites it could not see.
 StatusCode LoadFav(const SettingsStore& st, SettingsImage* fav, SettingsPath* path) {
   if (!RegPath(st, u"fav", path)) return kSettingsFavFile;
   const StatusCode s = Settings_ReadWholeFile(path->text, kFavLimit, fav);
   if (s == kOk && Settings_FavValid(fav->Data(), fav->Size())) return kOk;
+  if (s != kOk && s != kFileSysNotFound && s != kMalformed) return s;
   if (fav->Resize(0) != kOk || fav->Resize(2) != kOk) return kOutOfMemory;
   return kNotFound;
 }
@@ -73,7 +76,7 @@ StatusCode ForEachCategoryList(const SettingsStore& st, Fn&& fn) {
     s = fn(e->name, p, list + 1, static_cast<std::uint32_t>(list[0]));
     Engine_Free(list);
   }
-  Settings_Fs().freeEntries(Settings_FileSys(), root);
+  (void)Settings_Fs().freeEntries(Settings_FileSys(), root);  // only frees
   return s;
 }
 
@@ -84,25 +87,33 @@ StatusCode ForEachCategoryList(const SettingsStore& st, Fn&& fn) {
 StatusCode Settings_LoadCategories(SettingsStore& st, bool* fromFile) noexcept {
   *fromFile = false;
   if (st.categories) {
-    Settings_DictOps().destroy(st.categories);
+    (void)Settings_DictOps().destroy(st.categories);  // only frees
     st.categories = nullptr;
   }
   SettingsPath p;
+  if (!RegPath(st, u"cat", &p)) return kSettingsNoFolder;
   SettingsImage bytes;
-  if (RegPath(st, u"cat", &p) && Settings_ReadWholeFile(p.text, kDictImageLimit, &bytes) == kOk) {
+  const StatusCode read = Settings_ReadWholeFile(p.text, kDictImageLimit, &bytes);
+  // Only a missing file means "no categories yet". One that is there but
+  // cannot be read (no permission, an I/O error, a folder in its place, no
+  // memory) is reported, so that nothing is started afresh over it.
+  if (read != kOk && read != kFileSysNotFound && read != kMalformed) return read;
+  if (read == kOk) {
     EngineObject* ms = nullptr;
-    if (MemStream_Create(&MemStreamModule, bytes.Data(), bytes.Size(), bytes.Size(),
-                         kMemCreateCallerOwns, &ms) == kOk) {
-      std::uint32_t size = 0xFFFFFFFFu;
-      EngineObject* dict = nullptr;
-      if (Settings_DictOps().load(Settings_Dict(), ms, 0, &size, &dict) == kOk)
-        st.categories = dict;
-      StreamOf(ms).close(ms);
+    StatusCode s = MemStream_Create(&MemStreamModule, bytes.Data(), bytes.Size(), bytes.Size(),
+                                    kMemCreateCallerOwns, &ms);
+    if (s != kOk) return s;
+    std::uint32_t size = 0xFFFFFFFFu;
+    EngineObject* dict = nullptr;
+    s = Settings_DictOps().load(Settings_Dict(), ms, 0, &size, &dict);
+    (void)StreamOf(ms).close(ms);  // a memory stream over our bytes: only frees
+    if (s == kOk) {
+      st.categories = dict;
+      *fromFile = true;
+      return kOk;
     }
-  }
-  if (st.categories) {
-    *fromFile = true;
-    return kOk;
+    if (s == kOutOfMemory) return s;
+    // A damaged image: the categories start empty.
   }
   return Settings_DictOps().create(Settings_Dict(), 0, 0, &st.categories);
 }
@@ -133,10 +144,10 @@ StatusCode Settings_SaveCategories(EngineObject* store) noexcept {
   if (s == kOk && !RegPath(st, u"cat", &p)) s = kSettingsNoFolder;
   if (s == kOk) {
     void* buffer = nullptr;
-    MemStream_GetBuffer(&MemStreamModule, ms, &buffer, nullptr, nullptr);
-    s = Settings_ReplaceFile(p.text, buffer, written);
+    s = MemStream_GetBuffer(&MemStreamModule, ms, &buffer, nullptr, nullptr);
+    if (s == kOk) s = Settings_ReplaceFile(p.text, buffer, written);
   }
-  StreamOf(ms).close(ms);
+  (void)StreamOf(ms).close(ms);  // a memory stream: only frees
   return s;
 }
 
@@ -153,7 +164,8 @@ StatusCode Settings_LookupCategory(EngineObject* store, const char16_t* name,
                                    std::uint16_t* id) noexcept {
   EngineObject* d = Settings_Body(store).categories;
   if (d == nullptr) return kFailed;
-  const std::uint32_t flags = kDictInsertSorted | (subCategory ? kDictInsertUnder : 0);
+  const std::uint32_t flags =
+      kDictInsertSorted | (subCategory ? static_cast<std::uint32_t>(kDictInsertUnder) : 0u);
   return Settings_DictOps().addChild(d, nullptr, name, selected, flags, id);
 }
 
@@ -173,7 +185,10 @@ StatusCode Settings_ReadCategoryList(const SettingsStore& st, const char16_t* se
     return kOk;  // a damaged list reads as absent
   std::uint16_t* ids = nullptr;
   if (Engine_AllocArray<std::uint16_t>(count + 1, &ids) != kOk) return kOutOfMemory;
-  Settings_ParseCategoryList(bytes.Data(), bytes.Size(), ids + 1, count, &count);
+  if (Settings_ParseCategoryList(bytes.Data(), bytes.Size(), ids + 1, count, &count) != kOk) {
+    Engine_Free(ids);
+    return kOk;
+  }
   ids[0] = static_cast<std::uint16_t>(count);
   *list = ids;
   return kOk;
@@ -248,7 +263,7 @@ StatusCode Settings_PurgeCategoryIds(EngineObject* store, std::uint32_t id) noex
         if (out == n) return kOk;
         return Settings_WriteCategoryList(st, path.text, ids, out);
       });
-  Settings_DictOps().freeList(st.categories, removed);
+  (void)Settings_DictOps().freeList(st.categories, removed);  // only frees
   return s;
 }
 
@@ -403,7 +418,7 @@ StatusCode Settings_ListDocuments(EngineObject* store, std::uint32_t changedOnly
     ++total;
   SettingsNameRef* refs = nullptr;
   if (Engine_AllocArray<SettingsNameRef>(total + 1, &refs) != kOk) {
-    Settings_Fs().freeEntries(Settings_FileSys(), root);
+    (void)Settings_Fs().freeEntries(Settings_FileSys(), root);  // only frees
     return kOutOfMemory;
   }
   std::uint32_t n = 0;
@@ -439,7 +454,7 @@ StatusCode Settings_ListDocuments(EngineObject* store, std::uint32_t changedOnly
   }
   if (s == kOk) *count = n;
   Engine_Free(refs);
-  Settings_Fs().freeEntries(Settings_FileSys(), root);
+  (void)Settings_Fs().freeEntries(Settings_FileSys(), root);  // only frees
   return s;
 }
 
@@ -515,35 +530,52 @@ StatusCode Settings_GetFavourite(EngineObject* store, std::uint32_t index, char1
   SettingsImage fav;
   SettingsPath p;
   const StatusCode s = LoadFav(Settings_Body(store), &fav, &p);
-  if (s != kOk || index >= Settings_FavCount(fav)) return kSettingsFavIndex;
+  if (s != kOk && s != kNotFound) return kSettingsFavFile;
+  if (index >= Settings_FavCount(fav)) return kSettingsFavIndex;
   Settings_FavGet(fav, index, first, second);
   return kOk;
 }
+
+namespace {
+
+// A lookup in the favourites: the index search finds, kNotFound without a
+// match or without favourites, kSettingsFavFile when they cannot be read.
+template <class Search>
+StatusCode FindFavourite(EngineObject* store, Search&& search, std::uint32_t* index) {
+  SettingsImage fav;
+  SettingsPath p;
+  const StatusCode s = LoadFav(Settings_Body(store), &fav, &p);
+  if (s != kOk && s != kNotFound) return kSettingsFavFile;
+  std::uint32_t at = 0;
+  if (s != kOk || search(fav, &at) != kOk) return kNotFound;
+  *index = at;
+  return kOk;
+}
+
+}  // namespace
 
 StatusCode Settings_FindFavourite(EngineObject* store, const char16_t* first, std::uint32_t length,
                                   std::uint32_t* index) noexcept {
   if (first == nullptr || index == nullptr) return kBadArgument;
   if (length == 0) length = Settings_TextLength(first, 0xFFFF);
-  SettingsImage fav;
-  SettingsPath p;
-  if (LoadFav(Settings_Body(store), &fav, &p) != kOk) return kNotFound;
-  std::uint32_t at = 0;
-  if (Settings_FavSearch(fav, first, length, &at) != kOk) return kNotFound;
-  *index = at;
-  return kOk;
+  return FindFavourite(
+      store,
+      [&](const SettingsImage& fav, std::uint32_t* at) {
+        return Settings_FavSearch(fav, first, length, at);
+      },
+      index);
 }
 
 StatusCode Settings_FindFavouriteByTarget(EngineObject* store, const char16_t* second,
                                           std::uint32_t length, std::uint32_t* index) noexcept {
   if (second == nullptr || index == nullptr) return kBadArgument;
   if (length == 0) length = Settings_TextLength(second, 0xFFFF);
-  SettingsImage fav;
-  SettingsPath p;
-  if (LoadFav(Settings_Body(store), &fav, &p) != kOk) return kNotFound;
-  std::uint32_t at = 0;
-  if (Settings_FavSearchTarget(fav, second, length, &at) != kOk) return kNotFound;
-  *index = at;
-  return kOk;
+  return FindFavourite(
+      store,
+      [&](const SettingsImage& fav, std::uint32_t* at) {
+        return Settings_FavSearchTarget(fav, second, length, at);
+      },
+      index);
 }
 
 StatusCode Settings_AddFavourite(EngineObject* store, const char16_t* first,
@@ -592,7 +624,8 @@ StatusCode Settings_UpdateFavourite(EngineObject* store, std::uint32_t index, co
   Settings_FavGet(fav, index, nullptr, second);
   Settings_FavErase(fav, index);
   std::uint32_t at = 0;
-  Settings_FavSearch(fav, first, length, &at);
+  // Not found after the erase (answer 1): at is where the name goes.
+  (void)Settings_FavSearch(fav, first, length, &at);
   if (Settings_FavInsert(fav, at, first, length, second, Settings_TextLength(second, 127)) != kOk)
     return kSettingsFavChange;
   if (Settings_ReplaceFile(p.text, fav.Data(), fav.Size()) != kOk) return kSettingsFavChange;

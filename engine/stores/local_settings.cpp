@@ -21,7 +21,8 @@ class LentRecord {
  public:
   explicit LentRecord(EngineObject* db) : db_(db) {}
   ~LentRecord() {
-    if (data_) Settings_Db().freeRecordBuffer(db_, data_);
+    // Giving back a buffer the database lent cannot fail.
+    if (data_) (void)Settings_Db().freeRecordBuffer(db_, data_);
   }
   StatusCode Read(std::uint16_t index) {
     void* buffer = nullptr;
@@ -142,24 +143,22 @@ StatusCode WriteDocState(EngineObject* db, const std::uint8_t state[kDocStateSiz
   return WriteRecordBytes(db, index, parsed.stateOffset, state, kDocStateSize);
 }
 
-// A complete new settings database for a document, as bytes.
-StatusCode NewDatabaseImage(const char16_t* documentPath, const std::uint8_t state[kDocStateSize],
-                            SettingsImage* out) {
+// Runs edit on a settings database in memory, a new empty one when bytes is
+// null, else a copy of bytes, and answers the database's bytes afterwards.
+template <class Edit>
+StatusCode EditInMemory(const SettingsImage* bytes, Edit&& edit, SettingsImage* out) {
   EngineObject* ms = nullptr;
-  StatusCode s = MemStream_Create(g_MemStreamModule ? g_MemStreamModule : &MemStreamModule, nullptr,
-                                  0, 0, kMemCreateWritable, &ms);
+  StatusCode s = MemStream_Create(&MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &ms);
   if (s != kOk) return s;
+  if (bytes != nullptr) {
+    s = StreamOf(ms).write(ms, bytes->Data(), bytes->Size(), nullptr);
+  } else {
+    s = Settings_Db().createNew(Settings_DbFile(), ms, "", kTypeDSet, kCreatorKelp);
+  }
   EngineObject* db = nullptr;
-  s = Settings_Db().createNew(Settings_DbFile(), ms, "", kTypeDSet, kCreatorKelp);
   if (s == kOk) s = Settings_Db().open(Settings_DbFile(), ms, kDbOpenWrite, &db);
   if (s == kOk) {
-    std::uint8_t header[kLocalHeaderSize] = {};
-    StoreBE16(header, kLocalHeaderSize);
-    StoreBE32(header + 8, 0xFFFFFFFFu);
-    std::uint16_t index = 0;
-    s = Settings_Db().insertRecord(db, &index, kLocalHeaderSize, header);
-    if (s == kOk && index != 0) s = kSettingsHeaderNotFirst;
-    if (s == kOk) s = WriteDocRecord(db, documentPath, state);
+    s = edit(db);
     const StatusCode c = Settings_Db().close(db);
     if (s == kOk) s = c;
   }
@@ -169,35 +168,36 @@ StatusCode NewDatabaseImage(const char16_t* documentPath, const std::uint8_t sta
     s = MemStream_GetBuffer(&MemStreamModule, ms, &buffer, &size, nullptr);
     if (s == kOk) s = out->Assign(buffer, size);
   }
-  StreamOf(ms).close(ms);
+  (void)StreamOf(ms).close(ms);  // a memory stream: only frees
   return s;
+}
+
+// A complete new settings database for a document, as bytes.
+StatusCode NewDatabaseImage(const char16_t* documentPath, const std::uint8_t state[kDocStateSize],
+                            SettingsImage* out) {
+  return EditInMemory(
+      nullptr,
+      [&](EngineObject* db) {
+        std::uint8_t header[kLocalHeaderSize] = {};
+        StoreBE16(header, kLocalHeaderSize);
+        StoreBE32(header + 8, 0xFFFFFFFFu);
+        std::uint16_t index = 0;
+        StatusCode s = Settings_Db().insertRecord(db, &index, kLocalHeaderSize, header);
+        if (s == kOk && index != 0) s = kSettingsHeaderNotFirst;
+        return s == kOk ? WriteDocRecord(db, documentPath, state) : s;
+      },
+      out);
 }
 
 // The bytes of a settings file with its document record rewritten for a new
 // document path (the state kept).
 StatusCode RewrittenImage(const char16_t* settingsPath, const char16_t* documentPath,
                           const std::uint8_t state[kDocStateSize], SettingsImage* out) {
-  StatusCode s = Settings_ReadWholeFile(settingsPath, 0x7FFFFFFF, out);
+  SettingsImage bytes;
+  const StatusCode s = Settings_ReadWholeFile(settingsPath, 0x7FFFFFFF, &bytes);
   if (s != kOk) return s;
-  EngineObject* ms = nullptr;
-  if ((s = MemStream_Create(&MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &ms)) != kOk)
-    return s;
-  s = StreamOf(ms).write(ms, out->Data(), out->Size(), nullptr);
-  EngineObject* db = nullptr;
-  if (s == kOk) s = Settings_Db().open(Settings_DbFile(), ms, kDbOpenWrite, &db);
-  if (s == kOk) {
-    s = WriteDocRecord(db, documentPath, state);
-    const StatusCode c = Settings_Db().close(db);
-    if (s == kOk) s = c;
-  }
-  if (s == kOk) {
-    void* buffer = nullptr;
-    std::uint32_t size = 0;
-    MemStream_GetBuffer(&MemStreamModule, ms, &buffer, &size, nullptr);
-    s = out->Assign(buffer, size);
-  }
-  StreamOf(ms).close(ms);
-  return s;
+  return EditInMemory(
+      &bytes, [&](EngineObject* db) { return WriteDocRecord(db, documentPath, state); }, out);
 }
 
 StatusCode CopyCategoryList(const SettingsStore& st, const char16_t* from, const char16_t* to,
@@ -299,9 +299,10 @@ StatusCode Settings_ReadStoredDocument(const char16_t* settingsPath, char16_t* p
         }
       }
     }
-    Settings_Db().close(db);
+    // Only read: nothing to write back, and the answer is already known.
+    (void)Settings_Db().close(db);
   }
-  StreamOf(file).close(file);
+  (void)StreamOf(file).close(file);  // only read
   return s;
 }
 
@@ -323,16 +324,21 @@ StatusCode Settings_OpenDocument(EngineObject* store, const char16_t* documentPa
     created = 1;
   }
   EngineObject* file = nullptr;
-  if ((s = Settings_Fs().open(Settings_FileSys(), path, 0, kFileOpenReadWrite, &file)) != kOk)
-    return s;
+  std::uint32_t readOnly = 0;
+  if ((s = Settings_Fs().open(Settings_FileSys(), path, 0, kFileOpenReadWrite, &file)) != kOk) {
+    // A file we may not write is still read; its changes are refused.
+    if (created || Settings_Fs().open(Settings_FileSys(), path, 0, kFileOpenRead, &file) != kOk)
+      return s;
+    readOnly = 1;
+  }
   EngineObject* db = nullptr;
-  s = Settings_Db().open(Settings_DbFile(), file, kDbOpenWrite, &db);
+  s = Settings_Db().open(Settings_DbFile(), file, readOnly ? kDbOpenRead : kDbOpenWrite, &db);
   if (s == kOk && !IsSettingsDatabase(db)) {
-    Settings_Db().close(db);
+    (void)Settings_Db().close(db);  // nothing changed yet
     s = kSettingsNoFile;
   }
   if (s != kOk) {
-    StreamOf(file).close(file);
+    (void)StreamOf(file).close(file);  // nothing written through it
     return s;
   }
   // A shared lock tells pruning (here or in another running reader) to keep
@@ -346,6 +352,7 @@ StatusCode Settings_OpenDocument(EngineObject* store, const char16_t* documentPa
   ls->file = file;
   ls->db = db;
   ls->createdNow = created;
+  ls->readOnly = readOnly;
   return kOk;
 }
 
@@ -394,6 +401,7 @@ StatusCode Settings_SaveDocumentState(EngineObject*, LocalSettings* ls,
                                       std::uint16_t word2, std::uint16_t word3,
                                       std::uint32_t encoding, std::uint16_t viewWord) noexcept {
   if (ls == nullptr || ls->db == nullptr) return kOk;
+  if (ls->readOnly) return kFileSysAccessDenied;
   std::uint8_t bytes[kDocStateSize] = {};
   const StatusCode read = ReadDocState(ls->db, bytes);
   DocState d = Settings_ParseDocState(bytes);
@@ -424,7 +432,7 @@ StatusCode Settings_CopyDocumentSettings(EngineObject* store, const char16_t* fr
   StatusCode s = ReadDocState(src.db, state);
   char16_t srcPath[kPathBufferSize];
   std::memcpy(srcPath, src.path, sizeof srcPath);
-  Settings_CloseDocument(store, &src, 0);
+  (void)Settings_CloseDocument(store, &src, 0);  // only read through it
   if (s != kOk) return s;
   char16_t target[kPathBufferSize];
   bool exists = false;
@@ -432,8 +440,7 @@ StatusCode Settings_CopyDocumentSettings(EngineObject* store, const char16_t* fr
   SettingsImage image;
   if ((s = RewrittenImage(srcPath, to, state, &image)) != kOk) return s;
   if ((s = Settings_ReplaceFile(target, image.Data(), image.Size())) != kOk) return s;
-  CopyCategoryList(Settings_Body(store), srcPath, target, false);
-  return kOk;
+  return CopyCategoryList(Settings_Body(store), srcPath, target, false);
 }
 
 StatusCode Settings_RenameDocument(EngineObject* store, const char16_t* from,
@@ -457,7 +464,7 @@ StatusCode Settings_RenameDocument(EngineObject* store, const char16_t* from,
   }
   char16_t oldPath[kPathBufferSize];
   std::memcpy(oldPath, old.path, sizeof oldPath);
-  Settings_CloseDocument(store, &old, 0);
+  (void)Settings_CloseDocument(store, &old, 0);  // only read through it
   if (s != kOk) return s;
   char16_t target[kPathBufferSize];
   bool exists = false;
@@ -468,9 +475,12 @@ StatusCode Settings_RenameDocument(EngineObject* store, const char16_t* from,
   if ((s = RewrittenImage(oldPath, to, state, &image)) != kOk) return s;
   if ((s = Settings_ReplaceFile(target, image.Data(), image.Size())) != kOk) return s;
   SettingsStore& st = Settings_Body(store);
-  CopyCategoryList(st, oldPath, target, true);
-  Settings_RenameRecentDocument(st, oldPath, target);
-  return Settings_DeleteFile(oldPath);
+  // Without its category list the move stops here, the old settings kept
+  // (both files name a document; neither loses anything).
+  if ((s = CopyCategoryList(st, oldPath, target, true)) != kOk) return s;
+  const StatusCode recent = Settings_RenameRecentDocument(st, oldPath, target);
+  if ((s = Settings_DeleteFile(oldPath)) != kOk) return s;
+  return recent;
 }
 
 StatusCode Settings_ReadDocumentCategoryTag(EngineObject*, const char16_t* documentPath,
@@ -480,15 +490,16 @@ StatusCode Settings_ReadDocumentCategoryTag(EngineObject*, const char16_t* docum
   if (Settings_Fs().open(Settings_FileSys(), const_cast<char16_t*>(documentPath), 0, kFileOpenRead,
                          &file) != kOk)
     return kSettingsNoCategoryTag;
+  // The document is only read: closing it has nothing to report.
   std::uint8_t header[kDbHeaderSize];
   StatusCode s = StreamOf(file).readAt(file, 0, header, kDbHeaderSize, nullptr);
   if (s != kOk || std::memcmp(header + kNativeTypeOffset, kTypeNative, 4) != 0) {
-    StreamOf(file).close(file);
+    (void)StreamOf(file).close(file);
     return kSettingsNoCategoryTag;
   }
   EngineObject* db = nullptr;
   if ((s = Settings_Db().open(Settings_DbFile(), file, kDbOpenRead, &db)) != kOk) {
-    StreamOf(file).close(file);
+    (void)StreamOf(file).close(file);
     return kSettingsNoCategoryTag;
   }
   s = kSettingsNoCategoryTag;
@@ -537,8 +548,8 @@ StatusCode Settings_ReadDocumentCategoryTag(EngineObject*, const char16_t* docum
       }
     }
   }
-  Settings_Db().close(db);
-  StreamOf(file).close(file);
+  (void)Settings_Db().close(db);
+  (void)StreamOf(file).close(file);
   return s;
 }
 
@@ -552,7 +563,7 @@ StatusCode Settings_AssignCategoryFromDocument(EngineObject* store, const char16
     return kSettingsNoCategoryTag;
   LocalSettings ls{};
   if (Settings_OpenDocument(store, documentPath, 0, &ls) == kOk) {
-    Settings_CloseDocument(store, &ls, 0);
+    (void)Settings_CloseDocument(store, &ls, 0);  // only looked at
     return kSettingsNoCategoryTag;
   }
   std::uint16_t category = 0;
@@ -570,7 +581,9 @@ StatusCode Settings_AssignCategoryFromDocument(EngineObject* store, const char16
   const std::uint16_t list[2] = {1, category};
   s = Settings_WriteCategoryList(st, ls.path, list + 1, 1);
   if (s != kOk) {
-    Settings_CloseDocument(store, &ls, kSettingsCloseDelete);
+    // Already failing: the new settings go again as far as they can, and
+    // the list's failure is the answer.
+    (void)Settings_CloseDocument(store, &ls, kSettingsCloseDelete);
     return s;
   }
   if ((s = Settings_CloseDocument(store, &ls, 0)) != kOk) return s;

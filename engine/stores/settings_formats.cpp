@@ -349,7 +349,7 @@ StatusCode Settings_ThemesFromBytes(const std::uint8_t* bytes, std::uint32_t siz
   StoreLE16(p + 2, static_cast<std::uint16_t>(set->count));
   StoreLE16(p, static_cast<std::uint16_t>(at - kThemeHeaderSize));
   StoreLE16(p + 6, 0);
-  set->image.Resize(at);
+  (void)set->image.Resize(at);  // shrinking never allocates
   *out = set;
   return kOk;
 }

@@ -52,7 +52,7 @@ StatusCode Settings_EnsureFolders(SettingsStore& st) noexcept;
 // kFileSysNotFound (or the open failure).
 StatusCode Settings_ReadWholeFile(const char16_t* path, std::uint32_t limit,
                                   SettingsImage* out) noexcept;
-// Replaces a file with the bytes: a new copy beside it, flushed, renamed over.
+// Replaces a file with the bytes in one step (FileSys_ReplaceFile).
 StatusCode Settings_ReplaceFile(const char16_t* path, const void* data,
                                 std::uint32_t size) noexcept;
 // Deletes a file; a missing one is success.
@@ -68,8 +68,9 @@ StatusCode Settings_RenameRecentDocument(SettingsStore& st, const char16_t* oldP
 // Recent list, category list and settings file of one settings-file path.
 StatusCode Settings_DeleteLocalSettingsFile(SettingsStore& st,
                                             const char16_t* settingsPath) noexcept;
-// The category dictionary from "cat" (an empty one when missing or bad);
-// *fromFile tells whether "cat" was read.
+// The category dictionary from "cat" (an empty one when missing or damaged);
+// *fromFile tells whether "cat" was read. A "cat" that is there but cannot be
+// read answers the failure (the store keeps no dictionary then).
 StatusCode Settings_LoadCategories(SettingsStore& st, bool* fromFile) noexcept;
 // Removes from every category list the ids that name no category of the
 // dictionary, so that a category made later never inherits them.
@@ -113,6 +114,3 @@ void Settings_GetDocPath(const std::uint8_t* record, const SettingsDocRecord& pa
                          char16_t* out) noexcept;
 // Seconds since 1970 in local time, now.
 std::uint32_t Settings_NowLocalSeconds() noexcept;
-// Counts a write step of a file replacement; false when the injected fault
-// says this step fails.
-bool Settings_WriteStepAllowed() noexcept;

@@ -21,9 +21,6 @@ constexpr char16_t kSettingsSubPath[] = u"/Kelpo/Kelpo/Settings";
 constexpr char16_t kCatFolder[] = u"_Cat_";
 constexpr char16_t kRegFolder[] = u"_Reg_";
 
-std::atomic<std::uint32_t> g_failStep{0};
-std::atomic<std::uint32_t> g_tempCounter{0};
-
 bool IsSeparator(char16_t c) {
   return c == u'/' || c == u'\\';
 }
@@ -46,14 +43,7 @@ EngineObject* Settings_Date() noexcept {
 }
 
 void Settings_FailWriteStep(std::uint32_t nth) noexcept {
-  g_failStep = nth;
-}
-
-bool Settings_WriteStepAllowed() noexcept {
-  std::uint32_t n = g_failStep.load();
-  if (n == 0) return true;
-  g_failStep = n - 1;
-  return n != 1;
+  FileSys_FailReplaceStep(nth);
 }
 
 bool SettingsPath::Append(const char16_t* s, std::uint32_t n) noexcept {
@@ -139,54 +129,13 @@ StatusCode Settings_ReadWholeFile(const char16_t* path, std::uint32_t limit,
   if (st == kOk && size > limit) st = kMalformed;
   if (st == kOk) st = out->Resize(size);
   if (st == kOk && size) st = StreamOf(s).readAt(s, 0, out->Data(), size, nullptr);
-  StreamOf(s).close(s);
+  (void)StreamOf(s).close(s);  // only read
   return st;
 }
 
 StatusCode Settings_ReplaceFile(const char16_t* path, const void* data,
                                 std::uint32_t size) noexcept {
-  // The new copy goes beside the file under a hidden name that listings skip.
-  SettingsPath temp;
-  const char16_t* name = Settings_FileNamePart(path);
-  temp.Append(path, static_cast<std::uint32_t>(name - path));
-  if (!temp.Append(u".kelpo-new-") || !AppendDecimal(&temp, static_cast<std::uint32_t>(getpid())) ||
-      !temp.Append(u"-") || !AppendDecimal(&temp, ++g_tempCounter))
-    return kFileSysPathTooLong;
-
-  const FileSysOps& fs = Settings_Fs();
-  EngineObject* s = nullptr;
-  if (!Settings_WriteStepAllowed()) return kFailed;
-  StatusCode st = fs.open(Settings_FileSys(), temp.text, 0, kFileOpenCreate, &s);
-  if (st != kOk) return st;
-  if (!Settings_WriteStepAllowed()) {
-    st = kStreamShortWrite;
-  } else if (size) {
-    st = StreamOf(s).write(s, data, size, nullptr);
-  }
-  if (st == kOk) {
-    int fd = -1;
-    std::uint32_t len = 0;
-    st = StreamOf(s).getProperty(s, kFilePropertyHandle, sizeof fd, &len, &fd);
-    if (st == kOk && (!Settings_WriteStepAllowed() || fsync(fd) != 0)) st = kFailed;
-  }
-  const StatusCode closed = StreamOf(s).close(s);
-  if (st == kOk) st = closed;
-  if (st == kOk && !Settings_WriteStepAllowed()) st = kFailed;
-  if (st == kOk) st = fs.move(Settings_FileSys(), temp.text, path, 1);
-  if (st != kOk) {
-    fs.remove(Settings_FileSys(), temp.text);
-    return st;
-  }
-  // The rename itself reaches the disk with the folder.
-  NativePath folder;
-  if (Path_ToNative(path, static_cast<std::uint32_t>(name - path), &folder)) {
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dir >= 0) {
-      fsync(dir);
-      ::close(dir);
-    }
-  }
-  return kOk;
+  return FileSys_ReplaceFile(Settings_FileSys(), path, data, size);
 }
 
 StatusCode Settings_DeleteFile(const char16_t* path) noexcept {
@@ -197,7 +146,7 @@ StatusCode Settings_DeleteFile(const char16_t* path) noexcept {
 bool Settings_PathIsFree(const char16_t* path) noexcept {
   FileEntry* e = nullptr;
   const StatusCode s = Settings_Fs().listPath(Settings_FileSys(), path, 0, 0, &e);
-  if (s == kOk) Settings_Fs().freeEntries(Settings_FileSys(), e);
+  if (s == kOk) (void)Settings_Fs().freeEntries(Settings_FileSys(), e);  // only frees
   return s == kFileSysNotFound;
 }
 
@@ -284,21 +233,34 @@ bool SamePath(const char16_t* a, std::uint32_t an, const char16_t* b, std::uint3
   return true;
 }
 
-StatusCode ListFolder(const SettingsStore& st, FileEntry** root) {
-  return Settings_Fs().listPath(Settings_FileSys(), st.folder, kListSkipDotNames, 1, root);
+// The copies of file replacements whose writers were killed, in the
+// settings folder and its sub-folders. Housekeeping only: a folder that
+// cannot be listed shows its fault in the reads that follow.
+void SweepLeftovers(const SettingsStore& st) {
+  (void)FileSys_SweepLeftovers(Settings_FileSys(), st.folder);
+  for (const char16_t* sub : {kCatFolder, kRegFolder}) {
+    SettingsPath p;
+    if (Settings_SubfolderFile(st, sub, nullptr, &p))
+      (void)FileSys_SweepLeftovers(Settings_FileSys(), p.text);
+  }
 }
 
-// Files (not folders) directly in the settings folder, whose names fit.
+StatusCode ListFolder(const SettingsStore& st, std::uint32_t options, FileEntry** root) {
+  return Settings_Fs().listPath(Settings_FileSys(), st.folder, options, 1, root);
+}
+
+// Files (not folders) directly in the settings folder, whose names fit; with
+// hidden true also those whose names start with '.' (copies being written).
 template <class Fn>
-StatusCode ForEachSettingsFile(const SettingsStore& st, Fn&& fn) {
+StatusCode ForEachSettingsFile(const SettingsStore& st, Fn&& fn, bool hidden = false) {
   FileEntry* root = nullptr;
-  const StatusCode s = ListFolder(st, &root);
+  const StatusCode s = ListFolder(st, hidden ? 0 : kListSkipDotNames, &root);
   if (s != kOk) return s;
   for (FileEntry* e = root->firstChild; e != nullptr; e = e->next) {
     if (e->flags & kFileEntryFolder) continue;
     if (!fn(*e)) break;
   }
-  Settings_Fs().freeEntries(Settings_FileSys(), root);
+  (void)Settings_Fs().freeEntries(Settings_FileSys(), root);  // only frees
   return kOk;
 }
 
@@ -323,7 +285,7 @@ StatusCode Settings_OpenStore(EngineObject*, std::uint32_t* flags, EngineObject*
   EngineObject* store = &inst->header;
   SettingsStore& st = inst->body;
   auto fail = [&](StatusCode s) {
-    Settings_CloseStore(store);
+    (void)Settings_CloseStore(store);  // only frees
     return s;
   };
   char16_t appData[kPathBufferSize];
@@ -337,10 +299,11 @@ StatusCode Settings_OpenStore(EngineObject*, std::uint32_t* flags, EngineObject*
   st.maxNameLength = kSettingsNameBudget - st.folderLength;
   StatusCode s = Settings_EnsureFolders(st);
   if (s != kOk) return fail(s);
+  SweepLeftovers(st);
   std::uint32_t f = 0;
   for (auto [name, bit] : {std::pair{u"fav", kSettingsNoFavourites}, {u"cat", kSettingsFirstRun}}) {
     SettingsPath p;
-    Settings_SubfolderFile(st, kRegFolder, name, &p);
+    if (!Settings_SubfolderFile(st, kRegFolder, name, &p)) return fail(kSettingsSubfolderPath);
     if (Settings_PathIsFree(p.text)) f |= bit;
   }
   bool fromFile = false;
@@ -349,7 +312,7 @@ StatusCode Settings_OpenStore(EngineObject*, std::uint32_t* flags, EngineObject*
     // Without a usable "cat" the caller starts the categories afresh, and
     // lists left from a lost dictionary must not name the new categories.
     f |= kSettingsFirstRun;
-    Settings_DropUnknownCategoryIds(st);
+    if ((s = Settings_DropUnknownCategoryIds(st)) != kOk) return fail(s);
   }
   if ((s = Settings_RecomputeTotalSize(store)) != kOk) return fail(s);
   if (flags) *flags = f;
@@ -360,7 +323,7 @@ StatusCode Settings_OpenStore(EngineObject*, std::uint32_t* flags, EngineObject*
 StatusCode Settings_CloseStore(EngineObject* store) noexcept {
   if (store == nullptr) return kBadArgument;
   SettingsStore& st = Settings_Body(store);
-  if (st.categories) Settings_DictOps().destroy(st.categories);
+  if (st.categories) (void)Settings_DictOps().destroy(st.categories);  // only frees
   Engine_Free(store);
   return kOk;
 }
@@ -446,10 +409,14 @@ StatusCode Settings_FindSettingsFile(EngineObject* store, const char16_t* docume
 StatusCode Settings_RecomputeTotalSize(EngineObject* store) noexcept {
   SettingsStore& st = Settings_Body(store);
   std::uint32_t total = 0;
-  const StatusCode s = ForEachSettingsFile(st, [&](const FileEntry& e) {
-    total = SaturatingAdd(total, e.size);
-    return total != 0xFFFFFFFFu;
-  });
+  // Copies being written count too: they take the space until renamed.
+  const StatusCode s = ForEachSettingsFile(
+      st,
+      [&](const FileEntry& e) {
+        total = SaturatingAdd(total, e.size);
+        return total != 0xFFFFFFFFu;
+      },
+      true);
   if (s != kOk) return s;
   st.totalBytes = total;
   return kOk;
@@ -477,12 +444,12 @@ StatusCode DeleteUnlessInUse(SettingsStore& st, const char16_t* path, bool* skip
     std::uint32_t len = 0;
     if (StreamOf(s).getProperty(s, kFilePropertyHandle, sizeof fd, &len, &fd) == kOk &&
         flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      StreamOf(s).close(s);
+      (void)StreamOf(s).close(s);  // opened only to test the lock
       *skipped = true;
       return kOk;
     }
     const StatusCode d = Settings_DeleteLocalSettingsFile(st, path);
-    StreamOf(s).close(s);
+    (void)StreamOf(s).close(s);  // opened only to hold the lock
     return d;
   }
   return Settings_DeleteLocalSettingsFile(st, path);
@@ -547,7 +514,10 @@ StatusCode PruneOldest(EngineObject* store, std::uint32_t limitKb) {
   StatusCode first = s;
   for (std::uint32_t i = 0; i < count; ++i) {
     std::uint32_t size = 0;
-    Settings_Fs().getFileInfo(Settings_FileSys(), victims[i].text, nullptr, nullptr, 0, &size);
+    // A size that cannot be read subtracts nothing; the total is recounted below.
+    if (Settings_Fs().getFileInfo(Settings_FileSys(), victims[i].text, nullptr, nullptr, 0,
+                                  &size) != kOk)
+      size = 0;
     bool skipped = false;
     const StatusCode d = DeleteUnlessInUse(st, victims[i].text, &skipped);
     if (d != kOk && first == kOk) first = d;
@@ -563,14 +533,20 @@ StatusCode PruneOldest(EngineObject* store, std::uint32_t limitKb) {
 
 StatusCode Settings_CheckSizeBudget(EngineObject* store, std::uint32_t limitKb, std::uint32_t prune,
                                     std::uint32_t* usedKb) noexcept {
-  StatusCode s = Settings_RecomputeTotalSize(store);
+  // Copies left by killed writers are removed first, so they neither count
+  // nor stay.
+  SweepLeftovers(Settings_Body(store));
+  const StatusCode s = Settings_RecomputeTotalSize(store);
   if (s != kOk) return s;
   const SettingsStore& st = Settings_Body(store);
   const std::uint32_t used =
       static_cast<std::uint32_t>((std::uint64_t{st.totalBytes} + 1023) / 1024);
   if (usedKb) *usedKb = used;
   if (limitKb >= used) return kOk;
-  if (prune && (s = PruneOldest(store, limitKb)) != kOk) return s;
+  // Over the limit the answer is the same whether pruning freed everything,
+  // some or nothing: the caller asks again next time and still sees the
+  // files that stayed.
+  if (prune) (void)PruneOldest(store, limitKb);
   return kSettingsOverBudget;
 }
 
@@ -656,7 +632,7 @@ StatusCode Settings_ResetAll(EngineObject* store) noexcept {
       if (p.Assign(folder) && p.Append(u"/") && p.Append(e->name)) d = Settings_DeleteFile(p.text);
       if (d != kOk && first == kOk) first = d;
     }
-    Settings_Fs().freeEntries(Settings_FileSys(), root);
+    (void)Settings_Fs().freeEntries(Settings_FileSys(), root);  // only frees
     return first;
   };
   const StatusCode folderFiles = clearFolder(st.folder);
@@ -665,9 +641,9 @@ StatusCode Settings_ResetAll(EngineObject* store) noexcept {
   const StatusCode catFiles = clearFolder(cat.text);
   // The store keeps working after a reset: an empty dictionary and a fresh total.
   bool fromFile = false;
-  Settings_LoadCategories(st, &fromFile);
-  Settings_RecomputeTotalSize(store);
-  for (StatusCode s : {catFiles, folderFiles, reg[2], reg[1], reg[0], dict})
+  const StatusCode loaded = Settings_LoadCategories(st, &fromFile);
+  const StatusCode total = Settings_RecomputeTotalSize(store);
+  for (StatusCode s : {catFiles, folderFiles, reg[2], reg[1], reg[0], dict, loaded, total})
     if (s != kOk) return s;
   return kOk;
 }
@@ -696,7 +672,7 @@ StatusCode Settings_ReadBlob(EngineObject* store, std::uint32_t number, void* bu
   st = StreamOf(s).getSize(s, &fileSize);
   if (st == kOk && buffer)
     st = StreamOf(s).readAt(s, 0, buffer, std::min(fileSize, *size), nullptr);
-  StreamOf(s).close(s);
+  (void)StreamOf(s).close(s);  // only read
   if (st == kOk) *size = fileSize;
   return st;
 }

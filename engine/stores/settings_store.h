@@ -11,10 +11,14 @@
 // SettingsModule slot 1 creates the one store object; the store answers the
 // same table and every later call goes through it with the store first. No
 // file stays open between calls except the database a LocalSettings handle
-// holds. Every file of the store is replaced whole: a new copy is written
-// beside it, flushed and renamed over it, so a crash or a full disk leaves
-// the old or the new file, never a mixture. Damaged files (sizes that do not
-// match their counts) read as absent and are never read past their end.
+// holds. Every file of the store is replaced whole through
+// FileSys_ReplaceFile, so a crash or a full disk leaves the old or the new
+// file, never a mixture, and no copy that nothing removes (leftovers of
+// killed writers are swept when the store opens and when the budget is
+// checked). Damaged files (sizes that do not match their counts) read as
+// absent and are never read past their end; a file that is there but cannot
+// be read (permission, I/O error, a folder in its place, no memory) is
+// reported and never replaced by a change made without it.
 //
 // Lists returned by slots 18, 22, 23 and 26 are arrays of pointers to
 // NUL-terminated UTF-16 strings whose strings share one block; slot 24 (27)
@@ -88,6 +92,7 @@ struct LocalSettings {
   EngineObject* file;              // file stream
   EngineObject* db;                // record database on it
   std::uint32_t createdNow;        // 1 when the open call created the file
+  std::uint32_t readOnly;          // 1 when the file may only be read
 };
 
 // The store object's body.
@@ -114,18 +119,22 @@ using SettingsNameList = char16_t**;
 struct SettingsOps {
   CoreEndWord word0;
   // 1 (module): creates the store: folder, "_Cat_" and "_Reg_" made when
-  // missing, categories loaded (without a usable "cat", category lists lose
-  // the ids the empty dictionary does not know), total counted. *flags: kSettingsNoFavourites,
-  // kSettingsFirstRun. kSettingsNoAppData, kSettingsFolderTooLong (over 236
-  // characters), kSettingsFolderCreate, kSettingsSubfolderPath/Create.
+  // missing, categories loaded (without "cat", or with a damaged one,
+  // category lists lose the ids the empty dictionary does not know), total
+  // counted. *flags: kSettingsNoFavourites, kSettingsFirstRun. A "cat" that
+  // is there but cannot be read: its failure, nothing changed.
+  // kSettingsNoAppData, kSettingsFolderTooLong (over 236 characters),
+  // kSettingsFolderCreate, kSettingsSubfolderPath/Create.
   StatusCode (*openStore)(EngineObject* module, std::uint32_t* flags,
                           EngineObject** store) noexcept;
   // 2: destroys the category dictionary and frees the store.
   StatusCode (*closeStore)(EngineObject* store) noexcept;
   // 3: finds (or with create makes) the document's settings database and
-  // opens it for writing into *ls. A new file gets record 0 and the document
-  // record at once. Without create a missing file: kSettingsNoFile; a foreign
-  // file: kSettingsNoFile. *ls is written only on success.
+  // opens it for writing into *ls; a file that may only be read is opened
+  // for reading (ls->readOnly 1): slot 7 then answers kFileSysAccessDenied,
+  // and slot 4 reports any other change that cannot be written. A new file gets record 0 and the
+  // document record at once. Without create a missing file: kSettingsNoFile; a foreign file:
+  // kSettingsNoFile. *ls is written only on success.
   StatusCode (*openDocument)(EngineObject* store, const char16_t* documentPath,
                              std::uint32_t create, LocalSettings* ls) noexcept;
   // 4: closes the database (committing its changes) and the file; then
@@ -148,9 +157,11 @@ struct SettingsOps {
                                   const char16_t* documentPath, std::uint16_t word1,
                                   std::uint16_t word2, std::uint16_t word3, std::uint32_t encoding,
                                   std::uint16_t viewWord) noexcept;
-  // 8: recounts the settings files; *usedKb (optional) = ceil(total / 1024).
-  // Within limitKb: 0; else kSettingsOverBudget, after pruning when prune is
-  // set (*usedKb keeps the count from before).
+  // 8: sweeps the leftovers of killed writers, then recounts the files of
+  // the settings folder (copies being written included); *usedKb (optional)
+  // = ceil(total / 1024). Within limitKb: 0; else kSettingsOverBudget, after
+  // pruning when prune is set, however far pruning got (*usedKb keeps the
+  // count from before).
   StatusCode (*checkSizeBudget)(EngineObject* store, std::uint32_t limitKb, std::uint32_t prune,
                                 std::uint32_t* usedKb) noexcept;
   // 9: copies a document's settings (and category list) to another document.
@@ -217,8 +228,10 @@ struct SettingsOps {
   StatusCode (*getDocumentInfo)(EngineObject* store, const char16_t* settingsName, char16_t* path,
                                 std::uint32_t* size, DateTime* date, std::uint32_t* fileSize,
                                 std::uint32_t* lastUse) noexcept;
-  // 26: all favourites as 2n strings (first, second, ...); no file: count 0,
-  // list null, *noFile 1.
+  // 26: all favourites as 2n strings (first, second, ...); no file (or a
+  // damaged one): count 0, list null, *noFile 1. Slots 26 to 33: a "fav"
+  // that is there but cannot be read answers a failure (26: the read
+  // failure; the others: kSettingsFavFile) and is left as it is.
   StatusCode (*getFavourites)(EngineObject* store, std::uint32_t* count, SettingsNameList* list,
                               std::uint32_t* noFile) noexcept;
   // 27: as 24.

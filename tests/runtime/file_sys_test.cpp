@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,12 +12,15 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -38,7 +42,7 @@ const FileSysOps& Ops() {
 }
 
 struct StreamCloser {
-  void operator()(EngineObject* s) const noexcept { StreamOf(s).close(s); }
+  void operator()(EngineObject* s) const noexcept { EXPECT_EQ(StreamOf(s).close(s), kOk); }
 };
 using StreamPtr = std::unique_ptr<EngineObject, StreamCloser>;
 
@@ -150,7 +154,7 @@ TEST_F(FileSysTest, PathLimitCountsUtf16UnitsNotBytes) {
   EngineObject* s = nullptr;
   ASSERT_EQ(Ops().open(g_FileSysModule, p.data(), 0, kFileOpenCreate, &s), kOk);
   EXPECT_EQ(StreamPath(s), exact);
-  StreamOf(s).close(s);
+  EXPECT_EQ(StreamOf(s).close(s), kOk);
   EXPECT_TRUE(Exists(U8(exact)));
   std::u16string over = exact + u"x";
   EXPECT_EQ(Ops().open(g_FileSysModule, over.data(), 0, kFileOpenCreate, &s), kFileSysPathTooLong);
@@ -164,7 +168,7 @@ TEST_F(FileSysTest, BackslashesReachTheSystemAsSlashes) {
   EngineObject* s = nullptr;
   ASSERT_EQ(Ops().open(g_FileSysModule, p.data(), 0, kFileOpenRead, &s), kOk);
   EXPECT_EQ(StreamPath(s), p);  // the stream keeps the path as given
-  StreamOf(s).close(s);
+  EXPECT_EQ(StreamOf(s).close(s), kOk);
 }
 
 TEST_F(FileSysTest, ReadWriteSeekAndShortTransfers) {
@@ -296,14 +300,14 @@ TEST_F(TempFileTest, WithBufferTheNameIsReturnedAndTheFileStays) {
             kFileSysNameBufferTooShort);
   ASSERT_EQ(Ops().open(g_FileSysModule, name.data(), kPathBufferSize, kFileOpenTemporary, &s), kOk);
   EXPECT_EQ(StreamPath(s), std::u16string(name.data()));
-  StreamOf(s).close(s);
+  EXPECT_EQ(StreamOf(s).close(s), kOk);
   const std::string path = U8(name.data());
   EXPECT_TRUE(Exists(path));
   // Two temporary files never share a name.
   std::array<char16_t, kPathBufferSize> other{};
   ASSERT_EQ(Ops().open(g_FileSysModule, other.data(), kPathBufferSize, kFileOpenTemporary, &s),
             kOk);
-  StreamOf(s).close(s);
+  EXPECT_EQ(StreamOf(s).close(s), kOk);
   EXPECT_NE(std::u16string(name.data()), std::u16string(other.data()));
 }
 
@@ -312,7 +316,7 @@ TEST_F(TempFileTest, CleanupSparesRunningInstances) {
   std::array<char16_t, kPathBufferSize> own{};
   EngineObject* s = nullptr;
   ASSERT_EQ(Ops().open(g_FileSysModule, own.data(), kPathBufferSize, kFileOpenTemporary, &s), kOk);
-  StreamOf(s).close(s);
+  EXPECT_EQ(StreamOf(s).close(s), kOk);
   const std::string p = Private();
   // Another running instance: its lock file is held (a second open file
   // description conflicts like another process would).
@@ -359,17 +363,17 @@ TEST_F(TempFileTest, CleanupFromAnotherProcessSparesOurFiles) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_TRUE(Exists(U8(own.data())));
-  StreamOf(s).close(s);
+  EXPECT_EQ(StreamOf(s).close(s), kOk);
 }
 
 TEST_F(TempFileTest, ALockRemovedFromUnderUsIsMadeAgain) {
   EngineObject* s = nullptr;
   ASSERT_EQ(Ops().open(g_FileSysModule, nullptr, 0, kFileOpenTemporary, &s), kOk);
-  StreamOf(s).close(s);
+  EXPECT_EQ(StreamOf(s).close(s), kOk);
   fs::remove_all(Private());  // a cleaner takes the whole folder away
   std::array<char16_t, kPathBufferSize> name{};
   ASSERT_EQ(Ops().open(g_FileSysModule, name.data(), kPathBufferSize, kFileOpenTemporary, &s), kOk);
-  StreamOf(s).close(s);
+  EXPECT_EQ(StreamOf(s).close(s), kOk);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) _exit(Ops().deleteTempFiles(g_FileSysModule) == kOk ? 0 : 1);
@@ -409,7 +413,7 @@ TEST_F(FileSysTest, InFolderOperationsJoinFolderAndName) {
   ASSERT_EQ(Ops().openInFolder(g_FileSysModule, folder.c_str(), u"joined.txt", kFileOpenCreate, &s),
             kOk);
   EXPECT_EQ(StreamPath(s), folder + u"\\joined.txt");
-  StreamOf(s).close(s);
+  EXPECT_EQ(StreamOf(s).close(s), kOk);
   EXPECT_TRUE(Exists(File("joined.txt")));
   EXPECT_EQ(
       Ops().openInFolder(g_FileSysModule, folder.c_str(), u"joined.txt", kFileOpenTemporary, &s),
@@ -583,7 +587,9 @@ TEST_F(FileSysTest, FileInfoGivesUtcTimeAndSize) {
 }
 
 struct EntriesDeleter {
-  void operator()(FileEntry* e) const noexcept { FileSys_FreeEntries(g_FileSysModule, e); }
+  void operator()(FileEntry* e) const noexcept {
+    EXPECT_EQ(FileSys_FreeEntries(g_FileSysModule, e), kOk);
+  }
 };
 using EntriesPtr = std::unique_ptr<FileEntry, EntriesDeleter>;
 
@@ -656,7 +662,7 @@ TEST_F(FileSysTest, ListPathFailures) {
   FileEntry* e = nullptr;
   EXPECT_EQ(Ops().listPath(g_FileSysModule, deep.c_str(), 0, 1, &e), kFileSysListPathTooLong);
   ASSERT_EQ(Ops().listPath(g_FileSysModule, deep.c_str(), 0, 0, &e), kOk);
-  Ops().freeEntries(g_FileSysModule, e);
+  EXPECT_EQ(Ops().freeEntries(g_FileSysModule, e), kOk);
 }
 
 TEST_F(FileSysTest, ListedNamesOfAnyBytesOpenAgain) {
@@ -674,7 +680,7 @@ TEST_F(FileSysTest, ListedNamesOfAnyBytesOpenAgain) {
   std::uint32_t count = 0;
   ASSERT_EQ(StreamOf(s).read(s, buf, sizeof buf, &count), kOk);
   EXPECT_EQ(std::string(buf, count), "raw bytes");
-  StreamOf(s).close(s);
+  EXPECT_EQ(StreamOf(s).close(s), kOk);
 }
 
 TEST_F(FileSysTest, ListingAgreesWithPythonOs) {
@@ -713,6 +719,210 @@ TEST_F(FileSysTest, ListingAgreesWithPythonOs) {
     ours[name] = std::to_string(e->size) + " " + when;
   }
   EXPECT_EQ(ours, peer);
+}
+
+// ---------------------------------------------------------------------------
+// Replacing files in one step
+
+// The names in a folder, hidden ones included.
+std::set<std::string> Names(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder))
+    names.insert(e.path().filename());
+  return names;
+}
+
+// Every case runs twice: with unnamed copies (where the system has them) and
+// with copies named from the start, as on file systems without them.
+class ReplaceTest : public FileSysTest, public testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override { FileSys_ReplaceNamedOnly(GetParam()); }
+  void TearDown() override {
+    FileSys_ReplaceNamedOnly(false);
+    FileSys_FailReplaceStep(0);
+  }
+  static StatusCode Replace(const std::string& path, const std::string& bytes) {
+    const std::u16string p = U16(path);
+    return FileSys_ReplaceFile(g_FileSysModule, p.c_str(), bytes.data(),
+                               static_cast<std::uint32_t>(bytes.size()));
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Copies, ReplaceTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Named" : "Unnamed";
+                         });
+
+TEST_P(ReplaceTest, NewExistingLinkedAndRefusedTargets) {
+  const mode_t mask = umask(022);
+  // A new file gets the default permissions.
+  ASSERT_EQ(Replace(File("new"), "fresh"), kOk);
+  EXPECT_EQ(ReadFileBytes(File("new")), "fresh");
+  struct stat st {};
+  ASSERT_EQ(stat(File("new").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  // An existing one keeps its permissions; a reader that holds it open keeps
+  // the old bytes.
+  WriteFileBytes(File("old"), "old bytes");
+  ASSERT_EQ(chmod(File("old").c_str(), 0640), 0);
+  const int reader = open(File("old").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  ASSERT_EQ(Replace(File("old"), ""), kOk);
+  EXPECT_EQ(ReadFileBytes(File("old")), "");
+  ASSERT_EQ(stat(File("old").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  char buf[16] = {};
+  EXPECT_EQ(read(reader, buf, sizeof buf), 9);
+  close(reader);
+  // A link is followed: the file it names is replaced, the link stays.
+  ASSERT_EQ(symlink("old", File("link").c_str()), 0);
+  ASSERT_EQ(Replace(File("link"), "through the link"), kOk);
+  EXPECT_EQ(ReadFileBytes(File("old")), "through the link");
+  ASSERT_EQ(lstat(File("link").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  // What cannot be replaced is left as it is.
+  ASSERT_TRUE(fs::create_directory(File("folder")));
+  EXPECT_EQ(Replace(File("folder"), "x"), kFailed);
+  EXPECT_TRUE(fs::is_directory(File("folder")));
+  EXPECT_EQ(Replace(File("missing/x"), "x"), kFileSysNotFound);
+  const std::u16string p = U16(File("new"));
+  EXPECT_EQ(FileSys_ReplaceFile(g_FileSysModule, p.c_str(), nullptr, 1), kBadArgument);
+  EXPECT_EQ(ReadFileBytes(File("new")), "fresh");
+  umask(mask);
+  EXPECT_EQ(Names(dir_.Path()), (std::set<std::string>{"folder", "link", "new", "old"}));
+}
+
+// Each step of a replacement fails once in turn (the write after half of the
+// bytes): the target keeps its old bytes and nothing is left beside it. The
+// count of failing steps shows that every step was reached.
+TEST_P(ReplaceTest, AFailureAtEveryStepLeavesTheOldFileAndNothingElse) {
+  WriteFileBytes(File("t"), "old");
+  const std::string fresh(100000, 'n');
+  std::uint32_t failures = 0;
+  for (std::uint32_t step = 1; step < 20; ++step) {
+    FileSys_FailReplaceStep(step);
+    const StatusCode s = Replace(File("t"), fresh);
+    FileSys_FailReplaceStep(0);
+    if (s == kOk) break;
+    ++failures;
+    EXPECT_EQ(ReadFileBytes(File("t")), "old") << "step " << step;
+    EXPECT_EQ(Names(dir_.Path()), std::set<std::string>{"t"}) << "step " << step;
+  }
+  // Create, write, flush, (name,) rename.
+  EXPECT_EQ(failures, GetParam() ? 4u : 5u);
+  EXPECT_EQ(ReadFileBytes(File("t")), fresh);
+  EXPECT_EQ(Names(dir_.Path()), std::set<std::string>{"t"});
+}
+
+// Real failing writes: a child replaces the file under a file-size limit at
+// every byte of the new file, so the system refuses the write there (as a
+// full disk would).
+TEST_P(ReplaceTest, AWriteRefusedAtAnyByteLeavesTheOldFileAndNothingElse) {
+  const std::string old = "the old file";
+  std::string fresh;
+  for (int i = 0; i < 8; ++i)
+    fresh += "line " + std::to_string(i) + "\n";
+  int failed = 0;
+  for (std::size_t limit = 0; limit <= fresh.size(); ++limit) {
+    WriteFileBytes(File("t"), old);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit size{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+      setrlimit(RLIMIT_FSIZE, &size);
+      _exit(Replace(File("t"), fresh) == kOk ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    const bool replaced = WEXITSTATUS(status) == 0;
+    failed += !replaced;
+    EXPECT_EQ(ReadFileBytes(File("t")), replaced ? fresh : old) << "limit " << limit;
+    EXPECT_EQ(replaced, limit == fresh.size()) << "limit " << limit;
+    EXPECT_EQ(Names(dir_.Path()), std::set<std::string>{"t"}) << "limit " << limit;
+  }
+  EXPECT_EQ(failed, static_cast<int>(fresh.size()));
+}
+
+// Writers killed at random moments, many times: the target is always one
+// whole version, and whatever a killed writer left is gone after a sweep.
+// Unnamed copies leave nothing but in the instant between naming and
+// renaming; named ones are left whenever the kill lands in a write.
+TEST_P(ReplaceTest, WritersKilledAtRandomLeaveOneWholeVersionAndNoCopyBehind) {
+  const std::string a(200 << 10, 'a');
+  const std::string b = std::string(300 << 10, 'b') + "end";
+  WriteFileBytes(File("t"), a);
+  // The delays span about two replacements, so kills land in every step.
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Replace(File("t"), b), kOk);
+  const auto once = std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+  std::mt19937 rng(GetParam() ? 1234 : 4321);
+  std::uniform_int_distribution<long> delay(0, std::max<long>(2 * once, 1000));
+  int leftBehind = 0;
+  for (int round = 0; round < 200; ++round) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (int i = 0;; ++i)
+        if (Replace(File("t"), i % 2 ? b : a) != kOk) _exit(2);
+    }
+    usleep(static_cast<useconds_t>(delay(rng)));
+    ASSERT_EQ(kill(child, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed in round " << round;
+    const std::string now = ReadFileBytes(File("t"));
+    ASSERT_TRUE(now == a || now == b) << "round " << round << ": " << now.size() << " bytes";
+    leftBehind += static_cast<int>(Names(dir_.Path()).size()) - 1;
+    const std::u16string folder = U16(dir_.Path());
+    ASSERT_EQ(FileSys_SweepLeftovers(g_FileSysModule, folder.c_str()), kOk);
+    ASSERT_EQ(Names(dir_.Path()), std::set<std::string>{"t"}) << "round " << round;
+  }
+  if (GetParam()) {
+    EXPECT_GT(leftBehind, 0);  // the sweep had work to do
+  }
+  RecordProperty("copiesLeftByKills", leftBehind);
+}
+
+// The sweep removes only copies whose writer is gone (and those earlier
+// versions left): a copy still locked by its writer, files of other names
+// and folders stay.
+TEST_F(FileSysTest, SweepSparesCopiesBeingWrittenAndOtherFiles) {
+  for (const char* name :
+       {".kelpo-new-deadDEADdead", ".kelpo-copy-OLD123", ".plain.tmp-Ab12Cd", ".gone.tmp-Ab12Cd",
+        ".plain.tmp-short", ".kelpo-new-liveLIVElive", ".other", "keep.kelpo-new-x", "plain"})
+    WriteFileBytes(File(name), "x");
+  ASSERT_TRUE(fs::create_directory(File(".kelpo-new-folder")));
+  const int live = open(File(".kelpo-new-liveLIVElive").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(live, 0);
+  ASSERT_EQ(flock(live, LOCK_EX), 0);
+  // Another process sweeps, as a second reader would.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const std::u16string folder = U16(dir_.Path());
+    _exit(FileSys_SweepLeftovers(g_FileSysModule, folder.c_str()) == kOk ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  // The copy an earlier version left beside "plain" goes; a name beside no
+  // file, or not of that form, stays.
+  EXPECT_EQ(
+      Names(dir_.Path()),
+      (std::set<std::string>{".gone.tmp-Ab12Cd", ".kelpo-new-folder", ".kelpo-new-liveLIVElive",
+                             ".other", ".plain.tmp-short", "keep.kelpo-new-x", "plain"}));
+  // Once its writer is gone, the copy goes too, with the next replacement
+  // in the folder.
+  close(live);
+  const std::u16string plain = U16(File("plain"));
+  ASSERT_EQ(FileSys_ReplaceFile(g_FileSysModule, plain.c_str(), "y", 1), kOk);
+  EXPECT_FALSE(Exists(File(".kelpo-new-liveLIVElive")));
+  const std::u16string missing = U16(File("missing"));
+  EXPECT_EQ(FileSys_SweepLeftovers(g_FileSysModule, missing.c_str()), kFileSysNotFound);
 }
 
 TEST(FileSysErrors, MapsSystemErrors) {

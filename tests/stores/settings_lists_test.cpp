@@ -44,7 +44,7 @@ class SettingsRecent : public SettingsFixture {
     SettingsNameList list = nullptr;
     EXPECT_EQ(Settings_GetRecentList(store_, &count, &list), kOk);
     auto names = Names(list, count);
-    Settings_FreeList(store_, list);
+    EXPECT_EQ(Settings_FreeList(store_, list), kOk);
     return names;
   }
 };
@@ -109,7 +109,7 @@ class SettingsFavourites : public SettingsFixture {
     SettingsNameList list = nullptr;
     EXPECT_EQ(Settings_GetFavourites(store_, &count, &list, &noFile), kOk);
     auto names = Names(list, count);
-    Settings_FreeList(store_, list);
+    EXPECT_EQ(Settings_FreeList(store_, list), kOk);
     return names;
   }
   void Add(const std::u16string& a, const std::u16string& b) {
@@ -198,7 +198,7 @@ class SettingsCategories : public SettingsFixture {
     SettingsNameList list = nullptr;
     EXPECT_EQ(Settings_ListDocumentsInCategory(store_, id, &count, &list), kOk);
     auto names = Names(list, count);
-    Settings_FreeList(store_, list);
+    EXPECT_EQ(Settings_FreeList(store_, list), kOk);
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -256,7 +256,7 @@ TEST_F(SettingsCategories, PurgingACategoryRemovesItsSubtreeFromEveryList) {
   // The dictionary reaches "cat" only when saved, and comes back whole.
   EXPECT_FALSE(FileExists(Reg("cat")));
   ASSERT_EQ(Settings_SaveCategories(store_), kOk);
-  Settings_CloseStore(store_);
+  EXPECT_EQ(Settings_CloseStore(store_), kOk);
   store_ = nullptr;
   std::uint32_t flags = 0;
   ASSERT_EQ(Settings_OpenStore(&SettingsModule, &flags, &store_), kOk);
@@ -274,7 +274,7 @@ TEST_F(SettingsCategories, ADamagedCategoryFileGivesAnEmptyDictionaryAndNoStaleI
   ASSERT_EQ(Settings_SaveCategories(store_), kOk);
   SetList("doc", {id});
   WriteFileBytes(Reg("cat"), std::string("\x02\x00\xFF\xFF\x00\x00", 6));
-  Settings_CloseStore(store_);
+  EXPECT_EQ(Settings_CloseStore(store_), kOk);
   store_ = nullptr;
   std::uint32_t flags = 0;
   ASSERT_EQ(Settings_OpenStore(&SettingsModule, &flags, &store_), kOk);
@@ -291,7 +291,7 @@ TEST_F(SettingsCategories, ADamagedCategoryFileGivesAnEmptyDictionaryAndNoStaleI
   DictListItem* items = nullptr;
   ASSERT_EQ(Dict_ListChildren(dict, kDictNone, 9, &count, &items), kOk);
   EXPECT_EQ(count, 1u);
-  Dict_FreeList(dict, items);
+  EXPECT_EQ(Dict_FreeList(dict, items), kOk);
 }
 
 TEST_F(SettingsCategories, DocumentsAnswerWhetherTheyHoldACategory) {

@@ -66,7 +66,7 @@ TEST_F(SettingsLocal, StateIsSavedOnceFirstUsedAndReadBack) {
   EXPECT_EQ(ls.db, nullptr);
 
   std::uint32_t offset = 0;
-  Date_GetUtcOffset(&DateModule, &offset);
+  ASSERT_EQ(Date_GetUtcOffset(&DateModule, &offset), kOk);
   const std::string state = Record(ReadFileBytes(U8(path)), 1).substr(28);
   ASSERT_EQ(state.size(), 48u);
   auto le32 = [&](std::size_t at) {
@@ -84,7 +84,7 @@ TEST_F(SettingsLocal, StateIsSavedOnceFirstUsedAndReadBack) {
   EXPECT_EQ(ls.createdNow, 0u);
   EXPECT_EQ(Settings_GetDocumentState(store_, &ls, &w1, &w2, &w3, &enc, &view), kOk);
   EXPECT_EQ(w1, 4);
-  Settings_CloseDocument(store_, &ls, 0);
+  EXPECT_EQ(Settings_CloseDocument(store_, &ls, 0), kOk);
   EXPECT_EQ(Settings_OpenDocument(store_, u"/h/Other.txt", 0, &ls), kSettingsNoFile);
 }
 
@@ -128,7 +128,9 @@ TEST_F(SettingsLocal, ShortLongAndDamagedStatesAreReadByTheRules) {
       EXPECT_EQ(enc, 0u);
     } else {
       EXPECT_EQ(s, c.want) << c.stateBytes;
-      if (s == kOk) EXPECT_EQ(enc, c.encoding) << c.stateBytes;
+      if (s == kOk) {
+        EXPECT_EQ(enc, c.encoding) << c.stateBytes;
+      }
     }
   }
   // A record whose path runs past its end is malformed; a missing one is reported.
@@ -143,11 +145,11 @@ TEST_F(SettingsLocal, ShortLongAndDamagedStatesAreReadByTheRules) {
   EngineObject* rs = nullptr;
   std::uint32_t size = 0;
   ASSERT_EQ(db.openRecord(ls.db, 0, &size, &rs), kOk);
-  StreamOf(rs).writeAt(rs, 2, noRecord, 2, nullptr);
-  StreamOf(rs).close(rs);
+  ASSERT_EQ(StreamOf(rs).writeAt(rs, 2, noRecord, 2, nullptr), kOk);
+  ASSERT_EQ(StreamOf(rs).close(rs), kOk);
   EXPECT_EQ(Settings_GetDocumentState(store_, &ls, &w1, nullptr, nullptr, &enc, nullptr),
             kSettingsNoDocRecord);
-  Settings_CloseDocument(store_, &ls, 0);
+  EXPECT_EQ(Settings_CloseDocument(store_, &ls, 0), kOk);
   LocalSettings none{};
   EXPECT_EQ(Settings_GetDocumentState(store_, &none, &w1, nullptr, nullptr, &enc, nullptr),
             kSettingsNotOpen);
@@ -168,7 +170,7 @@ TEST_F(SettingsLocal, CopyAndRenameCarryStateAndCategories) {
   ASSERT_EQ(Settings_OpenDocument(store_, u"/b/Copy.txt", 0, &ls), kOk);
   EXPECT_EQ(Settings_GetDocumentState(store_, &ls, &w1, nullptr, nullptr, nullptr, nullptr), kOk);
   EXPECT_EQ(w1, 11);
-  Settings_CloseDocument(store_, &ls, 0);
+  EXPECT_EQ(Settings_CloseDocument(store_, &ls, 0), kOk);
   EXPECT_EQ(ReadFileBytes(Cat("Copy")), ReadFileBytes(Cat("Src")));
   EXPECT_EQ(Settings_CopyDocumentSettings(store_, u"/a/None.txt", u"/b/X.txt"), kOk);
   EXPECT_FALSE(FileExists(Doc("X")));
@@ -182,19 +184,19 @@ TEST_F(SettingsLocal, CopyAndRenameCarryStateAndCategories) {
   ASSERT_EQ(Settings_OpenDocument(store_, u"/a/Moved.txt", 0, &ls), kOk);
   EXPECT_EQ(Settings_GetDocumentState(store_, &ls, &w1, nullptr, nullptr, nullptr, nullptr), kOk);
   EXPECT_EQ(w1, 11);
-  Settings_CloseDocument(store_, &ls, 0);
+  EXPECT_EQ(Settings_CloseDocument(store_, &ls, 0), kOk);
   std::uint32_t count = 0;
   SettingsNameList list = nullptr;
   ASSERT_EQ(Settings_GetRecentList(store_, &count, &list), kOk);
   ASSERT_EQ(count, 1u);
   EXPECT_EQ(std::u16string(list[0]), u"Moved");
-  Settings_FreeList(store_, list);
+  EXPECT_EQ(Settings_FreeList(store_, list), kOk);
   // Only the folder changes: the file keeps its name.
   ASSERT_EQ(Settings_RenameDocument(store_, u"/a/Moved.txt", u"/z/Moved.txt"), kOk);
   EXPECT_TRUE(FileExists(Doc("Moved")));
   EXPECT_FALSE(FileExists(Doc("Moved~1")));
   ASSERT_EQ(Settings_OpenDocument(store_, u"/z/Moved.txt", 0, &ls), kOk);
-  Settings_CloseDocument(store_, &ls, 0);
+  EXPECT_EQ(Settings_CloseDocument(store_, &ls, 0), kOk);
 }
 
 TEST_F(SettingsLocal, DocumentInfoChecksTheCallersBuffer) {
@@ -204,7 +206,7 @@ TEST_F(SettingsLocal, DocumentInfoChecksTheCallersBuffer) {
   LocalSettings ls{};
   ASSERT_EQ(Settings_OpenDocument(store_, doc.c_str(), 1, &ls), kOk);
   ASSERT_EQ(Settings_SaveDocumentState(store_, &ls, doc.c_str(), 0, 0, 0, 0, 0), kOk);
-  Settings_CloseDocument(store_, &ls, 0);
+  EXPECT_EQ(Settings_CloseDocument(store_, &ls, 0), kOk);
   char16_t small[kPathBufferSize - 1];
   std::uint32_t size = kPathBufferSize - 1;
   EXPECT_EQ(Settings_GetDocumentInfo(store_, u"doc", small, &size, nullptr, nullptr, nullptr),
@@ -230,22 +232,22 @@ TEST_F(SettingsLocal, DocumentInfoChecksTheCallersBuffer) {
   g_now = std::time(nullptr) + 3600;
   ASSERT_EQ(Settings_OpenDocument(store_, doc.c_str(), 0, &ls), kOk);
   ASSERT_EQ(Settings_SaveDocumentState(store_, &ls, doc.c_str(), 0, 0, 0, 0, 0), kOk);
-  Settings_CloseDocument(store_, &ls, 0);
+  EXPECT_EQ(Settings_CloseDocument(store_, &ls, 0), kOk);
   Touch(u"/nowhere/other.txt");
   std::uint32_t count = 0;
   SettingsNameList list = nullptr;
   ASSERT_EQ(Settings_ListDocuments(store_, 0, &count, &list), kOk);
   EXPECT_EQ(count, 2u);
-  Settings_FreeList(store_, list);
+  EXPECT_EQ(Settings_FreeList(store_, list), kOk);
   ASSERT_EQ(Settings_ListDocuments(store_, 1, &count, &list), kOk);
   EXPECT_EQ(count, 0u);
-  Settings_FreeList(store_, list);
+  EXPECT_EQ(Settings_FreeList(store_, list), kOk);
   struct timespec later[2] = {{g_now + 7200, 0}, {g_now + 7200, 0}};
   utimensat(AT_FDCWD, docFile.c_str(), later, 0);
   ASSERT_EQ(Settings_ListDocuments(store_, 1, &count, &list), kOk);
   ASSERT_EQ(count, 1u);
   EXPECT_EQ(std::u16string(list[0]), u"doc");
-  Settings_FreeList(store_, list);
+  EXPECT_EQ(Settings_FreeList(store_, list), kOk);
 }
 
 // A native document whose record 0 carries a category tag.
@@ -279,7 +281,7 @@ void WriteNative(const std::string& path, const std::string& record0, const char
       DbFile_InsertRecord(db, &index, static_cast<std::uint32_t>(record0.size()), record0.data()),
       kOk);
   ASSERT_EQ(DbFile_Close(db), kOk);
-  StreamOf(s).close(s);
+  EXPECT_EQ(StreamOf(s).close(s), kOk);
 }
 
 TEST_F(SettingsLocal, CategoryTagsAreReadWithinTheCallersBuffer) {

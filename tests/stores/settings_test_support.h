@@ -34,7 +34,9 @@ class SettingsFixture : public testing::Test {
   }
   void TearDown() override {
     Settings_FailWriteStep(0);
-    if (store_) Settings_CloseStore(store_);
+    if (store_) {
+      EXPECT_EQ(Settings_CloseStore(store_), kOk);
+    }
     if (hadOld_) {
       setenv("KELPO_DATA_HOME", saved_.c_str(), 1);
     } else {

@@ -14,7 +14,9 @@ class SettingsThemes : public SettingsFixture {
     ASSERT_EQ(Settings_GetColourThemes(store_, &set_), kOk);
   }
   void TearDown() override {
-    if (set_) Settings_SaveColourThemes(store_, set_, 0);
+    if (set_) {
+      EXPECT_EQ(Settings_SaveColourThemes(store_, set_, 0), kOk);
+    }
     SettingsFixture::TearDown();
   }
   std::int32_t Add(const char16_t* name, std::uint16_t key, std::vector<ThemeColour> items) {
@@ -116,21 +118,21 @@ TEST_F(SettingsThemes, DamagedFilesAreIgnoredOrCutToTheirWholeThemes) {
   Save();
   const std::string good = ReadFileBytes(Reg("clr"));
   WriteFileBytes(Reg("clr"), good + "x");
-  Settings_SaveColourThemes(store_, set_, 0);
+  EXPECT_EQ(Settings_SaveColourThemes(store_, set_, 0), kOk);
   ASSERT_EQ(Settings_GetColourThemes(store_, &set_), kOk);
   EXPECT_EQ(set_->count, 0u);
   // A count larger than the themes present: only the whole ones are kept.
   std::string more = good;
   more[2] = 5;
   WriteFileBytes(Reg("clr"), more);
-  Settings_SaveColourThemes(store_, set_, 0);
+  EXPECT_EQ(Settings_SaveColourThemes(store_, set_, 0), kOk);
   ASSERT_EQ(Settings_GetColourThemes(store_, &set_), kOk);
   EXPECT_EQ(set_->count, 2u);
   // A theme claiming more colours than remain ends the walk.
   std::string cut = good;
   cut[8 + 2] = 100;
   WriteFileBytes(Reg("clr"), cut);
-  Settings_SaveColourThemes(store_, set_, 0);
+  EXPECT_EQ(Settings_SaveColourThemes(store_, set_, 0), kOk);
   ASSERT_EQ(Settings_GetColourThemes(store_, &set_), kOk);
   EXPECT_EQ(set_->count, 0u);
 }
