@@ -192,7 +192,7 @@ BENCHMARK_CAPTURE(BM_FindVsMemmem, backward_folded, kBackward, true, true)
     ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
-  Core_RegisterAllModules();
+  if (IsFailure(Core_RegisterAllModules())) return 1;
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
