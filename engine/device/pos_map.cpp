@@ -2,6 +2,7 @@
 
 #include <sys/sysinfo.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/device/table_store.h"
@@ -81,16 +82,23 @@ StatusCode Flush(PositionMap* map) {
         status = OpenRun(map, map->batchKeys[i], map->batchValues[i]);
         if (status != kOk) break;
       }
-      while (i < groupEnd && map->openUsed < map->openCapacity) {
-        map->open[map->openUsed++] = {Low(map->batchKeys[i]), Low(map->batchValues[i])};
-        ++i;
-      }
+      // Locals, so the stores of 16-bit halves need not be assumed to touch
+      // the map's own 16-bit fields.
+      PosMapEntry* const out = map->open + map->openUsed;
+      const std::uint32_t take = std::min<std::uint32_t>(
+          groupEnd - i, static_cast<std::uint32_t>(map->openCapacity - map->openUsed));
+      for (std::uint32_t k = 0; k < take; ++k)
+        out[k] = {Low(map->batchKeys[i + k]), Low(map->batchValues[i + k])};
+      map->openUsed = static_cast<std::uint16_t>(map->openUsed + take);
+      i += take;
     }
   }
   // Pairs that found no room stay in the batch for the next attempt.
   const std::uint32_t left = n - i;
-  std::memmove(map->batchKeys, map->batchKeys + i, left * sizeof(std::uint32_t));
-  std::memmove(map->batchValues, map->batchValues + i, left * sizeof(std::uint32_t));
+  if (left != 0 && i != 0) {
+    std::memmove(map->batchKeys, map->batchKeys + i, left * sizeof(std::uint32_t));
+    std::memmove(map->batchValues, map->batchValues + i, left * sizeof(std::uint32_t));
+  }
   map->batchCount = static_cast<std::uint16_t>(left);
   return status;
 }
@@ -228,6 +236,7 @@ StatusCode PosMap_Create(const DeviceClock* clock, std::uint64_t (*freeMemory)()
     return kOutOfMemory;
   }
   map->runCapacity = kPosMapRunGrowth;
+  map->clockCountdown = kPosMapClockEvery;
   map->clock = clock;
   map->freeMemory = freeMemory;
   *out = map;
@@ -260,6 +269,8 @@ StatusCode PosMap_Finish(PositionMap* map, std::uint32_t endKey, std::uint32_t e
 
 void PosMap_StartSlice(PositionMap* map) noexcept {
   map->sliceStart = map->clock ? Device_Tick(*map->clock) : Device_SystemTick();
+  map->clockCountdown = kPosMapClockEvery;
+  map->sliceElapsed = false;
 }
 
 StatusCode PosMap_Add(PositionMap* map, std::uint32_t key, std::uint32_t value) noexcept {
@@ -274,8 +285,13 @@ StatusCode PosMap_Add(PositionMap* map, std::uint32_t key, std::uint32_t value) 
     const StatusCode s = Flush(map);
     if (s != kOk) return s;
   }
-  const std::uint32_t now = map->clock ? Device_Tick(*map->clock) : Device_SystemTick();
-  return now - map->sliceStart >= kPosMapSliceMs ? kPosMapSliceElapsed : kOk;
+  // Reading the clock costs about as much as the rest of an add.
+  if (!map->sliceElapsed && --map->clockCountdown == 0) {
+    map->clockCountdown = kPosMapClockEvery;
+    const std::uint32_t now = map->clock ? Device_Tick(*map->clock) : Device_SystemTick();
+    map->sliceElapsed = now - map->sliceStart >= kPosMapSliceMs;
+  }
+  return map->sliceElapsed ? kPosMapSliceElapsed : kOk;
 }
 
 StatusCode PosMap_FindByKey(const PositionMap* map, std::uint32_t* key,
