@@ -115,7 +115,9 @@ TEST_F(PosMapTest, MatchesSortedModelAcrossSixtyFourKiBBoundaries) {
       const PosMapRun& run = map->runs[r];
       ASSERT_GT(run.count, 0);
       ASSERT_LE(run.count, kPosMapBlockEntries);
-      if (r + 1 < map->runCount) EXPECT_EQ(run.endKey, map->runs[r + 1].firstKey);
+      if (r + 1 < map->runCount) {
+        EXPECT_EQ(run.endKey, map->runs[r + 1].firstKey);
+      }
     }
   }
 }

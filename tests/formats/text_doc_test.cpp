@@ -96,7 +96,9 @@ class TextDocTest : public testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(TextOps().create(&TextDocModule, &doc), kOk); }
   void TearDown() override {
-    if (doc) EXPECT_EQ(TextOps().destroy(doc), kOk);
+    if (doc) {
+      EXPECT_EQ(TextOps().destroy(doc), kOk);
+    }
   }
   StatusCode Command(std::uint32_t code, void* object = nullptr, std::uint32_t value = 0) {
     return TextOps().command(doc, code, object, value);

@@ -345,7 +345,9 @@ TEST_F(TextSearchTest, FlagsChooseTheRangeAndTheStart) {
                  << "flags " << c.flags << " section " << c.section << " position " << c.position);
     const FindResult r = RunFind(doc, "ab", c.flags, c.section, c.position);
     ASSERT_EQ(r.hit.has_value(), c.hit.has_value());
-    if (c.hit) EXPECT_EQ(*r.hit, Hit(*c.hit, *c.hit + 2));
+    if (c.hit) {
+      EXPECT_EQ(*r.hit, Hit(*c.hit, *c.hit + 2));
+    }
   }
 }
 
@@ -701,7 +703,9 @@ TEST_F(TextSearchTest, RandomMultiByteTextsAgainstACharacterModel) {
         }
       }
       ASSERT_EQ(last.hit.has_value(), wantLast.has_value());
-      if (wantLast) EXPECT_EQ(last.hit->first, *wantLast);
+      if (wantLast) {
+        EXPECT_EQ(last.hit->first, *wantLast);
+      }
     }
   }
 }

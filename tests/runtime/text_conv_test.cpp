@@ -227,7 +227,8 @@ TEST(TextConv, Windows1252ToUtf16AgreesWithIconvAtEveryCapacity) {
     for (const std::uint32_t length : {0u, 1u, 7u, 8u, 9u, 64u, 1000u, 4099u}) {
       std::string in(length, '\0');
       for (char& c : in)
-        c = rng() % 4 == 0 ? assigned[rng() % assigned.size()] : static_cast<char>('a' + rng() % 26);
+        c = rng() % 4 == 0 ? assigned[rng() % assigned.size()]
+                           : static_cast<char>('a' + rng() % 26);
       std::string peer(in.size() * 2, '\0');
       char* from = in.data();
       std::size_t fromLeft = in.size();
@@ -481,14 +482,18 @@ struct Mem {
     }
   }
   ~Mem() {
-    if (s) EXPECT_EQ(StreamOf(s).close(s), kOk);
+    if (s) {
+      EXPECT_EQ(StreamOf(s).close(s), kOk);
+    }
   }
   std::string Bytes() const {
     std::uint32_t size = 0;
     EXPECT_EQ(StreamOf(s).getSize(s, &size), kOk);
     std::string out(size, '\0');
     std::uint32_t n = 0;
-    if (size) EXPECT_EQ(StreamOf(s).readAt(s, 0, out.data(), size, &n), kOk);
+    if (size) {
+      EXPECT_EQ(StreamOf(s).readAt(s, 0, out.data(), size, &n), kOk);
+    }
     return out.substr(0, n);
   }
 };
@@ -588,7 +593,9 @@ TEST(TextConvStream, Validate) {
     Mem s(c.text);
     std::uint32_t length = kTextConvToEnd;
     EXPECT_EQ(Ops().validateStream(g_TextConvModule, s.s, 0, &length, 106), c.status) << c.what;
-    if (c.status == kOk) EXPECT_EQ(length, c.text.size()) << c.what;
+    if (c.status == kOk) {
+      EXPECT_EQ(length, c.text.size()) << c.what;
+    }
   }
   Mem s("abc");
   std::uint32_t length = 3;
