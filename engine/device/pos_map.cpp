@@ -34,11 +34,17 @@ StatusCode OpenRun(PositionMap* map, std::uint32_t key, std::uint32_t value) {
   }
   std::uint32_t capacity = kPosMapBlockEntries;
   void* block = nullptr;
-  while (Engine_Alloc(capacity * sizeof(PosMapEntry), &block) != kOk) {
-    if (capacity == 1) return kOutOfMemory;
-    capacity /= 2;
+  if (map->spare != nullptr) {
+    block = map->spare;
+    capacity = map->spareCapacity;
+    map->spare = nullptr;
+  } else {
+    while (Engine_Alloc(capacity * sizeof(PosMapEntry), &block) != kOk) {
+      if (capacity == 1) return kOutOfMemory;
+      capacity /= 2;
+    }
+    map->blockBytes += capacity * sizeof(PosMapEntry);
   }
-  map->blockBytes += capacity * sizeof(PosMapEntry);
   map->open = static_cast<PosMapEntry*>(block);
   map->openCapacity = static_cast<std::uint16_t>(capacity);
   map->openUsed = 0;
@@ -52,9 +58,21 @@ StatusCode OpenRun(PositionMap* map, std::uint32_t key, std::uint32_t value) {
 void CloseRun(PositionMap* map, std::uint32_t endKey, std::uint32_t endValue) {
   if (map->open == nullptr) return;
   void* block = map->open;
-  // A failed shrink keeps the larger block, which is still valid.
-  if (map->openUsed < map->openCapacity)
-    (void)Engine_Realloc(map->openUsed * sizeof(PosMapEntry), &block);
+  const std::uint32_t used = map->openUsed;
+  void* copy = nullptr;
+  if (used > 0 && used < map->openCapacity && map->spare == nullptr &&
+      Engine_Alloc(used * sizeof(PosMapEntry), &copy) == kOk) {
+    // The run keeps an exact copy; its block, already paged in, serves the
+    // next run instead of a fresh one.
+    std::memcpy(copy, block, used * sizeof(PosMapEntry));
+    map->blockBytes += used * sizeof(PosMapEntry);
+    map->spare = map->open;
+    map->spareCapacity = map->openCapacity;
+    block = copy;
+  } else if (used < map->openCapacity) {
+    // A failed shrink keeps the larger block, which is still valid.
+    (void)Engine_Realloc(used * sizeof(PosMapEntry), &block);
+  }
   // OpenRun made room for this record.
   map->runs[map->runCount++] = PosMapRun{
       map->openFirstKey, endKey, map->openFirstValue, endValue, static_cast<PosMapEntry*>(block),
@@ -108,6 +126,8 @@ void FreeBlocks(PositionMap* map) {
     Engine_Free(map->runs[r].entries);
   Engine_Free(map->open);
   map->open = nullptr;
+  Engine_Free(map->spare);
+  map->spare = nullptr;
   map->runCount = 0;
   map->openCapacity = map->openUsed = 0;
 }
@@ -263,6 +283,8 @@ StatusCode PosMap_Finish(PositionMap* map, std::uint32_t endKey, std::uint32_t e
   const StatusCode s = Flush(map);
   if (s != kOk) return s;
   CloseRun(map, endKey, endValue);
+  Engine_Free(map->spare);  // no run follows
+  map->spare = nullptr;
   map->flags |= kPosMapComplete;
   return kOk;
 }

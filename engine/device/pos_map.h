@@ -62,6 +62,10 @@ struct PositionMap {
   std::uint16_t openValueHigh;
   std::uint32_t openFirstKey;
   std::uint32_t openFirstValue;
+  // A closed run keeps an exact copy of its entries; its full block waits
+  // here for the next run (null when there is none).
+  PosMapEntry* spare;
+  std::uint16_t spareCapacity;
   // The batch of adds not yet placed in a run.
   std::uint16_t batchCount;
   std::uint32_t batchKeys[kPosMapBatch];

@@ -103,6 +103,7 @@ TEST_F(PosMapTest, MatchesSortedModelAcrossSixtyFourKiBBoundaries) {
     CheckAround(model, rng);
     ASSERT_EQ(PosMap_Finish(map, key, value), kOk);
     EXPECT_TRUE(map->flags & kPosMapComplete);
+    EXPECT_EQ(map->spare, nullptr) << "a finished map keeps no block for a next run";
     model.finished = true;
     model.end = {key, value};
     CheckAround(model, rng);
