@@ -11,7 +11,7 @@
 // block next to the other half's (a reader walking the text either way) first
 // reads kTextDocReadAhead bytes in that direction into a read-ahead buffer,
 // and the halves are then filled from it, so a walk makes one stream read
-// per 64 KiB. Every NUL read from a stream is stored as '?', so the text
+// per 128 KiB. Every NUL read from a stream is stored as '?', so the text
 // never holds NUL.
 //
 // Ownership: the window and read-ahead buffers belong to the handler and are
@@ -29,7 +29,7 @@
 #include "engine/formats/doc_handler.h"
 
 constexpr std::uint32_t kTextDocHalf = 4096;
-constexpr std::uint32_t kTextDocReadAhead = 16 * kTextDocHalf;
+constexpr std::uint32_t kTextDocReadAhead = 32 * kTextDocHalf;
 
 extern EngineObject TextDocModule;
 

@@ -287,7 +287,7 @@ TEST_F(TextDocTest, ARefillSparesTheHalfJustUsed) {
 }
 
 // A walk through the text either way goes through the read-ahead: one
-// stream read per 64 KiB, and NUL bytes at every half and read-ahead edge
+// stream read per 128 KiB, and NUL bytes at every half and read-ahead edge
 // (and a block all of NUL) come out as '?' exactly there.
 TEST_F(TextDocTest, WalksReadAheadAndKeepEveryByteAtTheEdges) {
   const std::uint32_t size = 3 * kTextDocReadAhead + 4096 + 123;
