@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -28,7 +29,7 @@ const std::vector<std::uint8_t>& Buffer() {
 
 std::uint32_t EngineCrc(const std::vector<std::uint8_t>& b) {
   std::uint32_t v = 0xFFFFFFFFu;
-  Checksum_Crc32(&ChecksumModule, b.data(), kSize, &v);
+  if (IsFailure(Checksum_Crc32(&ChecksumModule, b.data(), kSize, &v))) std::abort();
   return ~v;
 }
 std::uint32_t ZlibCrc(const std::vector<std::uint8_t>& b) {
@@ -36,7 +37,7 @@ std::uint32_t ZlibCrc(const std::vector<std::uint8_t>& b) {
 }
 std::uint32_t EngineAdler(const std::vector<std::uint8_t>& b) {
   std::uint32_t v = 1;
-  Checksum_Adler32(&ChecksumModule, b.data(), kSize, &v);
+  if (IsFailure(Checksum_Adler32(&ChecksumModule, b.data(), kSize, &v))) std::abort();
   return v;
 }
 std::uint32_t ZlibAdler(const std::vector<std::uint8_t>& b) {

@@ -8,6 +8,8 @@
 // benchmarks link only the engine.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 
@@ -48,10 +50,18 @@ const std::string& Text() {
   return text;
 }
 
+// Benchmarks stop on any failure: a figure over a broken run means nothing.
+void Check(StatusCode s, const char* what) {
+  if (IsFailure(s)) {
+    std::fprintf(stderr, "%s failed: 0x%08X\n", what, static_cast<unsigned>(s));
+    std::abort();
+  }
+}
+
 void Register() {
   static const bool done = [] {
     Core_SetHostDeviceModule(&FakeDeviceModule);
-    Core_RegisterAllModules();
+    Check(Core_RegisterAllModules(), "registering the modules");
     return true;
   }();
   (void)done;
@@ -63,34 +73,39 @@ void LayOut(benchmark::State& state, bool fromStream) {
   const DocHandlerOps& ops = DocOpsOf(&TextDocModule);
   EngineObject* dev = FakeDevice_Open(600, 400);
   DeviceContext ctx = nullptr;
-  DeviceOf(dev).beginDraw(dev, &ctx);
+  Check(DeviceOf(dev).beginDraw(dev, &ctx), "beginning to draw");
   EngineObject* stream = nullptr;
   if (fromStream)
-    MemStream_Create(g_MemStreamModule, const_cast<char*>(text.data()), kSize, kSize,
-                     kMemCreateCallerOwns, &stream);
+    Check(MemStream_Create(g_MemStreamModule, const_cast<char*>(text.data()), kSize, kSize,
+                           kMemCreateCallerOwns, &stream),
+          "creating the stream");
   std::uint64_t lines = 0;
   for (auto _ : state) {
     EngineObject* doc = nullptr;
-    ops.create(&TextDocModule, &doc);
-    if (fromStream)
-      ops.command(doc, DocCommand::AttachStream, stream, 0);
-    else
-      ops.command(doc, DocCommand::AttachText, const_cast<char*>(text.data()), kSize);
+    Check(ops.create(&TextDocModule, &doc), "creating the handler");
+    Check(fromStream
+              ? ops.command(doc, DocCommand::AttachStream, stream, 0)
+              : ops.command(doc, DocCommand::AttachText, const_cast<char*>(text.data()), kSize),
+          "attaching the text");
     std::uint32_t p = 0;
     while (p < kSize) {
       std::uint32_t next = 0;
       LineMetrics m{};
-      if (ops.layoutLine(doc, dev, ctx, p, kSize, 600, &next, &m) != kOk) break;
+      const StatusCode s = ops.layoutLine(doc, dev, ctx, p, kSize, 600, &next, &m);
+      if (s != kOk) {
+        Check(s, "laying out a line");
+        break;
+      }
       p = next;
       if (++lines % 256 == 0) FakeDevice_Of(dev).ClearLog();
     }
-    ops.destroy(doc);
+    Check(ops.destroy(doc), "destroying the handler");
   }
   state.counters["lines/s"] =
       benchmark::Counter(static_cast<double>(lines), benchmark::Counter::kIsRate);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kSize);
-  if (stream) StreamOf(stream).close(stream);
-  DeviceOf(dev).endDraw(dev, ctx);
+  if (stream) Check(StreamOf(stream).close(stream), "closing the stream");
+  Check(DeviceOf(dev).endDraw(dev, ctx), "ending the drawing");
   FakeDevice_Close(dev);
 }
 

@@ -180,7 +180,7 @@ BENCHMARK_CAPTURE(BM_ToUtf16VsIconv, windows1252, kWindows1252, "WINDOWS-1252", 
     ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
-  Core_RegisterAllModules();
+  if (IsFailure(Core_RegisterAllModules())) return 1;
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -2,6 +2,7 @@
 
 #include <sys/sysinfo.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/device/table_store.h"
@@ -33,11 +34,17 @@ StatusCode OpenRun(PositionMap* map, std::uint32_t key, std::uint32_t value) {
   }
   std::uint32_t capacity = kPosMapBlockEntries;
   void* block = nullptr;
-  while (Engine_Alloc(capacity * sizeof(PosMapEntry), &block) != kOk) {
-    if (capacity == 1) return kOutOfMemory;
-    capacity /= 2;
+  if (map->spare != nullptr) {
+    block = map->spare;
+    capacity = map->spareCapacity;
+    map->spare = nullptr;
+  } else {
+    while (Engine_Alloc(capacity * sizeof(PosMapEntry), &block) != kOk) {
+      if (capacity == 1) return kOutOfMemory;
+      capacity /= 2;
+    }
+    map->blockBytes += capacity * sizeof(PosMapEntry);
   }
-  map->blockBytes += capacity * sizeof(PosMapEntry);
   map->open = static_cast<PosMapEntry*>(block);
   map->openCapacity = static_cast<std::uint16_t>(capacity);
   map->openUsed = 0;
@@ -51,9 +58,21 @@ StatusCode OpenRun(PositionMap* map, std::uint32_t key, std::uint32_t value) {
 void CloseRun(PositionMap* map, std::uint32_t endKey, std::uint32_t endValue) {
   if (map->open == nullptr) return;
   void* block = map->open;
-  // A failed shrink keeps the larger block, which is still valid.
-  if (map->openUsed < map->openCapacity)
-    (void)Engine_Realloc(map->openUsed * sizeof(PosMapEntry), &block);
+  const std::uint32_t used = map->openUsed;
+  void* copy = nullptr;
+  if (used > 0 && used < map->openCapacity && map->spare == nullptr &&
+      Engine_Alloc(used * sizeof(PosMapEntry), &copy) == kOk) {
+    // The run keeps an exact copy; its block, already paged in, serves the
+    // next run instead of a fresh one.
+    std::memcpy(copy, block, used * sizeof(PosMapEntry));
+    map->blockBytes += used * sizeof(PosMapEntry);
+    map->spare = map->open;
+    map->spareCapacity = map->openCapacity;
+    block = copy;
+  } else if (used < map->openCapacity) {
+    // A failed shrink keeps the larger block, which is still valid.
+    (void)Engine_Realloc(used * sizeof(PosMapEntry), &block);
+  }
   // OpenRun made room for this record.
   map->runs[map->runCount++] = PosMapRun{
       map->openFirstKey, endKey, map->openFirstValue, endValue, static_cast<PosMapEntry*>(block),
@@ -81,16 +100,23 @@ StatusCode Flush(PositionMap* map) {
         status = OpenRun(map, map->batchKeys[i], map->batchValues[i]);
         if (status != kOk) break;
       }
-      while (i < groupEnd && map->openUsed < map->openCapacity) {
-        map->open[map->openUsed++] = {Low(map->batchKeys[i]), Low(map->batchValues[i])};
-        ++i;
-      }
+      // Locals, so the stores of 16-bit halves need not be assumed to touch
+      // the map's own 16-bit fields.
+      PosMapEntry* const out = map->open + map->openUsed;
+      const std::uint32_t take = std::min<std::uint32_t>(
+          groupEnd - i, static_cast<std::uint32_t>(map->openCapacity - map->openUsed));
+      for (std::uint32_t k = 0; k < take; ++k)
+        out[k] = {Low(map->batchKeys[i + k]), Low(map->batchValues[i + k])};
+      map->openUsed = static_cast<std::uint16_t>(map->openUsed + take);
+      i += take;
     }
   }
   // Pairs that found no room stay in the batch for the next attempt.
   const std::uint32_t left = n - i;
-  std::memmove(map->batchKeys, map->batchKeys + i, left * sizeof(std::uint32_t));
-  std::memmove(map->batchValues, map->batchValues + i, left * sizeof(std::uint32_t));
+  if (left != 0 && i != 0) {
+    std::memmove(map->batchKeys, map->batchKeys + i, left * sizeof(std::uint32_t));
+    std::memmove(map->batchValues, map->batchValues + i, left * sizeof(std::uint32_t));
+  }
   map->batchCount = static_cast<std::uint16_t>(left);
   return status;
 }
@@ -100,6 +126,8 @@ void FreeBlocks(PositionMap* map) {
     Engine_Free(map->runs[r].entries);
   Engine_Free(map->open);
   map->open = nullptr;
+  Engine_Free(map->spare);
+  map->spare = nullptr;
   map->runCount = 0;
   map->openCapacity = map->openUsed = 0;
 }
@@ -228,6 +256,7 @@ StatusCode PosMap_Create(const DeviceClock* clock, std::uint64_t (*freeMemory)()
     return kOutOfMemory;
   }
   map->runCapacity = kPosMapRunGrowth;
+  map->clockCountdown = kPosMapClockEvery;
   map->clock = clock;
   map->freeMemory = freeMemory;
   *out = map;
@@ -254,12 +283,16 @@ StatusCode PosMap_Finish(PositionMap* map, std::uint32_t endKey, std::uint32_t e
   const StatusCode s = Flush(map);
   if (s != kOk) return s;
   CloseRun(map, endKey, endValue);
+  Engine_Free(map->spare);  // no run follows
+  map->spare = nullptr;
   map->flags |= kPosMapComplete;
   return kOk;
 }
 
 void PosMap_StartSlice(PositionMap* map) noexcept {
   map->sliceStart = map->clock ? Device_Tick(*map->clock) : Device_SystemTick();
+  map->clockCountdown = kPosMapClockEvery;
+  map->sliceElapsed = false;
 }
 
 StatusCode PosMap_Add(PositionMap* map, std::uint32_t key, std::uint32_t value) noexcept {
@@ -274,8 +307,13 @@ StatusCode PosMap_Add(PositionMap* map, std::uint32_t key, std::uint32_t value) 
     const StatusCode s = Flush(map);
     if (s != kOk) return s;
   }
-  const std::uint32_t now = map->clock ? Device_Tick(*map->clock) : Device_SystemTick();
-  return now - map->sliceStart >= kPosMapSliceMs ? kPosMapSliceElapsed : kOk;
+  // Reading the clock costs about as much as the rest of an add.
+  if (!map->sliceElapsed && --map->clockCountdown == 0) {
+    map->clockCountdown = kPosMapClockEvery;
+    const std::uint32_t now = map->clock ? Device_Tick(*map->clock) : Device_SystemTick();
+    map->sliceElapsed = now - map->sliceStart >= kPosMapSliceMs;
+  }
+  return map->sliceElapsed ? kPosMapSliceElapsed : kOk;
 }
 
 StatusCode PosMap_FindByKey(const PositionMap* map, std::uint32_t* key,

@@ -35,6 +35,11 @@ constexpr std::uint32_t kPosMapBlockEntries = 8192;
 constexpr std::uint32_t kPosMapBatch = 16;
 constexpr std::uint32_t kPosMapRunGrowth = 16;
 constexpr std::uint32_t kPosMapSliceMs = 62;
+// The slice clock is read on every kPosMapClockEvery-th add of a slice (one
+// add is one laid-out line, a few microseconds at most), so the elapsed
+// answer comes at most kPosMapClockEvery - 1 adds late; once given, it is
+// given for every further add of the slice without reading the clock.
+constexpr std::uint16_t kPosMapClockEvery = 8;
 // Once this many bytes of blocks are held, a new block needs this much free
 // physical memory.
 constexpr std::uint32_t kPosMapGuardBytes = 32768;
@@ -47,6 +52,8 @@ struct PositionMap {
   std::uint32_t runCapacity;
   std::uint32_t blockBytes;  // bytes of entry blocks allocated since the last reset
   std::uint32_t sliceStart;
+  std::uint16_t clockCountdown;  // adds left before the clock is read again
+  bool sliceElapsed;             // the slice's time is up (until the next StartSlice)
   // The open run.
   PosMapEntry* open;  // null when no run is open
   std::uint16_t openCapacity;
@@ -55,6 +62,10 @@ struct PositionMap {
   std::uint16_t openValueHigh;
   std::uint32_t openFirstKey;
   std::uint32_t openFirstValue;
+  // A closed run keeps an exact copy of its entries; its full block waits
+  // here for the next run (null when there is none).
+  PosMapEntry* spare;
+  std::uint16_t spareCapacity;
   // The batch of adds not yet placed in a run.
   std::uint16_t batchCount;
   std::uint32_t batchKeys[kPosMapBatch];
@@ -85,8 +96,9 @@ struct DeviceServices {
 //      with them, set complete.
 //   4: starts a slice.
 //   5: in = u32* key, out = u32* value: adds the pair; kPosMapSliceElapsed
-//      when 62 ms or more passed since code 4, else 0; kOutOfMemory when a
-//      block or run cannot be had (pairs already placed stay valid).
+//      when 62 ms or more passed since code 4 (seen on the clock read every
+//      kPosMapClockEvery adds), else 0; kOutOfMemory when a block or run
+//      cannot be had (pairs already placed stay valid).
 //   6: in = u32* key (in/out), out = u32* value: the pair of the last line at
 //      or before the key: 0. Outside every line: 5 with the end key and value
 //      of the last closed run (0, 0 without one).

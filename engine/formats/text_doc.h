@@ -7,11 +7,15 @@
 // keeps the stream open). A stream is read through a window of two 4096-byte
 // halves, each holding one aligned 4096-byte block of the stream; a miss
 // refills the half not used by the last access, so a pointer handed out by
-// GetText or GetTextBefore stays valid through the next access. Every NUL read
-// from a stream is stored as '?', so the text never holds NUL.
+// GetText or GetTextBefore stays valid through the next access. A miss on the
+// block next to the other half's (a reader walking the text either way) first
+// reads kTextDocReadAhead bytes in that direction into a read-ahead buffer,
+// and the halves are then filled from it, so a walk makes one stream read
+// per 128 KiB. Every NUL read from a stream is stored as '?', so the text
+// never holds NUL.
 //
-// Ownership: the window buffer belongs to the handler and is freed by
-// Destroy (a repeated attach reuses it); the caller's text and stream are
+// Ownership: the window and read-ahead buffers belong to the handler and are
+// freed by Destroy (a repeated attach reuses them); the caller's text and stream are
 // never freed. Close forgets the text or stream and makes the text empty.
 // Commands 49 and 50 (replace the text pointer or stream) are refused with
 // kMalformed and change nothing.
@@ -25,6 +29,7 @@
 #include "engine/formats/doc_handler.h"
 
 constexpr std::uint32_t kTextDocHalf = 4096;
+constexpr std::uint32_t kTextDocReadAhead = 32 * kTextDocHalf;
 
 extern EngineObject TextDocModule;
 

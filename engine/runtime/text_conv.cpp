@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <type_traits>
 
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/charset_name.h"
@@ -84,14 +85,27 @@ struct Utf8Decoder {
   }
 };
 
+// A single-byte charset's code point for every byte (ASCII below 0x80), 0
+// for a byte it leaves unassigned.
+using SingleByteTable = std::array<std::uint16_t, 256>;
+
+template <const std::array<std::uint16_t, 128>& kUpper>
+constexpr SingleByteTable kSingleByte = [] {
+  SingleByteTable t{};
+  for (std::uint32_t b = 0; b < 0x80; ++b)
+    t[b] = static_cast<std::uint16_t>(b);
+  for (std::uint32_t b = 0; b < 0x80; ++b)
+    t[0x80 + b] = kUpper[b];
+  return t;
+}();
+
 struct SingleByteDecoder {
   static constexpr bool kAscii = true;
-  const std::uint16_t* upper;
+  const SingleByteTable* table;
   Decoded Decode(const std::uint8_t* p, const std::uint8_t*) const {
     const std::uint32_t b = p[0];
-    if (b < 0x80) return Ok(b, 1);
-    const std::uint32_t cp = upper[b - 0x80];
-    return cp != 0 ? Ok(cp, 1) : Unmapped(1);
+    const std::uint32_t cp = (*table)[b];
+    return cp != 0 || b == 0 ? Ok(cp, 1) : Unmapped(1);
   }
 };
 
@@ -313,6 +327,11 @@ struct Utf16Encoder {
     return {4, true};
   }
 };
+
+template <class Encoder>
+struct IsUtf16Encoder : std::false_type {};
+template <bool kBigEndian>
+struct IsUtf16Encoder<Utf16Encoder<kBigEndian>> : std::true_type {};
 
 // A single-byte encoder's sorted (unit, byte) pairs, built at compile time
 // from the decoding table.
@@ -539,6 +558,26 @@ StatusCode Run(TextConvRequest& r, const std::uint8_t* p, const std::uint8_t* en
   std::uint32_t characters = 0;
   std::uint32_t replaced = 0;
 
+  // Single bytes to UTF-16: one table look-up per byte for as many bytes as
+  // the target holds; the loop below measures whatever is left.
+  if constexpr (std::is_same_v<Decoder, SingleByteDecoder> && IsUtf16Encoder<Encoder>::value) {
+    if (!measureOnly) {
+      const auto n = static_cast<std::uint32_t>(
+          std::min<std::uint64_t>(static_cast<std::uint64_t>(end - p), capacity / 2));
+      const SingleByteTable& table = *decoder.table;
+      std::uint32_t unmapped = 0;
+      for (std::uint32_t i = 0; i < n; ++i) {
+        const std::uint32_t b = p[i];
+        const std::uint32_t u = table[b];
+        Encoder::Put(target + 2 * i, u);
+        unmapped += (u == 0) & (b != 0);
+      }
+      p += n;
+      written = needed = 2 * n;
+      characters = n;
+      replaced = unmapped;
+    }
+  }
   while (p < end) {
     if constexpr (Decoder::kAscii) {
       // Runs of ASCII go eight bytes at a time while the target has room.
@@ -598,51 +637,51 @@ bool IsUtf16(std::uint32_t mib) {
   return mib >= Mib::kUtf16Be && mib <= Mib::kUtf16;
 }
 
-const std::uint16_t* SingleByteUpper(std::uint32_t mib) {
+const SingleByteTable* SingleByteUpper(std::uint32_t mib) {
   switch (mib) {
     case 3:
     case 4:
     case 2252:
-      return ct::kCp1252Upper.data();
+      return &kSingleByte<ct::kCp1252Upper>;
     case 5:
-      return ct::kIso8859_2Upper.data();
+      return &kSingleByte<ct::kIso8859_2Upper>;
     case 6:
-      return ct::kIso8859_3Upper.data();
+      return &kSingleByte<ct::kIso8859_3Upper>;
     case 7:
-      return ct::kIso8859_4Upper.data();
+      return &kSingleByte<ct::kIso8859_4Upper>;
     case 8:
-      return ct::kIso8859_5Upper.data();
+      return &kSingleByte<ct::kIso8859_5Upper>;
     case 9:
-      return ct::kIso8859_6Upper.data();
+      return &kSingleByte<ct::kIso8859_6Upper>;
     case 10:
-      return ct::kIso8859_7Upper.data();
+      return &kSingleByte<ct::kIso8859_7Upper>;
     case 11:
-      return ct::kIso8859_8Upper.data();
+      return &kSingleByte<ct::kIso8859_8Upper>;
     case 12:
     case 2254:
-      return ct::kCp1254Upper.data();
+      return &kSingleByte<ct::kCp1254Upper>;
     case 111:
-      return ct::kIso8859_15Upper.data();
+      return &kSingleByte<ct::kIso8859_15Upper>;
     case 2084:
-      return ct::kKoi8RUpper.data();
+      return &kSingleByte<ct::kKoi8RUpper>;
     case 2088:
-      return ct::kKoi8UUpper.data();
+      return &kSingleByte<ct::kKoi8UUpper>;
     case 2250:
-      return ct::kCp1250Upper.data();
+      return &kSingleByte<ct::kCp1250Upper>;
     case 2251:
-      return ct::kCp1251Upper.data();
+      return &kSingleByte<ct::kCp1251Upper>;
     case 2253:
-      return ct::kCp1253Upper.data();
+      return &kSingleByte<ct::kCp1253Upper>;
     case 2255:
-      return ct::kCp1255Upper.data();
+      return &kSingleByte<ct::kCp1255Upper>;
     case 2256:
-      return ct::kCp1256Upper.data();
+      return &kSingleByte<ct::kCp1256Upper>;
     case 2257:
-      return ct::kCp1257Upper.data();
+      return &kSingleByte<ct::kCp1257Upper>;
     case 2258:
-      return ct::kCp1258Upper.data();
+      return &kSingleByte<ct::kCp1258Upper>;
     case 8000:
-      return ct::kCp874Upper.data();
+      return &kSingleByte<ct::kCp874Upper>;
     default:
       return nullptr;
   }
@@ -746,7 +785,7 @@ bool Utf16SourceIsBigEndian(TextConvRequest& r, const std::uint8_t*& p, const st
 // unknown charset.
 template <class Fn>
 StatusCode WithDecoder(std::uint32_t mib, Fn&& fn) {
-  if (const std::uint16_t* upper = SingleByteUpper(mib)) return fn(SingleByteDecoder{upper});
+  if (const SingleByteTable* table = SingleByteUpper(mib)) return fn(SingleByteDecoder{table});
   switch (mib) {
     case Mib::kUtf8:
       return fn(Utf8Decoder{});

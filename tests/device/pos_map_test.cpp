@@ -103,6 +103,7 @@ TEST_F(PosMapTest, MatchesSortedModelAcrossSixtyFourKiBBoundaries) {
     CheckAround(model, rng);
     ASSERT_EQ(PosMap_Finish(map, key, value), kOk);
     EXPECT_TRUE(map->flags & kPosMapComplete);
+    EXPECT_EQ(map->spare, nullptr) << "a finished map keeps no block for a next run";
     model.finished = true;
     model.end = {key, value};
     CheckAround(model, rng);
@@ -115,7 +116,9 @@ TEST_F(PosMapTest, MatchesSortedModelAcrossSixtyFourKiBBoundaries) {
       const PosMapRun& run = map->runs[r];
       ASSERT_GT(run.count, 0);
       ASSERT_LE(run.count, kPosMapBlockEntries);
-      if (r + 1 < map->runCount) EXPECT_EQ(run.endKey, map->runs[r + 1].firstKey);
+      if (r + 1 < map->runCount) {
+        EXPECT_EQ(run.endKey, map->runs[r + 1].firstKey);
+      }
     }
   }
 }
@@ -181,17 +184,72 @@ TEST_F(PosMapTest, SixteenthAddFlushesBeforeTheTimeTest) {
   EXPECT_EQ(map->batchCount, 15);
   EXPECT_EQ(map->open, nullptr);
   now = 1062;
-  EXPECT_EQ(PosMap_Add(map, 150, 180), kPosMapSliceElapsed);
-  EXPECT_EQ(map->batchCount, 0);  // flushed all the same
+  EXPECT_EQ(PosMap_Add(map, 150, 180), kPosMapSliceElapsed);  // the 16th add reads the clock
+  EXPECT_EQ(map->batchCount, 0);                              // flushed all the same
   ASSERT_NE(map->open, nullptr);
   EXPECT_EQ(map->openUsed, 16);
-  // Counted from the slice start, not from the previous add.
-  now = 2000;
+}
+
+// The clock is read on every eighth add of a slice: the end of a slice is
+// seen at most seven adds late, counted from the slice start (not from the
+// previous add), and once seen it holds for the rest of the slice without
+// further reads. A new slice starts the count and the test afresh.
+TEST_F(PosMapTest, SliceEndIsSeenWithinEightAddsAndHolds) {
+  struct CountingClock {
+    std::uint32_t now = 0;
+    int reads = 0;
+  } counting;
+  clock.tick = [](void* user) noexcept {
+    auto* c = static_cast<CountingClock*>(user);
+    ++c->reads;
+    return c->now;
+  };
+  clock.user = &counting;
+  std::uint32_t key = 0;
+  auto add = [&] {
+    key += 10;
+    return PosMap_Add(map, key, key * 2);
+  };
+
+  // Each row: the add (1-based) after which the time is up, and the add that
+  // must first answer elapsed.
+  const struct {
+    int upAfter, firstElapsed;
+  } rows[] = {{0, 8}, {1, 8}, {7, 8}, {8, 16}, {9, 16}, {15, 16}, {100, 104}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << "time up after add " << row.upAfter);
+    counting.now = 5000;
+    counting.reads = 0;
+    PosMap_StartSlice(map);
+    EXPECT_EQ(counting.reads, 1);
+    if (row.upAfter == 0) counting.now = 5000 + kPosMapSliceMs;
+    int n = 0;
+    for (;;) {
+      const StatusCode s = add();
+      ASSERT_TRUE(s == kOk || s == kPosMapSliceElapsed);
+      ++n;
+      if (s == kPosMapSliceElapsed) break;
+      ASSERT_LT(n, 1000);
+      // 61 ms is not yet the end; 62 is.
+      counting.now = n >= row.upAfter ? 5000 + kPosMapSliceMs : 5000 + kPosMapSliceMs - 1;
+    }
+    EXPECT_EQ(n, row.firstElapsed);
+    EXPECT_EQ(counting.reads, 1 + n / kPosMapClockEvery);
+    counting.now = 5000;  // even a clock that went back changes nothing now
+    for (int k = 0; k < 20; ++k)
+      EXPECT_EQ(add(), kPosMapSliceElapsed);
+    EXPECT_EQ(counting.reads, 1 + n / kPosMapClockEvery) << "no reads once elapsed";
+  }
+  // Wrapping ticks compare as unsigned differences.
+  counting.now = 0xFFFFFFF0u;
   PosMap_StartSlice(map);
-  now = 2061;
-  EXPECT_EQ(PosMap_Add(map, 160, 190), kOk);
-  now = 2062;
-  EXPECT_EQ(PosMap_Add(map, 170, 200), kPosMapSliceElapsed);
+  counting.now = 0xFFFFFFF0u + kPosMapSliceMs - 1;
+  for (std::uint32_t k = 0; k < 2 * kPosMapClockEvery; ++k)
+    EXPECT_EQ(add(), kOk);
+  counting.now += 1;
+  for (std::uint32_t k = 1; k < kPosMapClockEvery; ++k)
+    EXPECT_EQ(add(), kOk);
+  EXPECT_EQ(add(), kPosMapSliceElapsed);
 }
 
 TEST_F(PosMapTest, RunTableGrowsAndShortMemoryIsRefused) {

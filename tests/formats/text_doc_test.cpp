@@ -28,6 +28,7 @@ struct TestStreamBody {
   int reads = 0;
   bool failReads = false;
   bool failSize = false;
+  std::uint32_t failReadsAbove = 0xFFFFFFFFu;  // reads of more bytes fail
 };
 
 TestStreamBody& Body(EngineObject* s) {
@@ -38,7 +39,7 @@ StatusCode TestReadAt(EngineObject* s, std::uint32_t position, void* buffer, std
                       std::uint32_t* count) noexcept {
   TestStreamBody& b = Body(s);
   ++b.reads;
-  if (b.failReads) return kFailed;
+  if (b.failReads || n > b.failReadsAbove) return kFailed;
   const std::uint32_t size = static_cast<std::uint32_t>(b.data.size());
   const std::uint32_t got = position >= size ? 0 : std::min(n, size - position);
   std::memcpy(buffer, b.data.data() + std::min(position, size), got);
@@ -95,7 +96,9 @@ class TextDocTest : public testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(TextOps().create(&TextDocModule, &doc), kOk); }
   void TearDown() override {
-    if (doc) EXPECT_EQ(TextOps().destroy(doc), kOk);
+    if (doc) {
+      EXPECT_EQ(TextOps().destroy(doc), kOk);
+    }
   }
   StatusCode Command(std::uint32_t code, void* object = nullptr, std::uint32_t value = 0) {
     return TextOps().command(doc, code, object, value);
@@ -283,6 +286,69 @@ TEST_F(TextDocTest, ARefillSparesTheHalfJustUsed) {
   EXPECT_EQ(stream.body.reads, 5);
 }
 
+// A walk through the text either way goes through the read-ahead: one
+// stream read per 128 KiB, and NUL bytes at every half and read-ahead edge
+// (and a block all of NUL) come out as '?' exactly there.
+TEST_F(TextDocTest, WalksReadAheadAndKeepEveryByteAtTheEdges) {
+  const std::uint32_t size = 3 * kTextDocReadAhead + 4096 + 123;
+  std::string bytes(size, '\0');
+  for (std::uint32_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<char>('a' + i % 23);
+  for (std::uint32_t edge = 0; edge < size; edge += kTextDocHalf) {
+    bytes[edge] = '\0';
+    if (edge > 0) bytes[edge - 1] = '\0';
+  }
+  bytes[size - 1] = '\0';
+  bytes.replace(kTextDocReadAhead + 4096, 4096, std::string(4096, '\0'));
+  std::string shown = bytes;
+  for (char& c : shown)
+    c = c == '\0' ? '?' : c;
+
+  for (const bool forward : {true, false}) {
+    SCOPED_TRACE(forward ? "forward" : "backward");
+    TestStream stream(bytes);
+    ASSERT_EQ(Command(DocCommand::AttachStream, stream.get()), kOk);
+    std::string walked;
+    if (forward) {
+      for (std::uint32_t p = 0; p < size;) {
+        const std::string piece = Text(p, 1000);
+        ASSERT_NE(piece, "<null>") << p;
+        walked += piece;
+        p += static_cast<std::uint32_t>(piece.size());
+      }
+    } else {
+      for (std::uint32_t p = size; p > 0;) {
+        const std::string piece = Before(p, 1000);
+        ASSERT_NE(piece, "<null>") << p;
+        walked.insert(0, piece);
+        p -= static_cast<std::uint32_t>(piece.size());
+      }
+    }
+    EXPECT_EQ(walked, shown);
+    // The attach, then one read per read-ahead (the backward walk starts with
+    // a lone miss on the last block).
+    EXPECT_LE(stream.body.reads,
+              1 + (forward ? 0 : 1) + static_cast<int>(size / kTextDocReadAhead) + 1);
+    ASSERT_EQ(Command(DocCommand::Close), kOk);
+  }
+}
+
+// A read-ahead that cannot be read (here: any read above one block fails)
+// costs nothing but speed: each miss reads its block alone.
+TEST_F(TextDocTest, AReadAheadThatFailsFallsBackToSingleBlocks) {
+  std::string bytes(6 * kTextDocHalf + 10, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<char>('A' + i / kTextDocHalf);
+  TestStream stream(bytes);
+  ASSERT_EQ(Command(DocCommand::AttachStream, stream.get()), kOk);
+  stream.body.failReadsAbove = kTextDocHalf;
+  for (std::uint32_t block = 2; block <= 6; ++block) {
+    SCOPED_TRACE(block);
+    EXPECT_EQ(Text(block * kTextDocHalf, 3), std::string(3, static_cast<char>('A' + block)));
+  }
+  EXPECT_EQ(Before(kTextDocHalf, 2), "AA");
+}
+
 TEST_F(TextDocTest, FailingStreams) {
   TestStream broken("hello");
   broken.body.failSize = true;
@@ -343,7 +409,7 @@ TEST_F(TextDocTest, FilesAroundTheWindowSizes) {
   KELPO_REQUIRE_PEER("tr");
   TempDir dir;
   std::mt19937 rng(11);
-  for (std::uint32_t size : {4095u, 4096u, 4097u, 8192u, 8193u, 20000u}) {
+  for (std::uint32_t size : {4095u, 4096u, 4097u, 8192u, 8193u, 20000u, 69633u, 200000u}) {
     SCOPED_TRACE(size);
     std::string bytes(size, '\0');
     for (char& c : bytes)
@@ -383,7 +449,7 @@ TEST_F(TextDocTest, FilesAroundTheWindowSizes) {
       }
     }
     ASSERT_EQ(Command(DocCommand::Close), kOk);
-    StreamOf(file).close(file);
+    EXPECT_EQ(StreamOf(file).close(file), kOk);
   }
 }
 
@@ -408,7 +474,7 @@ TEST_F(TextDocTest, LaysOutThroughTheDefaults) {
   EXPECT_EQ(e, 12u);
   ASSERT_EQ(ops.copyRange(doc, dev, 12, 23), kOk);
   EXPECT_EQ(FakeDevice_Of(dev).clipboard, u"second?line");
-  DeviceOf(dev).endDraw(dev, ctx);
+  EXPECT_EQ(DeviceOf(dev).endDraw(dev, ctx), kOk);
   FakeDevice_Close(dev);
 }
 

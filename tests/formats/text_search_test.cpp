@@ -286,21 +286,23 @@ TEST_F(TextSearchTest, RepeatedFindsMatchGrepForwardAndBackward) {
   }
 }
 
-// Inside a large window whole candidates are filtered; a match that runs on
-// into the next window is left to the byte-wise matcher. A match placed at
-// every offset around a window boundary is found at its true start.
+// Inside a large window whole candidates are filtered (sixteen or eight at a
+// time, then byte by byte); a match that runs on into the next window is left
+// to the byte-wise matcher. A match placed at every offset of the last two
+// sixteen-byte steps before a window boundary and across it is found at its
+// true start, folded and case-sensitive.
 TEST_F(TextSearchTest, MatchesAroundWindowEdgesAreFound) {
   for (const std::string pattern : {"ab", "abcaB", "abcabdabcabcabdab"}) {
     const auto m = static_cast<std::uint32_t>(pattern.size());
-    for (std::uint32_t at = 64 - m - 3; at <= 64 + 2; ++at) {
-      for (bool backward : {false, true}) {
-        SCOPED_TRACE(testing::Message()
-                     << pattern << " at " << at << (backward ? " backward" : ""));
+    for (std::uint32_t at = 64 - m - 33; at <= 64 + 2; ++at) {
+      for (const std::uint16_t flags :
+           {std::uint16_t{0}, TextSearchFlag::Backward, TextSearchFlag::CaseSensitive}) {
+        const bool backward = flags == TextSearchFlag::Backward;
+        SCOPED_TRACE(testing::Message() << pattern << " at " << at << " flags " << flags);
         FakeDoc doc;
         doc.window = 64;
         doc.text = std::string(200, 'a');  // the first byte everywhere: many candidates
         doc.text.replace(at, m, pattern);
-        const std::uint16_t flags = backward ? TextSearchFlag::Backward : 0;
         const FindResult r = RunFind(doc, pattern, flags, 0, backward ? 200 : 0);
         ASSERT_TRUE(r.hit);
         EXPECT_EQ(r.hit->first, at);
@@ -345,7 +347,9 @@ TEST_F(TextSearchTest, FlagsChooseTheRangeAndTheStart) {
                  << "flags " << c.flags << " section " << c.section << " position " << c.position);
     const FindResult r = RunFind(doc, "ab", c.flags, c.section, c.position);
     ASSERT_EQ(r.hit.has_value(), c.hit.has_value());
-    if (c.hit) EXPECT_EQ(*r.hit, Hit(*c.hit, *c.hit + 2));
+    if (c.hit) {
+      EXPECT_EQ(*r.hit, Hit(*c.hit, *c.hit + 2));
+    }
   }
 }
 
@@ -701,7 +705,9 @@ TEST_F(TextSearchTest, RandomMultiByteTextsAgainstACharacterModel) {
         }
       }
       ASSERT_EQ(last.hit.has_value(), wantLast.has_value());
-      if (wantLast) EXPECT_EQ(last.hit->first, *wantLast);
+      if (wantLast) {
+        EXPECT_EQ(last.hit->first, *wantLast);
+      }
     }
   }
 }

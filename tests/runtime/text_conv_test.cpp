@@ -1,9 +1,11 @@
 #include "engine/runtime/text_conv.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -204,6 +206,60 @@ TEST(TextConv, CountersAccumulate) {
   ASSERT_EQ(Ops().convert(g_TextConvModule, &r), kOk);
   EXPECT_EQ(r.consumed, 12u);
   EXPECT_EQ(r.characters, 22u);
+}
+
+// Single bytes to UTF-16 take a table path for as much as the target holds
+// and the general path for the rest. iconv is the peer on assigned bytes (it
+// refuses the five that windows-1252 leaves unassigned); those bytes come
+// out as U+0000 and are counted as replaced. Capacities cut the source at,
+// before and inside a character, with and without stopping when full.
+TEST(TextConv, Windows1252ToUtf16AgreesWithIconvAtEveryCapacity) {
+  std::mt19937 rng(1252);
+  std::string assigned;
+  for (int b = 0; b < 256; ++b) {
+    if (b != 0x81 && b != 0x8D && b != 0x8F && b != 0x90 && b != 0x9D)
+      assigned += static_cast<char>(b);
+  }
+  for (const bool bigEndian : {false, true}) {
+    const char* const peerName = bigEndian ? "UTF-16BE" : "UTF-16LE";
+    iconv_t cd = iconv_open(peerName, "WINDOWS-1252");
+    ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+    for (const std::uint32_t length : {0u, 1u, 7u, 8u, 9u, 64u, 1000u, 4099u}) {
+      std::string in(length, '\0');
+      for (char& c : in)
+        c = rng() % 4 == 0 ? assigned[rng() % assigned.size()]
+                           : static_cast<char>('a' + rng() % 26);
+      std::string peer(in.size() * 2, '\0');
+      char* from = in.data();
+      std::size_t fromLeft = in.size();
+      char* to = peer.data();
+      std::size_t toLeft = peer.size();
+      ASSERT_NE(iconv(cd, &from, &fromLeft, &to, &toLeft), static_cast<std::size_t>(-1));
+      ASSERT_EQ(toLeft, 0u);
+      const std::uint32_t whole = length * 2;
+      for (const std::uint32_t capacity : {whole, whole + 1, whole / 2, whole / 2 + 1, 0u}) {
+        for (const std::uint32_t flags : {0u, kFull}) {
+          SCOPED_TRACE(testing::Message() << peerName << " length " << length << " capacity "
+                                          << capacity << " flags " << flags);
+          const Result r = Convert(flags, 2252, in, bigEndian ? 1013 : 1014, capacity);
+          const std::uint32_t fits = std::min(whole, capacity & ~1u);
+          EXPECT_EQ(r.status, fits == whole ? kOk : kTextConvTargetTooSmall);
+          EXPECT_EQ(r.out.substr(0, fits), peer.substr(0, fits));
+          EXPECT_EQ(r.size, flags == kFull || fits == whole ? fits : whole);
+          EXPECT_EQ(r.consumed, flags == kFull ? fits / 2 : length);
+          EXPECT_EQ(r.replaced, 0u);
+        }
+      }
+    }
+    iconv_close(cd);
+  }
+  // The unassigned bytes, alone and among others, on both paths.
+  const std::string gaps = std::string("\x81x\x8D\0\x8F\x90\x9D", 7) + "\xE9";
+  for (const std::uint32_t capacity : {16u, 6u}) {
+    const Result r = Convert(0, 2252, gaps, 1014, capacity);
+    EXPECT_EQ(r.replaced, 5u) << capacity;
+    EXPECT_EQ(r.out, std::string("\0\0x\0\0\0\0\0\0\0\0\0\0\0\xE9\0", 16).substr(0, capacity));
+  }
 }
 
 TEST(TextConv, MeasureChars) {
@@ -426,15 +482,19 @@ struct Mem {
     }
   }
   ~Mem() {
-    if (s) StreamOf(s).close(s);
+    if (s) {
+      EXPECT_EQ(StreamOf(s).close(s), kOk);
+    }
   }
   std::string Bytes() const {
     std::uint32_t size = 0;
-    StreamOf(s).getSize(s, &size);
+    EXPECT_EQ(StreamOf(s).getSize(s, &size), kOk);
     std::string out(size, '\0');
     std::uint32_t n = 0;
-    if (size) StreamOf(s).readAt(s, 0, out.data(), size, &n);
-    return out;
+    if (size) {
+      EXPECT_EQ(StreamOf(s).readAt(s, 0, out.data(), size, &n), kOk);
+    }
+    return out.substr(0, n);
   }
 };
 
@@ -533,7 +593,9 @@ TEST(TextConvStream, Validate) {
     Mem s(c.text);
     std::uint32_t length = kTextConvToEnd;
     EXPECT_EQ(Ops().validateStream(g_TextConvModule, s.s, 0, &length, 106), c.status) << c.what;
-    if (c.status == kOk) EXPECT_EQ(length, c.text.size()) << c.what;
+    if (c.status == kOk) {
+      EXPECT_EQ(length, c.text.size()) << c.what;
+    }
   }
   Mem s("abc");
   std::uint32_t length = 3;
