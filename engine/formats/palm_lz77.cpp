@@ -85,54 +85,73 @@ inline void Copy16(std::uint8_t* to, const std::uint8_t* from) noexcept {
 #endif
 }
 
+// The token at in, taken alone (the fast loop's exceptions): a literal run,
+// a space pair, a literal byte, or a back reference (cut as CopyBack cuts).
+// The caller has checked that the token and a 16-byte write fit.
+inline void TakeOne(const std::uint8_t* in, std::uint32_t& used, std::uint8_t* out,
+                    std::uint32_t capacity, std::uint32_t& pos) noexcept {
+  const std::uint32_t c = in[used];
+  if (IsRun(c)) {
+    Store8(out + pos, Load8(in + used + 1));
+    pos += c;
+    used += 1u + c;
+  } else if (c < 0x80u) {
+    out[pos++] = static_cast<std::uint8_t>(c);
+    ++used;
+  } else if (c >= 0xC0u) {
+    out[pos] = ' ';
+    out[pos + 1] = static_cast<std::uint8_t>(c & 0x7Fu);
+    pos += 2;
+    ++used;
+  } else {
+    const std::uint32_t d = in[used + 1];
+    const std::uint32_t n = (d & 7u) + 3;
+    CopyBack(out, pos, Distance(c, d), n, capacity);
+    pos += n;
+    used += 2;
+  }
+}
+
 // The decoder's fast loop. The common tokens, a single literal byte and a
 // back reference reaching 16 or more bytes back into the output, both copy
 // 16 bytes whatever their length: a literal from the input (its token is its
 // byte), a reference from the output. Only the choice of source and the
 // advance depend on the class, so they take no branch. Literal runs, space
-// pairs and short or cut distances take the branch to the token-by-token
-// code. Bytes written past a token's length are overwritten by the tokens
-// after it or lie past the output's end.
+// pairs, the byte 0 and short or cut distances take the branch to TakeOne.
+// Bytes written past a token's length are overwritten by the tokens after it
+// or lie past the output's end.
 void DecodeFast(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i, std::uint8_t* out,
                 std::uint32_t capacity, std::uint32_t& pos) noexcept {
+  // The first 16 output bytes token by token: past them one comparison
+  // tells both a short distance and one past the output's start.
+  while (pos < 16 && i + kFastInput <= size && pos + kFastOutput <= capacity) {
+    TakeOne(in, i, out, capacity, pos);
+  }
   while (i + kFastInput <= size && pos + kFastOutput <= capacity) {
     std::uint64_t w = Load8(in + i);
     std::uint32_t used = 0;
     for (int t = 0; t < kTokensPerLoad; ++t) {
       const std::uint32_t c = ByteOf(w, 0);
       const std::uint32_t d = ByteOf(w, 1);
-      const std::uint32_t reference = (c >> 6) == 2u;
+      // 0xC0-0xFF, 0x00 and 0x01-0x08 are one range modulo 256.
+      const bool odd = static_cast<std::uint8_t>(c + 0x40u) < 0x49u;
+      const bool reference = static_cast<std::uint8_t>(c + 0x80u) < 0x40u;
       const std::uint32_t distance = Distance(c, d);
-      const std::uint32_t awkward =
-          std::uint32_t{IsRun(c)} | std::uint32_t{c >= 0xC0u} |
-          (reference & (std::uint32_t{distance < 16} | std::uint32_t{distance > pos}));
-      if (awkward != 0) [[unlikely]] {
-        // The token at i + used, taken alone; the next load starts after it.
-        const std::uint8_t* at = in + i + used;
-        if (IsRun(c)) {
-          Store8(out + pos, Load8(at + 1));
-          pos += c;
-          used += 1u + c;
-        } else if (c >= 0xC0u) {
-          out[pos] = ' ';
-          out[pos + 1] = static_cast<std::uint8_t>(c & 0x7Fu);
-          pos += 2;
-          used += 1;
-        } else {
-          const std::uint32_t n = (d & 7u) + 3;
-          CopyBack(out, pos, distance, n, capacity);
-          pos += n;
-          used += 2;
-        }
+      // distance < 16 wraps to a large value; pos >= 16 here.
+      const bool shortOrCut = distance - 16u > pos - 16u;
+      if (odd | (reference & shortOrCut)) [[unlikely]] {
+        // The next load starts after this token.
+        TakeOne(in + i, used, out, capacity, pos);
         break;
       }
       const std::uint8_t* from =
-          Source(reference != 0, reinterpret_cast<std::uintptr_t>(out) + pos - distance,
+          Source(reference, reinterpret_cast<std::uintptr_t>(out) + pos - distance,
                  reinterpret_cast<std::uintptr_t>(in + i + used));
       Copy16(out + pos, from);
-      pos += 1u + reference * ((d & 7u) + 2u);
-      used += 1u + reference;
-      w = Drop(Drop(w, 1), reference);
+      const std::uint32_t r = reference;
+      pos += 1u + r * ((d & 7u) + 2u);
+      used += 1u + r;
+      w = Drop(Drop(w, 1), r);
     }
     i += used;
   }
