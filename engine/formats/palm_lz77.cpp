@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__SSE2__) && defined(__x86_64__)
+#if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -44,15 +44,6 @@ inline std::uint64_t Drop(std::uint64_t w, std::uint32_t n) noexcept {
     return w << (8 * n);
   }
 }
-// The two bytes a and b as the first bytes of an 8-byte store.
-inline std::uint64_t Pair(std::uint32_t a, std::uint32_t b) noexcept {
-  if constexpr (std::endian::native == std::endian::little) {
-    return a | (b << 8);
-  } else {
-    return (std::uint64_t{a} << 56) | (std::uint64_t{b} << 48);
-  }
-}
-
 inline std::uint32_t Distance(std::uint32_t c, std::uint32_t d) noexcept {
   return ((c & 0x3Fu) << 5) | (d >> 3u);
 }
@@ -85,57 +76,82 @@ inline const std::uint8_t* Source(bool reference, std::uintptr_t back,
   return reinterpret_cast<const std::uint8_t*>(chosen);
 }
 
-// The decoder's fast loop. Every token writes 16 bytes whatever its length,
-// without a branch on its class: a back reference copies from the output, a
-// literal or space pair stores its two bytes (a literal keeps one), so only
-// the rare short, cut or zero distances and literal runs take a branch.
+inline void Copy16(std::uint8_t* to, const std::uint8_t* from) noexcept {
+#if defined(__SSE2__)
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
+                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
+#else
+  std::memcpy(to, from, 16);
+#endif
+}
+
+// The token at in, taken alone (the fast loop's exceptions): a literal run,
+// a space pair, a literal byte, or a back reference (cut as CopyBack cuts).
+// The caller has checked that the token and a 16-byte write fit.
+inline void TakeOne(const std::uint8_t* in, std::uint32_t& used, std::uint8_t* out,
+                    std::uint32_t capacity, std::uint32_t& pos) noexcept {
+  const std::uint32_t c = in[used];
+  if (IsRun(c)) {
+    Store8(out + pos, Load8(in + used + 1));
+    pos += c;
+    used += 1u + c;
+  } else if (c < 0x80u) {
+    out[pos++] = static_cast<std::uint8_t>(c);
+    ++used;
+  } else if (c >= 0xC0u) {
+    out[pos] = ' ';
+    out[pos + 1] = static_cast<std::uint8_t>(c & 0x7Fu);
+    pos += 2;
+    ++used;
+  } else {
+    const std::uint32_t d = in[used + 1];
+    const std::uint32_t n = (d & 7u) + 3;
+    CopyBack(out, pos, Distance(c, d), n, capacity);
+    pos += n;
+    used += 2;
+  }
+}
+
+// The decoder's fast loop. The common tokens, a single literal byte and a
+// back reference reaching 16 or more bytes back into the output, both copy
+// 16 bytes whatever their length: a literal from the input (its token is its
+// byte), a reference from the output. Only the choice of source and the
+// advance depend on the class, so they take no branch. Literal runs, space
+// pairs, the byte 0 and short or cut distances take the branch to TakeOne.
 // Bytes written past a token's length are overwritten by the tokens after it
 // or lie past the output's end.
 void DecodeFast(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i, std::uint8_t* out,
                 std::uint32_t capacity, std::uint32_t& pos) noexcept {
+  // The first 16 output bytes token by token: past them one comparison
+  // tells both a short distance and one past the output's start.
+  while (pos < 16 && i + kFastInput <= size && pos + kFastOutput <= capacity) {
+    TakeOne(in, i, out, capacity, pos);
+  }
   while (i + kFastInput <= size && pos + kFastOutput <= capacity) {
     std::uint64_t w = Load8(in + i);
     std::uint32_t used = 0;
     for (int t = 0; t < kTokensPerLoad; ++t) {
       const std::uint32_t c = ByteOf(w, 0);
       const std::uint32_t d = ByteOf(w, 1);
-      const std::uint32_t reference = (c >> 6) == 2u;
+      // 0xC0-0xFF, 0x00 and 0x01-0x08 are one range modulo 256.
+      const bool odd = static_cast<std::uint8_t>(c + 0x40u) < 0x49u;
+      const bool reference = static_cast<std::uint8_t>(c + 0x80u) < 0x40u;
       const std::uint32_t distance = Distance(c, d);
-      const std::uint32_t awkward =
-          std::uint32_t{IsRun(c)} |
-          (reference & (std::uint32_t{distance < 8} | std::uint32_t{distance > pos}));
-      if (awkward != 0) [[unlikely]] {
-        if (t == 0) {
-          // The token at i, taken alone.
-          if (IsRun(c)) {
-            Store8(out + pos, Load8(in + i + 1));
-            pos += c;
-            i += 1u + c;
-          } else {
-            const std::uint32_t n = (d & 7u) + 3;
-            CopyBack(out, pos, distance, n, capacity);
-            pos += n;
-            i += 2;
-          }
-        }
+      // distance < 16 wraps to a large value; pos >= 16 here.
+      const bool shortOrCut = distance - 16u > pos - 16u;
+      if (odd | (reference & shortOrCut)) [[unlikely]] {
+        // The next load starts after this token.
+        TakeOne(in + i, used, out, capacity, pos);
         break;
       }
-      // A literal c, or for 0xC0-0xFF a space and c & 0x7F.
-      const std::uint32_t high = 0u - (c >> 7);
-      const std::uint64_t literal = Pair(c ^ ((c ^ 0x20u) & high), c & 0x7Fu);
-      const std::uint64_t keep = 0u - std::uint64_t{reference};
-      // A literal reads (and drops) input bytes instead of output bytes.
       const std::uint8_t* from =
-          Source(reference != 0, reinterpret_cast<std::uintptr_t>(out) + pos - distance,
+          Source(reference, reinterpret_cast<std::uintptr_t>(out) + pos - distance,
                  reinterpret_cast<std::uintptr_t>(in + i + used));
-      Store8(out + pos, (Load8(from) & keep) | (literal & ~keep));
-      // Loaded after the first store: with a distance of 8 to 15 it reads
-      // bytes that store wrote.
-      Store8(out + pos + 8, Load8(from + 8));
-      const std::uint32_t single = 1u + (c >> 7);
-      pos += single + reference * ((d & 7u) + 3u - single);
-      used += 1u + reference;
-      w = Drop(Drop(w, 1), reference);
+      Copy16(out + pos, from);
+      const std::uint32_t r = reference;
+      pos += 1u + r * ((d & 7u) + 2u);
+      used += 1u + r;
+      w = Drop(Drop(w, 1), r);
     }
     i += used;
   }

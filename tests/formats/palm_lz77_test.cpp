@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -241,6 +242,94 @@ TEST(PalmLz77, RandomRecordsStayInsideTheirBuffers) {
     }
     if (round % 2 == 0 && !in.empty()) in[0] = 'a';  // gives back references something
     Decode(in, round % 3 == 0 ? 4096 : static_cast<std::uint32_t>(rng() % 300));
+  }
+}
+
+// The byte classes decoded one byte at a time, with the same rules for
+// damaged records: the whole decoded text, without a capacity.
+std::string DecodeByteByByte(const Bytes& in) {
+  std::string out;
+  for (std::size_t i = 0; i < in.size();) {
+    const std::uint32_t c = in[i++];
+    if (c >= 1 && c <= 8) {
+      for (std::uint32_t k = 0; k < c && i < in.size(); ++k)
+        out += static_cast<char>(in[i++]);
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c >= 0xC0) {
+      out += ' ';
+      out += static_cast<char>(c & 0x7F);
+    } else {
+      if (i == in.size()) break;
+      const std::uint32_t d = in[i++];
+      std::size_t distance = std::min<std::size_t>(((c & 0x3F) << 5) | (d >> 3), out.size());
+      for (std::uint32_t k = 0; k < (d & 7) + 3; ++k)
+        out += distance == 0 ? ' ' : out[out.size() - distance];
+    }
+  }
+  return out;
+}
+
+// Records made of every token class, with distances around the fast loop's
+// limits (under 16, exactly the output so far, one past it), cut at any
+// byte (inside a literal run or between a back reference's two bytes), and
+// decoded into buffers that end anywhere around the text's end: the
+// decoder's fixed-size writes and its token-by-token tail must agree with
+// the byte-by-byte decoding.
+TEST(PalmLz77, MatchesAByteByByteDecoder) {
+  std::mt19937 rng(16);
+  for (int round = 0; round < 3000; ++round) {
+    Bytes in;
+    std::size_t produced = 0;
+    const int tokens = static_cast<int>(rng() % (round % 10 == 0 ? 1500 : 120));
+    for (int t = 0; t < tokens; ++t) {
+      const std::uint32_t r = rng();
+      switch (r % 8) {
+        case 0: {  // a literal run
+          const std::uint32_t n = 1 + (r >> 8) % 8;
+          in.push_back(static_cast<std::uint8_t>(n));
+          for (std::uint32_t k = 0; k < n; ++k)
+            in.push_back(static_cast<std::uint8_t>(rng()));
+          produced += n;
+          break;
+        }
+        case 1:  // a space pair, or the byte 0
+          in.push_back(static_cast<std::uint8_t>(r % 16 == 1 ? 0 : 0xC0 + (r >> 8) % 64));
+          produced += r % 16 == 1 ? 1 : 2;
+          break;
+        case 2:
+        case 3:  // a single literal byte
+          in.push_back(static_cast<std::uint8_t>(0x09 + (r >> 8) % 0x77));
+          ++produced;
+          break;
+        default: {  // a back reference
+          const std::uint32_t pick = (r >> 8) % 4;
+          std::uint32_t distance = pick == 0 ? (r >> 12) % 20
+                                   : pick == 1
+                                       ? static_cast<std::uint32_t>(produced) + (r >> 12) % 3
+                                       : 16 + (r >> 12) % 2032;
+          distance = std::min(distance, 2047u);
+          const std::uint32_t length = (r >> 24) % 8;
+          in.push_back(static_cast<std::uint8_t>(0x80 | (distance >> 5)));
+          in.push_back(static_cast<std::uint8_t>(((distance & 31) << 3) | length));
+          produced += length + 3;
+        }
+      }
+    }
+    if (round % 3 == 1 && !in.empty()) in.resize(rng() % in.size());
+    const std::string want = DecodeByteByByte(in);
+    const auto whole = static_cast<std::uint32_t>(want.size());
+    const auto above = static_cast<std::uint32_t>(1 + rng() % 48);
+    const auto below = static_cast<std::uint32_t>(1 + rng() % 64);
+    const std::uint32_t capacities[] = {4096, whole, whole + above,
+                                        whole > below ? whole - below : 0};
+    for (const std::uint32_t capacity : capacities) {
+      SCOPED_TRACE("round " + std::to_string(round) + ", capacity " + std::to_string(capacity));
+      const Decoded d = Decode(in, capacity);
+      ASSERT_EQ(d.status, kOk);
+      EXPECT_EQ(d.length, whole);
+      ASSERT_EQ(d.text, want.substr(0, capacity));
+    }
   }
 }
 
