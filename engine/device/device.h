@@ -245,7 +245,7 @@ constexpr std::uint32_t kHScrollRepaint = 1;  // PlaceHScrollBar flags bit 0
 constexpr std::uint16_t kVObjectCalendar = 0;
 constexpr std::uint16_t kVObjectCard = 1;
 
-// MeasureUiString / DrawUiString (slots 40, 41).
+// MeasureUiString / DrawUiString.
 constexpr std::uint16_t kUiViewEdit = 0;  // "View/Edit"
 constexpr std::uint16_t kUiDelete = 1;    // "Delete"
 // The texts of the UI string ids, as every device answers them.

@@ -5,7 +5,7 @@
 //
 // Pairs are kept in runs of at most 8192 4-byte entries whose keys share one
 // high half and whose values share one high half; adds are batched 16 at a
-// time. The map lives inside a device (DeviceOps slot 35, PosMapCommand)
+// time. The map lives inside a device (the device's PosMapCommand)
 // together with the table-layout store and the progress protocol: see
 // DeviceServices. All memory comes from the engine allocator.
 #pragma once
@@ -77,7 +77,7 @@ struct PositionMap {
 };
 constexpr std::uint16_t kPosMapComplete = 1;
 
-// Everything behind slots 35 and 36 of one device.
+// Everything behind one device's PosMapCommand and TableStoreCommand.
 struct DeviceServices {
   PositionMap* map;    // null until PosMapCommand 0
   TableStore* tables;  // created and freed with the map

@@ -1,10 +1,10 @@
 // Flowing text: the shared default slots of DocHandlerOps that lay out, find,
 // draw, hit-test, invert, copy and read word-wrapped styled text.
 //
-// They know nothing of a format: the text comes from the handler's own slots
-// 20 (GetText), 21 (GetTextBefore) and 22 (GetCharStyle), and they call the
-// handler's own slots 6 (LayoutLine), 10 (DrawLine), 16 (PositionToX) and 25
-// (Control 35, the annotation store) through its table, so a handler that
+// They know nothing of a format: the text comes from the handler's own
+// GetText, GetTextBefore and GetCharStyle, and they call the
+// handler's own LayoutLine, DrawLine, PositionToX and Control (35, the
+// annotation store) through its table, so a handler that
 // replaces one of them changes every default that uses it. Everything visual
 // goes through the device passed in.
 //

@@ -69,38 +69,38 @@ struct PalmDocBody {
 
 extern EngineObject PalmDocModule;
 
-// Slot 1: on the class.
+// Create: on the class.
 StatusCode PalmDoc_Create(EngineObject* module, EngineObject** out) noexcept;
-// Slot 2: frees both buffers and the object.
+// Destroy: frees both buffers and the object.
 StatusCode PalmDoc_Destroy(EngineObject* handler) noexcept;
-// Slot 3: probes 17 (at least 78 bytes), 18 and 19 answer kDocProbeMine for
+// Command: probes 17 (at least 78 bytes), 18 and 19 answer kDocProbeMine for
 // type "TEXt", else kMalformed; 16 kMalformed. 0 forgets the database (the
 // text reads as empty until the next open); 51 replaces it; 35 opens on it;
 // anything else kMalformed.
 StatusCode PalmDoc_Command(EngineObject* handler, std::uint32_t code, void* object,
                            std::uint32_t value) noexcept;
-// Slot 4: measures the next text record; kDocStepDone when all are.
+// BackgroundStep: measures the next text record; kDocStepDone when all are.
 StatusCode PalmDoc_BackgroundStep(EngineObject* handler) noexcept;
-// Slots 12, 13, 18: one section [0, text length).
+// GetSectionRange, FindSection, GetTextLength: one section [0, text length).
 StatusCode PalmDoc_GetSectionRange(EngineObject* handler, std::int16_t section,
                                    std::uint32_t* start, std::uint32_t* end) noexcept;
 StatusCode PalmDoc_FindSection(EngineObject* handler, std::uint32_t position, std::int16_t* section,
                                std::uint32_t* start, std::uint32_t* end) noexcept;
 StatusCode PalmDoc_GetTextLength(EngineObject* handler, std::uint32_t* length) noexcept;
-// Slots 20, 21: a failed decode answers a null pointer, length 0 and
+// GetText, GetTextBefore: a failed decode answers a null pointer, length 0 and
 // kFailed.
 StatusCode PalmDoc_GetText(EngineObject* handler, std::uint32_t position, const std::uint8_t** text,
                            std::uint32_t* length) noexcept;
 StatusCode PalmDoc_GetTextBefore(EngineObject* handler, std::uint32_t position,
                                  const std::uint8_t** text, std::uint32_t* length) noexcept;
-// Slot 22: the defaults; right alignment with DocFlag::RightAlign.
+// GetCharStyle: the defaults; right alignment with DocFlag::RightAlign.
 StatusCode PalmDoc_GetCharStyle(EngineObject* handler, EngineObject* device, std::uint32_t position,
                                 DeviceFontSpec* font, CharFormat* format,
                                 std::uint32_t* runEnd) noexcept;
-// Slot 24: list 0 only.
+// BookmarkOp: list 0 only.
 StatusCode PalmDoc_BookmarkOp(EngineObject* handler, std::uint16_t subCode, std::uint16_t index,
                               void* record) noexcept;
-// Slot 25: the common controls.
+// Control: the common controls.
 StatusCode PalmDoc_Control(EngineObject* handler, std::uint16_t code, std::uint32_t value,
                            void* record) noexcept;
 

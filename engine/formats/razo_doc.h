@@ -125,13 +125,13 @@ StatusCode RaZoDoc_LayoutLine(EngineObject* handler, EngineObject* device, Devic
 StatusCode RaZoDoc_DrawLine(EngineObject* handler, EngineObject* device, DeviceContext ctx,
                             std::int16_t x, std::int16_t y, const LineMetrics* metrics,
                             std::uint32_t start, std::uint32_t end) noexcept;
-// Slots 12, 13: sections from the section-index records (one section [0,
+// GetSectionRange, FindSection: sections from the section-index records (one section [0,
 // text length) with fewer than 2); kNoMore past the last section or the text.
 StatusCode RaZoDoc_GetSectionRange(EngineObject* handler, std::int16_t section,
                                    std::uint32_t* start, std::uint32_t* end) noexcept;
 StatusCode RaZoDoc_FindSection(EngineObject* handler, std::uint32_t position, std::int16_t* section,
                                std::uint32_t* start, std::uint32_t* end) noexcept;
-// Slots 15, 16: a block line is hit as a whole.
+// HitTest, PositionToX: a block line is hit as a whole.
 StatusCode RaZoDoc_HitTest(EngineObject* handler, EngineObject* device, DeviceContext ctx,
                            std::int16_t x, std::int16_t y, const LineMetrics* metrics,
                            std::uint32_t lineStart, std::uint32_t lineEnd, HitBox* box,
@@ -139,7 +139,7 @@ StatusCode RaZoDoc_HitTest(EngineObject* handler, EngineObject* device, DeviceCo
 StatusCode RaZoDoc_PositionToX(EngineObject* handler, EngineObject* device, DeviceContext ctx,
                                std::uint32_t lineStart, std::uint32_t rangeStart,
                                std::uint32_t rangeEnd, std::int16_t* x1, std::int16_t* x2) noexcept;
-// Slots 18, 20, 21: the text through two 4096-byte decode buffers; a block
+// GetTextLength, GetText, GetTextBefore: the text through two 4096-byte decode buffers; a block
 // that cannot be decoded answers kFailed (null, 0).
 StatusCode RaZoDoc_GetTextLength(EngineObject* handler, std::uint32_t* length) noexcept;
 StatusCode RaZoDoc_GetText(EngineObject* handler, std::uint32_t position, const std::uint8_t** text,

@@ -5,8 +5,9 @@
 // between them; the shell runs the steps on a worker thread while the text
 // view starts and finishes the search on the UI thread.
 //
-// The engine reads the text only through the document handler (DocHandlerOps
-// slots 5, 12, 13, 20, 21 and control 24) and the text-conversion service; it
+// The engine reads the text only through the document handler (its
+// GetSectionInfo, GetSectionRange, FindSection, GetText, GetTextBefore and
+// control 24) and the text-conversion service; it
 // never touches a view or a device. Matching is Knuth-Morris-Pratt over bytes
 // with its state carried from one text window and one step to the next, so a
 // hit may straddle both. In a multi-byte charset a hit must start on a

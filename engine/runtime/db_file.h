@@ -197,6 +197,6 @@ StatusCode DbFile_ResizeRecord(EngineObject* db, std::uint16_t index,
 StatusCode DbFile_GetRecordExtent(EngineObject* db, std::uint16_t index, std::uint32_t* offset,
                                   std::uint32_t* size) noexcept;
 
-// Record stream slot 1: writes the record back when it was written to, then
+// Record stream Close: writes the record back when it was written to, then
 // frees the stream. The inner close's failure, else the write-back's result.
 StatusCode DbFile_RecordClose(EngineObject* stream) noexcept;

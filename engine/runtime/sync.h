@@ -1,5 +1,5 @@
 // Semaphores and events as engine objects, for use across threads. SyncModule
-// creates them; each instance answers its own table (slot 1 releases it).
+// creates them; each instance answers its own table (its first slot releases it).
 //
 // Waits take milliseconds; kSyncWaitForever waits without limit, 0 only
 // tests. A semaphore never counts past its maximum: a signal there fails and

@@ -8,7 +8,7 @@
 // "cat", the recent list "mru", the favourites "fav", the colour themes "clr"
 // and the opaque blobs "pf0".."pf9".
 //
-// SettingsModule slot 1 creates the one store object; the store answers the
+// SettingsModule's OpenStore creates the one store object; the store answers the
 // same table and every later call goes through it with the store first. No
 // file stays open between calls except the database a LocalSettings handle
 // holds. Every file of the store is replaced whole through
@@ -20,9 +20,9 @@
 // be read (permission, I/O error, a folder in its place, no memory) is
 // reported and never replaced by a change made without it.
 //
-// Lists returned by slots 18, 22, 23 and 26 are arrays of pointers to
-// NUL-terminated UTF-16 strings whose strings share one block; slot 24 (27)
-// frees them. Paths are UTF-16; '/' and '\' both separate folders.
+// Lists returned by ListDocumentsInCategory, GetRecentList, ListDocuments and GetFavourites are
+// arrays of pointers to NUL-terminated UTF-16 strings whose strings share one block; FreeList
+// (FreeList2) frees them. Paths are UTF-16; '/' and '\' both separate folders.
 #pragma once
 
 #include <cstdint>
@@ -104,13 +104,13 @@ struct SettingsStore {
   EngineObject* categories;  // DictOps instance or null
 };
 
-// Flags of slot 1.
+// Flags of OpenStore.
 constexpr std::uint32_t kSettingsNoFavourites = 1;
 constexpr std::uint32_t kSettingsFirstRun = 2;  // no usable "cat": the caller adds defaults
-// Flags of slot 4.
+// Flags of CloseDocument.
 constexpr std::uint32_t kSettingsCloseDelete = 1;
 constexpr std::uint32_t kSettingsCloseRecent = 2;
-// Flags of slot 36.
+// Flags of MatchSettingsFolder.
 constexpr std::uint32_t kSettingsMatchParent = 1;  // without the final "/Settings"
 constexpr std::uint32_t kSettingsMatchLeaf = 2;    // only "Settings"
 
@@ -131,9 +131,9 @@ struct SettingsOps {
   StatusCode (*closeStore)(EngineObject* store) noexcept;
   // 3: finds (or with create makes) the document's settings database and
   // opens it for writing into *ls; a file that may only be read is opened
-  // for reading (ls->readOnly 1): slot 7 then answers kFileSysAccessDenied,
-  // and slot 4 reports any other change that cannot be written. A new file gets record 0 and the
-  // document record at once. Without create a missing file: kSettingsNoFile; a foreign file:
+  // for reading (ls->readOnly 1): SaveDocumentState then answers kFileSysAccessDenied,
+  // and CloseDocument reports any other change that cannot be written. A new file gets record 0 and
+  // the document record at once. Without create a missing file: kSettingsNoFile; a foreign file:
   // kSettingsNoFile. *ls is written only on success.
   StatusCode (*openDocument)(EngineObject* store, const char16_t* documentPath,
                              std::uint32_t create, LocalSettings* ls) noexcept;
@@ -183,7 +183,7 @@ struct SettingsOps {
   StatusCode (*lookupCategory)(EngineObject* store, const char16_t* name, std::uint32_t selected,
                                std::uint32_t subCategory, std::uint16_t* id) noexcept;
   // 15: deletes a category and its descendants from the dictionary and from
-  // every category list (the dictionary file is written by slot 12).
+  // every category list (the dictionary file is written by SaveCategories).
   StatusCode (*purgeCategoryIds)(EngineObject* store, std::uint32_t id) noexcept;
   // 16: the document's category list (count first). *list may point to a
   // caller buffer whose first u16 holds its capacity in ids, used when the
@@ -229,7 +229,7 @@ struct SettingsOps {
                                 std::uint32_t* size, DateTime* date, std::uint32_t* fileSize,
                                 std::uint32_t* lastUse) noexcept;
   // 26: all favourites as 2n strings (first, second, ...); no file (or a
-  // damaged one): count 0, list null, *noFile 1. Slots 26 to 33: a "fav"
+  // damaged one): count 0, list null, *noFile 1. GetFavourites to UpdateFavourite: a "fav"
   // that is there but cannot be read answers a failure (26: the read
   // failure; the others: kSettingsFavFile) and is left as it is.
   StatusCode (*getFavourites)(EngineObject* store, std::uint32_t* count, SettingsNameList* list,
