@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/device/device_painter.h"
+
 namespace {
 
 constexpr DeviceColour kBlack{0, 0, 0};
@@ -11,21 +13,8 @@ constexpr std::uint8_t kOpenBracket = '[';
 constexpr std::uint8_t kCloseBracket = ']';
 constexpr int kButtonGap = 10;
 
-std::int16_t C16(int v) {
-  return static_cast<std::int16_t>(std::clamp(v, -32768, 32767));
-}
-
-// Device calls that stop at the first failure and keep it.
-struct Painter {
-  EngineObject* device;
-  const DeviceOps& ops;
-  DeviceContext ctx;
-  StatusCode status = kOk;
-
-  bool Ok() const { return !IsFailure(status); }
-  void Take(StatusCode s) {
-    if (Ok() && IsFailure(s)) status = s;
-  }
+struct Painter : DevicePainter {
+  using DevicePainter::DevicePainter;
   int Width(const std::uint8_t* text, std::uint32_t n) {
     if (!Ok() || n == 0) return 0;
     std::int16_t w = 0, h = 0;
@@ -34,48 +23,20 @@ struct Painter {
   }
   void Text(const std::uint8_t* text, std::uint32_t n, int x, int baseline, int descent) {
     if (!Ok() || n == 0) return;
-    Take(ops.setTextOrigin(device, ctx, C16(x), C16(baseline), C16(descent),
+    Take(ops.setTextOrigin(device, ctx, Device_Clamp16(x), Device_Clamp16(baseline),
+                           Device_Clamp16(descent),
                            DeviceTextAlign::Left | DeviceTextAlign::Baseline));
     if (!Ok()) return;
-    std::int16_t px = C16(x), py = C16(baseline);
+    std::int16_t px = Device_Clamp16(x), py = Device_Clamp16(baseline);
     Take(ops.drawText(device, text, n, &px, &py));
     Take(ops.restoreTextAlign(device));
   }
-  void Invert(int l, int t, int r, int b) {
-    if (Ok() && l < r && t < b) Take(ops.invertRect(device, ctx, C16(l), C16(t), C16(r), C16(b)));
-  }
-  void Surface(DeviceRect* a, std::int16_t kind) {
-    if (Ok()) Take(ops.surfaceCommand(device, ctx, a, nullptr, kind));
-  }
 };
 
-// Brackets one command's drawing: BeginDraw unless the caller gave a context.
-class Session {
- public:
-  Session(EngineObject* device, DeviceContext ctx) : p{device, DeviceOf(device), ctx} {}
-  ~Session() { (void)End(kOk); }
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
-  StatusCode Begin() {
-    if (p.ctx != nullptr) return kOk;
-    const StatusCode s = p.ops.beginDraw(p.device, &p.ctx);
-    began_ = !IsFailure(s);
-    return s;
-  }
-  StatusCode End(StatusCode s) {
-    if (!began_) return s;
-    began_ = false;
-    const StatusCode e = p.ops.endDraw(p.device, p.ctx);
-    return !IsFailure(s) && IsFailure(e) ? e : s;
-  }
-  Painter p;
-
- private:
-  bool began_ = false;
-};
+using Session = DeviceDrawSession<Painter>;
 
 DeviceRect BoxRect(const NoteBox& b) {
-  return {b.x, b.y, C16(b.x + b.width), C16(b.y + b.height)};
+  return {b.x, b.y, Device_Clamp16(b.x + b.width), Device_Clamp16(b.y + b.height)};
 }
 
 int ButtonRowTop(const NoteBox& b) {
@@ -145,8 +106,8 @@ void Paint(Painter& p, NoteBox& b) {
   p.Take(p.ops.surfaceCommand(p.device, p.ctx, &clip, &previous, DeviceSurface::ClipIntersect));
   if (!p.Ok()) return;
   p.Take(p.ops.setProperty(p.device, nullptr, 0, DeviceProp::SuspendTheme));
-  p.Take(p.ops.drawBox(p.device, p.ctx, b.x, b.y, C16(b.x + b.width), C16(b.y + b.height), 0,
-                       &kBlack, &kNoteBoxPaper));
+  p.Take(p.ops.drawBox(p.device, p.ctx, b.x, b.y, Device_Clamp16(b.x + b.width),
+                       Device_Clamp16(b.y + b.height), 0, &kBlack, &kNoteBoxPaper));
   DeviceFontSpec font = b.font;
   std::int16_t line = 0, leading = 0, ascent = 0;
   if (p.Ok()) p.Take(p.ops.selectFont(p.device, p.ctx, &font, &line, &leading, &ascent));
@@ -169,13 +130,14 @@ void Paint(Painter& p, NoteBox& b) {
     p.Text(&kOpenBracket, 1, l, baseline, descent);
     const int tx = l + b.openBracketWidth;
     if (!p.Ok()) break;
-    p.Take(p.ops.setTextOrigin(p.device, p.ctx, C16(tx), C16(baseline), C16(descent),
+    p.Take(p.ops.setTextOrigin(p.device, p.ctx, Device_Clamp16(tx), Device_Clamp16(baseline),
+                               Device_Clamp16(descent),
                                DeviceTextAlign::Left | DeviceTextAlign::Baseline));
-    std::int16_t x = C16(tx), y = C16(baseline);
+    std::int16_t x = Device_Clamp16(tx), y = Device_Clamp16(baseline);
     if (p.Ok() && IsFailure(p.ops.drawUiString(p.device, static_cast<std::uint16_t>(k), &x, &y))) {
       const ButtonText t = BuiltIn(k);
-      x = C16(tx);
-      y = C16(baseline);
+      x = Device_Clamp16(tx);
+      y = Device_Clamp16(baseline);
       p.Take(p.ops.drawText(p.device, t.bytes, t.length, &x, &y));
     }
     p.Take(p.ops.restoreTextAlign(p.device));
@@ -203,7 +165,8 @@ void LayOut(Painter& p, NoteBox& b, int usableWidth, int usableHeight) {
     std::uint32_t fit = 0;
     std::int16_t w = 0, h = 0;
     if (span > 0) {
-      p.Take(p.ops.measureText(p.device, p.ctx, text, span, C16(lineWidth), &fit, &w, &h));
+      p.Take(
+          p.ops.measureText(p.device, p.ctx, text, span, Device_Clamp16(lineWidth), &fit, &w, &h));
       if (!p.Ok() || fit == 0) break;
     }
     b.lines[b.lineCount++] = {text,
@@ -227,7 +190,7 @@ StatusCode OpenCommand(EngineObject* device, NoteBox& b, DeviceContext* given) {
   Painter& p = session.p;
   if (b.open) {  // opened again: the earlier box goes first
     DeviceRect rect = BoxRect(b);
-    p.Surface(&rect, DeviceSurface::RestorePixels);
+    p.Surface(&rect, nullptr, DeviceSurface::RestorePixels);
     b.open = 0;
   }
   b.font = NoteFont();
@@ -246,14 +209,14 @@ StatusCode OpenCommand(EngineObject* device, NoteBox& b, DeviceContext* given) {
   LayOut(p, b, usableWidth, usableHeight);
 
   // The buttons: the device's texts, else the built-in ones measured as text.
-  b.openBracketWidth = C16(p.Width(&kOpenBracket, 1));
-  b.closeBracketWidth = C16(p.Width(&kCloseBracket, 1));
+  b.openBracketWidth = Device_Clamp16(p.Width(&kOpenBracket, 1));
+  b.closeBracketWidth = Device_Clamp16(p.Width(&kCloseBracket, 1));
   int row = 0, shown = 0;
   for (int k = 0; k < 2 && p.Ok(); ++k) {
     std::int16_t w = 0;
     if (IsFailure(p.ops.measureUiString(device, p.ctx, static_cast<std::uint16_t>(k), &w))) {
       const ButtonText t = BuiltIn(k);
-      w = C16(p.Width(t.bytes, t.length));
+      w = Device_Clamp16(p.Width(t.bytes, t.length));
     }
     b.buttonWidth[k] = static_cast<std::uint16_t>(std::max<int>(0, w));
     if (b.buttonWidth[k] == 0) continue;
@@ -263,11 +226,11 @@ StatusCode OpenCommand(EngineObject* device, NoteBox& b, DeviceContext* given) {
   b.widest = static_cast<std::uint16_t>(std::max<int>(b.widest, row));
 
   b.rows = static_cast<std::uint16_t>(b.lineCount + 1 + (b.truncated & 1));
-  b.width = C16(std::max(0, std::min<int>(b.widest + 6, usableWidth - 16)));
-  b.height = C16(b.lineHeight * b.rows + 6);
+  b.width = Device_Clamp16(std::max(0, std::min<int>(b.widest + 6, usableWidth - 16)));
+  b.height = Device_Clamp16(b.lineHeight * b.rows + 6);
   int x = b.anchorX - 3;
   if (x + b.width > usableWidth - 5) x = usableWidth - b.width - 8;
-  b.x = C16(std::max(0, x));  // never off the left edge
+  b.x = Device_Clamp16(std::max(0, x));  // never off the left edge
   int y = 0;
   if (b.lineBottom + b.height + 8 <= usableHeight)
     y = b.lineBottom;
@@ -275,10 +238,10 @@ StatusCode OpenCommand(EngineObject* device, NoteBox& b, DeviceContext* given) {
     y = b.lineTop - b.height;
   else
     y = std::max(0, usableHeight - b.height);
-  b.y = C16(y);
+  b.y = Device_Clamp16(y);
 
   DeviceRect rect = BoxRect(b);
-  p.Surface(&rect, DeviceSurface::SavePixels);
+  p.Surface(&rect, nullptr, DeviceSurface::SavePixels);
   if (!p.Ok()) return session.End(p.status);
   Paint(p, b);
   if (!p.Ok()) {
@@ -296,7 +259,7 @@ StatusCode Close(Painter& p, NoteBox& b, StatusCode answer) {
   // the box come back, which also removes its highlight.
   b.open = 0;
   b.penState = NoteBoxPen::Idle;
-  p.Surface(&rect, DeviceSurface::RestorePixels);
+  p.Surface(&rect, nullptr, DeviceSurface::RestorePixels);
   return p.Ok() ? answer : p.status;
 }
 

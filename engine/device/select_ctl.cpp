@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/device/device_painter.h"
+
 namespace {
 
 constexpr DeviceColour kBlack{0, 0, 0};
@@ -10,10 +12,6 @@ constexpr DeviceColour kWhite{255, 255, 255};
 constexpr DeviceColour kDarkGrey{128, 128, 128};
 constexpr DeviceColour kLightGrey{192, 192, 192};
 constexpr DeviceColour kFlatBackground{255, 255, 204};
-
-std::int16_t C16(int v) {
-  return static_cast<std::int16_t>(std::clamp(v, -32768, 32767));
-}
 
 bool Flat(const SelectCtl& c) {
   return (c.flags & SelectCtlFlag::Flat) != 0;
@@ -56,28 +54,18 @@ struct Metrics {
   int descent;
 };
 
-// Device calls that stop at the first failure and keep it.
-struct Painter {
-  EngineObject* device;
-  const DeviceOps& ops;
-  DeviceContext ctx;
-  StatusCode status = kOk;
-
-  bool Ok() const { return !IsFailure(status); }
-  void Take(StatusCode s) {
-    if (Ok() && IsFailure(s)) status = s;
-  }
+struct Painter : DevicePainter {
+  using DevicePainter::DevicePainter;
   void Box(int l, int t, int r, int b, const DeviceColour& frame, const DeviceColour& fill) {
     if (Ok() && l < r && t < b)
-      Take(ops.drawBox(device, ctx, C16(l), C16(t), C16(r), C16(b), 0, &frame, &fill));
+      Take(ops.drawBox(device, ctx, Device_Clamp16(l), Device_Clamp16(t), Device_Clamp16(r),
+                       Device_Clamp16(b), 0, &frame, &fill));
   }
   // A filled rectangle in a line colour (one-pixel lines and arrow rows).
   void Rule(int l, int t, int r, int b, const DeviceColour& colour) {
     if (Ok() && l < r && t < b)
-      Take(ops.drawRule(device, ctx, C16(l), C16(t), C16(r), C16(b), 0, 0, &colour));
-  }
-  void Invert(int l, int t, int r, int b) {
-    if (Ok() && l < r && t < b) Take(ops.invertRect(device, ctx, C16(l), C16(t), C16(r), C16(b)));
+      Take(ops.drawRule(device, ctx, Device_Clamp16(l), Device_Clamp16(t), Device_Clamp16(r),
+                        Device_Clamp16(b), 0, 0, &colour));
   }
   void Font(const DeviceFontSpec& font, Metrics* m) {
     if (!Ok()) return;
@@ -102,46 +90,18 @@ struct Painter {
     std::uint32_t fit = 0;
     std::int16_t w = 0, h = 0;
     Take(ops.measureText(device, ctx, bytes, static_cast<std::uint32_t>(std::strlen(text)),
-                         C16(maxWidth), &fit, &w, &h));
+                         Device_Clamp16(maxWidth), &fit, &w, &h));
     if (!Ok() || fit == 0) return;
-    Take(ops.setTextOrigin(device, ctx, C16(x), C16(y), C16(m.descent),
+    Take(ops.setTextOrigin(device, ctx, Device_Clamp16(x), Device_Clamp16(y),
+                           Device_Clamp16(m.descent),
                            DeviceTextAlign::Left | DeviceTextAlign::Baseline));
     if (!Ok()) return;
     Take(ops.drawText(device, bytes, fit, nullptr, nullptr));
     Take(ops.restoreTextAlign(device));
   }
-  void Surface(DeviceRect* a, void* b, std::int16_t kind) {
-    if (Ok()) Take(ops.surfaceCommand(device, ctx, a, b, kind));
-  }
 };
 
-// Begins drawing when the caller gave no context, and ends it again.
-class Session {
- public:
-  Session(EngineObject* device, DeviceContext ctx) : p{device, DeviceOf(device), ctx} {}
-  ~Session() { (void)End(kOk); }
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
-
-  StatusCode Begin() {
-    if (p.ctx != nullptr) return kOk;
-    const StatusCode s = p.ops.beginDraw(p.device, &p.ctx);
-    began_ = !IsFailure(s);
-    return s;
-  }
-  // s, or the failure of EndDraw when s is none.
-  StatusCode End(StatusCode s) {
-    if (!began_) return s;
-    began_ = false;
-    const StatusCode e = p.ops.endDraw(p.device, p.ctx);
-    return !IsFailure(s) && IsFailure(e) ? e : s;
-  }
-
-  Painter p;
-
- private:
-  bool began_ = false;
-};
+using Session = DeviceDrawSession<Painter>;
 
 struct Size {
   int width, height, baseline;
@@ -246,7 +206,7 @@ int BandBottom(const SelectCtl& c, int row) {
 }
 DeviceRect ListRect(const SelectCtl& c) {
   const SelectCtlList& l = c.list;
-  return {l.x, l.y, C16(l.x + l.width), C16(l.y + l.height)};
+  return {l.x, l.y, Device_Clamp16(l.x + l.width), Device_Clamp16(l.y + l.height)};
 }
 int MaxTop(const SelectCtl& c) {
   return std::max(1, Count(c) - c.list.visibleRows + 1);
@@ -538,9 +498,9 @@ StatusCode MeasureCommand(EngineObject* device, SelectCtl& c, SelectCtlMeasure* 
     if (session.p.Ok()) size = MeasureSize(session.p, c, m);
     if (const StatusCode s = session.End(session.p.status); IsFailure(s)) return s;
   }
-  arg->width = C16(size.width);
-  arg->height = C16(size.height);
-  arg->baseline = C16(size.baseline);
+  arg->width = Device_Clamp16(size.width);
+  arg->height = Device_Clamp16(size.height);
+  arg->baseline = Device_Clamp16(size.baseline);
   return kOk;
 }
 
@@ -556,14 +516,17 @@ StatusCode DrawClosedCommand(EngineObject* device, SelectCtl& c, SelectCtlPlace*
   const Size size = MeasureSize(p, c, m);
   if (!p.Ok()) return session.End(p.status);
   const int top = arg->lineTop + arg->lineAscent - size.baseline;
-  c.closed = {arg->x,          C16(arg->lineTop + arg->lineAscent),
-              C16(size.width), C16(size.height),
-              arg->lineTop,    arg->lineHeight};
+  c.closed = {arg->x,
+              Device_Clamp16(arg->lineTop + arg->lineAscent),
+              Device_Clamp16(size.width),
+              Device_Clamp16(size.height),
+              arg->lineTop,
+              arg->lineHeight};
   PaintClosed(p, c, m, arg->x, top, size.width, size.height);
   const StatusCode s = session.End(p.status);
   if (IsFailure(s)) return s;
-  arg->width = C16(size.width);
-  arg->bottom = C16(top + size.height);
+  arg->width = Device_Clamp16(size.width);
+  arg->bottom = Device_Clamp16(top + size.height);
   return kOk;
 }
 
@@ -587,11 +550,12 @@ StatusCode OpenCommand(EngineObject* device, SelectCtl& c, DeviceContext* ctx) {
   if (!p.Ok()) return session.End(p.status);
   const int top = c.closed.baseline - m.ascent - TextPad(c);
   const int height = m.line + (Flat(c) ? 2 : 6);
-  c.closed.width = C16(width);
-  c.closed.height = C16(height);
+  c.closed.width = Device_Clamp16(width);
+  c.closed.height = Device_Clamp16(height);
   SelectCtlList list{};
-  SelectCtl_LayoutList(c, viewWidth, viewHeight, C16(m.line), C16(m.ascent), c.closed.x, C16(top),
-                       C16(width), C16(height), &list);
+  SelectCtl_LayoutList(c, viewWidth, viewHeight, Device_Clamp16(m.line), Device_Clamp16(m.ascent),
+                       c.closed.x, Device_Clamp16(top), Device_Clamp16(width),
+                       Device_Clamp16(height), &list);
   c.list = list;
   DeviceRect rect = ListRect(c);
   p.Surface(&rect, nullptr, DeviceSurface::SavePixels);
@@ -657,14 +621,14 @@ void SelectCtl_LayoutList(const SelectCtl& c, std::int16_t viewWidth, std::int16
   const int textWidth = std::max(0, width - (flat ? 0 : 2) - (arrows ? r + 2 + (flat ? 1 : 0) : 0));
 
   SelectCtlList l{};
-  l.x = C16(left);
-  l.y = C16(y);
-  l.width = C16(width);
-  l.height = C16(height);
-  l.textWidth = C16(textWidth);
-  l.rowHeight = C16(r);
+  l.x = Device_Clamp16(left);
+  l.y = Device_Clamp16(y);
+  l.width = Device_Clamp16(width);
+  l.height = Device_Clamp16(height);
+  l.textWidth = Device_Clamp16(textWidth);
+  l.rowHeight = Device_Clamp16(r);
   l.ascent = ascent;
-  l.arrowY = C16(y + height / 2);
+  l.arrowY = Device_Clamp16(y + height / 2);
   l.visibleRows = static_cast<std::uint16_t>(rows);
   l.topItem = static_cast<std::uint16_t>(first);
   l.highlighted = static_cast<std::uint16_t>(highlighted);

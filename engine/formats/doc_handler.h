@@ -416,6 +416,13 @@ StatusCode DocHandler_Control(DocHandlerSettings* settings, std::uint16_t code, 
                               void* record) noexcept;
 // Font {0xFFFF, 10, 0}, colours zero, format all zero. Either part may be null.
 void DocHandler_InitCharStyle(DeviceFontSpec* font, CharFormat* format) noexcept;
+// The class probes (ProbeHeader, ProbeStream, ProbeDatabase) of a
+// record-database format told by its type and creator codes: kDocProbeMine
+// when claims accepts them, else kMalformed (also for a missing or short
+// header and an unreadable stream or database).
+using DocTypeTest = bool (*)(const std::uint8_t* type, const std::uint8_t* creator);
+StatusCode DocHandler_ProbeDatabaseType(std::uint32_t code, void* object, std::uint32_t value,
+                                        DocTypeTest claims) noexcept;
 // BackgroundStep of handlers with no background work: kDocStepDone.
 StatusCode DocHandler_StepDone(EngineObject* handler) noexcept;
 // BookmarkOp of handlers without lists: ListMask and Count write u16 0,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "engine/formats/native_index.h"
 #include "engine/formats/native_table.h"
@@ -90,19 +91,7 @@ bool ReadDirectory(const std::uint8_t* data, std::uint32_t size, std::uint32_t L
 
 // Gives back every position-list record the handles hold.
 StatusCode ReleaseLists(NativeDocState& s) {
-  StatusCode first = kOk;
-  for (PosListHandle& h : s.posLists) {
-    while (h.lockCount > 0) {
-      const StatusCode r = PosList_Unlock(s.db, &h);
-      if (IsFailure(r)) {
-        if (!IsFailure(first)) first = r;
-        h.lockCount = 0;
-        h.data = nullptr;
-        h.size = 0;
-      }
-    }
-  }
-  return first;
+  return PosList_UnlockAll(s.db, s.posLists, static_cast<std::uint32_t>(std::size(s.posLists)));
 }
 
 // Gives back every record the tables, run lists, item indexes and position
@@ -266,37 +255,6 @@ StatusCode Open(NativeDocState& s, EngineObject* db) {
   return NativeStore_OpenExtra(&s);
 }
 
-StatusCode Probe(std::uint32_t code, void* object, std::uint32_t value) {
-  switch (code) {
-    case DocCommand::ProbeHeader: {
-      const auto* header = static_cast<const std::uint8_t*>(object);
-      if (header == nullptr || value < kDocProbeHeaderSize) return kMalformed;
-      return IsNative(header + kDocTypeOffset, header + kDocCreatorOffset) ? kDocProbeMine
-                                                                           : kMalformed;
-    }
-    case DocCommand::ProbeStream: {
-      auto* stream = static_cast<EngineObject*>(object);
-      if (stream == nullptr) return kMalformed;
-      std::uint8_t header[kDocProbeHeaderSize];
-      std::uint32_t got = 0;
-      const StatusCode r = StreamOf(stream).readAt(stream, 0, header, sizeof header, &got);
-      if (IsFailure(r) || got < sizeof header) return kMalformed;
-      return IsNative(header + kDocTypeOffset, header + kDocCreatorOffset) ? kDocProbeMine
-                                                                           : kMalformed;
-    }
-    default: {
-      auto* db = static_cast<EngineObject*>(object);
-      std::uint8_t type[4];
-      std::uint8_t creator[4];
-      if (db == nullptr ||
-          IsFailure(DbOf(db).getInfo(db, nullptr, type, creator, nullptr, nullptr, nullptr))) {
-        return kMalformed;
-      }
-      return IsNative(type, creator) ? kDocProbeMine : kMalformed;
-    }
-  }
-}
-
 }  // namespace
 
 NativeDocHeader NativeDoc_ParseHeader(const std::uint8_t* p) noexcept {
@@ -409,7 +367,7 @@ StatusCode NativeDoc_Command(EngineObject* handler, std::uint32_t code, void* ob
     case DocCommand::ProbeHeader:
     case DocCommand::ProbeStream:
     case DocCommand::ProbeDatabase:
-      return Probe(code, object, value);
+      return DocHandler_ProbeDatabaseType(code, object, value, IsNative);
     case DocCommand::Close:
     case DocCommand::OpenDatabase:
     case DocCommand::ReplaceDatabase:

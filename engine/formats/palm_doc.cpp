@@ -56,7 +56,7 @@ class HeldRecord {
   const std::uint8_t* data_ = nullptr;
 };
 
-bool IsText(const std::uint8_t* type) {
+bool IsText(const std::uint8_t* type, const std::uint8_t*) {
   return std::memcmp(type, kTypeText, 4) == 0;
 }
 
@@ -362,29 +362,10 @@ StatusCode PalmDoc_Command(EngineObject* handler, std::uint32_t code, void* obje
                            std::uint32_t value) noexcept {
   code &= 0xFFFF;
   switch (code) {
-    case DocCommand::ProbeHeader: {
-      const auto* header = static_cast<const std::uint8_t*>(object);
-      if (header == nullptr || value < kDocProbeHeaderSize) return kMalformed;
-      return IsText(header + kDocTypeOffset) ? kDocProbeMine : kMalformed;
-    }
-    case DocCommand::ProbeStream: {
-      auto* stream = static_cast<EngineObject*>(object);
-      if (stream == nullptr) return kMalformed;
-      std::uint8_t header[kDocProbeHeaderSize];
-      std::uint32_t got = 0;
-      const StatusCode s = StreamOf(stream).readAt(stream, 0, header, sizeof header, &got);
-      if (IsFailure(s) || got < sizeof header) return kMalformed;
-      return IsText(header + kDocTypeOffset) ? kDocProbeMine : kMalformed;
-    }
-    case DocCommand::ProbeDatabase: {
-      auto* db = static_cast<EngineObject*>(object);
-      std::uint8_t type[4];
-      if (db == nullptr ||
-          IsFailure(DbOf(db).getInfo(db, nullptr, type, nullptr, nullptr, nullptr, nullptr))) {
-        return kMalformed;
-      }
-      return IsText(type) ? kDocProbeMine : kMalformed;
-    }
+    case DocCommand::ProbeHeader:
+    case DocCommand::ProbeStream:
+    case DocCommand::ProbeDatabase:
+      return DocHandler_ProbeDatabaseType(code, object, value, IsText);
     default:
       break;
   }

@@ -536,3 +536,21 @@ StatusCode PosList_Reorder(EngineObject* db, PosListHandle* handle) noexcept {
   }
   return moved ? edit.Commit() : kOk;
 }
+
+StatusCode PosList_UnlockAll(EngineObject* db, PosListHandle* handles,
+                             std::uint32_t count) noexcept {
+  StatusCode first = kOk;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    PosListHandle& h = handles[i];
+    while (h.lockCount > 0) {
+      const StatusCode r = PosList_Unlock(db, &h);
+      if (IsFailure(r)) {
+        if (!IsFailure(first)) first = r;
+        h.lockCount = 0;
+        h.data = nullptr;
+        h.size = 0;
+      }
+    }
+  }
+  return first;
+}

@@ -82,6 +82,10 @@ StatusCode PosList_CheckRecord(const std::uint8_t* data, std::uint32_t size,
 StatusCode PosList_Lock(EngineObject* db, PosListHandle* handle) noexcept;
 // kDocListNotLocked when not locked; the last unlock gives the record back.
 StatusCode PosList_Unlock(EngineObject* db, PosListHandle* handle) noexcept;
+// Gives back every lock of count handles; a handle whose unlock fails is
+// cleared anyway. Answers the first failure.
+StatusCode PosList_UnlockAll(EngineObject* db, PosListHandle* handles,
+                             std::uint32_t count) noexcept;
 
 // Opens the list's record as a record stream for editing: a handle without a
 // record first gets a new record {8, 0, 0, 0} appended to the database, its

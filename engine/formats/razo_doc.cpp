@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "engine/formats/flow_text.h"
 #include "engine/formats/razo_doc_internal.h"
@@ -141,19 +142,7 @@ void ReleaseCaches(RaZoDocState& s) {
 }
 
 StatusCode UnlockLists(RaZoDocState& s) {
-  StatusCode first = kOk;
-  for (PosListHandle& h : s.lists) {
-    while (h.lockCount > 0) {
-      const StatusCode r = PosList_Unlock(s.db, &h);
-      if (IsFailure(r)) {
-        if (!IsFailure(first)) first = r;
-        h.lockCount = 0;
-        h.data = nullptr;
-        h.size = 0;
-      }
-    }
-  }
-  return first;
+  return PosList_UnlockAll(s.db, s.lists, static_cast<std::uint32_t>(std::size(s.lists)));
 }
 
 // Writes the two list record numbers (bytes 42 to 45) over record 0, only
@@ -805,29 +794,12 @@ StatusCode RaZoDoc_Command(EngineObject* handler, std::uint32_t code, void* obje
                            std::uint32_t value) noexcept {
   code &= 0xFFFF;
   switch (code) {
-    case DocCommand::ProbeHeader: {
-      const auto* header = static_cast<const std::uint8_t*>(object);
-      if (header == nullptr || value < kDocProbeHeaderSize) return kMalformed;
-      return IsRaZo(header + kDocTypeOffset) ? kDocProbeMine : kMalformed;
-    }
-    case DocCommand::ProbeStream: {
-      auto* stream = static_cast<EngineObject*>(object);
-      if (stream == nullptr) return kMalformed;
-      std::uint8_t header[kDocProbeHeaderSize];
-      std::uint32_t got = 0;
-      const StatusCode r = StreamOf(stream).readAt(stream, 0, header, sizeof header, &got);
-      if (IsFailure(r) || got < sizeof header) return kMalformed;
-      return IsRaZo(header + kDocTypeOffset) ? kDocProbeMine : kMalformed;
-    }
-    case DocCommand::ProbeDatabase: {
-      auto* db = static_cast<EngineObject*>(object);
-      std::uint8_t type[4];
-      if (db == nullptr ||
-          IsFailure(DbOf(db).getInfo(db, nullptr, type, nullptr, nullptr, nullptr, nullptr))) {
-        return kMalformed;
-      }
-      return IsRaZo(type) ? kDocProbeMine : kMalformed;
-    }
+    case DocCommand::ProbeHeader:
+    case DocCommand::ProbeStream:
+    case DocCommand::ProbeDatabase:
+      return DocHandler_ProbeDatabaseType(
+          code, object, value,
+          [](const std::uint8_t* type, const std::uint8_t*) { return IsRaZo(type); });
     default:
       break;
   }
