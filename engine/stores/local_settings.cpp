@@ -516,9 +516,8 @@ StatusCode Settings_ReadDocumentCategoryTag(EngineObject*, const char16_t* docum
       at += 2 + width * c;
       return true;
     };
-    if (r != kOk) {
-      s = r;
-    } else if (n >= 2 && p != nullptr) {
+    // A record 0 that cannot be read holds no tag that can be trusted.
+    if (r == kOk && n >= 2 && p != nullptr) {
       const std::uint32_t lead = LoadBE16(p);
       at = lead;
       if (!(lead & 1) && lead <= n && section(2) && section(4) && n - at >= 4) {
