@@ -1,5 +1,6 @@
 #include "engine/runtime/block_file.h"
 
+#include <cstring>
 #include <new>
 
 #include "engine/runtime/allocator.h"
@@ -25,7 +26,9 @@ struct ContainerBody {
   std::uint64_t groupBytes;
   std::uint32_t blockCount;
   std::uint32_t freeHead;
-  StreamBody* open;  // the open streams, linked
+  StreamBody* open;      // the open streams, linked
+  char16_t* commitPath;  // the file a working copy replaces at close, or null
+  bool changed;          // the base was written since open
 };
 
 struct StreamBody {
@@ -117,6 +120,7 @@ StatusCode WriteEntry(ContainerBody& c, std::uint32_t block, std::uint32_t value
   const std::uint8_t raw[4] = {
       static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
       static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+  c.changed = true;
   return Stream_WriteExact(c.base, EntryOffset(c, block), raw, 4) == kOk ? kOk : kFailed;
 }
 
@@ -263,6 +267,7 @@ StatusCode ReserveBlocks(StreamBody& st, std::uint32_t capacity) {
 StatusCode Transfer(StreamBody& st, std::uint32_t at, std::uint8_t* bytes, std::uint32_t n,
                     bool toStream) {
   ContainerBody& c = *st.container;
+  if (toStream) c.changed = true;
   while (n != 0) {
     const std::uint32_t index = at >> c.logBlock;
     const std::uint32_t offset = at & (c.blockSize - 1);
@@ -483,16 +488,70 @@ StatusCode BlockFile_Close(EngineObject* container) noexcept {
     Locked lock(c);
     if (c.open != nullptr) return kBlockFileStreamsOpen;
   }
-  const StatusCode s = StreamOf(c.base).close(c.base);
+  // A working copy replaces its file in one step, or the file keeps its old
+  // bytes; the copy (a temporary file) goes with the base's close.
+  StatusCode s = kOk;
+  if (c.commitPath != nullptr && c.changed)
+    s = FileSys_ReplaceFileFromStream(g_FileSysModule, c.commitPath, c.base);
+  const StatusCode closed = StreamOf(c.base).close(c.base);
+  if (s == kOk) s = closed;
   if (c.lock != nullptr) (void)Sync_Release(c.lock);  // always 0
+  Engine_Free(c.commitPath);
   Engine_Free(container);
   return s;
 }
+
+namespace {
+
+// A container on a temporary copy of the file at path (an existing file's
+// bytes, or nothing for kFileOpenCreate), which replaces the file at close.
+// The file itself is never written in place, so a crash or a full disk
+// leaves it with its old bytes or, once the container is closed, its new
+// ones.
+StatusCode OpenWorkingCopy(EngineObject* module, char16_t* path, std::uint32_t type,
+                           std::uint32_t blockSize, EngineObject** out) {
+  std::uint32_t units = 0;
+  while (units < kPathMax && path[units] != 0)
+    ++units;
+  if (units == kPathMax) return kFileSysPathTooLong;
+  char16_t* commitPath = nullptr;
+  StatusCode s = Engine_AllocArray(units + 1, &commitPath);
+  if (s != kOk) return s;
+  EngineBuffer<char16_t> ownedPath(commitPath);
+  std::memcpy(commitPath, path, (units + 1) * sizeof(char16_t));
+
+  EngineObject* copy = nullptr;
+  s = FileSys_Open(g_FileSysModule, nullptr, 0, kFileOpenTemporary, &copy);
+  if (s != kOk) return s;
+  if (type == kFileOpenReadWrite) {
+    // Opened for writing so that a file we could not replace fails now.
+    EngineObject* file = nullptr;
+    s = FileSys_Open(g_FileSysModule, path, 0, kFileOpenReadWrite, &file);
+    std::uint32_t size = 0;
+    if (s == kOk) s = StreamOf(file).getSize(file, &size);
+    if (s == kOk && size != 0) s = StreamOf(file).copyTo(file, 0, size, copy, 0);
+    if (file != nullptr) (void)StreamOf(file).close(file);  // only read from
+  }
+  if (s == kOk) s = BlockFile_Open(module, copy, blockSize, out);
+  if (s != kOk) {
+    (void)StreamOf(copy).close(copy);  // the open failure is the answer
+    return s;
+  }
+  ContainerBody& c = Body(*out);
+  c.commitPath = ownedPath.release();
+  // A new file is written at close even when nothing else changes.
+  if (type == kFileOpenCreate) c.changed = true;
+  return kOk;
+}
+
+}  // namespace
 
 StatusCode BlockFile_OpenPath(EngineObject* module, char16_t* path, std::uint32_t bufferLength,
                               std::uint32_t type, std::uint32_t blockSize,
                               EngineObject** out) noexcept {
   if (out == nullptr) return kNullOutPointer;
+  if ((type == kFileOpenReadWrite || type == kFileOpenCreate) && path != nullptr)
+    return OpenWorkingCopy(module, path, type, blockSize, out);
   EngineObject* file = nullptr;
   StatusCode s = FileSys_Open(g_FileSysModule, path, bufferLength, type, &file);
   if (s != kOk) return s;

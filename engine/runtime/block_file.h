@@ -28,8 +28,14 @@
 // kBlockFileBadChain.
 //
 // Positions are 32-bit: the base never grows past 4 GiB (kOutOfMemory).
-// Chain entries are written through; a changed stream's end entry, and the
-// blocks it no longer needs, are settled when it is closed. A stream may be
+// A container opened by path for writing (kFileOpenReadWrite,
+// kFileOpenCreate) works on a temporary copy of the file and replaces the
+// file with it in one step at close when anything was written
+// (FileSys_ReplaceFileFromStream), so a crash or a full disk never leaves a
+// half-written container; a failed replacement is close's answer and the
+// file keeps its old bytes. Within the base, chain entries are written
+// through; a changed stream's end entry, and the blocks it no longer needs,
+// are settled when it is closed. A stream may be
 // open only once, an open stream cannot be deleted, and the container cannot
 // be closed while streams are open.
 #pragma once
@@ -68,7 +74,8 @@ struct BlockFileOps {
   // (nothing closed) while streams are open; otherwise the base's close.
   StatusCode (*close)(EngineObject* container) noexcept;
   // 3 (module): FileSys_Open(path, bufferLength, type) and Open; the file is
-  // closed again when Open fails.
+  // closed again when Open fails. For writing, Open on a working copy of the
+  // file (see above); a file that cannot be opened for writing fails here.
   StatusCode (*openPath)(EngineObject* module, char16_t* path, std::uint32_t bufferLength,
                          std::uint32_t type, std::uint32_t blockSize, EngineObject** out) noexcept;
   // 4: opens stream number. kBlockFileNotAStream when the block is not the

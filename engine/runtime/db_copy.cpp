@@ -6,8 +6,11 @@
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/block_file.h"
 #include "engine/runtime/file_sys.h"
+#include "engine/runtime/module_table.h"
 
 namespace {
+
+constexpr std::uint32_t kDbCopyBlockSize = 512;
 
 struct CopyBody {
   std::uint32_t mode;
@@ -146,7 +149,8 @@ std::uint32_t MoveInfoOffset(const CopyBody& d, std::uint32_t offset, std::uint3
   return newGapStart + (offset - d.gapStart);
 }
 
-StatusCode WriteBack(CopyBody& d) {
+// Writes the database in compact form into target.
+StatusCode WriteTo(CopyBody& d, EngineObject* target) {
   std::uint32_t gapSize = 0;
   StatusCode r = d.gapStream != 0 ? StreamSize(d, d.gapStream, &gapSize) : kOk;
   if (r != kOk) return r;
@@ -166,9 +170,9 @@ StatusCode WriteBack(CopyBody& d) {
 
   // Grow first, write, cut last: a failure never leaves an emptied stream.
   std::uint32_t oldSize = 0;
-  r = StreamOf(d.stream).getSize(d.stream, &oldSize);
+  r = StreamOf(target).getSize(target, &oldSize);
   if (r == kOk && total > oldSize)
-    r = StreamOf(d.stream).setSize(d.stream, static_cast<std::uint32_t>(total));
+    r = StreamOf(target).setSize(target, static_cast<std::uint32_t>(total));
   if (r != kOk) return r;
 
   DbFileHeader h = d.header;
@@ -179,7 +183,7 @@ StatusCode WriteBack(CopyBody& d) {
   h.sortInfoId = MoveInfoOffset(d, d.header.sortInfoId, gapSize, newGapStart);
   std::uint8_t raw[kDbHeaderSize];
   DbFile_StoreHeader(h, raw);
-  r = Stream_WriteExact(d.stream, 0, raw, kDbHeaderSize);
+  r = Stream_WriteExact(target, 0, raw, kDbHeaderSize);
   std::uint32_t at = static_cast<std::uint32_t>(dataStart);
   for (std::uint32_t i = 0; r == kOk && i < d.count; ++i) {
     std::uint8_t entry[kDbEntrySize] = {};
@@ -187,12 +191,12 @@ StatusCode WriteBack(CopyBody& d) {
     entry[5] = static_cast<std::uint8_t>(i >> 16);
     entry[6] = static_cast<std::uint8_t>(i >> 8);
     entry[7] = static_cast<std::uint8_t>(i);
-    r = Stream_WriteExact(d.stream, kDbHeaderSize + i * kDbEntrySize, entry, kDbEntrySize);
+    r = Stream_WriteExact(target, kDbHeaderSize + i * kDbEntrySize, entry, kDbEntrySize);
     at += sizes[i];
   }
   if (r == kOk && padding) {
     const std::uint8_t zeros[2] = {0, 0};
-    r = Stream_WriteExact(d.stream, newGapStart, zeros, 2);
+    r = Stream_WriteExact(target, newGapStart, zeros, 2);
   }
   at = newGapStart;
   for (std::uint32_t i = 0; r == kOk && i <= d.count; ++i) {
@@ -207,14 +211,38 @@ StatusCode WriteBack(CopyBody& d) {
       EngineObject* s = nullptr;
       r = BlockFile_OpenStream(d.container, number, &s);
       if (r != kOk) break;
-      r = StreamOf(s).copyTo(s, 0, size, d.stream, at);
+      r = StreamOf(s).copyTo(s, 0, size, target, at);
       const StatusCode c = StreamOf(s).close(s);
       if (r == kOk) r = c;
     }
     at += size;
   }
-  if (r == kOk) r = StreamOf(d.stream).setSize(d.stream, static_cast<std::uint32_t>(total));
+  if (r == kOk) r = StreamOf(target).setSize(target, static_cast<std::uint32_t>(total));
   return r;
+}
+
+// A stream on a named file is committed by writing the new database into a
+// temporary file and replacing the file with it in one step, so the path
+// names the old or the new database whatever happens; the caller's stream
+// then gets the same bytes, and other streams are rewritten in place.
+StatusCode WriteBack(CopyBody& d) {
+  char16_t* path = nullptr;
+  StatusCode r = FileSys_StreamPath(d.stream, &path);
+  if (r != kOk) return r;
+  if (path == nullptr) return WriteTo(d, d.stream);
+  EngineBuffer<char16_t> owned(path);
+  EngineObject* copy = nullptr;
+  r = FileSys_Open(g_FileSysModule, nullptr, 0, kFileOpenTemporary, &copy);
+  if (r != kOk) return r;
+  r = WriteTo(d, copy);
+  if (r == kOk) r = FileSys_ReplaceFileFromStream(g_FileSysModule, path, copy);
+  // A temporary file that cannot be removed now is swept with the others.
+  (void)StreamOf(copy).close(copy);
+  if (r != kOk) return r;
+  // The stream still refers to the replaced file; the file at the path is
+  // complete already, so a failure here is no failure of the commit.
+  (void)WriteTo(d, d.stream);
+  return kOk;
 }
 
 StatusCode Free(EngineObject* db) {
@@ -242,8 +270,11 @@ StatusCode DbCopy_Open(EngineObject*, EngineObject* stream, std::uint32_t mode,
   CopyBody& d = inst->body;
   d.mode = mode >= kDbOpenNew ? kDbOpenNew : mode;
   d.stream = stream;
-  StatusCode r =
-      BlockFile_OpenPath(&BlockFileModule, nullptr, 0, kFileOpenTemporary, 0, &d.container);
+  // The smallest blocks: a group (the container's first growth, written
+  // out at once) is then 64 KiB, where the default would write 4 MiB to open
+  // the smallest database.
+  StatusCode r = BlockFile_OpenPath(&BlockFileModule, nullptr, 0, kFileOpenTemporary,
+                                    kDbCopyBlockSize, &d.container);
   if (r == kOk) {
     if (d.mode == kDbOpenNew) {
       std::memcpy(d.header.type, "Temp", 4);

@@ -11,10 +11,13 @@
 //
 // An application-info or sort-info block found in those bytes is kept and
 // its header offset moved with it; an offset that points anywhere else is
-// cleared rather than left pointing at other data. The stream is grown to
-// the new size before it is written and cut only afterwards, never emptied
-// first. Mode 0 never writes the stream. The database does not own its
-// stream.
+// cleared rather than left pointing at other data. A stream on a named file
+// (a file stream) is committed by writing the database into a temporary file
+// and replacing the file with it in one step (FileSys_ReplaceFileFromStream),
+// so a crash or a full disk leaves the old or the new database at the path;
+// other streams are grown to the new size before they are written and cut
+// only afterwards, never emptied first. Mode 0 never writes the stream. The database does not own
+// its stream.
 #pragma once
 
 #include <cstdint>

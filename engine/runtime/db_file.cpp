@@ -464,31 +464,6 @@ StatusCode ProbeWritable(EngineObject* s) {
   return Stream_WriteExact(s, 0, &first, 1);
 }
 
-// The path of a file stream (engine allocation in *out, freed by the
-// caller); *out stays null (with kOk) for streams without one.
-StatusCode StreamPath(EngineObject* s, char16_t** out) {
-  *out = nullptr;
-  const StreamOps& ops = StreamOf(s);
-  std::uint32_t length = 0;
-  StatusCode status = ops.getProperty(s, kStreamPropertyPath, 0, &length, nullptr);
-  if (status == kNotSupported || status == kStreamPropertyEmpty || status == kFileSysNoPath ||
-      (!IsFailure(status) && length <= 1)) {
-    return kOk;
-  }
-  if (IsFailure(status)) return status;
-  if (length > 0x10000) return kFailed;
-  char16_t* wide = nullptr;
-  status = Engine_AllocArray(length, &wide);
-  if (IsFailure(status)) return status;
-  status = ops.getProperty(s, kStreamPropertyPath, length, &length, wide);
-  if (IsFailure(status)) {
-    Engine_Free(wide);
-    return status;
-  }
-  *out = wide;
-  return kOk;
-}
-
 // A stream on a named file is committed by replacing the file in one step
 // (FileSys_ReplaceFile), so the path names the old or the new database
 // whatever happens; other streams are rewritten in place.
@@ -496,7 +471,7 @@ StatusCode CommitImage(EngineObject* stream, const std::uint8_t* bytes, std::uin
   StatusCode status = ProbeWritable(stream);
   if (IsFailure(status)) return status;
   char16_t* path = nullptr;
-  status = StreamPath(stream, &path);
+  status = FileSys_StreamPath(stream, &path);
   if (IsFailure(status)) return status;
   if (path == nullptr) return RewriteInPlace(stream, bytes, size);
   EngineBuffer<char16_t> guard(path);

@@ -288,6 +288,26 @@ constexpr std::string_view kOldCopyPrefix = ".kelpo-copy-";  // written by earli
 
 std::atomic<std::uint32_t> g_replaceFailStep{0};
 std::atomic<bool> g_replaceNamedOnly{false};
+std::atomic<std::uint64_t> g_writeBudget{kFileSysWritesUnlimited};
+
+// write(2) under the tests' byte budget (FileSys_FailWritesAfter): past it
+// the write fails with ENOSPC, after the part that still fits.
+ssize_t WriteSome(int fd, const void* data, std::size_t size) {
+  std::uint64_t budget = g_writeBudget.load();
+  if (budget != kFileSysWritesUnlimited) {
+    if (budget == 0) {
+      errno = ENOSPC;
+      return -1;
+    }
+    if (size > budget) size = static_cast<std::size_t>(budget);
+  }
+  const ssize_t w = write(fd, data, size);
+  while (w > 0 && budget != kFileSysWritesUnlimited &&
+         !g_writeBudget.compare_exchange_weak(
+             budget, budget > static_cast<std::uint64_t>(w) ? budget - w : 0)) {
+  }
+  return w;
+}
 
 // Counts one step of a replacement; false (with errno set) when the injected
 // fault says this step fails.
@@ -310,7 +330,7 @@ struct ReplaceSource {
 
 int WriteAll(int fd, const char* data, std::size_t size) {
   for (std::size_t done = 0; done < size;) {
-    const ssize_t w = write(fd, data + done, size - done);
+    const ssize_t w = WriteSome(fd, data + done, size - done);
     if (w < 0) {
       if (errno == EINTR) continue;
       return errno;
@@ -344,6 +364,24 @@ int CopyBytes(int from, int to) {
     const int err = WriteAll(to, buffer.data(), static_cast<std::size_t>(n));
     if (err != 0) return err;
   }
+}
+
+// The whole of an engine stream, read in pieces.
+int FillFromStream(int fd, const void* context) {
+  EngineObject* source = const_cast<EngineObject*>(static_cast<const EngineObject*>(context));
+  std::uint32_t size = 0;
+  if (IsFailure(StreamOf(source).getSize(source, &size))) return EIO;
+  if (!ReplaceStepAllowed()) return EIO;
+  std::array<char, 65536> buffer;
+  for (std::uint32_t at = 0; at < size;) {
+    const std::uint32_t piece =
+        size - at < buffer.size() ? size - at : static_cast<std::uint32_t>(buffer.size());
+    if (Stream_ReadExact(source, at, buffer.data(), piece) != kOk) return EIO;
+    const int err = WriteAll(fd, buffer.data(), piece);
+    if (err != 0) return err;
+    at += piece;
+  }
+  return 0;
 }
 
 // The bytes of an open file from its start.
@@ -1007,6 +1045,40 @@ StatusCode FileSys_ReplaceFile(EngineObject*, const char16_t* path, const void* 
   return FileSys_MapError(ReplaceWith(native.c_str(), true, nullptr, FillFromMemory, &source));
 }
 
+StatusCode FileSys_ReplaceFileFromStream(EngineObject*, const char16_t* path,
+                                         EngineObject* source) noexcept {
+  if (source == nullptr) return kBadArgument;
+  NativePath native;
+  const StatusCode s = ToSystem(path, &native);
+  if (s != kOk) return s;
+  return FileSys_MapError(ReplaceWith(native.c_str(), true, nullptr, FillFromStream, source));
+}
+
+StatusCode FileSys_StreamPath(EngineObject* stream, char16_t** out) noexcept {
+  if (out == nullptr) return kNullOutPointer;
+  *out = nullptr;
+  if (stream == nullptr) return kBadArgument;
+  const StreamOps& ops = StreamOf(stream);
+  std::uint32_t length = 0;
+  StatusCode status = ops.getProperty(stream, kStreamPropertyPath, 0, &length, nullptr);
+  if (status == kNotSupported || status == kStreamPropertyEmpty || status == kFileSysNoPath ||
+      (!IsFailure(status) && length <= 1)) {
+    return kOk;
+  }
+  if (IsFailure(status)) return status;
+  if (length > 0x10000) return kFailed;
+  char16_t* wide = nullptr;
+  status = Engine_AllocArray(length, &wide);
+  if (IsFailure(status)) return status;
+  status = ops.getProperty(stream, kStreamPropertyPath, length, &length, wide);
+  if (IsFailure(status)) {
+    Engine_Free(wide);
+    return status;
+  }
+  *out = wide;
+  return kOk;
+}
+
 StatusCode FileSys_SweepLeftovers(EngineObject*, const char16_t* folder) noexcept {
   NativePath native;
   const StatusCode s = ToSystem(folder, &native);
@@ -1020,6 +1092,10 @@ StatusCode FileSys_SweepLeftovers(EngineObject*, const char16_t* folder) noexcep
 
 void FileSys_FailReplaceStep(std::uint32_t nth) noexcept {
   g_replaceFailStep = nth;
+}
+
+void FileSys_FailWritesAfter(std::uint64_t bytes) noexcept {
+  g_writeBudget = bytes;
 }
 
 void FileSys_ReplaceNamedOnly(bool on) noexcept {
@@ -1154,7 +1230,7 @@ StatusCode FileStream_Write(EngineObject* s, const void* buffer, std::uint32_t n
   const int fd = Body(s).fd;
   std::uint32_t done = 0;
   while (done < n) {
-    const ssize_t w = write(fd, static_cast<const char*>(buffer) + done, n - done);
+    const ssize_t w = WriteSome(fd, static_cast<const char*>(buffer) + done, n - done);
     if (w < 0) {
       if (errno == EINTR) continue;
       if (done == 0) return kFailed;
@@ -1190,7 +1266,7 @@ StatusCode FileStream_SetSize(EngineObject* s, std::uint32_t size) noexcept {
     while (left > 0) {
       const std::size_t piece =
           left < kZeros.size() ? static_cast<std::size_t>(left) : kZeros.size();
-      const ssize_t w = write(fd, kZeros.data(), piece);
+      const ssize_t w = WriteSome(fd, kZeros.data(), piece);
       if (w < 0 && errno == EINTR) continue;
       if (w <= 0) return kFailed;
       left -= static_cast<std::uint64_t>(w);

@@ -181,6 +181,15 @@ StatusCode FileSys_FreeEntries(EngineObject* module, FileEntry* first) noexcept;
 // disk: kFailed). The old file is untouched on any failure.
 StatusCode FileSys_ReplaceFile(EngineObject* module, const char16_t* path, const void* data,
                                std::uint32_t size) noexcept;
+// FileSys_ReplaceFile with the whole of a stream (position 0 to its size) as
+// the new content, read in pieces, so a large file is never held in memory.
+// The stream's own read failures are passed on; the old file is untouched.
+StatusCode FileSys_ReplaceFileFromStream(EngineObject* module, const char16_t* path,
+                                         EngineObject* source) noexcept;
+// The path of a file stream in *out (an engine allocation the caller frees);
+// *out stays null, with kOk, for a stream without one (memory streams,
+// temporary files whose name was not asked for).
+StatusCode FileSys_StreamPath(EngineObject* stream, char16_t** out) noexcept;
 // Removes from folder the temporary copies of replacements whose writers
 // ended without finishing (those still locked stay), and the copies earlier
 // versions left (".kelpo-copy-*", and "." + a file's name + ".tmp-" + six
@@ -194,6 +203,12 @@ void FileSys_FailReplaceStep(std::uint32_t nth) noexcept;
 // For tests: make every copy named from the start, as on file systems
 // without unnamed files.
 void FileSys_ReplaceNamedOnly(bool on) noexcept;
+// For tests: once this many more bytes have been written to files (file
+// streams, replacements, zero fill), every further write fails as on a full
+// disk (ENOSPC), a write that crosses the mark after its allowed part.
+// kFileSysWritesUnlimited (the start) turns it off.
+constexpr std::uint64_t kFileSysWritesUnlimited = ~std::uint64_t{0};
+void FileSys_FailWritesAfter(std::uint64_t bytes) noexcept;
 
 // errno to status: 0 → 0; ENOENT, ENOTDIR → kFileSysNotFound; EACCES, EPERM,
 // EROFS → kFileSysAccessDenied; ENOMEM → kOutOfMemory; anything else kFailed.

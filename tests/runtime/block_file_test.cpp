@@ -17,6 +17,8 @@
 #include "tests/support/peer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_streams.h"
+#include "tests/support/wide_text.h"
+#include "tests/support/write_faults.h"
 
 namespace {
 
@@ -311,6 +313,61 @@ TEST(BlockFile, LockingLetsThreadsShareAContainer) {
     EXPECT_EQ(ReadStream(s), std::string(2100, static_cast<char>('a' + t)));
     ASSERT_EQ(StreamOf(s).close(s), kOk);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The block container opened by path, whatever write fails: its file opens
+// with the old streams or, once the close succeeded, the new ones.
+TEST(BlockFile, AFailingWriteAtEveryByteLeavesTheOldOrTheNewFile) {
+  TempDir dir;
+  std::u16string path = U16(dir.File("box"));
+  std::uint32_t first = 0;
+  EngineObject* c = nullptr;
+  ASSERT_EQ(
+      Ops(g_BlockFileModule).openPath(g_BlockFileModule, path.data(), 0, kFileOpenCreate, 512, &c),
+      kOk);
+  EngineObject* s = nullptr;
+  ASSERT_EQ(Ops(c).createStream(c, &first, &s), kOk);
+  const std::string old(700, 'o');
+  ASSERT_EQ(Stream_WriteExact(s, 0, old.data(), old.size()), kOk);
+  ASSERT_EQ(StreamOf(s).close(s), kOk);
+  ASSERT_EQ(Ops(c).close(c), kOk);
+
+  const std::string grown(1300, 'n');
+  std::uint32_t second = 0;
+  const auto edit = [&] {
+    EngineObject* box = nullptr;
+    if (Ops(g_BlockFileModule)
+            .openPath(g_BlockFileModule, path.data(), 0, kFileOpenReadWrite, 0, &box) != kOk) {
+      return false;
+    }
+    bool ok = true;
+    EngineObject* t = nullptr;
+    if (Ops(box).openStream(box, first, &t) == kOk) {
+      ok = Stream_WriteExact(t, 0, grown.data(), grown.size()) == kOk;
+      ok = StreamOf(t).close(t) == kOk && ok;
+    } else {
+      ok = false;
+    }
+    if (ok && Ops(box).createStream(box, &second, &t) == kOk) {
+      ok = Stream_WriteExact(t, 0, "second", 6) == kOk;
+      ok = StreamOf(t).close(t) == kOk && ok;
+    }
+    return Ops(box).close(box) == kOk && ok;
+  };
+  const std::string now = write_faults::FailAtEveryByte(dir.File("box"), edit);
+  ASSERT_FALSE(now.empty());
+  Container box(0, now);
+  ASSERT_EQ(box.status, kOk);
+  ASSERT_EQ(Ops(box.c).openStream(box.c, first, &s), kOk);
+  EXPECT_EQ(ReadStream(s), grown);
+  ASSERT_EQ(StreamOf(s).close(s), kOk);
+  ASSERT_EQ(Ops(box.c).openStream(box.c, second, &s), kOk);
+  EXPECT_EQ(ReadStream(s), "second");
+  ASSERT_EQ(StreamOf(s).close(s), kOk);
 }
 
 }  // namespace

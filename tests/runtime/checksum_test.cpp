@@ -111,8 +111,8 @@ TEST(Checksum, AgreesWithZlibOnRandomBuffersFedInPieces) {
       while (at < length) {
         const std::size_t n =
             std::min(length - at, std::uniform_int_distribution<std::size_t>(0, 9000)(rng));
-        ASSERT_EQ(Checksum_Crc32(g_ChecksumModule, data.data() + at,
-                                 static_cast<std::uint32_t>(n), &crcPieces),
+        ASSERT_EQ(Checksum_Crc32(g_ChecksumModule, data.data() + at, static_cast<std::uint32_t>(n),
+                                 &crcPieces),
                   kOk);
         ASSERT_EQ(Checksum_Adler32(g_ChecksumModule, data.data() + at,
                                    static_cast<std::uint32_t>(n), &adlerPieces),

@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "engine/runtime/block_file.h"
+#include "engine/runtime/file_sys.h"
 #include "engine/runtime/module_table.h"
 #include "tests/support/record_db_fixtures.h"
 #include "tests/support/test_streams.h"
+#include "tests/support/wide_text.h"
+#include "tests/support/write_faults.h"
 
 namespace {
 
@@ -197,6 +200,37 @@ TEST(DbCopy, DamagedTablesAreRefused) {
   stream = NewMemStream(file.substr(0, 40));
   EXPECT_TRUE(IsFailure(Ops(g_DbCopyModule).open(g_DbCopyModule, stream, kDbOpenRead, &db)));
   (void)StreamOf(stream).close(stream);  // memory stream
+}
+
+}  // namespace
+
+namespace {
+
+// A database on a file, worked on through the temporary copy: whatever write
+// fails, the file opens with its old records or, once the close succeeded,
+// its new ones.
+TEST(DbCopy, AFailingWriteAtEveryByteLeavesTheOldOrTheNewFile) {
+  TempDir dir;
+  const std::string file = dir.File("notes.pdb");
+  WriteFileBytes(file, BuildDb({"alpha", "beta", "gamma"}));
+  std::u16string path = U16(file);
+  const auto edit = [&] {
+    EngineObject* stream = nullptr;
+    if (FileSys_Open(g_FileSysModule, path.data(), 0, kFileOpenReadWrite, &stream) != kOk)
+      return false;
+    EngineObject* db = nullptr;
+    bool ok = Ops(g_DbCopyModule).open(g_DbCopyModule, stream, kDbOpenWrite, &db) == kOk;
+    if (ok) {
+      std::uint16_t at = 1;
+      ok = Ops(db).insertRecord(db, &at, 5, "delta") == kOk;
+      ok = ok && Ops(db).deleteRecord(db, 0) == kOk;
+      ok = Ops(db).close(db) == kOk && ok;
+    }
+    ok = StreamOf(stream).close(stream) == kOk && ok;
+    return ok;
+  };
+  const std::string now = write_faults::FailAtEveryByte(file, edit);
+  EXPECT_EQ(ParseRecords(now), (std::vector<std::string>{"delta", "beta", "gamma"}));
 }
 
 }  // namespace
