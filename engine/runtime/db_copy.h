@@ -16,8 +16,8 @@
 // and replacing the file with it in one step (FileSys_ReplaceFileFromStream),
 // so a crash or a full disk leaves the old or the new database at the path;
 // other streams are grown to the new size before they are written and cut
-// only afterwards, never emptied first. Mode 0 never writes the stream. The database does not own
-// its stream.
+// only afterwards, never emptied first. Mode 0 never writes the stream. The
+// database does not own its stream.
 #pragma once
 
 #include <cstdint>
