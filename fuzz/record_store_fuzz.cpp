@@ -16,8 +16,12 @@
 
 namespace {
 
-StatusCode CompareBytes(void*, const void* a, const void* b) noexcept {
-  const int c = std::memcmp(a, b, 2);
+// Compares keys of *user bytes (2 when no size is given): a caller's compare
+// must fit the key size of the store it opens, which the store's header
+// gives.
+StatusCode CompareBytes(void* user, const void* a, const void* b) noexcept {
+  const std::uint32_t size = user != nullptr ? *static_cast<const std::uint32_t*>(user) : 2;
+  const int c = std::memcmp(a, b, size);
   return c == 0 ? kCompareEqual : c < 0 ? kCompareLess : kCompareGreater;
 }
 
@@ -47,7 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A damaged store: every answer is a documented one.
   EngineObject* stream = NewStream(data + 1, static_cast<std::uint32_t>(split));
   EngineObject* store = nullptr;
-  if (ops.openStore(g_RecordStoreModule, stream, CompareBytes, nullptr, &store) == kOk) {
+  std::uint32_t keySize = 2;
+  if (split >= 12) std::memcpy(&keySize, data + 1 + 8, 4);  // little-endian, as stored
+  if (ops.openStore(g_RecordStoreModule, stream, CompareBytes, &keySize, &store) == kOk) {
     std::uint8_t key[0x10000] = {};
     std::uint8_t buffer[0x10000] = {};
     for (std::size_t i = split + 1; i + 2 <= size; i += 3) {
