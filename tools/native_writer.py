@@ -10,6 +10,7 @@ Usage:
                                                   {"description": {...}, "out": path}
     native_writer.py --self-check                 check the DEFLATE variant
                                                   against zlib both ways
+    native_writer.py --colliding-names N          N anchor names sharing one name hash
 
 The description is a JSON object; every key is optional:
 
@@ -39,6 +40,9 @@ The description is a JSON object; every key is optional:
                    for each part present
   indexes          {"<0..2>": {"items_per_record": n, "items_hex": [..]}}
   extra_records    [[type, hex], ...] appended as they are
+  link_index       the link index area (range 16): see native_writer_links.py
+  link_counts      [name-hash, anchor, target-code] record counts of header
+                   offsets 60-64 (default: those of link_index)
 
 RUNLIST is {"runs": [[start, end, value], ...] (contiguous),
             "delta_encoding": 0-3, "value_encoding": 0-3,
@@ -594,6 +598,7 @@ def header_bytes(d, text_length, record_list, starts, counts):
     h[52], h[53] = d.get("doc_bytes", [0, 0])
     struct.pack_into(">H", h, 56, d.get("start_section", 0))
     struct.pack_into(">H", h, 58, d.get("charset", 0))
+    struct.pack_into(">HHH", h, 60, *d.get("link_counts", [0, 0, 0]))
     h = h[:L]
     directory = be16(len(record_list)) + b"".join(be16(v) for v in record_list)
     directory += be16(len(starts)) + b"".join(be16(v) for v in starts)
@@ -677,6 +682,12 @@ def build(d):
         records.append(record(6, body))
     for which, desc in sorted(d.get("indexes", {}).items()):
         place(11 + int(which), index_records(desc))
+    if d.get("link_index"):
+        import native_writer_links
+        recs, *link_counts = native_writer_links.link_index_records(d["link_index"],
+                                                                    encode_record_blocks)
+        place(16, [record(t, body) for t, body in recs])
+        d = dict(d, link_counts=d.get("link_counts", link_counts))
     for rtype, hexdata in d.get("extra_records", []):
         records.append(record(rtype, bytes.fromhex(hexdata)))
     for entry, (s, c) in d.get("ranges", {}).items():
@@ -722,6 +733,12 @@ def main(argv):
             if packed is not None:
                 f.write(be32(len(packed[0]) // 4) + packed[0] + be32(len(packed[1]) // 4) +
                         packed[1])
+        return 0
+    if len(argv) == 3 and argv[1] == "--colliding-names":
+        # Names, one a line, that share their first hash.
+        import native_writer_links
+        for name in native_writer_links.colliding_names(int(argv[2])):
+            print(name.decode())
         return 0
     if len(argv) == 3 and argv[1] == "--batch":
         # Several documents in one run: a JSON list of {"description": ..., "out": path}.

@@ -148,6 +148,7 @@ StatusCode Detach(NativeDocState& s) {
   for (NativeRunList& l : s.runLists)
     l = NativeRunList{};
   s.sections = s.objects = s.links = s.openList = s.paraAttributes = NativeRunCursor{};
+  s.linkWalk = NativeLinkWalk{};
   for (NativeItemIndex& x : s.indexes)
     x = NativeItemIndex{};
   s.pageLength[0] = s.pageLength[1] = 0;

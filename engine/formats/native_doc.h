@@ -243,6 +243,16 @@ struct NativeTable {
   std::uint16_t blockNumber;  // kNativeNoRecord = none
 };
 
+// The walk over the links of a window of text (controls 13 to 18): its own
+// cursor over the link runs, the window and the first run of the window.
+struct NativeLinkWalk {
+  NativeRunCursor cursor;
+  bool begun;
+  std::uint32_t windowStart;
+  std::uint32_t windowEnd;
+  std::uint32_t firstRun;  // run number of the window's first link
+};
+
 // The handler's state, one per open document (the body of a handler
 // instance). The link, image and select-list readers add their caches here
 // as they come.
@@ -277,6 +287,7 @@ struct NativeDocState {
   NativeRunCursor sections;        // range 1
   NativeRunCursor objects;         // range 4
   NativeRunCursor links;           // range 5
+  NativeLinkWalk linkWalk;         // over range 5, for the link walk
   NativeRunCursor openList;        // range 6
   NativeItemIndex indexes[3];      // ranges 11, 12, 13
 

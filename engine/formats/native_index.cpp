@@ -575,6 +575,8 @@ StatusCode NativeStore_ReleaseRunLists(NativeDocState* s) noexcept {
   keep(NativeRun_Release(s->db, &s->sections));
   keep(NativeRun_Release(s->db, &s->objects));
   keep(NativeRun_Release(s->db, &s->links));
+  keep(NativeRun_Release(s->db, &s->linkWalk.cursor));
+  s->linkWalk.begun = false;
   keep(NativeRun_Release(s->db, &s->openList));
   keep(NativeRun_Release(s->db, &s->paraAttributes));
   for (NativeItemIndex& x : s->indexes)
