@@ -24,6 +24,7 @@ struct Params {
   std::uint16_t docFlags = 0;
   std::uint16_t sectionCount = 1;
   std::uint16_t startSection = 0;
+  std::uint16_t linkCounts[3] = {};  // name-hash, anchor and target-code records
   std::uint16_t recordList[kNativeRecordListSize] = {};
   std::uint16_t rangeStart[kNativeRangeCount] = {};
   std::uint16_t rangeCount[kNativeRangeCount] = {};
@@ -42,6 +43,8 @@ inline std::string Record0(const Params& p) {
   h[44] = 3;
   h[48] = 0xF0;
   StoreBE16(h + 56, p.startSection);
+  for (int i = 0; i < 3; ++i)
+    StoreBE16(h + 60 + 2 * i, p.linkCounts[i]);
   std::string out(reinterpret_cast<const char*>(h), sizeof h);
   auto put16 = [&out](std::uint16_t v) {
     out.push_back(static_cast<char>(v >> 8));
