@@ -41,6 +41,7 @@ The description is a JSON object; every key is optional:
   indexes          {"<0..2>": {"items_per_record": n, "items_hex": [..]}}
   extra_records    [[type, hex], ...] appended as they are
   link_index       the link index area (range 16): see native_writer_links.py
+  string_table     the string table (record-list entry 3): see native_writer_links.py
   link_counts      [name-hash, anchor, target-code] record counts of header
                    offsets 60-64 (default: those of link_index)
 
@@ -682,6 +683,11 @@ def build(d):
         records.append(record(6, body))
     for which, desc in sorted(d.get("indexes", {}).items()):
         place(11 + int(which), index_records(desc))
+    if d.get("string_table"):
+        import native_writer_links
+        record_list[3] = len(records)
+        records.append(record(11, native_writer_links.string_table_record(d["string_table"],
+                                                                          encode_record_blocks)))
     if d.get("link_index"):
         import native_writer_links
         recs, *link_counts = native_writer_links.link_index_records(d["link_index"],

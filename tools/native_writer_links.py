@@ -270,3 +270,32 @@ def link_index_records(desc, encode):
     anchors = anchor_records(desc["anchors"], encode) if "anchors" in desc else []
     targets = target_records(desc["targets"], encode) if "targets" in desc else []
     return names + anchors + targets, len(names), len(anchors), len(targets)
+
+
+def string_table_record(desc, encode):
+    """The string table (type 11): {"strings": [text or null, ...],
+    "per_block": strings in a block}. Strings are NUL-terminated in their
+    blocks; entry n of the index block is 0 for null, else (k << 11) | offset
+    for block k + 1."""
+    strings = desc.get("strings", [])
+    per_block = desc.get("per_block", 8)
+    blocks = []
+    index = b""
+    for text in strings:
+        if text is None:
+            index += be16(0)
+            continue
+        data = text.encode() + b"\0"
+        if not blocks or len(blocks[-1]) + len(data) > 2048 or \
+                blocks[-1].count(b"\0") >= per_block:
+            # Entry 0 means "no string": the first block starts with a spare
+            # byte so that no string lies at offset 0 of block 1.
+            blocks.append(b"\0" if not blocks else b"")
+        index += be16((len(blocks) - 1) << 11 | len(blocks[-1]))
+        blocks[-1] += data
+    table, words, _, _ = encode([index] + blocks)
+    b = len(blocks)
+    body = bytes([2, b]) + be16(len(table) // 4) + b"".join(be16(len(w) // 4) for w in words)
+    if b % 2 == 1:
+        body += b"\0\0"
+    return body + table + b"".join(words)

@@ -1,4 +1,5 @@
 #include "engine/formats/native_link.h"
+#include "engine/formats/native_strings.h"
 
 #include <gtest/gtest.h>
 
@@ -326,6 +327,54 @@ TEST(NativeLinkIndex, CutRecordsAnswerTheDamagedStatus) {
     }
   }
   EXPECT_GT(damaged, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(NativeStrings, StringsByNumber) {
+  std::string json = "{\"text_hex\": \"41\", \"string_table\": {\"per_block\": 3, \"strings\": [";
+  std::vector<std::string> strings;
+  for (int i = 0; i < 40; ++i) {
+    strings.push_back(i % 7 == 3 ? "" : "string number " + std::to_string(i * 37));
+    json += (i ? ", " : "") + (i % 11 == 5 ? std::string("null") : Quote(strings.back()));
+    if (i % 11 == 5) strings.back() = "";
+  }
+  json += "]}}";
+  std::string error;
+  const std::string file = native_tool::Write(json, {}, &error);
+  ASSERT_FALSE(file.empty()) << error;
+  NativeHandler h;
+  ASSERT_EQ(h.Open(file), kOk);
+  std::uint8_t buffer[64];
+  for (std::uint32_t n = 0; n < 42; ++n) {
+    std::uint16_t length = 99;
+    ASSERT_EQ(NativeStore_GetString(&h.State(), n, buffer, sizeof buffer, &length), kOk);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), length),
+              n < strings.size() ? strings[n] : "")
+        << n;
+  }
+  std::uint16_t length = 0;
+  ASSERT_EQ(NativeStore_GetString(&h.State(), 1, buffer, 6, &length), kOk);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), length), "string") << "cut to capacity";
+
+  // Without a table: nothing, and no failure.
+  NativeHandler plain;
+  ASSERT_EQ(plain.Open(LinkedDocument()), kOk);
+  ASSERT_EQ(NativeStore_GetString(&plain.State(), 0, buffer, sizeof buffer, &length), kOk);
+  EXPECT_EQ(length, 0u);
+
+  // The table cut short at every length: still length 0 or a string, never a read past it.
+  const std::uint16_t record = RecordList(file, NativeRecordList::StringTable);
+  for (std::size_t keep = 0; keep < Records(file)[record].size(); keep += 3) {
+    std::vector<std::string> records = Records(file);
+    records[record].resize(keep);
+    NativeHandler cut;
+    ASSERT_EQ(cut.Open(Rebuild(records)), kOk);
+    const StatusCode r = NativeStore_GetString(&cut.State(), 2, buffer, sizeof buffer, &length);
+    EXPECT_TRUE(r == kOk || r == kDocMalformed) << keep;
+  }
 }
 
 }  // namespace
