@@ -551,6 +551,10 @@ def table_blocks(desc, block_type):
             offs.append(at)
             at += len(a)
         data = b"".join(be16(o) for o in offs) + fixed + b"".join(areas)
+        if block_type == 12:
+            # Select-list blocks: their own header {S, 0, first, last} in
+            # front; the key of an item is its place in "items".
+            data = bytes([6, 0]) + be16(b) + be16(b + len(chunk) - 1) + data
         out.append(record(block_type, data))
     return out
 

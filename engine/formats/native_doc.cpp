@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "engine/formats/native_index.h"
+#include "engine/formats/native_select.h"
 #include "engine/formats/native_table.h"
 #include "engine/formats/native_text.h"
 #include "engine/runtime/allocator.h"
@@ -149,6 +150,7 @@ StatusCode Detach(NativeDocState& s) {
     l = NativeRunList{};
   s.sections = s.objects = s.links = s.openList = s.paraAttributes = NativeRunCursor{};
   s.linkWalk = NativeLinkWalk{};
+  SelectList_FreeCache(&s);
   for (NativeItemIndex& x : s.indexes)
     x = NativeItemIndex{};
   s.pageLength[0] = s.pageLength[1] = 0;

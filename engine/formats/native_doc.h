@@ -253,6 +253,21 @@ struct NativeLinkWalk {
   std::uint32_t firstRun;  // run number of the window's first link
 };
 
+// The select lists met so far: per key (the list's item number) the measured
+// width, height and baseline, and the option the reader chose. Both arrays
+// grow by one element per new key.
+struct NativeSelectEntry {
+  std::uint16_t width;
+  std::uint16_t height;
+  std::uint16_t baseline;
+  std::uint16_t chosen;
+};
+struct NativeSelectCache {
+  std::uint32_t count;
+  std::uint32_t* keys;
+  NativeSelectEntry* entries;
+};
+
 // The handler's state, one per open document (the body of a handler
 // instance). The link, image and select-list readers add their caches here
 // as they come.
@@ -288,6 +303,7 @@ struct NativeDocState {
   NativeRunCursor objects;         // range 4
   NativeRunCursor links;           // range 5
   NativeLinkWalk linkWalk;         // over range 5, for the link walk
+  NativeSelectCache selects;       // select lists measured or chosen
   NativeRunCursor openList;        // range 6
   NativeItemIndex indexes[3];      // ranges 11, 12, 13
 

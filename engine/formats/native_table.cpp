@@ -12,6 +12,7 @@ constexpr std::uint32_t kDirectoryHeader = 8;
 constexpr std::uint32_t kEntryFields = 8;
 constexpr std::uint32_t kParaTable = 10;
 constexpr std::uint8_t kPartFlag = 0x10;  // part p: kPartFlag << (p - 1)
+constexpr std::uint32_t kSelectTable = 12;
 
 std::uint8_t BlockType(std::uint32_t table) {
   if (table == 9 || table == 11) return NativeRecordType::TableBlock5;
@@ -132,25 +133,16 @@ StatusCode NativeStore_FetchTableBlock(NativeDocState* s, std::uint32_t table, s
   return kOk;
 }
 
-StatusCode NativeStore_ReadItem(NativeDocState* s, std::uint32_t table, std::uint32_t n,
-                                NativeItem* out) noexcept {
-  if (s == nullptr || out == nullptr || table >= kNativeTableCount || table == kParaTable)
-    return kBadArgument;
+namespace {
+
+// Item j of a block whose items area (the K optional-area offsets, the
+// fixed parts, the areas) starts at areaAt.
+StatusCode ParseItem(const NativeTable& t, std::uint32_t table, const std::uint8_t* d,
+                     std::uint32_t size, std::uint32_t areaAt, std::uint32_t j, NativeItem* out) {
   NativeItem item{};
   item.present[0] = true;
-  if (n == 0) {
-    if (table == 0) item.part[0][1] = kNativeDefaultSizeClass;
-    *out = item;
-    return kOk;
-  }
-  const std::uint8_t* d = nullptr;
-  std::uint32_t size = 0;
-  std::uint32_t j = 0;
-  const StatusCode r = NativeStore_FetchTableBlock(s, table, n - 1, &d, &size, &j);
-  if (IsFailure(r)) return r;
-  const NativeTable& t = s->tables[table];
   const std::uint32_t K = t.parts - 1u;
-  const std::uint64_t fixedAt = std::uint64_t{d[0]} + 2u * K;
+  const std::uint64_t fixedAt = std::uint64_t{areaAt} + 2u * K;
   const std::uint32_t w0 = t.width[0];
   // A last block may hold fewer items: the item's fixed part must be there.
   if (fixedAt + std::uint64_t{j + 1} * w0 > size) return kDocMalformed;
@@ -165,7 +157,7 @@ StatusCode NativeStore_ReadItem(NativeDocState* s, std::uint32_t table, std::uin
       if (w0 > 0 && (d[fixedAt + std::uint64_t{i} * w0] & bit) != 0) ++rank;
     }
     const std::uint32_t wp = t.width[p];
-    const std::uint64_t partAt = fixedAt + LoadBE16(d + d[0] + 2 * (p - 1)) + rank * wp;
+    const std::uint64_t partAt = fixedAt + LoadBE16(d + areaAt + 2 * (p - 1)) + rank * wp;
     if (partAt + wp > size) return kDocMalformed;
     if (kNativeItemWidth[table][p] != 0) {
       std::memcpy(item.part[p], d + partAt,
@@ -175,6 +167,58 @@ StatusCode NativeStore_ReadItem(NativeDocState* s, std::uint32_t table, std::uin
   }
   *out = item;
   return kOk;
+}
+
+// Select-list blocks (table 12) start with a header of their own at D =
+// record start + H: u8 S (the items area is at D + S), a byte, u16 first and
+// u16 last item number.
+StatusCode SelectBlockHeader(const std::uint8_t* d, std::uint32_t size, std::uint32_t* areaAt,
+                             std::uint32_t* first, std::uint32_t* last) {
+  const std::uint32_t h = d[0];
+  if (std::uint64_t{h} + 6 > size || h + d[h] > size || d[h] < 6) return kDocMalformed;
+  *areaAt = h + d[h];
+  *first = LoadBE16(d + h + 2);
+  *last = LoadBE16(d + h + 4);
+  return kOk;
+}
+
+}  // namespace
+
+StatusCode NativeStore_ReadItem(NativeDocState* s, std::uint32_t table, std::uint32_t n,
+                                NativeItem* out) noexcept {
+  if (s == nullptr || out == nullptr || table >= kNativeTableCount || table == kParaTable)
+    return kBadArgument;
+  if (n == 0) {
+    NativeItem item{};
+    item.present[0] = true;
+    if (table == 0) item.part[0][1] = kNativeDefaultSizeClass;
+    *out = item;
+    return kOk;
+  }
+  if (table == kSelectTable) return NativeStore_ReadSelectItem(s, n - 1, out);
+  const std::uint8_t* d = nullptr;
+  std::uint32_t size = 0;
+  std::uint32_t j = 0;
+  const StatusCode r = NativeStore_FetchTableBlock(s, table, n - 1, &d, &size, &j);
+  if (IsFailure(r)) return r;
+  return ParseItem(s->tables[table], table, d, size, d[0], j, out);
+}
+
+StatusCode NativeStore_ReadSelectItem(NativeDocState* s, std::uint32_t key,
+                                      NativeItem* out) noexcept {
+  if (s == nullptr || out == nullptr) return kBadArgument;
+  const std::uint8_t* d = nullptr;
+  std::uint32_t size = 0;
+  std::uint32_t j = 0;
+  StatusCode r = NativeStore_FetchTableBlock(s, kSelectTable, key, &d, &size, &j);
+  if (IsFailure(r)) return r;
+  std::uint32_t areaAt = 0;
+  std::uint32_t first = 0;
+  std::uint32_t last = 0;
+  r = SelectBlockHeader(d, size, &areaAt, &first, &last);
+  if (IsFailure(r)) return r;
+  if (key < first || key > last) return kDocMalformed;
+  return ParseItem(s->tables[kSelectTable], kSelectTable, d, size, areaAt, key - first, out);
 }
 
 StatusCode NativeStore_GetCharFormat(NativeDocState* s, std::uint32_t p, NativeCharFormat* out,

@@ -84,6 +84,14 @@ StatusCode NativeStore_FetchTableBlock(NativeDocState* s, std::uint32_t table, s
 StatusCode NativeStore_ReadItem(NativeDocState* s, std::uint32_t table, std::uint32_t n,
                                 NativeItem* out) noexcept;
 
+// The select-list item of key (table 12, the key used as it stands): the
+// block the directory's items per block give, whose own header (at D =
+// record start + H: u8 S, the items area at D + S; u16 first and u16 last
+// item number at D + 2 and D + 4) must cover the key. kDocMalformed outside
+// that range or for a damaged block.
+StatusCode NativeStore_ReadSelectItem(NativeDocState* s, std::uint32_t key,
+                                      NativeItem* out) noexcept;
+
 // The character format at p (run list 1, tables 7, 0, 2 and 1) and the
 // end of its run (kRunToEnd when no run holds p: the defaults then hold).
 StatusCode NativeStore_GetCharFormat(NativeDocState* s, std::uint32_t p, NativeCharFormat* out,
