@@ -42,6 +42,7 @@ The description is a JSON object; every key is optional:
   extra_records    [[type, hex], ...] appended as they are
   link_index       the link index area (range 16): see native_writer_links.py
   string_table     the string table (record-list entry 3): see native_writer_links.py
+  image_maps       image maps (range 17): see native_writer_images.py
   link_counts      [name-hash, anchor, target-code] record counts of header
                    offsets 60-64 (default: those of link_index)
 
@@ -687,6 +688,10 @@ def build(d):
         records.append(record(6, body))
     for which, desc in sorted(d.get("indexes", {}).items()):
         place(11 + int(which), index_records(desc))
+    if d.get("image_maps"):
+        import native_writer_images
+        place(17, [record(t, body) for t, body in
+                   native_writer_images.image_map_records(d["image_maps"])])
     if d.get("string_table"):
         import native_writer_links
         record_list[3] = len(records)

@@ -1,0 +1,227 @@
+#include "engine/formats/native_image.h"
+
+#include "engine/runtime/allocator.h"
+
+namespace {
+
+std::uint16_t Be16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
+
+// Reads bytes of one area list; every read checks the list's end.
+class AreaReader {
+ public:
+  AreaReader(const std::uint8_t* p, std::uint32_t n) : p_(p), n_(n) {}
+  bool AtEnd() const { return at_ >= n_; }
+  bool Byte(std::uint32_t* v) {
+    if (at_ >= n_) return false;
+    *v = p_[at_++];
+    return true;
+  }
+  // A byte, or 15 bits over two bytes when the top bit is set.
+  bool Number(std::uint32_t* v) {
+    std::uint32_t b = 0;
+    if (!Byte(&b)) return false;
+    if ((b & 0x80u) == 0) {
+      *v = b;
+      return true;
+    }
+    std::uint32_t c = 0;
+    if (!Byte(&c)) return false;
+    *v = (b & 0x7Fu) << 8 | c;
+    return true;
+  }
+  bool U32(std::uint32_t* v) {
+    if (n_ - at_ < 4 || at_ > n_) return false;
+    *v = std::uint32_t{p_[at_]} << 24 | std::uint32_t{p_[at_ + 1]} << 16 |
+         std::uint32_t{p_[at_ + 2]} << 8 | p_[at_ + 3];
+    at_ += 4;
+    return true;
+  }
+  bool Skip(std::uint32_t count) {
+    if (count > n_ - at_) return false;
+    at_ += count;
+    return true;
+  }
+  std::uint32_t Position() const { return at_; }
+  const std::uint8_t* Data() const { return p_; }
+
+ private:
+  const std::uint8_t* p_;
+  std::uint32_t n_;
+  std::uint32_t at_ = 0;
+};
+
+// Coordinate i of an area, scaled when its mask bit says percent.
+bool Coordinate(AreaReader& r, std::uint32_t maskAt, std::uint32_t i, std::uint64_t scale,
+                std::int64_t* out) {
+  std::uint32_t v = 0;
+  if (!r.Number(&v)) return false;
+  const bool percent = ((r.Data()[maskAt + i / 8] >> (i % 8)) & 1u) != 0;
+  *out = percent ? static_cast<std::int64_t>(std::uint64_t{v} * scale / 100) : v;
+  return true;
+}
+
+// Whether (x, y) lies in the polygon by the even-odd rule: edges that a ray
+// from the point towards x = -1 crosses properly.
+bool InPolygon(const std::int64_t* xs, const std::int64_t* ys, std::uint32_t n, std::int64_t x,
+               std::int64_t y) {
+  bool inside = false;
+  for (std::uint32_t i = 0, j = n - 1; i < n; j = i++) {
+    if ((ys[i] > y) == (ys[j] > y)) continue;
+    // The edge's x at height y lies left of the point: (x_at - x) < 0,
+    // compared without division.
+    const std::int64_t dy = ys[j] - ys[i];
+    const std::int64_t lhs = (xs[j] - xs[i]) * (y - ys[i]);
+    const std::int64_t rhs = (x - xs[i]) * dy;
+    if (dy > 0 ? lhs < rhs : lhs > rhs) inside = !inside;
+  }
+  return inside;
+}
+
+// Walks one area list: kDocImageMapHit with the target, or kFailed.
+StatusCode HitList(const std::uint8_t* list, std::uint32_t length, std::int64_t x, std::int64_t y,
+                   std::uint64_t width, std::uint64_t height, std::uint32_t* target) {
+  AreaReader r(list, length);
+  while (!r.AtEnd()) {
+    std::uint32_t flags = 0;
+    if (!r.Byte(&flags)) return kFailed;
+    const std::uint32_t shape = flags & 0x0Fu;
+    if (shape > 3) return kFailed;
+    std::uint32_t t = kNativeNoTarget;
+    if ((flags & 0x10u) != 0 && !r.U32(&t)) return kFailed;
+    bool hit = false;
+    if (shape == 0) {
+      hit = true;
+    } else if (shape == 1 || shape == 2) {
+      const std::uint32_t maskAt = r.Position();
+      if (!r.Skip(1)) return kFailed;
+      const std::uint32_t count = shape == 1 ? 4 : 3;
+      std::int64_t c[4] = {};
+      for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint64_t scale = shape == 2 && i == 2 ? (width < height ? width : height)
+                                    : i % 2 == 0         ? width
+                                                         : height;
+        if (!Coordinate(r, maskAt, i, scale, &c[i])) return kFailed;
+      }
+      if (shape == 1) {
+        hit = c[0] <= x && c[1] <= y && x < c[2] && y < c[3];
+      } else {
+        const std::int64_t dx = x - c[0];
+        const std::int64_t dy = y - c[1];
+        hit = c[2] * c[2] >= dx * dx + dy * dy;
+      }
+    } else {
+      std::uint32_t n = 0;
+      if (!r.Number(&n)) return kFailed;
+      const std::uint32_t maskAt = r.Position();
+      if (!r.Skip((2 * n + 7) / 8)) return kFailed;
+      // Every coordinate takes a byte at least: a count the list cannot
+      // hold ends the walk before anything is allocated for it.
+      if (2 * n > length - r.Position()) return kFailed;
+      std::int64_t* xs = nullptr;
+      if (IsFailure(Engine_AllocArray(2 * n + 1, &xs))) return kOutOfMemory;
+      EngineBuffer<std::int64_t> owned(xs);
+      std::int64_t* ys = xs + n;
+      for (std::uint32_t i = 0; i < 2 * n; ++i) {
+        std::int64_t v = 0;
+        if (!Coordinate(r, maskAt, i, i % 2 == 0 ? width : height, &v)) return kFailed;
+        (i % 2 == 0 ? xs : ys)[i / 2] = v;
+      }
+      hit = n >= 3 && InPolygon(xs, ys, n, x, y);
+    }
+    if (hit) {
+      *target = t;
+      return kDocImageMapHit;
+    }
+  }
+  return kFailed;
+}
+
+// The area list of `image` in a held record: its bytes, or false when the
+// record's lists run past it.
+StatusCode FindList(const std::uint8_t* rec, std::uint32_t size, std::uint32_t first,
+                    std::uint32_t image, const std::uint8_t** list, std::uint32_t* length) {
+  const std::uint32_t d = rec[0];
+  std::uint64_t at = std::uint64_t{d} + rec[d];
+  for (std::uint32_t k = first;; ++k) {
+    if (at >= size) return kDocMalformed;
+    std::uint32_t n = rec[at++];
+    if ((n & 0x80u) != 0) {
+      if (at >= size) return kDocMalformed;
+      n = (n & 0x7Fu) << 8 | rec[at++];
+    }
+    if (at + n > size) return kDocMalformed;
+    if (k == image) {
+      *list = rec + at;
+      *length = n;
+      return kOk;
+    }
+    at += n;
+  }
+}
+
+}  // namespace
+
+StatusCode NativeStore_ImageMapHit(NativeDocState* s, std::uint32_t image, std::int32_t x,
+                                   std::int32_t y, std::uint32_t width, std::uint32_t height,
+                                   std::uint32_t* target) noexcept {
+  if (s == nullptr || target == nullptr) return kBadArgument;
+  if (s->recordCount == 0) return kFailed;
+  const std::uint32_t start = s->record0.rangeStart[NativeRange::ImageMaps];
+  const std::uint32_t count = s->record0.rangeCount[NativeRange::ImageMaps];
+  std::uint32_t lo = 0;
+  std::uint32_t hi = count;
+  while (lo < hi) {
+    const std::uint32_t mid = lo + (hi - lo) / 2;
+    if (start + mid >= s->recordCount) return kDocMalformed;
+    std::uint32_t size = 0;
+    const std::uint8_t* rec = nullptr;
+    StatusCode r = NativeStore_FetchRecord(s->db, NativeRecordType::ImageMap,
+                                           static_cast<std::uint16_t>(start + mid), &size, &rec);
+    if (IsFailure(r)) return r;
+    const std::uint32_t d = rec[0];
+    if (d + 16 > size || d + rec[d] > size) {
+      (void)NativeStore_ReleaseRecord(s->db, rec);  // the damage is the answer
+      return kDocMalformed;
+    }
+    const std::uint32_t first = Be16(rec + d + 4);
+    const std::uint32_t last = Be16(rec + d + 6);
+    if (image < first) {
+      hi = mid;
+    } else if (image > last) {
+      lo = mid + 1;
+    } else {
+      const std::uint8_t* list = nullptr;
+      std::uint32_t length = 0;
+      r = FindList(rec, size, first, image, &list, &length);
+      if (!IsFailure(r)) r = HitList(list, length, x, y, width, height, target);
+      const StatusCode released = NativeStore_ReleaseRecord(s->db, rec);
+      return IsFailure(released) && r != kDocMalformed ? released : r;
+    }
+    r = NativeStore_ReleaseRecord(s->db, rec);
+    if (IsFailure(r)) return r;
+  }
+  return kFailed;
+}
+
+std::uint16_t DocImage_BorderStyleCode(std::uint32_t style) noexcept {
+  switch (style) {
+    case 16:
+      return 1;
+    case 32:
+      return 2;
+    case 48:
+      return 3;
+    case 64:
+      return 4;
+    case 80:
+      return 5;
+    case 96:
+      return 6;
+    case 128:
+      return 8;
+    default:
+      return 7;
+  }
+}

@@ -1,0 +1,40 @@
+// Images of native documents: image-map hit testing and border styles.
+//
+// Image-map records (type 17, range 17; D = record start + H, big-endian):
+//   D+0 u8  S: the area lists start at D + S
+//   D+4 u16 first image number in the record
+//   D+6 u16 last image number in the record
+// The record holds at least H + 16 and H + S bytes. Then, per image from the
+// first to the last, its area list: a length (a byte, or two bytes giving 15
+// bits when the first has its top bit set) and that many bytes of areas.
+// An area: a flag byte (bits 0-3 the shape: 0 default, 1 rectangle, 2
+// circle, 3 polygon, above 3 ends the list; bit 4 a u32 target follows,
+// else the target is 0xFFFFFFFF); for a rectangle (left, top, right,
+// bottom) and a circle (centre x, centre y, radius) a mask byte then the
+// coordinates; for a polygon the point count n (one byte or 15 bits as
+// above), a mask of (2n + 7) / 8 bytes and 2n coordinates (x, y pairs).
+// Coordinates are a byte, or two bytes giving 15 bits when the first has its
+// top bit set. Mask bits (least significant first, one per coordinate) mark
+// percentages: of the image width for x, the height for y, the smaller of
+// the two for a radius.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/formats/native_doc.h"
+
+constexpr std::uint32_t kNativeNoTarget = 0xFFFFFFFFu;
+
+// The first area of image `image` that holds (x, y) in an image of the given
+// size: kDocImageMapHit with its target; kFailed when the image has no map
+// or no area holds the point (an area list that ends inside an area ends
+// the walk); kDocMalformed for a damaged record. Rectangles hold left <= x <
+// right and top <= y < bottom; circles radius^2 >= dx^2 + dy^2; polygons by
+// the even-odd rule.
+StatusCode NativeStore_ImageMapHit(NativeDocState* s, std::uint32_t image, std::int32_t x,
+                                   std::int32_t y, std::uint32_t width, std::uint32_t height,
+                                   std::uint32_t* target) noexcept;
+
+// The device line style of a document border style: 16 -> 1, 32 -> 2,
+// 48 -> 3, 64 -> 4, 80 -> 5, 96 -> 6, 128 -> 8, any other -> 7.
+std::uint16_t DocImage_BorderStyleCode(std::uint32_t style) noexcept;

@@ -1,0 +1,190 @@
+#include "engine/formats/native_image.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/formats/native_fixture.h"
+
+namespace {
+
+using namespace native_fixture;
+
+TEST(NativeImages, BorderStyles) {
+  const std::pair<std::uint32_t, std::uint16_t> cases[] = {
+      {16, 1},  {32, 2}, {48, 3}, {64, 4},  {80, 5},  {96, 6},
+      {128, 8}, {0, 7},  {17, 7}, {112, 7}, {144, 7}, {0xFFFFFFFF, 7}};
+  for (const auto& [style, code] : cases)
+    EXPECT_EQ(DocImage_BorderStyleCode(style), code) << style;
+}
+
+// Shapes as the test describes them, in image pixels once percentages are
+// applied; the oracle below decides membership on its own.
+struct Shape {
+  int kind;  // 0 default, 1 rect, 2 circle, 3 polygon
+  std::vector<int> coords;
+  std::vector<int> percent;
+  std::uint32_t target;
+};
+
+constexpr int kWidth = 200;
+constexpr int kHeight = 120;
+
+double Resolve(const Shape& s, std::size_t i) {
+  const bool percent = std::find(s.percent.begin(), s.percent.end(), i) != s.percent.end();
+  if (!percent) return s.coords[i];
+  const int scale = s.kind == 2 && i == 2 ? std::min(kWidth, kHeight) : i % 2 ? kHeight : kWidth;
+  return std::floor(static_cast<double>(s.coords[i]) * scale / 100.0);
+}
+
+// Membership by geometry in floating point; boundary says whether the
+// point lies within 1e-9 of a polygon edge (where the two rules may part).
+bool Oracle(const Shape& s, double x, double y, bool* boundary) {
+  *boundary = false;
+  switch (s.kind) {
+    case 0:
+      return true;
+    case 1:
+      return x >= Resolve(s, 0) && y >= Resolve(s, 1) && x < Resolve(s, 2) && y < Resolve(s, 3);
+    case 2: {
+      const double dx = x - Resolve(s, 0), dy = y - Resolve(s, 1), r = Resolve(s, 2);
+      return dx * dx + dy * dy <= r * r;
+    }
+    default: {
+      const std::size_t n = s.coords.size() / 2;
+      // Winding by summed angles: |sum| near 2*pi inside (for simple
+      // polygons even-odd and winding agree).
+      double sum = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t j = (i + 1) % n;
+        const double ax = Resolve(s, 2 * i) - x, ay = Resolve(s, 2 * i + 1) - y;
+        const double bx = Resolve(s, 2 * j) - x, by = Resolve(s, 2 * j + 1) - y;
+        const double cross = ax * by - ay * bx;
+        const double dot = ax * bx + ay * by;
+        const double len = std::hypot(bx - ax, by - ay);
+        if (len > 0 && std::fabs(cross) / len < 1e-9 && dot <= 0) *boundary = true;
+        sum += std::atan2(cross, dot);
+      }
+      return std::fabs(sum) > 3.14159;
+    }
+  }
+}
+
+std::string AreaJson(const Shape& s) {
+  static const char* names[] = {"default", "rect", "circle", "poly"};
+  std::string out = "{\"shape\": \"" + std::string(names[s.kind]) +
+                    "\", \"target\": " + std::to_string(s.target) + ", \"coords\": [";
+  for (std::size_t i = 0; i < s.coords.size(); ++i)
+    out += (i ? "," : "") + std::to_string(s.coords[i]);
+  out += "], \"percent\": [";
+  for (std::size_t i = 0; i < s.percent.size(); ++i)
+    out += (i ? "," : "") + std::to_string(s.percent[i]);
+  return out + "]}";
+}
+
+// A star-shaped (non-convex) simple polygon around (cx, cy).
+Shape Star(int cx, int cy, int points, std::uint32_t target, std::mt19937& rng) {
+  Shape s{3, {}, {}, target};
+  for (int i = 0; i < points; ++i) {
+    const double a = 2 * 3.141592653589793 * i / points;
+    const int r = i % 2 ? 12 + static_cast<int>(rng() % 20) : 40 + static_cast<int>(rng() % 15);
+    s.coords.push_back(cx + static_cast<int>(std::lround(r * std::cos(a))));
+    s.coords.push_back(cy + static_cast<int>(std::lround(r * std::sin(a))));
+  }
+  return s;
+}
+
+TEST(NativeImageMaps, EveryShapeAgreesWithAnOracleOnAGrid) {
+  std::mt19937 rng(5);
+  std::vector<std::vector<Shape>> images = {
+      {{1, {10, 20, 50, 60}, {}, 1}, {2, {100, 100, 30}, {}, 2}, {0, {}, {}, 3}},
+      {Star(100, 60, 14, 4, rng), {1, {10, 10, 50, 50}, {0, 1, 2, 3}, 5}},
+      {{2, {50, 50, 25}, {0, 1, 2}, 6}},
+      {Star(60, 60, 200, 7, rng), Star(150, 50, 9, 8, rng)},
+      {{3, {0, 0, 100, 0, 100, 100, 80, 100, 80, 20, 20, 20, 20, 100, 0, 100}, {4, 5}, 9},
+       {1, {150, 10, 199, 119}, {}, 10}},
+  };
+  std::string json =
+      "{\"text_hex\": \"41\", \"image_maps\": {\"first\": 3, \"per_record\": 2, "
+      "\"images\": [";
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    json += i ? ",[" : "[";
+    for (std::size_t a = 0; a < images[i].size(); ++a)
+      json += (a ? "," : "") + AreaJson(images[i][a]);
+    json += "]";
+  }
+  // Image 8: a rectangle that misses, then a default area whose target is
+  // cut after two of its four bytes: the list ends inside it.
+  json +=
+      ", [{\"shape\": \"rect\", \"coords\": [0, 0, 1, 1], \"target\": 1}, "
+      "{\"raw_hex\": \"100000\"}]]}}";
+  std::string error;
+  const std::string file = native_tool::Write(json, {}, &error);
+  ASSERT_FALSE(file.empty()) << error;
+  NativeHandler h;
+  ASSERT_EQ(h.Open(file), kOk);
+
+  int checked = 0;
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    for (int y = -4; y < kHeight + 4; y += 3) {
+      for (int x = -4; x < kWidth + 4; x += 3) {
+        std::uint32_t expected = kNativeNoTarget;
+        bool unsure = false;
+        for (const Shape& s : images[i]) {
+          bool boundary = false;
+          const bool in = Oracle(s, x, y, &boundary);
+          unsure = unsure || boundary;
+          if (in) {
+            expected = s.target;
+            break;
+          }
+          if (boundary) break;
+        }
+        if (unsure) continue;
+        std::uint32_t target = 0;
+        const StatusCode r = NativeStore_ImageMapHit(&h.State(), static_cast<std::uint32_t>(3 + i),
+                                                     x, y, kWidth, kHeight, &target);
+        if (expected == kNativeNoTarget) {
+          EXPECT_EQ(r, kFailed) << "image " << i << " at " << x << "," << y;
+        } else {
+          ASSERT_EQ(r, kDocImageMapHit) << "image " << i << " at " << x << "," << y;
+          EXPECT_EQ(target, expected) << "image " << i << " at " << x << "," << y;
+        }
+        ++checked;
+      }
+    }
+  }
+  EXPECT_GT(checked, 10000);
+
+  // Edges of a rectangle: right and bottom are outside.
+  std::uint32_t target = 0;
+  EXPECT_EQ(NativeStore_ImageMapHit(&h.State(), 3, 49, 59, kWidth, kHeight, &target),
+            kDocImageMapHit);
+  EXPECT_EQ(target, 1u);
+  EXPECT_EQ(NativeStore_ImageMapHit(&h.State(), 3, 50, 30, kWidth, kHeight, &target),
+            kDocImageMapHit);
+  EXPECT_EQ(target, 3u) << "x = right is outside the rectangle: the default area answers";
+  EXPECT_EQ(NativeStore_ImageMapHit(&h.State(), 8, 11, 11, kWidth, kHeight, &target), kFailed)
+      << "a list that ends inside an area ends the walk";
+  EXPECT_EQ(NativeStore_ImageMapHit(&h.State(), 2, 11, 11, kWidth, kHeight, &target), kFailed);
+  EXPECT_EQ(NativeStore_ImageMapHit(&h.State(), 9, 11, 11, kWidth, kHeight, &target), kFailed);
+
+  // Records cut short answer the damaged status or still find their list.
+  const auto [first, count] = Range(file, NativeRange::ImageMaps);
+  ASSERT_EQ(count, 3u);
+  for (std::uint32_t keep : {6u, 18u, 30u}) {
+    std::vector<std::string> records = Records(file);
+    records[first].resize(keep);
+    NativeHandler cut;
+    ASSERT_EQ(cut.Open(Rebuild(records)), kOk);
+    const StatusCode r = NativeStore_ImageMapHit(&cut.State(), 4, 20, 30, kWidth, kHeight, &target);
+    EXPECT_EQ(r, kDocMalformed) << keep;
+  }
+}
+
+}  // namespace
