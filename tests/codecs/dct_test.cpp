@@ -1,0 +1,385 @@
+#include "engine/codecs/dct.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/support/dct_writer.h"
+
+// libjpeg is the peer: its quality scaling, its quantised coefficients and
+// its fast integer decode of the same coefficients.
+#include <jpeglib.h>
+
+namespace {
+
+using dct_writer::Block;
+
+TEST(DctQuantisation, TablesEqualLibjpegsForEveryQuality) {
+  for (int quality = 1; quality <= 100; ++quality) {
+    jpeg_compress_struct c{};
+    jpeg_error_mgr err{};
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    c.in_color_space = JCS_RGB;
+    c.input_components = 3;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, quality, TRUE);
+    for (std::uint32_t t = 0; t < 2; ++t) {
+      std::uint16_t ours[64];
+      DctImage_QualityTable(t, static_cast<std::uint32_t>(quality), ours);
+      for (int i = 0; i < 64; ++i)
+        ASSERT_EQ(ours[i], c.quant_tbl_ptrs[t]->quantval[i]) << "quality " << quality;
+    }
+    jpeg_destroy_compress(&c);
+  }
+  std::uint16_t q50[64], q100[64], q25[64];
+  DctImage_QualityTable(0, 50, q50);
+  DctImage_QualityTable(0, 100, q100);
+  DctImage_QualityTable(0, 25, q25);
+  EXPECT_EQ(q50[0], 16);
+  EXPECT_EQ(q50[63], 99);
+  for (int i = 0; i < 64; ++i) {
+    EXPECT_EQ(q100[i], 1);
+    EXPECT_EQ(q25[i], std::min(2 * q50[i], 255));
+  }
+  DctImageDecoder d;
+  DctImage_Reset(&d);
+  EXPECT_EQ(DctImage_SetQuality(&d, 2, 50), kBadArgument);
+  EXPECT_EQ(DctImage_SetQuality(&d, 0, 101), kBadArgument);
+}
+
+// A JPEG written by libjpeg: grey or colour (4:2:0), from a pixel function.
+template <typename Pixel>
+std::vector<unsigned char> WriteJpeg(int width, int height, bool colour, int quality, Pixel pixel) {
+  jpeg_compress_struct c{};
+  jpeg_error_mgr err{};
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = static_cast<JDIMENSION>(width);
+  c.image_height = static_cast<JDIMENSION>(height);
+  c.input_components = colour ? 3 : 1;
+  c.in_color_space = colour ? JCS_RGB : JCS_GRAYSCALE;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, quality, TRUE);
+  jpeg_start_compress(&c, TRUE);
+  std::vector<unsigned char> row(static_cast<std::size_t>(width) * c.input_components);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x)
+      for (int k = 0; k < c.input_components; ++k)
+        row[static_cast<std::size_t>(x) * c.input_components + k] = pixel(x, y, k);
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&c, &r, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  std::vector<unsigned char> bytes(out, out + size);
+  std::free(out);
+  return bytes;
+}
+
+struct Component {
+  int blocksWide = 0;
+  int blocksHigh = 0;
+  std::vector<Block> blocks;  // quantised, natural order
+  int planeWidth = 0;
+  std::vector<std::uint8_t> plane;  // libjpeg's fast integer decode, no upsampling
+  const Block& At(int r, int c) const {
+    return blocks[static_cast<std::size_t>(r) * blocksWide + c];
+  }
+  std::uint8_t Sample(int y, int x) const {
+    return plane[static_cast<std::size_t>(y) * planeWidth + x];
+  }
+};
+
+std::vector<Component> ReadJpeg(const std::vector<unsigned char>& jpeg) {
+  std::vector<Component> comps;
+  {
+    jpeg_decompress_struct d{};
+    jpeg_error_mgr err{};
+    d.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&d, TRUE);
+    jvirt_barray_ptr* arrays = jpeg_read_coefficients(&d);
+    for (int ci = 0; ci < d.num_components; ++ci) {
+      const jpeg_component_info& info = d.comp_info[ci];
+      Component comp;
+      comp.blocksWide = static_cast<int>(info.width_in_blocks);
+      comp.blocksHigh = static_cast<int>(info.height_in_blocks);
+      for (int r = 0; r < comp.blocksHigh; ++r) {
+        JBLOCKARRAY row = (*d.mem->access_virt_barray)(
+            reinterpret_cast<j_common_ptr>(&d), arrays[ci], static_cast<JDIMENSION>(r), 1, FALSE);
+        for (int c = 0; c < comp.blocksWide; ++c) {
+          Block b{};
+          for (int i = 0; i < 64; ++i)
+            b[i] = static_cast<std::int16_t>(row[0][c][i]);
+          comp.blocks.push_back(b);
+        }
+      }
+      comps.push_back(comp);
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+  }
+  jpeg_decompress_struct d{};
+  jpeg_error_mgr err{};
+  d.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&d);
+  jpeg_mem_src(&d, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+  jpeg_read_header(&d, TRUE);
+  d.raw_data_out = TRUE;
+  d.dct_method = JDCT_IFAST;
+  jpeg_start_decompress(&d);
+  const int rowsPerCall = d.max_v_samp_factor * DCTSIZE;
+  std::vector<std::vector<std::vector<JSAMPLE>>> buffers(d.num_components);
+  for (int ci = 0; ci < d.num_components; ++ci) {
+    const jpeg_component_info& info = d.comp_info[ci];
+    comps[ci].planeWidth = static_cast<int>(info.width_in_blocks) * DCTSIZE;
+    buffers[ci].assign(static_cast<std::size_t>(info.v_samp_factor) * DCTSIZE,
+                       std::vector<JSAMPLE>(static_cast<std::size_t>(comps[ci].planeWidth)));
+  }
+  while (d.output_scanline < d.output_height) {
+    std::vector<std::vector<JSAMPROW>> rows(d.num_components);
+    std::vector<JSAMPARRAY> planes;
+    for (int ci = 0; ci < d.num_components; ++ci) {
+      for (auto& r : buffers[ci])
+        rows[ci].push_back(r.data());
+      planes.push_back(rows[ci].data());
+    }
+    jpeg_read_raw_data(&d, planes.data(), static_cast<JDIMENSION>(rowsPerCall));
+    for (int ci = 0; ci < d.num_components; ++ci)
+      for (const auto& r : buffers[ci])
+        comps[ci].plane.insert(comps[ci].plane.end(), r.begin(), r.end());
+  }
+  jpeg_finish_decompress(&d);
+  jpeg_destroy_decompress(&d);
+  return comps;
+}
+
+// Decodes every tile of the image through a re-coded stream and compares
+// with libjpeg's samples: the largest difference seen.
+int CompareTiles(int width, int height, int quality, const std::vector<Component>& comps) {
+  const bool colour = comps.size() == 3;
+  dct_writer::Coder luma;
+  dct_writer::Coder chroma;
+  luma.Count(comps[0].blocks);
+  if (colour) {
+    chroma.Count(comps[1].blocks);
+    chroma.Count(comps[2].blocks);
+  }
+  DctImageDecoder d;
+  DctImage_Reset(&d);
+  const std::string lumaTable = luma.Table();
+  EXPECT_EQ(
+      DctImage_SetHuffmanTables(&d, 0, reinterpret_cast<const std::uint8_t*>(lumaTable.data()),
+                                static_cast<std::uint32_t>(lumaTable.size()), nullptr),
+      kOk);
+  EXPECT_EQ(DctImage_SetQuality(&d, 0, static_cast<std::uint32_t>(quality)), kOk);
+  if (colour) {
+    const std::string table = chroma.Table();
+    EXPECT_EQ(DctImage_SetHuffmanTables(&d, 1, reinterpret_cast<const std::uint8_t*>(table.data()),
+                                        static_cast<std::uint32_t>(table.size()), nullptr),
+              kOk);
+    EXPECT_EQ(DctImage_SetQuality(&d, 1, static_cast<std::uint32_t>(quality)), kOk);
+  }
+  int worst = 0;
+  for (int ty = 0; ty * 32 < height; ++ty) {
+    for (int tx = 0; tx * 32 < width; ++tx) {
+      const int rows = std::min(4, (height - 32 * ty + 7) / 8);
+      const int cols = std::min(4, (width - 32 * tx + 7) / 8);
+      std::vector<Block> blocks;
+      for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c)
+          blocks.push_back(comps[0].At(4 * ty + r, 4 * tx + c));
+      const std::string stream = luma.Code(blocks);
+      DctTile tile{};
+      EXPECT_EQ(DctImage_Decode(&d, reinterpret_cast<const std::uint8_t*>(stream.data()),
+                                static_cast<std::uint32_t>(stream.size()),
+                                static_cast<std::uint32_t>(rows), static_cast<std::uint32_t>(cols),
+                                false, &tile),
+                kOk);
+      for (int y = 0; y < 8 * rows; ++y)
+        for (int x = 0; x < 8 * cols; ++x)
+          worst = std::max(
+              worst, std::abs(tile.y[y * 32 + x] - comps[0].Sample(32 * ty + y, 32 * tx + x)));
+      if (!colour) continue;
+      const int crows = (rows + 1) / 2;
+      const int ccols = (cols + 1) / 2;
+      std::vector<Block> cblocks;
+      for (int plane = 1; plane <= 2; ++plane)
+        for (int r = 0; r < crows; ++r)
+          for (int c = 0; c < ccols; ++c)
+            cblocks.push_back(comps[plane].At(2 * ty + r, 2 * tx + c));
+      const std::string cstream = chroma.Code(cblocks);
+      EXPECT_EQ(DctImage_Decode(&d, reinterpret_cast<const std::uint8_t*>(cstream.data()),
+                                static_cast<std::uint32_t>(cstream.size()),
+                                static_cast<std::uint32_t>(crows),
+                                static_cast<std::uint32_t>(ccols), true, &tile),
+                kOk);
+      for (int y = 0; y < 8 * crows; ++y) {
+        for (int x = 0; x < 8 * ccols; ++x) {
+          const int at = 2 * y * 32 + 2 * x;
+          EXPECT_EQ(tile.cb[at], tile.cb[at + 33]) << "samples doubled";
+          worst =
+              std::max(worst, std::abs(tile.cb[at] - comps[1].Sample(16 * ty + y, 16 * tx + x)));
+          worst =
+              std::max(worst, std::abs(tile.cr[at] - comps[2].Sample(16 * ty + y, 16 * tx + x)));
+        }
+      }
+    }
+  }
+  return worst;
+}
+
+TEST(DctDecode, PlanesAgreeWithLibjpegsFastIntegerPath) {
+  struct Case {
+    int width, height;
+    bool colour;
+    int quality;
+  } cases[] = {{77, 45, false, 75}, {96, 64, false, 30}, {70, 50, true, 75},
+               {129, 97, true, 95}, {33, 17, true, 10},  {64, 64, true, 100}};
+  for (const Case& c : cases) {
+    std::mt19937 rng(static_cast<unsigned>(c.width * 131 + c.quality));
+    std::vector<int> noise(1024);
+    for (int& n : noise)
+      n = static_cast<int>(rng() % 64);
+    const auto jpeg = WriteJpeg(c.width, c.height, c.colour, c.quality, [&](int x, int y, int k) {
+      const int v = (x * 5 + y * 3 + k * 70) % 256 / 2 + 40 * ((x / 9 + y / 7) % 3) +
+                    noise[static_cast<std::size_t>((x * 7 + y * 13 + k) % 1024)];
+      return static_cast<unsigned char>(std::clamp(v, 0, 255));
+    });
+    const auto comps = ReadJpeg(jpeg);
+    ASSERT_EQ(comps.size(), c.colour ? 3u : 1u);
+    EXPECT_LE(CompareTiles(c.width, c.height, c.quality, comps), 1)
+        << c.width << "x" << c.height << " q" << c.quality;
+  }
+}
+
+// Blocks holding a DC coefficient alone decode to one flat value, exactly
+// the rounded form ((dc * q + 16) >> 5) + 128 with q the pre-scaled DC
+// quantiser (4 times the table's). libjpeg's fast path truncates instead of
+// rounding: it gives the same value, or one less where the remainder is 16
+// or more.
+TEST(DctDecode, DcOnlyBlocksAreExact) {
+  for (bool colour : {false, true}) {
+    std::mt19937 rng(colour ? 3 : 4);
+    std::vector<int> level(64);
+    for (int& l : level)
+      l = static_cast<int>(rng() % 256);
+    const int quality = 90;
+    const auto jpeg = WriteJpeg(80, 48, colour, quality, [&](int x, int y, int k) {
+      return static_cast<unsigned char>(
+          level[static_cast<std::size_t>((x / 16 + 5 * (y / 16) + k * 3) % 64)]);
+    });
+    const auto comps = ReadJpeg(jpeg);
+    int roundedUp = 0;
+    for (std::size_t ci = 0; ci < comps.size(); ++ci) {
+      const Component& comp = comps[ci];
+      const std::uint32_t set = ci == 0 ? 0 : 1;
+      std::uint16_t table[64];
+      DctImage_QualityTable(set, quality, table);
+      for (int r = 0; r < comp.blocksHigh; ++r) {
+        for (int c = 0; c < comp.blocksWide; ++c) {
+          const Block& b = comp.At(r, c);
+          for (int i = 1; i < 64; ++i)
+            ASSERT_EQ(b[i], 0) << "the fixture must be DC-only";
+          dct_writer::Coder coder;
+          coder.Count({b});
+          const std::string t = coder.Table();
+          // A chroma stream holds the Cb block, then the Cr block.
+          const std::string stream = set == 0 ? coder.Code({b}) : coder.Code({b, b});
+          DctImageDecoder d;
+          DctImage_Reset(&d);
+          ASSERT_EQ(
+              DctImage_SetHuffmanTables(&d, set, reinterpret_cast<const std::uint8_t*>(t.data()),
+                                        static_cast<std::uint32_t>(t.size()), nullptr),
+              kOk);
+          ASSERT_EQ(DctImage_SetQuality(&d, set, quality), kOk);
+          DctTile tile{};
+          ASSERT_EQ(
+              DctImage_Decode(&d, reinterpret_cast<const std::uint8_t*>(stream.data()),
+                              static_cast<std::uint32_t>(stream.size()), 1, 1, set == 1, &tile),
+              kOk);
+          const int v = b[0] * table[0] * 4;
+          const int expected = std::clamp(((v + 16) >> 5) + 128, 0, 255);
+          const int size = set == 0 ? 8 : 16;
+          for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) {
+              ASSERT_EQ((set == 0 ? tile.y : tile.cb)[y * 32 + x], expected) << ci << " " << r;
+              if (set == 1) ASSERT_EQ(tile.cr[y * 32 + x], expected) << ci << " " << r;
+            }
+          }
+          const int peer = comp.Sample(8 * r, 8 * c);
+          const int up = (v & 31) >= 16 && expected < 255 ? 1 : 0;
+          EXPECT_EQ(expected, std::clamp(peer + up, 0, 255)) << ci << " " << r << "," << c;
+          roundedUp += up;
+        }
+      }
+    }
+    EXPECT_GT(roundedUp, 0) << "some blocks show the rounding";
+  }
+}
+
+TEST(DctDecode, DamagedInputFails) {
+  dct_writer::Coder coder;
+  Block b{};
+  b[0] = 40;
+  b[1] = -300;
+  b[8] = 5;
+  coder.Count({b});
+  const std::string table = coder.Table();
+  const std::string stream = coder.Code({b});
+  DctImageDecoder d;
+  DctImage_Reset(&d);
+  DctTile tile{};
+  const auto* t = reinterpret_cast<const std::uint8_t*>(table.data());
+  EXPECT_EQ(DctImage_Decode(&d, nullptr, 0, 1, 1, false, &tile), kBadArgument) << "no tables";
+  for (std::uint32_t n = 0; n < table.size(); ++n) {
+    EXPECT_EQ(DctImage_SetHuffmanTables(&d, 0, t, n, nullptr), kFailed) << n;
+    EXPECT_NE(d.status, DctStatus::Ok);
+  }
+  std::uint32_t used = 0;
+  ASSERT_EQ(DctImage_SetHuffmanTables(&d, 0, t, static_cast<std::uint32_t>(table.size()), &used),
+            kOk);
+  EXPECT_EQ(used, table.size());
+  ASSERT_EQ(DctImage_SetQuality(&d, 0, 50), kOk);
+  const auto* s = reinterpret_cast<const std::uint8_t*>(stream.data());
+  ASSERT_EQ(DctImage_Decode(&d, s, static_cast<std::uint32_t>(stream.size()), 1, 1, false, &tile),
+            kOk);
+  EXPECT_EQ(
+      DctImage_Decode(&d, s, static_cast<std::uint32_t>(stream.size()) - 1, 1, 1, false, &tile),
+      kFailed)
+      << "the input ends inside the block";
+  EXPECT_EQ(d.status, DctStatus::BadCoefficients);
+  EXPECT_EQ(DctImage_Decode(&d, s, static_cast<std::uint32_t>(stream.size()), 2, 1, false, &tile),
+            kFailed)
+      << "a second block that is not there";
+  EXPECT_EQ(DctImage_Decode(&d, s, static_cast<std::uint32_t>(stream.size()), 5, 1, false, &tile),
+            kBadArgument);
+
+  // Thirty-five code-length codes of one bit: over-subscribed.
+  std::vector<std::uint8_t> bits((5 + 35 * 3 + 7) / 8);
+  std::uint32_t at = 0;
+  auto put = [&bits, &at](std::uint32_t v, std::uint32_t n) {
+    for (std::uint32_t i = 0; i < n; ++i, ++at)
+      bits[at / 8] = static_cast<std::uint8_t>(bits[at / 8] | ((v >> i) & 1u) << (at % 8));
+  };
+  put(31, 5);
+  for (int i = 0; i < 35; ++i)
+    put(1, 3);
+  EXPECT_EQ(DctImage_SetHuffmanTables(&d, 1, bits.data(), static_cast<std::uint32_t>(bits.size()),
+                                      nullptr),
+            kFailed);
+  EXPECT_EQ(d.status, DctStatus::BadLengthCode);
+}
+
+}  // namespace
