@@ -64,6 +64,21 @@ class BitReader {
   }
   // A symbol of a canonical code, its bits most significant first.
   bool Symbol(const DctCode& c, std::uint32_t* symbol) {
+    while (count_ <= 56 && at_ < length_) {
+      buffer_ |= std::uint64_t{data_[at_++]} << count_;
+      count_ += 8;
+    }
+    const std::uint16_t entry = c.fast[buffer_ & ((1u << kDctFastBits) - 1)];
+    const std::uint32_t length = entry >> 12;
+    if (length != 0 && length <= count_) {
+      buffer_ >>= length;
+      count_ -= length;
+      *symbol = entry & 0x1FFu;
+      return true;
+    }
+    return SlowSymbol(c, symbol);
+  }
+  bool SlowSymbol(const DctCode& c, std::uint32_t* symbol) {
     std::int32_t code = 0;
     std::int32_t first = 0;
     std::int32_t index = 0;
@@ -109,6 +124,20 @@ bool BuildCode(const std::uint8_t* lengths, std::uint32_t n, DctCode* c) {
     offset[len + 1] = static_cast<std::uint16_t>(offset[len] + c->count[len]);
   for (std::uint32_t s = 0; s < n; ++s) {
     if (lengths[s] != 0) c->symbol[offset[lengths[s]]++] = static_cast<std::uint16_t>(s);
+  }
+  // The short codes, bit-reversed as the input delivers them.
+  std::memset(c->fast, 0, sizeof c->fast);
+  std::uint32_t code = 0;
+  std::uint32_t k = 0;
+  for (std::uint32_t len = 1; len <= kDctMaxCodeLength; ++len, code <<= 1) {
+    for (std::uint32_t i = 0; i < c->count[len]; ++i, ++code, ++k) {
+      if (len > kDctFastBits) continue;
+      std::uint32_t reversed = 0;
+      for (std::uint32_t b = 0; b < len; ++b)
+        reversed |= ((code >> b) & 1u) << (len - 1 - b);
+      for (std::uint32_t fill = reversed; fill < (1u << kDctFastBits); fill += 1u << len)
+        c->fast[fill] = static_cast<std::uint16_t>(c->symbol[k] | len << 12);
+    }
   }
   return true;
 }

@@ -46,10 +46,15 @@ constexpr std::uint16_t BadSymbolCode = 6;    // symbol lengths over-subscribed 
 constexpr std::uint16_t BadCoefficients = 9;  // a block's coefficients do not decode
 }  // namespace DctStatus
 
-// A canonical code: counts per length and the symbols by code order.
+constexpr std::uint32_t kDctFastBits = 9;
+
+// A canonical code: counts per length and the symbols by code order, with a
+// table of the codes of up to kDctFastBits bits indexed by the next input
+// bits (symbol | length << 12; 0: a longer code).
 struct DctCode {
   std::uint16_t count[kDctMaxCodeLength + 1];
   std::uint16_t symbol[kDctSymbols];
+  std::uint16_t fast[1u << kDctFastBits];
 };
 
 struct DctImageDecoder {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/support/dct_writer.h"
+#include "tests/support/jpeg_peer.h"
 
 // libjpeg is the peer: its quality scaling, its quantised coefficients and
 // its fast integer decode of the same coefficients.
@@ -19,6 +20,9 @@
 namespace {
 
 using dct_writer::Block;
+using jpeg_peer::Component;
+using jpeg_peer::ReadJpeg;
+using jpeg_peer::WriteJpeg;
 
 TEST(DctQuantisation, TablesEqualLibjpegsForEveryQuality) {
   for (int quality = 1; quality <= 100; ++quality) {
@@ -52,117 +56,6 @@ TEST(DctQuantisation, TablesEqualLibjpegsForEveryQuality) {
   DctImage_Reset(&d);
   EXPECT_EQ(DctImage_SetQuality(&d, 2, 50), kBadArgument);
   EXPECT_EQ(DctImage_SetQuality(&d, 0, 101), kBadArgument);
-}
-
-// A JPEG written by libjpeg: grey or colour (4:2:0), from a pixel function.
-template <typename Pixel>
-std::vector<unsigned char> WriteJpeg(int width, int height, bool colour, int quality, Pixel pixel) {
-  jpeg_compress_struct c{};
-  jpeg_error_mgr err{};
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &out, &size);
-  c.image_width = static_cast<JDIMENSION>(width);
-  c.image_height = static_cast<JDIMENSION>(height);
-  c.input_components = colour ? 3 : 1;
-  c.in_color_space = colour ? JCS_RGB : JCS_GRAYSCALE;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, quality, TRUE);
-  jpeg_start_compress(&c, TRUE);
-  std::vector<unsigned char> row(static_cast<std::size_t>(width) * c.input_components);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x)
-      for (int k = 0; k < c.input_components; ++k)
-        row[static_cast<std::size_t>(x) * c.input_components + k] = pixel(x, y, k);
-    JSAMPROW r = row.data();
-    jpeg_write_scanlines(&c, &r, 1);
-  }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  std::vector<unsigned char> bytes(out, out + size);
-  std::free(out);
-  return bytes;
-}
-
-struct Component {
-  int blocksWide = 0;
-  int blocksHigh = 0;
-  std::vector<Block> blocks;  // quantised, natural order
-  int planeWidth = 0;
-  std::vector<std::uint8_t> plane;  // libjpeg's fast integer decode, no upsampling
-  const Block& At(int r, int c) const {
-    return blocks[static_cast<std::size_t>(r) * blocksWide + c];
-  }
-  std::uint8_t Sample(int y, int x) const {
-    return plane[static_cast<std::size_t>(y) * planeWidth + x];
-  }
-};
-
-std::vector<Component> ReadJpeg(const std::vector<unsigned char>& jpeg) {
-  std::vector<Component> comps;
-  {
-    jpeg_decompress_struct d{};
-    jpeg_error_mgr err{};
-    d.err = jpeg_std_error(&err);
-    jpeg_create_decompress(&d);
-    jpeg_mem_src(&d, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
-    jpeg_read_header(&d, TRUE);
-    jvirt_barray_ptr* arrays = jpeg_read_coefficients(&d);
-    for (int ci = 0; ci < d.num_components; ++ci) {
-      const jpeg_component_info& info = d.comp_info[ci];
-      Component comp;
-      comp.blocksWide = static_cast<int>(info.width_in_blocks);
-      comp.blocksHigh = static_cast<int>(info.height_in_blocks);
-      for (int r = 0; r < comp.blocksHigh; ++r) {
-        JBLOCKARRAY row = (*d.mem->access_virt_barray)(
-            reinterpret_cast<j_common_ptr>(&d), arrays[ci], static_cast<JDIMENSION>(r), 1, FALSE);
-        for (int c = 0; c < comp.blocksWide; ++c) {
-          Block b{};
-          for (int i = 0; i < 64; ++i)
-            b[i] = static_cast<std::int16_t>(row[0][c][i]);
-          comp.blocks.push_back(b);
-        }
-      }
-      comps.push_back(comp);
-    }
-    jpeg_finish_decompress(&d);
-    jpeg_destroy_decompress(&d);
-  }
-  jpeg_decompress_struct d{};
-  jpeg_error_mgr err{};
-  d.err = jpeg_std_error(&err);
-  jpeg_create_decompress(&d);
-  jpeg_mem_src(&d, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
-  jpeg_read_header(&d, TRUE);
-  d.raw_data_out = TRUE;
-  d.dct_method = JDCT_IFAST;
-  jpeg_start_decompress(&d);
-  const int rowsPerCall = d.max_v_samp_factor * DCTSIZE;
-  std::vector<std::vector<std::vector<JSAMPLE>>> buffers(d.num_components);
-  for (int ci = 0; ci < d.num_components; ++ci) {
-    const jpeg_component_info& info = d.comp_info[ci];
-    comps[ci].planeWidth = static_cast<int>(info.width_in_blocks) * DCTSIZE;
-    buffers[ci].assign(static_cast<std::size_t>(info.v_samp_factor) * DCTSIZE,
-                       std::vector<JSAMPLE>(static_cast<std::size_t>(comps[ci].planeWidth)));
-  }
-  while (d.output_scanline < d.output_height) {
-    std::vector<std::vector<JSAMPROW>> rows(d.num_components);
-    std::vector<JSAMPARRAY> planes;
-    for (int ci = 0; ci < d.num_components; ++ci) {
-      for (auto& r : buffers[ci])
-        rows[ci].push_back(r.data());
-      planes.push_back(rows[ci].data());
-    }
-    jpeg_read_raw_data(&d, planes.data(), static_cast<JDIMENSION>(rowsPerCall));
-    for (int ci = 0; ci < d.num_components; ++ci)
-      for (const auto& r : buffers[ci])
-        comps[ci].plane.insert(comps[ci].plane.end(), r.begin(), r.end());
-  }
-  jpeg_finish_decompress(&d);
-  jpeg_destroy_decompress(&d);
-  return comps;
 }
 
 // Decodes every tile of the image through a re-coded stream and compares
