@@ -1,5 +1,6 @@
 #include "engine/formats/native_image.h"
 
+#include "engine/codecs/dct.h"
 #include "engine/runtime/allocator.h"
 
 namespace {
@@ -224,4 +225,93 @@ std::uint16_t DocImage_BorderStyleCode(std::uint32_t style) noexcept {
     default:
       return 7;
   }
+}
+
+namespace {
+
+// A length of one byte below 0xF0, else 12 bits over two bytes.
+bool TileLength(const std::uint8_t* rec, std::uint32_t size, std::uint64_t* at,
+                std::uint32_t* length) {
+  if (*at >= size) return false;
+  const std::uint32_t first = rec[(*at)++];
+  if (first < 0xF0) {
+    *length = first;
+  } else {
+    if (*at >= size) return false;
+    *length = (first & 0x0Fu) << 8 | rec[(*at)++];
+  }
+  return *at + *length <= size;
+}
+
+}  // namespace
+
+StatusCode DocImage_LoadDctTables(DctImageDecoder* decoder, const std::uint8_t* record,
+                                  std::uint32_t size, std::uint32_t headerAt,
+                                  NativeDctImage* image) noexcept {
+  if (decoder == nullptr || record == nullptr || image == nullptr) return kBadArgument;
+  if (std::uint64_t{headerAt} + 14 >= size) return kDocMalformed;
+  const std::uint8_t* h = record + headerAt;
+  const std::uint32_t g = h[0];
+  const bool grey = (h[1] & 2u) != 0;
+  if (g < 12 || (h[1] & 1u) == 0 || h[2] > 100) return kDocMalformed;
+  std::uint64_t at = std::uint64_t{headerAt} + g;
+  for (std::uint32_t set = 0; set < (grey ? 1u : 2u); ++set) {
+    std::uint32_t length = 0;
+    if (!TileLength(record, size, &at, &length)) return kDocMalformed;
+    if (IsFailure(DctImage_SetHuffmanTables(decoder, set, record + at, length, nullptr)))
+      return kDocMalformed;
+    if (IsFailure(DctImage_SetQuality(decoder, set, h[2]))) return kDocMalformed;
+    at += length;
+  }
+  image->width = Be16(h + 4);
+  image->height = Be16(h + 6);
+  image->grey = grey;
+  return kOk;
+}
+
+StatusCode DocImage_DecodeDctTiles(DctImageDecoder* decoder, const std::uint8_t* record,
+                                   std::uint32_t size, std::uint32_t headerAt,
+                                   const NativeDctImage& image, std::int32_t left, std::int32_t top,
+                                   std::int32_t right, std::int32_t bottom, bool withChroma,
+                                   DctTile* tile, NativeTileSink sink, void* user) noexcept {
+  if (decoder == nullptr || record == nullptr || tile == nullptr || sink == nullptr)
+    return kBadArgument;
+  if (std::uint64_t{headerAt} + 10 > size) return kDocMalformed;
+  std::uint64_t at = std::uint64_t{headerAt} + Be16(record + headerAt + 8);
+  const std::uint32_t columns = (image.width + 31) / 32;
+  const std::uint32_t rows = (image.height + 31) / 32;
+  for (std::uint32_t ty = 0; ty < rows; ++ty) {
+    for (std::uint32_t tx = 0; tx < columns; ++tx) {
+      std::uint32_t lumaLength = 0;
+      if (!TileLength(record, size, &at, &lumaLength)) return kDocMalformed;
+      const std::uint64_t lumaAt = at;
+      at += lumaLength;
+      std::uint32_t chromaLength = 0;
+      std::uint64_t chromaAt = at;
+      if (!image.grey) {
+        if (!TileLength(record, size, &at, &chromaLength)) return kDocMalformed;
+        chromaAt = at;
+        at += chromaLength;
+      }
+      // Every tile's lengths are read, drawn or not, so the next tile is
+      // found where it lies.
+      const std::int64_t x0 = 32 * std::int64_t{tx};
+      const std::int64_t y0 = 32 * std::int64_t{ty};
+      if (x0 + 32 <= left || x0 >= right || y0 + 32 <= top || y0 >= bottom) continue;
+      const std::uint32_t w = image.width - 32 * tx < 32 ? image.width - 32 * tx : 32;
+      const std::uint32_t h = image.height - 32 * ty < 32 ? image.height - 32 * ty : 32;
+      const std::uint32_t blockRows = (h + 7) / 8;
+      const std::uint32_t blockCols = (w + 7) / 8;
+      if (IsFailure(DctImage_Decode(decoder, record + lumaAt, lumaLength, blockRows, blockCols,
+                                    false, tile)))
+        return kDocMalformed;
+      if (!image.grey && withChroma &&
+          IsFailure(DctImage_Decode(decoder, record + chromaAt, chromaLength, (blockRows + 1) / 2,
+                                    (blockCols + 1) / 2, true, tile)))
+        return kDocMalformed;
+      const StatusCode r = sink(user, tx, ty, *tile, w, h);
+      if (IsFailure(r)) return r;
+    }
+  }
+  return kOk;
 }

@@ -38,3 +38,50 @@ StatusCode NativeStore_ImageMapHit(NativeDocState* s, std::uint32_t image, std::
 // The device line style of a document border style: 16 -> 1, 32 -> 2,
 // 48 -> 3, 64 -> 4, 80 -> 5, 96 -> 6, 128 -> 8, any other -> 7.
 std::uint16_t DocImage_BorderStyleCode(std::uint32_t style) noexcept;
+
+// DCT-coded images (the data of an image item of kind 2, in a type-4
+// record; the image header at headerAt):
+//   0   u8   G: header length (>= 12)
+//   1   u8   flags: bit 0 code tables present (required), bit 1 grey
+//   2   u8   quality (0-100) of both quantisation tables
+//   4   u16  width, 6 u16 height in pixels
+//   8   u16  offset of the tile data from the image header
+//   G   the luminance code table: its length (a byte below 0xF0, else 12
+//       bits: (first & 0x0F) << 8 | second) and bytes; then, unless grey,
+//       the chrominance code table coded alike.
+// Tile data: tiles of 32x32 pixels row by row, (width + 31) / 32 a row; each
+// tile a luminance length (coded as the table lengths) and its bytes, then,
+// unless grey, a chroma length and the bytes of both chroma planes.
+struct DctImageDecoder;
+struct DctTile;
+
+struct NativeDctImage {
+  std::uint32_t width;
+  std::uint32_t height;
+  bool grey;
+};
+
+// Reads the image header and its code tables into the decoder (and the
+// quality into its quantisation, both reloaded only when they change).
+// kDocMalformed for a header or table that does not fit the record or does
+// not read.
+StatusCode DocImage_LoadDctTables(DctImageDecoder* decoder, const std::uint8_t* record,
+                                  std::uint32_t size, std::uint32_t headerAt,
+                                  NativeDctImage* image) noexcept;
+
+// Called with each decoded tile: its column and row, the tile, and the
+// pixels of it that belong to the image.
+using NativeTileSink = StatusCode (*)(void* user, std::uint32_t column, std::uint32_t row,
+                                      const DctTile& tile, std::uint32_t width,
+                                      std::uint32_t height) noexcept;
+
+// Decodes the tiles of a loaded image that meet the pixel rectangle [left,
+// right) x [top, bottom) (tiles outside it are stepped over by their lengths
+// without decoding), chroma only when withChroma, and hands each to sink. A
+// length past the data, or coefficients that do not decode, answer
+// kDocMalformed; tiles already handed over stay drawn.
+StatusCode DocImage_DecodeDctTiles(DctImageDecoder* decoder, const std::uint8_t* record,
+                                   std::uint32_t size, std::uint32_t headerAt,
+                                   const NativeDctImage& image, std::int32_t left, std::int32_t top,
+                                   std::int32_t right, std::int32_t bottom, bool withChroma,
+                                   DctTile* tile, NativeTileSink sink, void* user) noexcept;

@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/codecs/dct.h"
 #include "tests/formats/native_fixture.h"
+#include "tests/support/dct_writer.h"
+#include "tests/support/jpeg_peer.h"
 
 namespace {
 
@@ -184,6 +187,141 @@ TEST(NativeImageMaps, EveryShapeAgreesWithAnOracleOnAGrid) {
     ASSERT_EQ(cut.Open(Rebuild(records)), kOk);
     const StatusCode r = NativeStore_ImageMapHit(&cut.State(), 4, 20, 30, kWidth, kHeight, &target);
     EXPECT_EQ(r, kDocMalformed) << keep;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+std::string Length12(std::size_t n) {
+  if (n < 0xF0) return std::string(1, static_cast<char>(n));
+  return {static_cast<char>(0xF0 | (n >> 8)), static_cast<char>(n & 0xFF)};
+}
+
+// A DCT image record body (from its image header on) re-coding libjpeg's
+// coefficients of a width x height image.
+struct DctRecord {
+  std::string bytes;
+  std::vector<jpeg_peer::Component> comps;
+};
+
+DctRecord MakeDctRecord(int width, int height, bool colour, int quality) {
+  DctRecord out;
+  const auto jpeg = jpeg_peer::WriteJpeg(width, height, colour, quality, [](int x, int y, int k) {
+    return static_cast<unsigned char>((x * 3 + y * 5 + k * 40 + (x * y) % 31) & 0xFF);
+  });
+  out.comps = jpeg_peer::ReadJpeg(jpeg);
+  dct_writer::Coder luma, chroma;
+  luma.Count(out.comps[0].blocks);
+  if (colour) {
+    chroma.Count(out.comps[1].blocks);
+    chroma.Count(out.comps[2].blocks);
+  }
+  std::string tables = Length12(luma.Table().size()) + luma.Table();
+  if (colour) tables += Length12(chroma.Table().size()) + chroma.Table();
+  std::string tiles;
+  for (int ty = 0; ty * 32 < height; ++ty) {
+    for (int tx = 0; tx * 32 < width; ++tx) {
+      const int rows = std::min(4, (height - 32 * ty + 7) / 8);
+      const int cols = std::min(4, (width - 32 * tx + 7) / 8);
+      std::vector<dct_writer::Block> y, c;
+      for (int r = 0; r < rows; ++r)
+        for (int k = 0; k < cols; ++k)
+          y.push_back(out.comps[0].At(4 * ty + r, 4 * tx + k));
+      const std::string ys = luma.Code(y);
+      tiles += Length12(ys.size()) + ys;
+      if (!colour) continue;
+      for (int p = 1; p <= 2; ++p)
+        for (int r = 0; r < (rows + 1) / 2; ++r)
+          for (int k = 0; k < (cols + 1) / 2; ++k)
+            c.push_back(out.comps[p].At(2 * ty + r, 2 * tx + k));
+      const std::string cs = chroma.Code(c);
+      tiles += Length12(cs.size()) + cs;
+    }
+  }
+  const std::size_t tileOffset = 12 + tables.size();
+  std::string header = {12,
+                        static_cast<char>(colour ? 1 : 3),
+                        static_cast<char>(quality),
+                        0,
+                        static_cast<char>(width >> 8),
+                        static_cast<char>(width),
+                        static_cast<char>(height >> 8),
+                        static_cast<char>(height),
+                        static_cast<char>(tileOffset >> 8),
+                        static_cast<char>(tileOffset),
+                        0,
+                        0};
+  out.bytes = header + tables + tiles;
+  return out;
+}
+
+struct Collected {
+  const std::vector<jpeg_peer::Component>* comps;
+  int tiles = 0;
+  int worst = 0;
+};
+
+StatusCode Collect(void* user, std::uint32_t column, std::uint32_t row, const DctTile& tile,
+                   std::uint32_t width, std::uint32_t height) noexcept {
+  auto& c = *static_cast<Collected*>(user);
+  ++c.tiles;
+  const auto& comps = *c.comps;
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+      const int py = static_cast<int>(32 * row + y);
+      const int px = static_cast<int>(32 * column + x);
+      c.worst = std::max(c.worst, std::abs(tile.y[y * 32 + x] - comps[0].Sample(py, px)));
+      if (comps.size() == 3) {
+        c.worst =
+            std::max(c.worst, std::abs(tile.cr[y * 32 + x] - comps[2].Sample(py / 2, px / 2)));
+      }
+    }
+  }
+  return kOk;
+}
+
+TEST(NativeDctImages, TilesDecodeAndSkippedTilesKeepTheirPlace) {
+  for (bool colour : {false, true}) {
+    const DctRecord rec = MakeDctRecord(150, 70, colour, 60);
+    // The record: a 4-byte record header, then the image header.
+    const std::string record = std::string("\x04\x04\0\0", 4) + rec.bytes;
+    const auto* data = reinterpret_cast<const std::uint8_t*>(record.data());
+    const auto size = static_cast<std::uint32_t>(record.size());
+    DctImageDecoder d;
+    DctImage_Reset(&d);
+    NativeDctImage image{};
+    ASSERT_EQ(DocImage_LoadDctTables(&d, data, size, 4, &image), kOk);
+    EXPECT_EQ(image.width, 150u);
+    EXPECT_EQ(image.height, 70u);
+    EXPECT_EQ(image.grey, !colour);
+    static DctTile tile;
+    Collected all{&rec.comps};
+    ASSERT_EQ(DocImage_DecodeDctTiles(&d, data, size, 4, image, 0, 0, 150, 70, true, &tile, Collect,
+                                      &all),
+              kOk);
+    EXPECT_EQ(all.tiles, 5 * 3);
+    EXPECT_LE(all.worst, 1);
+    // Only the tiles meeting [70, 100) x [40, 70): columns 2-3, row 1-2.
+    Collected some{&rec.comps};
+    ASSERT_EQ(DocImage_DecodeDctTiles(&d, data, size, 4, image, 70, 40, 100, 70, true, &tile,
+                                      Collect, &some),
+              kOk);
+    EXPECT_EQ(some.tiles, 4);
+    EXPECT_LE(some.worst, 1) << "tiles after skipped ones are found where they lie";
+
+    // Cut short anywhere: the damaged status, never a read past the record.
+    for (std::uint32_t keep = 5; keep < size; keep += 7) {
+      DctImage_Reset(&d);
+      NativeDctImage cut{};
+      Collected partial{&rec.comps};
+      StatusCode r = DocImage_LoadDctTables(&d, data, keep, 4, &cut);
+      if (r == kOk)
+        r = DocImage_DecodeDctTiles(&d, data, keep, 4, cut, 0, 0, 150, 70, true, &tile, Collect,
+                                    &partial);
+      EXPECT_EQ(r, kDocMalformed) << keep;
+    }
   }
 }
 
