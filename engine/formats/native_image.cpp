@@ -1,6 +1,10 @@
 #include "engine/formats/native_image.h"
 
+#include <cstring>
+
 #include "engine/codecs/dct.h"
+#include "engine/formats/native_index.h"
+#include "engine/formats/native_table.h"
 #include "engine/runtime/allocator.h"
 
 namespace {
@@ -310,6 +314,316 @@ StatusCode DocImage_DecodeDctTiles(DctImageDecoder* decoder, const std::uint8_t*
                                     (blockCols + 1) / 2, true, tile)))
         return kDocMalformed;
       const StatusCode r = sink(user, tx, ty, *tile, w, h);
+      if (IsFailure(r)) return r;
+    }
+  }
+  return kOk;
+}
+
+namespace {
+
+constexpr std::uint32_t kImageTable = 9;
+constexpr std::uint32_t kBorderTable = 5;
+constexpr std::uint32_t kColourTable = 1;
+constexpr std::uint8_t kHiddenBorder = 144;
+
+bool Doubled(const NativeDocState& s) {
+  return (s.settings.flags & DocFlag::DoubleImages) != 0;
+}
+
+std::int16_t Clamp16(std::int64_t v) {
+  return static_cast<std::int16_t>(v < -32768 ? -32768 : v > 32767 ? 32767 : v);
+}
+
+// The border item of the character format at position: the third number
+// of its table-7 item (part-1 byte 2 + 256 * part-2 byte 0); 0 without one.
+StatusCode BorderItemAt(NativeDocState* s, std::uint32_t position, std::uint32_t* item) {
+  *item = 0;
+  std::uint32_t value = 0;
+  std::uint32_t start = 0;
+  std::uint32_t end = 0;
+  StatusCode r = NativeStore_SeekRun(s, NativeRange::RunList1, position, &value, &start, &end);
+  if (IsFailure(r)) return r;
+  if (r != kOk) return kOk;
+  NativeItem format{};
+  r = NativeStore_ReadItem(s, 7, value, &format);
+  if (IsFailure(r)) return r;
+  *item = format.part[1][2] + 256u * format.part[2][0];
+  return kOk;
+}
+
+// The pixel widths of the drawn sides (0: none) at position.
+struct Borders {
+  NativeBorderSide side[4];
+  std::int16_t width[4];  // top, right, bottom, left
+};
+
+StatusCode BordersAt(NativeDocState* s, EngineObject* device, DeviceContext ctx,
+                     std::uint32_t position, Borders* b) {
+  *b = Borders{};
+  std::uint32_t item = 0;
+  StatusCode r = BorderItemAt(s, position, &item);
+  if (IsFailure(r)) return r;
+  r = DocImage_ReadBorders(s, item, b->side);
+  if (IsFailure(r)) return r;
+  for (int i = 0; i < 4; ++i) {
+    const NativeBorderSide& side = b->side[i];
+    if (side.width == 0 || side.style == 0 || side.style == kHiddenBorder) continue;
+    std::int16_t pixels = 0;
+    if (IsFailure(DeviceOf(device).pointsToPixels(device, ctx, side.width, &pixels))) pixels = 0;
+    b->width[i] = pixels;
+  }
+  return kOk;
+}
+
+// The unit of an axis of an item sized in document units.
+std::uint32_t Unit(const NativeDocState& s, std::uint8_t steps) {
+  return (Doubled(s) ? 2u : 1u) << (steps > 15 ? 15 : steps);
+}
+
+struct TileTarget {
+  EngineObject* device;
+  DeviceContext ctx;
+  std::int16_t x;
+  std::int16_t y;
+  bool grey;
+  bool doubled;
+};
+
+StatusCode DrawTile(void* user, std::uint32_t column, std::uint32_t row, const DctTile& tile,
+                    std::uint32_t width, std::uint32_t height) noexcept {
+  const auto& t = *static_cast<const TileTarget*>(user);
+  if (t.grey) {
+    auto& writable = const_cast<DctTile&>(tile);
+    std::memset(writable.cb, 128, sizeof writable.cb);
+    std::memset(writable.cr, 128, sizeof writable.cr);
+  }
+  const DevicePlanarImage image{static_cast<std::int16_t>(width),
+                                static_cast<std::int16_t>(height),
+                                static_cast<std::uint16_t>(kDctTileSize),
+                                {tile.y, tile.cb, tile.cr}};
+  const std::int64_t step = t.doubled ? 64 : 32;
+  return DeviceOf(t.device).drawImage(t.device, t.ctx, Clamp16(t.x + step * column),
+                                      Clamp16(t.y + step * row), DeviceImageKind::PlanarYCbCr,
+                                      t.doubled ? kImageDoubleSize : 0, &image);
+}
+
+// Draws the pixels of item n at (x, y) within clip.
+StatusCode DrawPixels(NativeDocState* s, EngineObject* device, DeviceContext ctx, std::int16_t x,
+                      std::int16_t y, std::uint32_t n, const DeviceRect& clip) {
+  NativeImageItem item{};
+  StatusCode r = DocImage_ReadItem(s, n, &item);
+  if (IsFailure(r)) return r;
+  if (item.kind != 0 && item.kind != 2) return kOk;
+  if (item.dataRecord == 0 || item.dataRecord >= s->recordCount) return kDocMalformed;
+  std::uint32_t size = 0;
+  const std::uint8_t* rec = nullptr;
+  r = NativeStore_FetchRecord(s->db, NativeRecordType::DctImage, item.dataRecord, &size, &rec);
+  if (IsFailure(r)) return r;
+  const std::uint32_t at = (item.flags & 1u) != 0 ? rec[0] : item.headerOffset;
+  const bool doubled = Doubled(*s);
+  if (at >= size) {
+    r = kDocMalformed;
+  } else if (item.kind == 0) {
+    const DevicePalmBitmap bitmap{rec + at, size - at};
+    r = DeviceOf(device).drawImage(device, ctx, x, y, DeviceImageKind::PalmBitmap,
+                                   doubled ? kImageDoubleSize : 0, &bitmap);
+  } else {
+    DctImageDecoder* decoder = nullptr;
+    DctTile* tile = nullptr;
+    if (IsFailure(Engine_AllocArray(1, &decoder)) || IsFailure(Engine_AllocArray(1, &tile))) {
+      r = kOutOfMemory;
+    } else {
+      DctImage_Reset(decoder);
+      NativeDctImage image{};
+      r = DocImage_LoadDctTables(decoder, rec, size, at, &image);
+      std::uint8_t depth = 24;
+      if (IsFailure(DeviceOf(device).getProperty(device, DeviceInfo::Depth, &depth))) depth = 24;
+      const std::int32_t scale = doubled ? 2 : 1;
+      TileTarget target{device, ctx, x, y, image.grey || depth <= 4, doubled};
+      if (!IsFailure(r)) {
+        r = DocImage_DecodeDctTiles(decoder, rec, size, at, image, (clip.left - x) / scale,
+                                    (clip.top - y) / scale, (clip.right - x + scale - 1) / scale,
+                                    (clip.bottom - y + scale - 1) / scale, depth > 4, tile,
+                                    DrawTile, &target);
+      }
+    }
+    Engine_Free(tile);
+    Engine_Free(decoder);
+  }
+  const StatusCode released = NativeStore_ReleaseRecord(s->db, rec);
+  return IsFailure(r) ? r : released;
+}
+
+}  // namespace
+
+StatusCode DocImage_ReadItem(NativeDocState* s, std::uint32_t n, NativeImageItem* out) noexcept {
+  if (s == nullptr || out == nullptr) return kBadArgument;
+  NativeItem it{};
+  const StatusCode r = NativeStore_ReadItem(s, kImageTable, n, &it);
+  if (IsFailure(r)) return r;
+  const std::uint8_t* f = it.part[0];
+  const std::uint8_t* p1 = it.part[1];
+  const std::uint8_t* p2 = it.part[2];
+  NativeImageItem item{};
+  item.flags = f[0];
+  item.kind = f[1];
+  item.reference = Be16(f + 2);
+  item.headerOffset = Be16(f + 4);
+  item.width = f[6] + 256u * p1[0];
+  item.height = f[7] + 256u * p1[1];
+  item.xSteps = p1[2];
+  item.ySteps = p1[3];
+  item.dataRecord = Be16(p2);
+  if (Doubled(*s)) {
+    item.width *= 2;
+    item.height *= 2;
+  }
+  *out = item;
+  return kOk;
+}
+
+StatusCode DocImage_ReadBorders(NativeDocState* s, std::uint32_t n,
+                                NativeBorderSide sides[4]) noexcept {
+  if (s == nullptr || sides == nullptr) return kBadArgument;
+  for (int i = 0; i < 4; ++i)
+    sides[i] = NativeBorderSide{};
+  if (n == 0) return kOk;
+  NativeItem it{};
+  const StatusCode r = NativeStore_ReadItem(s, kBorderTable, n, &it);
+  if (IsFailure(r)) return r;
+  const std::uint8_t* f = it.part[0];
+  const std::uint8_t* p1 = it.part[1];
+  const std::uint8_t* p2 = it.part[2];
+  sides[0] = {static_cast<std::uint16_t>(f[1] + 256u * p1[1]), f[2], f[3]};
+  for (int i = 1; i < 4; ++i) {
+    sides[i] = sides[0];
+    if (it.present[2]) sides[i].colour = Be16(p2 + 2 * (i - 1));
+    if (it.present[1]) {
+      sides[i].width = p1[1 + i];
+      sides[i].style = p1[4 + i];
+    }
+  }
+  return kOk;
+}
+
+StatusCode DocImage_GetDisplaySize(NativeDocState* s, EngineObject* device, DeviceContext ctx,
+                                   std::uint32_t position, std::uint32_t n, std::int16_t* width,
+                                   std::int16_t* height) noexcept {
+  if (s == nullptr || device == nullptr || width == nullptr || height == nullptr)
+    return kBadArgument;
+  NativeImageItem item{};
+  StatusCode r = DocImage_ReadItem(s, n, &item);
+  if (IsFailure(r)) return r;
+  std::uint32_t w = item.width;
+  std::uint32_t h = item.height;
+  if ((w == 0 || h == 0) && item.kind == 1) {
+    NativeImageItem referred{};
+    r = DocImage_ReadItem(s, item.reference, &referred);
+    if (IsFailure(r)) return r;
+    if (w == 0) w = referred.width;
+    if (h == 0) h = referred.height;
+  }
+  if (w == 0) w = 1;
+  if (h == 0) h = 5;
+  // Sizes in document units: the unit of each axis. No device here offers
+  // a metric conversion, so device units equal the values as given.
+  if ((item.flags & 1u) != 0) {
+    w /= Unit(*s, item.xSteps);
+    h /= Unit(*s, item.ySteps);
+  }
+  Borders b{};
+  r = BordersAt(s, device, ctx, position, &b);
+  if (IsFailure(r)) return r;
+  *width = Clamp16(std::int64_t{w} + b.width[1] + b.width[3]);
+  *height = Clamp16(std::int64_t{h} + b.width[0] + b.width[2]);
+  return kOk;
+}
+
+StatusCode DocImage_DrawImageObject(NativeDocState* s, EngineObject* device, DeviceContext ctx,
+                                    LineMetrics* metrics, std::int16_t x, std::int16_t y,
+                                    std::uint32_t position, std::uint32_t n) noexcept {
+  if (s == nullptr || device == nullptr || metrics == nullptr) return kBadArgument;
+  // 1. The item and the one displayed.
+  NativeImageItem item{};
+  StatusCode r = DocImage_ReadItem(s, n, &item);
+  if (IsFailure(r)) return r;
+  NativeImageItem shown = item;
+  std::uint32_t shownNumber = n;
+  if (item.kind == 1) {
+    shownNumber = item.reference;
+    r = DocImage_ReadItem(s, shownNumber, &shown);
+    if (IsFailure(r)) return r;
+  }
+  const bool grid = (shown.flags & 1u) != 0;
+  std::uint32_t w = grid ? shown.width : item.width;
+  std::uint32_t h = grid ? shown.height : item.height;
+  if (!grid && h == 0 && item.kind == 1) h = shown.height;
+  // 2. The grid's units and tile counts.
+  const std::uint32_t unitX = grid ? Unit(*s, shown.xSteps) : 1;
+  const std::uint32_t unitY = grid ? Unit(*s, shown.ySteps) : 1;
+  const std::uint32_t columns = grid ? w / unitX + (w % unitX != 0 ? 1 : 0) : 1;
+  const std::uint32_t rows = grid ? h / unitY + (h % unitY != 0 ? 1 : 0) : 1;
+  // 3. Borders; the box's bottom on the baseline.
+  Borders b{};
+  r = BordersAt(s, device, ctx, position, &b);
+  if (IsFailure(r)) return r;
+  const std::int64_t boxW = std::int64_t{b.width[3]} + w + b.width[1];
+  const std::int64_t boxH = std::int64_t{b.width[0]} + h + b.width[2];
+  const std::int64_t top = std::int64_t{y} + metrics->ascent - boxH;
+  const std::int64_t left = x;
+  // 4. The bordered sides as filled rectangles.
+  NativeCharFormat format{};
+  (void)NativeStore_GetCharFormat(s, position, &format, nullptr);  // defaults on failure
+  const std::int64_t rects[4][4] = {
+      {left, top, left + boxW, top + b.width[0]},
+      {left + b.width[3] + w, top + b.width[0], left + boxW, top + b.width[0] + h},
+      {left, top + b.width[0] + h, left + boxW, top + boxH},
+      {left, top + b.width[0], left + b.width[3], top + b.width[0] + h}};
+  for (int i = 0; i < 4 && !IsFailure(r); ++i) {
+    if (b.width[i] == 0) continue;
+    DeviceColour colour{0, 0, 0};
+    if ((format.style & NativeStyle::Foreground) != 0)
+      colour = {format.foreground[0], format.foreground[1], format.foreground[2]};
+    if (b.side[i].colour != 0) {
+      NativeItem c{};
+      if (!IsFailure(NativeStore_ReadItem(s, kColourTable, b.side[i].colour, &c)))
+        colour = {c.part[0][1], c.part[0][2], c.part[0][3]};
+    }
+    r = DeviceOf(device).drawRule(device, ctx, Clamp16(rects[i][0]), Clamp16(rects[i][1]),
+                                  Clamp16(rects[i][2]), Clamp16(rects[i][3]),
+                                  DocImage_BorderStyleCode(b.side[i].style), 0, &colour);
+  }
+  metrics->width = Clamp16(boxW);
+  metrics->height = Clamp16(boxH);
+  if (IsFailure(r)) return r;
+  // 5. Pixels for raw bitmaps and DCT images only, within the clip box.
+  if (shown.kind != 0 && shown.kind != 2) return kOk;
+  std::int16_t usableW = 0;
+  std::int16_t usableH = 0;
+  r = DeviceOf(device).getProperty(device, DeviceInfo::UsableWidth, &usableW);
+  if (!IsFailure(r)) r = DeviceOf(device).getProperty(device, DeviceInfo::Height, &usableH);
+  if (IsFailure(r)) return r;
+  DeviceRect clip{};
+  if (IsFailure(
+          DeviceOf(device).surfaceCommand(device, ctx, &clip, nullptr, DeviceSurface::GetClip)))
+    clip = {0, 0, usableW, usableH};
+  const std::int64_t originX = left + b.width[3];
+  const std::int64_t originY = top + b.width[0];
+  // 6. One image.
+  if (!grid)
+    return DrawPixels(s, device, ctx, Clamp16(originX), Clamp16(originY), shownNumber, clip);
+  // 7. A grid of tile images numbered from the reference upwards.
+  std::uint32_t number = shown.reference;
+  for (std::uint32_t row = 0; row < rows; ++row, number += columns) {
+    const std::int64_t rowTop = originY + std::int64_t{row} * unitY;
+    if (rowTop + unitY <= clip.top) continue;
+    if (rowTop >= clip.bottom) break;
+    for (std::uint32_t column = 0; column < columns; ++column) {
+      const std::int64_t tileLeft = originX + std::int64_t{column} * unitX;
+      if (tileLeft + unitX <= clip.left) continue;
+      if (tileLeft >= clip.right) break;
+      r = DrawPixels(s, device, ctx, Clamp16(tileLeft), Clamp16(rowTop), number + column, clip);
       if (IsFailure(r)) return r;
     }
   }

@@ -21,6 +21,8 @@
 
 #include <cstdint>
 
+#include "engine/device/device.h"
+#include "engine/formats/doc_handler.h"
 #include "engine/formats/native_doc.h"
 
 constexpr std::uint32_t kNativeNoTarget = 0xFFFFFFFFu;
@@ -85,3 +87,53 @@ StatusCode DocImage_DecodeDctTiles(DctImageDecoder* decoder, const std::uint8_t*
                                    const NativeDctImage& image, std::int32_t left, std::int32_t top,
                                    std::int32_t right, std::int32_t bottom, bool withChroma,
                                    DctTile* tile, NativeTileSink sink, void* user) noexcept;
+
+// An image item (attribute table 9) as the drawing reads it: flags (bit 0:
+// the size is in document units and the image is a grid of tile images),
+// kind (0 raw bitmap, 1 a reference to another item, 2 DCT), the reference
+// (the referred item for kind 1, the first tile image of a grid), width
+// and height (doubled with DocFlag::DoubleImages), the x and y scale steps,
+// and where the pixels lie: the type-4 record (part-2 bytes 0-1) and the
+// image header's offset in it (the record header length with flag bit 0,
+// else fixed bytes 4-5).
+struct NativeImageItem {
+  std::uint8_t flags;
+  std::uint8_t kind;
+  std::uint16_t reference;
+  std::uint32_t width;
+  std::uint32_t height;
+  std::uint8_t xSteps;
+  std::uint8_t ySteps;
+  std::uint16_t dataRecord;
+  std::uint16_t headerOffset;
+};
+StatusCode DocImage_ReadItem(NativeDocState* s, std::uint32_t n, NativeImageItem* out) noexcept;
+
+// One side of a border item (table 5): its colour item (table 1; 0: the
+// text colour), width in points and style.
+struct NativeBorderSide {
+  std::uint16_t colour;
+  std::uint8_t width;
+  std::uint8_t style;
+};
+// The four sides, top, right, bottom, left, of border item n (item 0: none).
+StatusCode DocImage_ReadBorders(NativeDocState* s, std::uint32_t n,
+                                NativeBorderSide sides[4]) noexcept;
+
+// The display size of image item n placed at text position `position`: its
+// size (from the referred item where the kind is 1 and a dimension is 0;
+// still missing: width 1, height 5), in document units divided by the unit
+// of each axis when flag bit 0 is set, plus the borders of the character
+// format at the position.
+StatusCode DocImage_GetDisplaySize(NativeDocState* s, EngineObject* device, DeviceContext ctx,
+                                   std::uint32_t position, std::uint32_t n, std::int16_t* width,
+                                   std::int16_t* height) noexcept;
+
+// Draws image object n at text position `position` on the line at (x, y)
+// with its metrics: the bordered box's bottom on the baseline, the borders,
+// then the pixels (raw bitmaps and DCT tiles through the device's image
+// drawing; a grid of tile images when flag bit 0 is set), within the clip
+// box. metrics->width and ->height receive the drawn size.
+StatusCode DocImage_DrawImageObject(NativeDocState* s, EngineObject* device, DeviceContext ctx,
+                                    LineMetrics* metrics, std::int16_t x, std::int16_t y,
+                                    std::uint32_t position, std::uint32_t n) noexcept;

@@ -12,6 +12,7 @@
 #include "engine/codecs/dct.h"
 #include "tests/formats/native_fixture.h"
 #include "tests/support/dct_writer.h"
+#include "tests/support/fake_device.h"
 #include "tests/support/jpeg_peer.h"
 
 namespace {
@@ -323,6 +324,150 @@ TEST(NativeDctImages, TilesDecodeAndSkippedTilesKeepTheirPlace) {
       EXPECT_EQ(r, kDocMalformed) << keep;
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+std::string Hex16(std::uint32_t v) {
+  return Hex(std::string{static_cast<char>(v >> 8), static_cast<char>(v)});
+}
+
+// A document with one DCT image (item 1, 150 x 70, data in a type-4
+// record), an item referring to it (item 2, kind 1), a raw bitmap (item 3)
+// and a character format with a border (2 points top and bottom, 1 point
+// left and right) over text positions 10-20.
+std::string ImageDocument(std::uint16_t dataRecord, std::uint16_t bitmapRecord,
+                          const std::string& dct) {
+  const std::string bitmap = "\x00\x08\x00\x04" + std::string(28, '\0');
+  const std::string items =
+      // fixed: flags, kind, reference, header offset, width low, height low;
+      // part 1: width high, height high, steps; part 2: the data record.
+      "[{\"fixed_hex\": \"0002000000049646\", \"parts_hex\": [\"00000000\", \"" +
+      Hex16(dataRecord) +
+      "0000\"]},"
+      "{\"fixed_hex\": \"0001000100000000\"},"
+      "{\"fixed_hex\": \"0000000000040804\", \"parts_hex\": [null, \"" +
+      Hex16(bitmapRecord) +
+      "0000\"]},"
+      // Item 4: a grid of 64 x 32 document units in tiles of 32 (5 steps):
+      // items 5 and 6, raw bitmaps whose headers sit at the record header.
+      "{\"fixed_hex\": \"0100000500004020\", \"parts_hex\": [\"00000505\", null]},"
+      "{\"fixed_hex\": \"0100000000000000\", \"parts_hex\": [null, \"" +
+      Hex16(bitmapRecord) +
+      "0000\"]},"
+      "{\"fixed_hex\": \"0100000000000000\", \"parts_hex\": [null, \"" +
+      Hex16(bitmapRecord) + "0000\"]}]";
+  const std::string json =
+      "{\"text_hex\": \"" + Hex(std::string(40, 'x')) +
+      "\", \"tables\": {\"9\": {\"widths\": [8, 4, 4], \"items\": " + items +
+      "}, \"5\": {\"widths\": [4, 8, 6], \"items\": [{\"fixed_hex\": \"00000210\", "
+      "\"parts_hex\": [\"0000010201101010\", null]}]},"
+      "\"7\": {\"widths\": [4, 4, 4], \"items\": [{\"fixed_hex\": \"00000000\", "
+      "\"parts_hex\": [\"00000100\", null]}]}},"
+      "\"run_lists\": {\"3\": {\"runs\": [[0, 10, 0], [10, 20, 1], [20, 40, 0]], "
+      "\"delta_encoding\": 0, \"value_encoding\": 0, \"runs_per_record\": 8}},"
+      "\"extra_records\": [[4, \"" +
+      Hex(dct) + "\"], [4, \"" + Hex(bitmap) + "\"]]}";
+  std::string error;
+  const std::string file = native_tool::Write(json, {}, &error);
+  EXPECT_FALSE(file.empty()) << error;
+  return file;
+}
+
+TEST(NativeImageObjects, SizesBordersAndPixelsThroughTheDevice) {
+  const DctRecord rec = MakeDctRecord(150, 70, true, 60);
+  // Written once to learn where the two extra records land (their sizes do
+  // not depend on the numbers written into the items).
+  std::vector<std::string> records = Records(ImageDocument(0, 0, rec.bytes));
+  const auto dataRecord = static_cast<std::uint16_t>(records.size() - 2);
+  const std::string file = ImageDocument(dataRecord, dataRecord + 1, rec.bytes);
+  NativeHandler h;
+  ASSERT_EQ(h.Open(file), kOk);
+  NativeDocState& s = h.State();
+
+  NativeImageItem item{};
+  ASSERT_EQ(DocImage_ReadItem(&s, 1, &item), kOk);
+  EXPECT_EQ(item.kind, 2);
+  EXPECT_EQ(item.width, 150u);
+  EXPECT_EQ(item.height, 70u);
+  EXPECT_EQ(item.dataRecord, dataRecord);
+  NativeBorderSide sides[4];
+  ASSERT_EQ(DocImage_ReadBorders(&s, 1, sides), kOk);
+  EXPECT_EQ(sides[0].width, 2);
+  EXPECT_EQ(sides[1].width, 1);
+  EXPECT_EQ(sides[2].width, 2);
+  EXPECT_EQ(sides[3].width, 1);
+  EXPECT_EQ(sides[0].style, 0x10);
+
+  EngineObject* dev = FakeDevice_Open(400, 300);
+  DeviceContext ctx = nullptr;
+  ASSERT_EQ(DeviceOf(dev).beginDraw(dev, &ctx), kOk);
+  struct SizeCase {
+    std::uint32_t position, item;
+    std::int16_t width, height;
+  } sizes[] = {
+      {0, 1, 150, 70},   // no border outside the run
+      {12, 1, 152, 74},  // borders: 1 + 1 across, 2 + 2 down
+      {0, 2, 150, 70},   // a reference takes the referred size
+      {0, 3, 8, 4},
+  };
+  for (const SizeCase& c : sizes) {
+    std::int16_t w = 0, ht = 0;
+    ASSERT_EQ(DocImage_GetDisplaySize(&s, dev, ctx, c.position, c.item, &w, &ht), kOk);
+    EXPECT_EQ(w, c.width) << c.item << "@" << c.position;
+    EXPECT_EQ(ht, c.height) << c.item << "@" << c.position;
+  }
+
+  // The DCT image with borders on a line whose baseline is at y + 80: every
+  // tile reaches the device as a YCbCr image at its place.
+  FakeDevice& fake = FakeDevice_Of(dev);
+  fake.ClearLog();
+  LineMetrics m{};
+  m.ascent = 80;
+  ASSERT_EQ(DocImage_DrawImageObject(&s, dev, ctx, &m, 10, 5, 12, 1), kOk);
+  EXPECT_EQ(m.width, 152);
+  EXPECT_EQ(m.height, 74);
+  const auto images = fake.Calls(27);
+  ASSERT_EQ(images.size(), 15u);
+  EXPECT_EQ(images[0]->args, (std::vector<std::int64_t>{11, 5 + 80 - 74 + 2, 3, 0}));
+  EXPECT_EQ(images[14]->args[0], 11 + 4 * 32);
+  EXPECT_EQ(fake.Count(34), 4) << "four bordered sides";
+
+  // A raw bitmap goes to the device as stored; a data record of the wrong
+  // type draws nothing and answers the damaged status.
+  fake.ClearLog();
+  ASSERT_EQ(DocImage_DrawImageObject(&s, dev, ctx, &m, 0, 0, 0, 3), kOk);
+  ASSERT_EQ(fake.Count(27), 1);
+  EXPECT_EQ(fake.Calls(27)[0]->args[2], DeviceImageKind::PalmBitmap);
+
+  // The grid: its two tile images side by side, one unit apart; with the
+  // clip ending inside the first, only that one.
+  fake.ClearLog();
+  m.ascent = 32;
+  ASSERT_EQ(DocImage_DrawImageObject(&s, dev, ctx, &m, 0, 0, 0, 4), kOk);
+  ASSERT_EQ(fake.Count(27), 2);
+  EXPECT_EQ(fake.Calls(27)[1]->args[0], 32);
+  EXPECT_EQ(m.width, 64);
+  DeviceRect narrow{0, 0, 20, 300};
+  ASSERT_EQ(DeviceOf(dev).surfaceCommand(dev, ctx, &narrow, nullptr, DeviceSurface::ClipReplace),
+            kOk);
+  fake.ClearLog();
+  ASSERT_EQ(DocImage_DrawImageObject(&s, dev, ctx, &m, 0, 0, 0, 4), kOk);
+  EXPECT_EQ(fake.Count(27), 1);
+  ASSERT_EQ(DeviceOf(dev).endDraw(dev, ctx), kOk);
+  FakeDevice_Close(dev);
+
+  const std::string wrong = ImageDocument(1, 1, rec.bytes);  // record 1 is no image record
+  NativeHandler bad;
+  ASSERT_EQ(bad.Open(wrong), kOk);
+  dev = FakeDevice_Open(400, 300);
+  ASSERT_EQ(DeviceOf(dev).beginDraw(dev, &ctx), kOk);
+  EXPECT_EQ(DocImage_DrawImageObject(&bad.State(), dev, ctx, &m, 0, 0, 0, 1), kDocMalformed);
+  EXPECT_EQ(FakeDevice_Of(dev).Count(27), 0);
+  ASSERT_EQ(DeviceOf(dev).endDraw(dev, ctx), kOk);
+  FakeDevice_Close(dev);
 }
 
 }  // namespace
