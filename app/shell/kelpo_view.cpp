@@ -11,6 +11,7 @@
 #include "app/device/win_device.h"
 #include "app/resources/strings.h"
 #include "app/shell/doc_open.h"
+#include "app/shell/print_job.h"
 #include "engine/device/device.h"
 #include "engine/formats/doc_handler.h"
 #include "engine/runtime/module_table.h"
@@ -111,7 +112,17 @@ void KelpoView::OnInitialUpdate() {
   update();
 }
 
+void KelpoView::SetPrintJob(std::unique_ptr<PrintJob> job) {
+  printJob_ = std::move(job);
+}
+
+void KelpoView::ReleasePrintView() {
+  printJob_.reset();
+}
+
 void KelpoView::SaveLocalSettings() {
+  // The print job's text view reads the same handler: it goes first.
+  ReleasePrintView();
   if (textView_ == nullptr || !attached_) return;
   DocOpenState& s = doc_->state();
   const ShellContext& c = doc_->context();

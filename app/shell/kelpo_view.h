@@ -19,6 +19,7 @@
 #include "engine/runtime/core.h"
 
 class KelpoDoc;
+class PrintJob;
 class QProgressDialog;
 
 class KelpoView : public QAbstractScrollArea {
@@ -35,6 +36,12 @@ class KelpoView : public QAbstractScrollArea {
   // Runs the engine's drawing into the surface now (laying out first when
   // the size changed); the widget shows the result.
   void Render();
+
+  // The print job (its device, text view and pagination) stays until the
+  // document leaves the view, so printing again reuses its pagination.
+  PrintJob* printJob() const { return printJob_.get(); }
+  void SetPrintJob(std::unique_ptr<PrintJob> job);
+  void ReleasePrintView();
 
   EngineObject* device() const { return device_; }
   EngineObject* textView() const { return textView_; }
@@ -65,6 +72,7 @@ class KelpoView : public QAbstractScrollArea {
   int laidOutWidth_ = -1, laidOutHeight_ = -1;
   bool fullScreen_ = false;
   int wheelRemainder_ = 0;
+  std::unique_ptr<PrintJob> printJob_;
   QTimer layoutTimer_;  // background pagination
   // The synchronous layout's progress.
   QElapsedTimer progressClock_;

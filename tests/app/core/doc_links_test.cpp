@@ -46,8 +46,8 @@ TEST(DocLinksCandidates, QuotedAndUnquoted) {
 }
 
 TEST_F(DocLinksTest, SearchOrderAndPdbVariants) {
-  Touch("lib/x.pdb");           // one folder up, only with the extension
-  Touch("lib/books/plain");     // only without the extension
+  Touch("lib/x.pdb");        // one folder up, only with the extension
+  Touch("lib/books/plain");  // only without the extension
   Touch("lib/books/sub/deep.pdb");
   Touch("docs/indocs.pdb");
   Touch("docs/Kelpo/inkelpo.pdb");
@@ -72,8 +72,7 @@ TEST_F(DocLinksTest, SearchOrderAndPdbVariants) {
   };
   for (const Case& c : cases) {
     const std::u16string got = Resolve(c.target);
-    EXPECT_EQ(got, c.want.empty() ? std::u16string{} : At(c.want))
-        << fs::path(c.target).string();
+    EXPECT_EQ(got, c.want.empty() ? std::u16string{} : At(c.want)) << fs::path(c.target).string();
   }
 }
 

@@ -16,13 +16,16 @@ TEST(PrintLayoutTest, MarginsAndPoints) {
   const Case cases[] = {
       // Letter at 600 dpi with a 75-pixel unprintable rim:
       // every edge is moved to one inch from the paper's edge.
-      {"letter 600 dpi", {600, 600, 5100, 6600, 75, 75, 4950, 6450}, {525, 525, 3900, 5400, 468, 648}},
+      {"letter 600 dpi",
+       {600, 600, 5100, 6600, 75, 75, 4950, 6450},
+       {525, 525, 3900, 5400, 468, 648}},
       // A printable area that already keeps an inch on every side is whole.
       {"wide rim", {100, 100, 1000, 1200, 100, 100, 800, 1000}, {0, 0, 800, 1000, 576, 720}},
       // Under three inches wide: no margins are added on either axis.
       {"narrow", {100, 100, 400, 1200, 10, 10, 290, 1180}, {0, 0, 290, 1180, 208, 849}},
       // A PDF page with no unprintable rim at 1200 dpi (A4).
-      {"a4 full page", {1200, 1200, 9921, 14031, 0, 0, 9921, 14031},
+      {"a4 full page",
+       {1200, 1200, 9921, 14031, 0, 0, 9921, 14031},
        {1200, 1200, 7521, 11631, 451, 697}},
       // Unusable resolutions give an empty area rather than a division by zero.
       {"zero dpi", {0, 600, 5100, 6600, 75, 75, 4950, 6450}, {}},
