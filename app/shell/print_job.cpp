@@ -118,6 +118,7 @@ std::uint32_t PrintJob::BeginPrinting(QPrinter* printer, QPainter* painter) {
   if (a.widthPt <= 0 || a.heightPt <= 0 || a.widthPt > 0x7FFF || a.heightPt > 0x7FFF) return 0;
   if (IsFailure(Dev(printDevice_).setProperty(printDevice_, painter, 0, DeviceProp::Printer)))
     return 0;
+  printing_ = true;
   if (paginated_ && a == area_ && m.dpiX == dpiX_ && m.dpiY == dpiY_) return printPageCount_;
   area_ = a;
   dpiX_ = m.dpiX;
@@ -193,7 +194,8 @@ bool PrintJob::SeekPrintPage(std::uint32_t page, std::uint32_t offset, std::uint
 }
 
 bool PrintJob::PreparePrintPage(std::uint32_t page, std::uint32_t offset) {
-  if (printPageCount_ == 0) return false;
+  // Pages are measured on the printer only: without it the lines would differ.
+  if (printPageCount_ == 0 || !printing_) return false;
   std::uint32_t chunk = 0, firstPage = 1;
   if (page != 0) {
     if (!PrintChunks_FindPage(chunkPages_, page, &chunk, &firstPage)) return false;
@@ -203,14 +205,12 @@ bool PrintJob::PreparePrintPage(std::uint32_t page, std::uint32_t offset) {
   }
   std::uint16_t current = 0;
   (void)Tv(printTextView_).getPageNumber(printTextView_, &current, nullptr);  // always 0
-  const bool sameChunk = current == chunk + 1 && preparedPage_ >= firstPage &&
-                         (chunk + 1 == chunkPages_.size() || preparedPage_ <= chunkPages_[chunk]);
+  // A later page of the chunk the text view stands in is reached by stepping
+  // on from the prepared page; anything else (and a text offset, which the
+  // pages do not record) starts at the chunk's first page.
   std::uint32_t from = firstPage;
-  if (sameChunk && page != 0 && preparedPage_ <= page) {
+  if (page != 0 && current == chunk + 1 && preparedPage_ >= firstPage && preparedPage_ <= page) {
     if (preparedPage_ == page) return true;
-    from = preparedPage_;
-  } else if (sameChunk && page == 0 && offset >= ControlU32(printTextView_, kControlFirstStart)) {
-    if (offset < ControlU32(printTextView_, kControlEndOffset)) return true;
     from = preparedPage_;
   } else {
     if (!LoadPrintChunk(chunk)) return false;
@@ -241,6 +241,7 @@ bool PrintJob::PrintPage(QPainter* painter, std::uint32_t page) {
 }
 
 void PrintJob::EndPrinting() {
+  printing_ = false;
   (void)Dev(printDevice_).setProperty(printDevice_, nullptr, 0, DeviceProp::DropFonts);
   (void)Dev(printDevice_).setProperty(printDevice_, nullptr, 0, DeviceProp::Printer);
 }
@@ -256,7 +257,12 @@ PrintJob* JobOf(KelpoView* view) {
 
 }  // namespace
 
-bool KelpoView_PrintTo(KelpoView* view, QPrinter* printer) {
+namespace {
+
+// Prints the printer's range; with readingPage, also finds the page of the
+// screen's reading position while the printer's painter is still active
+// (pages are measured only on it).
+bool PrintRange(KelpoView* view, QPrinter* printer, std::uint32_t* readingPage) {
   PrintJob* job = JobOf(view);
   if (job == nullptr) return false;
   QPainter painter;
@@ -273,10 +279,17 @@ bool KelpoView_PrintTo(KelpoView* view, QPrinter* printer) {
     if (!job->PrintPage(&painter, page)) break;
     printed = true;
   }
+  if (readingPage != nullptr && count != 0) *readingPage = job->PageOfOffset(ReadingOffset(view));
   job->EndPrinting();
   painter.end();
   view->viewport()->update();
   return printed;
+}
+
+}  // namespace
+
+bool KelpoView_PrintTo(KelpoView* view, QPrinter* printer) {
+  return PrintRange(view, printer, nullptr);
 }
 
 std::uint32_t KelpoView_ReadingPage(KelpoView* view, QPrinter* printer) {
@@ -304,15 +317,12 @@ void KelpoView_OnFilePrintPreview(KelpoView* view) {
   if (JobOf(view) == nullptr) return;
   QPrinter printer(QPrinter::HighResolution);
   QPrintPreviewDialog dialog(&printer, view);
-  const std::uint32_t offset = ReadingOffset(view);
   std::uint32_t startPage = 0;
   QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, view,
-                   [view, offset, &startPage](QPrinter* target) {
+                   [view, &startPage](QPrinter* target) {
                      // The preview shows every page; its printer has no range.
                      target->setPrintRange(QPrinter::AllPages);
-                     (void)KelpoView_PrintTo(view, target);
-                     if (startPage == 0 && view->printJob() != nullptr)
-                       startPage = view->printJob()->PageOfOffset(offset);
+                     (void)PrintRange(view, target, startPage == 0 ? &startPage : nullptr);
                    });
   // The preview opens on the page that holds the screen's reading position.
   if (auto* preview = dialog.findChild<QPrintPreviewWidget*>()) {
@@ -320,7 +330,11 @@ void KelpoView_OnFilePrintPreview(KelpoView* view) {
                      [preview, &startPage, placed = false]() mutable {
                        if (placed || startPage == 0) return;
                        placed = true;
-                       preview->setCurrentPage(static_cast<int>(startPage));
+                       // After the dialog has laid itself out, which moves
+                       // the pages under the view.
+                       QTimer::singleShot(0, preview, [preview, page = startPage] {
+                         preview->setCurrentPage(static_cast<int>(page));
+                       });
                      });
   }
   dialog.exec();

@@ -44,8 +44,8 @@ class PrintJob {
   // The device lets go of the painter.
   void EndPrinting();
 
-  // Stands the print text view on a page, or (page 0) on the page holding a
-  // text offset.
+  // Between BeginPrinting and EndPrinting: stands the print text view on a
+  // page, or (page 0) on the page holding a text offset.
   bool PreparePrintPage(std::uint32_t page, std::uint32_t offset);
   // The page holding a text offset (0 when none).
   std::uint32_t PageOfOffset(std::uint32_t offset);
@@ -72,6 +72,7 @@ class PrintJob {
   std::uint32_t preparedPage_ = 0;
   std::uint32_t paginations_ = 0;
   bool paginated_ = false;
+  bool printing_ = false;  // the device draws into a printer's painter
 };
 
 // Entry points of the File menu's print commands for a view.

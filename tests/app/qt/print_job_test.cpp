@@ -172,11 +172,9 @@ TEST_F(PrintJobTest, PreviewOpensOnTheReadingPage) {
 
   int shown = -1, pages = -1;
   QImage picture;
-  QTimer::singleShot(0, [&] {
+  QTimer::singleShot(200, [&] {
     auto* dialog = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
     ASSERT_NE(dialog, nullptr);
-    dialog->resize(700, 800);
-    QApplication::processEvents();
     auto* preview = dialog->findChild<QPrintPreviewWidget*>();
     ASSERT_NE(preview, nullptr);
     shown = preview->currentPage();
