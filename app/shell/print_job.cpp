@@ -331,9 +331,11 @@ void KelpoView_OnFilePrintPreview(KelpoView* view) {
                        if (placed || startPage == 0) return;
                        placed = true;
                        // After the dialog has laid itself out, which moves
-                       // the pages under the view.
+                       // the pages under the view. The dialog's page box and
+                       // arrows follow the preview's change notice.
                        QTimer::singleShot(0, preview, [preview, page = startPage] {
                          preview->setCurrentPage(static_cast<int>(page));
+                         emit preview->previewChanged();
                        });
                      });
   }
