@@ -22,8 +22,11 @@ constexpr Entry kStrings[] = {
     {StringId::CannotOpenCorrupt,
      "The document could not be opened. It may be corrupt or it may have been deleted."},
     {StringId::DefaultCategories, "Business\nPersonal"},
+    {StringId::ExternalDocumentNotFound, "The external document [%s] could not be found."},
     {StringId::UnsupportedFormat,
      "The document could not be opened. It may have an unsupported file format."},
+    {StringId::SaveAsTitle, "Save As"},
+    {StringId::AllFilesFilter, "All Files (*.*)"},
 };
 
 }  // namespace

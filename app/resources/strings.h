@@ -9,8 +9,11 @@ constexpr std::uint32_t LocalSettingsOverLimit = 38015;  // two %lu: used KB, li
 constexpr std::uint32_t AskSaveLocalSettings = 38016;
 constexpr std::uint32_t NeedsNewerVersion = 38023;
 constexpr std::uint32_t CannotOpenCorrupt = 38024;
-constexpr std::uint32_t DefaultCategories = 38042;  // names separated by LF
+constexpr std::uint32_t DefaultCategories = 38042;         // names separated by LF
+constexpr std::uint32_t ExternalDocumentNotFound = 38043;  // %s: the link's target
 constexpr std::uint32_t UnsupportedFormat = 38060;
+constexpr std::uint32_t SaveAsTitle = 61441;
+constexpr std::uint32_t AllFilesFilter = 61442;
 }  // namespace StringId
 
 // The text of a string, or an empty string for an unknown number.

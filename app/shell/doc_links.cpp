@@ -1,0 +1,158 @@
+#include "app/shell/doc_links.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QStringDecoder>
+
+#include "app/core/doc_links.h"
+#include "app/resources/strings.h"
+#include "app/shell/doc_open.h"
+#include "app/shell/kelpo_view.h"
+#include "engine/runtime/file_sys.h"
+#include "engine/runtime/mem_stream.h"
+#include "engine/runtime/module_table.h"
+#include "engine/runtime/stream.h"
+#include "engine/view/text_view.h"
+
+namespace {
+
+constexpr std::uint16_t kControlDescribeLink = 0;
+constexpr std::uint16_t kControlResolveLink = 2;
+constexpr std::uint16_t kControlGoTo = 3;
+constexpr std::uint16_t kControlWriteText = 12;
+constexpr std::uint16_t kControlFreeLink = 18;
+constexpr std::uint32_t kExportStart = 64 * 1024;
+
+const TextViewOps& Tv(EngineObject* v) {
+  return OpsOf<TextViewOps>(v);
+}
+
+QString ToQString(const std::u16string& s) {
+  return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
+}
+std::u16string ToU16(const QString& s) {
+  return s.toStdU16String();
+}
+
+// A link's 8-bit target as text: UTF-8 when it is that, else byte by byte.
+std::u16string Widen(const char* text, std::size_t length) {
+  QStringDecoder utf8(QStringDecoder::Utf8);
+  QString out = utf8(QByteArrayView(text, static_cast<qsizetype>(length)));
+  if (utf8.hasError()) out = QString::fromLatin1(text, static_cast<qsizetype>(length));
+  return ToU16(out);
+}
+
+bool SameFile(const std::u16string& a, const std::u16string& b) {
+  const QFileInfo fa(ToQString(a)), fb(ToQString(b));
+  if (!fa.exists() || !fb.exists()) return false;
+  return fa.canonicalFilePath() == fb.canonicalFilePath();
+}
+
+void MoveToAnchor(KelpoView* view, TextViewLinkDescription* link) {
+  EngineObject* tv = view->textView();
+  if (link == nullptr || tv == nullptr) return;
+  if (Tv(tv).control(tv, kControlResolveLink, 0, link) != kOk) return;
+  (void)Tv(tv).navigate(tv, TextViewNav::ClearList, 0);  // always 0
+  std::uint32_t anchor = link->value;
+  // An anchor the document no longer has leaves the view at its start.
+  (void)Tv(tv).control(tv, kControlGoTo, 0, &anchor);
+  view->Render();
+}
+
+}  // namespace
+
+bool KelpoView_OpenLinkedDocument(KelpoView* view, const std::u16string& path) {
+  KelpoDoc* doc = view->document();
+  if (doc == nullptr) return false;
+  DocOpenState next;
+  doc->InitOpenState(&next);
+  if (!doc->OpenDocumentState(&next, path)) return false;  // messages shown; the document stays
+  view->SaveLocalSettings();
+  doc->AdoptOpenState(std::move(next), path);
+  view->OnInitialUpdate();
+  view->Render();
+  return true;
+}
+
+bool KelpoView_OpenLinkTarget(KelpoView* view, std::u16string_view target,
+                              TextViewLinkDescription* link) {
+  KelpoDoc* doc = view->document();
+  if (doc == nullptr) return false;
+  DocLinkFolders where;
+  where.documentPath = doc->path();
+  where.documentsFolder =
+      ToU16(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+  const std::u16string found = DocLinks_ResolveTarget(target, where);
+  if (found.empty()) {
+    const QString text = QString::fromUtf8(Resource_String(StringId::ExternalDocumentNotFound))
+                             .replace(QStringLiteral("%s"), ToQString(std::u16string(target)));
+    QMessageBox::critical(view, QApplication::applicationDisplayName(), text);
+    return false;
+  }
+  // A link to the document on show is a jump inside it: reopening it would
+  // hold its local settings twice.
+  if (!SameFile(found, doc->path()) && !KelpoView_OpenLinkedDocument(view, found)) return false;
+  MoveToAnchor(view, link);
+  return true;
+}
+
+bool KelpoView_OpenExternalDocument(KelpoView* view) {
+  EngineObject* tv = view->textView();
+  if (tv == nullptr) return false;
+  TextViewLinkDescription link{};
+  if (IsFailure(Tv(tv).control(tv, kControlDescribeLink, 0, &link))) return false;
+  bool opened = false;
+  if (link.text[0] != nullptr) {
+    const std::u16string target = Widen(link.text[0], link.length[0]);
+    opened = KelpoView_OpenLinkTarget(view, target, &link);
+  }
+  // The description belongs to whichever document's view it was read from;
+  // its texts are engine memory either way.
+  (void)Tv(view->textView()).control(view->textView(), kControlFreeLink, 0, &link);
+  return opened;
+}
+
+bool KelpoView_SaveTextTo(KelpoView* view, const std::u16string& path) {
+  KelpoDoc* doc = view->document();
+  EngineObject* tv = view->textView();
+  if (doc == nullptr || tv == nullptr || doc->state().reader == nullptr || path.empty())
+    return false;
+  // The open document's own file is never replaced by its text.
+  if (SameFile(path, doc->path())) return false;
+  EngineObject* text = nullptr;
+  if (IsFailure(
+          MemStream_Create(g_MemStreamModule, nullptr, 0, kExportStart, kMemCreateWritable, &text)))
+    return false;
+  // The text goes to memory first; the file is replaced only when all of it
+  // was read, and then in one step.
+  bool ok = Tv(tv).control(tv, kControlWriteText, 0, text) == kOk;
+  if (ok) ok = FileSys_ReplaceFileFromStream(g_FileSysModule, path.c_str(), text) == kOk;
+  (void)StreamOf(text).close(text);  // a memory stream closes without failing
+  return ok;
+}
+
+void KelpoView_OnFileSaveAs(KelpoView* view) {
+  KelpoDoc* doc = view->document();
+  if (doc == nullptr || doc->state().reader == nullptr) return;
+  const QString title = QFileInfo(ToQString(doc->path())).fileName();
+  const QString suggested = ToQString(DocLinks_SaveAsName(ToU16(title)));
+  const QString filters = QStringLiteral("Text File (*.txt);;%1")
+                              .arg(QString::fromUtf8(Resource_String(StringId::AllFilesFilter))
+                                       .replace(QStringLiteral("(*.*)"), QStringLiteral("(*)")));
+  QFileDialog dialog(view, QString::fromUtf8(Resource_String(StringId::SaveAsTitle)),
+                     QFileInfo(ToQString(doc->path())).absolutePath(), filters);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(QStringLiteral("txt"));
+  dialog.selectFile(suggested);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const bool saved = KelpoView_SaveTextTo(view, ToU16(dialog.selectedFiles().front()));
+  QApplication::restoreOverrideCursor();
+  if (!saved)
+    QMessageBox::warning(
+        view, QApplication::applicationDisplayName(),
+        QStringLiteral("The text could not be saved to %1.").arg(dialog.selectedFiles().front()));
+}

@@ -1,0 +1,153 @@
+// Following a link to another document file in a temporary folder tree, and
+// Save As text: the exact text, written in one step, never over the open
+// document.
+#include "app/shell/doc_links.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <filesystem>
+
+#include "app/shell/doc_open.h"
+#include "app/shell/kelpo_view.h"
+#include "engine/stores/settings_store.h"
+#include "engine/view/text_view.h"
+#include "tests/support/peer.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wide_text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class CountingPrompter : public Prompter {
+ public:
+  int messages = 0;
+  void Message(std::uint32_t, Icon) override { ++messages; }
+  bool AskYesNo(std::uint32_t) override { return false; }
+};
+
+std::string ReadAll(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return "<missing>";
+  std::string out;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+    out.append(buffer, n);
+  std::fclose(f);
+  return out;
+}
+
+std::string Crlf(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+class DocLinksViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Prefs_SetDefaults(&prefs_);
+    std::uint32_t flags = 0;
+    ASSERT_EQ(Settings_OpenStore(&SettingsModule, &flags, &store_), kOk);
+    fs::create_directories(files_.File("lib/books"));
+  }
+  void TearDown() override {
+    view_.reset();
+    doc_.reset();
+    if (store_ != nullptr) EXPECT_EQ(Settings_CloseStore(store_), kOk);
+  }
+  void Open(const std::string& rel) {
+    doc_ = std::make_unique<KelpoDoc>(ShellContext{&prefs_, store_, &prompter_});
+    ASSERT_TRUE(doc_->OnOpenDocument(U16(files_.File(rel))));
+    view_ = std::make_unique<KelpoView>(doc_.get(), nullptr);
+    view_->resize(400, 300);
+    view_->OnInitialUpdate();
+    view_->Render();
+  }
+  std::string Exported() {
+    const std::string out = files_.File("export.txt");
+    EXPECT_TRUE(KelpoView_SaveTextTo(view_.get(), U16(out)));
+    return ReadAll(out);
+  }
+
+  TempDir data_, files_;
+  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
+  Preferences prefs_;
+  EngineObject* store_ = nullptr;
+  CountingPrompter prompter_;
+  std::unique_ptr<KelpoDoc> doc_;
+  std::unique_ptr<KelpoView> view_;
+};
+
+TEST_F(DocLinksViewTest, ALinkOpensTheDocumentFoundByTheSearchOrder) {
+  KELPO_REQUIRE_PEER("txt2pdbdoc");
+  const std::string current = "The current document.\nIt links to another.\n";
+  WriteFileBytes(files_.File("lib/books/current.txt"), current);
+  const std::string other = "The other book, one folder up.\nWith a second line.\n";
+  WriteFileBytes(files_.File("other.txt"), other);
+  int status = -1;
+  // Named in another case and without the extension the link leaves off.
+  RunPeer(
+      "txt2pdbdoc Other '" + files_.File("other.txt") + "' '" + files_.File("lib/Other.PDB") + "'",
+      "", &status);
+  ASSERT_EQ(status, 0);
+  Open("lib/books/current.txt");
+
+  ASSERT_TRUE(KelpoView_OpenLinkTarget(view_.get(), u"\"missing\" ..\\other", nullptr));
+  EXPECT_EQ(doc_->path(), U16(files_.File("lib/Other.PDB")));
+  EXPECT_EQ(Exported(), Crlf(other));
+
+  // A link to the document on show keeps it (its settings are not opened twice).
+  EngineObject* reader = doc_->state().reader;
+  ASSERT_TRUE(KelpoView_OpenLinkTarget(view_.get(), u"other.pdb", nullptr));
+  EXPECT_EQ(doc_->state().reader, reader);
+
+  // Not found: the message, and the document stays.
+  bool shown = false;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    shown = box->text() == "The external document [nowhere] could not be found.";
+    box->accept();
+  });
+  EXPECT_FALSE(KelpoView_OpenLinkTarget(view_.get(), u"nowhere", nullptr));
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(doc_->path(), U16(files_.File("lib/Other.PDB")));
+  EXPECT_EQ(prompter_.messages, 0);
+}
+
+TEST_F(DocLinksViewTest, SaveAsWritesExactlyTheTextInOneStep) {
+  std::string text;
+  for (int i = 0; i < 2000; ++i)
+    text += "Line " + std::to_string(i) + " of the exported text.\n";
+  text += "Last line without an end";
+  WriteFileBytes(files_.File("lib/books/book.txt"), text);
+  Open("lib/books/book.txt");
+
+  // Over an older, longer file: exactly the text afterwards.
+  WriteFileBytes(files_.File("export.txt"), std::string(200000, 'x'));
+  EXPECT_EQ(Exported(), Crlf(text));
+
+  // The open document's own file (by another spelling of its path) is refused
+  // and left as it was.
+  EXPECT_FALSE(KelpoView_SaveTextTo(view_.get(), U16(files_.File("lib/books/../books/book.txt"))));
+  EXPECT_EQ(ReadAll(files_.File("lib/books/book.txt")), text);
+
+  // A folder that does not exist: nothing is written anywhere.
+  EXPECT_FALSE(KelpoView_SaveTextTo(view_.get(), U16(files_.File("no/such/folder/out.txt"))));
+  EXPECT_FALSE(fs::exists(files_.File("no")));
+  // No temporary copy is left beside the export.
+  int entries = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(files_.Path()))
+    ++entries;
+  EXPECT_EQ(entries, 2);  // lib/ and export.txt
+}
+
+}  // namespace
