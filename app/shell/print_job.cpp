@@ -119,11 +119,13 @@ std::uint32_t PrintJob::BeginPrinting(QPrinter* printer, QPainter* painter) {
   if (IsFailure(Dev(printDevice_).setProperty(printDevice_, painter, 0, DeviceProp::Printer)))
     return 0;
   printing_ = true;
-  if (paginated_ && a == area_ && m.dpiX == dpiX_ && m.dpiY == dpiY_) return printPageCount_;
+  // The same layout reuses a pagination that succeeded; a failed one is
+  // tried again.
+  if (printPageCount_ != 0 && a == area_ && m.dpiX == dpiX_ && m.dpiY == dpiY_)
+    return printPageCount_;
   area_ = a;
   dpiX_ = m.dpiX;
   dpiY_ = m.dpiY;
-  paginated_ = true;
   preparedPage_ = 0;
   printPageCount_ = 0;
   painter->save();
@@ -225,10 +227,9 @@ std::uint32_t PrintJob::PageOfOffset(std::uint32_t offset) {
 }
 
 bool PrintJob::PrintPage(QPainter* painter, std::uint32_t page) {
-  if (printPageCount_ == 0 || page == 0 || page > printPageCount_) {
-    printPageCount_ = 0;
-    return false;
-  }
+  // A page outside the pagination ends the print; the pagination stays for
+  // the next job.
+  if (printPageCount_ == 0 || page == 0 || page > printPageCount_) return false;
   if (!PreparePrintPage(page, 0)) return false;
   painter->save();
   ScaleToPoints(painter, area_);

@@ -71,7 +71,6 @@ class PrintJob {
   std::uint32_t printPageCount_ = 0;
   std::uint32_t preparedPage_ = 0;
   std::uint32_t paginations_ = 0;
-  bool paginated_ = false;
   bool printing_ = false;  // the device draws into a printer's painter
 };
 
