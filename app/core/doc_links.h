@@ -39,6 +39,6 @@ std::u16string DocLinks_ResolveTarget(std::u16string_view target, const DocLinkF
 // the ".pdb" variant; a regular file inside folder, or empty.
 std::u16string DocLinks_MakeDocumentPath(std::u16string_view folder, std::u16string_view name);
 
-// The name Save As suggests: the title cut before the first of # % ; / \
-// and before its last '.', then ".txt".
+// The name Save As suggests: the title cut before the first of # % ; / or a
+// backslash and before its last '.', then ".txt".
 std::u16string DocLinks_SaveAsName(std::u16string_view title);

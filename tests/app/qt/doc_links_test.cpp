@@ -61,7 +61,9 @@ class DocLinksViewTest : public ::testing::Test {
   void TearDown() override {
     view_.reset();
     doc_.reset();
-    if (store_ != nullptr) EXPECT_EQ(Settings_CloseStore(store_), kOk);
+    if (store_ != nullptr) {
+      EXPECT_EQ(Settings_CloseStore(store_), kOk);
+    }
   }
   void Open(const std::string& rel) {
     doc_ = std::make_unique<KelpoDoc>(ShellContext{&prefs_, store_, &prompter_});

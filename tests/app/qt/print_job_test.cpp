@@ -50,7 +50,9 @@ class PrintJobTest : public ::testing::Test {
   void TearDown() override {
     view_.reset();
     doc_.reset();
-    if (store_ != nullptr) EXPECT_EQ(Settings_CloseStore(store_), kOk);
+    if (store_ != nullptr) {
+      EXPECT_EQ(Settings_CloseStore(store_), kOk);
+    }
   }
   // A Palm Doc book made by txt2pdbdoc, open in a view.
   void OpenBook(int lines) {
