@@ -7,6 +7,7 @@
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QTimer>
+#include <QWidget>
 #include <algorithm>
 
 #include "app/device/win_device.h"
@@ -70,12 +71,15 @@ std::unique_ptr<PrintJob> PrintJob::Create(KelpoView* view) {
   if (doc == nullptr || doc->state().reader == nullptr || g_WinDeviceModule == nullptr ||
       g_TextViewModule == nullptr)
     return nullptr;
-  std::unique_ptr<PrintJob> job(new PrintJob(view));
+  std::unique_ptr<PrintJob> job(new PrintJob());
   if (IsFailure(Dev(g_WinDeviceModule).create(g_WinDeviceModule, &job->printDevice_))) {
     job->printDevice_ = nullptr;
     return nullptr;
   }
-  if (IsFailure(Device_SetWindow(job->printDevice_, view, 0, 0))) return nullptr;
+  // A hidden host of its own: the screen view's scroll bar is never the
+  // print device's.
+  job->host_ = std::make_unique<QWidget>();
+  if (IsFailure(Device_SetWindow(job->printDevice_, job->host_.get(), 0, 0))) return nullptr;
   if (IsFailure(Tv(g_TextViewModule).create(g_TextViewModule, &job->printTextView_))) {
     job->printTextView_ = nullptr;
     return nullptr;
@@ -131,7 +135,7 @@ std::uint32_t PrintJob::BeginPrinting(QPrinter* printer, QPainter* painter) {
   painter->save();
   ScaleToPoints(painter, a);
   const bool ok =
-      !IsFailure(Device_SetWindow(printDevice_, view_, static_cast<std::int16_t>(a.widthPt),
+      !IsFailure(Device_SetWindow(printDevice_, host_.get(), static_cast<std::int16_t>(a.widthPt),
                                   static_cast<std::int16_t>(a.heightPt))) &&
       !IsFailure(Tv(printTextView_)
                      .setViewport(printTextView_, 0, static_cast<std::int16_t>(a.widthPt),

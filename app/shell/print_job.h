@@ -24,6 +24,7 @@
 class KelpoView;
 class QPainter;
 class QPrinter;
+class QWidget;
 
 class PrintJob {
  public:
@@ -56,13 +57,13 @@ class PrintJob {
   const PrintArea& area() const { return area_; }
 
  private:
-  explicit PrintJob(KelpoView* view) : view_(view) {}
+  PrintJob() = default;
   // The one place pagination runs: every chunk laid out into printer pages.
   bool PaginateForPrint();
   bool LoadPrintChunk(std::uint32_t chunk);
   bool SeekPrintPage(std::uint32_t page, std::uint32_t offset, std::uint32_t fromPage);
 
-  KelpoView* view_;
+  std::unique_ptr<QWidget> host_;  // the print device's window, never shown
   EngineObject* printDevice_ = nullptr;
   EngineObject* printTextView_ = nullptr;
   std::vector<std::uint32_t> chunkEnds_, chunkPages_;

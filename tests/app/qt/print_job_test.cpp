@@ -11,6 +11,7 @@
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QScrollBar>
 #include <QTimer>
 #include <cstdlib>
 #include <sstream>
@@ -166,6 +167,9 @@ TEST_F(PrintJobTest, PreviewOpensOnTheReadingPage) {
   ASSERT_EQ(OpsOf<TextViewOps>(tv).control(tv, 1, 0, &reading), kOk);
   ASSERT_GT(reading, 0u);
 
+  const int barValue = view_->verticalScrollBar()->value();
+  const int barMaximum = view_->verticalScrollBar()->maximum();
+
   QPrinter probe(QPrinter::HighResolution);
   probe.setOutputFormat(QPrinter::PdfFormat);
   probe.setOutputFileName(QString::fromStdString(files_.File("probe.pdf")));
@@ -188,6 +192,12 @@ TEST_F(PrintJobTest, PreviewOpensOnTheReadingPage) {
   EXPECT_EQ(shown, static_cast<int>(want));
   EXPECT_LT(want, view_->printJob()->pageCount()) << "a middle page, not where a preview ends";
   EXPECT_EQ(pages, static_cast<int>(view_->printJob()->pageCount()));
+  // The screen's own text view and bar are not disturbed by printing.
+  std::uint32_t after = 0;
+  ASSERT_EQ(OpsOf<TextViewOps>(tv).control(tv, 1, 0, &after), kOk);
+  EXPECT_EQ(after, reading);
+  EXPECT_EQ(view_->verticalScrollBar()->value(), barValue);
+  EXPECT_EQ(view_->verticalScrollBar()->maximum(), barMaximum);
   if (const char* dir = std::getenv("KELPO_ARTIFACT_DIR")) {
     QDir().mkpath(dir);
     EXPECT_TRUE(picture.save(QString(dir) + "/print_preview.png"));
