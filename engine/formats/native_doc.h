@@ -41,6 +41,7 @@
 
 #include "engine/codecs/deflate_data.h"
 #include "engine/formats/doc_handler.h"
+#include "engine/formats/native_table_pass.h"
 #include "engine/formats/pos_list.h"
 
 constexpr std::uint8_t kNativeType[4] = {'K', 'D', 'o', 'c'};
@@ -306,6 +307,7 @@ struct NativeDocState {
   NativeSelectCache selects;       // select lists measured or chosen
   NativeRunCursor openList;        // range 6
   NativeItemIndex indexes[3];      // ranges 11, 12, 13
+  NativeTablePassState tablePass;  // the table layout pass (native_table_pass.h)
 
   PosListHandle posLists[2];  // the document's position lists 0 and 1
   std::uint32_t charset;      // header offset 58
