@@ -43,6 +43,7 @@ The description is a JSON object; every key is optional:
   link_index       the link index area (range 16): see native_writer_links.py
   string_table     the string table (record-list entry 3): see native_writer_links.py
   image_maps       image maps (range 17): see native_writer_images.py
+  table_layout     tables, their records and the text: see native_writer_tables.py
   link_counts      [name-hash, anchor, target-code] record counts of header
                    offsets 60-64 (default: those of link_index)
 
@@ -627,6 +628,9 @@ def database(records, name=b"native fixture"):
 
 
 def build(d):
+    if d.get("table_layout"):
+        import native_writer_tables
+        d = native_writer_tables.expand(d, build)
     if "text_file" in d:
         with open(d["text_file"], "rb") as f:
             text = f.read()

@@ -219,7 +219,9 @@ StatusCode CellEntry(NativeDocState* s, NativeTableCursor* c, std::uint64_t e,
   const std::uint32_t offset =
       c->rowEntryCount + StoredRowEntries(*c) * RowEntryWidth(*c);  // single-record form
   std::uint32_t v = 0;
-  const StatusCode r = ReadEntry(s, c, 1, c->cellEntryRecord, 0xFFFF, offset, w, e, &v);
+  const bool own = (c->entryFlags & NativeTableEntry::OwnRecords) != 0;
+  const StatusCode r =
+      ReadEntry(s, c, 1, own ? c->cellEntryRecord : c->rowEntryRecord, 0xFFFF, offset, w, e, &v);
   if (IsFailure(r)) return r;
   *position = w == 4 ? v : c->groupStart + v;
   return kOk;
