@@ -1,0 +1,167 @@
+// The native table layout pass over one 2,000-row table (two cells a row,
+// a caption, rules and a padded column) with the recording fake device
+// (call log off). The document is described here (seeded cell texts) and
+// written by tools/native_writer.py at start-up. Each iteration empties the
+// device's table store and runs the pass to its end, slice after slice.
+// There is no peer: rows/s is the figure to watch.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include <unistd.h>
+
+#include "engine/device/pos_map.h"
+#include "engine/formats/flow_text.h"
+#include "engine/formats/native_doc.h"
+#include "engine/formats/native_table_pass.h"
+#include "engine/formats/native_text.h"
+#include "engine/runtime/db_file.h"
+#include "engine/runtime/mem_stream.h"
+#include "engine/runtime/module_table.h"
+#include "engine/runtime/stream.h"
+#include "engine/startup/engine_start.h"
+#include "tests/support/fake_device.h"
+
+namespace {
+
+constexpr int kRows = 2000;
+
+void Check(StatusCode s, const char* what) {
+  if (IsFailure(s)) {
+    std::fprintf(stderr, "%s failed: 0x%08X\n", what, static_cast<unsigned>(s));
+    std::abort();
+  }
+}
+
+std::string Description() {
+  std::mt19937 rng(2000);
+  static const char* const kWords[] = {"table", "row", "cell", "of", "the", "reader",
+                                       "layout", "a", "column", "width", "text", "pass"};
+  std::string groups;
+  for (int i = 0; i < kRows; ++i) {
+    std::string words;
+    const int n = 1 + static_cast<int>(rng() % 12);
+    for (int k = 0; k < n; ++k)
+      words += std::string(k ? " " : "") + kWords[rng() % 12];
+    if (i != 0) groups += ", ";
+    groups += "{\"rows\": 1, \"cells\": [{\"content\": \"" + std::to_string(i) +
+              "\", \"format\": {\"padding\": [1, 2, 1, 2]}}, {\"content\": \"" + words + "\"}]}";
+  }
+  return "{\"table_layout\": {\"content\": [\"before\\n\", {\"table\": {\"caption\": "
+         "\"Two thousand rows\", \"rule_mode\": 5, \"rule_width\": 1, \"entry_flags\": 12, "
+         "\"groups\": [" +
+         groups + "]}}, \"after\\n\"]}}";
+}
+
+// Runs the project's writer on the description; the document's bytes.
+std::string WriteDocument() {
+  const std::string here = __FILE__;
+  const std::string tool = here.substr(0, here.rfind('/')) + "/../tools/native_writer.py";
+  char json[] = "/tmp/bench_native_tableXXXXXX";
+  const int fd = mkstemp(json);
+  if (fd < 0) std::abort();
+  const std::string d = Description();
+  if (write(fd, d.data(), d.size()) != static_cast<ssize_t>(d.size())) std::abort();
+  close(fd);
+  const std::string out = std::string(json) + ".pdb";
+  const std::string command = "python3 '" + tool + "' '" + json + "' '" + out + "'";
+  if (std::system(command.c_str()) != 0) {
+    std::fprintf(stderr, "the writer failed\n");
+    std::abort();
+  }
+  std::string bytes;
+  if (FILE* f = std::fopen(out.c_str(), "rb")) {
+    char buffer[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+      bytes.append(buffer, n);
+    std::fclose(f);
+  }
+  std::remove(json);
+  std::remove(out.c_str());
+  return bytes;
+}
+
+StatusCode WholeText(EngineObject* handler, std::int16_t section, std::uint32_t* start,
+                     std::uint32_t* end) noexcept {
+  if (section != 0) return kNoMore;
+  *start = 0;
+  return NativeDoc_GetTextLength(handler, end);
+}
+StatusCode DefaultStyle(EngineObject*, EngineObject*, std::uint32_t, DeviceFontSpec* font,
+                        CharFormat* format, std::uint32_t* runEnd) noexcept {
+  DocHandler_InitCharStyle(font, format);
+  if (runEnd != nullptr) *runEnd = kRunToEnd;
+  return kOk;
+}
+StatusCode NoSection(EngineObject*, std::uint32_t, std::int16_t*, std::uint32_t*,
+                     std::uint32_t*) noexcept {
+  return kNoMore;
+}
+const DocHandlerOps kOps = MakeDocHandlerOps({
+    .create = CoreStub<decltype(DocHandlerOps::create)>::NotImplemented,
+    .destroy = CoreStub<decltype(DocHandlerOps::destroy)>::NoOp,
+    .command = CoreStub<decltype(DocHandlerOps::command)>::NotImplemented,
+    .getSectionRange = WholeText,
+    .findSection = NoSection,
+    .getTextLength = NativeDoc_GetTextLength,
+    .getText = NativeDoc_GetText,
+    .getTextBefore = NativeDoc_GetTextBefore,
+    .getCharStyle = DefaultStyle,
+    .control = CoreStub<decltype(DocHandlerOps::control)>::NotSupported,
+});
+
+void TablePass(benchmark::State& state) {
+  static const bool registered = [] {
+    Core_SetHostDeviceModule(&FakeDeviceModule);
+    Check(Core_RegisterAllModules(), "registering the modules");
+    return true;
+  }();
+  (void)registered;
+  static const std::string file = WriteDocument();
+  EngineObject* stream = nullptr;
+  Check(MemStream_Create(g_MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &stream),
+        "creating the stream");
+  Check(StreamOf(stream).writeAt(stream, 0, file.data(), static_cast<std::uint32_t>(file.size()),
+                                 nullptr),
+        "filling the stream");
+  EngineObject* db = nullptr;
+  Check(DbFile_Open(g_DbFileModule, stream, kDbOpenWrite, &db), "opening the database");
+  EngineObject* doc = nullptr;
+  Check(NativeDoc_Create(&NativeDocModule, &doc), "creating the handler");
+  Check(NativeDoc_Command(doc, DocCommand::OpenDatabase, db, 0), "opening the document");
+  NativeDocState& s = BodyOf<NativeDocState>(doc);
+  EngineObject view{doc->state, &kOps};
+  EngineObject* dev = FakeDevice_Open(600, 400);
+  FakeDevice_Of(dev).logging = false;
+  DeviceContext ctx = nullptr;
+  Check(OpsOf<DeviceOps>(dev).beginDraw(dev, &ctx), "beginning to draw");
+  std::int64_t slices = 0;
+  for (auto _ : state) {
+    Check(OpsOf<DeviceOps>(dev).posMapCommand(dev, PosMapCode::Reset, nullptr, nullptr),
+          "emptying the store");
+    if (TableLayout_Reset(&s, &view, 0) != kDocTablePassPending) std::abort();
+    while (s.tablePass.passState != NativeTablePass::Idle) {
+      Check(TableLayout_Continue(&view, dev, ctx, &s), "running the pass");
+      ++slices;
+    }
+  }
+  state.counters["rows/s"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * kRows, benchmark::Counter::kIsRate);
+  state.counters["slices"] =
+      benchmark::Counter(static_cast<double>(slices) / static_cast<double>(state.iterations()));
+  Check(OpsOf<DeviceOps>(dev).endDraw(dev, ctx), "ending the drawing");
+  FakeDevice_Close(dev);
+  Check(NativeDoc_Destroy(doc), "destroying the handler");
+  Check(DbFile_Close(db), "closing the database");
+  Check(StreamOf(stream).close(stream), "closing the stream");
+}
+BENCHMARK(TablePass)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
