@@ -1,0 +1,120 @@
+// Runs the native table layout pass over a native document whose bytes come
+// from the input (the seeds are documents with tables written by
+// tools/native_writer.py), first in one go and then again with a slice
+// boundary after every cell, and reads every table's sizes back from the
+// store. The first input byte chooses the device width.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "engine/device/pos_map.h"
+#include "engine/device/table_store.h"
+#include "engine/formats/flow_text.h"
+#include "engine/formats/native_doc.h"
+#include "engine/formats/native_table_pass.h"
+#include "engine/formats/native_text.h"
+#include "engine/runtime/db_file.h"
+#include "engine/runtime/mem_stream.h"
+#include "engine/runtime/module_table.h"
+#include "engine/runtime/stream.h"
+#include "engine/startup/engine_start.h"
+#include "tests/support/fake_device.h"
+
+namespace {
+
+StatusCode WholeText(EngineObject* handler, std::int16_t section, std::uint32_t* start,
+                     std::uint32_t* end) noexcept {
+  if (section != 0) return kNoMore;
+  *start = 0;
+  return NativeDoc_GetTextLength(handler, end);
+}
+StatusCode DefaultStyle(EngineObject*, EngineObject*, std::uint32_t, DeviceFontSpec* font,
+                        CharFormat* format, std::uint32_t* runEnd) noexcept {
+  DocHandler_InitCharStyle(font, format);
+  if (runEnd != nullptr) *runEnd = kRunToEnd;
+  return kOk;
+}
+StatusCode NoSection(EngineObject*, std::uint32_t, std::int16_t*, std::uint32_t*,
+                     std::uint32_t*) noexcept {
+  return kNoMore;
+}
+const DocHandlerOps kOps = MakeDocHandlerOps({
+    .create = CoreStub<decltype(DocHandlerOps::create)>::NotImplemented,
+    .destroy = CoreStub<decltype(DocHandlerOps::destroy)>::NoOp,
+    .command = CoreStub<decltype(DocHandlerOps::command)>::NotImplemented,
+    .getSectionRange = WholeText,
+    .findSection = NoSection,
+    .getTextLength = NativeDoc_GetTextLength,
+    .getText = NativeDoc_GetText,
+    .getTextBefore = NativeDoc_GetTextBefore,
+    .getCharStyle = DefaultStyle,
+    .control = CoreStub<decltype(DocHandlerOps::control)>::NotSupported,
+});
+
+std::uint32_t EveryReadElapsed(void* user) noexcept {
+  auto* now = static_cast<std::uint32_t*>(user);
+  *now += 200;
+  return *now;
+}
+
+void RunPass(NativeDocState& s, EngineObject* view, EngineObject* dev, DeviceContext ctx) {
+  (void)OpsOf<DeviceOps>(dev).posMapCommand(dev, PosMapCode::Reset, nullptr, nullptr);
+  if (TableLayout_Reset(&s, view, 0) != kDocTablePassPending) return;
+  const std::uint16_t depth = FakeDevice_Of(dev).services.tables->depth;
+  for (int slices = 0; slices < 20000 && s.tablePass.passState != NativeTablePass::Idle;
+       ++slices) {
+    if (IsFailure(TableLayout_Continue(view, dev, ctx, &s))) {
+      // A failure leaves the pass idle and the stack as the pass found it.
+      if (s.tablePass.passState != NativeTablePass::Idle ||
+          FakeDevice_Of(dev).services.tables->depth != depth)
+        __builtin_trap();
+      return;
+    }
+  }
+  for (std::uint16_t id = 1; id < 16; ++id) {
+    TableSizeQuery q{};
+    q.id = id;
+    (void)TableStore_Command(FakeDevice_Of(dev).services.tables, TableStoreCode::TableSize,
+                             nullptr, &q);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const bool registered = [] {
+    Core_SetHostDeviceModule(&FakeDeviceModule);
+    return Core_RegisterAllModules() == kOk;
+  }();
+  if (!registered || size < 2 || size > (1u << 20)) return 0;
+  const std::int16_t width = static_cast<std::int16_t>(20 + data[0] * 4);
+  ++data;
+  --size;
+  EngineObject* stream = nullptr;
+  if (MemStream_Create(g_MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &stream) != kOk)
+    return 0;
+  EngineObject* db = nullptr;
+  EngineObject* doc = nullptr;
+  if (StreamOf(stream).writeAt(stream, 0, data, static_cast<std::uint32_t>(size), nullptr) == kOk &&
+      DbFile_Open(g_DbFileModule, stream, kDbOpenRead, &db) == kOk &&
+      NativeDoc_Create(&NativeDocModule, &doc) == kOk &&
+      NativeDoc_Command(doc, DocCommand::OpenDatabase, db, 0) == kOk) {
+    NativeDocState& s = BodyOf<NativeDocState>(doc);
+    EngineObject view{doc->state, &kOps};
+    EngineObject* dev = FakeDevice_Open(width, 200);
+    FakeDevice_Of(dev).logging = false;
+    DeviceContext ctx = nullptr;
+    if (OpsOf<DeviceOps>(dev).beginDraw(dev, &ctx) == kOk) {
+      RunPass(s, &view, dev, ctx);
+      std::uint32_t now = 0;
+      FakeDevice_Of(dev).services.clock = {EveryReadElapsed, &now};
+      RunPass(s, &view, dev, ctx);
+      (void)OpsOf<DeviceOps>(dev).endDraw(dev, ctx);
+    }
+    FakeDevice_Close(dev);
+  }
+  if (doc != nullptr) (void)NativeDoc_Destroy(doc);
+  if (db != nullptr) (void)DbFile_Close(db);
+  (void)StreamOf(stream).close(stream);
+  return 0;
+}
