@@ -39,8 +39,8 @@ void Check(StatusCode s, const char* what) {
 
 std::string Description() {
   std::mt19937 rng(2000);
-  static const char* const kWords[] = {"table", "row", "cell", "of", "the", "reader",
-                                       "layout", "a", "column", "width", "text", "pass"};
+  static const char* const kWords[] = {"table",  "row", "cell",   "of",    "the",  "reader",
+                                       "layout", "a",   "column", "width", "text", "pass"};
   std::string groups;
   for (int i = 0; i < kRows; ++i) {
     std::string words;
@@ -150,8 +150,8 @@ void TablePass(benchmark::State& state) {
       ++slices;
     }
   }
-  state.counters["rows/s"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * kRows, benchmark::Counter::kIsRate);
+  state.counters["rows/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kRows,
+                                                benchmark::Counter::kIsRate);
   state.counters["slices"] =
       benchmark::Counter(static_cast<double>(slices) / static_cast<double>(state.iterations()));
   Check(OpsOf<DeviceOps>(dev).endDraw(dev, ctx), "ending the drawing");

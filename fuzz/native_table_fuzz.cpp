@@ -61,8 +61,7 @@ void RunPass(NativeDocState& s, EngineObject* view, EngineObject* dev, DeviceCon
   (void)OpsOf<DeviceOps>(dev).posMapCommand(dev, PosMapCode::Reset, nullptr, nullptr);
   if (TableLayout_Reset(&s, view, 0) != kDocTablePassPending) return;
   const std::uint16_t depth = FakeDevice_Of(dev).services.tables->depth;
-  for (int slices = 0; slices < 20000 && s.tablePass.passState != NativeTablePass::Idle;
-       ++slices) {
+  for (int slices = 0; slices < 20000 && s.tablePass.passState != NativeTablePass::Idle; ++slices) {
     if (IsFailure(TableLayout_Continue(view, dev, ctx, &s))) {
       // A failure leaves the pass idle and the stack as the pass found it.
       if (s.tablePass.passState != NativeTablePass::Idle ||
@@ -74,8 +73,8 @@ void RunPass(NativeDocState& s, EngineObject* view, EngineObject* dev, DeviceCon
   for (std::uint16_t id = 1; id < 16; ++id) {
     TableSizeQuery q{};
     q.id = id;
-    (void)TableStore_Command(FakeDevice_Of(dev).services.tables, TableStoreCode::TableSize,
-                             nullptr, &q);
+    (void)TableStore_Command(FakeDevice_Of(dev).services.tables, TableStoreCode::TableSize, nullptr,
+                             &q);
   }
 }
 

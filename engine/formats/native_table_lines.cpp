@@ -25,7 +25,9 @@ StatusCode Store(EngineObject* device, std::uint16_t code, void* in, void* out) 
   return OpsOf<DeviceOps>(device).tableStoreCommand(device, code, in, out);
 }
 
-const DeviceOps& Dev(EngineObject* device) { return OpsOf<DeviceOps>(device); }
+const DeviceOps& Dev(EngineObject* device) {
+  return OpsOf<DeviceOps>(device);
+}
 
 StatusCode ReadColour(NativeDocState* s, std::uint16_t item, DeviceColour* out) {
   NativeItem it{};
@@ -40,8 +42,8 @@ struct Sides {
   NativeBorderSide side[4];
   std::int16_t px[4];
 };
-StatusCode ReadSides(NativeDocState* s, EngineObject* device, DeviceContext ctx,
-                     std::uint16_t box, Sides* out) {
+StatusCode ReadSides(NativeDocState* s, EngineObject* device, DeviceContext ctx, std::uint16_t box,
+                     Sides* out) {
   *out = Sides{};
   const StatusCode r = DocImage_ReadBorders(s, box, out->side);
   if (IsFailure(r)) return r;
@@ -72,8 +74,7 @@ StatusCode SeekGroupHolding(NativeDocState* s, NativeTableCursor* c, std::uint32
 }
 
 bool IsCaptionLine(const NativeTableCursor& c, std::uint32_t p) {
-  return (p == c.start && c.captionPlace == 1) ||
-         (p + c.charBytes == c.end && c.captionPlace == 2);
+  return (p == c.start && c.captionPlace == 1) || (p + c.charBytes == c.end && c.captionPlace == 2);
 }
 
 // The caption group of a cursor.
@@ -124,12 +125,12 @@ void DrawRuleBand(EngineObject* device, DeviceContext ctx, std::int32_t left, st
   const DeviceColour* c = colour != nullptr ? colour : &black;
   if (right - left < bottom - top) {
     for (std::int32_t x = left; x < right; ++x)
-      (void)Dev(device).drawRule(device, ctx, Clamp16(x), Clamp16(top), Clamp16(x),
-                                 Clamp16(bottom), kRuleStyle, 1, c);  // a failed rule is skipped
+      (void)Dev(device).drawRule(device, ctx, Clamp16(x), Clamp16(top), Clamp16(x), Clamp16(bottom),
+                                 kRuleStyle, 1, c);  // a failed rule is skipped
   } else {
     for (std::int32_t y = top; y < bottom; ++y)
-      (void)Dev(device).drawRule(device, ctx, Clamp16(left), Clamp16(y), Clamp16(right),
-                                 Clamp16(y), kRuleStyle, 1, c);  // likewise
+      (void)Dev(device).drawRule(device, ctx, Clamp16(left), Clamp16(y), Clamp16(right), Clamp16(y),
+                                 kRuleStyle, 1, c);  // likewise
   }
 }
 
@@ -247,8 +248,8 @@ StatusCode BeginTable(Job& j, Walk& w, std::uint16_t number, std::uint16_t nesti
     r = TableCursor_NextGroup(j.s, &w.c);
     if (IsFailure(r)) return r;
     w.groupsLeft = w.c.groupCount + (w.c.captionPlace != 0 ? 1 : 0);
-    w.originX += AlignTable(j.handler, j.device, j.ctx, start, w.tableWidth + px[1] + px[3],
-                            w.nestedW);
+    w.originX +=
+        AlignTable(j.handler, j.device, j.ctx, start, w.tableWidth + px[1] + px[3], w.nestedW);
     w.contentX = w.originX + px[3];
     w.rowsTop = w.originY + (w.c.captionPlace == 1 ? w.captionHeight : 0) + px[0];
   }
@@ -412,9 +413,8 @@ StatusCode OpenCell(Job& j, Walk& w) {
         if (q[2] <= 0 || q[3] <= 0 || q[0] >= j.rightLimit || q[1] >= j.bottomLimit) continue;
         DeviceColour colour{0, 0, 0};
         if (side.colour != 0) (void)ReadColour(j.s, side.colour, &colour);
-        (void)Dev(j.device).drawRule(j.device, j.ctx, Clamp16(q[0]), Clamp16(q[1]),
-                                     Clamp16(q[2]), Clamp16(q[3]),
-                                     DocImage_BorderStyleCode(side.style), 0,
+        (void)Dev(j.device).drawRule(j.device, j.ctx, Clamp16(q[0]), Clamp16(q[1]), Clamp16(q[2]),
+                                     Clamp16(q[3]), DocImage_BorderStyleCode(side.style), 0,
                                      &colour);  // a failed side does not stop the walk
       }
     }
@@ -466,9 +466,8 @@ StatusCode CellLines(Job& j, Walk& w, bool* nested, bool* stop) {
                    Clamp16(boxBottom)};
     clipped = Dev(j.device).surfaceCommand(j.device, j.ctx, &box, &previous,
                                            DeviceSurface::ClipIntersect) == kOk;
-    if (!clipped ||
-        Dev(j.device).surfaceCommand(j.device, j.ctx, &clip, nullptr, DeviceSurface::GetClip) !=
-            kOk) {
+    if (!clipped || Dev(j.device).surfaceCommand(j.device, j.ctx, &clip, nullptr,
+                                                 DeviceSurface::GetClip) != kOk) {
       clip = box;
     }
   } else {
@@ -502,8 +501,8 @@ StatusCode CellLines(Job& j, Walk& w, bool* nested, bool* stop) {
         if (!IsFailure(r)) r = ReadSides(j.s, j.device, j.ctx, format.borderBox, &sides);
         (void)TableCursor_Release(j.s, &inner);  // holds nothing: only item records were read
         if (IsFailure(r)) break;
-        const std::int32_t height = static_cast<std::int32_t>(size.height) + sides.px[0] +
-                                    sides.px[2];
+        const std::int32_t height =
+            static_cast<std::int32_t>(size.height) + sides.px[0] + sides.px[2];
         if (j.py >= w.lineY + height) {
           w.lineY += height;
           w.prevExtra = 0;
@@ -592,9 +591,8 @@ StatusCode CellLines(Job& j, Walk& w, bool* nested, bool* stop) {
           const bool caption = w.c.isCaption;
           if (caption) j.s->flags |= kCaptionBackground;
           r = DocOpsOf(j.handler).drawLineBackground(j.handler, j.device, j.ctx, Clamp16(w.cellX),
-                                                     Clamp16(slotY), &m,
-                                                     Clamp16(w.cellX + w.cellW), 0, w.linePos,
-                                                     next);
+                                                     Clamp16(slotY), &m, Clamp16(w.cellX + w.cellW),
+                                                     0, w.linePos, next);
           if (caption) j.s->flags &= static_cast<std::uint16_t>(~kCaptionBackground);
           if (!IsFailure(r)) {
             r = DocOpsOf(j.handler).drawLine(j.handler, j.device, j.ctx, Clamp16(w.cellX),
@@ -695,7 +693,8 @@ StatusCode RunWalk(Job& j, std::uint16_t number, std::uint32_t start, std::uint3
     }
     r = TableCursor_NextCell(j.s, &w.c);
     if (r == kOk) {
-      if ((j.mode == Mode::Invert || j.mode == Mode::Visible) && !Meets(w.c.cellStart, w.c.cellEnd, j.rangeStart, j.rangeEnd)) {
+      if ((j.mode == Mode::Invert || j.mode == Mode::Visible) &&
+          !Meets(w.c.cellStart, w.c.cellEnd, j.rangeStart, j.rangeEnd)) {
         continue;
       }
       PlaceCell(j, w);

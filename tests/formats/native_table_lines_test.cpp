@@ -1,0 +1,215 @@
+#include "engine/formats/native_table_lines.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/device/table_store.h"
+#include "tests/formats/native_table_fixture.h"
+
+namespace {
+
+using namespace native_fixture;
+using namespace native_table_fixture;
+
+struct RowLine {
+  std::uint32_t start = 0, next = 0;
+  LineMetrics m{};
+  int y = 0;
+  std::size_t logFrom = 0, logTo = 0;  // the device calls of its drawing
+};
+
+// The outermost table holding p.
+NativeRowLineTable TableAt(TablePass& t, std::uint32_t p) {
+  NativeRowLineTable table{};
+  EXPECT_EQ(NativeStore_FindLevelRun(&t.State(), 1, p, 0, &table.start, &table.end, &table.number),
+            kOk);
+  return table;
+}
+
+// The first position of the n-th outermost table (from 0).
+std::uint32_t TableStart(TablePass& t, int n) {
+  std::uint32_t length = 0;
+  EXPECT_EQ(NativeDoc_GetTextLength(t.View(), &length), kOk);
+  int seen = -1;
+  for (std::uint32_t p = 0; p < length; ++p) {
+    std::uint32_t a = 0, b = 0;
+    std::uint16_t v = 0;
+    if (NativeStore_FindLevelRun(&t.State(), 1, p, 0, &a, &b, &v) == kOk && ++seen == n) return a;
+    if (seen >= 0 && seen < n && NativeStore_FindLevelRun(&t.State(), 1, p, 0, &a, &b, &v) == kOk)
+      p = b - 1;
+  }
+  ADD_FAILURE() << "no table " << n;
+  return 0;
+}
+
+// Lays out the row lines of the table starting at `start` and draws each
+// below the last from y = 0.
+std::vector<RowLine> LayOutAndDraw(TablePass& t, std::uint32_t start, std::int16_t width = 300) {
+  const NativeRowLineTable table = TableAt(t, start);
+  std::vector<RowLine> lines;
+  int y = 0;
+  for (std::uint32_t p = table.start; p < table.end && lines.size() < 500;) {
+    RowLine line;
+    line.start = p;
+    EXPECT_EQ(TableLine_LayoutRowLine(t.View(), t.Device(), t.Ctx(), &t.State(), p, width,
+                                      &line.next, &line.m),
+              kOk);
+    EXPECT_GT(line.next, p);
+    line.y = y;
+    line.logFrom = t.Fake().log.size();
+    EXPECT_EQ(TableLine_DrawRowLine(t.View(), t.Device(), t.Ctx(), &t.State(), 0,
+                                    static_cast<std::int16_t>(y), &line.m, p),
+              kOk);
+    line.logTo = t.Fake().log.size();
+    y += line.m.height;
+    lines.push_back(line);
+    p = std::max(line.next, p + 1);
+  }
+  return lines;
+}
+
+// A character drawn by a DrawText call: its centre and the line it is on.
+struct DrawnChar {
+  char c;
+  int cx, cy;
+  std::size_t line;
+  std::string run;    // the text of its DrawText call
+  std::size_t index;  // its place in that text
+};
+
+std::vector<DrawnChar> DrawnChars(TablePass& t, const std::vector<RowLine>& lines) {
+  const FakeFontMetrics font =
+      FakeFontFor(DeviceFontSpec{0xFFFF, 10, 0, {}, {}}, t.Fake().displayWord, t.Fake().plainMode);
+  std::vector<DrawnChar> out;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    for (std::size_t k = lines[i].logFrom; k < lines[i].logTo; ++k) {
+      const FakeCall& call = t.Fake().log[k];
+      if (call.slot != 19 || call.result != kOk) continue;
+      int x = static_cast<int>(call.args[1]);
+      const int baseline = static_cast<int>(call.args[2]);
+      for (std::size_t n = 0; n < call.text.size(); ++n) {
+        const int advance = FakeCharAdvance(font, static_cast<std::uint8_t>(call.text[n]));
+        if (call.text[n] != ' ')
+          out.push_back({call.text[n], x + advance / 2, baseline - 2, i, call.text, n});
+        x += advance;
+      }
+    }
+  }
+  return out;
+}
+
+std::string TextOf(TablePass& t, std::uint32_t from, std::uint32_t to) {
+  std::string out(to - from, '\0');
+  std::uint32_t copied = 0;
+  EXPECT_EQ(
+      DocOpsOf(t.View()).readRange(t.View(), from, to, reinterpret_cast<std::uint8_t*>(out.data()),
+                                   static_cast<std::uint32_t>(out.size()), &copied),
+      kOk);
+  out.resize(copied);
+  return out;
+}
+
+// Three row groups in a table with a 2-point frame.
+std::string FramedTable(const std::string& more = {}) {
+  return Write(
+      "[\"lead\\n\", {\"table\": {\"format\": {\"border\": {\"width\": 2, \"style\": 1}}, "
+      "\"groups\": [{\"rows\": 1, \"cells\": [" +
+      Cell("a1") + ", " + Cell("b1") + "]}, {\"rows\": 1, \"cells\": [" + Cell("a2") + ", " +
+      Cell("b2") + "]}, {\"rows\": 1, \"cells\": [" + Cell("a3") + ", " + Cell("b3") + "]}]" +
+      (more.empty() ? "" : ", " + more) + "}}, \"tail\\n\"]");
+}
+
+TEST(NativeTableLines, ThreeRowGroupsGiveThreeLinesWithTheFrameOnTheOuterOnes) {
+  TablePass t(FramedTable());
+  ASSERT_EQ(t.Run(), kOk);
+  const NativeRowLineTable table = TableAt(t, TableStart(t, 0));
+  const std::vector<RowLine> lines = LayOutAndDraw(t, table.start);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].start, table.start);
+  EXPECT_EQ(lines[2].next, table.end);
+  EXPECT_EQ(lines[0].next, lines[1].start);
+  EXPECT_EQ(lines[1].next, lines[2].start);
+  const TableSizes s = t.Sizes(table.number);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(lines[i].m.ascent, s.rows[i]) << i;
+  EXPECT_EQ(lines[0].m.height, s.rows[0] + 2);  // the top side
+  EXPECT_EQ(lines[1].m.height, s.rows[1]);
+  EXPECT_EQ(lines[2].m.height, s.rows[2] + 2);  // the bottom side
+  EXPECT_EQ(lines[0].m.width, s.width + 4);     // left and right sides
+  // The frame: top side on the first line only, bottom on the last; the
+  // left and right sides on every line.
+  std::vector<int> ruleLines;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    int horizontal = 0;
+    for (std::size_t k = lines[i].logFrom; k < lines[i].logTo; ++k) {
+      const FakeCall& c = t.Fake().log[k];
+      if (c.slot == 34 && c.args[2] - c.args[0] > 4) ++horizontal;
+    }
+    ruleLines.push_back(horizontal);
+  }
+  EXPECT_EQ(ruleLines, (std::vector<int>{1, 0, 1}));
+}
+
+TEST(NativeTableLines, CaptionLinesAndEmptyRows) {
+  for (const int place : {1, 2}) {
+    TablePass t(
+        FramedTable("\"caption\": \"The caption\", \"caption_place\": " + std::to_string(place)));
+    ASSERT_EQ(t.Run(), kOk);
+    const NativeRowLineTable table = TableAt(t, TableStart(t, 0));
+    const std::vector<RowLine> lines = LayOutAndDraw(t, table.start);
+    ASSERT_EQ(lines.size(), 4u) << place;
+    const TableSizes s = t.Sizes(table.number);
+    const RowLine& caption = place == 1 ? lines[0] : lines[3];
+    EXPECT_EQ(caption.m.height, s.extra) << place;
+    if (place == 1) {
+      EXPECT_EQ(lines[1].m.height, s.rows[0] + 2);  // the top side is the first group's
+    } else {
+      EXPECT_EQ(caption.start, table.end - 1);
+      EXPECT_EQ(caption.next, table.end);
+      EXPECT_EQ(lines[2].m.height, s.rows[2] + 2);
+    }
+    // The caption's text is drawn on its line.
+    std::string drawn;
+    for (std::size_t k = caption.logFrom; k < caption.logTo; ++k)
+      if (t.Fake().log[k].slot == 19) drawn += t.Fake().log[k].text;
+    EXPECT_NE(drawn.find("caption"), std::string::npos) << place;
+  }
+}
+
+TEST(NativeTableLines, HitTestingEveryDrawnCharacterGivesItsPosition) {
+  TablePass t(RichDocument());
+  ASSERT_EQ(t.Run(), kOk);
+  t.State().flags |= NativeStateFlag::TableLayout;
+  for (const int n : {0, 1}) {
+    const std::vector<RowLine> lines = LayOutAndDraw(t, TableStart(t, n));
+    const std::vector<DrawnChar> chars = DrawnChars(t, lines);
+    ASSERT_GT(chars.size(), 20u);
+    bool sawNested = false;
+    for (const DrawnChar& d : chars) {
+      const RowLine& line = lines[d.line];
+      std::uint32_t a = 0, b = 0;
+      HitBox box{};
+      ASSERT_EQ(TableLine_HitTestRowLine(
+                    t.View(), t.Device(), t.Ctx(), &t.State(), static_cast<std::int16_t>(d.cx),
+                    static_cast<std::int16_t>(d.cy - line.y), &line.m, line.start, &box, &a, &b),
+                kOk);
+      ASSERT_EQ(b, a + 1) << d.c << " of \"" << d.run << "\"";
+      ASSERT_GE(a, d.index);
+      EXPECT_EQ(TextOf(t, a - static_cast<std::uint32_t>(d.index),
+                       a - static_cast<std::uint32_t>(d.index) +
+                           static_cast<std::uint32_t>(d.run.size())),
+                d.run)
+          << "'" << d.c << "' at " << d.cx << "," << d.cy;
+      EXPECT_LE(box.x, d.cx);
+      EXPECT_GT(box.x + box.width, d.cx);
+      if (d.run.find('x') == 0 || d.run == "y1" || d.run == "y2") sawNested = true;
+    }
+    if (n == 0) EXPECT_TRUE(sawNested);
+    EXPECT_EQ(t.Store().depth, 0);
+  }
+}
+
+}  // namespace
