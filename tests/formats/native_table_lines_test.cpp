@@ -212,4 +212,141 @@ TEST(NativeTableLines, HitTestingEveryDrawnCharacterGivesItsPosition) {
   }
 }
 
+// The positions of drawn characters, by hit testing their centres.
+std::vector<std::uint32_t> Positions(TablePass& t, const std::vector<RowLine>& lines,
+                                     const std::vector<DrawnChar>& chars) {
+  std::vector<std::uint32_t> out;
+  for (const DrawnChar& d : chars) {
+    const RowLine& line = lines[d.line];
+    std::uint32_t a = 0, b = 0;
+    EXPECT_EQ(TableLine_HitTestRowLine(
+                  t.View(), t.Device(), t.Ctx(), &t.State(), static_cast<std::int16_t>(d.cx),
+                  static_cast<std::int16_t>(d.cy - line.y), &line.m, line.start, nullptr, &a, &b),
+              kOk);
+    out.push_back(a);
+  }
+  return out;
+}
+
+TEST(NativeTableLines, InversionTouchesOnlyTheSelectedTextOfCellsMeetingIt) {
+  TablePass t(RichDocument());
+  ASSERT_EQ(t.Run(), kOk);
+  const std::vector<RowLine> lines = LayOutAndDraw(t, TableStart(t, 0));
+  const std::vector<DrawnChar> chars = DrawnChars(t, lines);
+  const std::vector<std::uint32_t> at = Positions(t, lines, chars);
+  // From the second 'd' of "padded" to the 'r' of "bordered", and, in a
+  // second case, from inside the nested table's first cell to inside the
+  // containing cell's last word.
+  auto find = [&](const std::string& run, std::size_t index) {
+    for (std::size_t i = 0; i < chars.size(); ++i)
+      if (chars[i].run == run && chars[i].index == index) return at[i];
+    ADD_FAILURE() << run;
+    return 0u;
+  };
+  const std::pair<std::uint32_t, std::uint32_t> ranges[] = {
+      {find("padded", 3), find("bordered", 2) + 1},
+      {find("x1", 1), find("below", 2) + 1},
+  };
+  for (const auto& [a, b] : ranges) {
+    ASSERT_LT(a, b);
+    // Draw again on a clean surface, then invert every line.
+    t.Fake().ClearLog();
+    const std::vector<RowLine> again = LayOutAndDraw(t, TableStart(t, 0));
+    ASSERT_EQ(again.size(), lines.size());
+    std::size_t inverts = 0;
+    for (const RowLine& line : again) {
+      const std::size_t from = t.Fake().log.size();
+      ASSERT_EQ(
+          TableLine_InvertRowLine(t.View(), t.Device(), t.Ctx(), &t.State(), 1, 0,
+                                  static_cast<std::int16_t>(line.y), &line.m, line.start, a, b),
+          kOk);
+      for (std::size_t k = from; k < t.Fake().log.size(); ++k)
+        if (t.Fake().log[k].slot == 11) ++inverts;
+    }
+    EXPECT_GT(inverts, 0u);
+    for (std::size_t i = 0; i < chars.size(); ++i) {
+      const bool selected = at[i] >= a && at[i] < b;
+      EXPECT_EQ(t.Fake().Inverted(chars[i].cx, chars[i].cy), selected)
+          << "'" << chars[i].c << "' of \"" << chars[i].run << "\" at " << at[i];
+    }
+    // Invert again: everything is back.
+    for (const RowLine& line : again)
+      ASSERT_EQ(
+          TableLine_InvertRowLine(t.View(), t.Device(), t.Ctx(), &t.State(), 1, 0,
+                                  static_cast<std::int16_t>(line.y), &line.m, line.start, a, b),
+          kOk);
+    for (const DrawnChar& d : chars)
+      EXPECT_FALSE(t.Fake().Inverted(d.cx, d.cy));
+    EXPECT_EQ(t.Store().depth, 0);
+  }
+}
+
+TEST(NativeTableLines, RulesFollowTheRuleModeAndBorder) {
+  struct Case {
+    int mode, border;
+    bool horizontal, vertical;
+  } cases[] = {
+      {0, 0, false, false}, {3, 0, true, false}, {4, 0, false, true},
+      {5, 0, true, true},   {5, 1, true, true},
+  };
+  std::size_t innerOnly = 0;
+  for (const Case& c : cases) {
+    TablePass t(Write("[{\"table\": {\"rule_mode\": " + std::to_string(c.mode) +
+                      ", \"rule_width\": 1, \"border\": " + std::to_string(c.border) +
+                      ", \"groups\": [{\"rows\": 1, \"cells\": [" + Cell("a") + ", " + Cell("b") +
+                      "]}, {\"rows\": 1, \"cells\": [" + Cell("c") + ", " + Cell("d") + "]}]}}]"));
+    ASSERT_EQ(t.Run(), kOk);
+    t.Fake().ClearLog();
+    LayOutAndDraw(t, TableStart(t, 0));
+    std::size_t h = 0, v = 0;
+    for (const FakeCall* call : t.Fake().Calls(34)) {
+      if (call->args[4] != 7) continue;  // rule bands only
+      if (call->args[1] == call->args[3]) ++h;
+      if (call->args[0] == call->args[2]) ++v;
+    }
+    EXPECT_EQ(h > 0, c.horizontal) << c.mode << "/" << c.border;
+    EXPECT_EQ(v > 0, c.vertical) << c.mode << "/" << c.border;
+    if (c.mode == 5 && c.border == 0) innerOnly = h + v;
+    if (c.mode == 5 && c.border == 1) EXPECT_GT(h + v, innerOnly);  // the outer edges too
+  }
+}
+
+TEST(NativeTableLines, RangeVisibleLooksAtTheCellLines) {
+  TablePass t(RichDocument());
+  ASSERT_EQ(t.Run(), kOk);
+  const std::vector<RowLine> lines = LayOutAndDraw(t, TableStart(t, 0));
+  const std::vector<DrawnChar> chars = DrawnChars(t, lines);
+  const std::vector<std::uint32_t> at = Positions(t, lines, chars);
+  std::size_t padded = 0;
+  while (padded < chars.size() && chars[padded].run != "padded")
+    ++padded;
+  ASSERT_LT(padded, chars.size());
+  const RowLine& line = lines[chars[padded].line];
+  DocLinkVisibility q{};
+  q.device = t.Device();
+  q.ctx = t.Ctx();
+  q.x = 0;
+  q.y = static_cast<std::int16_t>(line.y);
+  q.metrics = &line.m;
+  q.lineStart = line.start;
+  q.lineEnd = line.next;
+  q.rangeStart = at[padded];
+  q.rangeEnd = at[padded] + 3;
+  q.rightLimit = 300;
+  q.bottomLimit = 400;
+  EXPECT_EQ(TableLine_RangeVisible(t.View(), &t.State(), &q), kYes);
+  q.rightLimit = static_cast<std::int16_t>(chars[padded].cx - 10);  // the cell lies right of it
+  EXPECT_EQ(TableLine_RangeVisible(t.View(), &t.State(), &q), kOk);
+  q.rightLimit = 300;
+  std::size_t plain = 0;  // a cell of the next row group
+  while (plain < chars.size() && chars[plain].run != "plain")
+    ++plain;
+  ASSERT_LT(plain, chars.size());
+  ASSERT_NE(chars[plain].line, chars[padded].line);
+  q.rangeStart = at[plain];
+  q.rangeEnd = at[plain] + 2;
+  EXPECT_EQ(TableLine_RangeVisible(t.View(), &t.State(), &q), kOk);
+  EXPECT_EQ(t.Store().depth, 0);
+}
+
 }  // namespace
