@@ -1,8 +1,9 @@
 // Runs the native table layout pass over a native document whose bytes come
 // from the input (the seeds are documents with tables written by
 // tools/native_writer.py), first in one go and then again with a slice
-// boundary after every cell, and reads every table's sizes back from the
-// store. The first input byte chooses the device width.
+// boundary after every cell, reads every table's sizes back from the
+// store, and lays out, draws, inverts and hit-tests the row lines. The first input byte chooses the
+// device width.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include "engine/device/table_store.h"
 #include "engine/formats/flow_text.h"
 #include "engine/formats/native_doc.h"
+#include "engine/formats/native_table_lines.h"
 #include "engine/formats/native_table_pass.h"
 #include "engine/formats/native_text.h"
 #include "engine/runtime/db_file.h"
@@ -78,6 +80,41 @@ void RunPass(NativeDocState& s, EngineObject* view, EngineObject* dev, DeviceCon
   }
 }
 
+// Lays out, draws, inverts, hit-tests and tests the visibility of the row
+// lines of every outermost table; each call pops what it pushed.
+void RowLines(NativeDocState& s, EngineObject* view, EngineObject* dev, DeviceContext ctx) {
+  std::uint32_t length = 0;
+  if (NativeDoc_GetTextLength(view, &length) != kOk) return;
+  const std::uint16_t depth = FakeDevice_Of(dev).services.tables->depth;
+  int lines = 0;
+  for (std::uint32_t p = 0; p < length && lines < 200;) {
+    std::uint32_t start = 0, end = 0;
+    std::uint16_t number = 0;
+    if (NativeStore_FindLevelRun(&s, 1, p, 0, &start, &end, &number) != kOk) {
+      ++p;
+      continue;
+    }
+    for (std::uint32_t q = start; q < end && lines < 200; ++lines) {
+      std::uint32_t next = 0;
+      LineMetrics m{};
+      if (TableLine_LayoutRowLine(view, dev, ctx, &s, q, 200, &next, &m) != kOk || next <= q) break;
+      (void)TableLine_DrawRowLine(view, dev, ctx, &s, 0, 0, &m, q);
+      (void)TableLine_InvertRowLine(view, dev, ctx, &s, 1, 0, 0, &m, q, q, next);
+      for (std::int16_t y = 0; y < m.height; y = static_cast<std::int16_t>(y + 7)) {
+        std::uint32_t a = 0, b = 0;
+        HitBox box{};
+        (void)TableLine_HitTestRowLine(view, dev, ctx, &s, static_cast<std::int16_t>(y * 3), y, &m,
+                                       q, &box, &a, &b);
+      }
+      DocLinkVisibility v{dev, ctx, 0, 0, &m, q, next, q, next, 200, 200};
+      (void)TableLine_RangeVisible(view, &s, &v);
+      if (FakeDevice_Of(dev).services.tables->depth != depth) __builtin_trap();
+      q = next;
+    }
+    p = end > p ? end : p + 1;
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -105,6 +142,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     DeviceContext ctx = nullptr;
     if (OpsOf<DeviceOps>(dev).beginDraw(dev, &ctx) == kOk) {
       RunPass(s, &view, dev, ctx);
+      s.flags |= NativeStateFlag::TableLayout;
+      RowLines(s, &view, dev, ctx);
       std::uint32_t now = 0;
       FakeDevice_Of(dev).services.clock = {EveryReadElapsed, &now};
       RunPass(s, &view, dev, ctx);

@@ -1,6 +1,10 @@
 #include "engine/formats/native_table_lines.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <fstream>
 
 #include <cstdint>
 #include <string>
@@ -13,6 +17,46 @@ namespace {
 
 using namespace native_fixture;
 using namespace native_table_fixture;
+
+// Writes the fake device's window surface as a PNG under KELPO_ARTIFACT_DIR
+// (when set), for a look at what the row lines drew.
+void SaveSurface(TablePass& t, const std::string& name) {
+  const char* dir = std::getenv("KELPO_ARTIFACT_DIR");
+  if (dir == nullptr || *dir == '\0') return;
+  const FakeSurface& s = t.Fake().windowSurface;
+  std::string raw;
+  for (int y = 0; y < s.height; ++y) {
+    raw.push_back('\0');
+    for (int x = 0; x < s.width; ++x) {
+      const std::uint32_t c = s.At(x, y);
+      raw.push_back(static_cast<char>(c >> 16));
+      raw.push_back(static_cast<char>(c >> 8));
+      raw.push_back(static_cast<char>(c));
+    }
+  }
+  uLongf size = compressBound(static_cast<uLong>(raw.size()));
+  std::string z(size, '\0');
+  ASSERT_EQ(compress(reinterpret_cast<Bytef*>(z.data()), &size,
+                     reinterpret_cast<const Bytef*>(raw.data()), static_cast<uLong>(raw.size())),
+            Z_OK);
+  z.resize(size);
+  auto be32 = [](std::uint32_t v) {
+    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 8), static_cast<char>(v)};
+  };
+  auto chunk = [&](const std::string& type, const std::string& data) {
+    const std::string body = type + data;
+    const uLong crc =
+        crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
+    return be32(static_cast<std::uint32_t>(data.size())) + body +
+           be32(static_cast<std::uint32_t>(crc));
+  };
+  const std::string header = be32(static_cast<std::uint32_t>(s.width)) +
+                             be32(static_cast<std::uint32_t>(s.height)) +
+                             std::string{8, 2, 0, 0, 0};
+  std::ofstream out(std::string(dir) + "/" + name, std::ios::binary);
+  out << "\x89PNG\r\n\x1a\n" << chunk("IHDR", header) << chunk("IDAT", z) << chunk("IEND", "");
+}
 
 struct RowLine {
   std::uint32_t start = 0, next = 0;
@@ -208,6 +252,7 @@ TEST(NativeTableLines, HitTestingEveryDrawnCharacterGivesItsPosition) {
       if (d.run.find('x') == 0 || d.run == "y1" || d.run == "y2") sawNested = true;
     }
     if (n == 0) EXPECT_TRUE(sawNested);
+    SaveSurface(t, "native_table_rows_" + std::to_string(n) + ".png");
     EXPECT_EQ(t.Store().depth, 0);
   }
 }
