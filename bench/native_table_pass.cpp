@@ -17,6 +17,7 @@
 #include "engine/device/pos_map.h"
 #include "engine/formats/flow_text.h"
 #include "engine/formats/native_doc.h"
+#include "engine/formats/native_table_lines.h"
 #include "engine/formats/native_table_pass.h"
 #include "engine/formats/native_text.h"
 #include "engine/runtime/db_file.h"
@@ -161,6 +162,58 @@ void TablePass(benchmark::State& state) {
   Check(StreamOf(stream).close(stream), "closing the stream");
 }
 BENCHMARK(TablePass)->Unit(benchmark::kMillisecond);
+
+// Lays out every row line of the table after one pass, as pagination does.
+void RowLines(benchmark::State& state) {
+  static const bool registered = [] {
+    Core_SetHostDeviceModule(&FakeDeviceModule);
+    Check(Core_RegisterAllModules(), "registering the modules");
+    return true;
+  }();
+  (void)registered;
+  static const std::string file = WriteDocument();
+  EngineObject* stream = nullptr;
+  Check(MemStream_Create(g_MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &stream),
+        "creating the stream");
+  Check(StreamOf(stream).writeAt(stream, 0, file.data(), static_cast<std::uint32_t>(file.size()),
+                                 nullptr),
+        "filling the stream");
+  EngineObject* db = nullptr;
+  Check(DbFile_Open(g_DbFileModule, stream, kDbOpenWrite, &db), "opening the database");
+  EngineObject* doc = nullptr;
+  Check(NativeDoc_Create(&NativeDocModule, &doc), "creating the handler");
+  Check(NativeDoc_Command(doc, DocCommand::OpenDatabase, db, 0), "opening the document");
+  NativeDocState& s = BodyOf<NativeDocState>(doc);
+  EngineObject view{doc->state, &kOps};
+  EngineObject* dev = FakeDevice_Open(600, 400);
+  FakeDevice_Of(dev).logging = false;
+  DeviceContext ctx = nullptr;
+  Check(OpsOf<DeviceOps>(dev).beginDraw(dev, &ctx), "beginning to draw");
+  if (TableLayout_Reset(&s, &view, 0) != kDocTablePassPending) std::abort();
+  while (s.tablePass.passState != NativeTablePass::Idle)
+    Check(TableLayout_Continue(&view, dev, ctx, &s), "running the pass");
+  std::uint32_t start = 0, end = 0;
+  std::uint16_t number = 0;
+  Check(NativeStore_FindLevelRun(&s, 1, 8, 0, &start, &end, &number), "finding the table");
+  std::int64_t lines = 0;
+  for (auto _ : state) {
+    for (std::uint32_t p = start; p < end;) {
+      std::uint32_t next = 0;
+      LineMetrics m{};
+      Check(TableLine_LayoutRowLine(&view, dev, ctx, &s, p, 600, &next, &m), "laying out");
+      p = next;
+      ++lines;
+    }
+  }
+  state.counters["lines/s"] =
+      benchmark::Counter(static_cast<double>(lines), benchmark::Counter::kIsRate);
+  Check(OpsOf<DeviceOps>(dev).endDraw(dev, ctx), "ending the drawing");
+  FakeDevice_Close(dev);
+  Check(NativeDoc_Destroy(doc), "destroying the handler");
+  Check(DbFile_Close(db), "closing the database");
+  Check(StreamOf(stream).close(stream), "closing the stream");
+}
+BENCHMARK(RowLines)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

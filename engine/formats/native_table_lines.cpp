@@ -56,20 +56,35 @@ StatusCode ReadSides(NativeDocState* s, EngineObject* device, DeviceContext ctx,
 }
 
 // Puts the cursor on the row group holding p (the first group before it,
-// the last after it); the caption, when there is one, is passed over.
+// the last after it); the caption, when there is one, is passed over. The
+// search goes on from the group found last time when p lies at or after it.
 StatusCode SeekGroupHolding(NativeDocState* s, NativeTableCursor* c, std::uint32_t p) {
-  TableCursor_Restart(c);
-  StatusCode r = TableCursor_NextGroup(s, c);
-  if (IsFailure(r)) return r;
-  if (c->isCaption) {
-    r = TableCursor_NextGroup(s, c);
-    if (r == kNoMore) return kDocMalformed;
+  NativeTableCursor& cache = s->tablePass.rowCache;
+  StatusCode r = kOk;
+  if (cache.number == c->number && cache.start == c->start && cache.end == c->end &&
+      cache.group != kTableNoGroup && !cache.isCaption && cache.groupStart <= p) {
+    r = TableCursor_Release(s, c);
     if (IsFailure(r)) return r;
+    *c = cache;
+    c->held[0] = c->held[1] = nullptr;
+    c->cellIndex = 0;
+    c->cellEnd = c->groupStart;
+  } else {
+    TableCursor_Restart(c);
+    r = TableCursor_NextGroup(s, c);
+    if (IsFailure(r)) return r;
+    if (c->isCaption) {
+      r = TableCursor_NextGroup(s, c);
+      if (r == kNoMore) return kDocMalformed;
+      if (IsFailure(r)) return r;
+    }
   }
   while (p >= c->groupEnd && c->group + 1 < c->groupCount) {
     r = TableCursor_NextGroup(s, c);
     if (IsFailure(r)) return r;
   }
+  cache = *c;
+  cache.held[0] = cache.held[1] = nullptr;
   return kOk;
 }
 

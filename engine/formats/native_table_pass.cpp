@@ -1031,6 +1031,7 @@ StatusCode TableLayout_Reset(NativeDocState* s, EngineObject* handler,
   p.stale = static_cast<std::uint16_t>(p.stale + p.pushed);
   p.pushed = 0;
   p.passState = Idle;
+  p.rowCache = NativeTableCursor{};
   s->flags &= static_cast<std::uint16_t>(~NativeStateFlag::TablePassDone);
   std::uint32_t start = 0, end = 0;
   if (DocOpsOf(handler).getSectionRange(handler, static_cast<std::int16_t>(section), &start,

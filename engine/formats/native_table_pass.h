@@ -215,6 +215,9 @@ struct NativeTablePassState {
   std::uint16_t itemCount;  // runs of that record already scanned
   std::uint16_t pushed;     // frames this pass keeps on the store's stack
   std::uint16_t stale;      // frames of a pass that was reset, dropped by the next slice
+  // The row group a row line was last found in (its held records given
+  // back), so that lines laid out one after another find theirs at once.
+  NativeTableCursor rowCache;
 };
 
 namespace NativeTablePass {
