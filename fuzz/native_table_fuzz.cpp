@@ -87,29 +87,34 @@ void RowLines(NativeDocState& s, EngineObject* view, EngineObject* dev, DeviceCo
   if (NativeDoc_GetTextLength(view, &length) != kOk) return;
   const std::uint16_t depth = FakeDevice_Of(dev).services.tables->depth;
   int lines = 0;
-  for (std::uint32_t p = 0; p < length && lines < 200;) {
-    std::uint32_t start = 0, end = 0;
+  int probes = 0;
+  for (std::uint32_t p = 0; p < length && lines < 200 && probes < 1000; ++probes) {
+    std::uint32_t start = 0, end = 0, next = length;
     std::uint16_t number = 0;
-    if (NativeStore_FindLevelRun(&s, 1, p, 0, &start, &end, &number) != kOk) {
-      ++p;
+    bool table = false;
+    if (Table_NextNested(&s, 0, p, length, &table, &start, &end, &number, &next) != kOk) return;
+    if (!table) {
+      p = next > p ? next : p + 1;
       continue;
     }
     for (std::uint32_t q = start; q < end && lines < 200; ++lines) {
-      std::uint32_t next = 0;
+      std::uint32_t after = 0;
       LineMetrics m{};
-      if (TableLine_LayoutRowLine(view, dev, ctx, &s, q, 200, &next, &m) != kOk || next <= q) break;
+      if (TableLine_LayoutRowLine(view, dev, ctx, &s, q, 200, &after, &m) != kOk || after <= q)
+        break;
       (void)TableLine_DrawRowLine(view, dev, ctx, &s, 0, 0, &m, q);
-      (void)TableLine_InvertRowLine(view, dev, ctx, &s, 1, 0, 0, &m, q, q, next);
-      for (std::int16_t y = 0; y < m.height; y = static_cast<std::int16_t>(y + 7)) {
+      (void)TableLine_InvertRowLine(view, dev, ctx, &s, 1, 0, 0, &m, q, q, after);
+      const int step = m.height / 16 > 7 ? m.height / 16 : 7;
+      for (int y = 0; y < m.height; y += step) {
         std::uint32_t a = 0, b = 0;
         HitBox box{};
-        (void)TableLine_HitTestRowLine(view, dev, ctx, &s, static_cast<std::int16_t>(y * 3), y, &m,
-                                       q, &box, &a, &b);
+        (void)TableLine_HitTestRowLine(view, dev, ctx, &s, static_cast<std::int16_t>(y * 3 % 400),
+                                       static_cast<std::int16_t>(y), &m, q, &box, &a, &b);
       }
-      DocLinkVisibility v{dev, ctx, 0, 0, &m, q, next, q, next, 200, 200};
+      DocLinkVisibility v{dev, ctx, 0, 0, &m, q, after, q, after, 200, 200};
       (void)TableLine_RangeVisible(view, &s, &v);
       if (FakeDevice_Of(dev).services.tables->depth != depth) __builtin_trap();
-      q = next;
+      q = after;
     }
     p = end > p ? end : p + 1;
   }
