@@ -861,7 +861,9 @@ StatusCode TableLine_LayoutRowLine(EngineObject* handler, EngineObject* device, 
   std::uint32_t next = 0;
   if (caption) {
     next = c.captionPlace == 2 ? t.end : c.groupEnd;
-  } else if (c.groupEnd + ch == t.end && c.captionPlace != 2) {
+  } else if (c.group + 1 == c.groupCount && c.captionPlace != 2) {
+    // Only the last group runs to the table's end: empty groups after this
+    // one (they end where it ends) still get their lines.
     next = t.end;
   } else if (start < c.groupEnd) {
     next = c.groupEnd;

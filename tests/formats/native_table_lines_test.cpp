@@ -394,4 +394,99 @@ TEST(NativeTableLines, RangeVisibleLooksAtTheCellLines) {
   EXPECT_EQ(t.Store().depth, 0);
 }
 
+// Every character centred, with a 4-point left indent and a 6-point right one.
+StatusCode CentredStyle(EngineObject*, EngineObject*, std::uint32_t, DeviceFontSpec* font,
+                        CharFormat* format, std::uint32_t* runEnd) noexcept {
+  DocHandler_InitCharStyle(font, format);
+  if (format != nullptr) {
+    format->formatFlags = DocFormat::AlignCentre;
+    format->leftIndent = 4;
+    format->rightIndent = 6;
+  }
+  if (runEnd != nullptr) *runEnd = kRunToEnd;
+  return kOk;
+}
+
+TEST(NativeTableLines, LineGeometryEdgeCases) {
+  // A last group of empty cells without rules has height 0: it still gets
+  // its line (the table's bottom side is on it), of height 5.
+  {
+    TablePass t(Write("[{\"table\": {\"groups\": [{\"rows\": 1, \"cells\": [" + Cell("a") +
+                      "]}, {\"rows\": 1, \"cells\": [" + Cell("") + ", " + Cell("") + "]}]}}]"));
+    ASSERT_EQ(t.Run(), kOk);
+    const std::vector<RowLine> lines = LayOutAndDraw(t, TableStart(t, 0));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].m.ascent, 0);
+    EXPECT_EQ(lines[1].m.height, 5);
+  }
+  // Centred with 101 pixels to spare: the indent is the left indent + 50.
+  {
+    TablePass t(FramedTable());
+    ASSERT_EQ(t.Run(), kOk);
+    DocHandlerOps ops = kTestOps;
+    ops.getCharStyle = CentredStyle;
+    EngineObject view{t.View()->state, &ops};
+    const std::uint32_t start = TableStart(t, 0);
+    LineMetrics m{};
+    std::uint32_t next = 0;
+    ASSERT_EQ(
+        TableLine_LayoutRowLine(&view, t.Device(), t.Ctx(), &t.State(), start, 300, &next, &m),
+        kOk);
+    const std::int16_t full = m.width;
+    const std::int16_t width = static_cast<std::int16_t>(full + 4 + 6 + 101);
+    ASSERT_EQ(
+        TableLine_LayoutRowLine(&view, t.Device(), t.Ctx(), &t.State(), start, width, &next, &m),
+        kOk);
+    EXPECT_EQ(m.indent, 4 + 50);
+    // With no room to spare it stays at the left indent.
+    ASSERT_EQ(
+        TableLine_LayoutRowLine(&view, t.Device(), t.Ctx(), &t.State(), start, full, &next, &m),
+        kOk);
+    EXPECT_EQ(m.indent, 4);
+  }
+  // A border side of style 144 takes its width but is not drawn.
+  std::int64_t textX[2] = {};
+  int filledSides[2] = {};
+  for (const int style : {0, 144}) {
+    TablePass t(Write("[{\"table\": {\"groups\": [{\"rows\": 1, \"cells\": [" +
+                      Cell("word", "\"format\": {\"border\": {\"width\": 3, \"style\": " +
+                                       std::to_string(style) + "}}") +
+                      "]}]}}]"));
+    ASSERT_EQ(t.Run(), kOk);
+    t.Fake().ClearLog();
+    LayOutAndDraw(t, TableStart(t, 0));
+    const std::vector<const FakeCall*> text = t.Fake().Calls(19);
+    ASSERT_FALSE(text.empty());
+    textX[style != 0] = text[0]->args[1];
+    for (const FakeCall* c : t.Fake().Calls(34))
+      if (c->args[5] == 0) ++filledSides[style != 0];
+  }
+  EXPECT_EQ(textX[1], textX[0] + 3);
+  EXPECT_EQ(filledSides[0], 0);
+  EXPECT_EQ(filledSides[1], 0);
+}
+
+TEST(NativeTableLines, ThickRulesAreDrawnAsOnePixelRulesAlongTheirLength) {
+  TablePass t(Write(
+      "[{\"table\": {\"rule_mode\": 3, \"rule_width\": 3, \"groups\": [{\"rows\": 1, "
+      "\"cells\": [" +
+      Cell("a somewhat long cell text") + "]}, {\"rows\": 1, \"cells\": [" + Cell("b") + "]}]}}]"));
+  ASSERT_EQ(t.Run(), kOk);
+  t.Fake().ClearLog();
+  LayOutAndDraw(t, TableStart(t, 0));
+  std::vector<const FakeCall*> rules;
+  for (const FakeCall* c : t.Fake().Calls(34))
+    if (c->args[4] == 7) rules.push_back(c);
+  // The rule between the two rows, once below the first cell and once above
+  // the second: each a band 3 pixels high drawn as 3 horizontal rules of
+  // width 1, one below the other.
+  ASSERT_EQ(rules.size(), 6u);
+  for (std::size_t i = 0; i < rules.size(); ++i) {
+    EXPECT_EQ(rules[i]->args[1], rules[i]->args[3]);  // horizontal
+    EXPECT_EQ(rules[i]->args[5], 1);                  // one pixel
+    EXPECT_GE(rules[i]->args[2] - rules[i]->args[0], 40);
+    if (i % 3 != 0) EXPECT_EQ(rules[i]->args[1], rules[i - 1]->args[1] + 1);
+  }
+}
+
 }  // namespace
