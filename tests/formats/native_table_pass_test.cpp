@@ -238,17 +238,26 @@ TEST(NativeTablePass, EveryStoredFormGivesTheSameLayout) {
       "\"extension\": true",
       "\"row_offset\": 9",
   };
-  std::vector<TableSizes> expected;
+  std::vector<std::string> descriptions;
   for (const char* v : variants) {
     const std::string more = *v != '\0' ? std::string(", ") + v : std::string();
-    TablePass t(Write("[\"x\\n\", {\"table\": {" + groups + more + "}}, \"y\"]"));
-    ASSERT_EQ(t.Run(), kOk) << v;
+    descriptions.push_back("{\"table_layout\": {\"content\": [\"x\\n\", {\"table\": {" + groups +
+                           more + "}}, \"y\"]}}");
+  }
+  std::string error;
+  const std::vector<std::string> files =
+      native_tool::WriteAll(descriptions, std::vector<std::string>(descriptions.size()), &error);
+  ASSERT_EQ(files.size(), descriptions.size()) << error;
+  std::vector<TableSizes> expected;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    TablePass t(files[i]);
+    ASSERT_EQ(t.Run(), kOk) << variants[i];
     const std::vector<TableSizes> sizes = AllSizes(t, 1);
     if (expected.empty()) {
       expected = sizes;
       ASSERT_EQ(expected[0].rows.size(), 3u);
     } else {
-      EXPECT_EQ(sizes, expected) << v;
+      EXPECT_EQ(sizes, expected) << variants[i];
     }
   }
 }
