@@ -251,7 +251,9 @@ TEST(NativeTableLines, HitTestingEveryDrawnCharacterGivesItsPosition) {
       EXPECT_GT(box.x + box.width, d.cx);
       if (d.run.find('x') == 0 || d.run == "y1" || d.run == "y2") sawNested = true;
     }
-    if (n == 0) EXPECT_TRUE(sawNested);
+    if (n == 0) {
+      EXPECT_TRUE(sawNested);
+    }
     SaveSurface(t, "native_table_rows_" + std::to_string(n) + ".png");
     EXPECT_EQ(t.Store().depth, 0);
   }
@@ -352,7 +354,9 @@ TEST(NativeTableLines, RulesFollowTheRuleModeAndBorder) {
     EXPECT_EQ(h > 0, c.horizontal) << c.mode << "/" << c.border;
     EXPECT_EQ(v > 0, c.vertical) << c.mode << "/" << c.border;
     if (c.mode == 5 && c.border == 0) innerOnly = h + v;
-    if (c.mode == 5 && c.border == 1) EXPECT_GT(h + v, innerOnly);  // the outer edges too
+    if (c.mode == 5 && c.border == 1) {
+      EXPECT_GT(h + v, innerOnly);  // the outer edges too
+    }
   }
 }
 
@@ -485,7 +489,9 @@ TEST(NativeTableLines, ThickRulesAreDrawnAsOnePixelRulesAlongTheirLength) {
     EXPECT_EQ(rules[i]->args[1], rules[i]->args[3]);  // horizontal
     EXPECT_EQ(rules[i]->args[5], 1);                  // one pixel
     EXPECT_GE(rules[i]->args[2] - rules[i]->args[0], 40);
-    if (i % 3 != 0) EXPECT_EQ(rules[i]->args[1], rules[i - 1]->args[1] + 1);
+    if (i % 3 != 0) {
+      EXPECT_EQ(rules[i]->args[1], rules[i - 1]->args[1] + 1);
+    }
   }
 }
 
