@@ -495,4 +495,84 @@ TEST(NativeTableLines, ThickRulesAreDrawnAsOnePixelRulesAlongTheirLength) {
   }
 }
 
+TEST(NativeTableLines, TablePathIsTakenOnlyInsideTablesWithTableLayoutOn) {
+  TablePass t(FramedTable());
+  ASSERT_EQ(t.Run(), kOk);
+  const NativeRowLineTable table = TableAt(t, TableStart(t, 0));
+  NativeDocState& s = t.State();
+  NativeRowLineTable found{};
+  s.flags &= static_cast<std::uint16_t>(~NativeStateFlag::TableLayout);
+  EXPECT_EQ(TableLine_IsTablePosition(&s, table.start + 2, NativeStateFlag::CellDraw, &found), kNo);
+  s.flags |= NativeStateFlag::TableLayout;
+  ASSERT_EQ(TableLine_IsTablePosition(&s, table.start + 2, NativeStateFlag::CellDraw, &found),
+            kYes);
+  EXPECT_EQ(found.start, table.start);
+  EXPECT_EQ(found.end, table.end);
+  EXPECT_EQ(found.number, table.number);
+  EXPECT_EQ(TableLine_IsTablePosition(&s, table.start - 1, NativeStateFlag::CellDraw, &found),
+            kNo);  // the text before the table
+  EXPECT_EQ(TableLine_IsTablePosition(&s, table.end, NativeStateFlag::CellDraw, &found), kNo);
+  // A running table path of the same kind keeps the cells' own lines ordinary.
+  s.flags |= NativeStateFlag::CellDraw;
+  EXPECT_EQ(TableLine_IsTablePosition(&s, table.start + 2, NativeStateFlag::CellDraw, &found), kNo);
+  EXPECT_EQ(TableLine_IsTablePosition(&s, table.start + 2, NativeStateFlag::CellInvert, &found),
+            kYes);
+  s.flags &= static_cast<std::uint16_t>(~NativeStateFlag::CellDraw);
+}
+
+// A device whose store refuses to open the row pass of table 2 (the nested
+// one) and otherwise answers as the fake does.
+const DeviceOps* g_realOps = nullptr;
+StatusCode RefuseNested(EngineObject* device, std::uint16_t code, void* in, void* out) noexcept {
+  if (code == TableStoreCode::OpenRowPass && *static_cast<std::uint16_t*>(in) == 2) return kFailed;
+  return g_realOps->tableStoreCommand(device, code, in, out);
+}
+
+TEST(NativeTableLines, FailureInsideNestedTablePopsOnlyTheWalksItPushed) {
+  TablePass t(RichDocument());
+  ASSERT_EQ(t.Run(), kOk);
+  const std::vector<RowLine> lines = LayOutAndDraw(t, TableStart(t, 0));
+  ASSERT_EQ(lines.size(), 3u);  // caption, the group of two rows, the group with the nested table
+  g_realOps = &OpsOf<DeviceOps>(t.Device());
+  DeviceOps ops = *g_realOps;
+  ops.tableStoreCommand = RefuseNested;
+  EngineObject device{t.Device()->state, &ops};
+  std::uint32_t sentinel = 0xC0FFEE;
+  std::uint16_t size = sizeof sentinel;
+  ASSERT_EQ(TableStore_Command(&t.Store(), TableStoreCode::Push, &size, &sentinel), kOk);
+  const RowLine& line = lines[2];
+  const std::uint16_t flags = t.State().flags;
+  EXPECT_EQ(TableLine_DrawRowLine(t.View(), &device, t.Ctx(), &t.State(), 0,
+                                  static_cast<std::int16_t>(line.y), &line.m, line.start),
+            kFailed);
+  EXPECT_EQ(TableLine_InvertRowLine(t.View(), &device, t.Ctx(), &t.State(), 1, 0,
+                                    static_cast<std::int16_t>(line.y), &line.m, line.start,
+                                    line.start, line.next),
+            kFailed);
+  std::uint32_t a = 0, b = 0;
+  // The point lies in the nested table: its row pass cannot be opened.
+  std::int16_t nestedX = -1, nestedY = -1;
+  const std::vector<DrawnChar> chars = DrawnChars(t, lines);
+  for (const DrawnChar& d : chars) {
+    if (d.run == "x1") {
+      nestedX = static_cast<std::int16_t>(d.cx);
+      nestedY = static_cast<std::int16_t>(d.cy - line.y);
+    }
+  }
+  ASSERT_GE(nestedX, 0);
+  EXPECT_EQ(TableLine_HitTestRowLine(t.View(), &device, t.Ctx(), &t.State(), nestedX, nestedY,
+                                     &line.m, line.start, nullptr, &a, &b),
+            kFailed);
+  EXPECT_EQ(t.State().flags, flags);  // every held flag dropped again
+  EXPECT_EQ(t.Store().nodes, nullptr);
+  ASSERT_EQ(t.Store().depth, 1);
+  std::uint32_t back = 0;
+  ASSERT_EQ(TableStore_Command(&t.Store(), TableStoreCode::Pop, &size, &back), kOk);
+  EXPECT_EQ(back, sentinel);
+  EXPECT_EQ(t.Store().nodes, nullptr);  // every row-pass node closed
+  EXPECT_EQ(TableLine_DrawRowLine(t.View(), t.Device(), t.Ctx(), &t.State(), 0,
+                                  static_cast<std::int16_t>(line.y), &line.m, line.start),
+            kOk);
+}
+
 }  // namespace

@@ -140,6 +140,7 @@ TEST(NativeTablePass, FailureInsideNestedTableUnwindsOnlyItsOwnFrames) {
     EXPECT_EQ(t.State().tablePass.passState, NativeTablePass::Idle);
     EXPECT_EQ(t.State().tablePass.pushed, 0);
     EXPECT_EQ(t.State().flags & NativeStateFlag::TablePassDone, 0);
+    EXPECT_EQ(t.Store().nodes, nullptr);  // no layout node left open
     ASSERT_EQ(t.Store().depth, 1) << sliced;
     std::uint32_t back = 0;
     ASSERT_EQ(TableStore_Command(&t.Store(), TableStoreCode::Pop, &size, &back), kOk);
