@@ -689,7 +689,7 @@ StatusCode ImageMapControl(NativeDocState& s, NativeImageMapQuery* q) {
   std::uint32_t target = 0;
   r = NativeStore_ImageMapHit(&s, code & 0xFFFF, x, y, w, h, &target);
   if (r != kDocImageMapHit) return r;
-  q->target = target;
+  q->linkClass = NativeStore_ClassifyLinkTarget(target, &q->target);
   return kDocImageMapHit;
 }
 

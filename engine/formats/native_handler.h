@@ -54,11 +54,13 @@ struct NativeObjectData {
 };
 
 // Control 33: the image object at `start`, a point relative to the image.
-// On a hit the answer is kDocImageMapHit and target holds the area's target.
+// On a hit the answer is kDocImageMapHit; kFailed when the object is no
+// image, the image has no map or no area holds the point.
 struct NativeImageMapQuery {
   std::uint32_t start;
-  std::uint32_t target;  // out
+  std::uint32_t target;  // out: the area's target, as GetLinkAt passes targets on
   std::int16_t x, y;
+  StatusCode linkClass;  // out: the target's class
 };
 
 // Control 12.

@@ -55,6 +55,11 @@ std::string Description(bool withParagraphFormats) {
   json +=
       "\"indexes\": {\"2\": {\"items_per_record\": 4, \"items_hex\": "
       "[\"000000000000\", \"000300ffeedd\"]}},";
+  // The image's map: a rectangle to position 5, elsewhere a target code.
+  json +=
+      "\"image_maps\": {\"first\": 1, \"per_record\": 4, \"images\": [[{\"shape\": "
+      "\"rect\", \"coords\": [0, 0, 20, 30], \"target\": 5}, {\"shape\": \"default\", "
+      "\"target\": 1073741827}]]},";
   json += "\"tables\": {";
   json +=
       "\"0\": {\"widths\": [2], \"items_per_block\": 8, \"items\": [{\"fixed_hex\": \"020e\"}]},";
@@ -328,6 +333,19 @@ TEST_F(NativeHandlerTest, ControlsLinksAndBookmarks) {
   EXPECT_EQ(ops.layoutPassStep(handler, dev, ctx, 0, 0, &word), kOk);
   EXPECT_EQ(ops.layoutPassStep(handler, dev, ctx, 2, 0, &word), kOk);
   EXPECT_EQ(ops.layoutPassStep(handler, dev, ctx, 3, 0, &word), kNotSupported);
+
+  // Image maps: the point's area gives the target and its class; a point
+  // on something that is not an image finds nothing.
+  NativeImageMapQuery q{kImageAt, 0, 5, 5, kOk};
+  ASSERT_EQ(ops.control(handler, DocControl::ImageMapHit, 0, &q), kDocImageMapHit);
+  EXPECT_EQ(q.target, 5u);
+  EXPECT_EQ(q.linkClass, kOk);
+  q = NativeImageMapQuery{kImageAt, 0, 30, 5, kOk};
+  ASSERT_EQ(ops.control(handler, DocControl::ImageMapHit, 0, &q), kDocImageMapHit);
+  EXPECT_EQ(q.target, 0x40000003u);
+  EXPECT_EQ(q.linkClass, kDocLinkHostCode);
+  q = NativeImageMapQuery{kBulletAt, 0, 5, 5, kOk};
+  EXPECT_EQ(ops.control(handler, DocControl::ImageMapHit, 0, &q), kFailed);
 
   // Position lists 0 and 1 only; an entry survives closing and reopening.
   std::uint16_t count = 9;
