@@ -1,0 +1,18 @@
+#include "app/dialogs/info_date_text.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QTimeZone>
+
+QString InfoDateText(const DateTime& date, bool utc, const QString& separator) {
+  QDateTime when(QDate(date.year, date.month, date.day),
+                 QTime(date.hour, date.minute, date.second, date.hundredths * 10),
+                 utc ? Qt::UTC : Qt::LocalTime);
+  if (utc) when = when.toLocalTime();
+  const QLocale locale = QLocale::system();
+  const QString day =
+      when.isValid() ? locale.toString(when.date(), QLocale::ShortFormat) : QString();
+  const QString time =
+      when.isValid() ? locale.toString(when.time(), QLocale::ShortFormat) : QString();
+  return day.left(32) + separator + time.left(32);
+}
