@@ -454,10 +454,9 @@ COpenCategorizedDlg::COpenCategorizedDlg(EngineObject* store, QWidget* parent)
   layout->addLayout(top, 1);
   layout->addLayout(buttons);
   resize(640, 360);
-  const int nameWidth = std::max(60, list_->viewport()->width() - 190);
-  list_->setColumnWidth(0, std::max(nameWidth, 640 * 5 / 7 - 190 - 20));
   list_->setColumnWidth(1, 70);
   list_->setColumnWidth(2, 120);
+  FitColumns();
 
   if (EngineObject* dict = CategoryDictionary(store_)) (void)FillTree(tree_, dict, nullptr);
   connect(tree_, &QTreeWidget::currentItemChanged, this, &COpenCategorizedDlg::OnCategoryChanged);
@@ -475,6 +474,18 @@ COpenCategorizedDlg::~COpenCategorizedDlg() {
 
 std::uint16_t COpenCategorizedDlg::lastCategory() {
   return g_lastCategory;
+}
+
+void COpenCategorizedDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  FitColumns();
+}
+
+void COpenCategorizedDlg::FitColumns() {
+  list_->resizeColumnToContents(2);
+  list_->setColumnWidth(2, std::max(120, list_->columnWidth(2)));
+  list_->setColumnWidth(
+      0, std::max(60, list_->viewport()->width() - list_->columnWidth(1) - list_->columnWidth(2)));
 }
 
 void COpenCategorizedDlg::ReleaseList() {
@@ -528,6 +539,7 @@ void COpenCategorizedDlg::SortRows() {
     item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
     item->setData(0, kIdRole, row.index);
   }
+  FitColumns();
 }
 
 void COpenCategorizedDlg::RememberCategory() {

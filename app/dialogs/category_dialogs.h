@@ -23,6 +23,7 @@
 class KelpoView;
 class MainFrame;
 class QCheckBox;
+class QShowEvent;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
@@ -128,7 +129,13 @@ class COpenCategorizedDlg : public QDialog {
   // The category chosen last while the program runs (0xFFFF: none).
   static std::uint16_t lastCategory();
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
+  // Size 70 and date 120 pixels (wider when the locale's dates need it); the
+  // name takes the rest.
+  void FitColumns();
   void OnCategoryChanged();
   void OnColumnClicked(int column);
   void SortRows();

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTimeZone>
 
 QString InfoDateText(const DateTime& date, bool utc, const QString& separator) {
@@ -12,7 +13,9 @@ QString InfoDateText(const DateTime& date, bool utc, const QString& separator) {
   const QLocale locale = QLocale::system();
   const QString day =
       when.isValid() ? locale.toString(when.date(), QLocale::ShortFormat) : QString();
-  const QString time =
-      when.isValid() ? locale.toString(when.time(), QLocale::ShortFormat) : QString();
+  // Some locales' short time has seconds: they go, with their separator.
+  QString format = locale.timeFormat(QLocale::ShortFormat);
+  format.remove(QRegularExpression(QStringLiteral("[^hHmaApP]*s+(\\.z+)?")));
+  const QString time = when.isValid() ? locale.toString(when.time(), format.trimmed()) : QString();
   return day.left(32) + separator + time.left(32);
 }
