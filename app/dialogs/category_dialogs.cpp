@@ -8,6 +8,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -113,6 +115,16 @@ int CompareNamesInLocale(const std::u16string& a, const std::u16string& b) {
   return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
 
+// A tree of names without a header: its one column is as wide as its
+// widest item, so a long name brings up the horizontal scroll bar instead of
+// being cut off.
+void ShowWholeNames(QTreeWidget* tree) {
+  tree->setHeaderHidden(true);
+  tree->header()->setStretchLastSection(false);
+  tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+}
+
 std::uint16_t g_lastCategory = kDictNone;
 
 }  // namespace
@@ -195,7 +207,7 @@ CCategoriesDlg::CCategoriesDlg(EngineObject* store, const std::uint16_t* documen
   setWindowTitle(QStringLiteral("Categories"));
   tree_ = new QTreeWidget(this);
   tree_->setObjectName(QStringLiteral("tree"));
-  tree_->setHeaderHidden(true);
+  ShowWholeNames(tree_);
   tree_->setRootIsDecorated(true);
   ok_ = new QPushButton(QStringLiteral("OK"), this);
   ok_->setDefault(true);
@@ -417,7 +429,7 @@ COpenCategorizedDlg::COpenCategorizedDlg(EngineObject* store, QWidget* parent)
   setWindowTitle(QStringLiteral("Open Categorized"));
   tree_ = new QTreeWidget(this);
   tree_->setObjectName(QStringLiteral("tree"));
-  tree_->setHeaderHidden(true);
+  ShowWholeNames(tree_);
   auto* treeLabel = new QLabel(QStringLiteral("&Categories:"), this);
   treeLabel->setBuddy(tree_);
   list_ = new QTreeWidget(this);
@@ -592,6 +604,11 @@ void RunCategoriesDialog(KelpoView* view) {
   if (dialog.exec() != QDialog::Accepted || !dialog.result() || !hasSettings) return;
   if (IsFailure(Store(store).setDocumentCategories(store, settingsPath, dialog.result()->data())))
     Error(view, QStringLiteral("The categories of this document could not be saved."));
+}
+
+void RunCategoriesDialog(MainFrame* frame) {
+  QMdiSubWindow* active = frame != nullptr ? frame->area()->currentSubWindow() : nullptr;
+  if (active != nullptr) RunCategoriesDialog(dynamic_cast<KelpoView*>(active->widget()));
 }
 
 void RunOpenByCategoryDialog(MainFrame* frame) {

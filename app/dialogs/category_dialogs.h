@@ -156,5 +156,7 @@ class COpenCategorizedDlg : public QDialog {
 // The view's Categories command: edits the categories of the view's document
 // and writes its list when it changed.
 void RunCategoriesDialog(KelpoView* view);
+// The same for the document of the current window (nothing without one).
+void RunCategoriesDialog(MainFrame* frame);
 // The main window's Open Categorized command: opens the chosen document.
 void RunOpenByCategoryDialog(MainFrame* frame);

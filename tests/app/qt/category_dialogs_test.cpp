@@ -52,6 +52,7 @@ class CategoryDialogsTest : public testing::Test {
     prefs_.setDefaultEncoding(2252);
     Prefs_InitWindowState(&windowState_);
   }
+  void TearDown() override { modal_script::CancelPending(); }
   void Settle() {
     for (int i = 0; i < 20; ++i)
       QApplication::processEvents();
@@ -174,17 +175,28 @@ TEST_F(CategoryDialogsTest, TickedCategoriesAreStoredAscendingAndShownAgainAfter
       dlg->newButton()->click();
       EXPECT_EQ(Children(travel), QStringList{"Maps"});
 
+      // Ticked in an order unlike their ids' (Personal stands above
+      // Business but was made after it).
       maps->setCheckState(0, Qt::Checked);
+      Item(dlg->tree(), "Personal")->setCheckState(0, Qt::Checked);
       Item(dlg->tree(), "Business")->setCheckState(0, Qt::Checked);
       SaveShot(dlg, "categories_dialog");
       dlg->okButton()->click();
+      // The list for the caller is in stored (ascending) order, not the
+      // tree's.
+      ASSERT_TRUE(dlg->result().has_value());
+      const std::vector<std::uint16_t>& result = *dlg->result();
+      EXPECT_EQ(result.size(), 4u);
+      EXPECT_EQ(result[0], 3);
+      EXPECT_TRUE(std::is_sorted(result.begin() + 1, result.end()));
     });
     RunCategoriesDialog(view);
     ASSERT_TRUE(ran);
     stored = StoredIds(view);
-    const std::uint16_t business = IdOf(*frame, u"Business"), maps = IdOf(*frame, u"Travel/Maps");
+    const std::uint16_t business = IdOf(*frame, u"Business"), maps = IdOf(*frame, u"Travel/Maps"),
+                        personal = IdOf(*frame, u"Personal");
     ASSERT_NE(maps, kDictNone);
-    std::vector<std::uint16_t> want{business, maps};
+    std::vector<std::uint16_t> want{business, maps, personal};
     std::sort(want.begin(), want.end());
     EXPECT_EQ(stored, want);  // ascending, whatever the tree's order
   }
@@ -197,15 +209,15 @@ TEST_F(CategoryDialogsTest, TickedCategoriesAreStoredAscendingAndShownAgainAfter
   bool ran = false;
   WhenModal<CCategoriesDlg>([&](CCategoriesDlg* dlg) {
     ran = true;
-    EXPECT_EQ(Checked(dlg->tree()), (QStringList{"Business", "Maps"}));
+    EXPECT_EQ(Checked(dlg->tree()), (QStringList{"Personal", "Business", "Maps"}));
     EXPECT_EQ(Item(dlg->tree(), "Maps")->parent(), Item(dlg->tree(), "Travel"));
     // Ticking and unticking back to the starting set writes nothing.
-    Item(dlg->tree(), "Personal")->setCheckState(0, Qt::Checked);
-    Item(dlg->tree(), "Personal")->setCheckState(0, Qt::Unchecked);
+    Item(dlg->tree(), "Travel")->setCheckState(0, Qt::Checked);
+    Item(dlg->tree(), "Travel")->setCheckState(0, Qt::Unchecked);
     dlg->okButton()->click();
     EXPECT_EQ(dlg->result(), std::nullopt);
   });
-  RunCategoriesDialog(view);
+  RunCategoriesDialog(frame.get());  // the active window's document
   EXPECT_TRUE(ran);
   EXPECT_EQ(StoredIds(view), stored);
 
@@ -337,6 +349,23 @@ TEST_F(CategoryDialogsTest, CancelKeepsCategoryEditsButWritesNoTicks) {
   EXPECT_NE(IdOf(*frame, u"Kept"), kDictNone);
 }
 
+TEST_F(CategoryDialogsTest, WithoutASettingsStoreTheTreeIsEmptyAndEditsDoNothing) {
+  CCategoriesDlg dialog(nullptr, nullptr, nullptr);
+  dialog.show();
+  EXPECT_EQ(dialog.tree()->topLevelItemCount(), 0);
+  // None of these opens a window (a modal one would block here).
+  dialog.newButton()->click();
+  dialog.renameButton()->click();
+  dialog.deleteButton()->click();
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  dialog.okButton()->click();
+  EXPECT_EQ(dialog.result(), std::nullopt);
+
+  COpenCategorizedDlg open(nullptr, nullptr);
+  EXPECT_EQ(open.tree()->topLevelItemCount(), 0);
+  EXPECT_EQ(open.list()->topLevelItemCount(), 0);
+}
+
 TEST_F(CategoryDialogsTest, NamesStopAtTwentyNineCharactersAndSubCategoriesAtDepthNine) {
   for (const auto& [depth, enabled] :
        {std::pair{-1, false}, std::pair{0, true}, std::pair{9, true}, std::pair{10, false}}) {
@@ -453,6 +482,23 @@ TEST_F(CategoryDialogsTest, OpenCategorizedListsSortsAndOpensAndRemembersTheCate
   EXPECT_TRUE(ran);
   EXPECT_EQ(COpenCategorizedDlg::lastCategory(), IdOf(*frame, u"Personal"));
   EXPECT_EQ(frame->Views().size(), 1);
+
+  // A double click on a row opens it too.
+  ran = false;
+  WhenModal<COpenCategorizedDlg>([&](COpenCategorizedDlg* dlg) {
+    ran = true;
+    dlg->tree()->setCurrentItem(Item(dlg->tree(), "Business"));
+    QTreeWidget* list = dlg->list();
+    QTreeWidgetItem* alpha = list->findItems("alpha.txt", Qt::MatchExactly).value(0);
+    ASSERT_NE(alpha, nullptr);
+    const QPoint at = list->visualItemRect(alpha).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    if (dlg->isVisible()) dlg->reject();
+  });
+  RunOpenByCategoryDialog(frame.get());
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(frame->Views().size(), 2);
 }
 
 }  // namespace

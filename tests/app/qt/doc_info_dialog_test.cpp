@@ -44,6 +44,7 @@ class DocInfoDialogTest : public testing::Test {
     prefs_.setDefaultEncoding(2252);
     Prefs_InitWindowState(&windowState_);
   }
+  void TearDown() override { modal_script::CancelPending(); }
 
   TempDir data_;
   TempDir config_;

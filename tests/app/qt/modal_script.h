@@ -11,13 +11,32 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace modal_script {
+
+// Actions still waiting for their window.
+inline std::vector<QPointer<QTimer>>& Pending() {
+  static std::vector<QPointer<QTimer>> pending;
+  return pending;
+}
+
+// Drops every action still waiting (a test that ended early must not leave
+// one to run in the next test); each one counts as a failure.
+inline void CancelPending() {
+  for (const QPointer<QTimer>& timer : Pending()) {
+    if (timer.isNull() || !timer->isActive()) continue;  // ran (or gave up) already
+    ADD_FAILURE() << "a scripted dialog action never ran";
+    delete timer.data();
+  }
+  Pending().clear();
+}
 
 // Runs act on the next visible modal window of type T. After ten seconds
 // without one the test fails and the modal window on top (if any) is closed,
@@ -44,6 +63,7 @@ void WhenModal(std::function<void(T*)> act) {
       if (top != nullptr) top->close();
     }
   });
+  Pending().push_back(timer);
   timer->start();
 }
 
