@@ -74,6 +74,13 @@ int Depth(const QTreeWidgetItem* item) {
   return depth;
 }
 
+// The ticked ids of an item and its subtree (the item may be out of its tree).
+void AddCheckedIds(const QTreeWidgetItem* item, std::vector<std::uint16_t>* ids) {
+  if (item->checkState(0) == Qt::Checked) ids->push_back(ItemId(item));
+  for (int i = 0; i < item->childCount(); ++i)
+    AddCheckedIds(item->child(i), ids);
+}
+
 void ExpandAll(QTreeWidgetItem* item) {
   item->setExpanded(true);
   for (int i = 0; i < item->childCount(); ++i)
@@ -230,15 +237,19 @@ CCategoriesDlg::CCategoriesDlg(EngineObject* store, const std::uint16_t* documen
   resize(360, 300);
 
   dict_ = CategoryDictionary(store_);
-  BuildTree();
+  BuildTree(documentIds_);
 }
 
-void CCategoriesDlg::BuildTree() {
+void CCategoriesDlg::BuildTree(const std::vector<std::uint16_t>& checked) {
   tree_->clear();
   if (dict_ == nullptr) return;
-  // A tree that could not be built whole is not shown at all: ticks on part
-  // of it would drop the document's other categories on OK.
-  if (!FillTree(tree_, dict_, &documentIds_)) tree_->clear();
+  // A tree that could not be built whole is not shown at all, and the
+  // document's list is then left as it is: ticks read from part of the tree
+  // would drop its other categories.
+  if (!FillTree(tree_, dict_, &checked)) {
+    tree_->clear();
+    treeIncomplete_ = true;
+  }
 }
 
 QTreeWidgetItem* CCategoriesDlg::FindItem(std::uint16_t id) const {
@@ -298,9 +309,7 @@ void CCategoriesDlg::OnNew() {
   if (!PlaceItem(item, id)) {
     // The category is in the dictionary; showing the tree afresh shows it.
     delete item;
-    const std::vector<std::uint16_t> checked = CollectChecked();
-    tree_->clear();
-    if (!FillTree(tree_, dict_, &checked)) tree_->clear();
+    BuildTree(CollectChecked());
     item = FindItem(id);
     if (item == nullptr) return;
   }
@@ -352,10 +361,12 @@ void CCategoriesDlg::OnRename() {
     else
       tree_->takeTopLevelItem(tree_->indexOfTopLevelItem(item));
     if (!PlaceItem(item, id)) {
+      // The ticks of the item's subtree count too.
+      std::vector<std::uint16_t> checked = CollectChecked();
+      AddCheckedIds(item, &checked);
+      CategoryIds_Normalise(&checked);
       delete item;
-      const std::vector<std::uint16_t> checked = CollectChecked();
-      tree_->clear();
-      if (!FillTree(tree_, dict_, &checked)) tree_->clear();
+      BuildTree(checked);
       item = FindItem(id);
       if (item == nullptr) return;
     }
@@ -409,7 +420,7 @@ void CCategoriesDlg::SaveDictionary() {
 void CCategoriesDlg::accept() {
   SaveDictionary();
   const std::vector<std::uint16_t> checked = CollectChecked();
-  if (CategoryIds_Same(checked, documentIds_)) {
+  if (treeIncomplete_ || CategoryIds_Same(checked, documentIds_)) {
     result_.reset();
     QDialog::reject();  // nothing to write
     return;

@@ -90,7 +90,7 @@ class CCategoriesDlg : public QDialog {
   void reject() override;
 
  private:
-  void BuildTree();
+  void BuildTree(const std::vector<std::uint16_t>& checked);
   QTreeWidgetItem* FindItem(std::uint16_t id) const;
   // Puts item under the item of the entry's parent, after the item of its
   // previous sibling in the dictionary (first when none).
@@ -102,6 +102,7 @@ class CCategoriesDlg : public QDialog {
   EngineObject* dict_ = nullptr;
   std::vector<std::uint16_t> documentIds_;  // ascending
   std::optional<std::vector<std::uint16_t>> result_;
+  bool treeIncomplete_ = false;  // the dictionary's listing could not be shown whole
   QTreeWidget* tree_;
   QPushButton* ok_;
   QPushButton* new_;

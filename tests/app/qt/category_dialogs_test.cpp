@@ -349,6 +349,37 @@ TEST_F(CategoryDialogsTest, CancelKeepsCategoryEditsButWritesNoTicks) {
   EXPECT_NE(IdOf(*frame, u"Kept"), kDictNone);
 }
 
+TEST_F(CategoryDialogsTest, ATreeThatCannotBeShownWholeLeavesTheDocumentsListAlone) {
+  WriteFileBytes(files_.File("book.txt"), "A book.\n");
+  auto frame = StartProgram();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  const std::uint16_t business = IdOf(*frame, u"Business");
+  std::vector<std::uint16_t> list{1, business};
+  ASSERT_EQ(OpsOf<SettingsOps>(frame->store())
+                .setDocumentCategories(frame->store(), view->document()->state().localSettings.path,
+                                       list.data()),
+            kOk);
+  // A chain of categories one level deeper than the tree goes (levels 0-32).
+  std::uint16_t parent = kDictNone;
+  for (int level = 0; level <= 32; ++level) {
+    std::uint16_t id = kDictNone;
+    ASSERT_FALSE(IsFailure(Dict_AddChild(Dictionary(*frame), "deep", nullptr, parent,
+                                         level == 0 ? 0 : kDictInsertUnder, &id)));
+    parent = id;
+  }
+  bool ran = false;
+  WhenModal<CCategoriesDlg>([&](CCategoriesDlg* dlg) {
+    ran = true;
+    EXPECT_EQ(dlg->tree()->topLevelItemCount(), 0);
+    dlg->okButton()->click();
+    EXPECT_EQ(dlg->result(), std::nullopt);
+  });
+  RunCategoriesDialog(view);
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(StoredIds(view), std::vector<std::uint16_t>{business});
+}
+
 TEST_F(CategoryDialogsTest, WithoutASettingsStoreTheTreeIsEmptyAndEditsDoNothing) {
   CCategoriesDlg dialog(nullptr, nullptr, nullptr);
   dialog.show();
