@@ -3,6 +3,7 @@
 #include <sys/sysinfo.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "app/resources/strings.h"
@@ -201,6 +202,19 @@ bool SysInfo_Memory(SysInfoMemory* memory) {
   const std::uint64_t unit = info.mem_unit == 0 ? 1 : info.mem_unit;
   memory->totalBytes = std::uint64_t{info.totalram} * unit;
   memory->freeBytes = std::uint64_t{info.freeram} * unit;
+  // What programs can still have counts the caches the kernel gives back;
+  // the bare free figure leaves them out.
+  if (FILE* meminfo = std::fopen("/proc/meminfo", "r")) {
+    char line[128];
+    unsigned long long kb = 0;
+    while (std::fgets(line, sizeof line, meminfo) != nullptr) {
+      if (std::sscanf(line, "MemAvailable: %llu kB", &kb) == 1) {
+        memory->freeBytes = std::min<std::uint64_t>(kb * 1024, memory->totalBytes);
+        break;
+      }
+    }
+    std::fclose(meminfo);
+  }
   return true;
 }
 

@@ -85,7 +85,8 @@ struct SysInfoMemory {
   std::uint64_t freeBytes = 0;
   std::uint64_t totalBytes = 0;
 };
-// The free (available) and total physical memory; false when unknown.
+// The available (free and reclaimable) and total physical memory; false
+// when unknown.
 bool SysInfo_Memory(SysInfoMemory* memory);
 // "%luK" of bytes shifted right by 10.
 std::u16string SysInfo_MemoryText(std::uint64_t bytes);

@@ -484,6 +484,11 @@ TEST_F(CategoryDialogsTest, OpenCategorizedListsSortsAndOpensAndRemembersTheCate
     EXPECT_EQ(rows(dlg->list()),
               (QStringList{"Bravo.txt 3 KB", "charlie.txt 2 KB", "alpha.txt 1 KB"}));
     SaveShot(dlg, "open_categorized_dialog");
+    clickColumn(dlg->list(), 1);  // a third click: ascending again
+    EXPECT_EQ(dlg->sortKey(), kSortSizeUp);
+    EXPECT_EQ(rows(dlg->list()),
+              (QStringList{"alpha.txt 1 KB", "charlie.txt 2 KB", "Bravo.txt 3 KB"}));
+    clickColumn(dlg->list(), 1);
     // Open without a chosen row does nothing.
     dlg->list()->clearSelection();
     dlg->list()->setCurrentItem(nullptr);
