@@ -224,7 +224,9 @@ TEST(DocInfoTest, GeneralPageOfPlainTextAndRecordDatabases) {
       EXPECT_EQ(info.date->year, 2000);
       EXPECT_EQ(info.date->hour, 3);
     }
-    if (c.type == "RaZo" && !c.fileDate) EXPECT_EQ(info.date->year, 2023);
+    if (c.type == "RaZo" && !c.fileDate) {
+      EXPECT_EQ(info.date->year, 2023);
+    }
     EXPECT_EQ(*info.size, bytes.size()) << c.what;
     EXPECT_TRUE(info.encoding.empty()) << c.what;  // no reader: "Unknown"
   }

@@ -365,7 +365,7 @@ TEST_F(CategoryDialogsTest, ATreeThatCannotBeShownWholeLeavesTheDocumentsListAlo
   for (int level = 0; level <= 32; ++level) {
     std::uint16_t id = kDictNone;
     ASSERT_FALSE(IsFailure(Dict_AddChild(Dictionary(*frame), "deep", nullptr, parent,
-                                         level == 0 ? 0 : kDictInsertUnder, &id)));
+                                         level == 0 ? 0u : std::uint32_t{kDictInsertUnder}, &id)));
     parent = id;
   }
   bool ran = false;
