@@ -15,6 +15,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTest>
 #include <QTreeWidget>
@@ -378,6 +379,26 @@ TEST_F(CategoryDialogsTest, ATreeThatCannotBeShownWholeLeavesTheDocumentsListAlo
   RunCategoriesDialog(view);
   EXPECT_TRUE(ran);
   EXPECT_EQ(StoredIds(view), std::vector<std::uint16_t>{business});
+}
+
+TEST_F(CategoryDialogsTest, ALongNameBringsUpTheHorizontalScrollBar) {
+  auto frame = StartProgram();
+  CCategoriesDlg shortNames(frame->store(), nullptr, nullptr);
+  shortNames.show();
+  QApplication::processEvents();
+  EXPECT_EQ(shortNames.tree()->horizontalScrollBar()->maximum(), 0);
+
+  // A category named by a document can be longer than a typed one.
+  const std::u16string longName = u"Deep/" + std::u16string(120, u'w');
+  std::uint16_t id = 0;
+  ASSERT_FALSE(IsFailure(
+      Dict_AddPath(Dictionary(*frame), nullptr, longName.c_str(), 0, 1, kDictInsertSorted, &id)));
+  CCategoriesDlg dialog(frame->store(), nullptr, nullptr);
+  dialog.show();
+  QApplication::processEvents();
+  EXPECT_GT(dialog.tree()->horizontalScrollBar()->maximum(), 0);
+  EXPECT_EQ(Item(dialog.tree(), QString(120, 'w'))->text(0), QString(120, 'w'));
+  SaveShot(&dialog, "categories_long_name");
 }
 
 TEST_F(CategoryDialogsTest, WithoutASettingsStoreTheTreeIsEmptyAndEditsDoNothing) {
