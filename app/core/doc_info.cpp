@@ -8,6 +8,7 @@
 
 #include "app/resources/strings.h"
 #include "engine/formats/doc_handler.h"
+#include "engine/formats/native_handler.h"
 #include "engine/runtime/charset_name.h"
 #include "engine/runtime/db_file.h"
 #include "engine/runtime/file_sys.h"
@@ -107,12 +108,13 @@ std::vector<DocInfoPage> DocInfo_MessagePages(EngineObject* reader, std::uint32_
   for (const DocInfoRow& row : DocInfo_Rows()) {
     std::vector<std::u16string> parts;
     for (const std::uint32_t n : row.strings) {
-      DocStringRecord record;
-      if (IsFailure(DocOpsOf(reader).control(reader, DocControl::GetString, n, &record))) continue;
-      const std::uint16_t length = std::min(record.length, kDocStringCapacity);
+      std::uint8_t bytes[kDocStringCapacity];
+      NativeStringQuery query{kDocStringCapacity, 0, bytes};
+      if (IsFailure(DocOpsOf(reader).control(reader, DocControl::GetString, n, &query))) continue;
+      const std::uint16_t length = std::min(query.length, kDocStringCapacity);
       if (length == 0) continue;
       parts.push_back(
-          DocInfo_Decode(std::string(reinterpret_cast<const char*>(record.bytes), length), mib));
+          DocInfo_Decode(std::string(reinterpret_cast<const char*>(bytes), length), mib));
     }
     std::u16string text = DocInfo_Join(parts);
     if (!text.empty()) pages.push_back({row.captionId, std::move(text)});

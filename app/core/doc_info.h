@@ -17,15 +17,8 @@
 #include "engine/runtime/core.h"
 #include "engine/runtime/date.h"
 
-// The record of document control 12 (a document string): the capacity of
-// bytes in, the bytes copied out (no terminator; 0 when there is no such
-// string).
+// Bytes asked of the reader for one document string.
 constexpr std::uint16_t kDocStringCapacity = 511;
-struct DocStringRecord {
-  std::uint16_t capacity = kDocStringCapacity;
-  std::uint16_t length = 0;
-  std::uint8_t bytes[kDocStringCapacity] = {};
-};
 
 // One row of the message pages: its caption string and document strings.
 struct DocInfoRow {

@@ -14,6 +14,7 @@
 
 #include "app/resources/strings.h"
 #include "engine/formats/doc_handler.h"
+#include "engine/formats/native_handler.h"
 #include "engine/runtime/module_table.h"
 #include "tests/support/record_db_fixtures.h"
 #include "tests/support/temp_dir.h"
@@ -48,9 +49,9 @@ struct FakeReader {
     if (code != DocControl::GetString) return kNotSupported;
     const auto it = self->strings.find(value);
     if (it == self->strings.end()) return kNotSupported;
-    auto* r = static_cast<DocStringRecord*>(record);
-    r->length = static_cast<std::uint16_t>(std::min<std::size_t>(it->second.size(), r->capacity));
-    std::memcpy(r->bytes, it->second.data(), r->length);
+    auto* q = static_cast<NativeStringQuery*>(record);
+    q->length = static_cast<std::uint16_t>(std::min<std::size_t>(it->second.size(), q->capacity));
+    std::memcpy(q->buffer, it->second.data(), q->length);
     return kOk;
   }
 };

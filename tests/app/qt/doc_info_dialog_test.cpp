@@ -23,6 +23,7 @@
 #include "app/shell/qt_settings_store.h"
 #include "engine/formats/doc_handler.h"
 #include "tests/app/qt/modal_script.h"
+#include "tests/support/native_writer.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
@@ -96,6 +97,52 @@ TEST_F(DocInfoDialogTest, PlainTextDocumentShowsOnlyItsGeneralPage) {
     RunDocInfoDialog(view);
     EXPECT_TRUE(ran);
   }
+}
+
+TEST_F(DocInfoDialogTest, NativeDocumentShowsItsStringsDateTypeAndEncoding) {
+  // Written by the project's independent writer: title strings 0 and 3,
+  // author strings 4 and 6 (5 absent), a publisher with an ampersand, and
+  // the date 2024-02-29 14:30 in record 0; strings in UTF-8, as the
+  // document says.
+  const std::string json =
+      R"({"text_hex": "48656c6c6f2c207265616465722e", "charset": 106,)"
+      R"( "start_data_hex": "07e8021d0e1e0000", "string_table": {"strings":)"
+      R"( ["The Title", null, "", "Second \u201ctitle\u201d", "Ann", null, "Bob", null, null,)"
+      R"( "Salt & Pepper Press"]}})";
+  std::string error;
+  const std::string file = native_tool::Write(json, {}, &error);
+  ASSERT_FALSE(file.empty()) << error;
+  const std::string path = files_.File("cook.pdb");
+  WriteFileBytes(path, file);
+  MainFrame frame(&settings_, &prefs_, &windowState_);
+  ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(path)));
+  ASSERT_EQ(frame.Views().size(), 1);
+
+  bool ran = false;
+  WhenModal<CPSDocInfo>([&](CPSDocInfo* sheet) {
+    ran = true;
+    ASSERT_EQ(sheet->tabs()->count(), 4);
+    const auto pageText = [sheet](int i) {
+      auto* page = dynamic_cast<CPPDocInfoMessage*>(sheet->tabs()->widget(i));
+      return page != nullptr ? page->textLabel()->text() : QString();
+    };
+    EXPECT_EQ(pageText(0), QString::fromUtf8("The Title\n\nSecond \u201Ctitle\u201D"));
+    EXPECT_EQ(pageText(1), "Ann\n\nBob");
+    EXPECT_EQ(pageText(2), "Salt & Pepper Press");
+    CPPDocInfoGeneral* general = sheet->generalPage();
+    EXPECT_EQ(general->type(), "Kelpo 3.x/4.x");
+    EXPECT_EQ(general->date(), InfoDateText(DateTime{2024, 2, 29, 14, 30, 0, 0}, false, "  "));
+    EXPECT_EQ(general->encoding(), "UTF-8");
+    EXPECT_EQ(general->size().toStdString(), std::to_string((file.size() + 1023) / 1024) + "KB");
+    EXPECT_FALSE(general->title().isEmpty());
+    sheet->tabs()->setCurrentIndex(2);
+    SaveShot(sheet, "document_information_native_publisher");
+    sheet->tabs()->setCurrentIndex(3);
+    SaveShot(sheet, "document_information_native_general");
+    sheet->accept();
+  });
+  RunDocInfoDialog(frame.Views().front());
+  EXPECT_TRUE(ran);
 }
 
 TEST_F(DocInfoDialogTest, DatesShowInLocalTimeWithoutSeconds) {
