@@ -104,3 +104,25 @@ std::u16string CategoryName_Limit(const std::u16string& name, std::size_t max) {
   }
   return name.substr(0, i);
 }
+
+std::u16string CategoryName_FitAt(const std::u16string& name, std::size_t* cursor,
+                                  std::size_t max) {
+  const std::size_t length = CategoryName_Length(name);
+  if (length <= max) return name;
+  std::size_t excess = length - max;
+  std::size_t end = std::min(*cursor, name.size());
+  if (end > 0 && end < name.size() && IsHighSurrogate(name[end - 1]) && IsLowSurrogate(name[end]))
+    ++end;  // never between the halves of a pair
+  std::size_t start = end;
+  while (excess > 0 && start > 0) {
+    const bool pair =
+        start >= 2 && IsLowSurrogate(name[start - 1]) && IsHighSurrogate(name[start - 2]);
+    start -= pair ? 2 : 1;
+    --excess;
+  }
+  std::u16string fitted = name.substr(0, start) + name.substr(end);
+  *cursor = start;
+  // Nothing before the cursor to drop: the end goes.
+  if (excess > 0) fitted = CategoryName_Limit(fitted, max);
+  return fitted;
+}

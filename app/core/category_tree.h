@@ -58,5 +58,11 @@ CategoryNameCheck CategoryName_Check(const std::u16string& name) noexcept;
 // The name cut to at most max characters, never inside a character (a
 // surrogate pair counts as one character and is kept or dropped whole).
 std::u16string CategoryName_Limit(const std::u16string& name, std::size_t max = kCategoryNameMax);
+// An edited name brought back within max characters the way a limited
+// field takes typing and pasting: the characters just before the cursor
+// (what was just typed or pasted there) are dropped, whole, until it fits;
+// *cursor follows them.
+std::u16string CategoryName_FitAt(const std::u16string& name, std::size_t* cursor,
+                                  std::size_t max = kCategoryNameMax);
 // Characters (not UTF-16 units) of a name.
 std::size_t CategoryName_Length(const std::u16string& name) noexcept;

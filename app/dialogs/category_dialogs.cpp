@@ -139,8 +139,9 @@ std::uint16_t g_lastCategory = kDictNone;
 QValidator::State CategoryNameValidator::validate(QString& input, int& pos) const {
   const std::u16string text = input.toStdU16String();
   if (CategoryName_Length(text) > kCategoryNameMax) {
-    input = QString::fromStdU16String(CategoryName_Limit(text));
-    pos = std::min(pos, static_cast<int>(input.size()));
+    std::size_t cursor = static_cast<std::size_t>(std::max(pos, 0));
+    input = QString::fromStdU16String(CategoryName_FitAt(text, &cursor));
+    pos = static_cast<int>(cursor);
   }
   return Acceptable;
 }

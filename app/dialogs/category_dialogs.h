@@ -29,8 +29,9 @@ class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
-// Keeps a category name within its characters: longer text is cut at a
-// character boundary (never inside a surrogate pair).
+// Keeps a category name within its characters: a character typed into a
+// full name is refused and pasted text is cut to fit, at a character
+// boundary (never inside a surrogate pair).
 class CategoryNameValidator : public QValidator {
  public:
   using QValidator::QValidator;

@@ -162,6 +162,33 @@ TEST(CategoryNameTest, ChecksAndLimitAtCharacterBoundaries) {
     EXPECT_LE(CategoryName_Length(cut), kCategoryNameMax) << c.what;
   }
   EXPECT_EQ(CategoryName_Length(std::u16string(28, u'a') + smile), 29u);
+
+  // Edits: what stands just before the cursor was typed or pasted there.
+  struct Edit {
+    const char* what;
+    std::u16string text;
+    std::size_t cursor;
+    std::u16string want;
+    std::size_t wantCursor;
+  };
+  const std::u16string full(29, u'a');
+  const Edit edits[] = {
+      {"a key typed in the middle of a full name is refused",
+       full.substr(0, 10) + u"X" + full.substr(10), 11, full, 10},
+      {"a paste at the end is cut", full.substr(0, 27) + u"XYZ", 30, full.substr(0, 27) + u"XY",
+       29},
+      {"a pasted pair that does not fit goes whole", full.substr(0, 28) + u"X" + smile, 31,
+       full.substr(0, 28) + u"X", 29},
+      {"a cursor between the halves of a pair", full.substr(0, 28) + u"X" + smile, 30,
+       full.substr(0, 28) + u"X", 29},
+      {"a cursor at 0 cuts the end", std::u16string(31, u'b'), 0, std::u16string(29, u'b'), 0},
+      {"a name that fits is left alone", u"short", 3, u"short", 3},
+  };
+  for (const Edit& e : edits) {
+    std::size_t cursor = e.cursor;
+    EXPECT_EQ(CategoryName_FitAt(e.text, &cursor), e.want) << e.what;
+    EXPECT_EQ(cursor, e.wantCursor) << e.what;
+  }
 }
 
 DateTime Day(int d) {

@@ -431,6 +431,9 @@ TEST_F(CategoryDialogsTest, NamesStopAtTwentyNineCharactersAndSubCategoriesAtDep
   QLineEdit* edit = dialog.nameEdit();
   QTest::keyClicks(edit, QString(30, 'a'));
   EXPECT_EQ(edit->text(), QString(29, 'a'));  // the 30th cannot be typed
+  edit->setCursorPosition(5);
+  QTest::keyClicks(edit, "Z");  // nor anything in the middle of a full name
+  EXPECT_EQ(edit->text(), QString(29, 'a'));
 
   // Pasted text is cut at a character boundary: a character outside the
   // basic plane (two UTF-16 units) is kept or dropped whole.
