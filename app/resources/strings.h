@@ -7,8 +7,20 @@
 namespace StringId {
 constexpr std::uint32_t LocalSettingsOverLimit = 38015;  // two %lu: used KB, limit KB
 constexpr std::uint32_t AskSaveLocalSettings = 38016;
+constexpr std::uint32_t Unknown = 38017;
 constexpr std::uint32_t NeedsNewerVersion = 38023;
 constexpr std::uint32_t CannotOpenCorrupt = 38024;
+constexpr std::uint32_t DocInfoCaption = 38028;
+constexpr std::uint32_t DocInfoTitle = 38029;
+constexpr std::uint32_t DocInfoAuthor = 38030;
+constexpr std::uint32_t DocInfoPublisher = 38031;
+constexpr std::uint32_t CategoryExists = 38035;  // %s: the name
+constexpr std::uint32_t CategorySlash = 38036;
+constexpr std::uint32_t CategoryAskDelete = 38037;  // %s: the name
+constexpr std::uint32_t CategoryNoSelection = 38038;
+constexpr std::uint32_t ColumnName = 38039;
+constexpr std::uint32_t ColumnDateModified = 38040;
+constexpr std::uint32_t ColumnSize = 38041;
 constexpr std::uint32_t DefaultCategories = 38042;         // names separated by LF
 constexpr std::uint32_t ExternalDocumentNotFound = 38043;  // %s: the link's target
 constexpr std::uint32_t UnsupportedFormat = 38060;
