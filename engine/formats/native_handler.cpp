@@ -139,10 +139,6 @@ StatusCode MeasureObject(EngineObject* handler, NativeDocState& s, EngineObject*
     out->width = static_cast<std::int16_t>(-static_cast<int>(code));
     return kOk;
   }
-  if (code >= NativeObject::BulletFirst && code <= NativeObject::BulletLast) {
-    out->width = static_cast<std::int16_t>(3 * text.ascent / 8);
-    return kOk;
-  }
   if (code >= NativeObject::ImageFirst && code <= NativeObject::ImageLast) {
     std::int16_t w = 0, h = 0;
     const StatusCode r = DocImage_GetDisplaySize(&s, device, ctx, p, code & 0xFFFF, &w, &h);
@@ -211,6 +207,98 @@ bool ObjectLine(NativeDocState& s, std::uint32_t start, std::uint32_t end, std::
   if (end <= start || end - start > CharBytes(s)) return false;
   std::uint32_t runEnd = 0;
   return NativeDoc_ObjectAt(&s, start, code, &runEnd) == kOk;
+}
+
+bool IsBullet(std::uint32_t code) {
+  return code >= NativeObject::BulletFirst && code <= NativeObject::BulletLast;
+}
+
+// A bullet begins the line that holds the text after it: the bullet, a gap
+// of its own width, then the text laid out in what is left.
+struct BulletShape {
+  std::int16_t width = 0;  // the bullet and its gap
+  std::uint16_t marker = 0;
+};
+
+StatusCode MeasureBullet(EngineObject* handler, NativeDocState& s, EngineObject* device,
+                         DeviceContext ctx, std::uint32_t p, std::uint32_t code, BulletShape* out) {
+  LineMetrics text{};
+  std::uint32_t ignored = 0;
+  const StatusCode r = DocHandler_LayoutLine(handler, device, ctx, p, p + CharBytes(s),
+                                             kDocUnboundedWidth, &ignored, &text);
+  if (IsFailure(r)) return r;
+  const int bullet = 3 * text.ascent / 8;
+  out->width = Device_Clamp16(2 * std::max(bullet, 1));
+  out->marker = static_cast<std::uint16_t>(kMarkerBullet | (code - 2));
+  return kOk;
+}
+
+// The bullet at the start of the line at lineStart, if any.
+bool BulletLine(NativeDocState& s, std::uint32_t lineStart, std::uint32_t* code) {
+  std::uint32_t runEnd = 0;
+  return NativeDoc_ObjectAt(&s, lineStart, code, &runEnd) == kOk && IsBullet(*code);
+}
+
+StatusCode LayoutBulletLine(EngineObject* handler, NativeDocState& s, EngineObject* device,
+                            DeviceContext ctx, std::uint32_t p, std::uint32_t end,
+                            std::uint32_t code, std::int16_t width, std::uint32_t* nextStart,
+                            LineMetrics* metrics) {
+  BulletShape b;
+  StatusCode r = MeasureBullet(handler, s, device, ctx, p, code, &b);
+  if (IsFailure(r)) return r;
+  const std::uint32_t after = p + CharBytes(s);
+  const std::uint32_t limit = NextObjectStart(s, after, end);
+  LineMetrics m{};
+  std::uint32_t next = after;
+  if (after < limit) {
+    r = DocHandler_LayoutLine(handler, device, ctx, after, limit,
+                              Device_Clamp16(std::max(width - b.width, 1)), &next, &m);
+    if (r == kNoMore) {
+      next = after;
+      r = kOk;
+    }
+    if (r != kOk) return r;
+  }
+  if (next == after) {
+    // Nothing follows on the line: the bullet alone, in its font's height.
+    r = DocHandler_LayoutLine(handler, device, ctx, p, after, kDocUnboundedWidth, &next, &m);
+    if (r != kOk) return r;
+    m.width = 0;
+    next = after;
+  }
+  m.width = Device_Clamp16(m.width + b.width);
+  *metrics = m;
+  *nextStart = next;
+  return kOk;
+}
+
+// The bullet in the character style of its position, then the text after
+// it beyond the bullet's width.
+StatusCode DrawBulletLine(EngineObject* handler, NativeDocState& s, EngineObject* device,
+                          DeviceContext ctx, std::int16_t x, std::int16_t y,
+                          const LineMetrics& metrics, std::uint32_t start, std::uint32_t end,
+                          std::uint32_t code) {
+  BulletShape b;
+  StatusCode r = MeasureBullet(handler, s, device, ctx, start, code, &b);
+  if (IsFailure(r)) return r;
+  DeviceFontSpec font{};
+  CharFormat format{};
+  std::uint32_t runEnd = 0;
+  if (DocOpsOf(handler).getCharStyle(handler, device, start, &font, &format, &runEnd) != kOk)
+    DocHandler_InitCharStyle(&font, nullptr);
+  const DeviceOps& d = DeviceOf(device);
+  std::int16_t h = 0, lead = 0, ascent = 0;
+  r = d.selectFont(device, ctx, &font, &h, &lead, &ascent);
+  if (IsFailure(r)) return r;
+  r = d.drawListMarker(device, ctx, Device_Clamp16(x + metrics.indent),
+                       Device_Clamp16(y + metrics.top + metrics.ascent), &font, b.marker);
+  if (IsFailure(r)) return r;
+  const std::uint32_t after = start + CharBytes(s);
+  if (after >= end) return kOk;
+  LineMetrics text = metrics;
+  text.indent = Device_Clamp16(metrics.indent + b.width);
+  text.width = Device_Clamp16(metrics.width - b.width);
+  return DocHandler_DrawLine(handler, device, ctx, x, y, &text, after, end);
 }
 
 // The section item of the section run holding p: its flag byte and colour.
@@ -351,7 +439,9 @@ StatusCode NativeDoc_LayoutLine(EngineObject* handler, EngineObject* device, Dev
   StatusCode r = kOk;
   std::uint32_t next = 0;
   LineMetrics m{};
-  if (object == kOk) {
+  if (object == kOk && IsBullet(code)) {
+    r = LayoutBulletLine(handler, *s, device, ctx, start, end, code, width, &next, &m);
+  } else if (object == kOk) {
     r = LayoutObjectLine(handler, *s, device, ctx, start, code, width, &next, &m);
   } else {
     // A text line ends where the next object begins.
@@ -402,9 +492,10 @@ StatusCode NativeDoc_DrawLine(EngineObject* handler, EngineObject* device, Devic
   NativeDocState* s = Body(handler);
   if (s == nullptr) return kBadArgument;
   std::uint32_t code = 0;
+  if (metrics != nullptr && start < end && BulletLine(*s, start, &code))
+    return DrawBulletLine(handler, *s, device, ctx, x, y, *metrics, start, end, code);
   if (metrics == nullptr || !ObjectLine(*s, start, end, &code))
     return DocHandler_DrawLine(handler, device, ctx, x, y, metrics, start, end);
-  const DeviceOps& d = DeviceOf(device);
   const int left = x + metrics->indent;
   const int top = y + metrics->top;
   if (code >= NativeObject::ImageFirst && code <= NativeObject::ImageLast) {
@@ -412,28 +503,16 @@ StatusCode NativeDoc_DrawLine(EngineObject* handler, EngineObject* device, Devic
     return DocImage_DrawImageObject(s, device, ctx, &drawn, Device_Clamp16(left),
                                     Device_Clamp16(top), start, code & 0xFFFF);
   }
-  if (code < NativeObject::BulletFirst ||
-      (code > NativeObject::BulletLast && code < NativeObject::SelectFirst) ||
-      code > NativeObject::SelectLast) {
-    return kOk;  // nothing to draw
-  }
+  if (code < NativeObject::SelectFirst || code > NativeObject::SelectLast) return kOk;
   DeviceFontSpec font{};
   CharFormat format{};
   std::uint32_t runEnd = 0;
   if (DocOpsOf(handler).getCharStyle(handler, device, start, &font, &format, &runEnd) != kOk)
     DocHandler_InitCharStyle(&font, nullptr);
-  if (code >= NativeObject::SelectFirst) {
-    SelectCtlPlace place{
-        ctx, &font, Device_Clamp16(left), Device_Clamp16(top), metrics->height, metrics->ascent,
-        0,   0};
-    return SelectList_Draw(s, device, code & 0xFFFF, &place);
-  }
-  std::int16_t h = 0, lead = 0, ascent = 0;
-  const StatusCode r = d.selectFont(device, ctx, &font, &h, &lead, &ascent);
-  if (IsFailure(r)) return r;
-  const auto marker = static_cast<std::uint16_t>(kMarkerBullet | (code - 2));
-  return d.drawListMarker(device, ctx, Device_Clamp16(left), Device_Clamp16(top + metrics->ascent),
-                          &font, marker);
+  SelectCtlPlace place{
+      ctx, &font, Device_Clamp16(left), Device_Clamp16(top), metrics->height, metrics->ascent,
+      0,   0};
+  return SelectList_Draw(s, device, code & 0xFFFF, &place);
 }
 
 StatusCode NativeDoc_InvertRange(EngineObject* handler, EngineObject* device, DeviceContext ctx,
@@ -515,6 +594,22 @@ StatusCode NativeDoc_HitTest(EngineObject* handler, EngineObject* device, Device
   NativeDocState* s = Body(handler);
   if (s == nullptr) return kBadArgument;
   std::uint32_t code = 0;
+  if (metrics != nullptr && lineStart < lineEnd && BulletLine(*s, lineStart, &code)) {
+    BulletShape b;
+    const StatusCode r = MeasureBullet(handler, *s, device, ctx, lineStart, code, &b);
+    if (IsFailure(r)) return r;
+    const std::uint32_t after = lineStart + CharBytes(*s);
+    if (x >= metrics->indent + b.width && after < lineEnd) {
+      LineMetrics text = *metrics;
+      text.indent = Device_Clamp16(metrics->indent + b.width);
+      return DocHandler_HitTest(handler, device, ctx, x, y, &text, after, lineEnd, box, rangeStart,
+                                rangeEnd);
+    }
+    if (box != nullptr) *box = HitBox{b.width, metrics->height, metrics->indent, metrics->ascent};
+    if (rangeStart != nullptr) *rangeStart = lineStart;
+    if (rangeEnd != nullptr) *rangeEnd = after;
+    return kOk;
+  }
   if (metrics == nullptr || !ObjectLine(*s, lineStart, lineEnd, &code)) {
     return DocHandler_HitTest(handler, device, ctx, x, y, metrics, lineStart, lineEnd, box,
                               rangeStart, rangeEnd);
@@ -537,6 +632,19 @@ StatusCode NativeDoc_PositionToX(EngineObject* handler, EngineObject* device, De
   if (NativeDoc_ObjectAt(s, lineStart, &code, &runEnd) != kOk)
     return DocHandler_PositionToX(handler, device, ctx, lineStart, rangeStart, rangeEnd, x1, x2);
   if (x1 == nullptr || x2 == nullptr) return kNullOutPointer;
+  if (IsBullet(code)) {
+    BulletShape b;
+    StatusCode r = MeasureBullet(handler, *s, device, ctx, lineStart, code, &b);
+    if (IsFailure(r)) return r;
+    const std::uint32_t after = lineStart + CharBytes(*s);
+    std::int16_t a = 0, e = 0;
+    r = DocHandler_PositionToX(handler, device, ctx, after, std::max(rangeStart, after),
+                               std::max(rangeEnd, after), &a, &e);
+    if (IsFailure(r)) return r;
+    *x1 = rangeStart <= lineStart ? std::int16_t{0} : Device_Clamp16(b.width + a);
+    *x2 = rangeEnd <= lineStart ? std::int16_t{0} : Device_Clamp16(b.width + e);
+    return kOk;
+  }
   LineMetrics m{};
   std::uint32_t next = 0;
   const StatusCode r =
@@ -579,6 +687,9 @@ StatusCode NativeDoc_GetCharStyle(EngineObject* handler, EngineObject*, std::uin
     };
     for (const Bit& b : kStyles)
       if (c.style & b.from) f.style |= b.to;
+    // The device keeps the last text colour it was given: text without a
+    // colour of its own is black, not the colour of the run before it.
+    f.style |= DeviceFontStyle::TextColour;
     f.text = DeviceColour{c.foreground[0], c.foreground[1], c.foreground[2]};
     f.background = DeviceColour{c.background[0], c.background[1], c.background[2]};
     *font = f;

@@ -3,11 +3,13 @@
 //
 // Inline objects: a position inside a run of the inline-object run list
 // (range 4) with a non-zero value holds an object, one character long (two
-// bytes in UTF-16 text), and is a line of its own; text lines end where the
-// next object begins. The run's value is the object code:
+// bytes in UTF-16 text). An object is a line of its own, except a bullet,
+// which begins the line of the text after it; text lines end where the next
+// object begins. The run's value is the object code:
 //   1, 2               special objects: width -1 and -2, nothing drawn
 //   3, 4, 5            bullet shapes 0x8001-0x8003 drawn through the
-//                      device's list marker, 3/8 of the line's ascent wide
+//                      device's list marker, 3/8 of the line's ascent wide,
+//                      and as much again before the text
 //   0x10000-0x1FFFF    image item (low 16 bits) of table 9
 //   0x20000-0x2FFFF    select list, key in the low 16 bits
 //   others             width 1, nothing drawn

@@ -130,11 +130,10 @@ TEST_F(NativeHandlerTest, ObjectsAreLinesOfTheirOwn) {
     std::int16_t width;  // -1: any
     std::int16_t height;
   } cases[] = {
-      {12, kImageAt, -1, -1},              // the text stops where the image begins
-      {kImageAt, kImageAt + 1, 40, 30},    // the image's own size, baseline at its foot
-      {kImageAt + 1, kBulletAt, -1, -1},   // " here\n"
-      {kBulletAt, kBulletAt + 1, -1, -1},  // the bullet
-      {kBulletAt + 1, kNoWrapAt, -1, -1},
+      {12, kImageAt, -1, -1},             // the text stops where the image begins
+      {kImageAt, kImageAt + 1, 40, 30},   // the image's own size, baseline at its foot
+      {kImageAt + 1, kBulletAt, -1, -1},  // " here\n"
+      {kBulletAt, kNoWrapAt, -1, -1},     // the bullet and the text after it
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.start);
@@ -148,27 +147,45 @@ TEST_F(NativeHandlerTest, ObjectsAreLinesOfTheirOwn) {
       EXPECT_EQ(m.ascent, c.height);
     }
   }
-  // A bullet is 3/8 of its line's ascent wide and is drawn as marker 0x8001.
+  // A bullet (marker 0x8001) is 3/8 of its line's ascent wide with as much
+  // again before the text, which is drawn, hit and measured beyond it.
   std::uint32_t next = 0;
-  LineMetrics m{};
+  LineMetrics m{}, text{};
   ASSERT_EQ(Layout(kBulletAt, 300, &next, &m), kOk);
-  EXPECT_EQ(m.width, 3 * m.ascent / 8);
+  std::uint32_t textNext = 0;
+  ASSERT_EQ(
+      DocHandler_LayoutLine(h.handler(), dev, ctx, kBulletAt + 1, kEnd, 300, &textNext, &text),
+      kOk);
+  const int bullet = 2 * (3 * text.ascent / 8);
+  EXPECT_EQ(next, textNext);
+  EXPECT_EQ(m.width, text.width + bullet);
   FakeDevice& fake = FakeDevice_Of(dev);
   fake.ClearLog();
-  ASSERT_EQ(Ops().drawLine(h.handler(), dev, ctx, 0, 0, &m, kBulletAt, kBulletAt + 1), kOk);
+  ASSERT_EQ(Ops().drawLine(h.handler(), dev, ctx, 0, 0, &m, kBulletAt, next), kOk);
   const auto markers = fake.Calls(26);
   ASSERT_EQ(markers.size(), 1u);
   EXPECT_EQ(markers[0]->args.back(), 0x8001);
+  EXPECT_GE(fake.Count(19), 1) << "the text after the bullet";
+  std::uint32_t a = 0, b = 0;
+  ASSERT_EQ(Ops().hitTest(h.handler(), dev, ctx, 1, 3, &m, kBulletAt, next, nullptr, &a, &b), kOk);
+  EXPECT_EQ(a, kBulletAt);
+  std::int16_t x1 = -1, x2 = -1;
+  ASSERT_EQ(
+      Ops().positionToX(h.handler(), dev, ctx, kBulletAt, kBulletAt + 2, kBulletAt + 3, &x1, &x2),
+      kOk);
+  ASSERT_EQ(
+      Ops().hitTest(h.handler(), dev, ctx, static_cast<std::int16_t>(m.indent + (x1 + x2) / 2), 3,
+                    &m, kBulletAt, next, nullptr, &a, &b),
+      kOk);
+  EXPECT_EQ(a, kBulletAt + 2) << "the centre of a character after the bullet hits it";
 
   // Every point of an object line hits the object.
-  std::uint32_t a = 0, b = 0;
   ASSERT_EQ(Ops().layoutLine(h.handler(), dev, ctx, kImageAt, kEnd, 300, &next, &m), kOk);
   ASSERT_EQ(
       Ops().hitTest(h.handler(), dev, ctx, 35, 3, &m, kImageAt, kImageAt + 1, nullptr, &a, &b),
       kOk);
   EXPECT_EQ(a, kImageAt);
   EXPECT_EQ(b, kImageAt + 1);
-  std::int16_t x1 = -1, x2 = -1;
   ASSERT_EQ(Ops().positionToX(h.handler(), dev, ctx, kImageAt, kImageAt, kImageAt + 1, &x1, &x2),
             kOk);
   EXPECT_EQ(x1, 0);
@@ -234,7 +251,7 @@ TEST_F(NativeHandlerTest, CharacterStyles) {
     std::uint16_t formatFlags;
     std::uint32_t runEnd;
   } cases[] = {
-      {0, {2, 12, 0, {}, {}}, DocFormat::AlignCentre, 6},
+      {0, {2, 12, DeviceFontStyle::TextColour, {}, {}}, DocFormat::AlignCentre, 6},
       {6,
        {1,
         14,
@@ -244,7 +261,7 @@ TEST_F(NativeHandlerTest, CharacterStyles) {
         {}},
        DocFormat::AlignCentre,
        11},
-      {20, {2, 12, 0, {}, {}}, DocFormat::AlignLeft, kEnd},
+      {20, {2, 12, DeviceFontStyle::TextColour, {}, {}}, DocFormat::AlignLeft, kEnd},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.position);
