@@ -156,24 +156,18 @@ OptionsChanges Options_CopyBackToPrefs(const OptionsValues& v, Preferences* p) n
   return c;
 }
 
-int Options_StartPage(int storedPage, int pageCount) noexcept {
-  if (pageCount <= 0) return 0;
-  return std::clamp(storedPage, 0, pageCount - 1);
+int Options_StartPage(int storedPage, bool withColourPage) noexcept {
+  const int last = withColourPage ? OptionsPage::kSettingsWithColour : OptionsPage::kColour;
+  const int page = std::clamp(storedPage, 0, OptionsPage::kSettingsWithColour);
+  if (!withColourPage && page >= OptionsPage::kColour) return last;
+  return page;
 }
 
-int Options_ParseMaxKB(std::u16string_view text) noexcept {
-  text = text.substr(0, 7);
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
-    ++i;
-  long value = 0;
-  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i)
-    value = value * 10 + (text[i] - u'0');
-  return static_cast<int>(std::min<long>(value, kOptionsMaxKB));
-}
-
-int Options_SpinStep(int value, int delta) noexcept {
-  return std::clamp(value + delta, 0, kOptionsMaxKB);
+int Options_StoredPage(int pageIndex, bool withColourPage) noexcept {
+  const int last = withColourPage ? OptionsPage::kSettingsWithColour : OptionsPage::kColour;
+  const int page = std::clamp(pageIndex, 0, last);
+  if (!withColourPage && page == last) return OptionsPage::kSettingsWithColour;
+  return page;
 }
 
 bool Options_SameFace(std::u16string_view a, std::u16string_view b) noexcept {

@@ -36,6 +36,8 @@ constexpr int kDisplay = 0;
 constexpr int kScroll = 1;
 constexpr int kRegion = 2;
 constexpr int kFont = 3;
+constexpr int kColour = 4;  // Settings, in the sheet without the colour page
+constexpr int kSettingsWithColour = 5;
 }  // namespace OptionsPage
 
 // List sizes of the pages' drop-downs.
@@ -120,14 +122,14 @@ OptionsChanges Options_CopyBackToDocument(const OptionsValues& values, std::uint
 // scroll, region and settings fields, all into the Preferences.
 OptionsChanges Options_CopyBackToPrefs(const OptionsValues& values, Preferences* prefs) noexcept;
 
-// The page the sheet opens on: the stored last page, at most the last one.
-int Options_StartPage(int storedPage, int pageCount) noexcept;
-// The maximum-size text as a number: its first 7 characters read as a
-// decimal number; anything that does not start with a digit gives 0, and
-// the result is kept within 0..9999.
-int Options_ParseMaxKB(std::u16string_view text) noexcept;
-// One step of the size spin (up is +1), kept within 0..9999.
-int Options_SpinStep(int value, int delta) noexcept;
+// The last page is stored by its number in the sheet with the colour page
+// (Display 0, Scroll 1, Region 2, Font 3, Color 4, Settings 5), so that both
+// sheets open on the same page; the sheet without it shows Settings for
+// either of the last two.
+// The page the sheet opens on, for a stored number (clamped to the pages).
+int Options_StartPage(int storedPage, bool withColourPage) noexcept;
+// The number stored for a page of the sheet.
+int Options_StoredPage(int pageIndex, bool withColourPage) noexcept;
 // Whether two face names are the same, ignoring case.
 bool Options_SameFace(std::u16string_view a, std::u16string_view b) noexcept;
 // The number of a new colour theme's default name: the smallest of

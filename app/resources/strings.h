@@ -7,10 +7,18 @@
 namespace StringId {
 constexpr std::uint32_t LocalSettingsOverLimit = 38015;  // two %lu: used KB, limit KB
 constexpr std::uint32_t AskSaveLocalSettings = 38016;
+constexpr std::uint32_t Unspecified = 38019;
 constexpr std::uint32_t NeedsNewerVersion = 38023;
 constexpr std::uint32_t CannotOpenCorrupt = 38024;
+constexpr std::uint32_t EncodingByDocument = 38033;
 constexpr std::uint32_t DefaultCategories = 38042;         // names separated by LF
 constexpr std::uint32_t ExternalDocumentNotFound = 38043;  // %s: the link's target
+constexpr std::uint32_t NewThemeName = 38044;              // %lu: the first free number
+constexpr std::uint32_t ThemeSample = 38045;
+constexpr std::uint32_t NoTheme = 38046;
+constexpr std::uint32_t ThemeNameTaken = 38047;  // %s: the name
+constexpr std::uint32_t AskDeleteTheme = 38048;  // %s: the name
+constexpr std::uint32_t ThemeNotEditable = 38049;
 constexpr std::uint32_t UnsupportedFormat = 38060;
 constexpr std::uint32_t SaveAsTitle = 61441;
 constexpr std::uint32_t AllFilesFilter = 61442;

@@ -200,25 +200,25 @@ TEST(OptionsValuesTest, FrameCopyBackWritesOnlyThePreferences) {
   EXPECT_EQ(p.defaultEncoding(), 2252);
 }
 
-TEST(OptionsValuesTest, StartPageMaxSizeAndSpin) {
-  EXPECT_EQ(Options_StartPage(0, 6), 0);
-  EXPECT_EQ(Options_StartPage(5, 6), 5);
-  EXPECT_EQ(Options_StartPage(5, 5), 4);  // the colour page's number without it
-  EXPECT_EQ(Options_StartPage(200, 6), 5);
-
-  struct Text {
-    std::u16string text;
-    int want;
+TEST(OptionsValuesTest, LastPageMeansTheSamePageInBothSheets) {
+  struct Case {
+    int stored;
+    int withColour, without;  // the page opened in each sheet
   };
-  for (const Text& t :
-       {Text{u"1000", 1000}, Text{u"0", 0}, Text{u"", 0}, Text{u"abc", 0}, Text{u"12ab", 12},
-        Text{u" 42", 42}, Text{u"99999999", kOptionsMaxKB}, Text{u"-5", 0}})
-    EXPECT_EQ(Options_ParseMaxKB(t.text), t.want) << std::string(t.text.begin(), t.text.end());
-
-  EXPECT_EQ(Options_SpinStep(0, -1), 0);
-  EXPECT_EQ(Options_SpinStep(0, 1), 1);
-  EXPECT_EQ(Options_SpinStep(kOptionsMaxKB, 1), kOptionsMaxKB);
-  EXPECT_EQ(Options_SpinStep(500, -1), 499);
+  for (const Case& c : {Case{0, 0, 0}, Case{3, 3, 3}, Case{4, 4, 4}, Case{5, 5, 4},
+                        Case{200, 5, 4}, Case{-1, 0, 0}}) {
+    EXPECT_EQ(Options_StartPage(c.stored, true), c.withColour) << c.stored;
+    EXPECT_EQ(Options_StartPage(c.stored, false), c.without) << c.stored;
+  }
+  // Settings is stored as 5 from either sheet; the first four as they are.
+  EXPECT_EQ(Options_StoredPage(4, false), 5);
+  EXPECT_EQ(Options_StoredPage(5, true), 5);
+  EXPECT_EQ(Options_StoredPage(4, true), 4);
+  EXPECT_EQ(Options_StoredPage(2, false), 2);
+  for (int page = 0; page < 5; ++page)
+    EXPECT_EQ(Options_StartPage(Options_StoredPage(page, false), false), page);
+  for (int page = 0; page < 6; ++page)
+    EXPECT_EQ(Options_StartPage(Options_StoredPage(page, true), true), page);
 }
 
 TEST(OptionsValuesTest, NewThemeNumberIsTheSmallestFree) {
