@@ -11,6 +11,10 @@ struct Entry {
 };
 
 constexpr Entry kStrings[] = {
+    {StringId::CopyOutOfMemory, "There is not enough memory to complete the copy."},
+    {StringId::NoMatches, "No matches for \"%s\"."},
+    {StringId::NoMoreMatches, "No more matches for \"%s\"."},
+    {StringId::LinkHasNoTarget, "The hyperlink does not resolve to any location in this document."},
     {StringId::LocalSettingsOverLimit,
      "Your local settings occupy %lu KB which is above the %lu KB limit. Would you like some of "
      "your older local settings deleted now?"},
@@ -31,6 +35,15 @@ constexpr Entry kStrings[] = {
     {StringId::ThemeNameTaken, "A color theme named \"%s\" already exists."},
     {StringId::AskDeleteTheme, "Are you sure you want to delete the \"%s\" color theme?"},
     {StringId::ThemeNotEditable, "That color theme can not be modified."},
+    {StringId::AskDeleteAnnotation, "Are you sure you want to delete the selected annotation?"},
+    {StringId::SelectAnnotationsFileTitle,
+     "Select Existing Annotations File or Enter New File Name"},
+    {StringId::NoAnnotationsFileYet,
+     "You have not yet associated an annotations file with this document. Select an existing "
+     "annotations file or enter a new file name."},
+    {StringId::AnnotationsFilter, "Kelpo Annotations (*.kpa)"},
+    {StringId::NotAnAnnotationsFile,
+     "The file you selected is not an annotations file. Overwrite it?"},
     {StringId::UnsupportedFormat,
      "The document could not be opened. It may have an unsupported file format."},
     {StringId::SaveAsTitle, "Save As"},

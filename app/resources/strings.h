@@ -5,6 +5,10 @@
 #include <cstdint>
 
 namespace StringId {
+constexpr std::uint32_t CopyOutOfMemory = 38001;
+constexpr std::uint32_t NoMatches = 38008;      // %s: the search text
+constexpr std::uint32_t NoMoreMatches = 38009;  // %s: the search text
+constexpr std::uint32_t LinkHasNoTarget = 38010;
 constexpr std::uint32_t LocalSettingsOverLimit = 38015;  // two %lu: used KB, limit KB
 constexpr std::uint32_t AskSaveLocalSettings = 38016;
 constexpr std::uint32_t Unspecified = 38019;
@@ -19,6 +23,11 @@ constexpr std::uint32_t NoTheme = 38046;
 constexpr std::uint32_t ThemeNameTaken = 38047;  // %s: the name
 constexpr std::uint32_t AskDeleteTheme = 38048;  // %s: the name
 constexpr std::uint32_t ThemeNotEditable = 38049;
+constexpr std::uint32_t AskDeleteAnnotation = 38054;
+constexpr std::uint32_t SelectAnnotationsFileTitle = 38056;
+constexpr std::uint32_t NoAnnotationsFileYet = 38057;
+constexpr std::uint32_t AnnotationsFilter = 38058;
+constexpr std::uint32_t NotAnAnnotationsFile = 38059;
 constexpr std::uint32_t UnsupportedFormat = 38060;
 constexpr std::uint32_t SaveAsTitle = 61441;
 constexpr std::uint32_t AllFilesFilter = 61442;
