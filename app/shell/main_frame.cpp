@@ -267,7 +267,9 @@ KelpoView* MainFrame::ActiveView() const {
     if (children.size() != 1) return nullptr;
     active = children.front();  // the only document, while the window is inactive
   }
-  return static_cast<ChildFrame*>(active)->view();
+  // A child window being destroyed is announced as it goes: it has no view.
+  auto* child = dynamic_cast<ChildFrame*>(active);
+  return child != nullptr ? child->view() : nullptr;
 }
 
 QPoint MainFrame::BookmarksAnchor() const {

@@ -164,6 +164,8 @@ TEST_F(OptionsSheetTest, ViewSheetEndToEndAndReadBackAfterReopening) {
   const QString path = QString::fromStdString(files_.File("book.txt"));
   WriteFileBytes(files_.File("book.txt"), text);
 
+  // The document's settings are never kept until the sheet says otherwise.
+  prefs_.setSaveMode(2);
   QtSettingsStore settings;
   std::uint16_t themeKey = 0;
   QString faceChosen;
@@ -212,8 +214,9 @@ TEST_F(OptionsSheetTest, ViewSheetEndToEndAndReadBackAfterReopening) {
       sheet->font->ChooseFamily(3);
       sheet->font->ChooseFont(sheet->font->font->count() - 1);
       faceChosen = sheet->font->font->currentText();
-      // Settings: ask before saving, at most 500 KB.
-      sheet->settings->mode->setCurrentIndex(1);
+      // Settings: always save, at most 500 KB.
+      EXPECT_EQ(sheet->settings->mode->currentIndex(), 2);
+      sheet->settings->mode->setCurrentIndex(0);
       sheet->settings->maxKB->setValue(500);
       // Color: a new theme, white on dark blue, made in the editor.
       sheet->tabs->setCurrentIndex(4);
@@ -253,7 +256,7 @@ TEST_F(OptionsSheetTest, ViewSheetEndToEndAndReadBackAfterReopening) {
                   prefs_.regionPercent(3),
               100);
     EXPECT_EQ(QString::fromStdU16String(prefs_.fontFace(4)), faceChosen);
-    EXPECT_EQ(prefs_.saveMode(), 1);
+    EXPECT_EQ(prefs_.saveMode(), 0);
     EXPECT_EQ(prefs_.localSettingsLimitKB(), 500);
     EXPECT_EQ(prefs_.lastOptionsPage(), 5);
 
@@ -264,8 +267,6 @@ TEST_F(OptionsSheetTest, ViewSheetEndToEndAndReadBackAfterReopening) {
               QColor(0, 0, 96));
     EXPECT_TRUE(frame.grab().save(ArtifactDir() + "/options_applied_to_view.png"));
 
-    // Leaving asks whether to save the document's settings now: yes.
-    AnswerBox(QMessageBox::Yes);
   }
   ASSERT_TRUE(Prefs_SaveAll(settings, &prefs_, windowState_));
 
@@ -277,7 +278,7 @@ TEST_F(OptionsSheetTest, ViewSheetEndToEndAndReadBackAfterReopening) {
   EXPECT_EQ(again.defaultDisplayFlags(), 0x00A0);
   EXPECT_EQ(again.keyDown(), 3);
   EXPECT_EQ(again.regionAction(0), 3);
-  EXPECT_EQ(again.saveMode(), 1);
+  EXPECT_EQ(again.saveMode(), 0);
   EXPECT_EQ(again.localSettingsLimitKB(), 500);
   EXPECT_EQ(QString::fromStdU16String(again.fontFace(4)), faceChosen);
   {
@@ -305,7 +306,6 @@ TEST_F(OptionsSheetTest, ViewSheetEndToEndAndReadBackAfterReopening) {
     });
     EXPECT_FALSE(RunOptionsSheet(&frame, view));
     EXPECT_EQ(again.localSettingsLimitKB(), 500);  // Cancel keeps everything
-    AnswerBox(QMessageBox::No);
   }
 }
 
