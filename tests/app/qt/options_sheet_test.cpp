@@ -266,7 +266,6 @@ TEST_F(OptionsSheetTest, ViewSheetEndToEndAndReadBackAfterReopening) {
     EXPECT_EQ(surface->pixelColor(surface->width() * 3 / 4, surface->height() / 2),
               QColor(0, 0, 96));
     EXPECT_TRUE(frame.grab().save(ArtifactDir() + "/options_applied_to_view.png"));
-
   }
   ASSERT_TRUE(Prefs_SaveAll(settings, &prefs_, windowState_));
 
