@@ -27,6 +27,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/core/tap_regions.h"
 #include "app/shell/prefs.h"
 
 // The Options sheet's pages in the order they are added; the colour page is
@@ -41,13 +42,13 @@ constexpr int kSettingsWithColour = 5;
 }  // namespace OptionsPage
 
 // List sizes of the pages' drop-downs.
-constexpr int kOptionsTextSizes = 5;        // "Largest" .. "Smallest"
-constexpr int kOptionsScreenActions = 4;    // "Full with text align" .. "Half screen"
-constexpr int kOptionsKeyActions = 4;       // "Screen up" .. "Screen down"
-constexpr int kOptionsRegionActions = 6;    // "Drag" .. "Screen down"
-constexpr int kOptionsSaveModes = 3;        // "Automatically save" .. "Do not save"
-constexpr int kOptionsMaxKB = 9999;         // the spin's range is 0..this
-constexpr int kOptionsDefaultTextSize = 2;  // "Medium"
+constexpr int kOptionsTextSizes = 5;                    // "Largest" .. "Smallest"
+constexpr int kOptionsScreenActions = 4;                // "Full with text align" .. "Half screen"
+constexpr int kOptionsKeyActions = 4;                   // "Screen up" .. "Screen down"
+constexpr int kOptionsRegionActions = kTapActionCount;  // "Drag" .. "Screen down"
+constexpr int kOptionsSaveModes = 3;                    // "Automatically save" .. "Do not save"
+constexpr int kOptionsMaxKB = 9999;                     // the spin's range is 0..this
+constexpr int kOptionsDefaultTextSize = 2;              // "Medium"
 
 struct OptionsValues {
   // Display page.

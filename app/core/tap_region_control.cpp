@@ -1,5 +1,7 @@
 #include "app/core/tap_region_control.h"
 
+#include "app/core/tap_regions.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -13,11 +15,22 @@ std::array<int, kRegionBands> Normalised(std::array<int, kRegionBands> p) {
   return p;
 }
 
-int Available(const RegionBands& b) {
-  int sum = 0;
+// The percentages of the band heights, from cumulative edges so that they
+// always sum to 100.
+std::array<int, kRegionBands> FromHeights(const RegionBands& b) {
+  int available = 0;
   for (int h : b.height)
-    sum += h;
-  return sum;
+    available += h;
+  if (available <= 0) return Normalised(b.percent);
+  std::array<int, kRegionBands> p{};
+  int cumulative = 0, previous = 0;
+  for (int i = 0; i < kRegionBands; ++i) {
+    cumulative += b.height[i];
+    const int edge = (cumulative * 100 + available / 2) / available;
+    p[i] = edge - previous;
+    previous = edge;
+  }
+  return p;
 }
 
 }  // namespace
@@ -30,30 +43,20 @@ void RegionBands_Set(RegionBands* b, const std::array<int, kRegionBands>& percen
 }
 
 std::array<int, kRegionBands> RegionBands_Get(const RegionBands& b) noexcept {
-  const int available = Available(b);
-  if (b.needsLayout || available <= 0) return Normalised(b.percent);
-  std::array<int, kRegionBands> p{};
-  int cumulative = 0, previous = 0;
-  for (int i = 0; i < kRegionBands; ++i) {
-    cumulative += b.height[i];
-    const int edge = (cumulative * 100 + available / 2) / available;
-    p[i] = edge - previous;
-    previous = edge;
-  }
-  return p;
+  return Normalised(b.percent);
 }
 
 void RegionBands_Layout(RegionBands* b, int clientHeight, int minimumHeight) noexcept {
   const std::array<int, kRegionBands> p = Normalised(b->percent);
-  const int available = std::max(clientHeight - kRegionFrame, 0);
+  TapPercents percent{};
+  for (int i = 0; i < kRegionBands; ++i)
+    percent[i] = static_cast<std::uint8_t>(p[i]);
+  // The bands split the rows as the reading view splits its own.
+  const std::array<TapBand, kTapBandCount> rows =
+      TapRegion_Bands(std::max(clientHeight - kRegionFrame, 0), percent);
+  for (int i = 0; i < kRegionBands; ++i)
+    b->height[i] = rows[i].bottom - rows[i].top;
   b->minimumHeight = minimumHeight;
-  int cumulative = 0, previous = 0;
-  for (int i = 0; i < kRegionBands; ++i) {
-    cumulative += p[i];
-    const int edge = (available * cumulative + 50) / 100;
-    b->height[i] = edge - previous;
-    previous = edge;
-  }
   b->needsLayout = false;
 }
 
@@ -76,6 +79,7 @@ bool RegionBands_Press(const RegionBands& b, int y, RegionDrag* drag) noexcept {
     drag->divider = i;
     drag->savedAbove = b.height[i];
     drag->savedBelow = b.height[i + 1];
+    drag->savedPercent = b.percent;
     drag->y = at;
     drag->lowest = RegionBands_Top(b, i) + b.minimumHeight;
     // The band below keeps at least the minimum of the two bands' joint height.
@@ -98,6 +102,7 @@ bool RegionBands_Move(RegionBands* b, RegionDrag* drag, int y) noexcept {
   const int joint = drag->savedAbove + drag->savedBelow;
   b->height[i] = y - RegionBands_Top(*b, i);
   b->height[i + 1] = joint - b->height[i];
+  b->percent = FromHeights(*b);
   return true;
 }
 
@@ -106,6 +111,7 @@ void RegionBands_Release(RegionBands* b, RegionDrag* drag, bool inside) noexcept
   if (!inside) {
     b->height[drag->divider] = drag->savedAbove;
     b->height[drag->divider + 1] = drag->savedBelow;
+    b->percent = drag->savedPercent;
   }
   drag->active = false;
 }

@@ -25,7 +25,7 @@ void RegionCtrl::LayoutIfNeeded() {
 
 void RegionCtrl::resizeEvent(QResizeEvent*) {
   // A new height keeps the shares, not the pixel heights.
-  if (!bands_.needsLayout && !drag_.active) RegionBands_Set(&bands_, RegionBands_Get(bands_));
+  if (!drag_.active) bands_.needsLayout = true;
 }
 
 QRect RegionCtrl::BandRect(int band) const {

@@ -23,13 +23,14 @@ TEST(TapRegionControlTest, SetAndGetBeforeAndAfterLayout) {
   };
   const Case cases[] = {
       {"quarters", {25, 25, 25, 25}, {25, 25, 25, 25}, 105, {25, 25, 25, 25}, {25, 25, 25, 25}},
-      // Four times 24 would be one row more than the 95 there are.
-      {"rounding never overflows",
+      // 95 rows: the bands fill them exactly (four times 24 would be one
+      // too many) and the percentages stay as they were set.
+      {"rows that do not divide",
        {25, 25, 25, 25},
        {25, 25, 25, 25},
        100,
-       {24, 24, 23, 24},
-       {25, 26, 24, 25}},
+       {23, 24, 24, 24},
+       {25, 25, 25, 25}},
       {"short set: the last band takes the rest",
        {10, 10, 10, 10},
        {10, 10, 10, 70},
@@ -49,7 +50,7 @@ TEST(TapRegionControlTest, SetAndGetBeforeAndAfterLayout) {
        {25, 25, 25, 25},
        {25, 25, 25, 25}},
       {"empty bands", {0, 100, 0, 0}, {0, 100, 0, 0}, 205, {0, 200, 0, 0}, {0, 100, 0, 0}},
-      {"thirds", {33, 33, 34, 0}, {33, 33, 34, 0}, 77, {24, 24, 24, 0}, {33, 34, 33, 0}},
+      {"thirds", {33, 33, 34, 0}, {33, 33, 34, 0}, 77, {23, 24, 25, 0}, {33, 33, 34, 0}},
   };
   for (const Case& c : cases) {
     RegionBands b;
@@ -63,29 +64,39 @@ TEST(TapRegionControlTest, SetAndGetBeforeAndAfterLayout) {
   }
 }
 
-TEST(TapRegionControlTest, ReadBackAlwaysSumsTo100AndSurvivesASecondSet) {
-  // Heights that each round up on their own (3 x 16.5 %): the sum would be 101.
+TEST(TapRegionControlTest, ShownSplitsComeBackUnchangedAndDraggedOnesSumTo100) {
+  // A control laid out at any height gives back what it was set to, and its
+  // bands fill the rows within a row of their shares.
   RegionBands b;
-  RegionBands_Set(&b, {25, 25, 25, 25});
-  RegionBands_Layout(&b, 205, 12);
-  b.height = {33, 33, 33, 101};
-  const Four got = RegionBands_Get(b);
-  EXPECT_EQ(Sum(got), 100);
-  RegionBands_Set(&b, got);
-  EXPECT_EQ(RegionBands_Get(b), got);  // not reset to quarters
-  // Every split of 100 survives a layout at any height within a point.
   for (int client : {60, 97, 305, 1000})
     for (int a = 0; a <= 100; a += 7)
       for (int c = 0; c + a <= 100; c += 13) {
         const Four set{a, c, 100 - a - c, 0};
         RegionBands_Set(&b, set);
         RegionBands_Layout(&b, client, 12);
-        const Four back = RegionBands_Get(b);
-        EXPECT_EQ(Sum(back), 100);
+        EXPECT_EQ(RegionBands_Get(b), set) << client << " " << a << " " << c;
+        const int available = client - kRegionFrame;
+        EXPECT_EQ(Sum(b.height), available);
         for (int i = 0; i < kRegionBands; ++i)
-          EXPECT_LE(std::abs(back[i] - set[i]), 100 / (client - kRegionFrame) + 1)
-              << client << " " << a << " " << c;
+          EXPECT_LE(std::abs(b.height[i] - available * set[i] / 100), 1);
       }
+
+  // Three bands of 33 rows in 200 (16.5 % each) and one of 101 (50.5 %):
+  // rounded one by one they would make 102 and be reset to quarters when
+  // set again.
+  RegionBands_Set(&b, {25, 25, 25, 25});
+  RegionBands_Layout(&b, 205, 12);
+  RegionDrag drag;
+  for (int divider = 0; divider < 3; ++divider) {
+    ASSERT_TRUE(RegionBands_Press(b, RegionBands_Divider(b, divider), &drag));
+    ASSERT_TRUE(RegionBands_Move(&b, &drag, RegionBands_Top(b, divider) + 33));
+    RegionBands_Release(&b, &drag, true);
+  }
+  ASSERT_EQ(b.height, (Four{33, 33, 33, 101}));
+  const Four got = RegionBands_Get(b);
+  EXPECT_EQ(Sum(got), 100);
+  RegionBands_Set(&b, got);
+  EXPECT_EQ(RegionBands_Get(b), got);  // not reset to quarters
 }
 
 TEST(TapRegionControlTest, DraggingADivider) {
