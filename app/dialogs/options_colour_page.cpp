@@ -177,19 +177,21 @@ void ColourPage::Edit() {
       continue;
     }
     // The theme goes and comes back under its own key with the new name and
-    // colours; when the new one cannot be added the old one is put back.
+    // colours, on a copy of the set: when the store refuses the new one (a
+    // full theme file) the themes stay as they were.
     const ThemeColour colours[2] = {ToTheme(1, values.text), ToTheme(2, values.background)};
-    const ThemeColour oldColours[2] = {ToTheme(1, old.text), ToTheme(2, old.background)};
-    const std::u16string oldName = old.name.toStdU16String();
-    if (IsFailure(Store(store_).deleteColourTheme(store_, set_, index))) return;
-    modified_ = true;
+    ColourThemeSet* copy = nullptr;
+    if (IsFailure(Settings_ThemesFromBytes(set_->image.Data(), set_->image.Size(), &copy))) return;
     std::int32_t at = 0;
-    if (IsFailure(Store(store_).setColourTheme(store_, set_, key, name.c_str(), 2, colours, &at))) {
-      (void)Store(store_).setColourTheme(store_, set_, key, oldName.c_str(), 2, oldColours, &at);
-      Fill(at + 1);
+    if (IsFailure(Store(store_).deleteColourTheme(store_, copy, index)) ||
+        IsFailure(Store(store_).setColourTheme(store_, copy, key, name.c_str(), 2, colours, &at))) {
+      Settings_ThemesFree(copy);
       Message(QStringLiteral("The color theme could not be changed."), true);
       return;
     }
+    Settings_ThemesFree(set_);
+    set_ = copy;
+    modified_ = true;
     Fill(at + 1);
     if (key == documentKey_) changed_ = true;
     return;

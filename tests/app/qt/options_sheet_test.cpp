@@ -429,6 +429,78 @@ TEST_F(OptionsSheetTest, ColourPageEditNewDeleteAndWhatOkWrites) {
   }
 }
 
+TEST_F(OptionsSheetTest, AnEditTheStoreRefusesKeepsTheTheme) {
+  // A theme file just over its size limit: "A" and 433 themes with names of
+  // 31 characters (8 + 14 + 433 x 74 = 32064 bytes). Renaming "A" would
+  // first take it out (32050 bytes, still over) and then be refused.
+  EngineObject* store = OpenStore();
+  ColourThemeSet* set = nullptr;
+  ASSERT_EQ(Store(store).getColourThemes(store, &set), kOk);
+  const ThemeColour colours[2] = {{1, 0, 0, 0}, {2, 250, 250, 250}};
+  std::int32_t at = 0;
+  ASSERT_EQ(Store(store).setColourTheme(store, set, 0, u"A", 2, colours, &at), kOk);
+  for (int i = 0; i < 433; ++i) {
+    const std::u16string name = QStringLiteral("Theme %1")
+                                    .arg(i, 4, 10, QLatin1Char('0'))
+                                    .leftJustified(31, 'x')
+                                    .toStdU16String();
+    ASSERT_EQ(Store(store).setColourTheme(store, set, 0, name.c_str(), 2, colours, &at), kOk) << i;
+  }
+  ASSERT_EQ(set->image.Size(), 32064u);
+  ASSERT_EQ(Store(store).saveColourThemes(store, set, 1), kOk);
+
+  ColourPage page(nullptr, store, 0);
+  ASSERT_EQ(page.list()->count(), 435);
+  page.list()->setCurrentRow(1);
+  ASSERT_EQ(page.list()->currentItem()->text(), QStringLiteral("A"));
+  QString said;
+  WhenModal<ThemeEditor>([&](ThemeEditor* editor) {
+    editor->nameEdit()->setText(QStringLiteral("B"));
+    AnswerBox(QMessageBox::Ok, &said);
+    editor->accept();
+  });
+  page.Edit();
+  EXPECT_EQ(said, QStringLiteral("The color theme could not be changed."));
+  EXPECT_EQ(page.list()->item(1)->text(), QStringLiteral("A"));
+  EXPECT_EQ(page.list()->count(), 435);
+  page.list()->setCurrentRow(0);  // the document keeps no theme
+  page.Accept();
+  EXPECT_FALSE(page.changed());
+  EXPECT_EQ(ThemeNames(store).value(0), QStringLiteral("A"));
+
+  // New on the full file: refused for its size, not its name, so the
+  // editor does not come back.
+  ColourPage again(nullptr, store, 0);
+  WhenModal<ThemeEditor>([&](ThemeEditor* editor) {
+    EXPECT_EQ(editor->nameEdit()->text(), QStringLiteral("New Color Theme 1"));
+    AnswerBox(QMessageBox::Ok, &said);
+    editor->accept();
+  });
+  again.New();
+  EXPECT_EQ(said, QStringLiteral("The color theme could not be added."));
+  EXPECT_EQ(again.list()->count(), 435);
+}
+
+TEST_F(OptionsSheetTest, MaximumSizeTakesFourDigitsAndStaysInRange) {
+  SettingsPage page(nullptr);
+  OptionsValues v;
+  v.maxKB = 9998;
+  page.Load(v);
+  page.show();
+  page.maxKB->setFocus();
+  QTest::keyClick(page.maxKB, Qt::Key_Up);
+  QTest::keyClick(page.maxKB, Qt::Key_Up);
+  EXPECT_EQ(page.maxKB->value(), 9999);  // up counts up, and stops at 9999
+  page.maxKB->selectAll();
+  QTest::keyClicks(page.maxKB, QStringLiteral("12345"));
+  EXPECT_EQ(page.maxKB->text(), QStringLiteral("1234"));
+  page.maxKB->setValue(0);
+  QTest::keyClick(page.maxKB, Qt::Key_Down);
+  OptionsValues out;
+  page.Store(&out);
+  EXPECT_EQ(out.maxKB, 0);
+}
+
 TEST_F(OptionsSheetTest, RegionControlDragsUnderTheMouse) {
   RegionCtrl control;
   control.resize(120, 205);
