@@ -516,6 +516,20 @@ TEST_F(OptionsSheetTest, RegionControlDragsUnderTheMouse) {
   QTest::mousePress(&control, Qt::LeftButton, {}, QPoint(60, divider + 3));
   EXPECT_TRUE(control.dragging());
   QTest::mouseMove(&control, QPoint(60, divider + 40));
+  // The two bands being dragged are hatched.
+  const QImage picture = control.grab().toImage();
+  EXPECT_TRUE(picture.save(ArtifactDir() + "/tap_region_dragging.png"));
+  const QColor face = control.palette().color(QPalette::Button);
+  auto hatched = [&](int band) {
+    const QRect r(1, RegionBands_Top(control.bands(), band), 20, 6);
+    for (int y = r.top(); y <= r.bottom(); ++y)
+      for (int x = r.left(); x <= r.right(); ++x)
+        if (picture.pixelColor(x, y) != face) return true;
+    return false;
+  };
+  EXPECT_FALSE(hatched(0));
+  EXPECT_TRUE(hatched(1));
+  EXPECT_TRUE(hatched(2));
   QTest::mouseRelease(&control, Qt::LeftButton, {}, QPoint(60, divider + 40));
   EXPECT_FALSE(control.dragging());
   EXPECT_EQ(control.bands().height[2], control.fontMetrics().height());
