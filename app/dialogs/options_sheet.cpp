@@ -71,7 +71,7 @@ void OptionsSheet::accept() {
 }
 
 bool RunOptionsSheet(MainFrame* frame, KelpoView* view) {
-  return RunOptionsSheet(frame, frame->prefs(), frame->store(), view);
+  return RunOptionsSheet(frame, frame->preferences(), frame->store(), view);
 }
 
 bool RunOptionsSheet(QWidget* parent, Preferences* prefs, EngineObject* store, KelpoView* view) {

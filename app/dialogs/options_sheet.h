@@ -32,6 +32,8 @@ class OptionsSheet : public QDialog {
   // The page shown, counted as in the sheet with the colour page.
   int storedPage() const;
   void ShowStoredPage(int storedPage);
+  // OK: the colour page writes its themes back, then the sheet closes.
+  void accept() override;
 
   QTabWidget* tabs;
   QDialogButtonBox* buttons;
@@ -41,9 +43,6 @@ class OptionsSheet : public QDialog {
   FontPage* font;
   ColourPage* colour = nullptr;
   SettingsPage* settings;
-
- protected:
-  void accept() override;
 
  private:
   OptionsValues loaded_;

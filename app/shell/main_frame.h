@@ -42,7 +42,6 @@ class MainFrame : public QMainWindow {
   bool fullScreen() const { return fullScreen_; }
   void SetFullScreen(bool on);
   EngineObject* store() const { return store_; }
-  Preferences* prefs() const { return prefs_; }
   QMdiArea* area() const { return mdi_; }
   // Offers to prune the local settings when they are over their size budget.
   void CheckSizeBudget();

@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMdiArea>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -27,6 +28,7 @@
 #include <QTimer>
 #include <functional>
 
+#include "app/core/commands.h"
 #include "app/device/win_device.h"
 #include "app/dialogs/option_previews.h"
 #include "app/dialogs/options_colour_page.h"
@@ -306,6 +308,35 @@ TEST_F(OptionsSheetTest, ViewSheetEndToEndAndReadBackAfterReopening) {
     EXPECT_FALSE(RunOptionsSheet(&frame, view));
     EXPECT_EQ(again.localSettingsLimitKB(), 500);  // Cancel keeps everything
   }
+}
+
+TEST_F(OptionsSheetTest, TheOptionsCommandRunsTheSheet) {
+  WriteFileBytes(files_.File("notes.txt"), "Notes in plain text.\n");
+  QtSettingsStore settings;
+  MainFrame frame(&settings, &prefs_, &windowState_);
+  frame.show();
+  ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(files_.File("notes.txt"))));
+  KelpoView* view = frame.Views().value(0);
+  ASSERT_NE(view, nullptr);
+  // From the view: the sheet with the colour page, on the document.
+  WhenModal<OptionsSheet>([](OptionsSheet* sheet) {
+    EXPECT_NE(sheet->colour, nullptr);
+    sheet->display->alignment->button(1)->click();
+    sheet->accept();
+  });
+  frame.RunCommand(Cmd::Options);
+  EXPECT_EQ(view->document()->state().displayFlags, 0x0042);
+  // From the window once no document is open: the preferences' defaults.
+  frame.area()->closeAllSubWindows();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  ASSERT_TRUE(frame.Views().isEmpty());
+  WhenModal<OptionsSheet>([](OptionsSheet* sheet) {
+    EXPECT_EQ(sheet->colour, nullptr);
+    sheet->display->size->setCurrentIndex(4);
+    sheet->accept();
+  });
+  frame.RunCommand(Cmd::Options);
+  EXPECT_EQ(prefs_.defaultDisplayFlags(), 0x0004);
 }
 
 TEST_F(OptionsSheetTest, FrameSheetWritesThePreferencesDefaults) {
