@@ -191,11 +191,17 @@ bool KelpoView::focusNextPrevChild(bool) {
 }
 
 void KelpoView::keyPressEvent(QKeyEvent* event) {
-  if (!HandleKey(event->key(), event->modifiers())) QAbstractScrollArea::keyPressEvent(event);
+  // Keys the view does not use are not turned into scroll-bar steps: every
+  // move goes through the text view.
+  if (!HandleKey(event->key(), event->modifiers())) event->ignore();
 }
 
 bool KelpoView::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
   if (textView_ == nullptr || !attached_) return false;
+  // Keys with Alt, and with Ctrl other than Ctrl+Home and Ctrl+End, are the
+  // window's accelerators; one whose command is greyed does nothing here.
+  if (modifiers & (Qt::AltModifier | Qt::MetaModifier)) return false;
+  if ((modifiers & Qt::ControlModifier) && key != Qt::Key_Home && key != Qt::Key_End) return false;
   const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
   const bool space = key == Qt::Key_Space;
   auto scrollKeys = [&]() {
