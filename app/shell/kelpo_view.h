@@ -83,6 +83,8 @@ class KelpoView : public QAbstractScrollArea {
   void ScrollHorizontalBy(std::uint16_t code);
 
   std::uint16_t viewMode() const { return viewMode_; }
+  // A synchronous layout is running: the engine must be left alone.
+  bool busy() const { return progressRunning_; }
   void SetPercentMode(bool on);
   MainFrame* mainFrame() const;
 

@@ -295,6 +295,9 @@ CommandState MainFrame::CurrentCommandState() const {
 }
 
 void MainFrame::UpdateCommands() {
+  // While a view lays out with its progress dialog, events still run: the
+  // items wait until the engine is free again.
+  if (KelpoView* view = ActiveView(); view != nullptr && view->busy()) return;
   const CommandState state = CurrentCommandState();
   for (auto it = actions_.cbegin(); it != actions_.cend(); ++it) {
     const CommandUpdate u = Command_Update(it.key(), state);
@@ -308,6 +311,7 @@ void MainFrame::UpdateCommands() {
 
 void MainFrame::RunCommand(std::uint16_t id) {
   if (commandHook_ && commandHook_(id)) return;
+  if (KelpoView* view = ActiveView(); view != nullptr && view->busy()) return;
   const CommandState state = CurrentCommandState();
   const CommandUpdate u = Command_Update(id, state);
   const CommandInfo* info = Command_Find(id);

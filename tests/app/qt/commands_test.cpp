@@ -392,6 +392,113 @@ TEST_F(CommandsTest, TapRegionsScrollOnPressAndRepeatWhileHeld) {
   }
 }
 
+TEST_F(CommandsTest, KeysAndTheScrollBarFollowTheirChoices) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  constexpr int start = 1500;
+  auto reference = [view](void (KelpoView::*step)(bool), bool cross) {
+    Seek(view, start);
+    (view->*step)(cross);
+    return Pos(view);
+  };
+  const int screenDown = reference(&KelpoView::PageDown, true);
+  const int screenUp = reference(&KelpoView::PageUp, true);
+  const int lineDown = Replay(view, start, 1, true);
+  const int lineUp = Replay(view, start, 1, false);
+  ASSERT_GT(screenDown, lineDown);
+  ASSERT_LT(screenUp, lineUp);
+  struct Case {
+    const char* why;
+    std::uint8_t upChoice, downChoice;
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    int expected;
+  } cases[] = {
+      {"Page Down: a screen", 1, 2, Qt::Key_PageDown, {}, screenDown},
+      {"Page Up: a screen", 1, 2, Qt::Key_PageUp, {}, screenUp},
+      {"Down, default: a line", 1, 2, Qt::Key_Down, {}, lineDown},
+      {"Up, default: a line", 1, 2, Qt::Key_Up, {}, lineUp},
+      {"Down as screen down", 1, 3, Qt::Key_Down, {}, screenDown},
+      {"Down as screen up", 1, 0, Qt::Key_Down, {}, screenUp},
+      {"Up as line down", 2, 2, Qt::Key_Up, {}, lineDown},
+      {"Up as screen down", 3, 2, Qt::Key_Up, {}, screenDown},
+      {"Up, any other value: screen up", 9, 2, Qt::Key_Up, {}, screenUp},
+      {"Ctrl+Page Down is the greyed Next Page: nothing", 1, 2, Qt::Key_PageDown,
+       Qt::ControlModifier, start},
+      {"Alt+Backspace is the greyed Undo, not Back: nothing", 1, 2, Qt::Key_Backspace,
+       Qt::AltModifier, start},
+      {"a letter: nothing", 1, 2, Qt::Key_Q, {}, start},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    prefs_.setKeys(c.upChoice, c.downChoice, 1, 2);
+    Seek(view, start);
+    QTest::keyClick(view, static_cast<Qt::Key>(c.key), c.modifiers);
+    EXPECT_EQ(Pos(view), c.expected);
+  }
+  // Home and End: the section's start and end; with Ctrl the document's.
+  Seek(view, start);
+  QTest::keyClick(view, Qt::Key_End);
+  const int end = Pos(view);
+  EXPECT_GT(end, screenDown);
+  QTest::keyClick(view, Qt::Key_Home);
+  EXPECT_EQ(Pos(view), 0);
+  QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
+  EXPECT_EQ(Pos(view), end);
+
+  // The scroll bar's steps: lines, and screens that stay in the section.
+  QScrollBar* bar = view->verticalScrollBar();
+  const int barScreenDown = reference(&KelpoView::PageDown, false);
+  struct BarCase {
+    QAbstractSlider::SliderAction action;
+    int expected;
+  } bars[] = {{QAbstractSlider::SliderSingleStepAdd, lineDown},
+              {QAbstractSlider::SliderSingleStepSub, lineUp},
+              {QAbstractSlider::SliderPageStepAdd, barScreenDown},
+              {QAbstractSlider::SliderToMinimum, 0},
+              {QAbstractSlider::SliderToMaximum, end}};
+  for (const BarCase& c : bars) {
+    Seek(view, start);
+    bar->triggerAction(c.action);
+    EXPECT_EQ(Pos(view), c.expected) << c.action;
+  }
+}
+
+TEST_F(CommandsTest, SelectModeDragRunsTheSelectionTimerAndOffersItsMenu) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  frame->RunCommand(Cmd::SelectMode);
+  QWidget* vp = view->viewport();
+  QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(20, 20));
+  EXPECT_EQ(view->timerInterval(1), 50);
+  QMouseEvent drag(QEvent::MouseMove, QPointF(200, 80), vp->mapToGlobal(QPointF(200, 80)),
+                   Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(vp, &drag);
+  view->OnTimer(1);
+  QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(200, 80));
+  EXPECT_EQ(view->timerInterval(1), -1);
+  // The selection's menu: Copy and Annotate, both enabled in select mode.
+  QMenu* menu = nullptr;
+  for (QMenu* m : view->findChildren<QMenu*>())
+    if (m->isVisible()) menu = m;
+  ASSERT_NE(menu, nullptr);
+  ASSERT_EQ(menu->actions().size(), 2);
+  EXPECT_EQ(menu->actions()[0]->text(), QStringLiteral("&Copy"));
+  EXPECT_EQ(menu->actions()[1]->text(), QStringLiteral("&Annotate"));
+  EXPECT_TRUE(menu->actions()[0]->isEnabled());
+  // Copy from the menu puts the selected text on the clipboard.
+  QApplication::clipboard()->clear();
+  menu->actions()[0]->trigger();
+  menu->close();
+  const QString copied = QApplication::clipboard()->text();
+  EXPECT_FALSE(copied.isEmpty());
+  EXPECT_TRUE(QStringLiteral("Line 0 of a long plain text book to read.\nLine 1 of a long")
+                  .contains(copied.left(10)))
+      << copied.toStdString();
+}
+
 TEST_F(CommandsTest, AutoScrollStepsByTheClockAndStops) {
   auto frame = MakeFrame();
   KelpoView* view = Open(*frame, "book.txt");
