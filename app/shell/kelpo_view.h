@@ -31,6 +31,7 @@ class KelpoDoc;
 class MainFrame;
 class PrintJob;
 class QProgressDialog;
+class QScrollBar;
 
 class KelpoView : public QAbstractScrollArea {
  public:
@@ -103,6 +104,7 @@ class KelpoView : public QAbstractScrollArea {
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   bool focusNextPrevChild(bool next) override;
+  bool viewportEvent(QEvent* event) override;
 
  private:
   // Commands.
@@ -126,6 +128,7 @@ class KelpoView : public QAbstractScrollArea {
   void AutoScrollStep();
   void RunTapAction(std::uint8_t action);
   void Capture(bool on);
+  void OnHScroll(QScrollBar* bar, int action);
   QPoint ViewPoint(const QPoint& p) const;
   bool TimersHeld() const;
   StatusCode Pointer(std::uint16_t code, const QPoint& p);

@@ -221,7 +221,7 @@ void MainFrame::CreateActions() {
   });
 
   QToolBar* main = addToolBar(QStringLiteral("Menu"));
-  for (std::uint16_t id : {Cmd::Open, Cmd::SaveAs, Cmd::Print, Cmd::Copy, Cmd::Find})
+  for (std::uint16_t id : {Cmd::Open, Cmd::SaveAs, Cmd::Print, Cmd::Copy})
     main->addAction(action(id));
   navigationBar_ = addToolBar(QStringLiteral("Navigation"));
   for (std::uint16_t id : {Cmd::SelectMode, Cmd::Find, Cmd::FindAgain, Cmd::Back, Cmd::Forward,
