@@ -19,7 +19,7 @@ constexpr CommandInfo kCommands[] = {
      R::OpenCategorized,
      M::File,
      false},
-    {Cmd::Close, "&Close", {"Ctrl+F4", nullptr}, T::Frame, R::Always, M::File, false},
+    {Cmd::Close, "&Close", {}, T::Frame, R::Always, M::File, false},
     {Cmd::SaveAs, "&Save As...", {"Ctrl+S", nullptr}, T::View, R::Always, M::File, false},
     {Cmd::Print, "&Print...", {"Ctrl+P", nullptr}, T::View, R::Always, M::File, false},
     {Cmd::PrintPreview, "Print Pre&view", {}, T::View, R::Always, M::File, false},

@@ -31,6 +31,7 @@ class KelpoDoc;
 class MainFrame;
 class PrintJob;
 class QProgressDialog;
+class QScrollBar;
 
 class KelpoView : public QAbstractScrollArea {
  public:
@@ -87,6 +88,8 @@ class KelpoView : public QAbstractScrollArea {
   void ScrollHorizontalBy(std::uint16_t code);
 
   std::uint16_t viewMode() const { return viewMode_; }
+  // A synchronous layout is running: the engine must be left alone.
+  bool busy() const { return progressRunning_; }
   void SetPercentMode(bool on);
   MainFrame* mainFrame() const;
 
@@ -105,6 +108,7 @@ class KelpoView : public QAbstractScrollArea {
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   bool focusNextPrevChild(bool next) override;
+  bool viewportEvent(QEvent* event) override;
 
  private:
   // Commands.
@@ -128,6 +132,7 @@ class KelpoView : public QAbstractScrollArea {
   void AutoScrollStep();
   void RunTapAction(std::uint8_t action);
   void Capture(bool on);
+  void OnHScroll(QScrollBar* bar, int action);
   QPoint ViewPoint(const QPoint& p) const;
   bool TimersHeld() const;
   StatusCode Pointer(std::uint16_t code, const QPoint& p);

@@ -4,12 +4,14 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QWheelEvent>
 
 #include "app/core/tap_regions.h"
 #include "app/shell/doc_open.h"
 #include "app/shell/kelpo_view.h"
 #include "app/shell/main_frame.h"
+#include "engine/device/device.h"
 #include "engine/view/text_view.h"
 
 namespace {
@@ -184,6 +186,59 @@ void KelpoView::AutoScrollStep() {
 }
 
 // ---------------------------------------------------------------------------
+// The device's horizontal bars of wide blocks.
+
+bool KelpoView::viewportEvent(QEvent* event) {
+  // The device makes its bars as children of the viewport; each reports its
+  // moves here.
+  if (event->type() == QEvent::ChildAdded) {
+    auto* bar = qobject_cast<QScrollBar*>(static_cast<QChildEvent*>(event)->child());
+    if (bar != nullptr)
+      connect(bar, &QAbstractSlider::actionTriggered, this,
+              [this, bar](int action) { OnHScroll(bar, action); });
+  }
+  return QAbstractScrollArea::viewportEvent(event);
+}
+
+void KelpoView::OnHScroll(QScrollBar* bar, int action) {
+  if (textView_ == nullptr || !attached_ || device_ == nullptr) return;
+  std::uint32_t key = 0;
+  const uint controlId = bar->property("controlId").toUInt();
+  if (IsFailure(DeviceOf(device_).hScrollKeyFromWindow(device_, controlId, &key))) return;
+  std::uint16_t code = 0;
+  std::uint32_t value = 0;
+  switch (action) {
+    case QAbstractSlider::SliderSingleStepSub:
+      code = 1;
+      break;
+    case QAbstractSlider::SliderSingleStepAdd:
+      code = 2;
+      break;
+    case QAbstractSlider::SliderPageStepSub:
+      code = 3;
+      break;
+    case QAbstractSlider::SliderPageStepAdd:
+      code = 4;
+      break;
+    case QAbstractSlider::SliderToMinimum:
+      code = 5;
+      break;
+    case QAbstractSlider::SliderToMaximum:
+      code = 6;
+      break;
+    case QAbstractSlider::SliderMove:  // the thumb dragged: the block follows live
+      code = 7;
+      value = static_cast<std::uint32_t>(std::max(bar->sliderPosition(), 0));
+      break;
+    default:
+      return;
+  }
+  // A step the block cannot take leaves it where it is.
+  (void)Tv(textView_).scrollHorizontal(textView_, key, code, value);
+  viewport()->update();
+}
+
+// ---------------------------------------------------------------------------
 // Keys.
 
 bool KelpoView::focusNextPrevChild(bool) {
@@ -191,11 +246,17 @@ bool KelpoView::focusNextPrevChild(bool) {
 }
 
 void KelpoView::keyPressEvent(QKeyEvent* event) {
-  if (!HandleKey(event->key(), event->modifiers())) QAbstractScrollArea::keyPressEvent(event);
+  // Keys the view does not use are not turned into scroll-bar steps: every
+  // move goes through the text view.
+  if (!HandleKey(event->key(), event->modifiers())) event->ignore();
 }
 
 bool KelpoView::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
   if (textView_ == nullptr || !attached_) return false;
+  // Keys with Alt, and with Ctrl other than Ctrl+Home and Ctrl+End, are the
+  // window's accelerators; one whose command is greyed does nothing here.
+  if (modifiers & (Qt::AltModifier | Qt::MetaModifier)) return false;
+  if ((modifiers & Qt::ControlModifier) && key != Qt::Key_Home && key != Qt::Key_End) return false;
   const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
   const bool space = key == Qt::Key_Space;
   auto scrollKeys = [&]() {

@@ -221,7 +221,7 @@ void MainFrame::CreateActions() {
   });
 
   QToolBar* main = addToolBar(QStringLiteral("Menu"));
-  for (std::uint16_t id : {Cmd::Open, Cmd::SaveAs, Cmd::Print, Cmd::Copy, Cmd::Find})
+  for (std::uint16_t id : {Cmd::Open, Cmd::SaveAs, Cmd::Print, Cmd::Copy})
     main->addAction(action(id));
   navigationBar_ = addToolBar(QStringLiteral("Navigation"));
   for (std::uint16_t id : {Cmd::SelectMode, Cmd::Find, Cmd::FindAgain, Cmd::Back, Cmd::Forward,
@@ -297,6 +297,9 @@ CommandState MainFrame::CurrentCommandState() const {
 }
 
 void MainFrame::UpdateCommands() {
+  // While a view lays out with its progress dialog, events still run: the
+  // items wait until the engine is free again.
+  if (KelpoView* view = ActiveView(); view != nullptr && view->busy()) return;
   const CommandState state = CurrentCommandState();
   for (auto it = actions_.cbegin(); it != actions_.cend(); ++it) {
     const CommandUpdate u = Command_Update(it.key(), state);
@@ -310,6 +313,7 @@ void MainFrame::UpdateCommands() {
 
 void MainFrame::RunCommand(std::uint16_t id) {
   if (commandHook_ && commandHook_(id)) return;
+  if (KelpoView* view = ActiveView(); view != nullptr && view->busy()) return;
   const CommandState state = CurrentCommandState();
   const CommandUpdate u = Command_Update(id, state);
   const CommandInfo* info = Command_Find(id);
