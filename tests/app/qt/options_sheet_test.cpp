@@ -293,6 +293,13 @@ TEST_F(OptionsSheetTest, ViewSheetEndToEndAndReadBackAfterReopening) {
     EXPECT_EQ(state.locationFlags, 0x0013);
     EXPECT_EQ(state.encoding, 106u);
     EXPECT_EQ(state.colourTheme, themeKey);
+    // The document shows in its theme again.
+    Settle();
+    view->Render();
+    const QImage* surface = WinDevice_Surface(view->device());
+    ASSERT_NE(surface, nullptr);
+    EXPECT_EQ(surface->pixelColor(surface->width() * 3 / 4, surface->height() / 2),
+              QColor(0, 0, 96));
 
     // The sheet opens on the page it was left on, showing what is stored.
     WhenModal<OptionsSheet>([&](OptionsSheet* sheet) {
