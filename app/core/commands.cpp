@@ -19,7 +19,7 @@ constexpr CommandInfo kCommands[] = {
      R::OpenCategorized,
      M::File,
      false},
-    {Cmd::Close, "&Close", {}, T::Frame, R::Always, M::File, false},
+    {Cmd::Close, "&Close", {}, T::Document, R::Always, M::File, false},
     {Cmd::SaveAs, "&Save As...", {"Ctrl+S", nullptr}, T::View, R::Always, M::File, false},
     {Cmd::Print, "&Print...", {"Ctrl+P", nullptr}, T::View, R::Always, M::File, false},
     {Cmd::PrintPreview, "Print Pre&view", {}, T::View, R::Always, M::File, false},
@@ -112,9 +112,9 @@ constexpr CommandInfo kCommands[] = {
     // Tools
     {Cmd::Options, "&Options...", {}, T::ViewOrFrame, R::Always, M::Tools, false},
     // Window
-    {Cmd::ArrangeIcons, "&Arrange Icons", {}, T::Frame, R::Always, M::Window, false},
-    {Cmd::Cascade, "&Cascade", {}, T::Frame, R::Always, M::Window, false},
-    {Cmd::Tile, "&Tile", {}, T::Frame, R::Always, M::Window, false},
+    {Cmd::ArrangeIcons, "&Arrange Icons", {}, T::Document, R::Always, M::Window, false},
+    {Cmd::Cascade, "&Cascade", {}, T::Document, R::Always, M::Window, false},
+    {Cmd::Tile, "&Tile", {}, T::Document, R::Always, M::Window, false},
     {Cmd::NextPane, "Next Pane", {"F6", nullptr}, T::Nobody, R::Always, M::None, false},
     {Cmd::PreviousPane,
      "Previous Pane",
@@ -243,7 +243,9 @@ CommandUpdate Command_Update(std::uint16_t id, const CommandState& s) noexcept {
   const CommandInfo* info = Command_Find(id);
   if (info == nullptr || info->target == CommandTarget::Nobody) return {};
   // A view command without a view has nothing to handle it.
-  if (info->target == CommandTarget::View && !s.hasView) return {};
+  if ((info->target == CommandTarget::View || info->target == CommandTarget::Document) &&
+      !s.hasView)
+    return {};
   auto enabled = [](bool on) { return CommandUpdate{on, false, false}; };
   switch (info->rule) {
     case UpdateRule::Always:

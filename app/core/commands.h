@@ -5,7 +5,8 @@
 // A command belongs to the reading view or to the main window. A view command
 // with no active view has nothing to handle it and is greyed (as is a
 // command that nothing handles at all); Options is handled by the view when
-// there is one and by the main window otherwise.
+// there is one and by the main window otherwise; closing and arranging the
+// document windows need a document window.
 #pragma once
 
 #include <cstdint>
@@ -87,6 +88,7 @@ enum class CommandTarget : std::uint8_t {
   View,         // the active reading view
   Frame,        // the main window
   ViewOrFrame,  // the view when there is one, else the main window
+  Document,     // the main window, while a document is open
   Nobody,       // no handler: greyed
 };
 

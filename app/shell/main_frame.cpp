@@ -261,11 +261,13 @@ QMenu* MainFrame::menu(MenuId id) const {
 }
 
 KelpoView* MainFrame::ActiveView() const {
-  QMdiSubWindow* active = mdi_->activeSubWindow();
+  // The document last activated, also while a message box or another
+  // window has the focus.
+  QMdiSubWindow* active = mdi_->currentSubWindow();
   if (active == nullptr) {
     const QList<QMdiSubWindow*> children = mdi_->subWindowList();
     if (children.size() != 1) return nullptr;
-    active = children.front();  // the only document, while the window is inactive
+    active = children.front();
   }
   // A child window being destroyed is announced as it goes: it has no view.
   auto* child = dynamic_cast<ChildFrame*>(active);
@@ -323,7 +325,7 @@ void MainFrame::RunCommand(std::uint16_t id) {
   if (view != nullptr &&
       (info->target == CommandTarget::View || info->target == CommandTarget::ViewOrFrame))
     view->OnCommand(id);
-  else if (info->target != CommandTarget::View)
+  else if (info->target != CommandTarget::View && info->target != CommandTarget::Nobody)
     RunFrameCommand(id);
   UpdateCommands();
 }

@@ -113,7 +113,7 @@ TEST(CommandUpdate, NoDocumentDocumentSelection) {
   } cases[] = {
       {Cmd::Open, true, true, true},
       {Cmd::OpenCategorized, true, true, true},
-      {Cmd::Close, true, true, true},
+      {Cmd::Close, false, true, true},
       {Cmd::Exit, true, true, true},
       {Cmd::SaveAs, false, true, true},
       {Cmd::Print, false, true, true},
@@ -149,7 +149,7 @@ TEST(CommandUpdate, NoDocumentDocumentSelection) {
       {Cmd::JumpToMark, false, false, false},
       {Cmd::ClearHistory, false, false, false},
       {Cmd::Options, true, true, true},
-      {Cmd::Cascade, true, true, true},
+      {Cmd::Cascade, false, true, true},
       {Cmd::HelpContents, true, true, true},
       {Cmd::SystemInformation, true, true, true},
       {Cmd::Cut, false, false, false},

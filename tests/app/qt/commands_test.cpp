@@ -121,7 +121,7 @@ struct Expect {
 const Expect kExpected[] = {
     {Cmd::Open, {true, true, true}},
     {Cmd::OpenCategorized, {true, true, true}},  // the first run adds categories
-    {Cmd::Close, {true, true, true}},
+    {Cmd::Close, {false, true, true}},
     {Cmd::SaveAs, {false, true, true}},
     {Cmd::Print, {false, true, true}},
     {Cmd::PrintPreview, {false, true, true}},
@@ -159,9 +159,9 @@ const Expect kExpected[] = {
     {Cmd::JumpToMark, {false, false, false}},
     {Cmd::ClearHistory, {false, false, false}},
     {Cmd::Options, {true, true, true}},
-    {Cmd::ArrangeIcons, {true, true, true}},
-    {Cmd::Cascade, {true, true, true}},
-    {Cmd::Tile, {true, true, true}},
+    {Cmd::ArrangeIcons, {false, true, true}},
+    {Cmd::Cascade, {false, true, true}},
+    {Cmd::Tile, {false, true, true}},
     {Cmd::NextPane, {false, false, false}},
     {Cmd::PreviousPane, {false, false, false}},
     {Cmd::HelpContents, {true, true, true}},
