@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -26,7 +28,10 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+
+#include <cstdio>
 #include <functional>
+#include <memory>
 
 #include "app/core/commands.h"
 #include "app/device/win_device.h"
@@ -517,6 +522,46 @@ TEST_F(OptionsSheetTest, AnEditTheStoreRefusesKeepsTheTheme) {
   again.New();
   EXPECT_EQ(said, QStringLiteral("The color theme could not be added."));
   EXPECT_EQ(again.list()->count(), 435);
+}
+
+TEST_F(OptionsSheetTest, ADamagedThemeFileIsNeverWrittenOverByOk) {
+  EngineObject* store = OpenStore();
+  const std::string clr = data_.Path() + "/Kelpo/Kelpo/Settings/_Reg_/clr";
+  const std::string damaged("\x40\x00\x03\x00garbage that is no theme file", 33);
+  WriteFileBytes(clr, damaged);
+  {
+    // The damaged file reads as no themes; confirming the page without a
+    // change leaves the file as it is.
+    ColourPage page(nullptr, store, 0);
+    EXPECT_EQ(page.list()->count(), 1);
+    page.Accept();
+    EXPECT_FALSE(page.changed());
+  }
+  EXPECT_EQ(ReadFileBytes(clr), damaged);
+  {
+    // A theme file that is there but cannot be read (a folder in its place)
+    // offers no themes and nothing to add to; OK writes nothing over it.
+    ASSERT_EQ(std::rename(clr.c_str(), (clr + ".kept").c_str()), 0);
+    ASSERT_EQ(::mkdir(clr.c_str(), 0755), 0);
+    ColourPage page(nullptr, store, 0);
+    EXPECT_EQ(page.list()->count(), 1);
+    auto editorCame = std::make_shared<bool>(false);
+    QTimer::singleShot(50, [editorCame] {
+      if (auto* editor = dynamic_cast<ThemeEditor*>(QApplication::activeModalWidget())) {
+        *editorCame = true;
+        editor->reject();
+      }
+    });
+    page.New();
+    EXPECT_FALSE(*editorCame);
+    page.Accept();
+    struct stat info {};
+    ASSERT_EQ(::stat(clr.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    ASSERT_EQ(::rmdir(clr.c_str()), 0);
+    ASSERT_EQ(std::rename((clr + ".kept").c_str(), clr.c_str()), 0);
+  }
+  EXPECT_EQ(ReadFileBytes(clr), damaged);
 }
 
 TEST_F(OptionsSheetTest, MaximumSizeTakesFourDigitsAndStaysInRange) {
