@@ -205,8 +205,8 @@ TEST(OptionsValuesTest, LastPageMeansTheSamePageInBothSheets) {
     int stored;
     int withColour, without;  // the page opened in each sheet
   };
-  for (const Case& c : {Case{0, 0, 0}, Case{3, 3, 3}, Case{4, 4, 4}, Case{5, 5, 4},
-                        Case{200, 5, 4}, Case{-1, 0, 0}}) {
+  for (const Case& c : {Case{0, 0, 0}, Case{3, 3, 3}, Case{4, 4, 4}, Case{5, 5, 4}, Case{200, 5, 4},
+                        Case{-1, 0, 0}}) {
     EXPECT_EQ(Options_StartPage(c.stored, true), c.withColour) << c.stored;
     EXPECT_EQ(Options_StartPage(c.stored, false), c.without) << c.stored;
   }
