@@ -11,6 +11,10 @@ struct Entry {
 };
 
 constexpr Entry kStrings[] = {
+    {StringId::CopyOutOfMemory, "There is not enough memory to complete the copy."},
+    {StringId::NoMatches, "No matches for \"%s\"."},
+    {StringId::NoMoreMatches, "No more matches for \"%s\"."},
+    {StringId::LinkHasNoTarget, "The hyperlink does not resolve to any location in this document."},
     {StringId::LocalSettingsOverLimit,
      "Your local settings occupy %lu KB which is above the %lu KB limit. Would you like some of "
      "your older local settings deleted now?"},
@@ -18,6 +22,7 @@ constexpr Entry kStrings[] = {
      "Do you want to save the local settings for the document (i.e., current view location, "
      "local bookmarks, etc.)?"},
     {StringId::Unknown, "Unknown"},
+    {StringId::Unspecified, "unspecified"},
     {StringId::NeedsNewerVersion,
      "To open this document, you will need to upgrade to the latest version."},
     {StringId::CannotOpenCorrupt,
@@ -26,6 +31,7 @@ constexpr Entry kStrings[] = {
     {StringId::DocInfoTitle, "Title"},
     {StringId::DocInfoAuthor, "Author"},
     {StringId::DocInfoPublisher, "Publisher"},
+    {StringId::EncodingByDocument, "Specified by document"},
     {StringId::CategoryExists, "The category \"%s\" already exists."},
     {StringId::CategorySlash, "Category names can not have forward slashes."},
     {StringId::CategoryAskDelete,
@@ -37,6 +43,21 @@ constexpr Entry kStrings[] = {
     {StringId::ColumnSize, "Size"},
     {StringId::DefaultCategories, "Business\nPersonal"},
     {StringId::ExternalDocumentNotFound, "The external document [%s] could not be found."},
+    {StringId::NewThemeName, "New Color Theme %lu"},
+    {StringId::ThemeSample, "The sky is falling!"},
+    {StringId::NoTheme, "No color theme"},
+    {StringId::ThemeNameTaken, "A color theme named \"%s\" already exists."},
+    {StringId::AskDeleteTheme, "Are you sure you want to delete the \"%s\" color theme?"},
+    {StringId::ThemeNotEditable, "That color theme can not be modified."},
+    {StringId::AskDeleteAnnotation, "Are you sure you want to delete the selected annotation?"},
+    {StringId::SelectAnnotationsFileTitle,
+     "Select Existing Annotations File or Enter New File Name"},
+    {StringId::NoAnnotationsFileYet,
+     "You have not yet associated an annotations file with this document. Select an existing "
+     "annotations file or enter a new file name."},
+    {StringId::AnnotationsFilter, "Kelpo Annotations (*.kpa)"},
+    {StringId::NotAnAnnotationsFile,
+     "The file you selected is not an annotations file. Overwrite it?"},
     {StringId::UnsupportedFormat,
      "The document could not be opened. It may have an unsupported file format."},
     {StringId::SaveAsTitle, "Save As"},
