@@ -5,12 +5,41 @@
 #include <cstdint>
 
 namespace StringId {
+constexpr std::uint32_t CopyOutOfMemory = 38001;
+constexpr std::uint32_t NoMatches = 38008;      // %s: the search text
+constexpr std::uint32_t NoMoreMatches = 38009;  // %s: the search text
+constexpr std::uint32_t LinkHasNoTarget = 38010;
 constexpr std::uint32_t LocalSettingsOverLimit = 38015;  // two %lu: used KB, limit KB
 constexpr std::uint32_t AskSaveLocalSettings = 38016;
+constexpr std::uint32_t Unknown = 38017;
+constexpr std::uint32_t Unspecified = 38019;
 constexpr std::uint32_t NeedsNewerVersion = 38023;
 constexpr std::uint32_t CannotOpenCorrupt = 38024;
+constexpr std::uint32_t DocInfoCaption = 38028;
+constexpr std::uint32_t DocInfoTitle = 38029;
+constexpr std::uint32_t DocInfoAuthor = 38030;
+constexpr std::uint32_t DocInfoPublisher = 38031;
+constexpr std::uint32_t EncodingByDocument = 38033;
+constexpr std::uint32_t CategoryExists = 38035;  // %s: the name
+constexpr std::uint32_t CategorySlash = 38036;
+constexpr std::uint32_t CategoryAskDelete = 38037;  // %s: the name
+constexpr std::uint32_t CategoryNoSelection = 38038;
+constexpr std::uint32_t ColumnName = 38039;
+constexpr std::uint32_t ColumnDateModified = 38040;
+constexpr std::uint32_t ColumnSize = 38041;
 constexpr std::uint32_t DefaultCategories = 38042;         // names separated by LF
 constexpr std::uint32_t ExternalDocumentNotFound = 38043;  // %s: the link's target
+constexpr std::uint32_t NewThemeName = 38044;              // %lu: the first free number
+constexpr std::uint32_t ThemeSample = 38045;
+constexpr std::uint32_t NoTheme = 38046;
+constexpr std::uint32_t ThemeNameTaken = 38047;  // %s: the name
+constexpr std::uint32_t AskDeleteTheme = 38048;  // %s: the name
+constexpr std::uint32_t ThemeNotEditable = 38049;
+constexpr std::uint32_t AskDeleteAnnotation = 38054;
+constexpr std::uint32_t SelectAnnotationsFileTitle = 38056;
+constexpr std::uint32_t NoAnnotationsFileYet = 38057;
+constexpr std::uint32_t AnnotationsFilter = 38058;
+constexpr std::uint32_t NotAnAnnotationsFile = 38059;
 constexpr std::uint32_t UnsupportedFormat = 38060;
 constexpr std::uint32_t SaveAsTitle = 61441;
 constexpr std::uint32_t AllFilesFilter = 61442;

@@ -74,20 +74,51 @@ KelpoView::KelpoView(KelpoDoc* doc, QWidget* parent) : QAbstractScrollArea(paren
       textView_ = nullptr;
     }
   }
-  // The device keeps the bar's values; a move by the user goes to the view.
-  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this](int) {
+  // The device keeps the bar's values; a move by the user goes to the view:
+  // steps as lines and screens (a screen from the bar stays in its section),
+  // the thumb as a position, the ends as the section's start and end.
+  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this](int action) {
     if (textView_ == nullptr || !attached_) return;
-    const int position = verticalScrollBar()->sliderPosition();
-    if (!IsFailure(
-            Tv(textView_).setScrollPosition(textView_, static_cast<std::uint32_t>(position))))
-      Render();
+    switch (action) {
+      case QAbstractSlider::SliderSingleStepSub:
+        LineUp();
+        break;
+      case QAbstractSlider::SliderSingleStepAdd:
+        LineDown();
+        break;
+      case QAbstractSlider::SliderPageStepSub:
+        PageUp(false);
+        break;
+      case QAbstractSlider::SliderPageStepAdd:
+        PageDown(false);
+        break;
+      case QAbstractSlider::SliderToMinimum:
+        (void)Navigate(TextViewNav::SectionStart);
+        break;
+      case QAbstractSlider::SliderToMaximum:
+        (void)Navigate(TextViewNav::SectionEnd);
+        break;
+      case QAbstractSlider::SliderMove: {
+        const int position = verticalScrollBar()->sliderPosition();
+        if (!IsFailure(
+                Tv(textView_).setScrollPosition(textView_, static_cast<std::uint32_t>(position))))
+          Render();
+        break;
+      }
+      default:
+        break;
+    }
   });
   layoutTimer_.setInterval(kBackgroundInterval);
-  connect(&layoutTimer_, &QTimer::timeout, this, [this] { BackgroundLayout(); });
+  connect(&layoutTimer_, &QTimer::timeout, this, [this] { OnTimer(2); });
+  InitInput();
 }
 
 KelpoView::~KelpoView() {
   layoutTimer_.stop();
+  selectTimer_.stop();
+  tapTimer_.stop();
+  autoTimer_.stop();
   // An open drop-down list or note box ends before its document goes.
   if (textView_ != nullptr && attached_)
     (void)Tv(textView_).control(textView_, kControlEndInteraction, 0, nullptr);  // always 0
@@ -202,6 +233,16 @@ void KelpoView::ApplyDisplaySettings() {
   layoutValid_ = false;
 }
 
+void KelpoView::ApplyOptions(bool fontsChanged, bool relayout) {
+  if (fontsChanged) ApplyFontFaces();
+  ApplyDisplaySettings();
+  SetFullScreen(fullScreen_);
+  // The same size lays out again only when asked to.
+  if (relayout) nextViewportFlags_ = TextViewViewport::ResetHScroll;
+  layoutValid_ = false;
+  Render();
+}
+
 void KelpoView::EnsureLayout() {
   if (textView_ == nullptr || !attached_) return;
   const QSize size = viewport()->size();
@@ -210,9 +251,11 @@ void KelpoView::EnsureLayout() {
   std::uint32_t interval = kSynchronousLayout;
   (void)Dev(device_).posMapCommand(device_, PosMapCode::SetInterval, &interval, nullptr);
   // A failed viewport keeps the previous table; the next paint tries again.
-  if (IsFailure(Tv(textView_).setViewport(textView_, 0, Clamp16(size.width() - 2 * kLeftGap),
+  if (IsFailure(Tv(textView_).setViewport(textView_, nextViewportFlags_,
+                                          Clamp16(size.width() - 2 * kLeftGap),
                                           Clamp16(size.height()))))
     return;
+  nextViewportFlags_ = 0;
   layoutValid_ = true;
   laidOutWidth_ = size.width();
   laidOutHeight_ = size.height();
@@ -254,60 +297,20 @@ void KelpoView::scrollContentsBy(int, int) {
   // The device moves the bar to where the text view is; nothing to scroll.
 }
 
-void KelpoView::Navigate(std::uint16_t code) {
-  if (textView_ == nullptr || !attached_) return;
+StatusCode KelpoView::Navigate(std::uint16_t code, std::uint32_t argument) {
+  if (textView_ == nullptr || !attached_) return kFailed;
   if (!layoutValid_) Render();
-  // A move that cannot happen gives the device's notice; nothing else to do.
-  (void)Tv(textView_).navigate(textView_, code, 0);
+  // A move that cannot happen gives the device's notice; the callers do not
+  // test the answer unless they say so.
+  const StatusCode s = Tv(textView_).navigate(textView_, code, argument);
   viewport()->update();
-}
-
-void KelpoView::keyPressEvent(QKeyEvent* event) {
-  const bool ctrl = event->modifiers() & Qt::ControlModifier;
-  switch (event->key()) {
-    case Qt::Key_PageUp:
-      Navigate(TextViewNav::ScreenUp);
-      return;
-    case Qt::Key_PageDown:
-    case Qt::Key_Space:
-      Navigate(TextViewNav::ScreenDown);
-      return;
-    case Qt::Key_Up:
-      Navigate(TextViewNav::LineUp);
-      return;
-    case Qt::Key_Down:
-      Navigate(TextViewNav::LineDown);
-      return;
-    case Qt::Key_Home:
-      Navigate(ctrl ? TextViewNav::DocumentStart : TextViewNav::SectionStart);
-      return;
-    case Qt::Key_End:
-      Navigate(ctrl ? TextViewNav::DocumentEnd : TextViewNav::SectionEnd);
-      return;
-    default:
-      QAbstractScrollArea::keyPressEvent(event);
-  }
-}
-
-void KelpoView::wheelEvent(QWheelEvent* event) {
-  // High-resolution wheels send parts of a step; whole steps of 120 move.
-  wheelRemainder_ += event->angleDelta().y();
-  const int lines = QApplication::wheelScrollLines();
-  while (wheelRemainder_ >= 120) {
-    wheelRemainder_ -= 120;
-    for (int i = 0; i < lines; ++i)
-      Navigate(TextViewNav::LineUp);
-  }
-  while (wheelRemainder_ <= -120) {
-    wheelRemainder_ += 120;
-    for (int i = 0; i < lines; ++i)
-      Navigate(TextViewNav::LineDown);
-  }
-  event->accept();
+  return s;
 }
 
 void KelpoView::BackgroundLayout() {
-  if (textView_ == nullptr || !attached_ || progressRunning_ || !layoutValid_) return;
+  if (textView_ == nullptr || !attached_ || TimersHeld() || !layoutValid_) return;
+  // With all layout off there is nothing to lay out in the background.
+  if (doc_->state().displayFlags & 0x80) return;
   const StatusCode s = Tv(textView_).navigate(textView_, TextViewNav::PaginationSlice, 0);
   // More to do: the next slice soon; done or failed: back to the slow beat.
   layoutTimer_.setInterval(s == kViewMorePagination ? 1 : kBackgroundInterval);
@@ -315,6 +318,7 @@ void KelpoView::BackgroundLayout() {
 
 void KelpoView::SetFullScreen(bool on) {
   fullScreen_ = on;
+  viewMode_ = on ? (viewMode_ | ViewMode::FullScreen) : (viewMode_ & ~ViewMode::FullScreen);
   if (device_ == nullptr) return;
   const std::uint16_t location = doc_->state().locationFlags;
   std::uint32_t shown = (!on || (location & 3) == 3) ? 1 : 0;

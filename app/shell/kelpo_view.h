@@ -8,6 +8,13 @@
 // progress dialog when it takes longer than half a second. The view leaves
 // its document in SaveLocalSettings (on destruction), which stores the
 // reading state and display values unless the preferences say not to.
+//
+// Commands reach the view through OnCommand (the main window routes them);
+// keys, the mouse, the wheel, the scroll bar and four timers drive the text
+// view: timer 1 scrolls a selection dragged past the edge, timer 2 lays out
+// in the background, timer 3 repeats a tap region's action while the button
+// stays down, and timer 4 steps auto-scroll. The timers read the time from a
+// ViewClock that tests replace, and OnTimer runs one timer's step.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -16,11 +23,15 @@
 #include <QTimer>
 #include <memory>
 
+#include "app/core/commands.h"
+#include "app/core/view_input.h"
 #include "engine/runtime/core.h"
 
 class KelpoDoc;
+class MainFrame;
 class PrintJob;
 class QProgressDialog;
+class QScrollBar;
 
 class KelpoView : public QAbstractScrollArea {
  public:
@@ -33,6 +44,10 @@ class KelpoView : public QAbstractScrollArea {
   // Stores what the view knows of its document and detaches it.
   void SaveLocalSettings();
   void SetFullScreen(bool on);
+  // After the options changed: new font faces go to the device, the display
+  // settings and the full-screen bar rule are applied again, and with
+  // relayout the text is laid out anew at the current size; then it repaints.
+  void ApplyOptions(bool fontsChanged, bool relayout);
   // Runs the engine's drawing into the surface now (laying out first when
   // the size changed); the widget shows the result.
   void Render();
@@ -42,6 +57,41 @@ class KelpoView : public QAbstractScrollArea {
   PrintJob* printJob() const { return printJob_.get(); }
   void SetPrintJob(std::unique_ptr<PrintJob> job);
   void ReleasePrintView();
+
+  // Runs a command of the reading view (ids in app/core/commands.h).
+  void OnCommand(std::uint16_t id);
+  // What the update rules read from this view.
+  void FillCommandState(CommandState* state);
+  // The browser-style back (1) and forward (2) commands of mice and
+  // keyboards; false for other commands.
+  bool OnAppCommand(int command);
+  // A text view answer to a press, release or key (links, lists, notes).
+  void OnTextViewResult(StatusCode result);
+  void OnAnnotationResult(StatusCode result);
+
+  // Auto-scroll.
+  void StartAutoScroll();
+  void StopAutoScroll();
+  // The view's timers: ids 1 (selection), 2 (layout), 3 (tap repeat) and 4
+  // (auto-scroll). OnTimer runs one step as the timer would.
+  void OnTimer(int id);
+  // The timer's period in ms, or -1 while it is stopped.
+  int timerInterval(int id) const;
+  void SetClock(ViewClock* clock) { clock_ = clock; }
+
+  // Scrolling steps of keys, the bar, the wheel and the tap regions.
+  void LineUp();
+  void LineDown();
+  // cross: a screen move at a section's end may go on into the next section.
+  void PageUp(bool cross);
+  void PageDown(bool cross);
+  void ScrollHorizontalBy(std::uint16_t code);
+
+  std::uint16_t viewMode() const { return viewMode_; }
+  // A synchronous layout is running: the engine must be left alone.
+  bool busy() const { return progressRunning_; }
+  void SetPercentMode(bool on);
+  MainFrame* mainFrame() const;
 
   EngineObject* device() const { return device_; }
   EngineObject* textView() const { return textView_; }
@@ -54,12 +104,44 @@ class KelpoView : public QAbstractScrollArea {
   void scrollContentsBy(int dx, int dy) override;
   void keyPressEvent(QKeyEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
+  bool viewportEvent(QEvent* event) override;
 
  private:
+  // Commands.
+  void CopyText(std::uint16_t mode);
+  void OnGoTo();
+  void OnSelectMode();
+  void DoFind(bool again);
+  void OnBookmarks();
+  void OnBackForward(bool forward);
+  void OnPageStep(bool next);
+  void OnAnnotate();
+  bool AssociateAnnotationsFile();
+  void OnViewAnnotations();
+  void OnAnnotationSettings();
+  void EditAnnotation(std::uint16_t index);
+  void DeleteAnnotation(std::uint16_t index);
+  void Message(std::uint32_t stringId);
+  // Input.
+  bool HandleKey(int key, Qt::KeyboardModifiers modifiers);
+  void SetAutoScrollSpeed(int speed);
+  void AutoScrollStep();
+  void RunTapAction(std::uint8_t action);
+  void Capture(bool on);
+  void OnHScroll(QScrollBar* bar, int action);
+  QPoint ViewPoint(const QPoint& p) const;
+  bool TimersHeld() const;
+  StatusCode Pointer(std::uint16_t code, const QPoint& p);
+
   void EnsureLayout();
   void ApplyDisplaySettings();
   void ApplyFontFaces();
-  void Navigate(std::uint16_t code);
+  StatusCode Navigate(std::uint16_t code, std::uint32_t argument = 0);
+  void InitInput();
   void BackgroundLayout();
   static StatusCode LayoutProgress(EngineObject* device, void* state, std::uint32_t done,
                                    std::uint32_t total) noexcept;
@@ -69,9 +151,21 @@ class KelpoView : public QAbstractScrollArea {
   EngineObject* textView_ = nullptr;
   bool attached_ = false;
   bool layoutValid_ = true;
+  std::uint32_t nextViewportFlags_ = 0;  // for the next layout only
   int laidOutWidth_ = -1, laidOutHeight_ = -1;
   bool fullScreen_ = false;
-  int wheelRemainder_ = 0;
+  std::uint16_t viewMode_ = 0;
+  WheelAccumulator wheel_;
+  ViewClock* clock_ = &ViewClock_System();
+  QPoint pressPoint_;      // the last left press, in text view points
+  QPoint pointer_;         // the pointer while a button is down
+  bool captured_ = false;  // the view holds the mouse
+  AutoScrollTiming autoScroll_;
+  std::uint8_t autoSpeed_ = 10;
+  SpeedDrag speedDrag_;
+  QTimer selectTimer_;  // 1
+  QTimer tapTimer_;     // 3
+  QTimer autoTimer_;    // 4
   std::unique_ptr<PrintJob> printJob_;
   QTimer layoutTimer_;  // background pagination
   // The synchronous layout's progress.

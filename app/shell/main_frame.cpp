@@ -17,6 +17,7 @@
 #include <QToolBar>
 
 #include "app/resources/strings.h"
+#include "app/shell/dialog_launch.h"
 #include "app/shell/kelpo_view.h"
 #include "app/shell/qt_settings_store.h"
 #include "engine/runtime/dict.h"
@@ -153,77 +154,249 @@ void MainFrame::CheckSizeBudget() {
   }
 }
 
+QAction* MainFrame::MakeAction(const CommandInfo& info) {
+  auto* a = new QAction(QString::fromUtf8(info.text), this);
+  a->setData(info.id);
+  a->setCheckable(info.checkable);
+  QList<QKeySequence> keys;
+  for (const char* k : info.keys)
+    if (k != nullptr) keys.append(QKeySequence(QString::fromUtf8(k), QKeySequence::PortableText));
+  a->setShortcuts(keys);
+  const std::uint16_t id = info.id;
+  // A checkable item must not flip itself: its update rule sets the check.
+  connect(a, &QAction::triggered, this, [this, id, a] {
+    if (a->isCheckable()) a->setChecked(!a->isChecked());
+    RunCommand(id);
+  });
+  // The window itself holds the action, so the accelerators work while the
+  // menu bar is hidden (full screen).
+  addAction(a);
+  actions_.insert(id, a);
+  return a;
+}
+
 void MainFrame::CreateActions() {
-  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  QAction* open = file->addAction(QStringLiteral("&Open..."), this, [this] { OnFileOpen(); });
-  open->setShortcut(QKeySequence::Open);
-  QAction* close = file->addAction(QStringLiteral("&Close"), this, [this] {
-    if (QMdiSubWindow* active = mdi_->activeSubWindow()) active->close();
-  });
-  close->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F4));
-  file->addSeparator();
-  recentMenu_ = file->addMenu(QStringLiteral("Recent &Files"));
-  RefreshRecentMenu();
-  file->addSeparator();
-  QAction* exit = file->addAction(QStringLiteral("E&xit"), this, [this] { this->close(); });
-  exit->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
-
-  QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
-  QAction* toolbar = view->addAction(QStringLiteral("&Toolbar"));
-  toolbar->setCheckable(true);
-  toolbar->setChecked(true);
-  QAction* status = view->addAction(QStringLiteral("&Status Bar"));
-  status->setCheckable(true);
-  status->setChecked(true);
-  connect(status, &QAction::toggled, statusBar(), &QWidget::setVisible);
-  QAction* full = view->addAction(QStringLiteral("&Full Screen"));
-  full->setShortcut(QKeySequence(Qt::Key_F11));
-  full->setCheckable(true);
-  connect(full, &QAction::triggered, this, [this, full] {
-    SetFullScreen(!fullScreen_);
-    full->setChecked(fullScreen_);
-  });
-  addAction(full);  // works while the menu bar is hidden
-
-  QMenu* window = menuBar()->addMenu(QStringLiteral("&Window"));
-  // The open documents are listed below the window commands, rebuilt each
-  // time the menu opens.
+  for (const CommandInfo& info : Command_Table())
+    MakeAction(info);
+  for (MenuId m : {MenuId::File, MenuId::Edit, MenuId::View, MenuId::Go, MenuId::Bookmarks,
+                   MenuId::Tools, MenuId::Window, MenuId::Help}) {
+    QMenu* menu = menuBar()->addMenu(QString::fromUtf8(Command_MenuTitle(m)));
+    menus_.insert(static_cast<int>(m), menu);
+    for (std::uint16_t id : Command_MenuItems(m)) {
+      if (id == 0) {
+        menu->addSeparator();
+      } else if (id == kMenuRecentFiles) {
+        recentMenu_ = menu->addMenu(QStringLiteral("Recent &Files"));
+        RefreshRecentMenu();
+      } else {
+        menu->addAction(action(id));
+      }
+    }
+    // Opening any menu stops auto-scroll in every view, and the items show
+    // what they can do now.
+    connect(menu, &QMenu::aboutToShow, this, [this] {
+      for (KelpoView* view : Views())
+        view->StopAutoScroll();
+      UpdateCommands();
+    });
+  }
+  // The Window menu lists the open documents below its commands.
+  QMenu* window = menu(MenuId::Window);
   connect(window, &QMenu::aboutToShow, this, [this, window] {
-    window->clear();
-    window->addAction(QStringLiteral("&Cascade"), mdi_, &QMdiArea::cascadeSubWindows);
-    window->addAction(QStringLiteral("&Tile"), mdi_, &QMdiArea::tileSubWindows);
+    for (QAction* a : window->actions())
+      if (a->property("kelpoDocument").toBool()) window->removeAction(a), a->deleteLater();
     const QList<QMdiSubWindow*> children = mdi_->subWindowList();
-    if (!children.isEmpty()) window->addSeparator();
+    if (!children.isEmpty()) {
+      QAction* separator = window->addSeparator();
+      separator->setProperty("kelpoDocument", true);
+    }
     for (int i = 0; i < children.size(); ++i) {
       QMdiSubWindow* child = children[i];
       QAction* a = window->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(child->windowTitle()),
                                      this, [this, child] { mdi_->setActiveSubWindow(child); });
+      a->setProperty("kelpoDocument", true);
       a->setCheckable(true);
       a->setChecked(child == mdi_->activeSubWindow());
     }
   });
-  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-  help->addAction(QStringLiteral("&About Kelpo..."), this, [this] {
-    QMessageBox::about(this, QStringLiteral("About Kelpo"),
-                       QStringLiteral("Kelpo\nA reader for electronic books and documents."));
-  });
 
   QToolBar* main = addToolBar(QStringLiteral("Menu"));
-  main->addAction(open);
-  QToolBar* navigation = addToolBar(QStringLiteral("Navigation"));
-  for (const char* name :
-       {"Select Mode", "Find", "Find Again", "Back", "Forward", "Bookmarks", "Home"}) {
-    QAction* a = navigation->addAction(QString::fromUtf8(name));
-    a->setEnabled(false);  // greyed while nothing handles it
-  }
+  for (std::uint16_t id : {Cmd::Open, Cmd::SaveAs, Cmd::Print, Cmd::Copy})
+    main->addAction(action(id));
+  navigationBar_ = addToolBar(QStringLiteral("Navigation"));
+  for (std::uint16_t id : {Cmd::SelectMode, Cmd::Find, Cmd::FindAgain, Cmd::Back, Cmd::Forward,
+                           Cmd::Bookmarks, Cmd::Home})
+    navigationBar_->addAction(action(id));
+  navigationBar_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  // The page bar: "<", the location (Go To) and ">".
   QToolBar* go = addToolBar(QStringLiteral("Go To"));
-  for (const char* name : {"<", "Go To", ">"})
-    go->addAction(QString::fromUtf8(name))->setEnabled(false);
-  toolBars_ = {main, navigation, go};
-  connect(toolbar, &QAction::toggled, this, [this](bool on) {
-    for (QToolBar* bar : toolBars_)
-      bar->setVisible(on);
-  });
+  auto button = [this, go](std::uint16_t id, const QString& text) {
+    auto* a = new QAction(text, this);
+    a->setData(id);
+    connect(a, &QAction::triggered, this, [this, id] { RunCommand(id); });
+    actions_.insert(id, a);
+    go->addAction(a);
+    return a;
+  };
+  button(Cmd::PreviousPage, QStringLiteral("<"));
+  goToButton_ = action(Cmd::GoToButton);
+  go->addAction(goToButton_);
+  button(Cmd::NextPage, QStringLiteral(">"));
+  toolBars_ = {main, navigationBar_, go};
+
+  connect(mdi_, &QMdiArea::subWindowActivated, this, [this] { UpdateCommands(); });
+  updateTimer_.setInterval(250);
+  connect(&updateTimer_, &QTimer::timeout, this, [this] { UpdateCommands(); });
+  updateTimer_.start();
+  UpdateCommands();
+}
+
+QAction* MainFrame::action(std::uint16_t id) const {
+  const QList<QAction*> list = actions_.values(id);
+  return list.isEmpty() ? nullptr : list.back();  // values() lists the newest first
+}
+
+QMenu* MainFrame::menu(MenuId id) const {
+  return menus_.value(static_cast<int>(id), nullptr);
+}
+
+KelpoView* MainFrame::ActiveView() const {
+  // The document last activated, also while a message box or another
+  // window has the focus.
+  QMdiSubWindow* active = mdi_->currentSubWindow();
+  if (active == nullptr) {
+    const QList<QMdiSubWindow*> children = mdi_->subWindowList();
+    if (children.size() != 1) return nullptr;
+    active = children.front();
+  }
+  // A child window being destroyed is announced as it goes: it has no view.
+  auto* child = dynamic_cast<ChildFrame*>(active);
+  return child != nullptr ? child->view() : nullptr;
+}
+
+QPoint MainFrame::BookmarksAnchor() const {
+  QAction* back = action(Cmd::Back);
+  QWidget* button = navigationBar_ != nullptr ? navigationBar_->widgetForAction(back) : nullptr;
+  if (button == nullptr) return mapToGlobal(QPoint(0, 0));
+  const QRect item = button->geometry();
+  return navigationBar_->mapToGlobal(QPoint(item.right() + 1, item.top()));
+}
+
+CommandState MainFrame::CurrentCommandState() const {
+  CommandState s;
+  s.storeOpen = store_ != nullptr;
+  EngineObject* dict = nullptr;
+  std::uint16_t first = 0xFFFF;
+  s.hasCategory = store_ != nullptr && !IsFailure(Store(store_).getCategorySet(store_, &dict)) &&
+                  dict != nullptr &&
+                  !IsFailure(Dict_GetRelative(dict, 0xFFFF, kDictFirstChild, &first)) &&
+                  first != 0xFFFF;
+  s.toolbarShown = toolbarsShown_;
+  s.statusBarShown = !statusBar()->isHidden() || (fullScreen_ && statusShownBeforeFullScreen_);
+  s.fullScreen = fullScreen_;
+  if (KelpoView* view = ActiveView()) view->FillCommandState(&s);
+  return s;
+}
+
+void MainFrame::UpdateCommands() {
+  // While a view lays out with its progress dialog, events still run: the
+  // items wait until the engine is free again.
+  if (KelpoView* view = ActiveView(); view != nullptr && view->busy()) return;
+  const CommandState state = CurrentCommandState();
+  for (auto it = actions_.cbegin(); it != actions_.cend(); ++it) {
+    const CommandUpdate u = Command_Update(it.key(), state);
+    if (u.keep) continue;  // its query failed: left as it was
+    it.value()->setEnabled(u.enabled);
+    if (it.value()->isCheckable()) it.value()->setChecked(u.checked);
+  }
+  const std::string text = Command_GoToButtonText(state);
+  goToButton_->setText(text.empty() ? QStringLiteral("Go To") : QString::fromStdString(text));
+}
+
+void MainFrame::RunCommand(std::uint16_t id) {
+  if (commandHook_ && commandHook_(id)) return;
+  if (KelpoView* view = ActiveView(); view != nullptr && view->busy()) return;
+  const CommandState state = CurrentCommandState();
+  const CommandUpdate u = Command_Update(id, state);
+  const CommandInfo* info = Command_Find(id);
+  // An accelerator of a greyed command does nothing, as its menu entry.
+  if (info == nullptr || (!u.enabled && !u.keep)) return;
+  KelpoView* view = ActiveView();
+  if (view != nullptr &&
+      (info->target == CommandTarget::View || info->target == CommandTarget::ViewOrFrame))
+    view->OnCommand(id);
+  else if (info->target != CommandTarget::View && info->target != CommandTarget::Nobody)
+    RunFrameCommand(id);
+  UpdateCommands();
+}
+
+void MainFrame::SetToolbarsShown(bool on) {
+  toolbarsShown_ = on;
+  if (fullScreen_) return;  // shown again when full screen ends
+  for (QToolBar* bar : toolBars_)
+    bar->setVisible(on);
+}
+
+void MainFrame::RunFrameCommand(std::uint16_t id) {
+  switch (id) {
+    case Cmd::Open:
+      OnFileOpen();
+      break;
+    case Cmd::OpenCategorized: {
+      QString path;
+      if (DialogLaunch_OpenCategorized(this, &path)) OpenDocumentFile(path);
+      break;
+    }
+    case Cmd::Close:
+      if (QMdiSubWindow* active = mdi_->activeSubWindow()) active->close();
+      break;
+    case Cmd::Exit:
+      close();
+      break;
+    case Cmd::Toolbar:
+      SetToolbarsShown(!toolbarsShown_);
+      break;
+    case Cmd::StatusBar:
+      if (!fullScreen_) statusBar()->setVisible(statusBar()->isHidden());
+      break;
+    case Cmd::FullScreen:
+      SetFullScreen(!fullScreen_);
+      break;
+    case Cmd::HelpContents:
+    case Cmd::Help:
+    case Cmd::ContextHelp:
+      DialogLaunch_Help(this, 0);
+      break;
+    case Cmd::SystemInformation:
+      DialogLaunch_SystemInformation(this);
+      break;
+    case Cmd::Options:
+      DialogLaunch_FrameOptions(this);
+      break;
+    case Cmd::Cascade:
+      mdi_->cascadeSubWindows();
+      break;
+    case Cmd::Tile:
+      mdi_->tileSubWindows();
+      break;
+    case Cmd::ArrangeIcons:
+      // Minimised documents are lined up along the bottom of the area.
+      {
+        int x = 0;
+        for (QMdiSubWindow* child : mdi_->subWindowList()) {
+          if (!child->isMinimized()) continue;
+          child->move(x, mdi_->viewport()->height() - child->height());
+          x += child->width();
+        }
+      }
+      break;
+    case Cmd::About:
+      QMessageBox::about(this, QStringLiteral("About Kelpo"),
+                         QStringLiteral("Kelpo\nA reader for electronic books and documents."));
+      break;
+    default:
+      break;
+  }
 }
 
 void MainFrame::OnFileOpen() {
@@ -305,11 +478,13 @@ void MainFrame::RefreshRecentMenu() {
 
 void MainFrame::SetFullScreen(bool on) {
   if (on == fullScreen_) return;
+  // The bars come back as they were before full screen.
+  if (on) statusShownBeforeFullScreen_ = !statusBar()->isHidden();
   fullScreen_ = on;
   menuBar()->setVisible(!on);
-  statusBar()->setVisible(!on);
+  statusBar()->setVisible(!on && statusShownBeforeFullScreen_);
   for (QToolBar* bar : toolBars_)
-    bar->setVisible(!on);
+    bar->setVisible(!on && toolbarsShown_);
   if (on) {
     wasMaximized_ = isMaximized();
     showFullScreen();
@@ -320,6 +495,7 @@ void MainFrame::SetFullScreen(bool on) {
   }
   for (KelpoView* view : Views())
     view->SetFullScreen(on);
+  UpdateCommands();
 }
 
 void MainFrame::closeEvent(QCloseEvent* event) {

@@ -6,9 +6,14 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMultiHash>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
+#include <functional>
 #include <memory>
+
+#include "app/core/commands.h"
 
 #include "app/shell/doc_open.h"
 #include "app/shell/prefs.h"
@@ -17,6 +22,7 @@ class QMdiArea;
 class QMdiSubWindow;
 class QToolBar;
 class QMenu;
+class QAction;
 class KelpoView;
 class QtSettingsStore;
 
@@ -39,6 +45,26 @@ class MainFrame : public QMainWindow {
   QMdiArea* area() const { return mdi_; }
   // Offers to prune the local settings when they are over their size budget.
   void CheckSizeBudget();
+  Preferences* preferences() const { return prefs_; }
+
+  // Commands: every menu entry, accelerator and tool-bar button runs its
+  // command here. A view command goes to the active view; a command whose
+  // update rule greys it does nothing.
+  void RunCommand(std::uint16_t id);
+  // Enables, greys and checks every command's actions by its update rule.
+  void UpdateCommands();
+  CommandState CurrentCommandState() const;
+  // The action of a command that carries its menu entry and accelerators
+  // (null for an unknown id); tool-bar buttons may have actions of their own.
+  QAction* action(std::uint16_t id) const;
+  QList<QAction*> actions(std::uint16_t id) const { return actions_.values(id); }
+  QMenu* menu(MenuId id) const;
+  KelpoView* ActiveView() const;
+  // Where the bookmarks pop-up opens: the Back button's top right corner.
+  QPoint BookmarksAnchor() const;
+  // Tests see each command before it runs; a hook answering true keeps it
+  // from running.
+  void SetCommandHook(std::function<bool(std::uint16_t)> hook) { commandHook_ = std::move(hook); }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -47,6 +73,9 @@ class MainFrame : public QMainWindow {
 
  private:
   void CreateActions();
+  QAction* MakeAction(const CommandInfo& info);
+  void RunFrameCommand(std::uint16_t id);
+  void SetToolbarsShown(bool on);
   void CreateDefaultCategories();
   void CloseAllDocuments();
   void AddRecent(const QString& path);
@@ -64,6 +93,14 @@ class MainFrame : public QMainWindow {
   QMdiArea* mdi_ = nullptr;
   QMenu* recentMenu_ = nullptr;
   QList<QToolBar*> toolBars_;
+  QToolBar* navigationBar_ = nullptr;
+  QMultiHash<std::uint16_t, QAction*> actions_;  // the first made carries the keys
+  QHash<int, QMenu*> menus_;
+  QAction* goToButton_ = nullptr;
+  bool toolbarsShown_ = true;
+  bool statusShownBeforeFullScreen_ = true;
+  QTimer updateTimer_;  // keeps the tool bars' state current while idle
+  std::function<bool(std::uint16_t)> commandHook_;
   bool fullScreen_ = false;
   bool wasMaximized_ = false;
 };

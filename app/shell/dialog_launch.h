@@ -1,0 +1,82 @@
+// Where the reading view's and the main window's commands open their dialogs.
+//
+// One function per dialog. Each is handed the view (or the main window) and
+// what the dialog needs, runs the dialog modally and gives back what the
+// command goes on with; the command's own steps before and after stay with
+// the command (app/shell/kelpo_view_commands.cpp, app/shell/main_frame.cpp).
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <string>
+
+class KelpoView;
+class MainFrame;
+class QWidget;
+struct AnnotStore;
+
+// Find: edits the preferences' search text and options. True when the user
+// asked to search (the view then searches from the preferences).
+bool DialogLaunch_Find(KelpoView* view);
+
+// Go To: the dialog's answer (one of GoToResult in app/core/commands.h) and
+// the page or percentage typed.
+struct GoToRequest {
+  std::uint16_t page = 0, pageCount = 0;  // 0 and 0 when unknown
+  std::uint16_t percent = 0;
+  bool showsPercent = false;
+};
+struct GoToAnswer {
+  int result = 0;  // GoToResult::Cancel
+  std::uint32_t value = 0;
+};
+GoToAnswer DialogLaunch_GoTo(KelpoView* view, const GoToRequest& request);
+
+// Add Bookmark: the whole flow of the add dialog on the view's text view
+// (suggested name from the page excerpt, then replace or insert on the
+// chosen list).
+void DialogLaunch_AddBookmark(KelpoView* view);
+// Edit Bookmarks on the view's document and text view.
+void DialogLaunch_EditBookmarks(KelpoView* view);
+
+// One annotation's texts and colour (1..16). True on OK with the fields
+// edited in place.
+struct AnnotationFields {
+  std::u16string text;     // the excerpt
+  std::u16string comment;  // the note
+  std::uint8_t colour = 1;
+  bool joinLineBreaks = true;
+};
+bool DialogLaunch_Annotation(KelpoView* view, AnnotationFields* fields);
+// The annotation list of store (null when the view has none).
+struct AnnotationsAnswer {
+  bool changed = false;  // an annotation was edited or deleted
+  int goToRow = -1;      // Go To was chosen on this row
+};
+AnnotationsAnswer DialogLaunch_Annotations(KelpoView* view, AnnotStore* store);
+// Annotation Settings: the annotation file of the document at documentPath.
+// True on OK with a change; *annotationPath is then the new path (empty:
+// detach the file).
+bool DialogLaunch_AnnotationSettings(KelpoView* view, const std::u16string& documentPath,
+                                     std::u16string* annotationPath);
+
+// The categories of the view's document.
+void DialogLaunch_Categories(KelpoView* view);
+// Open Categorized: true with the chosen document's path.
+bool DialogLaunch_OpenCategorized(MainFrame* frame, QString* path);
+
+// Document Information for the view's document.
+void DialogLaunch_DocumentInformation(KelpoView* view);
+// System Information.
+void DialogLaunch_SystemInformation(MainFrame* frame);
+
+// Options with a document (the view's display settings and the preferences;
+// the view applies them again afterwards) and without one.
+void DialogLaunch_ViewOptions(KelpoView* view);
+void DialogLaunch_FrameOptions(MainFrame* frame);
+// The colour-theme editor (reached from the options' colour page): true when
+// the theme was changed.
+bool DialogLaunch_EditColourTheme(QWidget* parent, std::uint16_t themeKey);
+
+// Help: the topic of a command or window id (0: the contents).
+void DialogLaunch_Help(MainFrame* frame, std::uint32_t context);

@@ -1,0 +1,638 @@
+// The main window's commands with a real document, headless: every command is
+// reached from its menu entry and its accelerators exactly when its update
+// rule enables it (no document, a document, a selection); and the reading
+// view's input: wheel notches gathered from high-resolution deltas, tap
+// regions that scroll and repeat, and auto-scroll stepped by a clock the test
+// moves.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QImage>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTest>
+#include <QWheelEvent>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/core/commands.h"
+#include "app/shell/kelpo_view.h"
+#include "app/shell/main_frame.h"
+#include "app/shell/qt_settings_store.h"
+#include "engine/view/text_view.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class FakeClock : public ViewClock {
+ public:
+  std::uint32_t NowMs() override { return now; }
+  std::uint32_t now = 5000;
+};
+
+class CommandsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(config_.Path()));
+    Prefs_SetDefaults(&prefs_);
+    prefs_.setDefaultEncoding(2252);
+    Prefs_InitWindowState(&windowState_);
+    std::string text;
+    for (int i = 0; i < 400; ++i)
+      text += "Line " + std::to_string(i) + " of a long plain text book to read.\n";
+    WriteFileBytes(files_.File("book.txt"), text);
+    WriteFileBytes(files_.File("short.txt"), "Only two lines.\nThe end.\n");
+  }
+  void Settle() {
+    for (int i = 0; i < 20; ++i)
+      QApplication::processEvents();
+  }
+  std::unique_ptr<MainFrame> MakeFrame() {
+    auto frame = std::make_unique<MainFrame>(&settings_, &prefs_, &windowState_);
+    frame->resize(900, 640);
+    frame->show();
+    frame->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    return frame;
+  }
+  KelpoView* Open(MainFrame& frame, const char* name) {
+    EXPECT_TRUE(frame.OpenDocumentFile(QString::fromStdString(files_.File(name))));
+    Settle();
+    KelpoView* view = frame.ActiveView();
+    EXPECT_NE(view, nullptr);
+    if (view != nullptr) {
+      view->setFocus();
+      view->Render();
+      for (int i = 0; i < 50; ++i)
+        view->OnTimer(2);  // background layout to its end
+    }
+    return view;
+  }
+  // Where the view stands in its section (pixels once laid out).
+  static int Pos(KelpoView* view) { return view->verticalScrollBar()->value(); }
+  // Stands the view at a pixel position of its (laid out) section.
+  static void Seek(KelpoView* view, int position) {
+    ASSERT_FALSE(IsFailure(
+        OpsOf<TextViewOps>(view->textView()).setScrollPosition(view->textView(), position)));
+    view->Render();
+    ASSERT_EQ(Pos(view), position);
+  }
+  // Where n line steps from position lead.
+  static int Replay(KelpoView* view, int position, int n, bool down) {
+    Seek(view, position);
+    for (int i = 0; i < n; ++i)
+      down ? view->LineDown() : view->LineUp();
+    return Pos(view);
+  }
+  // The offset of the first line on screen.
+  static std::uint32_t Top(KelpoView* view) {
+    std::uint32_t offset = 0;
+    EXPECT_FALSE(
+        IsFailure(OpsOf<TextViewOps>(view->textView()).control(view->textView(), 1, 0, &offset)));
+    return offset;
+  }
+
+  TempDir data_;
+  TempDir config_;
+  TempDir files_;
+  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
+  QtSettingsStore settings_;
+  Preferences prefs_;
+  WindowState windowState_;
+};
+
+enum State { kNone, kDocument, kSelection };
+
+// What each command is in each state with the long text document (one page,
+// no mark, no history, no bookmarks, no annotations, no search yet).
+struct Expect {
+  std::uint16_t id;
+  bool enabled[3];
+};
+const Expect kExpected[] = {
+    {Cmd::Open, {true, true, true}},
+    {Cmd::OpenCategorized, {true, true, true}},  // the first run adds categories
+    {Cmd::Close, {false, true, true}},
+    {Cmd::SaveAs, {false, true, true}},
+    {Cmd::Print, {false, true, true}},
+    {Cmd::PrintPreview, {false, true, true}},
+    {Cmd::Exit, {true, true, true}},
+    {Cmd::Copy, {false, false, true}},
+    {Cmd::CopyEntireScreen, {false, true, true}},
+    {Cmd::CopyEntirePage, {false, true, true}},
+    {Cmd::CopyEntireDocument, {false, true, true}},
+    {Cmd::SelectMode, {false, true, true}},
+    {Cmd::Find, {false, true, true}},
+    {Cmd::FindAgain, {false, false, false}},
+    {Cmd::Annotate, {false, false, true}},
+    {Cmd::ViewAnnotations, {false, false, false}},
+    {Cmd::AnnotationSettings, {false, true, true}},
+    {Cmd::Cut, {false, false, false}},
+    {Cmd::Paste, {false, false, false}},
+    {Cmd::Undo, {false, false, false}},
+    {Cmd::Toolbar, {true, true, true}},
+    {Cmd::StatusBar, {true, true, true}},
+    {Cmd::FullScreen, {true, true, true}},
+    {Cmd::DocumentInformation, {false, true, true}},
+    {Cmd::Categories, {false, true, true}},
+    {Cmd::GoTo, {false, true, true}},
+    {Cmd::GoToButton, {false, true, true}},
+    {Cmd::Home, {false, true, true}},
+    {Cmd::Back, {false, false, false}},
+    {Cmd::Forward, {false, false, false}},
+    {Cmd::PreviousPage, {false, false, false}},
+    {Cmd::NextPage, {false, false, false}},
+    {Cmd::Autoscroll, {false, true, true}},
+    {Cmd::AddBookmark, {false, true, true}},
+    {Cmd::EditBookmarks, {false, true, true}},
+    {Cmd::Bookmarks, {false, false, false}},
+    {Cmd::MarkLocation, {false, true, true}},
+    {Cmd::JumpToMark, {false, false, false}},
+    {Cmd::ClearHistory, {false, false, false}},
+    {Cmd::Options, {true, true, true}},
+    {Cmd::ArrangeIcons, {false, true, true}},
+    {Cmd::Cascade, {false, true, true}},
+    {Cmd::Tile, {false, true, true}},
+    {Cmd::NextPane, {false, false, false}},
+    {Cmd::PreviousPane, {false, false, false}},
+    {Cmd::HelpContents, {true, true, true}},
+    {Cmd::SystemInformation, {true, true, true}},
+    {Cmd::About, {true, true, true}},
+    {Cmd::Help, {true, true, true}},
+    {Cmd::ContextHelp, {true, true, true}},
+    {Cmd::PrintDirect, {false, true, true}},
+};
+
+// Clicks an entry of an open menu; true when the menu let it be chosen.
+void ClickMenuEntry(QMenu* menu, QAction* action) {
+  menu->popup(QPoint(10, 10));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+  const QRect r = menu->actionGeometry(action);
+  ASSERT_TRUE(r.isValid());
+  QTest::mouseClick(menu, Qt::LeftButton, {}, r.center());
+  QApplication::processEvents();
+  if (menu->isVisible()) menu->close();  // a greyed entry leaves it open
+  QApplication::processEvents();
+}
+
+TEST_F(CommandsTest, EveryCommandIsReachedFromItsMenuAndKeysExactlyWhenItsRuleAllows) {
+  auto frame = MakeFrame();
+  std::vector<std::uint16_t> ran;
+  // The table above covers every command.
+  EXPECT_EQ(std::size(kExpected), Command_Table().size());
+  for (State state : {kNone, kDocument, kSelection}) {
+    SCOPED_TRACE(state == kNone ? "no document" : state == kDocument ? "document" : "selection");
+    if (state == kDocument) Open(*frame, "book.txt");
+    if (state == kSelection) frame->RunCommand(Cmd::SelectMode);
+    frame->SetCommandHook([&ran](std::uint16_t id) {
+      ran.push_back(id);
+      return true;  // seen, not run
+    });
+    frame->UpdateCommands();
+    for (const Expect& e : kExpected) {
+      const CommandInfo* info = Command_Find(e.id);
+      ASSERT_NE(info, nullptr) << e.id;
+      SCOPED_TRACE(info->text);
+      QAction* a = frame->action(e.id);
+      ASSERT_NE(a, nullptr);
+      EXPECT_EQ(a->isEnabled(), e.enabled[state]);
+      if (info->menu != MenuId::None) {
+        QMenu* menu = frame->menu(info->menu);
+        ASSERT_TRUE(menu->actions().contains(a));
+        ran.clear();
+        ClickMenuEntry(menu, a);
+        EXPECT_EQ(ran, e.enabled[state] ? std::vector<std::uint16_t>{e.id}
+                                        : std::vector<std::uint16_t>{});
+      }
+      for (const char* key : info->keys) {
+        if (key == nullptr) continue;
+        SCOPED_TRACE(key);
+        ran.clear();
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : frame.get();
+        QTest::keySequence(target, QKeySequence(QString::fromUtf8(key)));
+        QApplication::processEvents();
+        EXPECT_EQ(ran, e.enabled[state] ? std::vector<std::uint16_t>{e.id}
+                                        : std::vector<std::uint16_t>{});
+      }
+    }
+    frame->SetCommandHook(nullptr);
+  }
+  // The check marks follow their rules.
+  frame->UpdateCommands();
+  EXPECT_TRUE(frame->action(Cmd::SelectMode)->isChecked());
+  EXPECT_TRUE(frame->action(Cmd::Toolbar)->isChecked());
+  EXPECT_FALSE(frame->action(Cmd::FullScreen)->isChecked());
+  EXPECT_EQ(frame->action(Cmd::GoToButton)->text(), QStringLiteral("Page 1 of 1"));
+}
+
+TEST_F(CommandsTest, CommandsRunTheirEffects) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  // Mark Location arms Jump to Mark, which comes back to the mark.
+  EXPECT_FALSE(frame->action(Cmd::JumpToMark)->isEnabled());
+  const std::uint32_t start = Top(view);
+  frame->action(Cmd::MarkLocation)->trigger();
+  EXPECT_TRUE(frame->action(Cmd::JumpToMark)->isEnabled());
+  for (int i = 0; i < 3; ++i)
+    view->PageDown(true);
+  EXPECT_GT(Top(view), start);
+  frame->action(Cmd::JumpToMark)->trigger();
+  EXPECT_EQ(Top(view), start);
+  // Select Mode checks and unchecks; Copy follows it.
+  frame->action(Cmd::SelectMode)->trigger();
+  EXPECT_TRUE(view->viewMode() & ViewMode::Select);
+  EXPECT_TRUE(frame->action(Cmd::SelectMode)->isChecked());
+  EXPECT_TRUE(frame->action(Cmd::Copy)->isEnabled());
+  frame->action(Cmd::SelectMode)->trigger();
+  EXPECT_FALSE(view->viewMode() & ViewMode::Select);
+  EXPECT_FALSE(frame->action(Cmd::SelectMode)->isChecked());
+  EXPECT_FALSE(frame->action(Cmd::Copy)->isEnabled());
+  // Copy Entire Document puts the whole text on the clipboard.
+  QApplication::clipboard()->clear();
+  frame->action(Cmd::CopyEntireDocument)->trigger();
+  const QString copied = QApplication::clipboard()->text();
+  EXPECT_TRUE(copied.startsWith(QStringLiteral("Line 0 of a long plain text book")));
+  EXPECT_TRUE(copied.contains(QStringLiteral("Line 399 of a long plain text book")));
+  // Home goes back to the start; Full Screen and the tool bars check.
+  view->PageDown(true);
+  frame->action(Cmd::Home)->trigger();
+  EXPECT_EQ(Top(view), 0u);
+  frame->action(Cmd::Toolbar)->trigger();
+  EXPECT_FALSE(frame->action(Cmd::Toolbar)->isChecked());
+  frame->action(Cmd::Toolbar)->trigger();
+  EXPECT_TRUE(frame->action(Cmd::Toolbar)->isChecked());
+  QTest::keyClick(view, Qt::Key_F11);
+  EXPECT_TRUE(frame->fullScreen());
+  EXPECT_TRUE(view->viewMode() & ViewMode::FullScreen);
+  // Esc in the view leaves full screen.
+  QTest::keyClick(view, Qt::Key_Escape);
+  EXPECT_FALSE(frame->fullScreen());
+  EXPECT_TRUE(frame->action(Cmd::Toolbar)->isChecked());
+}
+
+TEST_F(CommandsTest, WheelGathersHighResolutionDeltasIntoNotches) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  auto wheel = [view](int delta) {
+    const QPointF at(50, 50);
+    QWheelEvent event(at, view->viewport()->mapToGlobal(at), QPoint(), QPoint(0, delta),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view->viewport(), &event);
+  };
+  const int savedLines = QApplication::wheelScrollLines();
+  QApplication::setWheelScrollLines(3);
+  const int start = 1500;
+  const int threeDown = Replay(view, start, 3, true);
+  const int threeUp = Replay(view, start, 3, false);
+  ASSERT_GT(threeDown, start);
+  ASSERT_LT(threeUp, start);
+
+  Seek(view, start);
+  wheel(-40);
+  wheel(-40);
+  EXPECT_EQ(Pos(view), start);  // two thirds of a notch: nothing yet
+  wheel(-40);
+  EXPECT_EQ(Pos(view), threeDown);  // the third makes a notch: three lines
+
+  Seek(view, start);
+  wheel(-60);  // half a notch down, then a turn: the half is dropped
+  wheel(60);
+  EXPECT_EQ(Pos(view), start);
+  wheel(60);
+  EXPECT_EQ(Pos(view), threeUp);
+
+  // A notch and a half at once: one notch now, the half kept.
+  Seek(view, start);
+  wheel(-180);
+  EXPECT_EQ(Pos(view), threeDown);
+  Seek(view, start);
+  wheel(-60);
+  EXPECT_EQ(Pos(view), threeDown);
+
+  // A line count of 250 scrolls 100 lines (Qt has no count of 0: it reads
+  // that as the platform's own; the core's plan covers it).
+  QApplication::setWheelScrollLines(250);
+  const int hundredDown = Replay(view, start, 100, true);
+  Seek(view, start);
+  wheel(-120);
+  EXPECT_EQ(Pos(view), hundredDown);
+  QApplication::setWheelScrollLines(savedLines);
+}
+
+TEST_F(CommandsTest, TapRegionsScrollOnPressAndRepeatWhileHeld) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  QWidget* vp = view->viewport();
+  const int h = vp->height();
+  const int x = vp->width() / 2;
+  const int start = 1500;
+  // Default regions: every band drags, no press scrolls by itself.
+  Seek(view, start);
+  for (int band = 0; band < 4; ++band) {
+    const QPoint at(x, h * band / 4 + 5);
+    QTest::mousePress(vp, Qt::LeftButton, {}, at);
+    EXPECT_EQ(view->timerInterval(3), -1);
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, at);
+  }
+  EXPECT_EQ(Pos(view), start);
+
+  // Bands: line up, drag, none, line down (top to bottom), 25 % each.
+  prefs_.setRegion(0, 25, 2);
+  prefs_.setRegion(1, 25, 0);
+  prefs_.setRegion(2, 25, 3);
+  prefs_.setRegion(3, 25, 4);
+  const int oneDown = Replay(view, start, 1, true);
+  const int twoDown = Replay(view, start, 2, true);
+  Seek(view, twoDown);
+  view->LineUp();
+  const int twoDownOneUp = Pos(view);
+
+  Seek(view, start);
+  const QPoint bottom(x, h - 5);
+  QTest::mousePress(vp, Qt::LeftButton, {}, bottom);
+  EXPECT_EQ(Pos(view), oneDown);  // once on the press
+  EXPECT_EQ(view->timerInterval(3), 50);
+  EXPECT_TRUE(view->viewMode() & ViewMode::TapRepeat);
+  view->OnTimer(3);  // and again on each tick while held
+  EXPECT_EQ(Pos(view), twoDown);
+  // Held and moved into the line-up band: the repeat follows the pointer.
+  QMouseEvent move(QEvent::MouseMove, QPointF(x, 5), vp->mapToGlobal(QPointF(x, 5)), Qt::NoButton,
+                   Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(vp, &move);
+  view->OnTimer(3);
+  EXPECT_EQ(Pos(view), twoDownOneUp);
+  QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(x, 5));
+  EXPECT_EQ(view->timerInterval(3), -1);
+  EXPECT_FALSE(view->viewMode() & ViewMode::TapRepeat);
+  view->OnTimer(3);  // a stray tick after the release does nothing
+  EXPECT_EQ(Pos(view), twoDownOneUp);
+
+  // The "none" band starts a repeat that scrolls nothing; the drag band
+  // leaves the press to the text view.
+  for (int band : {1, 2}) {
+    Seek(view, start);
+    const QPoint at(x, h * band / 4 + h / 8);
+    QTest::mousePress(vp, Qt::LeftButton, {}, at);
+    EXPECT_EQ(view->timerInterval(3), band == 2 ? 50 : -1);
+    view->OnTimer(3);
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, at);
+    EXPECT_EQ(Pos(view), start);
+  }
+}
+
+TEST_F(CommandsTest, KeysAndTheScrollBarFollowTheirChoices) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  constexpr int start = 1500;
+  auto reference = [view](void (KelpoView::*step)(bool), bool cross) {
+    Seek(view, start);
+    (view->*step)(cross);
+    return Pos(view);
+  };
+  const int screenDown = reference(&KelpoView::PageDown, true);
+  const int screenUp = reference(&KelpoView::PageUp, true);
+  const int lineDown = Replay(view, start, 1, true);
+  const int lineUp = Replay(view, start, 1, false);
+  ASSERT_GT(screenDown, lineDown);
+  ASSERT_LT(screenUp, lineUp);
+  struct Case {
+    const char* why;
+    std::uint8_t upChoice, downChoice;
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    int expected;
+  } cases[] = {
+      {"Page Down: a screen", 1, 2, Qt::Key_PageDown, {}, screenDown},
+      {"Page Up: a screen", 1, 2, Qt::Key_PageUp, {}, screenUp},
+      {"Down, default: a line", 1, 2, Qt::Key_Down, {}, lineDown},
+      {"Up, default: a line", 1, 2, Qt::Key_Up, {}, lineUp},
+      {"Down as screen down", 1, 3, Qt::Key_Down, {}, screenDown},
+      {"Down as screen up", 1, 0, Qt::Key_Down, {}, screenUp},
+      {"Up as line down", 2, 2, Qt::Key_Up, {}, lineDown},
+      {"Up as screen down", 3, 2, Qt::Key_Up, {}, screenDown},
+      {"Up, any other value: screen up", 9, 2, Qt::Key_Up, {}, screenUp},
+      {"Ctrl+Page Down is the greyed Next Page: nothing", 1, 2, Qt::Key_PageDown,
+       Qt::ControlModifier, start},
+      {"Alt+Backspace is the greyed Undo, not Back: nothing", 1, 2, Qt::Key_Backspace,
+       Qt::AltModifier, start},
+      {"a letter: nothing", 1, 2, Qt::Key_Q, {}, start},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    prefs_.setKeys(c.upChoice, c.downChoice, 1, 2);
+    Seek(view, start);
+    QTest::keyClick(view, static_cast<Qt::Key>(c.key), c.modifiers);
+    EXPECT_EQ(Pos(view), c.expected);
+  }
+  // Home and End: the section's start and end; with Ctrl the document's.
+  Seek(view, start);
+  QTest::keyClick(view, Qt::Key_End);
+  const int end = Pos(view);
+  EXPECT_GT(end, screenDown);
+  QTest::keyClick(view, Qt::Key_Home);
+  EXPECT_EQ(Pos(view), 0);
+  QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
+  EXPECT_EQ(Pos(view), end);
+
+  // The scroll bar's steps: lines, and screens that stay in the section.
+  QScrollBar* bar = view->verticalScrollBar();
+  const int barScreenDown = reference(&KelpoView::PageDown, false);
+  struct BarCase {
+    QAbstractSlider::SliderAction action;
+    int expected;
+  } bars[] = {{QAbstractSlider::SliderSingleStepAdd, lineDown},
+              {QAbstractSlider::SliderSingleStepSub, lineUp},
+              {QAbstractSlider::SliderPageStepAdd, barScreenDown},
+              {QAbstractSlider::SliderToMinimum, 0},
+              {QAbstractSlider::SliderToMaximum, end}};
+  for (const BarCase& c : bars) {
+    Seek(view, start);
+    bar->triggerAction(c.action);
+    EXPECT_EQ(Pos(view), c.expected) << c.action;
+  }
+}
+
+TEST_F(CommandsTest, SelectModeDragRunsTheSelectionTimerAndOffersItsMenu) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  frame->RunCommand(Cmd::SelectMode);
+  QWidget* vp = view->viewport();
+  QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(20, 20));
+  EXPECT_EQ(view->timerInterval(1), 50);
+  QMouseEvent drag(QEvent::MouseMove, QPointF(200, 80), vp->mapToGlobal(QPointF(200, 80)),
+                   Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(vp, &drag);
+  view->OnTimer(1);
+  QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(200, 80));
+  EXPECT_EQ(view->timerInterval(1), -1);
+  // The selection's menu: Copy and Annotate, both enabled in select mode.
+  QMenu* menu = nullptr;
+  for (QMenu* m : view->findChildren<QMenu*>())
+    if (m->isVisible()) menu = m;
+  ASSERT_NE(menu, nullptr);
+  ASSERT_EQ(menu->actions().size(), 2);
+  EXPECT_EQ(menu->actions()[0]->text(), QStringLiteral("&Copy"));
+  EXPECT_EQ(menu->actions()[1]->text(), QStringLiteral("&Annotate"));
+  EXPECT_TRUE(menu->actions()[0]->isEnabled());
+  // Copy from the menu puts the selected text on the clipboard.
+  QApplication::clipboard()->clear();
+  menu->actions()[0]->trigger();
+  menu->close();
+  const QString copied = QApplication::clipboard()->text();
+  EXPECT_FALSE(copied.isEmpty());
+  EXPECT_TRUE(QStringLiteral("Line 0 of a long plain text book to read.\nLine 1 of a long")
+                  .contains(copied.left(10)))
+      << copied.toStdString();
+}
+
+TEST_F(CommandsTest, AutoScrollStepsByTheClockAndStops) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  FakeClock clock;
+  view->SetClock(&clock);
+  prefs_.setAutoScrollSpeed(0);
+  frame->action(Cmd::Autoscroll)->trigger();
+  EXPECT_EQ(prefs_.autoScrollSpeed(), 10);  // an unset speed becomes 10, written back
+  EXPECT_TRUE(view->viewMode() & ViewMode::AutoScroll);
+  EXPECT_EQ(view->timerInterval(4), 10);
+  const std::uint32_t start = Top(view);
+  clock.now += 150;  // under a pixel at speed 10 (0.33 px per 100 ms... 5 px a second)
+  view->OnTimer(4);
+  EXPECT_EQ(Top(view), start);
+
+  // Keys change the speed; Enter is ignored; the speed stays within 1..20.
+  QTest::keyClick(view, Qt::Key_Down);
+  EXPECT_EQ(prefs_.autoScrollSpeed(), 11);
+  QTest::keyClick(view, Qt::Key_PageUp);
+  QTest::keyClick(view, Qt::Key_Up);
+  EXPECT_EQ(prefs_.autoScrollSpeed(), 9);
+  QTest::keyClick(view, Qt::Key_Return);
+  EXPECT_TRUE(view->viewMode() & ViewMode::AutoScroll);
+  for (int i = 0; i < 15; ++i)
+    QTest::keyClick(view, Qt::Key_PageDown);
+  EXPECT_EQ(prefs_.autoScrollSpeed(), 20);
+
+  // At speed 20 (about 92 px a second) two seconds move the text on.
+  clock.now += 2000;
+  view->OnTimer(4);
+  const std::uint32_t moved = Top(view);
+  EXPECT_GT(moved, start);
+  // Without time passing nothing more moves.
+  view->OnTimer(4);
+  EXPECT_EQ(Top(view), moved);
+
+  // A speed drag: a press then a move up by two sixteenths of the height
+  // raises the speed by two; its release does not stop auto-scroll.
+  prefs_.setAutoScrollSpeed(10);
+  frame->action(Cmd::Autoscroll)->trigger();
+  QWidget* vp = view->viewport();
+  const int step = vp->height() / 16;
+  const QPoint press(100, vp->height() / 2);
+  QTest::mousePress(vp, Qt::LeftButton, {}, press);
+  const QPointF to(100, press.y() - 2 * step - 1);
+  QMouseEvent drag(QEvent::MouseMove, to, vp->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(vp, &drag);
+  EXPECT_EQ(prefs_.autoScrollSpeed(), 12);
+  EXPECT_TRUE(view->viewMode() & ViewMode::SpeedDrag);
+  QTest::mouseRelease(vp, Qt::LeftButton, {}, to.toPoint());
+  EXPECT_TRUE(view->viewMode() & ViewMode::AutoScroll);
+  EXPECT_FALSE(view->viewMode() & ViewMode::SpeedDrag);
+  // A plain click stops it.
+  QTest::mouseClick(vp, Qt::LeftButton, {}, press);
+  EXPECT_FALSE(view->viewMode() & ViewMode::AutoScroll);
+  EXPECT_EQ(view->timerInterval(4), -1);
+
+  // Any other key stops it (and then does what it does).
+  frame->action(Cmd::Autoscroll)->trigger();
+  const std::uint32_t before = Top(view);
+  QTest::keyClick(view, Qt::Key_Home);
+  EXPECT_FALSE(view->viewMode() & ViewMode::AutoScroll);
+  EXPECT_LE(Top(view), before);
+  // Opening a menu stops it.
+  frame->action(Cmd::Autoscroll)->trigger();
+  QMenu* menu = frame->menu(MenuId::Go);
+  menu->popup(QPoint(10, 10));
+  QApplication::processEvents();
+  EXPECT_FALSE(view->viewMode() & ViewMode::AutoScroll);
+  menu->close();
+}
+
+TEST_F(CommandsTest, AutoScrollStopsAtTheEndOfTheDocument) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "short.txt");
+  ASSERT_NE(view, nullptr);
+  FakeClock clock;
+  view->SetClock(&clock);
+  prefs_.setAutoScrollSpeed(20);
+  frame->action(Cmd::Autoscroll)->trigger();
+  ASSERT_TRUE(view->viewMode() & ViewMode::AutoScroll);
+  for (int i = 0; i < 5 && (view->viewMode() & ViewMode::AutoScroll); ++i) {
+    clock.now += 1000;
+    view->OnTimer(4);
+  }
+  EXPECT_FALSE(view->viewMode() & ViewMode::AutoScroll);
+  EXPECT_EQ(view->timerInterval(4), -1);
+}
+
+TEST_F(CommandsTest, TheLayoutTimerKeepsItsSlowBeatOnceLaidOut) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "short.txt");
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->timerInterval(2), 500);
+  for (int i = 0; i < 10; ++i)
+    view->OnTimer(2);
+  EXPECT_EQ(view->timerInterval(2), 500);
+}
+
+TEST_F(CommandsTest, WindowWithAMenuOpenLooksRight) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  frame->action(Cmd::MarkLocation)->trigger();
+  Settle();
+  QMenu* menu = frame->menu(MenuId::Go);
+  const QList<QAction*> bar = frame->menuBar()->actions();
+  QAction* goTitle = nullptr;
+  for (QAction* a : bar)
+    if (a->menu() == menu) goTitle = a;
+  ASSERT_NE(goTitle, nullptr);
+  const QRect title = frame->menuBar()->actionGeometry(goTitle);
+  const QPoint at = frame->menuBar()->mapToGlobal(title.bottomLeft());
+  menu->popup(at);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+  Settle();
+  // The Go menu: Back, Forward and the page steps greyed, the rest enabled.
+  EXPECT_FALSE(frame->action(Cmd::Back)->isEnabled());
+  EXPECT_FALSE(frame->action(Cmd::NextPage)->isEnabled());
+  EXPECT_TRUE(frame->action(Cmd::GoTo)->isEnabled());
+  EXPECT_TRUE(frame->action(Cmd::Autoscroll)->isEnabled());
+  QImage picture = frame->grab().toImage();
+  {
+    QPainter painter(&picture);
+    painter.drawImage(frame->mapFromGlobal(menu->mapToGlobal(QPoint(0, 0))),
+                      menu->grab().toImage());
+  }
+  menu->close();
+  const QString dir = QString::fromUtf8(
+      std::getenv("KELPO_ARTIFACT_DIR") ? std::getenv("KELPO_ARTIFACT_DIR") : ".");
+  QDir().mkpath(dir);
+  EXPECT_TRUE(picture.save(dir + "/main_window_go_menu.png"));
+}
+
+}  // namespace
