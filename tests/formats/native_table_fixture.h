@@ -87,10 +87,13 @@ struct TableSizes {
 // through the test handler table.
 class TablePass {
  public:
-  explicit TablePass(const std::string& file, std::int16_t width = 300) {
+  // With `nativeTable` the cells are laid out and drawn through the native
+  // handler's own table instead of the plain one above.
+  explicit TablePass(const std::string& file, std::int16_t width = 300, bool nativeTable = false) {
     EXPECT_FALSE(file.empty());
     EXPECT_EQ(doc_.Open(file), kOk);
-    view_ = EngineObject{doc_.handler()->state, &kTestOps};
+    view_ = EngineObject{doc_.handler()->state,
+                         nativeTable ? doc_.handler()->ops : static_cast<const void*>(&kTestOps)};
     device_ = FakeDevice_Open(width, 400);
     EXPECT_EQ(OpsOf<DeviceOps>(device_).beginDraw(device_, &ctx_), kOk);
     FakeDevice_Of(device_).services.clock = {JumpTick, &clock_};

@@ -575,4 +575,30 @@ TEST(NativeTableLines, FailureInsideNestedTablePopsOnlyTheWalksItPushed) {
             kOk);
 }
 
+TEST(NativeTableLines, CellsThroughTheNativeHandlerTable) {
+  TablePass t(RichDocument(), 300, true);
+  ASSERT_EQ(t.Run(), kOk);
+  const std::vector<RowLine> lines = LayOutAndDraw(t, TableStart(t, 0));
+  ASSERT_EQ(lines.size(), 3u);
+  int checked = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    for (std::size_t k = lines[i].logFrom; k < lines[i].logTo; ++k) {
+      const FakeCall& call = t.Fake().log[k];
+      if (call.slot != 19 || call.result != kOk || call.text.empty() || call.text[0] == ' ')
+        continue;
+      // Just inside the run's first character, above its baseline.
+      std::uint32_t a = 0, b = 0;
+      ASSERT_EQ(TableLine_HitTestRowLine(t.View(), t.Device(), t.Ctx(), &t.State(),
+                                         static_cast<std::int16_t>(call.args[1] + 1),
+                                         static_cast<std::int16_t>(call.args[2] - 2 - lines[i].y),
+                                         &lines[i].m, lines[i].start, nullptr, &a, &b),
+                kOk);
+      EXPECT_EQ(TextOf(t, a, a + static_cast<std::uint32_t>(call.text.size())), call.text);
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 8);
+  EXPECT_EQ(t.Store().depth, 0);
+}
+
 }  // namespace
