@@ -24,7 +24,9 @@ FORMAT: {"width_mode": 0-7, "width": n, "border": {"width": w, "style": s,
          "colour": [r, g, b]}, "padding": [top, right, bottom, left],
          "background": [r, g, b]}
 
-A table's first and last characters are "\\n" markers. Tables are numbered
+A table's first and last characters are "\\n" markers. With "utf16": true in
+"table_layout" the text is written as UTF-16 (big-endian, charset 1013), two
+bytes a character, and every position counts bytes. Tables are numbered
 in the order they start (table n is item n of attribute table 11).
 """
 
@@ -78,7 +80,9 @@ class Items:
 
 
 class Writer:
-    def __init__(self):
+    def __init__(self, utf16=False):
+        self.encoding = "utf-16-be" if utf16 else "latin-1"
+        self.mark = MARK.decode().encode(self.encoding)
         self.text = bytearray()
         self.tables = []  # in start order
         self.colours = Items()
@@ -119,14 +123,14 @@ class Writer:
             content = [content]
         for b in content:
             if isinstance(b, str):
-                self.text += b.encode("latin-1")
+                self.text += b.encode(self.encoding)
             else:
                 self.table(b["table"], level)
 
     def table(self, t, level):
         rec = {"desc": t, "level": level, "start": len(self.text)}
         self.tables.append(rec)
-        self.text += MARK
+        self.text += self.mark
         if t.get("caption") is not None:
             self.blocks(t["caption"], level + 1)
         rec["group_starts"] = []
@@ -138,7 +142,7 @@ class Writer:
                 self.blocks(cell.get("content", ""), level + 1)
                 ends.append(len(self.text))
             rec["cell_ends"].append(ends)
-        self.text += MARK
+        self.text += self.mark
         rec["end"] = len(self.text)
 
 
@@ -159,7 +163,8 @@ def level_runs(tables, level, length):
 
 def expand(d, build):
     """The description with its table layout turned into the writer's keys."""
-    w = Writer()
+    utf16 = bool(d["table_layout"].get("utf16"))
+    w = Writer(utf16)
     w.blocks(d["table_layout"]["content"], 0)
     text = bytes(w.text)
     assert text, "a table document needs text"
@@ -228,6 +233,8 @@ def expand(d, build):
         out = dict(d)
         del out["table_layout"]
         out["text_hex"] = text.hex()
+        if utf16:
+            out["charset"] = 1013
         items11 = []
         at = first_type9
         extra = list(d.get("extra_records", []))

@@ -601,4 +601,31 @@ TEST(NativeTableLines, CellsThroughTheNativeHandlerTable) {
   EXPECT_EQ(t.Store().depth, 0);
 }
 
+TEST(NativeTableLines, TwoByteCharactersInUtf16Text) {
+  std::string error;
+  const std::string file = native_tool::Write(
+      "{\"table_layout\": {\"utf16\": true, \"content\": [\"lead\\n\", {\"table\": {\"caption\": "
+      "\"cap\", \"caption_place\": 2, \"groups\": [{\"rows\": 1, \"cells\": [" +
+          Cell("ab") + ", " + Cell("cd") + "]}, {\"rows\": 1, \"cells\": [" + Cell("ef") +
+          "]}]}}, \"tail\"]}}",
+      {}, &error);
+  ASSERT_FALSE(file.empty()) << error;
+  TablePass t(file);
+  ASSERT_NE(t.State().flags & NativeStateFlag::Utf16, 0);
+  t.Fake().charset = 1013;
+  ASSERT_EQ(t.Run(), kOk);
+  const NativeRowLineTable table = TableAt(t, TableStart(t, 0));
+  EXPECT_EQ(table.start, 10u);  // "lead\n" in two bytes a character
+  // Caption text [S + 2, S + 8), group 0 [S + 8, S + 16), group 1 [S + 16, E - 2).
+  const std::vector<RowLine> lines = LayOutAndDraw(t, table.start);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].start, table.start);
+  EXPECT_EQ(lines[0].next, table.start + 16);
+  EXPECT_EQ(lines[1].start, table.start + 16);
+  EXPECT_EQ(lines[1].next, table.end - 2);
+  EXPECT_EQ(lines[2].start, table.end - 2);  // the caption line, one character before the end
+  EXPECT_EQ(lines[2].next, table.end);
+  EXPECT_EQ(lines[2].m.height, t.Sizes(table.number).extra);
+}
+
 }  // namespace
