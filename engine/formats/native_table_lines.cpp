@@ -311,9 +311,8 @@ void DrawFrame(Job& j, Walk& w) {
   if (top) band(0, w.originX, topY, w.originX + full, topY + px[0]);
   if (bottom) band(2, w.originX, bottomY, w.originX + full, bottomEnd);
   if (sides) {
-    const std::int32_t sideBottom = c.nesting == 0 ? bottomEnd : bottomEnd;
-    band(3, w.originX, sideTop, w.originX + px[3], sideBottom);
-    band(1, w.originX + px[3] + w.tableWidth, sideTop, w.originX + full, sideBottom);
+    band(3, w.originX, sideTop, w.originX + px[3], bottomEnd);
+    band(1, w.originX + px[3] + w.tableWidth, sideTop, w.originX + full, bottomEnd);
   }
 }
 
