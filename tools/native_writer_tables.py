@@ -66,10 +66,11 @@ def values_array(values, form):
 
 
 class Items:
-    """Items of an attribute table, numbered from 1, shared when equal."""
+    """Items of an attribute table, numbered from 1, shared when equal. Items
+    the description already gives keep their numbers; new ones follow."""
 
-    def __init__(self):
-        self.items = []
+    def __init__(self, given=()):
+        self.items = list(given)
         self.keys = {}
 
     def add(self, key, item):
@@ -80,15 +81,17 @@ class Items:
 
 
 class Writer:
-    def __init__(self, utf16=False):
+    def __init__(self, utf16=False, tables=None):
+        def given(n):
+            return (tables or {}).get(str(n), {}).get("items", [])
         self.encoding = "utf-16-be" if utf16 else "latin-1"
         self.mark = MARK.decode().encode(self.encoding)
         self.text = bytearray()
         self.tables = []  # in start order
-        self.colours = Items()
-        self.borders = Items()
-        self.paddings = Items()
-        self.formats = Items()
+        self.colours = Items(given(1))
+        self.borders = Items(given(5))
+        self.paddings = Items(given(4))
+        self.formats = Items(given(8))
 
     def colour(self, rgb):
         return self.colours.add(tuple(rgb), {"fixed_hex": bytes([0] + list(rgb)).hex()})
@@ -164,7 +167,7 @@ def level_runs(tables, level, length):
 def expand(d, build):
     """The description with its table layout turned into the writer's keys."""
     utf16 = bool(d["table_layout"].get("utf16"))
-    w = Writer(utf16)
+    w = Writer(utf16, d.get("tables"))
     w.blocks(d["table_layout"]["content"], 0)
     text = bytes(w.text)
     assert text, "a table document needs text"

@@ -16,6 +16,8 @@
 #include "engine/formats/native_select.h"
 #include "engine/formats/native_strings.h"
 #include "engine/formats/native_table.h"
+#include "engine/formats/native_table_lines.h"
+#include "engine/formats/native_table_pass.h"
 #include "engine/formats/native_text.h"
 #include "engine/runtime/allocator.h"
 
@@ -301,6 +303,27 @@ StatusCode DrawBulletLine(EngineObject* handler, NativeDocState& s, EngineObject
   return DocHandler_DrawLine(handler, device, ctx, x, y, &text, after, end);
 }
 
+// A row line of the outermost table; the table's first and last lines
+// take the paragraph space of the paragraphs holding the table.
+StatusCode LayoutTableLine(EngineObject* handler, NativeDocState& s, EngineObject* device,
+                           DeviceContext ctx, std::uint32_t start, std::int16_t width,
+                           const NativeRowLineTable& table, std::uint32_t* nextStart,
+                           LineMetrics* metrics) {
+  LineMetrics m{};
+  std::uint32_t next = 0;
+  StatusCode r = TableLine_LayoutRowLine(handler, device, ctx, &s, start, width, &next, &m);
+  if (r != kOk) return r;
+  if (start == table.start || next >= table.end) {
+    const std::uint32_t to = start == table.start && next < table.end ? next : table.end;
+    r = NativeDoc_AddParagraphSpace(&s, device, ctx, start, next, start, to, &m);
+    if (IsFailure(r)) return r;
+  }
+  if (m.height == 0) m.height = 5;
+  if (metrics != nullptr) *metrics = m;
+  if (nextStart != nullptr) *nextStart = next;
+  return kOk;
+}
+
 // The section item of the section run holding p: its flag byte and colour.
 struct SectionItem {
   bool present = false;
@@ -434,6 +457,13 @@ StatusCode NativeDoc_LayoutLine(EngineObject* handler, EngineObject* device, Dev
   if (s == nullptr) return kBadArgument;
   if (start >= end || IsNewlineProbe(start, end, width, nextStart))
     return DocHandler_LayoutLine(handler, device, ctx, start, end, width, nextStart, metrics);
+  NativeRowLineTable table{};
+  if (TableLine_IsTablePosition(
+          s, start,
+          NativeStateFlag::CellDraw | NativeStateFlag::CellCopy | NativeStateFlag::CellInvert,
+          &table) == kYes) {
+    return LayoutTableLine(handler, *s, device, ctx, start, width, table, nextStart, metrics);
+  }
   std::uint32_t code = 0, runEnd = 0;
   const StatusCode object = NativeDoc_ObjectAt(s, start, &code, &runEnd);
   StatusCode r = kOk;
@@ -491,6 +521,11 @@ StatusCode NativeDoc_DrawLine(EngineObject* handler, EngineObject* device, Devic
                               std::uint32_t start, std::uint32_t end) noexcept {
   NativeDocState* s = Body(handler);
   if (s == nullptr) return kBadArgument;
+  NativeRowLineTable table{};
+  if (metrics != nullptr && start < end &&
+      TableLine_IsTablePosition(s, start, NativeStateFlag::CellDraw, &table) == kYes) {
+    return TableLine_DrawRowLine(handler, device, ctx, s, x, y, metrics, start);
+  }
   std::uint32_t code = 0;
   if (metrics != nullptr && start < end && BulletLine(*s, start, &code))
     return DrawBulletLine(handler, *s, device, ctx, x, y, *metrics, start, end, code);
@@ -520,6 +555,14 @@ StatusCode NativeDoc_InvertRange(EngineObject* handler, EngineObject* device, De
                                  const LineMetrics* metrics, std::uint32_t lineStart,
                                  std::int16_t x1, std::int16_t x2, std::uint32_t rangeStart,
                                  std::uint32_t rangeEnd) noexcept {
+  NativeDocState* s = Body(handler);
+  if (s == nullptr) return kBadArgument;
+  NativeRowLineTable table{};
+  if (metrics != nullptr &&
+      TableLine_IsTablePosition(s, lineStart, NativeStateFlag::CellInvert, &table) == kYes) {
+    return TableLine_InvertRowLine(handler, device, ctx, s, style, x, y, metrics, lineStart,
+                                   rangeStart, rangeEnd);
+  }
   return DocHandler_InvertRange(handler, device, ctx, style, x, y, metrics, lineStart, x1, x2,
                                 rangeStart, rangeEnd);
 }
@@ -593,6 +636,11 @@ StatusCode NativeDoc_HitTest(EngineObject* handler, EngineObject* device, Device
                              std::uint32_t* rangeStart, std::uint32_t* rangeEnd) noexcept {
   NativeDocState* s = Body(handler);
   if (s == nullptr) return kBadArgument;
+  NativeRowLineTable table{};
+  if (metrics != nullptr && TableLine_IsTablePosition(s, lineStart, 0, &table) == kYes) {
+    return TableLine_HitTestRowLine(handler, device, ctx, s, x, y, metrics, lineStart, box,
+                                    rangeStart, rangeEnd);
+  }
   std::uint32_t code = 0;
   if (metrics != nullptr && lineStart < lineEnd && BulletLine(*s, lineStart, &code)) {
     BulletShape b;
@@ -856,8 +904,14 @@ StatusCode NativeDoc_HandlerControl(EngineObject* handler, std::uint16_t code, s
     }
     case DocControl::LinkWalkLast:
       return NativeStore_LinkReset(s);
-    case DocControl::RangeVisible:
-      return DocHandler_MeasureRun(handler, static_cast<const DocLinkVisibility*>(record));
+    case DocControl::RangeVisible: {
+      const auto* q = static_cast<const DocLinkVisibility*>(record);
+      NativeRowLineTable table{};
+      if (q != nullptr &&
+          TableLine_IsTablePosition(s, q->lineStart, NativeStateFlag::CellDraw, &table) == kYes)
+        return TableLine_RangeVisible(handler, s, q);
+      return DocHandler_MeasureRun(handler, q);
+    }
     case DocControl::ExtraString: {
       auto* in = static_cast<NativeObjectData*>(record);
       if (in != nullptr && in->selector > 1)
@@ -881,14 +935,29 @@ StatusCode NativeDoc_HandlerControl(EngineObject* handler, std::uint16_t code, s
   }
 }
 
-StatusCode NativeDoc_LayoutPassStep(EngineObject* handler, EngineObject*, DeviceContext,
-                                    std::uint16_t subCode, std::uint16_t, std::uint32_t*) noexcept {
+StatusCode NativeDoc_LayoutPassStep(EngineObject* handler, EngineObject* device, DeviceContext ctx,
+                                    std::uint16_t subCode, std::uint16_t section,
+                                    std::uint32_t*) noexcept {
   NativeDocState* s = Body(handler);
   if (s == nullptr) return kBadArgument;
-  if (subCode > 2) return kNotSupported;
-  // Tables are laid out as text until the table pass is in place.
-  s->flags |= NativeStateFlag::TablePassDone;
-  return kOk;
+  switch (subCode) {
+    case 0:
+    case 1:
+      return TableLayout_Reset(s, handler, section);
+    case 2: {
+      if ((s->flags & NativeStateFlag::TablePassDone) != 0) return kOk;
+      // The pass lays out the cells' own text: their lines must not be
+      // taken for row lines of the tables being sized.
+      const std::uint16_t layout = s->flags & NativeStateFlag::TableLayout;
+      s->flags &= static_cast<std::uint16_t>(~NativeStateFlag::TableLayout);
+      const StatusCode r = TableLayout_Continue(handler, device, ctx, s);
+      s->flags |= layout;
+      if (IsFailure(r)) return r;
+      return s->tablePass.passState == NativeTablePass::Idle ? kOk : kDocTablePassPending;
+    }
+    default:
+      return kNotSupported;
+  }
 }
 
 namespace {

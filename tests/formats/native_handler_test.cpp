@@ -9,6 +9,7 @@
 #include "engine/formats/flow_text.h"
 #include "engine/formats/native_link.h"
 #include "tests/formats/native_fixture.h"
+#include "tests/formats/native_table_fixture.h"
 #include "tests/support/fake_device.h"
 
 namespace {
@@ -377,6 +378,34 @@ TEST_F(NativeHandlerTest, ControlsLinksAndBookmarks) {
   std::uint32_t got = 0;
   ASSERT_EQ(ops.bookmarkOp(handler, DocBookmark::GetValue | 1, 0, &got), kOk);
   EXPECT_EQ(got, 42u);
+}
+
+// The table pass through the handler's own slot 26 sizes the tables the
+// same whether the view has turned table layout on or not: the cells' text
+// is never taken for row lines while the pass lays it out.
+TEST(NativeHandlerTables, LayoutPassSizesDoNotDependOnTheTableLayoutFlag) {
+  using namespace native_table_fixture;
+  const std::string file = RichDocument();
+  std::vector<TableSizes> sizes[2];
+  for (int on = 0; on < 2; ++on) {
+    TablePass t(file, 300, true);
+    EngineObject* h = t.View();
+    const DocHandlerOps& ops = DocOpsOf(h);
+    if (on) {
+      ASSERT_EQ(ops.control(h, DocControl::SetInSlice, 0, nullptr), kOk);
+    }
+    std::uint32_t word = 0;
+    StatusCode r = ops.layoutPassStep(h, t.Device(), t.Ctx(), 0, 0, &word);
+    ASSERT_EQ(r, kDocTablePassPending);
+    for (int k = 0; k < 10000 && r == kDocTablePassPending; ++k)
+      r = ops.layoutPassStep(h, t.Device(), t.Ctx(), 2, 0, &word);
+    ASSERT_EQ(r, kOk);
+    EXPECT_EQ(ops.layoutPassStep(h, t.Device(), t.Ctx(), 2, 0, &word), kOk) << "done: no work";
+    EXPECT_EQ((t.State().flags & NativeStateFlag::TableLayout) != 0, on == 1);
+    sizes[on] = AllSizes(t, 3);
+  }
+  EXPECT_EQ(sizes[0], sizes[1]);
+  EXPECT_GT(sizes[0][0].height, 20u);
 }
 
 }  // namespace

@@ -35,23 +35,86 @@ namespace {
 
 constexpr int kPictureW = 96, kPictureH = 64;
 
-// Lines, with the object characters ("@" the picture, "*" the bullets).
-const std::string kText =
+// A table: its writer description and the text the writer makes of it (a
+// mark character, the caption, the cells' texts, a mark character).
+struct TableSpec {
+  std::string json;
+  std::string text;
+};
+
+TableSpec Cell(const std::string& text, const std::string& format = {}) {
+  std::string escaped;
+  for (char c : text)
+    escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
+  return {
+      "{\"content\": \"" + escaped + "\"" + (format.empty() ? "" : ", \"format\": " + format) + "}",
+      text};
+}
+
+TableSpec Table(const std::string& caption, const std::string& more,
+                const std::vector<std::vector<TableSpec>>& rows) {
+  TableSpec t{"{\"table\": {", "\n"};
+  if (!caption.empty()) {
+    t.json += "\"caption\": \"" + caption + "\", ";
+    t.text += caption;
+  }
+  t.json += more + "\"groups\": [";
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    t.json += std::string(r ? ", " : "") + "{\"rows\": 1, \"cells\": [";
+    for (std::size_t c = 0; c < rows[r].size(); ++c) {
+      t.json += (c ? ", " : "") + rows[r][c].json;
+      t.text += rows[r][c].text;
+    }
+    t.json += "]}";
+  }
+  t.json += "]}}";
+  t.text += "\n";
+  return t;
+}
+
+// A cell holding text and then a nested table.
+TableSpec CellWithTable(const std::string& text, const TableSpec& table) {
+  return {"{\"content\": [\"" + text + "\\n\", " + table.json + "]}", text + "\n" + table.text};
+}
+
+const std::string kHead = R"({"background": [200, 220, 255], "padding": [2, 4, 2, 4]})";
+const TableSpec kInner = Table("", "\"border\": 1, \"rule_mode\": 5, \"rule_width\": 1, ",
+                               {{Cell("a1"), Cell("b1")}, {Cell("c1"), Cell("d1")}});
+const TableSpec kTable =
+    Table("Fruit by colour",
+          "\"border\": 1, \"rule_mode\": 5, \"rule_width\": 1, \"format\": {\"border\": "
+          "{\"width\": 2, \"style\": 16, \"colour\": [40, 60, 120]}}, ",
+          {{Cell("Fruit", kHead), Cell("Colour", kHead), Cell("Notes", kHead)},
+           {Cell("Apple"), Cell("Red"), CellWithTable("Grows on trees", kInner)},
+           {Cell("Banana"), Cell("Yellow"), Cell("Curved and sweet")}});
+
+// The text before and after the table ("@" the picture, "*" the bullets).
+const std::string kBefore =
     "A Native Book\n"
     "The reader lays out native documents one line at a time: styled runs, paragraphs "
-    "with space and frames, and pictures.\n"
+    "with space and frames, pictures and tables.\n"
     "@\n"
     "* Bullets are objects of their own.\n"
-    "* So is the second one.\n"
+    "* So is the second one.\n";
+const std::string kAfter =
     "The second section has a background of its own colour and a link that leads back "
     "to the start.\n";
+const std::string kText = kBefore + kTable.text + kAfter;
 const auto kTitleEnd = static_cast<std::uint32_t>(kText.find('\n') + 1);
 const auto kPictureAt = static_cast<std::uint32_t>(kText.find('@'));
 const auto kBullet1 = static_cast<std::uint32_t>(kText.find('*'));
 const auto kBullet2 = static_cast<std::uint32_t>(kText.find("* So"));
+const auto kTableAt = static_cast<std::uint32_t>(kBefore.size());
 const auto kSection2 = static_cast<std::uint32_t>(kText.find("The second"));
 const auto kStyled = static_cast<std::uint32_t>(kText.find("styled"));
 const auto kLink = static_cast<std::uint32_t>(kText.find("back to the start"));
+
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    out += c == '\n' ? std::string("\\n") : std::string(1, c);
+  return out;
+}
 
 std::string Hex(const std::string& bytes) {
   static const char* digits = "0123456789abcdef";
@@ -80,7 +143,10 @@ std::string Runs(const std::vector<std::array<std::uint32_t, 3>>& runs) {
 // The document with its picture in record `pictureRecord`.
 std::string Description(std::uint16_t pictureRecord, const std::string& picture) {
   const auto end = static_cast<std::uint32_t>(kText.size());
-  std::string json = "{\"section_count\": 2, \"charset\": 2252, \"run_lists\": {";
+  std::string json =
+      "{\"section_count\": 2, \"charset\": 2252, \"table_layout\": "
+      "{\"content\": [\"" +
+      Escaped(kBefore) + "\", " + kTable.json + ", \"" + Escaped(kAfter) + "\"]}, \"run_lists\": {";
   json += "\"1\": " + Runs({{0, kSection2, 0}, {kSection2, end, 1}}) + ",";
   json += "\"2\": " + Runs({{0, kTitleEnd, 1}, {kTitleEnd, end, 0}}) + ",";
   // Character formats: the title bold and large, "styled" italic, the link
@@ -107,7 +173,7 @@ std::string Description(std::uint16_t pictureRecord, const std::string& picture)
   json += "},";
   json +=
       "\"indexes\": {\"2\": {\"items_per_record\": 4, \"items_hex\": "
-      "[\"000000000000\", \"000100eef4ff\"]}},";
+      "[\"000200000000\", \"000100eef4ff\"]}},";
   json += "\"tables\": {";
   json +=
       "\"0\": {\"widths\": [2], \"items_per_block\": 8, \"items\": [{\"fixed_hex\": \"0218\"}]},";
@@ -155,12 +221,19 @@ std::string WriteDocument() {
   const dct_fixture::DctRecord picture =
       dct_fixture::MakeDctRecord(kPictureW, kPictureH, true, 85, PicturePixel);
   std::string error;
-  // Written once to learn where the picture's record lands (the last one).
-  const std::string first = native_tool::Write(Description(0, picture.bytes), kText, &error);
+  // Written once to learn which record holds the picture.
+  const std::string first = native_tool::Write(Description(0, picture.bytes), {}, &error);
   EXPECT_FALSE(first.empty()) << error;
   const auto records = record_db_fixtures::ParseRecords(first);
-  const auto file = native_tool::Write(
-      Description(static_cast<std::uint16_t>(records.size() - 1), picture.bytes), kText, &error);
+  std::uint16_t at = 0;
+  for (std::size_t i = 1; i < records.size(); ++i) {
+    const std::string& r = records[i];
+    if (r.size() > picture.bytes.size() && r[1] == 4 &&
+        r.compare(r.size() - picture.bytes.size(), std::string::npos, picture.bytes) == 0)
+      at = static_cast<std::uint16_t>(i);
+  }
+  EXPECT_NE(at, 0);
+  const auto file = native_tool::Write(Description(at, picture.bytes), {}, &error);
   EXPECT_FALSE(file.empty()) << error;
   return file;
 }
@@ -181,7 +254,7 @@ struct Line {
 TEST(NativeDocumentPicture, LinesPictureAndBackgroundsAreDrawnWhereTheLayoutPutsThem) {
   const std::string file = WriteDocument();
   ASSERT_FALSE(file.empty());
-  constexpr int kW = 420, kH = 420, kMargin = 4;
+  constexpr int kW = 420, kH = 640, kMargin = 4;
   QWidget host;
   host.resize(kW, kH);
   EngineObject* dev = nullptr;
@@ -209,6 +282,16 @@ TEST(NativeDocumentPicture, LinesPictureAndBackgroundsAreDrawnWhereTheLayoutPuts
   std::int16_t usable = 0;
   ASSERT_EQ(d.getProperty(dev, DeviceInfo::UsableWidth, &usable), kOk);
   ASSERT_EQ(d.fillRect(dev, ctx, 0, 0, kW, kH, nullptr), kOk);
+  // The first section asks for its tables to be laid out before it is shown.
+  std::uint32_t flags = 0;
+  ASSERT_EQ(h.getSectionFlags(doc, 0, &flags), kOk);
+  ASSERT_EQ(flags, kSectionNeedsPagination);
+  ASSERT_EQ(h.control(doc, DocControl::SetInSlice, 0, nullptr), kOk);
+  std::uint32_t word = 0;
+  StatusCode pass = h.layoutPassStep(doc, dev, ctx, 0, 0, &word);
+  for (int k = 0; k < 1000 && pass == kDocTablePassPending; ++k)
+    pass = h.layoutPassStep(doc, dev, ctx, 2, 0, &word);
+  ASSERT_EQ(pass, kOk);
   std::vector<Line> lines;
   int y = 0;
   for (std::uint32_t start = 0; start < length && y < kH;) {
@@ -254,6 +337,25 @@ TEST(NativeDocumentPicture, LinesPictureAndBackgroundsAreDrawnWhereTheLayoutPuts
   EXPECT_LT(right.red(), 90);
   EXPECT_GT(picture.pixelColor(px + 10, py + kPictureH / 2).green(), 150);
 
+  // The table: a caption line and one row line per row, as wide as the
+  // table, with the frame's colour and the heading cells' background.
+  std::vector<const Line*> rows;
+  for (const Line& l : lines)
+    if (l.start >= kTableAt && l.start < kSection2 - 1) rows.push_back(&l);
+  ASSERT_EQ(rows.size(), 4u) << "caption and three rows";
+  EXPECT_EQ(rows[0]->start, kTableAt);
+  for (std::size_t i = 1; i < rows.size(); ++i)
+    EXPECT_EQ(rows[i]->metrics.width, rows[1]->metrics.width);
+  int frame = 0, heading = 0;
+  for (int yy = rows[1]->y; yy < rows.back()->y + rows.back()->metrics.height; ++yy)
+    for (int xx = 0; xx < kW; ++xx) {
+      const QColor c = picture.pixelColor(xx, yy);
+      frame += c == QColor(40, 60, 120);
+      heading += c == QColor(200, 220, 255);
+    }
+  EXPECT_GT(frame, 100);
+  EXPECT_GT(heading, 200);
+
   // The title is centred and framed; the second section's lines lie on its
   // colour; every text line has ink within its box.
   const Line* title = lineAt(0);
@@ -265,7 +367,9 @@ TEST(NativeDocumentPicture, LinesPictureAndBackgroundsAreDrawnWhereTheLayoutPuts
   const QColor back = picture.pixelColor(kW - kMargin - 3, second->y + second->metrics.top + 1);
   EXPECT_EQ(back, QColor(0xee, 0xf4, 0xff));
   for (const Line& l : lines) {
-    if (l.start == kPictureAt || l.end - l.start < 3) continue;
+    if (l.start == kPictureAt || l.end - l.start < 3 ||
+        (l.start >= kTableAt && l.start < kSection2))
+      continue;
     int ink = 0;
     const int top = l.y + l.metrics.top;
     const QColor paper = picture.pixelColor(kW - kMargin - 2, top + l.metrics.height / 2);
