@@ -25,6 +25,8 @@ The description is a JSON object; every key is optional:
   charset, doc_flags, section_count, start_section, doc_bytes [a, b],
   start_data_hex (8 bytes at header offset 12), header_length (L),
   version [major, minor], version2 [major, minor], pos_list0, pos_list1,
+  position_lists   {"0" or "1": [[name, position], ...]}: the list's record,
+                   its number put at pos_list0 or pos_list1
   kept_seed        header bytes the reader keeps without reading are filled
                    with (seed + offset) & 0xFF
   extra_hex        bytes of the extra stream (range 15)
@@ -707,6 +709,17 @@ def build(d):
                                                                     encode_record_blocks)
         place(16, [record(t, body) for t, body in recs])
         d = dict(d, link_counts=d.get("link_counts", link_counts))
+    for which, entries in sorted(d.get("position_lists", {}).items()):
+        # Before the extra records, which the table writer expects last. A
+        # named position list record: u16 names offset 8, u16 0, u16
+        # count, u16 names length, the NUL-terminated names, padding to even,
+        # then a u32 position per entry.
+        names = b"".join(name.encode("latin-1") + b"\0" for name, _ in entries)
+        body = struct.pack(">HHHH", 8, 0, len(entries), len(names)) + names
+        body += b"\0" * (len(body) % 2)
+        body += b"".join(struct.pack(">I", value) for _, value in entries)
+        d = dict(d, **{"pos_list" + which: len(records)})
+        records.append(body)
     for rtype, hexdata in d.get("extra_records", []):
         records.append(record(rtype, bytes.fromhex(hexdata)))
     for entry, (s, c) in d.get("ranges", {}).items():

@@ -95,7 +95,8 @@ const std::string kBefore =
     "with space and frames, pictures and tables.\n"
     "@\n"
     "* Bullets are objects of their own.\n"
-    "* So is the second one.\n";
+    "* So is the second one.\n"
+    "#\n";
 const std::string kAfter =
     "The second section has a background of its own colour and a link that leads back "
     "to the start.\n";
@@ -104,6 +105,7 @@ const auto kTitleEnd = static_cast<std::uint32_t>(kText.find('\n') + 1);
 const auto kPictureAt = static_cast<std::uint32_t>(kText.find('@'));
 const auto kBullet1 = static_cast<std::uint32_t>(kText.find('*'));
 const auto kBullet2 = static_cast<std::uint32_t>(kText.find("* So"));
+const auto kSelectAt = static_cast<std::uint32_t>(kText.find('#'));
 const auto kTableAt = static_cast<std::uint32_t>(kBefore.size());
 const auto kSection2 = static_cast<std::uint32_t>(kText.find("The second"));
 const auto kStyled = static_cast<std::uint32_t>(kText.find("styled"));
@@ -166,7 +168,9 @@ std::string Description(std::uint16_t pictureRecord, const std::string& picture)
                 {kBullet1, kBullet1 + 1, 3},
                 {kBullet1 + 1, kBullet2, 0},
                 {kBullet2, kBullet2 + 1, 5},
-                {kBullet2 + 1, end, 0}}) +
+                {kBullet2 + 1, kSelectAt, 0},
+                {kSelectAt, kSelectAt + 1, 0x20000},
+                {kSelectAt + 1, end, 0}}) +
           ",";
   json += "\"5\": {\"kind\": \"link\", \"runs\": [[" + std::to_string(kLink) + ", " +
           std::to_string(end - 1) + ", [0, 0]]]}";
@@ -200,12 +204,30 @@ std::string Description(std::uint16_t pictureRecord, const std::string& picture)
       "{\"fixed_hex\": \"01000102\"}, {\"fixed_hex\": \"02000000\"}, "
       "{\"fixed_hex\": \"04000001\"}]},";
   json +=
+      "\"12\": {\"widths\": [4, 2, 4], \"items_per_block\": 8, \"items\": "
+      "[{\"fixed_hex\": \"00020000\"}]},";
+  json +=
       "\"9\": {\"widths\": [8, 4, 4], \"items_per_block\": 8, \"items\": [{\"fixed_hex\": "
       "\"000200000004" +
       Hex(std::string{static_cast<char>(kPictureW), static_cast<char>(kPictureH)}) +
       "\", \"parts_hex\": [\"00000000\", \"" + Hex16(pictureRecord) + "0000\"]}]}";
   json += "},";
-  json += "\"extra_records\": [[4, \"" + Hex(picture) + "\"]]}";
+  json += "\"extra_records\": [[4, \"" + Hex(picture) + "\"]], ";
+  // A select list: its options in the extra stream, option 2 chosen.
+  auto be32 = [](std::uint32_t v) {
+    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 8), static_cast<char>(v)};
+  };
+  const std::string names("\0Red apples\0Yellow bananas\0Green pears\0", 39);
+  const std::string options = be32(3) + be32(static_cast<std::uint32_t>(names.size())) + names +
+                              be32(3) + be32(0) + be32(kTitleEnd) + be32(kTableAt);
+  json += "\"extra_hex\": \"" +
+          Hex(be32(16 + static_cast<std::uint32_t>(options.size())) + be32(1) + be32(16) + be32(0) +
+              options) +
+          "\", ";
+  // Two bookmarks in position list 0.
+  json += "\"position_lists\": {\"0\": [[\"Picture\", " + std::to_string(kPictureAt) +
+          "], [\"Table\", " + std::to_string(kTableAt) + "]]}}";
   return json;
 }
 
@@ -337,6 +359,19 @@ TEST(NativeDocumentPicture, LinesPictureAndBackgroundsAreDrawnWhereTheLayoutPuts
   EXPECT_LT(right.red(), 90);
   EXPECT_GT(picture.pixelColor(px + 10, py + kPictureH / 2).green(), 150);
 
+  // The select list is a line of its own, as wide as its longest option
+  // and drawn closed with its chosen one; the bookmarks read back.
+  const Line* list = lineAt(kSelectAt);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->end, kSelectAt + 1u);
+  EXPECT_GT(list->metrics.width, 60);
+  std::uint16_t marks = 0;
+  ASSERT_EQ(h.bookmarkOp(doc, DocBookmark::Count, 0, &marks), kOk);
+  EXPECT_EQ(marks, 2);
+  std::uint32_t mark = 0;
+  ASSERT_EQ(h.bookmarkOp(doc, DocBookmark::GetValue, 1, &mark), kOk);
+  EXPECT_EQ(mark, kTableAt);
+
   // The table: a caption line and one row line per row, as wide as the
   // table, with the frame's colour and the heading cells' background.
   std::vector<const Line*> rows;
@@ -367,7 +402,7 @@ TEST(NativeDocumentPicture, LinesPictureAndBackgroundsAreDrawnWhereTheLayoutPuts
   const QColor back = picture.pixelColor(kW - kMargin - 3, second->y + second->metrics.top + 1);
   EXPECT_EQ(back, QColor(0xee, 0xf4, 0xff));
   for (const Line& l : lines) {
-    if (l.start == kPictureAt || l.end - l.start < 3 ||
+    if (l.start == kPictureAt || l.start == kSelectAt || l.end - l.start < 3 ||
         (l.start >= kTableAt && l.start < kSection2))
       continue;
     int ink = 0;
