@@ -11,6 +11,8 @@ struct Entry {
 };
 
 constexpr Entry kStrings[] = {
+    {StringId::NoMatches, "No matches for \"%s\"."},
+    {StringId::NoMoreMatches, "No more matches for \"%s\"."},
     {StringId::LocalSettingsOverLimit,
      "Your local settings occupy %lu KB which is above the %lu KB limit. Would you like some of "
      "your older local settings deleted now?"},

@@ -5,6 +5,8 @@
 #include <cstdint>
 
 namespace StringId {
+constexpr std::uint32_t NoMatches = 38008;               // %s: the search text
+constexpr std::uint32_t NoMoreMatches = 38009;           // %s: the search text
 constexpr std::uint32_t LocalSettingsOverLimit = 38015;  // two %lu: used KB, limit KB
 constexpr std::uint32_t AskSaveLocalSettings = 38016;
 constexpr std::uint32_t NeedsNewerVersion = 38023;
