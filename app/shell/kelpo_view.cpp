@@ -8,6 +8,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 
+#include "app/core/worker.h"
 #include "app/device/win_device.h"
 #include "app/resources/strings.h"
 #include "app/shell/doc_open.h"
@@ -219,7 +220,9 @@ void KelpoView::EnsureLayout() {
 }
 
 void KelpoView::Render() {
-  if (textView_ == nullptr || !attached_ || progressRunning_) return;
+  // While a worker runs, the engine is the worker's.
+  if (textView_ == nullptr || !attached_ || progressRunning_ || Worker_Busy() != WorkerKind::None)
+    return;
   if (!layoutValid_) EnsureLayout();
   if (!layoutValid_) return;
   const QSize size = viewport()->size();
@@ -307,7 +310,9 @@ void KelpoView::wheelEvent(QWheelEvent* event) {
 }
 
 void KelpoView::BackgroundLayout() {
-  if (textView_ == nullptr || !attached_ || progressRunning_ || !layoutValid_) return;
+  if (textView_ == nullptr || !attached_ || progressRunning_ || !layoutValid_ ||
+      Worker_Busy() != WorkerKind::None)
+    return;
   const StatusCode s = Tv(textView_).navigate(textView_, TextViewNav::PaginationSlice, 0);
   // More to do: the next slice soon; done or failed: back to the slow beat.
   layoutTimer_.setInterval(s == kViewMorePagination ? 1 : kBackgroundInterval);

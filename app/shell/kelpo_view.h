@@ -47,6 +47,10 @@ class KelpoView : public QAbstractScrollArea {
   EngineObject* textView() const { return textView_; }
   KelpoDoc* document() const { return doc_; }
   bool layoutValid() const { return layoutValid_; }
+  bool attached() const { return attached_; }
+  // A search has run that Find Again may continue.
+  bool findAgainEnabled() const { return findAgainEnabled_; }
+  void SetFindAgainEnabled(bool on) { findAgainEnabled_ = on; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -71,6 +75,7 @@ class KelpoView : public QAbstractScrollArea {
   bool layoutValid_ = true;
   int laidOutWidth_ = -1, laidOutHeight_ = -1;
   bool fullScreen_ = false;
+  bool findAgainEnabled_ = false;
   int wheelRemainder_ = 0;
   std::unique_ptr<PrintJob> printJob_;
   QTimer layoutTimer_;  // background pagination
