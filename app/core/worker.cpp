@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -83,27 +85,38 @@ bool Worker_Run(WorkerKind kind, WorkerShared& shared,
   shared.cancel.store(false);
   shared.ended.store(false);
   BusyScope busy(kind);
+  // The worker's end wakes the runner at once; otherwise it looks again
+  // every poll interval.
+  std::mutex endMutex;
+  std::condition_variable endSignal;
   std::thread worker;
   try {
-    worker = std::thread([&shared, &body] {
+    worker = std::thread([&shared, &body, &endMutex, &endSignal] {
       body(shared);
+      const std::lock_guard<std::mutex> lock(endMutex);
       shared.ended.store(true, std::memory_order_release);
+      endSignal.notify_one();
     });
   } catch (const std::system_error&) {
     return false;  // no thread: the caller treats it as a failed operation
   }
   const std::uint32_t start = Worker_Ticks();
+  std::unique_lock<std::mutex> lock(endMutex);
   while (!shared.ended.load(std::memory_order_acquire)) {
     const std::int32_t p = shared.progress.load(std::memory_order_acquire);
     // A worker that got past a quarter in time, or that has finished its
     // work and is only returning, never shows the dialog.
     if (dialog && p >= 0 && p < kWorkerDialogBelow &&
         static_cast<std::uint32_t>(Worker_Ticks() - start) >= kWorkerDialogDelayMs) {
+      lock.unlock();
       dialog(shared);
+      lock.lock();
       break;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(kWorkerPollMs));
+    endSignal.wait_for(lock, std::chrono::milliseconds(kWorkerPollMs),
+                       [&shared] { return shared.ended.load(std::memory_order_acquire); });
   }
+  lock.unlock();
   // The dialog closed on Cancel or because the worker ended: either way the
   // worker stops after its current step, and is waited for.
   shared.cancel.store(true, std::memory_order_release);

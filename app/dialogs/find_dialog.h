@@ -15,6 +15,8 @@ class QPushButton;
 struct Preferences;
 
 class FindDialog : public QDialog {
+  Q_OBJECT
+
  public:
   explicit FindDialog(QWidget* parent);
 

@@ -15,6 +15,8 @@ class QLineEdit;
 class QPushButton;
 
 class GoToDialog : public QDialog {
+  Q_OBJECT
+
  public:
   // The opener's values, shown in the fields; focusPercent puts the focus
   // (and a selection) in the percentage field instead of the page field.

@@ -18,6 +18,8 @@ class QLabel;
 class QProgressBar;
 
 class ProgressDialog : public QDialog {
+  Q_OBJECT
+
  public:
   enum class Kind { Find, Pagination, Layout };
 
@@ -40,11 +42,12 @@ class ProgressDialog : public QDialog {
 
   // Reads the worker's values once (the timer's tick).
   void Tick();
+  // Cancel.
+  void reject() override;
 
  protected:
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
-  void reject() override;
 
  private:
   void ShowPercent(int percent);
