@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -85,38 +83,33 @@ bool Worker_Run(WorkerKind kind, WorkerShared& shared,
   shared.cancel.store(false);
   shared.ended.store(false);
   BusyScope busy(kind);
-  // The worker's end wakes the runner at once; otherwise it looks again
-  // every poll interval.
-  std::mutex endMutex;
-  std::condition_variable endSignal;
+  // The work's time counts from before its thread starts.
+  const std::uint32_t start = Worker_Ticks();
   std::thread worker;
   try {
-    worker = std::thread([&shared, &body, &endMutex, &endSignal] {
+    worker = std::thread([&shared, &body] {
       body(shared);
-      const std::lock_guard<std::mutex> lock(endMutex);
       shared.ended.store(true, std::memory_order_release);
-      endSignal.notify_one();
     });
   } catch (const std::system_error&) {
     return false;  // no thread: the caller treats it as a failed operation
   }
-  const std::uint32_t start = Worker_Ticks();
-  std::unique_lock<std::mutex> lock(endMutex);
-  while (!shared.ended.load(std::memory_order_acquire)) {
+  for (;;) {
     const std::int32_t p = shared.progress.load(std::memory_order_acquire);
+    if (shared.ended.load(std::memory_order_acquire)) break;
     // A worker that got past a quarter in time, or that has finished its
     // work and is only returning, never shows the dialog.
     if (dialog && p >= 0 && p < kWorkerDialogBelow &&
         static_cast<std::uint32_t>(Worker_Ticks() - start) >= kWorkerDialogDelayMs) {
-      lock.unlock();
       dialog(shared);
-      lock.lock();
       break;
     }
-    endSignal.wait_for(lock, std::chrono::milliseconds(kWorkerPollMs),
-                       [&shared] { return shared.ended.load(std::memory_order_acquire); });
+    // One poll interval, cut short when the worker ends (a worker that
+    // ends at once, as a page seek often does, costs no whole poll).
+    for (std::uint32_t waited = 0;
+         waited < kWorkerPollMs && !shared.ended.load(std::memory_order_acquire); ++waited)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  lock.unlock();
   // The dialog closed on Cancel or because the worker ended: either way the
   // worker stops after its current step, and is waited for.
   shared.cancel.store(true, std::memory_order_release);

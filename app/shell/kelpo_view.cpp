@@ -3,13 +3,13 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPainter>
-#include <QProgressDialog>
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <algorithm>
 
 #include "app/core/worker.h"
 #include "app/device/win_device.h"
+#include "app/dialogs/progress_dialog.h"
 #include "app/resources/strings.h"
 #include "app/shell/doc_open.h"
 #include "app/shell/print_job.h"
@@ -335,22 +335,19 @@ StatusCode KelpoView::LayoutProgress(EngineObject*, void* state, std::uint32_t d
   if (done == 0 && total == 0) {  // begins
     view->progressClock_.start();
     view->progressRunning_ = true;
-    view->progress_ = new QProgressDialog(view);
+    view->progress_ = new ProgressDialog(ProgressDialog::Kind::Layout, nullptr, view);
     view->progress_->setWindowModality(Qt::ApplicationModal);
-    view->progress_->setRange(0, 100);
-    view->progress_->setMinimumDuration(0);
-    view->progress_->setAutoReset(false);
     view->progress_->hide();
     return kOk;
   }
   if (total != 0) {  // a step
-    QProgressDialog* dialog = view->progress_;
+    ProgressDialog* dialog = view->progress_;
     if (dialog == nullptr) return kOk;
-    if (dialog->wasCanceled()) return kCancelled;
-    const int percent = static_cast<int>(std::uint64_t{done} * 100 / total);
+    if (dialog->cancelled()) return kCancelled;
+    const int percent = Worker_Percent(done, total);
     if (!dialog->isVisible() && view->progressClock_.elapsed() > kProgressDelay && percent <= 25)
       dialog->show();
-    dialog->setValue(std::min(percent, 100));
+    dialog->SetProgress(done, total);
     // Paint and let the dialog's Cancel through, but no other input reaches
     // a view whose layout is half done.
     QApplication::processEvents(dialog->isVisible() ? QEventLoop::AllEvents

@@ -20,7 +20,7 @@
 
 class KelpoDoc;
 class PrintJob;
-class QProgressDialog;
+class ProgressDialog;
 
 class KelpoView : public QAbstractScrollArea {
  public:
@@ -81,6 +81,6 @@ class KelpoView : public QAbstractScrollArea {
   QTimer layoutTimer_;  // background pagination
   // The synchronous layout's progress.
   QElapsedTimer progressClock_;
-  QPointer<QProgressDialog> progress_;
+  QPointer<ProgressDialog> progress_;
   bool progressRunning_ = false;
 };
