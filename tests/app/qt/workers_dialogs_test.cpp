@@ -19,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <functional>
 
@@ -30,6 +31,7 @@
 #include "app/shell/kelpo_view.h"
 #include "app/shell/print_job.h"
 #include "app/shell/workers.h"
+#include "engine/formats/text_doc.h"
 #include "engine/stores/settings_store.h"
 #include "engine/view/text_view_internal.h"
 #include "tests/support/peer.h"
@@ -221,6 +223,49 @@ TEST_F(WorkersDialogsTest, FindTellsNoMatchesAndNoMoreMatches) {
   EXPECT_EQ(V().foundStart, At("Line 7 "));
 }
 
+// The plain-text handler with every text window slowed down, so that a
+// search lasts long enough to be cancelled from its dialog.
+std::atomic<int> g_windows{0};
+StatusCode SlowGetText(EngineObject* handler, std::uint32_t position, const std::uint8_t** text,
+                       std::uint32_t* length) noexcept {
+  ++g_windows;
+  QThread::msleep(4);
+  return OpsOf<DocHandlerOps>(&TextDocModule).getText(handler, position, text, length);
+}
+
+TEST_F(WorkersDialogsTest, CancellingTheSearchKeepsFindAgain) {
+  OpenStory();
+  EngineObject* reader = doc_->state().reader;
+  ASSERT_EQ(reader->ops, static_cast<const void*>(TextDocModule.ops));
+  static const DocHandlerOps slow = [] {
+    DocHandlerOps o = OpsOf<DocHandlerOps>(&TextDocModule);
+    o.getText = &SlowGetText;
+    return o;
+  }();
+  reader->ops = &slow;
+  prefs_.setSearchText(u"haystack");
+  prefs_.setSearchOptions(FindOptions_Pack({false, true, FindRange::Down}));
+  g_ticks.store(0);
+  const WorkerClock previous = Worker_SetClock(&SlowClock);
+  ASSERT_FALSE(view_->findAgainEnabled());
+  QString message;
+  auto boxes = TakeMessage(&message);
+  auto watch = ModalWatch::For<ProgressDialog>([](ProgressDialog* d) {
+    EXPECT_EQ(d->windowTitle(), QStringLiteral("Searching..."));
+    QTest::mouseClick(d->findChild<QPushButton*>(), Qt::LeftButton);
+  });
+  g_windows.store(0);
+  KelpoView_DoFind(view_.get(), false);
+  Worker_SetClock(previous);
+  reader->ops = TextDocModule.ops;
+  EXPECT_TRUE(watch->seen());
+  EXPECT_FALSE(boxes->seen()) << "a cancelled search tells nothing: " << message.toStdString();
+  EXPECT_TRUE(view_->findAgainEnabled());
+  EXPECT_LT(g_windows.load(), static_cast<int>(text_.size() / 4096 / 2))
+      << "stopped long before the whole text was read";
+  EXPECT_EQ(Worker_Busy(), WorkerKind::None);
+}
+
 TEST_F(WorkersDialogsTest, GoToAnswersByItsFieldsAndButtons) {
   struct Row {
     const char16_t* page;
@@ -395,7 +440,7 @@ TEST_F(WorkersDialogsTest, AWorkerThatEndedBeforeItsDialogOpenedClosesItAtOnce) 
 TEST_F(WorkersDialogsTest, CancellingThePaginationPrintsNothing) {
   // Long enough that the pagination is still running when Cancel comes.
   std::string text;
-  for (int k = 0; k < 20000; ++k)
+  for (int k = 0; k < 40000; ++k)
     text += "Line " + std::to_string(k) + " of a long book to print, page after page.\n";
   Open("book.txt", text);
   g_ticks.store(0);
