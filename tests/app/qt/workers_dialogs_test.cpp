@@ -297,8 +297,12 @@ TEST_F(WorkersDialogsTest, GoToAnswersByItsFieldsAndButtons) {
     QTest::mouseClick(dialog.button(r.button), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), r.result) << r.why;
     EXPECT_FALSE(dialog.isVisible()) << r.why;
-    if (r.result == GoToResult::Page) EXPECT_EQ(dialog.page(), r.value) << r.why;
-    if (r.result == GoToResult::Percent) EXPECT_EQ(dialog.percent(), r.value) << r.why;
+    if (r.result == GoToResult::Page) {
+      EXPECT_EQ(dialog.page(), r.value) << r.why;
+    }
+    if (r.result == GoToResult::Percent) {
+      EXPECT_EQ(dialog.percent(), r.value) << r.why;
+    }
   }
 
   // What the opener gives is shown; the focus starts in the page field, or
