@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with AddressSanitizer and
 # UndefinedBehaviorSanitizer, runs every test and every fuzz target for a
-# short bounded time, and ends with CTest's summary. Exits non-zero on any
+# short bounded time, and ends with CTest's summary; then builds the worker
+# tests alone with ThreadSanitizer and runs them. Exits non-zero on any
 # failure.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -24,5 +25,19 @@ cmake --build "$build" -j"$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export QT_QPA_PLATFORM=offscreen
-cd "$build"
-ctest --output-on-failure -j"$(nproc)"
+(cd "$build" && ctest --output-on-failure -j"$(nproc)")
+
+# The worker threads once more under ThreadSanitizer: a build folder of its
+# own (no AddressSanitizer) with only the worker tests. Needs clang.
+if ! command -v clang++ >/dev/null 2>&1; then
+  echo "test.sh: clang++ not found: the ThreadSanitizer run of the worker tests is skipped."
+  exit 0
+fi
+tsan=build/tsan
+cmake -S . -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DKELPO_SANITIZE=OFF -DKELPO_WERROR=ON -DKELPO_FUZZ=OFF -DKELPO_BENCH=OFF \
+  "-DCMAKE_C_FLAGS=-fsanitize=thread -O1" "-DCMAKE_CXX_FLAGS=-fsanitize=thread -O1" \
+  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread >/dev/null
+cmake --build "$tsan" --target app_worker_tests -j"$(nproc)"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$tsan"/tests/app/app_worker_tests

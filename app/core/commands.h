@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include "app/core/goto_input.h"
 
 namespace Cmd {
 // The reading view's commands.
@@ -177,16 +178,7 @@ CommandUpdate Command_Update(std::uint16_t id, const CommandState& state) noexce
 // empty when its query failed (the button is then greyed).
 std::string Command_GoToButtonText(const CommandState& state);
 
-// The Go To dialog's answers and the move each one makes.
-namespace GoToResult {
-constexpr int Cancel = 0;
-constexpr int Page = 1029;
-constexpr int FirstPage = 1033;
-constexpr int LastPage = 1034;
-constexpr int Percent = 1035;
-constexpr int TopOfPage = 1037;
-constexpr int EndOfPage = 1038;
-}  // namespace GoToResult
+// The move each Go To answer (GoToResult, goto_input.h) makes.
 struct GoToMove {
   std::uint16_t code;  // the text view's navigate code
   std::uint32_t argument;

@@ -7,8 +7,10 @@
 #pragma once
 
 #include <QString>
+
 #include <cstdint>
 #include <string>
+#include "app/core/goto_input.h"
 
 class KelpoView;
 class MainFrame;
@@ -27,7 +29,7 @@ struct GoToRequest {
   bool showsPercent = false;
 };
 struct GoToAnswer {
-  int result = 0;  // GoToResult::Cancel
+  int result = GoToResult::Cancel;
   std::uint32_t value = 0;
 };
 GoToAnswer DialogLaunch_GoTo(KelpoView* view, const GoToRequest& request);

@@ -3,12 +3,13 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPainter>
-#include <QProgressDialog>
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <algorithm>
 
+#include "app/core/worker.h"
 #include "app/device/win_device.h"
+#include "app/dialogs/progress_dialog.h"
 #include "app/resources/strings.h"
 #include "app/shell/doc_open.h"
 #include "app/shell/print_job.h"
@@ -262,7 +263,9 @@ void KelpoView::EnsureLayout() {
 }
 
 void KelpoView::Render() {
-  if (textView_ == nullptr || !attached_ || progressRunning_) return;
+  // While a worker runs, the engine is the worker's.
+  if (textView_ == nullptr || !attached_ || progressRunning_ || Worker_Busy() != WorkerKind::None)
+    return;
   if (!layoutValid_) EnsureLayout();
   if (!layoutValid_) return;
   const QSize size = viewport()->size();
@@ -308,7 +311,9 @@ StatusCode KelpoView::Navigate(std::uint16_t code, std::uint32_t argument) {
 }
 
 void KelpoView::BackgroundLayout() {
-  if (textView_ == nullptr || !attached_ || TimersHeld() || !layoutValid_) return;
+  if (textView_ == nullptr || !attached_ || TimersHeld() || !layoutValid_ ||
+      Worker_Busy() != WorkerKind::None)
+    return;
   // With all layout off there is nothing to lay out in the background.
   if (doc_->state().displayFlags & 0x80) return;
   const StatusCode s = Tv(textView_).navigate(textView_, TextViewNav::PaginationSlice, 0);
@@ -334,22 +339,19 @@ StatusCode KelpoView::LayoutProgress(EngineObject*, void* state, std::uint32_t d
   if (done == 0 && total == 0) {  // begins
     view->progressClock_.start();
     view->progressRunning_ = true;
-    view->progress_ = new QProgressDialog(view);
+    view->progress_ = new ProgressDialog(ProgressDialog::Kind::Layout, nullptr, view);
     view->progress_->setWindowModality(Qt::ApplicationModal);
-    view->progress_->setRange(0, 100);
-    view->progress_->setMinimumDuration(0);
-    view->progress_->setAutoReset(false);
     view->progress_->hide();
     return kOk;
   }
   if (total != 0) {  // a step
-    QProgressDialog* dialog = view->progress_;
+    ProgressDialog* dialog = view->progress_;
     if (dialog == nullptr) return kOk;
-    if (dialog->wasCanceled()) return kCancelled;
-    const int percent = static_cast<int>(std::uint64_t{done} * 100 / total);
+    if (dialog->cancelled()) return kCancelled;
+    const int percent = Worker_Percent(done, total);
     if (!dialog->isVisible() && view->progressClock_.elapsed() > kProgressDelay && percent <= 25)
       dialog->show();
-    dialog->setValue(std::min(percent, 100));
+    dialog->SetProgress(done, total);
     // Paint and let the dialog's Cancel through, but no other input reaches
     // a view whose layout is half done.
     QApplication::processEvents(dialog->isVisible() ? QEventLoop::AllEvents

@@ -30,7 +30,7 @@
 class KelpoDoc;
 class MainFrame;
 class PrintJob;
-class QProgressDialog;
+class ProgressDialog;
 class QScrollBar;
 
 class KelpoView : public QAbstractScrollArea {
@@ -97,6 +97,10 @@ class KelpoView : public QAbstractScrollArea {
   EngineObject* textView() const { return textView_; }
   KelpoDoc* document() const { return doc_; }
   bool layoutValid() const { return layoutValid_; }
+  bool attached() const { return attached_; }
+  // A search has run that Find Again may continue.
+  bool findAgainEnabled() const { return findAgainEnabled_; }
+  void SetFindAgainEnabled(bool on) { findAgainEnabled_ = on; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -166,10 +170,11 @@ class KelpoView : public QAbstractScrollArea {
   QTimer selectTimer_;  // 1
   QTimer tapTimer_;     // 3
   QTimer autoTimer_;    // 4
+  bool findAgainEnabled_ = false;
   std::unique_ptr<PrintJob> printJob_;
   QTimer layoutTimer_;  // background pagination
   // The synchronous layout's progress.
   QElapsedTimer progressClock_;
-  QPointer<QProgressDialog> progress_;
+  QPointer<ProgressDialog> progress_;
   bool progressRunning_ = false;
 };

@@ -13,6 +13,7 @@
 #include "app/device/win_device.h"
 #include "app/shell/doc_open.h"
 #include "app/shell/kelpo_view.h"
+#include "app/shell/workers.h"
 #include "engine/device/device.h"
 #include "engine/runtime/module_table.h"
 #include "engine/view/text_view.h"
@@ -20,9 +21,10 @@
 namespace {
 
 constexpr std::uint16_t kPrintOptions = 2;
-constexpr std::uint16_t kControlFirstStart = 1;  // u32: the first laid-out line's start
-constexpr std::uint16_t kControlEndOffset = 7;   // u32: the end of the laid-out lines
-constexpr std::uint16_t kControlSectionEnd = 9;  // u32: the current section's end
+constexpr std::uint16_t kControlFirstStart = 1;    // u32: the first laid-out line's start
+constexpr std::uint16_t kControlEndOffset = 7;     // u32: the end of the laid-out lines
+constexpr std::uint16_t kControlSectionEnd = 9;    // u32: the current section's end
+constexpr std::uint16_t kControlDocumentEnd = 10;  // u32: the end of the document's text
 constexpr std::uint16_t kControlCharset = 14;
 constexpr std::uint32_t kMaxPages = 1000000;  // a bound on what one document can ask for
 
@@ -72,6 +74,7 @@ std::unique_ptr<PrintJob> PrintJob::Create(KelpoView* view) {
       g_TextViewModule == nullptr)
     return nullptr;
   std::unique_ptr<PrintJob> job(new PrintJob());
+  job->owner_ = view;
   if (IsFailure(Dev(g_WinDeviceModule).create(g_WinDeviceModule, &job->printDevice_))) {
     job->printDevice_ = nullptr;
     return nullptr;
@@ -150,6 +153,20 @@ std::uint32_t PrintJob::BeginPrinting(QPrinter* printer, QPainter* painter) {
 }
 
 bool PrintJob::PaginateForPrint() {
+  // Runs on a worker with the pagination dialog; the screen view leaves the
+  // engine alone meanwhile. The total pages counted so far show in the
+  // dialog; a cancel ends the pagination as failed.
+  const std::uint32_t total = ControlU32(printTextView_, kControlDocumentEnd);
+  bool done = false;
+  WorkerShared shared;
+  const bool ran =
+      Workers_Run(owner_, WorkerKind::Print, ProgressDialog::Kind::Pagination, shared,
+                  [this, total, &done](WorkerShared& w) { done = PaginateChunks(w, total); });
+  return ran && done;
+}
+
+bool PrintJob::PaginateChunks(WorkerShared& w, std::uint32_t total) {
+  if (Worker_Cancelled(w)) return false;
   std::uint32_t pages = 0;
   for (std::uint32_t chunk = 0; chunk < chunkEnds_.size(); ++chunk) {
     if (!LoadPrintChunk(chunk)) return false;
@@ -160,8 +177,13 @@ bool PrintJob::PaginateForPrint() {
                                     ControlU32(printTextView_, kControlFirstStart)
                                 ? 1
                                 : 0;
-    while (inChunk != 0 &&
-           (s = Tv(printTextView_).navigate(printTextView_, TextViewNav::PrintNext, 0)) == kOk) {
+    for (;;) {
+      w.pageCount.store(static_cast<std::int32_t>(pages + inChunk), std::memory_order_release);
+      if (Worker_Publish(w, Worker_Percent(ControlU32(printTextView_, kControlEndOffset), total)))
+        return false;
+      if (inChunk == 0 ||
+          (s = Tv(printTextView_).navigate(printTextView_, TextViewNav::PrintNext, 0)) != kOk)
+        break;
       if (++inChunk > kMaxPages) return false;
     }
     if (IsFailure(s)) return false;
@@ -171,6 +193,7 @@ bool PrintJob::PaginateForPrint() {
     chunkPages_[chunk] = pages;
   }
   printPageCount_ = pages;
+  Worker_Finish(w);
   return pages != 0;
 }
 
@@ -183,18 +206,35 @@ bool PrintJob::LoadPrintChunk(std::uint32_t chunk) {
 }
 
 bool PrintJob::SeekPrintPage(std::uint32_t page, std::uint32_t offset, std::uint32_t fromPage) {
+  // Steps page by page on a worker; progress is the share of the way gone,
+  // in pages or in text.
   std::uint32_t at = fromPage;
-  for (;;) {
-    if (page != 0 ? at >= page
-                  : offset < ControlU32(printTextView_, kControlEndOffset) ||
-                        ControlU32(printTextView_, kControlEndOffset) == 0)
-      break;
-    if (Tv(printTextView_).navigate(printTextView_, TextViewNav::PrintNext, 0) != kOk) {
-      if (page != 0) return false;
-      break;  // the offset lies on the chunk's last page
-    }
-    ++at;
-  }
+  bool done = false;
+  WorkerShared shared;
+  const bool ran = Workers_Run(
+      owner_, WorkerKind::Print, ProgressDialog::Kind::Pagination, shared,
+      [this, page, offset, &at, &done](WorkerShared& w) {
+        if (Worker_Cancelled(w)) return;
+        const std::uint32_t position = ControlU32(printTextView_, kControlFirstStart);
+        const std::uint32_t span =
+            page != 0 ? page - std::min(page, at) : offset - std::min(offset, position);
+        const std::uint32_t fromAt = at;
+        for (;;) {
+          const std::uint32_t pageEnd = ControlU32(printTextView_, kControlEndOffset);
+          if (page != 0 ? at >= page : offset < pageEnd || pageEnd == 0) break;
+          const std::uint32_t gone =
+              page != 0 ? at - fromAt : pageEnd - std::min(pageEnd, position);
+          if (Worker_Publish(w, Worker_Percent(gone, span))) return;
+          if (Tv(printTextView_).navigate(printTextView_, TextViewNav::PrintNext, 0) != kOk) {
+            if (page != 0) return;
+            break;  // the offset lies on the chunk's last page
+          }
+          ++at;
+        }
+        Worker_Finish(w);
+        done = true;
+      });
+  if (!ran || !done) return false;
   preparedPage_ = at;
   return true;
 }

@@ -25,6 +25,7 @@ class KelpoView;
 class QPainter;
 class QPrinter;
 class QWidget;
+struct WorkerShared;
 
 class PrintJob {
  public:
@@ -58,12 +59,15 @@ class PrintJob {
 
  private:
   PrintJob() = default;
-  // The one place pagination runs: every chunk laid out into printer pages.
+  // The one place pagination runs: every chunk laid out into printer pages,
+  // on a worker thread (PaginateChunks is the worker's part).
   bool PaginateForPrint();
+  bool PaginateChunks(WorkerShared& shared, std::uint32_t total);
   bool LoadPrintChunk(std::uint32_t chunk);
   bool SeekPrintPage(std::uint32_t page, std::uint32_t offset, std::uint32_t fromPage);
 
   std::unique_ptr<QWidget> host_;  // the print device's window, never shown
+  QWidget* owner_ = nullptr;       // the view: the progress dialogs' parent
   EngineObject* printDevice_ = nullptr;
   EngineObject* printTextView_ = nullptr;
   std::vector<std::uint32_t> chunkEnds_, chunkPages_;
