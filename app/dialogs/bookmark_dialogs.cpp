@@ -315,7 +315,7 @@ void EditBookmarksDialog::OnRename() {
   const std::string stored = Bookmark_EncodeName(FromQt(name), mib);
   if (stored.empty()) return;
   DocBookmarkFind find{stored.c_str(), 0};
-  if (!IsFailure(Command(DocBookmark::Find, 0, &find))) {
+  if (Command(DocBookmark::Find, 0, &find) == kOk) {  // kNotFound: free
     Warn(this, Format(BookmarkText::kNameExists, name));
     return;
   }
@@ -389,7 +389,7 @@ void RunAddBookmarkDialog(KelpoView* view) {
     return;
   }
   DocBookmarkFind find{name.c_str(), 0};
-  const bool exists = !IsFailure(ListCommand(tv, Code(DocBookmark::Find, list), 0, &find));
+  const bool exists = ListCommand(tv, Code(DocBookmark::Find, list), 0, &find) == kOk;
   if (exists &&
       !Ask(view, Format(BookmarkText::kReplaceExisting, dialog.name()), QMessageBox::Warning)) {
     return;
