@@ -87,6 +87,14 @@ QPixmap Swatch(const QColor& colour, int height) {
   return pixmap;
 }
 
+// A row of the list is one line: its line breaks show as blanks.
+QString RowText(std::u16string text) {
+  for (char16_t& c : text) {
+    if (c == u'\n' || c == u'\r') c = u' ';
+  }
+  return ToQt(text);
+}
+
 std::u16string LineBreaksForWidget(const std::u16string& text) {
   std::u16string out;
   out.reserve(text.size());
@@ -255,8 +263,10 @@ AnnotationsDialog::AnnotationsDialog(KelpoDoc* doc, AnnotStore* store, QWidget* 
   connect(list_, &QTreeWidget::itemActivated, this, [this] { OnViewEdit(); });
 
   Fill();
-  const int half = std::max(40, (list_->viewport()->width()) / 2);
-  list_->setColumnWidth(0, half);
+  // Each column half of the list less a vertical scroll bar.
+  layout->activate();
+  const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list_);
+  list_->setColumnWidth(0, std::max(40, (list_->width() - 2 * list_->frameWidth() - bar) / 2));
 }
 
 std::uint32_t AnnotationsDialog::Charset() const {
@@ -276,9 +286,10 @@ void AnnotationsDialog::Fill() {
     entry.text2Size = kAnnotationListBytes;
     if (IsFailure(AnnotStore_GetEntry(store_, i, 0, &entry))) break;  // the rows read so far
     auto* item = new QTreeWidgetItem(list_);
-    item->setText(0, ToQt(Annotation_DecodeText(std::string_view(text.data(), entry.text1Size),
-                                                Charset(), kAnnotationListChars)));
-    item->setText(1, ToQt(Annotation_DecodeText(std::string_view(comment.data(), entry.text2Size),
+    item->setText(0, RowText(Annotation_DecodeText(std::string_view(text.data(), entry.text1Size),
+                                                   Charset(), kAnnotationListChars)));
+    item->setText(1,
+                  RowText(Annotation_DecodeText(std::string_view(comment.data(), entry.text2Size),
                                                 Charset(), kAnnotationListChars)));
   }
   if (list_->topLevelItemCount() > 0) {
@@ -374,8 +385,8 @@ void AnnotationsDialog::OnViewEdit() {
   }
   QTreeWidgetItem* item = list_->topLevelItem(row);
   if (item != nullptr) {
-    item->setText(0, ToQt(fields.text.substr(0, kAnnotationListChars)));
-    item->setText(1, ToQt(fields.comment.substr(0, kAnnotationListChars)));
+    item->setText(0, RowText(Annotation_DecodeText(text, Charset(), kAnnotationListChars)));
+    item->setText(1, RowText(Annotation_DecodeText(comment, Charset(), kAnnotationListChars)));
   }
 }
 
