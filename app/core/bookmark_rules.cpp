@@ -41,7 +41,7 @@ std::uint16_t Bookmark_FlagsWithKind(std::uint16_t flags, int kind) noexcept {
 
 std::uint16_t Bookmark_UsableNameLength(StatusCode status, std::uint16_t answer) noexcept {
   if (IsFailure(status)) return kBookmarkFallbackNameLength;
-  return answer >= 32 ? 31 : answer;
+  return answer == 0 || answer > kBookmarkNameBytes ? kBookmarkNameBytes : answer;
 }
 
 int Bookmark_MoveTarget(int row, int count, bool up) noexcept {

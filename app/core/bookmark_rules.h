@@ -36,8 +36,10 @@ int Bookmark_ListOfKind(int kind) noexcept;
 int Bookmark_KindOfFlags(std::uint16_t flags) noexcept;
 // The flags word with its two low bits replaced by kind (0..2).
 std::uint16_t Bookmark_FlagsWithKind(std::uint16_t flags, int kind) noexcept;
-// The longest name the edit dialog works with: a failed query gives 15, an
-// answer of 32 or more gives 31.
+// The most bytes a name of the list may take, from the list's answer to the
+// longest-name query: a failed query gives 15, an answer of 32 or more (or 0,
+// no limit named) gives 31. Names are cut to it at a character boundary
+// before the list sees them.
 std::uint16_t Bookmark_UsableNameLength(StatusCode status, std::uint16_t answer) noexcept;
 // The row a selected row moves to, or -1 when it cannot move (Up on the
 // first row, Down on the last, no row selected).

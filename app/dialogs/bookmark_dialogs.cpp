@@ -312,7 +312,7 @@ void EditBookmarksDialog::OnRename() {
   QString name = old;
   if (!RunRenameBookmarkDialog(this, &name) || name.isEmpty() || name == old) return;
   const std::uint32_t mib = doc_ != nullptr ? doc_->state().encoding : 0;
-  const std::string stored = Bookmark_EncodeName(FromQt(name), mib);
+  const std::string stored = Bookmark_EncodeName(FromQt(name), mib, maxNameLength_);
   if (stored.empty()) return;
   DocBookmarkFind find{stored.c_str(), 0};
   if (Command(DocBookmark::Find, 0, &find) == kOk) {  // kNotFound: free
@@ -379,7 +379,13 @@ void RunAddBookmarkDialog(KelpoView* view) {
   const int list = Bookmark_ListOfKind(kind);
   if (list < 0) return;
   state.displayExtra = Bookmark_FlagsWithKind(state.displayExtra, kind);
-  const std::string name = Bookmark_EncodeName(FromQt(dialog.name()), state.encoding);
+  // Cut to the list's own limit here, at a character boundary, so that the
+  // list never cuts a character in two.
+  std::uint16_t longest = 0;
+  const StatusCode lengthStatus =
+      ListCommand(tv, Code(DocBookmark::LongestName, list), 0, &longest);
+  const std::string name = Bookmark_EncodeName(FromQt(dialog.name()), state.encoding,
+                                               Bookmark_UsableNameLength(lengthStatus, longest));
   if (name.empty()) return;
 
   // A read-only file cannot take a new bookmark nor a moved one: say so

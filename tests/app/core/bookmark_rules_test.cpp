@@ -38,6 +38,7 @@ TEST(BookmarkRulesTest, NameLengthAnswerAndMoves) {
   EXPECT_EQ(Bookmark_UsableNameLength(kOk, 31), 31);
   EXPECT_EQ(Bookmark_UsableNameLength(kOk, 32), 31);
   EXPECT_EQ(Bookmark_UsableNameLength(kOk, 255), 31);
+  EXPECT_EQ(Bookmark_UsableNameLength(kOk, 0), 31) << "no limit named";
 
   struct Move {
     int row, count;

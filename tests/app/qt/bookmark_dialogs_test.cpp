@@ -354,6 +354,32 @@ TEST_F(BookmarkDialogsTest, DocumentBookmarksAreWrittenIntoTheFileUnlessItIsRead
   EXPECT_EQ(Names(kDocument), (std::vector<std::string>{"Second", "In the file"}));
   EXPECT_EQ(Value(kDocument, 1), position);
 
+  // The file keeps names of at most 15 bytes: a UTF-8 name is cut before a
+  // character that would not fit whole.
+  doc_->state().encoding = Mib::kUtf8;
+  Add(QString(9, QChar(0x00e9)), BookmarkKind::kDocument);
+  std::string cut;
+  for (int i = 0; i < 7; ++i)
+    cut += "\xC3\xA9";
+  EXPECT_EQ(Names(kDocument), (std::vector<std::string>{"Second", "In the file", cut}));
+  auto renamed = WhenModal<EditBookmarksDialog>([&](EditBookmarksDialog* d) {
+    d->list()->setCurrentRow(1);
+    auto rename = WhenModal<RenameBookmarkDialog>([](RenameBookmarkDialog* r) {
+      r->nameEdit()->setText(QStringLiteral("abcdefghijklmn") + QChar(0x00e9));
+      QTest::keyClick(r, Qt::Key_Return);
+    });
+    d->renameButton()->click();
+    EXPECT_TRUE(*rename);
+    EXPECT_EQ(d->list()->item(1)->text(), QStringLiteral("abcdefghijklmn"));
+    d->list()->setCurrentRow(2);
+    d->deleteButton()->click();
+    d->accept();
+  });
+  RunEditBookmarksDialog(view_.get());
+  EXPECT_TRUE(*renamed);
+  Reopen();
+  EXPECT_EQ(Names(kDocument), (std::vector<std::string>{"Second", "abcdefghijklmn"}));
+
   // A read-only file: adding a Document bookmark says why it cannot, for a
   // new name and for one that exists alike, and nothing changes.
   doc_->state().readOnly = true;
@@ -362,7 +388,7 @@ TEST_F(BookmarkDialogsTest, DocumentBookmarksAreWrittenIntoTheFileUnlessItIsRead
     Add(QString::fromUtf8(name), BookmarkKind::kDocument);
     EXPECT_TRUE(*told) << name;
   }
-  EXPECT_EQ(Names(kDocument), (std::vector<std::string>{"Second", "In the file"}));
+  EXPECT_EQ(Names(kDocument), (std::vector<std::string>{"Second", "abcdefghijklmn"}));
   EXPECT_EQ(doc_->state().openMode, 0u);
   // The edit dialog offers no changes there, but does for Local bookmarks.
   auto locked = WhenModal<EditBookmarksDialog>([&](EditBookmarksDialog* d) {
