@@ -24,6 +24,7 @@
 #include "engine/stores/settings_store.h"
 #include "engine/view/text_view.h"
 #include "tests/app/qt/dialog_driver.h"
+#include "tests/formats/razo_fixture.h"
 #include "tests/support/peer.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
@@ -138,6 +139,7 @@ class BookmarkDialogsTest : public ::testing::Test {
 
 constexpr int kLocal = 2;     // engine list of the Local kind
 constexpr int kDocument = 0;  // engine list of the Document kind
+constexpr int kGlobal = 1;    // engine list of the Global kind
 
 TEST_F(BookmarkDialogsTest, AddLocalBookmarksReplaceOneAndReadThemBack) {
   WriteFileBytes(files_.File("book.txt"), Book());
@@ -403,6 +405,43 @@ TEST_F(BookmarkDialogsTest, DocumentBookmarksAreWrittenIntoTheFileUnlessItIsRead
   });
   RunEditBookmarksDialog(view_.get());
   EXPECT_TRUE(*locked);
+}
+
+TEST_F(BookmarkDialogsTest, GlobalAndDocumentBookmarksOfARaZoDocument) {
+  KELPO_REQUIRE_PEER("python3");
+  std::string text;
+  for (int i = 1; i <= 300; ++i)
+    text += "Line " + std::to_string(i) + " of a compressed book.\n";
+  WriteFileBytes(files_.File("book.pdb"),
+                 razo_fixture::Write("{\"text\":" + razo_fixture::Json(text) +
+                                     ",\"bookmarks\":[[\"Stored\",40]]}"));
+  Open(files_.File("book.pdb"));
+  ASSERT_EQ(Names(kDocument), (std::vector<std::string>{"Stored"}));
+
+  PageDown(2);
+  Add(QStringLiteral("Everywhere"), BookmarkKind::kGlobal);
+  Add(QStringLiteral("Here"), BookmarkKind::kDocument);
+  EXPECT_EQ(doc_->state().openMode, 1u);
+  char excerpt[31] = {};
+  ASSERT_EQ(List(0x1060, 0, 30, excerpt), kOk);
+  EXPECT_EQ(std::string(excerpt).substr(0, 5), "Line ") << "the text reads after the reopen";
+  const std::uint32_t here = Value(kDocument, 1);
+
+  auto ran = WhenModal<EditBookmarksDialog>([&](EditBookmarksDialog* d) {
+    EXPECT_EQ(d->kindBox()->currentIndex(), BookmarkKind::kDocument);
+    EXPECT_EQ(Rows(d), (std::vector<QString>{"Stored", "Here"}));
+    d->kindBox()->setCurrentIndex(BookmarkKind::kGlobal);
+    emit d->kindBox()->activated(BookmarkKind::kGlobal);
+    EXPECT_EQ(Rows(d), (std::vector<QString>{"Everywhere"}));
+    d->accept();
+  });
+  RunEditBookmarksDialog(view_.get());
+  EXPECT_TRUE(*ran);
+
+  Reopen();
+  EXPECT_EQ(Names(kDocument), (std::vector<std::string>{"Stored", "Here"}));
+  EXPECT_EQ(Names(kGlobal), (std::vector<std::string>{"Everywhere"}));
+  EXPECT_EQ(Value(kDocument, 1), here);
 }
 
 }  // namespace
