@@ -34,7 +34,7 @@ TEST(AnnotationRulesTest, LineBreaksForTheEditDialog) {
   EXPECT_EQ(Annotation_TextFromEdit(u"a\r\nb\r\n"), u"a\nb\n");
   EXPECT_EQ(Annotation_TextFromEdit(u"a\rb\r\r\n"), u"a\rb\r\n") << "a lone CR stays";
   // A stored text shown without joining comes back exactly as it was.
-  for (const std::u16string& stored : {u"x\n\ny\n", u"\n", u"plain", u"\n\na"})
+  for (const std::u16string stored : {u"x\n\ny\n", u"\n", u"plain", u"\n\na"})
     EXPECT_EQ(Annotation_TextFromEdit(Annotation_TextForEdit(stored, false)), stored);
 }
 

@@ -94,8 +94,9 @@ TEST(BookmarkRulesTest, NamesAreCutAtACharacterBoundary) {
     EXPECT_LE(got.size(), kBookmarkNameBytes) << c.what;
     // Read back, the stored name is the start of what was typed.
     const std::u16string back = Bookmark_DecodeName(got, c.mib, 255);
-    if (c.name.find(u'\u4e2d') == std::u16string::npos)
+    if (c.name.find(u'\u4e2d') == std::u16string::npos) {
       EXPECT_EQ(c.name.substr(0, back.size()), back) << c.what;
+    }
   }
 }
 

@@ -19,7 +19,7 @@
 // turns true once the action ran; a window that never comes is given up
 // after timeoutMs (the flag then stays false).
 template <class T>
-std::shared_ptr<bool> WhenModal(std::function<void(T*)> action, int timeoutMs = 5000) {
+std::shared_ptr<bool> WhenModal(std::function<void(T*)> action, int timeoutMs = 30000) {
   auto ran = std::make_shared<bool>(false);
   auto* timer = new QTimer;
   auto clock = std::make_shared<QElapsedTimer>();
