@@ -95,6 +95,12 @@ QString RowText(std::u16string text) {
   return ToQt(text);
 }
 
+// A cell's text, with its tip for when the column cuts it short.
+void SetCell(QTreeWidgetItem* item, int column, const QString& text) {
+  item->setText(column, text);
+  item->setToolTip(column, text);
+}
+
 std::u16string LineBreaksForWidget(const std::u16string& text) {
   std::u16string out;
   out.reserve(text.size());
@@ -259,8 +265,6 @@ AnnotationsDialog::AnnotationsDialog(KelpoDoc* doc, AnnotStore* store, QWidget* 
   connect(goTo_, &QPushButton::clicked, this, &AnnotationsDialog::OnGoTo);
   connect(delete_, &QPushButton::clicked, this, &AnnotationsDialog::OnDelete);
   connect(deleteAll_, &QPushButton::clicked, this, &AnnotationsDialog::OnDeleteAll);
-  // One activation (a double click, Enter) opens the row, as View/Edit.
-  connect(list_, &QTreeWidget::itemActivated, this, [this] { OnViewEdit(); });
 
   Fill();
   // Each column half of the list less a vertical scroll bar.
@@ -286,11 +290,12 @@ void AnnotationsDialog::Fill() {
     entry.text2Size = kAnnotationListBytes;
     if (IsFailure(AnnotStore_GetEntry(store_, i, 0, &entry))) break;  // the rows read so far
     auto* item = new QTreeWidgetItem(list_);
-    item->setText(0, RowText(Annotation_DecodeText(std::string_view(text.data(), entry.text1Size),
-                                                   Charset(), kAnnotationListChars)));
-    item->setText(1,
-                  RowText(Annotation_DecodeText(std::string_view(comment.data(), entry.text2Size),
-                                                Charset(), kAnnotationListChars)));
+    SetCell(item, 0,
+            RowText(Annotation_DecodeText(std::string_view(text.data(), entry.text1Size), Charset(),
+                                          kAnnotationListChars)));
+    SetCell(item, 1,
+            RowText(Annotation_DecodeText(std::string_view(comment.data(), entry.text2Size),
+                                          Charset(), kAnnotationListChars)));
   }
   if (list_->topLevelItemCount() > 0) {
     list_->setCurrentItem(list_->topLevelItem(0));
@@ -385,8 +390,8 @@ void AnnotationsDialog::OnViewEdit() {
   }
   QTreeWidgetItem* item = list_->topLevelItem(row);
   if (item != nullptr) {
-    item->setText(0, RowText(Annotation_DecodeText(text, Charset(), kAnnotationListChars)));
-    item->setText(1, RowText(Annotation_DecodeText(comment, Charset(), kAnnotationListChars)));
+    SetCell(item, 0, RowText(Annotation_DecodeText(text, Charset(), kAnnotationListChars)));
+    SetCell(item, 1, RowText(Annotation_DecodeText(comment, Charset(), kAnnotationListChars)));
   }
 }
 

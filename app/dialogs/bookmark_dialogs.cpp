@@ -229,7 +229,6 @@ EditBookmarksDialog::EditBookmarksDialog(KelpoDoc* doc, EngineObject* textView, 
   connect(alphabetize_, &QPushButton::clicked, this, &EditBookmarksDialog::OnAlphabetize);
   connect(delete_, &QPushButton::clicked, this, &EditBookmarksDialog::OnDelete);
   connect(deleteAll_, &QPushButton::clicked, this, &EditBookmarksDialog::OnDeleteAll);
-  connect(list_, &QListWidget::itemDoubleClicked, this, &EditBookmarksDialog::OnRename);
 
   kindBox_->setCurrentIndex(kind_ >= 0 && kind_ < BookmarkKind::kCount ? kind_ : -1);
   FillList();
