@@ -444,4 +444,25 @@ TEST_F(BookmarkDialogsTest, GlobalAndDocumentBookmarksOfARaZoDocument) {
   EXPECT_EQ(Value(kDocument, 1), here);
 }
 
+TEST_F(BookmarkDialogsTest, AFileThatCannotBeReopenedLeavesTheDocumentShowing) {
+  KELPO_REQUIRE_PEER("txt2pdbdoc");
+  WriteFileBytes(files_.File("book.txt"), Book());
+  int status = -1;
+  RunPeer("txt2pdbdoc Book '" + files_.File("book.txt") + "' '" + files_.File("book.pdb") + "'", "",
+          &status);
+  ASSERT_EQ(status, 0);
+  Open(files_.File("book.pdb"));
+  // The file goes away under the open document: it cannot be reopened for
+  // writing, so no bookmark is added, and the view goes on reading.
+  ASSERT_EQ(std::remove(files_.File("book.pdb").c_str()), 0);
+  Add(QStringLiteral("Lost"), BookmarkKind::kDocument);
+  ASSERT_NE(doc_->state().reader, nullptr);
+  EXPECT_EQ(doc_->state().openMode, 0u);
+  EXPECT_TRUE(Names(kDocument).empty());
+  PageDown(2);
+  char excerpt[31] = {};
+  ASSERT_EQ(List(0x1060, 0, 30, excerpt), kOk);
+  EXPECT_EQ(std::string(excerpt).substr(0, 5), "Line ");
+}
+
 }  // namespace
