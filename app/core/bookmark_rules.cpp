@@ -50,6 +50,13 @@ int Bookmark_MoveTarget(int row, int count, bool up) noexcept {
   return target >= 0 && target < count ? target : -1;
 }
 
+BookmarkMove Bookmark_MoveOperation(int row, int count, bool up) noexcept {
+  const int target = Bookmark_MoveTarget(row, count, up);
+  if (target < 0) return {};
+  const int lower = std::max(row, target);
+  return {lower, lower - 1};
+}
+
 std::uint32_t Bookmark_NameCharset(std::uint32_t documentMib) noexcept {
   std::uint32_t classCode = 0, canonical = 0;
   if (documentMib == 0 ||

@@ -44,6 +44,14 @@ std::uint16_t Bookmark_UsableNameLength(StatusCode status, std::uint16_t answer)
 // The row a selected row moves to, or -1 when it cannot move (Up on the
 // first row, Down on the last, no row selected).
 int Bookmark_MoveTarget(int row, int count, bool up) noexcept;
+// The list's move for a one-place step of row: always the lower of the two
+// entries moved up by one (from, to = from - 1). Lists differ in what a move
+// to a later index means (to that index, or in front of that entry); a move
+// to the place just before the other entry means the same in both.
+struct BookmarkMove {
+  int from = -1, to = -1;
+};
+BookmarkMove Bookmark_MoveOperation(int row, int count, bool up) noexcept;
 
 // The charset bookmark names are stored in: the document's own, UTF-8 for a
 // UTF-16 document (names are NUL-terminated bytes), windows-1252 when the

@@ -296,9 +296,10 @@ void EditBookmarksDialog::OnMove(bool up) {
   QListWidgetItem* item = list_->takeItem(row);
   list_->insertItem(target, item);
   list_->setCurrentRow(target);
-  auto to = static_cast<std::uint16_t>(target);
+  const BookmarkMove move = Bookmark_MoveOperation(row, list_->count(), up);
+  auto to = static_cast<std::uint16_t>(move.to);
   // A move the engine refused shows the list as it really is.
-  if (IsFailure(Command(DocBookmark::Move, static_cast<std::uint32_t>(row), &to))) {
+  if (IsFailure(Command(DocBookmark::Move, static_cast<std::uint32_t>(move.from), &to))) {
     FillList();
     list_->setCurrentRow(row);
   }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/runtime/charset_name.h"
 
 namespace {
@@ -52,9 +54,19 @@ TEST(BookmarkRulesTest, NameLengthAnswerAndMoves) {
       {0, 1, false, -1}, {-1, 3, true, -1},  // nothing selected
       {3, 3, true, -1},                      // a row the list does not have
   };
-  for (const Move& m : moves)
+  for (const Move& m : moves) {
     EXPECT_EQ(Bookmark_MoveTarget(m.row, m.count, m.up), m.target)
         << m.row << "/" << m.count << (m.up ? " up" : " down");
+    // The list is always asked to move the lower entry one place up, which
+    // every list reads the same way; no step, no move.
+    const BookmarkMove op = Bookmark_MoveOperation(m.row, m.count, m.up);
+    if (m.target < 0) {
+      EXPECT_EQ(op.from, -1);
+    } else {
+      EXPECT_EQ(op.from, std::max(m.row, m.target));
+      EXPECT_EQ(op.to, op.from - 1);
+    }
+  }
 }
 
 TEST(BookmarkRulesTest, NamesAreCutAtACharacterBoundary) {

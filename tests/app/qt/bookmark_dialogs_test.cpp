@@ -244,6 +244,10 @@ TEST_F(BookmarkDialogsTest, EditMovesRenamesSortsAndDeletesAndTheListIsKept) {
     d->upButton()->click();
     EXPECT_EQ(d->list()->currentRow(), 1);
     EXPECT_EQ(Names(kLocal), (std::vector<std::string>{"Delta", "Alpha", "Bravo", "Charlie"}));
+    d->downButton()->click();
+    EXPECT_EQ(Names(kLocal), (std::vector<std::string>{"Delta", "Bravo", "Alpha", "Charlie"}));
+    d->upButton()->click();
+    EXPECT_EQ(Names(kLocal), (std::vector<std::string>{"Delta", "Alpha", "Bravo", "Charlie"}));
 
     // Rename Delta to Echo.
     d->list()->setCurrentRow(0);
@@ -347,6 +351,14 @@ TEST_F(BookmarkDialogsTest, DocumentBookmarksAreWrittenIntoTheFileUnlessItIsRead
     d->list()->setCurrentRow(1);
     d->upButton()->click();
     EXPECT_EQ(Rows(d), (std::vector<QString>{"Second", "In the file"}));
+    // Down moves the file's records too (and back again).
+    d->list()->setCurrentRow(0);
+    d->downButton()->click();
+    EXPECT_EQ(Names(kDocument), (std::vector<std::string>{"In the file", "Second"}));
+    d->downButton()->click();  // the last row: nothing
+    d->upButton()->click();
+    EXPECT_EQ(Names(kDocument), (std::vector<std::string>{"Second", "In the file"}));
+    EXPECT_EQ(d->list()->currentRow(), 0);
     d->accept();
   });
   RunEditBookmarksDialog(view_.get());
