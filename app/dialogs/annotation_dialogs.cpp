@@ -54,6 +54,8 @@ constexpr int kNameGap = 8;
 
 // Not a text of the string table: the open document as the annotations file.
 const char* const kIsOpenDocument = "The file you selected is the open document.";
+// Nor is this: the chosen file could not be made an annotations file.
+const char* const kCannotReplace = "The file you selected could not be overwritten.";
 
 QString Caption() {
   return QStringLiteral("Kelpo");
@@ -158,7 +160,7 @@ QSize AnnotationColourDelegate::sizeHint(const QStyleOptionViewItem& option,
 
 // ---------------------------------------------------------------------------
 
-AnnotationDialog::AnnotationDialog(const AnnotationFields& fields, QWidget* parent)
+AnnotationDialog::AnnotationDialog(const AnnotationDialogFields& fields, QWidget* parent)
     : QDialog(parent), fields_(fields) {
   setWindowTitle(QStringLiteral("Annotation"));
   text_ = new QPlainTextEdit(this);
@@ -219,7 +221,7 @@ void AnnotationDialog::accept() {
   QDialog::accept();
 }
 
-bool RunAnnotationDialog(QWidget* parent, AnnotationFields* fields) {
+bool RunAnnotationDialog(QWidget* parent, AnnotationDialogFields* fields) {
   AnnotationDialog dialog(*fields, parent);
   if (dialog.exec() != QDialog::Accepted) return false;
   *fields = dialog.fields();
@@ -362,7 +364,7 @@ void AnnotationsDialog::OnViewEdit() {
       Engine_Free(e->text2);
     }
   } owned{&entry};
-  AnnotationFields fields;
+  AnnotationDialogFields fields;
   fields.text = Annotation_DecodeText(
       std::string_view(entry.text1 != nullptr ? entry.text1 : "", entry.text1Size), Charset(),
       kAnnotTextAll);
@@ -474,6 +476,22 @@ bool AnnotationSettingsDialog::ChooseFile(const std::u16string& chosen) {
   return true;
 }
 
+void AnnotationSettingsDialog::accept() {
+  if (changed_ && replace_) {
+    // The other file is replaced in one step; when that fails it stays as
+    // it was, and the dialog stays open for another choice.
+    AnnotStore* created = nullptr;
+    if (IsFailure(
+            AnnotStore_Create(path_.c_str(), static_cast<std::uint32_t>(path_.size()), &created))) {
+      Warn(this, QString::fromUtf8(kCannotReplace));
+      return;
+    }
+    (void)AnnotStore_Close(created);  // an empty new file: nothing to lose
+    replace_ = false;
+  }
+  QDialog::accept();
+}
+
 void AnnotationSettingsDialog::OnDisassociate() {
   path_.clear();
   pathEdit_->clear();
@@ -483,18 +501,34 @@ void AnnotationSettingsDialog::OnDisassociate() {
 
 // ---------------------------------------------------------------------------
 
+AnnotationsOutcome ExecAnnotationsDialog(QWidget* parent, KelpoDoc* doc, AnnotStore* store) {
+  AnnotationsDialog dialog(doc, store, parent);
+  AnnotationsOutcome outcome;
+  const int result = dialog.exec();
+  outcome.changed = dialog.changed();
+  if (result == AnnotationsDialog::kGoToResult) outcome.goToRow = dialog.chosenRow();
+  return outcome;
+}
+
+bool ExecAnnotationSettingsDialog(QWidget* parent, const std::u16string& documentPath,
+                                  std::u16string* path) {
+  AnnotationSettingsDialog dialog(documentPath, *path, parent);
+  if (dialog.exec() != QDialog::Accepted || !dialog.changed()) return false;
+  *path = dialog.path();
+  return true;
+}
+
 void RunAnnotationsDialog(KelpoView* view) {
   if (view == nullptr || view->textView() == nullptr) return;
   EngineObject* tv = view->textView();
   AnnotStore* store = nullptr;
   if (IsFailure(Tv(tv).annotCommand(tv, kAnnotStoreOf, 0, &store))) store = nullptr;
-  AnnotationsDialog dialog(view->document(), store, view);
-  const int result = dialog.exec();
-  if (result == AnnotationsDialog::kGoToResult && dialog.chosenRow() >= 0) {
-    (void)Tv(tv).annotCommand(tv, kAnnotGoTo, static_cast<std::uint32_t>(dialog.chosenRow()),
+  const AnnotationsOutcome outcome = ExecAnnotationsDialog(view, view->document(), store);
+  if (outcome.goToRow >= 0) {
+    (void)Tv(tv).annotCommand(tv, kAnnotGoTo, static_cast<std::uint32_t>(outcome.goToRow),
                               nullptr);  // a note that cannot be reached leaves the page
     view->Render();
-  } else if (dialog.changed()) {
+  } else if (outcome.changed) {
     view->Render();
   }
 }
@@ -504,19 +538,8 @@ void RunAnnotationSettingsDialog(KelpoView* view) {
   EngineObject* tv = view->textView();
   std::array<char16_t, kPathUnits> current{};
   if (IsFailure(Tv(tv).annotCommand(tv, kAnnotGetPath, kPathUnits, current.data()))) return;
-  AnnotationSettingsDialog dialog(view->document()->path(), std::u16string(current.data()), view);
-  if (dialog.exec() != QDialog::Accepted || !dialog.changed()) return;
-  const std::u16string& path = dialog.path();
-  if (dialog.replaceFile()) {
-    AnnotStore* created = nullptr;
-    // The other file is replaced in one step; when that fails it stays as it
-    // was and the binding keeps its old file.
-    if (IsFailure(
-            AnnotStore_Create(path.c_str(), static_cast<std::uint32_t>(path.size()), &created))) {
-      return;
-    }
-    (void)AnnotStore_Close(created);  // an empty new file: nothing to lose
-  }
+  std::u16string path(current.data());
+  if (!ExecAnnotationSettingsDialog(view, view->document()->path(), &path)) return;
   if (path.empty()) {
     (void)Tv(tv).annotCommand(tv, kAnnotSetPath, 0, nullptr);  // detaching cannot fail usefully
   } else {

@@ -37,7 +37,7 @@ extern const char* const kTooLong;             // %1: the most characters
 }  // namespace AnnotationText
 
 // What the Annotation dialog edits.
-struct AnnotationFields {
+struct AnnotationDialogFields {
   std::u16string text;     // the excerpt, line feeds as stored
   std::u16string comment;  // the reader's note
   int colour = 1;          // 1..16 (others show as 1)
@@ -61,9 +61,9 @@ class AnnotationDialog : public QDialog {
   Q_OBJECT
 
  public:
-  explicit AnnotationDialog(const AnnotationFields& fields, QWidget* parent = nullptr);
+  explicit AnnotationDialog(const AnnotationDialogFields& fields, QWidget* parent = nullptr);
   // The fields as accepted (line breaks back to single line feeds).
-  const AnnotationFields& fields() const { return fields_; }
+  const AnnotationDialogFields& fields() const { return fields_; }
   void accept() override;
 
   QPlainTextEdit* textEdit() const { return text_; }
@@ -71,14 +71,14 @@ class AnnotationDialog : public QDialog {
   QComboBox* colourBox() const { return colour_; }
 
  private:
-  AnnotationFields fields_;
+  AnnotationDialogFields fields_;
   QPlainTextEdit* text_;
   QPlainTextEdit* comment_;
   QComboBox* colour_;
 };
 
 // Runs the Annotation dialog on fields; true (fields updated) on OK.
-bool RunAnnotationDialog(QWidget* parent, AnnotationFields* fields);
+bool RunAnnotationDialog(QWidget* parent, AnnotationDialogFields* fields);
 
 // "Annotations". store may be null (the document has no annotations file).
 class AnnotationsDialog : public QDialog {
@@ -129,9 +129,10 @@ class AnnotationSettingsDialog : public QDialog {
   bool changed() const { return changed_; }
   const std::u16string& path() const { return path_; }
   // The chosen file is something other than an annotations file and the
-  // user agreed to overwrite it: applying the choice makes it a new, empty
-  // annotations file.
+  // user agreed to overwrite it: OK makes it a new, empty annotations file
+  // (in one step) before the dialog closes.
   bool replaceFile() const { return replace_; }
+  void accept() override;
   // What the file dialog's OK does with the chosen path: an annotations file
   // or a file not there yet is taken; any other file only after the user
   // agrees to overwrite it. True when the path was taken.
@@ -153,6 +154,18 @@ class AnnotationSettingsDialog : public QDialog {
   QPushButton* select_;
   QPushButton* disassociate_;
 };
+
+// Runs the Annotations dialog on store (null: the document has none).
+struct AnnotationsOutcome {
+  bool changed = false;  // an annotation was edited or deleted: repaint
+  int goToRow = -1;      // Go To was chosen on this entry
+};
+AnnotationsOutcome ExecAnnotationsDialog(QWidget* parent, KelpoDoc* doc, AnnotStore* store);
+// Runs Annotation Settings for the document at documentPath on the current
+// annotations file *path. True on OK with a change, *path then being the new
+// file (empty: detach the file).
+bool ExecAnnotationSettingsDialog(QWidget* parent, const std::u16string& documentPath,
+                                  std::u16string* path);
 
 // The view's View/Edit Annotations command: the list, Go To's jump and the
 // repaint after changes.

@@ -263,7 +263,7 @@ TEST_F(AnnotationDialogsTest, DeleteAllAsksOnlyWhenThereIsSomethingToDelete) {
 }
 
 TEST_F(AnnotationDialogsTest, ANewAnnotationJoinsLineBreaksAndTheTextsHaveALimit) {
-  AnnotationFields fields;
+  AnnotationDialogFields fields;
   fields.text = u"w1\n\n\nw2\n";
   fields.colour = 0;  // no colour yet: Yellow
   auto ran = WhenModal<AnnotationDialog>([](AnnotationDialog* a) {
