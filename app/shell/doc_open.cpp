@@ -262,41 +262,48 @@ bool KelpoDoc::ReopenFile(std::uint32_t mode, bool force, bool ignoreErrors) {
   DocOpenState& s = state_;
   if ((mode == 1 && s.readOnly) || s.reader == nullptr) return false;
   if (mode == s.openMode && !force) return true;
+  // The new source is opened before the handler lets go of the old one: a
+  // file that cannot be opened again leaves the document as it was (the view
+  // still draws from its handler).
+  EngineObject* stream = nullptr;
+  EngineObject* container = nullptr;
+  if (IsFailure(OpenFile(path_, mode, &stream))) return false;
+  const bool database = s.handlerClass != g_TextDocModule;
+  if (database &&
+      IsFailure(OpsOf<DbFileOps>(g_DbFileModule).open(g_DbFileModule, stream, mode, &container))) {
+    (void)StreamOf(stream).close(stream);  // opened for nothing: nothing to save
+    return false;
+  }
+  auto dropNew = [&] {
+    if (container != nullptr) (void)OpsOf<DbFileOps>(container).close(container);
+    (void)StreamOf(stream).close(stream);
+    return false;
+  };
   if (IsFailure(Handler(s.reader).command(s.reader, DocCommand::Close, nullptr, 0)) &&
       !ignoreErrors)
-    return false;
+    return dropNew();
   if (s.container != nullptr) {
-    if (IsFailure(OpsOf<DbFileOps>(s.container).close(s.container)) && !ignoreErrors) return false;
+    if (IsFailure(OpsOf<DbFileOps>(s.container).close(s.container)) && !ignoreErrors)
+      return dropNew();
     s.container = nullptr;
   }
   if (s.stream != nullptr) {
-    if (IsFailure(StreamOf(s.stream).close(s.stream)) && !ignoreErrors) return false;
+    if (IsFailure(StreamOf(s.stream).close(s.stream)) && !ignoreErrors) return dropNew();
     s.stream = nullptr;
   }
-  // From here on the handler has no source: a failure closes the document.
-  auto closeDocument = [&] {
+  s.stream = stream;
+  s.container = container;
+  const StatusCode attached =
+      database ? Handler(s.reader).command(s.reader, DocCommand::ReplaceDatabase, s.container, 0)
+               : Handler(s.reader).command(s.reader, DocCommand::SetStream, s.stream, 0);
+  if (IsFailure(attached)) {
+    // The handler has no source: the document is closed.
     (void)Handler(s.reader).destroy(s.reader);
     s.reader = nullptr;
     if (s.container != nullptr) (void)OpsOf<DbFileOps>(s.container).close(s.container);
-    if (s.stream != nullptr) (void)StreamOf(s.stream).close(s.stream);
+    (void)StreamOf(s.stream).close(s.stream);
     s.container = s.stream = nullptr;
     return false;
-  };
-  if (IsFailure(OpenFile(path_, mode, &s.stream))) {
-    s.stream = nullptr;
-    return closeDocument();
-  }
-  const bool database = s.handlerClass != g_TextDocModule;
-  if (database) {
-    if (IsFailure(
-            OpsOf<DbFileOps>(g_DbFileModule).open(g_DbFileModule, s.stream, mode, &s.container))) {
-      s.container = nullptr;
-      return closeDocument();
-    }
-    if (IsFailure(Handler(s.reader).command(s.reader, DocCommand::ReplaceDatabase, s.container, 0)))
-      return closeDocument();
-  } else if (IsFailure(Handler(s.reader).command(s.reader, DocCommand::SetStream, s.stream, 0))) {
-    return closeDocument();
   }
   s.openMode = mode;
   return true;

@@ -381,9 +381,19 @@ StatusCode PalmDoc_Command(EngineObject* handler, std::uint32_t code, void* obje
       b->textLength = 0;
       ForgetBuffers(*b);
       return kOk;
-    case DocCommand::ReplaceDatabase:
-      b->db = static_cast<EngineObject*>(object);
-      return kOk;
+    case DocCommand::ReplaceDatabase: {
+      auto* db = static_cast<EngineObject*>(object);
+      if (b->db != nullptr || db == nullptr) {
+        b->db = db;
+        return kOk;
+      }
+      // Close forgot the document along with its database (a reopen in
+      // another mode sends Close first): read it again from the new one.
+      StatusCode s = Open(*b, db);
+      for (std::uint32_t step = 0; !IsFailure(s) && s != kDocStepDone && step <= 0xFFFF; ++step)
+        s = PalmDoc_BackgroundStep(handler);
+      return IsFailure(s) ? s : kOk;
+    }
     case DocCommand::OpenDatabase:
       return Open(*b, static_cast<EngineObject*>(object));
     default:

@@ -811,6 +811,9 @@ StatusCode RaZoDoc_Command(EngineObject* handler, std::uint32_t code, void* obje
     case DocCommand::OpenDatabase:
       return Open(*s, static_cast<EngineObject*>(object));
     case DocCommand::ReplaceDatabase: {
+      // Close forgot the document along with its database (a reopen in
+      // another mode sends Close first): read it again from the new one.
+      if (s->db == nullptr) return Open(*s, static_cast<EngineObject*>(object));
       // Records lent by the old database go back to it first.
       ReleaseCaches(*s);
       const StatusCode r = UnlockLists(*s);
