@@ -352,7 +352,8 @@ void KelpoView::OnBookmarks() {
   }
   for (std::uint16_t list = 0; list < 3; ++list)
     if (names[list] != nullptr)
-      (void)Tv(textView_).positionListCommand(textView_, kListFreeNames + list, 0, &names[list]);
+      (void)Tv(textView_).positionListCommand(textView_, kListFreeNames + list, 0,
+                                              const_cast<char**>(names[list]));
 }
 
 void KelpoView::OnBackForward(bool forward) {

@@ -17,6 +17,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 #include <QWheelEvent>
 #include <map>
 #include <string>
@@ -497,6 +498,43 @@ TEST_F(CommandsTest, SelectModeDragRunsTheSelectionTimerAndOffersItsMenu) {
   EXPECT_TRUE(QStringLiteral("Line 0 of a long plain text book to read.\nLine 1 of a long")
                   .contains(copied.left(10)))
       << copied.toStdString();
+}
+
+TEST_F(CommandsTest, TheBookmarksPopUpListsTheBookmarksAndMovesToTheOneChosen) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  EXPECT_FALSE(frame->action(Cmd::Bookmarks)->isEnabled());
+  EngineObject* tv = view->textView();
+  for (int i = 0; i < 3; ++i)
+    view->PageDown(true);
+  const std::uint32_t marked = Top(view);
+  ASSERT_GT(marked, 0u);
+  // A bookmark of the reader's own list, where the view stands.
+  ASSERT_EQ(OpsOf<TextViewOps>(tv).positionListCommand(tv, 0x1050 + 2, 0,
+                                                       const_cast<char*>("Chapter Three")),
+            kOk);
+  frame->action(Cmd::Home)->trigger();
+  ASSERT_EQ(Top(view), 0u);
+  frame->UpdateCommands();
+  ASSERT_TRUE(frame->action(Cmd::Bookmarks)->isEnabled());
+
+  QStringList shown;
+  QPoint at;
+  QTimer::singleShot(0, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    at = menu->pos();
+    for (QAction* a : menu->actions())
+      shown << a->text();
+    ASSERT_FALSE(menu->actions().isEmpty());
+    QTest::mouseClick(menu, Qt::LeftButton, {},
+                      menu->actionGeometry(menu->actions().front()).center());
+  });
+  QTest::keyClick(view, Qt::Key_K, Qt::ControlModifier);
+  EXPECT_EQ(shown, QStringList{QStringLiteral("Chapter Three")});
+  EXPECT_EQ(at, frame->BookmarksAnchor());
+  EXPECT_EQ(Top(view), marked);
 }
 
 TEST_F(CommandsTest, AutoScrollStepsByTheClockAndStops) {
