@@ -61,6 +61,9 @@ class KelpoView : public QAbstractScrollArea {
   // The browser-style back (1) and forward (2) commands of mice and
   // keyboards; false for other commands.
   bool OnAppCommand(int command);
+  // Finds the preferences' search text (again: on from the last hit); tells
+  // the user when there is no (further) match.
+  void DoFind(bool again);
   // A text view answer to a press, release or key (links, lists, notes).
   void OnTextViewResult(StatusCode result);
   void OnAnnotationResult(StatusCode result);
@@ -111,7 +114,6 @@ class KelpoView : public QAbstractScrollArea {
   void CopyText(std::uint16_t mode);
   void OnGoTo();
   void OnSelectMode();
-  void DoFind(bool again);
   void OnBookmarks();
   void OnBackForward(bool forward);
   void OnPageStep(bool next);

@@ -13,6 +13,7 @@
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSettings>
@@ -47,10 +48,9 @@ class CommandsTest : public testing::Test {
     Prefs_SetDefaults(&prefs_);
     prefs_.setDefaultEncoding(2252);
     Prefs_InitWindowState(&windowState_);
-    std::string text;
     for (int i = 0; i < 400; ++i)
-      text += "Line " + std::to_string(i) + " of a long plain text book to read.\n";
-    WriteFileBytes(files_.File("book.txt"), text);
+      book_ += "Line " + std::to_string(i) + " of a long plain text book to read.\n";
+    WriteFileBytes(files_.File("book.txt"), book_);
     WriteFileBytes(files_.File("short.txt"), "Only two lines.\nThe end.\n");
   }
   void Settle() {
@@ -107,6 +107,7 @@ class CommandsTest : public testing::Test {
   TempDir files_;
   ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
   QtSettingsStore settings_;
+  std::string book_;
   Preferences prefs_;
   WindowState windowState_;
 };
@@ -535,6 +536,53 @@ TEST_F(CommandsTest, TheBookmarksPopUpListsTheBookmarksAndMovesToTheOneChosen) {
   EXPECT_EQ(shown, QStringList{QStringLiteral("Chapter Three")});
   EXPECT_EQ(at, frame->BookmarksAnchor());
   EXPECT_EQ(Top(view), marked);
+}
+
+TEST_F(CommandsTest, FindAndFindAgainWalkTheMatchesThenSaySoOnce) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  EngineObject* tv = view->textView();
+  // Every message box is answered and its text kept.
+  QStringList messages;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      messages << box->text();
+      box->accept();
+    }
+  });
+  answer.start(5);
+  auto shows = [&](int line) {
+    const auto at = static_cast<std::uint32_t>(book_.find("Line " + std::to_string(line) + " "));
+    std::uint32_t end = 0;
+    EXPECT_EQ(OpsOf<TextViewOps>(tv).control(tv, 7, 0, &end), kOk);
+    return Top(view) <= at && at < end;
+  };
+  EXPECT_FALSE(frame->action(Cmd::FindAgain)->isEnabled());
+  prefs_.setSearchText(u"Line 25");  // lines 25 and 250 to 259 match
+  prefs_.setSearchOptions(0);        // down from where the reader is
+  view->DoFind(false);
+  frame->UpdateCommands();
+  EXPECT_TRUE(messages.isEmpty());
+  EXPECT_TRUE(frame->action(Cmd::FindAgain)->isEnabled());
+  EXPECT_TRUE(shows(25));
+  for (int line = 250; line <= 259; ++line) {
+    frame->action(Cmd::FindAgain)->trigger();
+    EXPECT_TRUE(shows(line)) << line;
+    EXPECT_TRUE(messages.isEmpty()) << line;
+  }
+  EXPECT_FALSE(shows(25));
+  // No further match: the message once, and Find Again greyed.
+  frame->action(Cmd::FindAgain)->trigger();
+  EXPECT_EQ(messages, QStringList{QStringLiteral("No more matches for \"Line 25\".")});
+  EXPECT_FALSE(view->viewMode() & ViewMode::Searched);
+  EXPECT_FALSE(frame->action(Cmd::FindAgain)->isEnabled());
+  // A first search with no match says so in its own words.
+  messages.clear();
+  prefs_.setSearchText(u"nowhere in the book");
+  view->DoFind(false);
+  EXPECT_EQ(messages, QStringList{QStringLiteral("No matches for \"nowhere in the book\".")});
 }
 
 TEST_F(CommandsTest, AutoScrollStepsByTheClockAndStops) {
