@@ -9,17 +9,23 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QImage>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,6 +35,7 @@
 #include "app/shell/main_frame.h"
 #include "app/shell/qt_settings_store.h"
 #include "engine/view/text_view.h"
+#include "tests/support/peer.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
@@ -183,6 +190,29 @@ void ClickMenuEntry(QMenu* menu, QAction* action) {
   QTest::mouseClick(menu, Qt::LeftButton, {}, r.center());
   QApplication::processEvents();
   if (menu->isVisible()) menu->close();  // a greyed entry leaves it open
+  QApplication::processEvents();
+}
+
+// Runs act on the next modal dialog, once it shows (the command that opens
+// it runs in between).
+void WhenModal(std::function<void(QWidget*)> act) {
+  auto* poll = new QTimer;
+  poll->setInterval(5);
+  QObject::connect(poll, &QTimer::timeout, [poll, act] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || !modal->isVisible()) return;
+    poll->stop();
+    poll->deleteLater();
+    act(modal);
+  });
+  poll->start();
+}
+
+// The window active again, the view with the keyboard (after a dialog).
+void Reactivate(MainFrame& frame, KelpoView* view) {
+  frame.activateWindow();
+  EXPECT_TRUE(QTest::qWaitForWindowActive(&frame));
+  view->setFocus();
   QApplication::processEvents();
 }
 
@@ -583,6 +613,58 @@ TEST_F(CommandsTest, FindAndFindAgainWalkTheMatchesThenSaySoOnce) {
   prefs_.setSearchText(u"nowhere in the book");
   view->DoFind(false);
   EXPECT_EQ(messages, QStringList{QStringLiteral("No matches for \"nowhere in the book\".")});
+}
+
+TEST_F(CommandsTest, SaveAsPrintToPdfAndPreviewOpenFromTheirCommands) {
+  KELPO_REQUIRE_PEER("pdftotext");
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "short.txt");
+  ASSERT_NE(view, nullptr);
+  // Save As (Ctrl+S): the save dialog suggests the title's name as text.
+  const std::string saved = files_.File("saved.txt");
+  QString suggested;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    suggested = QFileInfo(dialog->selectedFiles().value(0)).fileName();
+    dialog->selectFile(QString::fromStdString(saved));
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  QTest::keyClick(view, Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(suggested, QStringLiteral("short.txt"));
+  EXPECT_EQ(ReadFileBytes(saved), "Only two lines.\r\nThe end.\r\n");
+
+  // Print (Ctrl+P), to a PDF file.
+  const std::string pdf = files_.File("printed.pdf");
+  bool asked = false;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QPrintDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    asked = true;
+    dialog->printer()->setOutputFormat(QPrinter::PdfFormat);
+    dialog->printer()->setOutputFileName(QString::fromStdString(pdf));
+    dialog->done(QDialog::Accepted);
+  });
+  Reactivate(*frame, view);
+  QTest::keyClick(view, Qt::Key_P, Qt::ControlModifier);
+  EXPECT_TRUE(asked);
+  int status = -1;
+  const std::string printed = RunPeer("pdftotext '" + pdf + "' -", "", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(printed.find("Only two lines."), std::string::npos) << printed;
+  EXPECT_NE(printed.find("The end."), std::string::npos) << printed;
+
+  // Print Preview from its menu entry.
+  bool previewed = false;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QPrintPreviewDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    previewed = true;
+    dialog->reject();
+  });
+  Reactivate(*frame, view);
+  ClickMenuEntry(frame->menu(MenuId::File), frame->action(Cmd::PrintPreview));
+  EXPECT_TRUE(previewed);
 }
 
 TEST_F(CommandsTest, AutoScrollStepsByTheClockAndStops) {
