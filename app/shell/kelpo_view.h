@@ -115,6 +115,7 @@ class KelpoView : public QAbstractScrollArea {
   void OnGoTo();
   void OnSelectMode();
   void OnBookmarks();
+  void OnCategories();
   void OnBackForward(bool forward);
   void OnPageStep(bool next);
   void OnAnnotate();
