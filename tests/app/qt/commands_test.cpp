@@ -35,6 +35,7 @@
 #include "app/shell/main_frame.h"
 #include "app/shell/qt_settings_store.h"
 #include "engine/view/text_view.h"
+#include "tests/formats/razo_fixture.h"
 #include "tests/support/peer.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
@@ -665,6 +666,64 @@ TEST_F(CommandsTest, SaveAsPrintToPdfAndPreviewOpenFromTheirCommands) {
   Reactivate(*frame, view);
   ClickMenuEntry(frame->menu(MenuId::File), frame->action(Cmd::PrintPreview));
   EXPECT_TRUE(previewed);
+}
+
+TEST_F(CommandsTest, LinkFocusKeysJumpAndTheHistoryCommandsFollow) {
+  KELPO_REQUIRE_PEER("python3");
+  // A 'RaZo' book whose first word links to line 300.
+  const auto target = static_cast<std::uint32_t>(book_.find("Line 300 "));
+  const std::string spec = "{\"text\":" + razo_fixture::Json(book_) + ",\"links\":[[0,4," +
+                           std::to_string(target) + "]]}";
+  WriteFileBytes(files_.File("linked.pdb"), razo_fixture::Write(spec));
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "linked.pdb");
+  ASSERT_NE(view, nullptr);
+  EngineObject* tv = view->textView();
+  auto shows = [&](std::uint32_t at) {
+    std::uint32_t end = 0;
+    EXPECT_EQ(OpsOf<TextViewOps>(tv).control(tv, 7, 0, &end), kOk);
+    return Top(view) <= at && at < end;
+  };
+  EXPECT_FALSE(frame->action(Cmd::Back)->isEnabled());
+  EXPECT_FALSE(frame->action(Cmd::ClearHistory)->isEnabled());
+  QTest::keyClick(view, Qt::Key_Tab);  // the link takes the focus
+  EXPECT_EQ(OpsOf<TextViewOps>(tv).focusCommand(tv, TextViewFocus::IsShown, 0), kYes);
+  QTest::keyClick(view, Qt::Key_Return);  // and Enter follows it
+  EXPECT_TRUE(shows(target));
+  EXPECT_EQ(Top(view) > 0, true);
+  frame->UpdateCommands();
+  EXPECT_TRUE(frame->action(Cmd::Back)->isEnabled());
+  EXPECT_FALSE(frame->action(Cmd::Forward)->isEnabled());
+  EXPECT_TRUE(frame->action(Cmd::ClearHistory)->isEnabled());
+  QTest::keyClick(view, Qt::Key_Backspace);  // back
+  EXPECT_EQ(Top(view), 0u);
+  frame->UpdateCommands();
+  EXPECT_TRUE(frame->action(Cmd::Forward)->isEnabled());
+  QTest::keyClick(view, Qt::Key_Right, Qt::AltModifier);  // forward
+  EXPECT_TRUE(shows(target));
+  frame->action(Cmd::ClearHistory)->trigger();
+  EXPECT_FALSE(frame->action(Cmd::Back)->isEnabled());
+  EXPECT_FALSE(frame->action(Cmd::Forward)->isEnabled());
+  EXPECT_FALSE(frame->action(Cmd::ClearHistory)->isEnabled());
+
+  // A press on a link in a scrolling band is the link's: no scroll, no
+  // repeat, and the release follows it. Beside the link the band scrolls.
+  frame->action(Cmd::Home)->trigger();
+  ASSERT_EQ(Top(view), 0u);
+  prefs_.setRegion(0, 25, 4);  // the top band: line down
+  QWidget* vp = view->viewport();
+  const QPoint onLink(12, 8);
+  QTest::mousePress(vp, Qt::LeftButton, {}, onLink);
+  EXPECT_EQ(view->timerInterval(3), -1);
+  EXPECT_EQ(Top(view), 0u);
+  QTest::mouseRelease(vp, Qt::LeftButton, {}, onLink);
+  EXPECT_TRUE(shows(target));
+  frame->action(Cmd::Home)->trigger();
+  const QPoint besideText(vp->width() - 40, 8);
+  QTest::mousePress(vp, Qt::LeftButton, {}, besideText);
+  EXPECT_EQ(view->timerInterval(3), 50);
+  QTest::mouseRelease(vp, Qt::LeftButton, {}, besideText);
+  EXPECT_FALSE(shows(target));
 }
 
 TEST_F(CommandsTest, AutoScrollStepsByTheClockAndStops) {
