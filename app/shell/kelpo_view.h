@@ -90,6 +90,10 @@ class KelpoView : public QAbstractScrollArea {
   // A synchronous layout is running: the engine must be left alone.
   bool busy() const { return progressRunning_; }
   void SetPercentMode(bool on);
+  // Shows the location as a percentage or as page numbers, by the
+  // document's location setting (automatic: percentages below three pages).
+  // True when the choice changed.
+  bool UpdateLocationMode();
   MainFrame* mainFrame() const;
 
   EngineObject* device() const { return device_; }

@@ -189,6 +189,7 @@ void KelpoView::OnCommand(std::uint16_t id) {
       DialogLaunch_ViewOptions(this);
       ApplyFontFaces();
       ApplyDisplaySettings();
+      (void)UpdateLocationMode();  // the page bar shows the new choice
       break;
     case Cmd::GoTo:
     case Cmd::GoToButton:

@@ -264,7 +264,9 @@ TEST_F(CommandsTest, EveryCommandIsReachedFromItsMenuAndKeysExactlyWhenItsRuleAl
   EXPECT_TRUE(frame->action(Cmd::SelectMode)->isChecked());
   EXPECT_TRUE(frame->action(Cmd::Toolbar)->isChecked());
   EXPECT_FALSE(frame->action(Cmd::FullScreen)->isChecked());
-  EXPECT_EQ(frame->action(Cmd::GoToButton)->text(), QStringLiteral("Page 1 of 1"));
+  // One page, the location automatic: the page bar shows a percentage.
+  EXPECT_TRUE(frame->ActiveView()->viewMode() & ViewMode::Percent);
+  EXPECT_EQ(frame->action(Cmd::GoToButton)->text(), QStringLiteral("0%"));
 }
 
 TEST_F(CommandsTest, CommandsRunTheirEffects) {
@@ -724,6 +726,41 @@ TEST_F(CommandsTest, LinkFocusKeysJumpAndTheHistoryCommandsFollow) {
   EXPECT_EQ(view->timerInterval(3), 50);
   QTest::mouseRelease(vp, Qt::LeftButton, {}, besideText);
   EXPECT_FALSE(shows(target));
+}
+
+TEST_F(CommandsTest, ThePageBarShowsTheLocationAsTheDocumentChose) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  std::uint16_t& location = view->document()->state().locationFlags;
+  struct Case {
+    std::uint16_t flags;
+    const char* text;
+  } cases[] = {
+      {0x20, "0%"},           // percentages
+      {0x10, "Page 1 of 1"},  // page numbers
+      {0x00, "0%"},           // automatic: one page is fewer than three
+      {0x30, "0%"},           // both bits: automatic
+  };
+  for (const Case& c : cases) {
+    location = static_cast<std::uint16_t>((location & ~0x30) | c.flags);
+    (void)view->UpdateLocationMode();
+    frame->UpdateCommands();
+    EXPECT_EQ(frame->action(Cmd::GoToButton)->text().toStdString(), c.text) << c.flags;
+    EXPECT_TRUE(frame->action(Cmd::GoToButton)->isEnabled());
+  }
+  // Half way down the page bar follows.
+  location = static_cast<std::uint16_t>((location & ~0x30) | 0x20);
+  (void)view->UpdateLocationMode();
+  frame->action(Cmd::Home)->trigger();
+  for (int i = 0; i < 200; ++i)
+    view->LineDown();
+  frame->UpdateCommands();
+  const QString text = frame->action(Cmd::GoToButton)->text();
+  ASSERT_TRUE(text.endsWith('%'));
+  const int percent = text.chopped(1).toInt();
+  EXPECT_GE(percent, 40);
+  EXPECT_LE(percent, 55);
 }
 
 TEST_F(CommandsTest, AutoScrollStepsByTheClockAndStops) {
