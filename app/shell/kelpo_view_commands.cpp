@@ -9,6 +9,7 @@
 #include <QPrinter>
 #include <QToolBar>
 #include <QToolButton>
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -507,7 +508,10 @@ void KelpoView::OnAnnotate() {
     const std::string note = WideToDocText(charset, fields.comment, 4 * kSelectedTextLimit);
     AnnotEntry entry{};
     entry.start = range.from;
-    entry.length = static_cast<std::uint16_t>(range.to - range.from);
+    // An annotation spans at most 65535 bytes: a longer selection is not
+    // wrapped round to a short one.
+    entry.length =
+        static_cast<std::uint16_t>(std::min<std::uint32_t>(range.to - range.from, 0xFFFF));
     entry.attribute1 = 0;
     entry.attribute2 = fields.colour;
     entry.text1 = text.empty() ? nullptr : const_cast<char*>(text.data());
