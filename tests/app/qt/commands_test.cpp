@@ -674,9 +674,9 @@ TEST_F(CommandsTest, LinkFocusKeysJumpAndTheHistoryCommandsFollow) {
   KELPO_REQUIRE_PEER("python3");
   // A 'RaZo' book whose first word links to line 300.
   const auto target = static_cast<std::uint32_t>(book_.find("Line 300 "));
-  const std::string spec = "{\"text\":" + razo_fixture::Json(book_) + ",\"links\":[[0,4," +
-                           std::to_string(target) + "]]}";
-  WriteFileBytes(files_.File("linked.pdb"), razo_fixture::Write(spec));
+  const std::string description = "{\"text\":" + razo_fixture::Json(book_) + ",\"links\":[[0,4," +
+                                  std::to_string(target) + "]]}";
+  WriteFileBytes(files_.File("linked.pdb"), razo_fixture::Write(description));
   auto frame = MakeFrame();
   KelpoView* view = Open(*frame, "linked.pdb");
   ASSERT_NE(view, nullptr);
