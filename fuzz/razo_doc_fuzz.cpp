@@ -11,34 +11,19 @@
 #include "engine/runtime/db_file.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/startup/engine_start.h"
+#include "fuzz/doc_handler_walk.h"
 #include "tests/support/fake_device.h"
 
 namespace {
 
-volatile std::uint32_t g_sink = 0;
-
-void ReadText(EngineObject* h, std::uint32_t length) {
-  const DocHandlerOps& ops = DocOpsOf(h);
-  for (std::uint32_t p = 0; p < length;) {
-    const std::uint8_t* text = nullptr;
-    std::uint32_t n = 4096;
-    if (ops.getText(h, p, &text, &n) != kOk || n == 0) break;
-    g_sink = text[0] ^ text[n - 1];
-    p += n;
-  }
-  for (std::uint32_t p = length; p > 0;) {
-    const std::uint8_t* text = nullptr;
-    std::uint32_t n = 3000;
-    if (ops.getTextBefore(h, p, &text, &n) != kOk || n == 0) break;
-    g_sink = text[0] ^ text[n - 1];
-    p -= n;
-  }
-}
+using doc_walk::g_sink;
 
 void Sides(EngineObject* h, std::uint32_t length) {
   const DocHandlerOps& ops = DocOpsOf(h);
-  const std::uint32_t step = length / 64 + 1;
-  for (std::uint32_t p = 0; p <= length; p += step) {
+  // 65 positions from 0 to the length; a counter, so a length near 2^32
+  // cannot wrap the walk.
+  for (std::uint64_t i = 0; i <= 64; ++i) {
+    const auto p = static_cast<std::uint32_t>(std::uint64_t{length} * i / 64);
     DeviceFontSpec font{};
     CharFormat format{};
     std::uint32_t a = 0, b = 0, t = 0;
@@ -74,40 +59,6 @@ void Sides(EngineObject* h, std::uint32_t length) {
   (void)ops.control(h, DocControl::LinkWalkLast, 0, &r);
 }
 
-void Lines(EngineObject* h, std::uint32_t length, EngineObject* dev, DeviceContext ctx) {
-  const DocHandlerOps& ops = DocOpsOf(h);
-  (void)ops.control(h, DocControl::SetFlags, DocFlag::DoubleImages, nullptr);
-  std::uint32_t p = 0;
-  for (int k = 0; k < 64 && p < length; ++k) {
-    LineMetrics m{};
-    std::uint32_t next = 0;
-    if (ops.layoutLine(h, dev, ctx, p, length, 300, &next, &m) != kOk || next <= p) break;
-    (void)ops.drawLine(h, dev, ctx, 0, 0, &m, p, next);
-    std::uint32_t a = 0, b = 0;
-    (void)ops.hitTest(h, dev, ctx, 10, 2, &m, p, next, nullptr, &a, &b);
-    std::int16_t x1 = 0, x2 = 0;
-    (void)ops.positionToX(h, dev, ctx, p, p, next, &x1, &x2);
-    p = next;
-  }
-}
-
-void Lists(EngineObject* h) {
-  const DocHandlerOps& ops = DocOpsOf(h);
-  for (std::uint16_t list = 0; list < 2; ++list) {
-    std::uint16_t count = 0;
-    (void)ops.bookmarkOp(h, DocBookmark::Count | list, 0, &count);
-    const char** names = nullptr;
-    if (ops.bookmarkOp(h, DocBookmark::GetNames | list, 0, &names) == kOk) {
-      for (std::uint16_t k = 0; k < count; ++k)
-        g_sink = static_cast<std::uint8_t>(names[k][0]);
-      (void)ops.bookmarkOp(h, DocBookmark::FreeNames | list, 0, names);
-    }
-  }
-  const std::uint32_t value = 5;
-  const DocBookmarkInsert insert{"mark", &value};
-  (void)ops.bookmarkOp(h, DocBookmark::Insert, 0, const_cast<DocBookmarkInsert*>(&insert));
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -134,10 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::uint32_t length = 0;
       if (ops.command(h, DocCommand::OpenDatabase, db, 0) == kOk &&
           ops.getTextLength(h, &length) == kOk) {
-        ReadText(h, length);
+        doc_walk::ReadText(h, length);
         Sides(h, length);
-        Lines(h, length, dev, ctx);
-        Lists(h);
+        doc_walk::Lines(h, length, dev, ctx);
+        doc_walk::Lists(h);
       }
       (void)ops.destroy(h);  // may write record 0; any answer is fine here
     }

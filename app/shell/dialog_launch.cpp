@@ -1,6 +1,9 @@
-// Until the dialogs are built, each launcher answers as if the user had
-// cancelled it at once.
+// Until a dialog is built, its launcher answers as if the user had cancelled
+// it at once.
 #include "app/shell/dialog_launch.h"
+
+#include "app/dialogs/options_sheet.h"
+#include "app/shell/kelpo_view.h"
 
 bool DialogLaunch_Find(KelpoView*) {
   return false;
@@ -39,9 +42,13 @@ void DialogLaunch_DocumentInformation(KelpoView*) {}
 
 void DialogLaunch_SystemInformation(MainFrame*) {}
 
-void DialogLaunch_ViewOptions(KelpoView*) {}
+void DialogLaunch_ViewOptions(KelpoView* view) {
+  if (MainFrame* frame = view->mainFrame()) (void)RunOptionsSheet(frame, view);  // Cancel: nothing
+}
 
-void DialogLaunch_FrameOptions(MainFrame*) {}
+void DialogLaunch_FrameOptions(MainFrame* frame) {
+  (void)RunOptionsSheet(frame, nullptr);  // Cancel: nothing to do
+}
 
 bool DialogLaunch_EditColourTheme(QWidget*, std::uint16_t) {
   return false;

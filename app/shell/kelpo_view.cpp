@@ -255,6 +255,16 @@ void KelpoView::ApplyDisplaySettings() {
   layoutValid_ = false;
 }
 
+void KelpoView::ApplyOptions(bool fontsChanged, bool relayout) {
+  if (fontsChanged) ApplyFontFaces();
+  ApplyDisplaySettings();
+  SetFullScreen(fullScreen_);
+  // The same size lays out again only when asked to.
+  if (relayout) nextViewportFlags_ = TextViewViewport::ResetHScroll;
+  layoutValid_ = false;
+  Render();
+}
+
 void KelpoView::EnsureLayout() {
   if (textView_ == nullptr || !attached_) return;
   const QSize size = viewport()->size();
@@ -263,9 +273,11 @@ void KelpoView::EnsureLayout() {
   std::uint32_t interval = kSynchronousLayout;
   (void)Dev(device_).posMapCommand(device_, PosMapCode::SetInterval, &interval, nullptr);
   // A failed viewport keeps the previous table; the next paint tries again.
-  if (IsFailure(Tv(textView_).setViewport(textView_, 0, Clamp16(size.width() - 2 * kLeftGap),
+  if (IsFailure(Tv(textView_).setViewport(textView_, nextViewportFlags_,
+                                          Clamp16(size.width() - 2 * kLeftGap),
                                           Clamp16(size.height()))))
     return;
+  nextViewportFlags_ = 0;
   layoutValid_ = true;
   laidOutWidth_ = size.width();
   laidOutHeight_ = size.height();

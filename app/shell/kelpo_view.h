@@ -44,6 +44,10 @@ class KelpoView : public QAbstractScrollArea {
   // Stores what the view knows of its document and detaches it.
   void SaveLocalSettings();
   void SetFullScreen(bool on);
+  // After the options changed: new font faces go to the device, the display
+  // settings and the full-screen bar rule are applied again, and with
+  // relayout the text is laid out anew at the current size; then it repaints.
+  void ApplyOptions(bool fontsChanged, bool relayout);
   // Runs the engine's drawing into the surface now (laying out first when
   // the size changed); the widget shows the result.
   void Render();
@@ -154,6 +158,7 @@ class KelpoView : public QAbstractScrollArea {
   EngineObject* textView_ = nullptr;
   bool attached_ = false;
   bool layoutValid_ = true;
+  std::uint32_t nextViewportFlags_ = 0;  // for the next layout only
   int laidOutWidth_ = -1, laidOutHeight_ = -1;
   bool fullScreen_ = false;
   std::uint16_t viewMode_ = 0;

@@ -554,3 +554,69 @@ StatusCode PosList_UnlockAll(EngineObject* db, PosListHandle* handles,
   }
   return first;
 }
+
+StatusCode PosList_BookmarkOp(EngineObject* db, PosListHandle* lists, std::uint16_t subCode,
+                              std::uint16_t index, void* record, StatusCode writeRefusal) noexcept {
+  const std::uint16_t list = subCode & DocBookmark::ListMaskBits;
+  const std::uint16_t op = subCode & DocBookmark::OperationMask;
+  if (list > 1 || op < DocBookmark::ListMask || op > DocBookmark::Sort) return kNotSupported;
+  if (lists == nullptr) return kBadArgument;
+  PosListHandle* h = &lists[list];
+  switch (op) {
+    case DocBookmark::ListMask:
+    case DocBookmark::LongestName:
+      if (record == nullptr) return kNullOutPointer;
+      *static_cast<std::uint16_t*>(record) = op == DocBookmark::ListMask ? 3 : 31;
+      return kOk;
+    case DocBookmark::Capability:
+      if (record == nullptr) return kNullOutPointer;
+      *static_cast<std::uint32_t*>(record) = 1;
+      return kOk;
+    case DocBookmark::Count:
+      if (record == nullptr) return kNullOutPointer;
+      return PosList_GetCount(db, h, static_cast<std::uint16_t*>(record));
+    case DocBookmark::GetValue:
+      if (record == nullptr) return kNullOutPointer;
+      return PosList_GetEntry(db, h, index, nullptr, nullptr, 0, nullptr,
+                              static_cast<std::uint32_t*>(record));
+    case DocBookmark::GetNames:
+      if (record == nullptr) return kNullOutPointer;
+      return PosList_GetNames(db, h, static_cast<const char***>(record));
+    case DocBookmark::FreeNames:
+      return PosList_FreeNames(db, h, static_cast<const char**>(record));
+    case DocBookmark::Find: {
+      auto* in = static_cast<DocBookmarkFind*>(record);
+      if (in == nullptr || in->name == nullptr) return kBadArgument;
+      return PosList_Find(db, h, in->name, &in->index);
+    }
+    default:
+      break;
+  }
+  if (writeRefusal != kOk) return writeRefusal;
+  switch (op) {
+    case DocBookmark::SetValue:
+      if (record == nullptr) return kBadArgument;
+      return PosList_SetValue(db, h, index, *static_cast<const std::uint32_t*>(record));
+    case DocBookmark::Insert: {
+      const auto* in = static_cast<const DocBookmarkInsert*>(record);
+      if (in == nullptr || in->name == nullptr || in->value == nullptr) return kBadArgument;
+      // A list created here gets its record number written to record 0 on
+      // close.
+      return PosList_Insert(db, h, index, in->name, *in->value);
+    }
+    case DocBookmark::Delete:
+      return PosList_Delete(db, h, index);
+    case DocBookmark::Rename: {
+      const auto* in = static_cast<const DocBookmarkRename*>(record);
+      if (in == nullptr || in->name == nullptr) return kBadArgument;
+      return PosList_Rename(db, h, index, in->name);
+    }
+    case DocBookmark::Move:
+      if (record == nullptr) return kBadArgument;
+      return PosList_Move(db, h, index, *static_cast<const std::uint16_t*>(record));
+    case DocBookmark::Sort:
+      return PosList_Reorder(db, h);
+    default:
+      return kNotSupported;
+  }
+}

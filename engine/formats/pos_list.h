@@ -145,3 +145,11 @@ StatusCode PosList_Find(EngineObject* db, PosListHandle* handle, const char* nam
 // Sorts the entries by name (the string service's byte comparison), keeping
 // the order of equal names; values travel with their names.
 StatusCode PosList_Reorder(EngineObject* db, PosListHandle* handle) noexcept;
+
+// BookmarkOp over a handler's two position lists (lists[0] and lists[1]):
+// the DocBookmark sub-code with the list number in its low nibble (0 or 1,
+// else kNotSupported), the entry index and the record the sub-code names.
+// Names are at most 31 bytes. Writers answer writeRefusal instead when it
+// is not kOk (a damaged document, or a list that could not be recorded).
+StatusCode PosList_BookmarkOp(EngineObject* db, PosListHandle* lists, std::uint16_t subCode,
+                              std::uint16_t index, void* record, StatusCode writeRefusal) noexcept;

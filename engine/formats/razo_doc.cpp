@@ -1103,74 +1103,18 @@ StatusCode RaZoDoc_PositionToX(EngineObject* handler, EngineObject* device, Devi
 
 StatusCode RaZoDoc_BookmarkOp(EngineObject* handler, std::uint16_t subCode, std::uint16_t index,
                               void* record) noexcept {
-  const std::uint16_t list = subCode & DocBookmark::ListMaskBits;
-  const std::uint16_t op = subCode & DocBookmark::OperationMask;
-  if (list > 1 || op < DocBookmark::ListMask || op > DocBookmark::Sort) return kNotSupported;
   RaZoDocState* s = RaZo_Body(handler);
   if (s == nullptr) return kBadArgument;
-  PosListHandle* h = &s->lists[list];
-  EngineObject* db = s->db;
-  switch (op) {
-    case DocBookmark::ListMask:
-    case DocBookmark::LongestName:
-      if (record == nullptr) return kNullOutPointer;
-      *static_cast<std::uint16_t*>(record) = op == DocBookmark::ListMask ? 3 : 31;
-      return kOk;
-    case DocBookmark::Capability:
-      if (record == nullptr) return kNullOutPointer;
-      *static_cast<std::uint32_t*>(record) = 1;
-      return kOk;
-    case DocBookmark::Count:
-      if (record == nullptr) return kNullOutPointer;
-      return PosList_GetCount(db, h, static_cast<std::uint16_t*>(record));
-    case DocBookmark::GetValue:
-      if (record == nullptr) return kNullOutPointer;
-      return PosList_GetEntry(db, h, index, nullptr, nullptr, 0, nullptr,
-                              static_cast<std::uint32_t*>(record));
-    case DocBookmark::GetNames:
-      if (record == nullptr) return kNullOutPointer;
-      return PosList_GetNames(db, h, static_cast<const char***>(record));
-    case DocBookmark::FreeNames:
-      return PosList_FreeNames(db, h, static_cast<const char**>(record));
-    case DocBookmark::Find: {
-      auto* in = static_cast<DocBookmarkFind*>(record);
-      if (in == nullptr || in->name == nullptr) return kBadArgument;
-      return PosList_Find(db, h, in->name, &in->index);
-    }
-    default:
-      break;
+  // A damaged document is never written; a list that has no record yet
+  // cannot get one when the header has no room for its number.
+  const std::uint16_t list = subCode & DocBookmark::ListMaskBits;
+  StatusCode refusal = kOk;
+  if (s->db == nullptr || s->recordCount == 0 || s->damaged) {
+    refusal = s->damaged ? kDocMalformed : kFailed;
+  } else if (list <= 1 && s->lists[list].recordNumber == 0 && s->shortHeader) {
+    refusal = kNotSupported;
   }
-  // Writers. A damaged document is never written; a list that has no record
-  // yet cannot get one when the header has no room for its number.
-  if (db == nullptr || s->recordCount == 0) return s->damaged ? kDocMalformed : kFailed;
-  if (s->damaged) return kDocMalformed;
-  if (h->recordNumber == 0 && s->shortHeader) return kNotSupported;
-  switch (op) {
-    case DocBookmark::SetValue:
-      if (record == nullptr) return kBadArgument;
-      return PosList_SetValue(db, h, index, *static_cast<const std::uint32_t*>(record));
-    case DocBookmark::Insert: {
-      const auto* in = static_cast<const DocBookmarkInsert*>(record);
-      if (in == nullptr || in->name == nullptr || in->value == nullptr) return kBadArgument;
-      // A list created here gets its record number written to record 0 on
-      // close.
-      return PosList_Insert(db, h, index, in->name, *in->value);
-    }
-    case DocBookmark::Delete:
-      return PosList_Delete(db, h, index);
-    case DocBookmark::Rename: {
-      const auto* in = static_cast<const DocBookmarkRename*>(record);
-      if (in == nullptr || in->name == nullptr) return kBadArgument;
-      return PosList_Rename(db, h, index, in->name);
-    }
-    case DocBookmark::Move:
-      if (record == nullptr) return kBadArgument;
-      return PosList_Move(db, h, index, *static_cast<const std::uint16_t*>(record));
-    case DocBookmark::Sort:
-      return PosList_Reorder(db, h);
-    default:
-      return kNotSupported;
-  }
+  return PosList_BookmarkOp(s->db, s->lists, subCode, index, record, refusal);
 }
 
 StatusCode RaZoDoc_Control(EngineObject* handler, std::uint16_t code, std::uint32_t value,

@@ -5,6 +5,7 @@
 #include "engine/codecs/huffman.h"
 #include "engine/codecs/inflate.h"
 #include "engine/codecs/zip.h"
+#include "engine/formats/native_doc.h"
 #include "engine/formats/palm_doc.h"
 #include "engine/formats/razo_doc.h"
 #include "engine/formats/text_doc.h"
@@ -95,12 +96,13 @@ StatusCode Core_RegisterTextModules() noexcept {
   return kOk;
 }
 
-// The output device is the host's (see Core_SetHostDeviceModule); the native
-// handler is registered once it is complete. The open pipeline probes the
-// document handlers in its own fixed order (DocOpen_ProbeOrder).
+// The output device is the host's (see Core_SetHostDeviceModule). The open
+// pipeline probes the document handlers in its own fixed order, the native
+// handler first (DocOpen_ProbeOrder).
 StatusCode Core_RegisterBuiltinModules() noexcept {
   g_WinDeviceModule = g_hostDevice;
   g_TextDocModule = &TextDocModule;
+  g_NativeDocModule = &NativeDocModule;
   g_RaZoDocModule = &RaZoDocModule;
   g_PalmDocModule = &PalmDocModule;
   g_TextSearchModule = &TextSearchModule;

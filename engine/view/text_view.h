@@ -211,10 +211,13 @@ struct TextViewListInfo {
 // Document control 33 (image maps): the point on the element's image turns
 // into the target it names; the handler answers its link class and writes
 // the target back.
+// Answered kDocImageMapHit when an area holds the point: target then holds
+// the area's target and linkClass its class (as GetLinkAt classifies).
 struct TextViewImageMapHit {
   std::uint32_t start;
   std::uint32_t target;  // in: the element's target; out: the point's
   std::int16_t x, y;     // relative to the image
+  StatusCode linkClass;  // out
 };
 
 // Document controls 31 and 32 for calendar and contact-card objects: 31

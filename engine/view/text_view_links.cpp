@@ -5,10 +5,21 @@
 // events until it closes with or without a choice.
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstdlib>
 
+#include "engine/formats/native_handler.h"
+#include "engine/formats/native_link.h"
 #include "engine/runtime/allocator.h"
 #include "engine/view/text_view_internal.h"
+
+// The records the view hands to document controls 0 to 2, 31 and 33 have
+// the native handler's layouts.
+static_assert(sizeof(TextViewImageMapHit) == sizeof(NativeImageMapQuery));
+static_assert(offsetof(TextViewImageMapHit, linkClass) == offsetof(NativeImageMapQuery, linkClass));
+static_assert(sizeof(TextViewObjectData) == sizeof(NativeObjectData));
+static_assert(offsetof(TextViewObjectData, size) == offsetof(NativeObjectData, size));
+static_assert(offsetof(TextViewLinkDescription, length) == offsetof(NativeLinkTarget, length));
 
 namespace {
 
@@ -402,9 +413,11 @@ StatusCode TextView_Activate(TextView& v, StatusCode cls, std::uint32_t start, s
   if (cls == kDocTargetImageMap) {
     // The handler turns the point on the image into the target it names.
     TextViewImageMapHit hit{start, target, point != nullptr ? point->x : std::int16_t{0},
-                            point != nullptr ? point->y : std::int16_t{0}};
-    cls = Doc(v).control(v.handler, DocControl::ImageMapHit, start, &hit);
-    if (IsFailure(cls) || cls == kDocTargetImageMap) return cls;
+                            point != nullptr ? point->y : std::int16_t{0}, kDocLinkNoTarget};
+    const StatusCode answer = Doc(v).control(v.handler, DocControl::ImageMapHit, start, &hit);
+    if (IsFailure(answer)) return answer == kFailed ? kViewNoTarget : answer;
+    if (answer != kDocImageMapHit || hit.linkClass == kDocTargetImageMap) return kViewNoTarget;
+    cls = hit.linkClass;
     target = hit.target;
   }
   if (cls == kOk) {

@@ -772,13 +772,4 @@ TEST_F(NativeDocTest, AllocationFailuresAreReportedAndLeaveNothingBehind) {
   EXPECT_EQ(State().recordCount, 3);
 }
 
-TEST_F(NativeDocTest, LaterSlotsAreNotSupportedYet) {
-  ASSERT_EQ(Open(nw::Sample(1).Build()), kOk);
-  const DocHandlerOps& ops = DocOpsOf(handler_);
-  std::uint32_t length = 0;
-  EXPECT_EQ(ops.bookmarkOp(handler_, DocBookmark::Count, 0, &length), kNotSupported);
-  EXPECT_EQ(ops.word0(handler_), kFailed);
-  EXPECT_EQ(ops.end(handler_), kFailed);
-}
-
 }  // namespace

@@ -11,6 +11,7 @@
 #include "engine/codecs/huffman.h"
 #include "engine/codecs/inflate.h"
 #include "engine/codecs/zip.h"
+#include "engine/formats/native_doc.h"
 #include "engine/formats/palm_doc.h"
 #include "engine/formats/razo_doc.h"
 #include "engine/formats/text_doc.h"
@@ -89,6 +90,7 @@ TEST(Registration, EveryBuiltModuleSitsInItsEntryWithItsTable) {
       Entry<Md5Ops>("Md5", g_Md5Module, Md5Module, 4),
       Entry<MemStreamClassOps>("MemStream", g_MemStreamModule, MemStreamModule, 2),
       Entry<MimeOps>("Mime", g_MimeModule, MimeModule, 3),
+      Entry<DocHandlerOps>("NativeDoc", g_NativeDocModule, NativeDocModule, 26),
       Entry<DocHandlerOps>("PalmDoc", g_PalmDocModule, PalmDocModule, 26),
       Entry<PatternOps>("Pattern", g_PatternModule, PatternModule, 5),
       Entry<RecordIndexOps>("RecordIndex", g_RecordIndexModule, RecordIndexModule, 10),

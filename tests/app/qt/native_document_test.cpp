@@ -1,0 +1,318 @@
+// A native document, written by tools/native_writer.py, read through the
+// registered native handler: styled and centred paragraphs with a frame,
+// a section with a background, a DCT colour picture, bullets and a link.
+// Its lines are drawn through the window device into a PNG, and ink must
+// lie in the line boxes the layout made and in the picture's box; then the
+// whole program opens the same file in its main window (a second PNG).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QSettings>
+#include <QWidget>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/device/win_device.h"
+#include "app/shell/kelpo_view.h"
+#include "app/shell/main_frame.h"
+#include "app/shell/qt_settings_store.h"
+#include "engine/device/device.h"
+#include "engine/formats/native_doc.h"
+#include "engine/runtime/module_table.h"
+#include "tests/support/dct_fixture.h"
+#include "tests/support/native_writer.h"
+#include "tests/support/peer.h"
+#include "tests/support/record_db_fixtures.h"
+#include "tests/support/scoped_env.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+constexpr int kPictureW = 96, kPictureH = 64;
+
+// Lines, with the object characters ("@" the picture, "*" the bullets).
+const std::string kText =
+    "A Native Book\n"
+    "The reader lays out native documents one line at a time: styled runs, paragraphs "
+    "with space and frames, and pictures.\n"
+    "@\n"
+    "* Bullets are objects of their own.\n"
+    "* So is the second one.\n"
+    "The second section has a background of its own colour and a link that leads back "
+    "to the start.\n";
+const auto kTitleEnd = static_cast<std::uint32_t>(kText.find('\n') + 1);
+const auto kPictureAt = static_cast<std::uint32_t>(kText.find('@'));
+const auto kBullet1 = static_cast<std::uint32_t>(kText.find('*'));
+const auto kBullet2 = static_cast<std::uint32_t>(kText.find("* So"));
+const auto kSection2 = static_cast<std::uint32_t>(kText.find("The second"));
+const auto kStyled = static_cast<std::uint32_t>(kText.find("styled"));
+const auto kLink = static_cast<std::uint32_t>(kText.find("back to the start"));
+
+std::string Hex(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out.push_back(digits[c >> 4]);
+    out.push_back(digits[c & 15]);
+  }
+  return out;
+}
+
+std::string Hex16(std::uint32_t v) {
+  return Hex(std::string{static_cast<char>(v >> 8), static_cast<char>(v)});
+}
+
+std::string Runs(const std::vector<std::array<std::uint32_t, 3>>& runs) {
+  std::string out =
+      "{\"delta_encoding\": 2, \"value_encoding\": 3, \"runs_per_record\": 16, "
+      "\"runs\": [";
+  for (std::size_t i = 0; i < runs.size(); ++i)
+    out += (i ? "," : "") + std::string("[") + std::to_string(runs[i][0]) + "," +
+           std::to_string(runs[i][1]) + "," + std::to_string(runs[i][2]) + "]";
+  return out + "]}";
+}
+
+// The document with its picture in record `pictureRecord`.
+std::string Description(std::uint16_t pictureRecord, const std::string& picture) {
+  const auto end = static_cast<std::uint32_t>(kText.size());
+  std::string json = "{\"section_count\": 2, \"charset\": 2252, \"run_lists\": {";
+  json += "\"1\": " + Runs({{0, kSection2, 0}, {kSection2, end, 1}}) + ",";
+  json += "\"2\": " + Runs({{0, kTitleEnd, 1}, {kTitleEnd, end, 0}}) + ",";
+  // Character formats: the title bold and large, "styled" italic, the link
+  // underlined and blue.
+  json += "\"3\": " +
+          Runs({{0, kTitleEnd - 1, 1},
+                {kTitleEnd - 1, kStyled, 0},
+                {kStyled, kStyled + 6, 2},
+                {kStyled + 6, kLink, 0},
+                {kLink, end - 1, 3},
+                {end - 1, end, 0}}) +
+          ",";
+  json += "\"4\": " +
+          Runs({{0, kPictureAt, 0},
+                {kPictureAt, kPictureAt + 1, 0x10001},
+                {kPictureAt + 1, kBullet1, 0},
+                {kBullet1, kBullet1 + 1, 3},
+                {kBullet1 + 1, kBullet2, 0},
+                {kBullet2, kBullet2 + 1, 5},
+                {kBullet2 + 1, end, 0}}) +
+          ",";
+  json += "\"5\": {\"kind\": \"link\", \"runs\": [[" + std::to_string(kLink) + ", " +
+          std::to_string(end - 1) + ", [0, 0]]]}";
+  json += "},";
+  json +=
+      "\"indexes\": {\"2\": {\"items_per_record\": 4, \"items_hex\": "
+      "[\"000000000000\", \"000100eef4ff\"]}},";
+  json += "\"tables\": {";
+  json +=
+      "\"0\": {\"widths\": [2], \"items_per_block\": 8, \"items\": [{\"fixed_hex\": \"0218\"}]},";
+  json +=
+      "\"1\": {\"widths\": [4], \"items_per_block\": 8, \"items\": [{\"fixed_hex\": "
+      "\"002040c0\"}, {\"fixed_hex\": \"00804020\"}]},";
+  json +=
+      "\"2\": {\"widths\": [2, 2, 1], \"items_per_block\": 8, \"items\": [{\"fixed_hex\": "
+      "\"0001\"}, {\"fixed_hex\": \"0002\"}]},";
+  json +=
+      "\"3\": {\"widths\": [2, 4, 4], \"items_per_block\": 8, \"items\": "
+      "[{\"fixed_hex\": \"0000\", \"parts_hex\": [\"00040a00\"]}]},";
+  json +=
+      "\"4\": {\"widths\": [2, 1, 2], \"items_per_block\": 8, \"items\": [{\"fixed_hex\": "
+      "\"0004\"}]},";
+  json +=
+      "\"5\": {\"widths\": [4, 8, 6], \"items_per_block\": 8, \"items\": [{\"fixed_hex\": "
+      "\"00020230\"}]},";
+  json +=
+      "\"6\": {\"widths\": [4, 4, 4, 4], \"items_per_block\": 8, \"items\": "
+      "[{\"fixed_hex\": \"01000001\", \"parts_hex\": [\"01010000\"]}]},";
+  json +=
+      "\"7\": {\"widths\": [4, 4, 4], \"items_per_block\": 8, \"items\": ["
+      "{\"fixed_hex\": \"01000102\"}, {\"fixed_hex\": \"02000000\"}, "
+      "{\"fixed_hex\": \"04000001\"}]},";
+  json +=
+      "\"9\": {\"widths\": [8, 4, 4], \"items_per_block\": 8, \"items\": [{\"fixed_hex\": "
+      "\"000200000004" +
+      Hex(std::string{static_cast<char>(kPictureW), static_cast<char>(kPictureH)}) +
+      "\", \"parts_hex\": [\"00000000\", \"" + Hex16(pictureRecord) + "0000\"]}]}";
+  json += "},";
+  json += "\"extra_records\": [[4, \"" + Hex(picture) + "\"]]}";
+  return json;
+}
+
+// A picture with large colour areas: red left, blue right, a green band.
+unsigned char PicturePixel(int x, int y, int k) {
+  const int r = x < kPictureW / 2 ? 220 : 30;
+  const int g = y > kPictureH / 3 && y < 2 * kPictureH / 3 ? 200 : 40;
+  const int b = x < kPictureW / 2 ? 40 : 220;
+  return static_cast<unsigned char>(k == 0 ? r : k == 1 ? g : b);
+}
+
+std::string WriteDocument() {
+  const dct_fixture::DctRecord picture =
+      dct_fixture::MakeDctRecord(kPictureW, kPictureH, true, 85, PicturePixel);
+  std::string error;
+  // Written once to learn where the picture's record lands (the last one).
+  const std::string first = native_tool::Write(Description(0, picture.bytes), kText, &error);
+  EXPECT_FALSE(first.empty()) << error;
+  const auto records = record_db_fixtures::ParseRecords(first);
+  const auto file = native_tool::Write(
+      Description(static_cast<std::uint16_t>(records.size() - 1), picture.bytes), kText, &error);
+  EXPECT_FALSE(file.empty()) << error;
+  return file;
+}
+
+QString ArtifactDir() {
+  const char* folder = std::getenv("KELPO_ARTIFACT_DIR");
+  const QString dir = QString::fromUtf8(folder ? folder : ".");
+  QDir().mkpath(dir);
+  return dir;
+}
+
+struct Line {
+  std::uint32_t start, end;
+  int y;
+  LineMetrics metrics;
+};
+
+TEST(NativeDocumentPicture, LinesPictureAndBackgroundsAreDrawnWhereTheLayoutPutsThem) {
+  const std::string file = WriteDocument();
+  ASSERT_FALSE(file.empty());
+  constexpr int kW = 420, kH = 420, kMargin = 4;
+  QWidget host;
+  host.resize(kW, kH);
+  EngineObject* dev = nullptr;
+  ASSERT_EQ(DeviceOf(&WinDeviceModule).create(&WinDeviceModule, &dev), kOk);
+  const DeviceOps& d = DeviceOf(dev);
+  ASSERT_EQ(Device_SetWindow(dev, &host, kW, kH), kOk);
+  std::uint16_t margin = kMargin;
+  ASSERT_EQ(d.setProperty(dev, &margin, 0, DeviceProp::Margin), kOk);
+  std::uint32_t charset = kDefaultDocCharset;
+  ASSERT_EQ(d.setProperty(dev, &charset, 0, DeviceProp::Charset), kOk);
+
+  ASSERT_EQ(g_NativeDocModule, &NativeDocModule) << "the native handler is registered";
+  const DocHandlerOps& h = DocOpsOf(g_NativeDocModule);
+  record_db_fixtures::MemDb db(file);
+  ASSERT_EQ(h.command(g_NativeDocModule, DocCommand::ProbeDatabase, db.db(), 0), kDocProbeMine);
+  EngineObject* doc = nullptr;
+  ASSERT_EQ(h.create(g_NativeDocModule, &doc), kOk);
+  ASSERT_EQ(h.command(doc, DocCommand::OpenDatabase, db.db(), 0), kOk);
+  std::uint32_t length = 0;
+  ASSERT_EQ(h.getTextLength(doc, &length), kOk);
+  ASSERT_EQ(length, kText.size());
+
+  DeviceContext ctx = nullptr;
+  ASSERT_EQ(d.beginDraw(dev, &ctx), kOk);
+  std::int16_t usable = 0;
+  ASSERT_EQ(d.getProperty(dev, DeviceInfo::UsableWidth, &usable), kOk);
+  ASSERT_EQ(d.fillRect(dev, ctx, 0, 0, kW, kH, nullptr), kOk);
+  std::vector<Line> lines;
+  int y = 0;
+  for (std::uint32_t start = 0; start < length && y < kH;) {
+    Line line{start, 0, y, {}};
+    const StatusCode s =
+        h.layoutLine(doc, dev, ctx, start, length, usable, &line.end, &line.metrics);
+    if (s == kNoMore) break;
+    ASSERT_EQ(s, kOk) << "at " << start;
+    ASSERT_GT(line.end, start);
+    const auto ly = static_cast<std::int16_t>(y);
+    ASSERT_EQ(h.drawLineBackground(doc, dev, ctx, 0, ly, &line.metrics, usable, 0, start, line.end),
+              kOk);
+    const StatusCode drawn = h.drawLine(doc, dev, ctx, 0, ly, &line.metrics, start, line.end);
+    ASSERT_TRUE(drawn == kOk || drawn == kNoMore) << drawn << " at " << start;
+    lines.push_back(line);
+    y += line.metrics.top + line.metrics.height + line.metrics.extra;
+    start = line.end;
+  }
+  ASSERT_EQ(d.endDraw(dev, ctx), kOk);
+  ASSERT_LT(y, kH) << "the document must fit the picture";
+
+  const QImage picture = WinDevice_Surface(dev)->copy();
+  EXPECT_TRUE(picture.save(ArtifactDir() + "/native_document_lines.png"));
+
+  auto lineAt = [&](std::uint32_t p) -> const Line* {
+    for (const Line& l : lines)
+      if (l.start <= p && p < l.end) return &l;
+    return nullptr;
+  };
+  // The picture's line: its own size, and the decoded colours in its box
+  // (red on the left half, blue on the right, each within JPEG's error).
+  const Line* pic = lineAt(kPictureAt);
+  ASSERT_NE(pic, nullptr);
+  EXPECT_EQ(pic->end, kPictureAt + 1u);
+  EXPECT_EQ(pic->metrics.width, kPictureW);
+  EXPECT_EQ(pic->metrics.height, kPictureH);
+  const int px = kMargin + pic->metrics.indent, py = pic->y + pic->metrics.top;
+  const QColor left = picture.pixelColor(px + 10, py + 5);
+  const QColor right = picture.pixelColor(px + kPictureW - 10, py + 5);
+  EXPECT_GT(left.red(), 180);
+  EXPECT_LT(left.blue(), 90);
+  EXPECT_GT(right.blue(), 180);
+  EXPECT_LT(right.red(), 90);
+  EXPECT_GT(picture.pixelColor(px + 10, py + kPictureH / 2).green(), 150);
+
+  // The title is centred and framed; the second section's lines lie on its
+  // colour; every text line has ink within its box.
+  const Line* title = lineAt(0);
+  ASSERT_NE(title, nullptr);
+  EXPECT_GT(title->metrics.indent, 40);
+  EXPECT_GT(title->metrics.top, 0);
+  const Line* second = lineAt(kSection2);
+  ASSERT_NE(second, nullptr);
+  const QColor back = picture.pixelColor(kW - kMargin - 3, second->y + second->metrics.top + 1);
+  EXPECT_EQ(back, QColor(0xee, 0xf4, 0xff));
+  for (const Line& l : lines) {
+    if (l.start == kPictureAt || l.end - l.start < 3) continue;
+    int ink = 0;
+    const int top = l.y + l.metrics.top;
+    const QColor paper = picture.pixelColor(kW - kMargin - 2, top + l.metrics.height / 2);
+    for (int r = top; r < top + l.metrics.height; ++r)
+      for (int c = kMargin + l.metrics.indent; c < kMargin + l.metrics.indent + l.metrics.width;
+           ++c)
+        ink += picture.pixelColor(c, r) != paper;
+    EXPECT_GT(ink, 10) << "line at " << l.start;
+  }
+
+  (void)h.destroy(doc);
+  (void)d.destroy(dev);
+}
+
+TEST(NativeDocumentWindow, TheReaderOpensANativeDocument) {
+  TempDir data, config, files;
+  ScopedEnv env{"KELPO_DATA_HOME", data.Path()};
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                     QString::fromStdString(config.Path()));
+  Preferences prefs;
+  Prefs_SetDefaults(&prefs);
+  WindowState windowState;
+  Prefs_InitWindowState(&windowState);
+  WriteFileBytes(files.File("book.pdb"), WriteDocument());
+
+  QtSettingsStore settings;
+  MainFrame frame(&settings, &prefs, &windowState);
+  frame.resize(760, 560);
+  frame.show();
+  ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(files.File("book.pdb"))));
+  for (int i = 0; i < 20; ++i)
+    QApplication::processEvents();
+  ASSERT_EQ(frame.Views().size(), 1);
+  KelpoView* view = frame.Views().front();
+  EXPECT_TRUE(view->layoutValid());
+  const QImage window = frame.grab().toImage();
+  EXPECT_TRUE(window.save(ArtifactDir() + "/native_document_window.png"));
+  // The picture's colours reach the window.
+  int red = 0, blue = 0;
+  for (int yy = 0; yy < window.height(); ++yy)
+    for (int xx = 0; xx < window.width(); ++xx) {
+      const QColor c = window.pixelColor(xx, yy);
+      red += c.red() > 180 && c.blue() < 90 && c.green() < 90;
+      blue += c.blue() > 180 && c.red() < 90 && c.green() < 90;
+    }
+  EXPECT_GT(red, 500);
+  EXPECT_GT(blue, 500);
+}
+
+}  // namespace
