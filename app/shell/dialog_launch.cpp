@@ -29,7 +29,10 @@ bool DialogLaunch_AnnotationSettings(KelpoView*, const std::u16string&, std::u16
   return false;
 }
 
-void DialogLaunch_Categories(KelpoView*) {}
+bool DialogLaunch_Categories(KelpoView*, const std::vector<std::uint16_t>*,
+                             std::vector<std::uint16_t>*) {
+  return false;
+}
 
 bool DialogLaunch_OpenCategorized(MainFrame*, QString*) {
   return false;

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
 #include "app/core/goto_input.h"
 
 class KelpoView;
@@ -62,8 +64,11 @@ AnnotationsAnswer DialogLaunch_Annotations(KelpoView* view, AnnotStore* store);
 bool DialogLaunch_AnnotationSettings(KelpoView* view, const std::u16string& documentPath,
                                      std::u16string* annotationPath);
 
-// The categories of the view's document.
-void DialogLaunch_Categories(KelpoView* view);
+// The categories of the view's document: current holds the ids it has (null
+// when they could not be read). True when the dialog left a list; *chosen
+// is then the document's new ids (empty: none).
+bool DialogLaunch_Categories(KelpoView* view, const std::vector<std::uint16_t>* current,
+                             std::vector<std::uint16_t>* chosen);
 // Open Categorized: true with the chosen document's path.
 bool DialogLaunch_OpenCategorized(MainFrame* frame, QString* path);
 

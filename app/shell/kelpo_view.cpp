@@ -140,8 +140,30 @@ void KelpoView::OnInitialUpdate() {
   layoutTimer_.start();
   ApplyFontFaces();
   ApplyDisplaySettings();
+  (void)UpdateLocationMode();  // the page bar reads it
   layoutValid_ = false;
   update();
+}
+
+bool KelpoView::UpdateLocationMode() {
+  const std::uint16_t before = viewMode_;
+  switch (doc_->state().locationFlags & 0x30) {
+    case 0x20:
+      viewMode_ |= ViewMode::Percent;
+      break;
+    case 0x10:
+      viewMode_ &= ~ViewMode::Percent;
+      break;
+    default: {
+      std::uint16_t page = 0, count = 0;
+      const bool few = textView_ == nullptr ||
+                       IsFailure(Tv(textView_).getPageNumber(textView_, &page, &count)) ||
+                       count < 3;
+      viewMode_ = few ? (viewMode_ | ViewMode::Percent) : (viewMode_ & ~ViewMode::Percent);
+      break;
+    }
+  }
+  return viewMode_ != before;
 }
 
 void KelpoView::SetPrintJob(std::unique_ptr<PrintJob> job) {

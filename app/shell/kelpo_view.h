@@ -65,6 +65,9 @@ class KelpoView : public QAbstractScrollArea {
   // The browser-style back (1) and forward (2) commands of mice and
   // keyboards; false for other commands.
   bool OnAppCommand(int command);
+  // Finds the preferences' search text (again: on from the last hit); tells
+  // the user when there is no (further) match.
+  void DoFind(bool again);
   // A text view answer to a press, release or key (links, lists, notes).
   void OnTextViewResult(StatusCode result);
   void OnAnnotationResult(StatusCode result);
@@ -91,6 +94,10 @@ class KelpoView : public QAbstractScrollArea {
   // A synchronous layout is running: the engine must be left alone.
   bool busy() const { return progressRunning_; }
   void SetPercentMode(bool on);
+  // Shows the location as a percentage or as page numbers, by the
+  // document's location setting (automatic: percentages below three pages).
+  // True when the choice changed.
+  bool UpdateLocationMode();
   MainFrame* mainFrame() const;
 
   EngineObject* device() const { return device_; }
@@ -119,8 +126,8 @@ class KelpoView : public QAbstractScrollArea {
   void CopyText(std::uint16_t mode);
   void OnGoTo();
   void OnSelectMode();
-  void DoFind(bool again);
   void OnBookmarks();
+  void OnCategories();
   void OnBackForward(bool forward);
   void OnPageStep(bool next);
   void OnAnnotate();

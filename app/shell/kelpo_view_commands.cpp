@@ -9,6 +9,8 @@
 #include <QPrinter>
 #include <QToolBar>
 #include <QToolButton>
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -24,6 +26,7 @@
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/text_conv.h"
 #include "engine/stores/annot_store.h"
+#include "engine/stores/settings_store.h"
 #include "engine/view/text_view.h"
 
 namespace {
@@ -52,6 +55,7 @@ constexpr std::uint32_t kSelectedTextLimit = 15000;
 constexpr std::uint32_t kSearchTextLimit = 62;
 constexpr std::uint32_t kUtf16Le = 1014;
 constexpr int kBookmarkNameLimit = 63;
+constexpr std::uint16_t kCategoryBuffer = 128;
 
 const TextViewOps& Tv(EngineObject* v) {
   return OpsOf<TextViewOps>(v);
@@ -161,7 +165,7 @@ void KelpoView::OnCommand(std::uint16_t id) {
       if (handler) DialogLaunch_DocumentInformation(this);
       break;
     case Cmd::Categories:
-      if (doc_->context().store != nullptr) DialogLaunch_Categories(this);
+      OnCategories();
       break;
     case Cmd::MarkLocation:
       // The first laid-out line's start becomes the saved position.
@@ -186,6 +190,7 @@ void KelpoView::OnCommand(std::uint16_t id) {
       DialogLaunch_ViewOptions(this);
       ApplyFontFaces();
       ApplyDisplaySettings();
+      (void)UpdateLocationMode();  // the page bar shows the new choice
       break;
     case Cmd::GoTo:
     case Cmd::GoToButton:
@@ -352,7 +357,31 @@ void KelpoView::OnBookmarks() {
   }
   for (std::uint16_t list = 0; list < 3; ++list)
     if (names[list] != nullptr)
-      (void)Tv(textView_).positionListCommand(textView_, kListFreeNames + list, 0, &names[list]);
+      (void)Tv(textView_).positionListCommand(textView_, kListFreeNames + list, 0,
+                                              const_cast<char**>(names[list]));
+}
+
+void KelpoView::OnCategories() {
+  EngineObject* store = doc_->context().store;
+  if (store == nullptr) return;  // no categories without the settings store
+  const char16_t* settings = doc_->state().localSettings.path;
+  // The list comes back count first, in this buffer when it fits (its first
+  // word gives its capacity in ids), else in a block of the store's.
+  std::array<std::uint16_t, 1 + kCategoryBuffer> own{};
+  own[0] = kCategoryBuffer;
+  std::uint16_t* list = own.data();
+  std::vector<std::uint16_t> current;
+  const bool have =
+      !IsFailure(OpsOf<SettingsOps>(store).getDocumentCategories(store, settings, &list));
+  if (have && list != nullptr) current.assign(list + 1, list + 1 + list[0]);
+  if (have && list != nullptr && list != own.data()) Engine_Free(list);
+  std::vector<std::uint16_t> chosen;
+  if (!DialogLaunch_Categories(this, have ? &current : nullptr, &chosen)) return;
+  std::vector<std::uint16_t> result;
+  result.push_back(static_cast<std::uint16_t>(chosen.size()));
+  result.insert(result.end(), chosen.begin(), chosen.end());
+  // A list the store cannot write leaves the one it had.
+  (void)OpsOf<SettingsOps>(store).setDocumentCategories(store, settings, result.data());
 }
 
 void KelpoView::OnBackForward(bool forward) {
@@ -479,7 +508,10 @@ void KelpoView::OnAnnotate() {
     const std::string note = WideToDocText(charset, fields.comment, 4 * kSelectedTextLimit);
     AnnotEntry entry{};
     entry.start = range.from;
-    entry.length = static_cast<std::uint16_t>(range.to - range.from);
+    // An annotation spans at most 65535 bytes: a longer selection is not
+    // wrapped round to a short one.
+    entry.length =
+        static_cast<std::uint16_t>(std::min<std::uint32_t>(range.to - range.from, 0xFFFF));
     entry.attribute1 = 0;
     entry.attribute2 = fields.colour;
     entry.text1 = text.empty() ? nullptr : const_cast<char*>(text.data());

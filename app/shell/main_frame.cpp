@@ -107,6 +107,9 @@ MainFrame::MainFrame(QtSettingsStore* settings, Preferences* prefs, WindowState*
 }
 
 MainFrame::~MainFrame() {
+  // No command state is asked of documents on their way out.
+  updateTimer_.stop();
+  disconnect(mdi_, nullptr, this, nullptr);
   // Documents go before the store their local settings belong to (closed
   // windows still waiting for deletion included).
   CloseAllDocuments();
@@ -269,9 +272,9 @@ KelpoView* MainFrame::ActiveView() const {
     if (children.size() != 1) return nullptr;
     active = children.front();
   }
-  // A child window being destroyed is announced as it goes: it has no view.
-  auto* child = dynamic_cast<ChildFrame*>(active);
-  return child != nullptr ? child->view() : nullptr;
+  // A document window being destroyed is no longer a document's.
+  auto* frame = dynamic_cast<ChildFrame*>(active);
+  return frame != nullptr ? frame->view() : nullptr;
 }
 
 QPoint MainFrame::BookmarksAnchor() const {

@@ -17,7 +17,9 @@ TEST(CommandTable, IdsAreUniqueAndEveryMenuItemIsACommand) {
   for (const CommandInfo& c : Command_Table()) {
     EXPECT_TRUE(ids.insert(c.id).second) << c.id;
     for (const char* k : c.keys)
-      if (k != nullptr) EXPECT_TRUE(keys.insert(k).second) << "accelerator used twice: " << k;
+      if (k != nullptr) {
+        EXPECT_TRUE(keys.insert(k).second) << "accelerator used twice: " << k;
+      }
   }
   for (MenuId m : {MenuId::File, MenuId::Edit, MenuId::View, MenuId::Go, MenuId::Bookmarks,
                    MenuId::Tools, MenuId::Window, MenuId::Help}) {

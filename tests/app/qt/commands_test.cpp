@@ -9,15 +9,23 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QImage>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 #include <QWheelEvent>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,6 +35,8 @@
 #include "app/shell/main_frame.h"
 #include "app/shell/qt_settings_store.h"
 #include "engine/view/text_view.h"
+#include "tests/formats/razo_fixture.h"
+#include "tests/support/peer.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
@@ -46,10 +56,9 @@ class CommandsTest : public testing::Test {
     Prefs_SetDefaults(&prefs_);
     prefs_.setDefaultEncoding(2252);
     Prefs_InitWindowState(&windowState_);
-    std::string text;
     for (int i = 0; i < 400; ++i)
-      text += "Line " + std::to_string(i) + " of a long plain text book to read.\n";
-    WriteFileBytes(files_.File("book.txt"), text);
+      book_ += "Line " + std::to_string(i) + " of a long plain text book to read.\n";
+    WriteFileBytes(files_.File("book.txt"), book_);
     WriteFileBytes(files_.File("short.txt"), "Only two lines.\nThe end.\n");
   }
   void Settle() {
@@ -106,6 +115,7 @@ class CommandsTest : public testing::Test {
   TempDir files_;
   ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
   QtSettingsStore settings_;
+  std::string book_;
   Preferences prefs_;
   WindowState windowState_;
 };
@@ -184,6 +194,29 @@ void ClickMenuEntry(QMenu* menu, QAction* action) {
   QApplication::processEvents();
 }
 
+// Runs act on the next modal dialog, once it shows (the command that opens
+// it runs in between).
+void WhenModal(std::function<void(QWidget*)> act) {
+  auto* poll = new QTimer;
+  poll->setInterval(5);
+  QObject::connect(poll, &QTimer::timeout, [poll, act] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || !modal->isVisible()) return;
+    poll->stop();
+    poll->deleteLater();
+    act(modal);
+  });
+  poll->start();
+}
+
+// The window active again, the view with the keyboard (after a dialog).
+void Reactivate(MainFrame& frame, KelpoView* view) {
+  frame.activateWindow();
+  EXPECT_TRUE(QTest::qWaitForWindowActive(&frame));
+  view->setFocus();
+  QApplication::processEvents();
+}
+
 TEST_F(CommandsTest, EveryCommandIsReachedFromItsMenuAndKeysExactlyWhenItsRuleAllows) {
   auto frame = MakeFrame();
   std::vector<std::uint16_t> ran;
@@ -231,7 +264,9 @@ TEST_F(CommandsTest, EveryCommandIsReachedFromItsMenuAndKeysExactlyWhenItsRuleAl
   EXPECT_TRUE(frame->action(Cmd::SelectMode)->isChecked());
   EXPECT_TRUE(frame->action(Cmd::Toolbar)->isChecked());
   EXPECT_FALSE(frame->action(Cmd::FullScreen)->isChecked());
-  EXPECT_EQ(frame->action(Cmd::GoToButton)->text(), QStringLiteral("Page 1 of 1"));
+  // One page, the location automatic: the page bar shows a percentage.
+  EXPECT_TRUE(frame->ActiveView()->viewMode() & ViewMode::Percent);
+  EXPECT_EQ(frame->action(Cmd::GoToButton)->text(), QStringLiteral("0%"));
 }
 
 TEST_F(CommandsTest, CommandsRunTheirEffects) {
@@ -497,6 +532,235 @@ TEST_F(CommandsTest, SelectModeDragRunsTheSelectionTimerAndOffersItsMenu) {
   EXPECT_TRUE(QStringLiteral("Line 0 of a long plain text book to read.\nLine 1 of a long")
                   .contains(copied.left(10)))
       << copied.toStdString();
+}
+
+TEST_F(CommandsTest, TheBookmarksPopUpListsTheBookmarksAndMovesToTheOneChosen) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  EXPECT_FALSE(frame->action(Cmd::Bookmarks)->isEnabled());
+  EngineObject* tv = view->textView();
+  for (int i = 0; i < 3; ++i)
+    view->PageDown(true);
+  const std::uint32_t marked = Top(view);
+  ASSERT_GT(marked, 0u);
+  // A bookmark of the reader's own list, where the view stands.
+  ASSERT_EQ(OpsOf<TextViewOps>(tv).positionListCommand(tv, 0x1050 + 2, 0,
+                                                       const_cast<char*>("Chapter Three")),
+            kOk);
+  frame->action(Cmd::Home)->trigger();
+  ASSERT_EQ(Top(view), 0u);
+  frame->UpdateCommands();
+  ASSERT_TRUE(frame->action(Cmd::Bookmarks)->isEnabled());
+
+  QStringList shown;
+  QPoint at;
+  QTimer::singleShot(0, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    at = menu->pos();
+    for (QAction* a : menu->actions())
+      shown << a->text();
+    ASSERT_FALSE(menu->actions().isEmpty());
+    QTest::mouseClick(menu, Qt::LeftButton, {},
+                      menu->actionGeometry(menu->actions().front()).center());
+  });
+  QTest::keyClick(view, Qt::Key_K, Qt::ControlModifier);
+  EXPECT_EQ(shown, QStringList{QStringLiteral("Chapter Three")});
+  EXPECT_EQ(at, frame->BookmarksAnchor());
+  EXPECT_EQ(Top(view), marked);
+}
+
+TEST_F(CommandsTest, FindAndFindAgainWalkTheMatchesThenSaySoOnce) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  EngineObject* tv = view->textView();
+  // Every message box is answered and its text kept.
+  QStringList messages;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      messages << box->text();
+      box->accept();
+    }
+  });
+  answer.start(5);
+  auto shows = [&](int line) {
+    const auto at = static_cast<std::uint32_t>(book_.find("Line " + std::to_string(line) + " "));
+    std::uint32_t end = 0;
+    EXPECT_EQ(OpsOf<TextViewOps>(tv).control(tv, 7, 0, &end), kOk);
+    return Top(view) <= at && at < end;
+  };
+  EXPECT_FALSE(frame->action(Cmd::FindAgain)->isEnabled());
+  prefs_.setSearchText(u"Line 25");  // lines 25 and 250 to 259 match
+  prefs_.setSearchOptions(0);        // down from where the reader is
+  view->DoFind(false);
+  frame->UpdateCommands();
+  EXPECT_TRUE(messages.isEmpty());
+  EXPECT_TRUE(frame->action(Cmd::FindAgain)->isEnabled());
+  EXPECT_TRUE(shows(25));
+  for (int line = 250; line <= 259; ++line) {
+    frame->action(Cmd::FindAgain)->trigger();
+    EXPECT_TRUE(shows(line)) << line;
+    EXPECT_TRUE(messages.isEmpty()) << line;
+  }
+  EXPECT_FALSE(shows(25));
+  // No further match: the message once, and Find Again greyed.
+  frame->action(Cmd::FindAgain)->trigger();
+  EXPECT_EQ(messages, QStringList{QStringLiteral("No more matches for \"Line 25\".")});
+  EXPECT_FALSE(view->viewMode() & ViewMode::Searched);
+  EXPECT_FALSE(frame->action(Cmd::FindAgain)->isEnabled());
+  // A first search with no match says so in its own words.
+  messages.clear();
+  prefs_.setSearchText(u"nowhere in the book");
+  view->DoFind(false);
+  EXPECT_EQ(messages, QStringList{QStringLiteral("No matches for \"nowhere in the book\".")});
+}
+
+TEST_F(CommandsTest, SaveAsPrintToPdfAndPreviewOpenFromTheirCommands) {
+  KELPO_REQUIRE_PEER("pdftotext");
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "short.txt");
+  ASSERT_NE(view, nullptr);
+  // Save As (Ctrl+S): the save dialog suggests the title's name as text.
+  const std::string saved = files_.File("saved.txt");
+  QString suggested;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    suggested = QFileInfo(dialog->selectedFiles().value(0)).fileName();
+    dialog->selectFile(QString::fromStdString(saved));
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  QTest::keyClick(view, Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(suggested, QStringLiteral("short.txt"));
+  EXPECT_EQ(ReadFileBytes(saved), "Only two lines.\r\nThe end.\r\n");
+
+  // Print (Ctrl+P), to a PDF file.
+  const std::string pdf = files_.File("printed.pdf");
+  bool asked = false;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QPrintDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    asked = true;
+    dialog->printer()->setOutputFormat(QPrinter::PdfFormat);
+    dialog->printer()->setOutputFileName(QString::fromStdString(pdf));
+    dialog->done(QDialog::Accepted);
+  });
+  Reactivate(*frame, view);
+  QTest::keyClick(view, Qt::Key_P, Qt::ControlModifier);
+  EXPECT_TRUE(asked);
+  int status = -1;
+  const std::string printed = RunPeer("pdftotext '" + pdf + "' -", "", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(printed.find("Only two lines."), std::string::npos) << printed;
+  EXPECT_NE(printed.find("The end."), std::string::npos) << printed;
+
+  // Print Preview from its menu entry.
+  bool previewed = false;
+  WhenModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QPrintPreviewDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    previewed = true;
+    dialog->reject();
+  });
+  Reactivate(*frame, view);
+  ClickMenuEntry(frame->menu(MenuId::File), frame->action(Cmd::PrintPreview));
+  EXPECT_TRUE(previewed);
+}
+
+TEST_F(CommandsTest, LinkFocusKeysJumpAndTheHistoryCommandsFollow) {
+  KELPO_REQUIRE_PEER("python3");
+  // A 'RaZo' book whose first word links to line 300.
+  const auto target = static_cast<std::uint32_t>(book_.find("Line 300 "));
+  const std::string description = "{\"text\":" + razo_fixture::Json(book_) + ",\"links\":[[0,4," +
+                                  std::to_string(target) + "]]}";
+  WriteFileBytes(files_.File("linked.pdb"), razo_fixture::Write(description));
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "linked.pdb");
+  ASSERT_NE(view, nullptr);
+  EngineObject* tv = view->textView();
+  auto shows = [&](std::uint32_t at) {
+    std::uint32_t end = 0;
+    EXPECT_EQ(OpsOf<TextViewOps>(tv).control(tv, 7, 0, &end), kOk);
+    return Top(view) <= at && at < end;
+  };
+  EXPECT_FALSE(frame->action(Cmd::Back)->isEnabled());
+  EXPECT_FALSE(frame->action(Cmd::ClearHistory)->isEnabled());
+  QTest::keyClick(view, Qt::Key_Tab);  // the link takes the focus
+  EXPECT_EQ(OpsOf<TextViewOps>(tv).focusCommand(tv, TextViewFocus::IsShown, 0), kYes);
+  QTest::keyClick(view, Qt::Key_Return);  // and Enter follows it
+  EXPECT_TRUE(shows(target));
+  EXPECT_EQ(Top(view) > 0, true);
+  frame->UpdateCommands();
+  EXPECT_TRUE(frame->action(Cmd::Back)->isEnabled());
+  EXPECT_FALSE(frame->action(Cmd::Forward)->isEnabled());
+  EXPECT_TRUE(frame->action(Cmd::ClearHistory)->isEnabled());
+  QTest::keyClick(view, Qt::Key_Backspace);  // back
+  EXPECT_EQ(Top(view), 0u);
+  frame->UpdateCommands();
+  EXPECT_TRUE(frame->action(Cmd::Forward)->isEnabled());
+  QTest::keyClick(view, Qt::Key_Right, Qt::AltModifier);  // forward
+  EXPECT_TRUE(shows(target));
+  frame->action(Cmd::ClearHistory)->trigger();
+  EXPECT_FALSE(frame->action(Cmd::Back)->isEnabled());
+  EXPECT_FALSE(frame->action(Cmd::Forward)->isEnabled());
+  EXPECT_FALSE(frame->action(Cmd::ClearHistory)->isEnabled());
+
+  // A press on a link in a scrolling band is the link's: no scroll, no
+  // repeat, and the release follows it. Beside the link the band scrolls.
+  frame->action(Cmd::Home)->trigger();
+  ASSERT_EQ(Top(view), 0u);
+  prefs_.setRegion(0, 25, 4);  // the top band: line down
+  QWidget* vp = view->viewport();
+  const QPoint onLink(12, 8);
+  QTest::mousePress(vp, Qt::LeftButton, {}, onLink);
+  EXPECT_EQ(view->timerInterval(3), -1);
+  EXPECT_EQ(Top(view), 0u);
+  QTest::mouseRelease(vp, Qt::LeftButton, {}, onLink);
+  EXPECT_TRUE(shows(target));
+  frame->action(Cmd::Home)->trigger();
+  const QPoint besideText(vp->width() - 40, 8);
+  QTest::mousePress(vp, Qt::LeftButton, {}, besideText);
+  EXPECT_EQ(view->timerInterval(3), 50);
+  QTest::mouseRelease(vp, Qt::LeftButton, {}, besideText);
+  EXPECT_FALSE(shows(target));
+}
+
+TEST_F(CommandsTest, ThePageBarShowsTheLocationAsTheDocumentChose) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  std::uint16_t& location = view->document()->state().locationFlags;
+  struct Case {
+    std::uint16_t flags;
+    const char* text;
+  } cases[] = {
+      {0x20, "0%"},           // percentages
+      {0x10, "Page 1 of 1"},  // page numbers
+      {0x00, "0%"},           // automatic: one page is fewer than three
+      {0x30, "0%"},           // both bits: automatic
+  };
+  for (const Case& c : cases) {
+    location = static_cast<std::uint16_t>((location & ~0x30) | c.flags);
+    (void)view->UpdateLocationMode();
+    frame->UpdateCommands();
+    EXPECT_EQ(frame->action(Cmd::GoToButton)->text().toStdString(), c.text) << c.flags;
+    EXPECT_TRUE(frame->action(Cmd::GoToButton)->isEnabled());
+  }
+  // Half way down the page bar follows.
+  location = static_cast<std::uint16_t>((location & ~0x30) | 0x20);
+  (void)view->UpdateLocationMode();
+  frame->action(Cmd::Home)->trigger();
+  for (int i = 0; i < 200; ++i)
+    view->LineDown();
+  frame->UpdateCommands();
+  const QString text = frame->action(Cmd::GoToButton)->text();
+  ASSERT_TRUE(text.endsWith('%'));
+  const int percent = text.chopped(1).toInt();
+  EXPECT_GE(percent, 40);
+  EXPECT_LE(percent, 55);
 }
 
 TEST_F(CommandsTest, AutoScrollStepsByTheClockAndStops) {
