@@ -74,6 +74,5 @@ bool RunFindDialog(KelpoView* view, Preferences* prefs) {
   if (dialog.exec() != QDialog::Accepted) return false;
   prefs->setSearchText(dialog.text().toStdU16String());
   prefs->setSearchOptions(FindOptions_Pack(dialog.request()));
-  KelpoView_DoFind(view, false);
   return true;
 }

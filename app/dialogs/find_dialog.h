@@ -38,8 +38,8 @@ class FindDialog : public QDialog {
   QPushButton* find_;
 };
 
-// The Find command of a view: the dialog filled from the preferences (the
-// live ones, which the view's document context also reads); on Find the
-// request goes back into them and the view searches from where it is.
-// False when the dialog was cancelled or there is no view.
+// The Find dialog of a view, filled from the preferences (the live ones,
+// which the view's document context also reads); on Find the request goes
+// back into them and true is answered (the command then searches from where
+// the view is). False when the dialog was cancelled or there is no view.
 bool RunFindDialog(KelpoView* view, Preferences* prefs);

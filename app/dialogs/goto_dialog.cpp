@@ -10,13 +10,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/core/worker.h"
-#include "app/shell/kelpo_view.h"
-#include "engine/view/text_view.h"
 
 namespace {
-
-constexpr std::uint16_t kControlPercent = 5;  // u16: the percentage of the section above the screen
 
 QPushButton* Button(const char* text, QWidget* parent) {
   auto* b = new QPushButton(QString::fromUtf8(text), parent);
@@ -126,49 +121,4 @@ void GoToDialog::GoToPage() {
 
 void GoToDialog::GoToPercent() {
   done(GoTo_PercentResult(percentEdit_->text().toStdU16String(), &percent_));
-}
-
-bool RunGoToDialog(KelpoView* view, bool showsPercent) {
-  if (view == nullptr || Worker_Busy() != WorkerKind::None) return false;
-  EngineObject* tv = view->textView();
-  if (tv == nullptr || !view->attached()) return false;
-  const TextViewOps& ops = OpsOf<TextViewOps>(tv);
-  std::uint16_t page = 0, count = 0, percent = 0;
-  if (IsFailure(ops.getPageNumber(tv, &page, &count))) page = count = 0;
-  if (IsFailure(ops.control(tv, kControlPercent, 0, &percent))) percent = 0;
-  GoToDialog dialog(page, count, percent, showsPercent, view);
-  const int result = dialog.exec();
-  std::uint16_t code = 0;
-  std::uint32_t argument = 0;
-  switch (result) {
-    case GoToResult::Page:
-      code = TextViewNav::SectionByNumber;
-      argument = dialog.page();
-      break;
-    case GoToResult::FirstPage:
-      code = TextViewNav::SectionByNumber;
-      argument = 1;
-      break;
-    case GoToResult::LastPage:
-      code = TextViewNav::SectionByNumber;
-      argument = count;
-      break;
-    case GoToResult::Percent:
-      code = TextViewNav::Percent;
-      argument = dialog.percent();
-      break;
-    case GoToResult::TopOfPage:
-      code = TextViewNav::SectionStart;
-      break;
-    case GoToResult::EndOfPage:
-      code = TextViewNav::SectionEnd;
-      break;
-    default:
-      return false;
-  }
-  if (!view->layoutValid()) view->Render();
-  // A page that does not exist gives the device's notice; nothing else.
-  (void)ops.navigate(tv, code, argument);
-  view->viewport()->update();
-  return true;
 }

@@ -53,9 +53,3 @@ class GoToDialog : public QDialog {
   std::uint32_t page_ = 0;
   std::uint32_t percent_ = 0;
 };
-
-// The Go To command of a view: the dialog opened on the view's page, page
-// count and percentage, then the move it asks for. showsPercent: the view
-// shows its location as a percentage (the focus starts there). False when
-// nothing moved (cancelled, or no document).
-bool RunGoToDialog(KelpoView* view, bool showsPercent = false);

@@ -1,46 +1,46 @@
-// Until a dialog is built, its launcher answers as if the user had cancelled
-// it at once.
+// The reading view's and the main window's dialogs, opened for their
+// commands.
 #include "app/shell/dialog_launch.h"
 
+#include "app/dialogs/bookmark_dialogs.h"
+#include "app/dialogs/doc_info_dialog.h"
+#include "app/dialogs/find_dialog.h"
+#include "app/dialogs/goto_dialog.h"
 #include "app/dialogs/options_sheet.h"
 #include "app/shell/kelpo_view.h"
+#include "app/shell/main_frame.h"
 
-bool DialogLaunch_Find(KelpoView*) {
-  return false;
+bool DialogLaunch_Find(KelpoView* view) {
+  MainFrame* frame = view->mainFrame();
+  // The search text and options live in the program's preferences.
+  return frame != nullptr && RunFindDialog(view, frame->preferences());
 }
 
-GoToAnswer DialogLaunch_GoTo(KelpoView*, const GoToRequest&) {
-  return {};
+GoToAnswer DialogLaunch_GoTo(KelpoView* view, const GoToRequest& request) {
+  GoToDialog dialog(request.page, request.pageCount, request.percent, request.showsPercent, view);
+  const int result = dialog.exec();
+  return {result, result == GoToResult::Percent ? dialog.percent() : dialog.page()};
 }
 
-void DialogLaunch_AddBookmark(KelpoView*) {}
-
-void DialogLaunch_EditBookmarks(KelpoView*) {}
-
-bool DialogLaunch_Annotation(KelpoView*, AnnotationFields*) {
-  return false;
+void DialogLaunch_AddBookmark(KelpoView* view) {
+  RunAddBookmarkDialog(view);
 }
 
-AnnotationsAnswer DialogLaunch_Annotations(KelpoView*, AnnotStore*) {
-  return {};
+void DialogLaunch_EditBookmarks(KelpoView* view) {
+  RunEditBookmarksDialog(view);
 }
 
-bool DialogLaunch_AnnotationSettings(KelpoView*, const std::u16string&, std::u16string*) {
-  return false;
+bool DialogLaunch_Annotation(KelpoView* view, AnnotationFields* fields) {
+  return RunAnnotationDialog(view, fields);
 }
 
-bool DialogLaunch_Categories(KelpoView*, const std::vector<std::uint16_t>*,
-                             std::vector<std::uint16_t>*) {
-  return false;
+void DialogLaunch_DocumentInformation(KelpoView* view) {
+  RunDocInfoDialog(view);
 }
 
-bool DialogLaunch_OpenCategorized(MainFrame*, QString*) {
-  return false;
+void DialogLaunch_SystemInformation(MainFrame* frame) {
+  RunSysInfoDialog(frame);
 }
-
-void DialogLaunch_DocumentInformation(KelpoView*) {}
-
-void DialogLaunch_SystemInformation(MainFrame*) {}
 
 void DialogLaunch_ViewOptions(KelpoView* view) {
   if (MainFrame* frame = view->mainFrame()) (void)RunOptionsSheet(frame, view);  // Cancel: nothing
@@ -48,10 +48,6 @@ void DialogLaunch_ViewOptions(KelpoView* view) {
 
 void DialogLaunch_FrameOptions(MainFrame* frame) {
   (void)RunOptionsSheet(frame, nullptr);  // Cancel: nothing to do
-}
-
-bool DialogLaunch_EditColourTheme(QWidget*, std::uint16_t) {
-  return false;
 }
 
 void DialogLaunch_Help(MainFrame*, std::uint32_t) {}

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/core/goto_input.h"
+#include "app/dialogs/annotation_dialogs.h"
 
 class KelpoView;
 class MainFrame;
@@ -23,7 +24,7 @@ struct AnnotStore;
 // asked to search (the view then searches from the preferences).
 bool DialogLaunch_Find(KelpoView* view);
 
-// Go To: the dialog's answer (one of GoToResult in app/core/commands.h) and
+// Go To: the dialog's answer (one of GoToResult in app/core/goto_input.h) and
 // the page or percentage typed.
 struct GoToRequest {
   std::uint16_t page = 0, pageCount = 0;  // 0 and 0 when unknown
@@ -44,33 +45,11 @@ void DialogLaunch_AddBookmark(KelpoView* view);
 void DialogLaunch_EditBookmarks(KelpoView* view);
 
 // One annotation's texts and colour (1..16). True on OK with the fields
-// edited in place.
-struct AnnotationFields {
-  std::u16string text;     // the excerpt
-  std::u16string comment;  // the note
-  std::uint8_t colour = 1;
-  bool joinLineBreaks = true;
-};
+// edited in place. The annotation list, the annotation file and the
+// categories are whole flows of their dialogs (RunAnnotationsDialog,
+// RunAnnotationSettingsDialog, RunCategoriesDialog, RunOpenByCategoryDialog).
+using AnnotationFields = AnnotationDialogFields;
 bool DialogLaunch_Annotation(KelpoView* view, AnnotationFields* fields);
-// The annotation list of store (null when the view has none).
-struct AnnotationsAnswer {
-  bool changed = false;  // an annotation was edited or deleted
-  int goToRow = -1;      // Go To was chosen on this row
-};
-AnnotationsAnswer DialogLaunch_Annotations(KelpoView* view, AnnotStore* store);
-// Annotation Settings: the annotation file of the document at documentPath.
-// True on OK with a change; *annotationPath is then the new path (empty:
-// detach the file).
-bool DialogLaunch_AnnotationSettings(KelpoView* view, const std::u16string& documentPath,
-                                     std::u16string* annotationPath);
-
-// The categories of the view's document: current holds the ids it has (null
-// when they could not be read). True when the dialog left a list; *chosen
-// is then the document's new ids (empty: none).
-bool DialogLaunch_Categories(KelpoView* view, const std::vector<std::uint16_t>* current,
-                             std::vector<std::uint16_t>* chosen);
-// Open Categorized: true with the chosen document's path.
-bool DialogLaunch_OpenCategorized(MainFrame* frame, QString* path);
 
 // Document Information for the view's document.
 void DialogLaunch_DocumentInformation(KelpoView* view);
@@ -81,9 +60,6 @@ void DialogLaunch_SystemInformation(MainFrame* frame);
 // the view applies them again afterwards) and without one.
 void DialogLaunch_ViewOptions(KelpoView* view);
 void DialogLaunch_FrameOptions(MainFrame* frame);
-// The colour-theme editor (reached from the options' colour page): true when
-// the theme was changed.
-bool DialogLaunch_EditColourTheme(QWidget* parent, std::uint16_t themeKey);
-
-// Help: the topic of a command or window id (0: the contents).
+// Help: the topic of a command or window id (0: the contents). No help file
+// ships with the reader: nothing opens.
 void DialogLaunch_Help(MainFrame* frame, std::uint32_t context);

@@ -105,9 +105,14 @@ class KelpoView : public QAbstractScrollArea {
   KelpoDoc* document() const { return doc_; }
   bool layoutValid() const { return layoutValid_; }
   bool attached() const { return attached_; }
+  // The Go To command: the dialog on the view's page, then its move.
+  void OnGoTo();
   // A search has run that Find Again may continue.
-  bool findAgainEnabled() const { return findAgainEnabled_; }
-  void SetFindAgainEnabled(bool on) { findAgainEnabled_ = on; }
+  bool findAgainEnabled() const { return (viewMode_ & ViewMode::Searched) != 0; }
+  void SetFindAgainEnabled(bool on) {
+    viewMode_ = on ? viewMode_ | ViewMode::Searched
+                   : static_cast<std::uint16_t>(viewMode_ & ~ViewMode::Searched);
+  }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -124,7 +129,6 @@ class KelpoView : public QAbstractScrollArea {
  private:
   // Commands.
   void CopyText(std::uint16_t mode);
-  void OnGoTo();
   void OnSelectMode();
   void OnBookmarks();
   void OnCategories();
@@ -177,7 +181,6 @@ class KelpoView : public QAbstractScrollArea {
   QTimer selectTimer_;  // 1
   QTimer tapTimer_;     // 3
   QTimer autoTimer_;    // 4
-  bool findAgainEnabled_ = false;
   std::unique_ptr<PrintJob> printJob_;
   QTimer layoutTimer_;  // background pagination
   // The synchronous layout's progress.

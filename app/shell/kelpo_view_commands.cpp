@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialogs/category_dialogs.h"
 #include "app/resources/strings.h"
 #include "app/shell/dialog_launch.h"
 #include "app/shell/doc_links.h"
@@ -22,6 +23,7 @@
 #include "app/shell/kelpo_view.h"
 #include "app/shell/main_frame.h"
 #include "app/shell/print_job.h"
+#include "app/shell/workers.h"
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/text_conv.h"
@@ -50,12 +52,9 @@ constexpr std::uint16_t kAnnotGetPath = 3;
 constexpr std::uint16_t kAnnotButton = 6;
 constexpr std::uint16_t kAnnotIndex = 7;
 constexpr std::uint16_t kAnnotAdd = 8;
-constexpr std::uint16_t kAnnotGoTo = 11;
 constexpr std::uint32_t kSelectedTextLimit = 15000;
-constexpr std::uint32_t kSearchTextLimit = 62;
 constexpr std::uint32_t kUtf16Le = 1014;
 constexpr int kBookmarkNameLimit = 63;
-constexpr std::uint16_t kCategoryBuffer = 128;
 
 const TextViewOps& Tv(EngineObject* v) {
   return OpsOf<TextViewOps>(v);
@@ -285,38 +284,7 @@ void KelpoView::OnGoTo() {
 }
 
 void KelpoView::DoFind(bool again) {
-  const Preferences* p = doc_->context().prefs;
-  if (doc_->state().reader == nullptr || !attached_ || p == nullptr) return;
-  const std::uint8_t o = p->searchOptions();
-  std::uint32_t flags = o & 3u;
-  const std::uint8_t range = (o >> 2) & 3;
-  if (range == 1) flags |= 4;
-  if (range == 2) flags |= 8;
-  if (again) flags |= 0x10;
-  const std::u16string wide = p->searchText();
-  const std::string text = WideToDocText(doc_->state().encoding, wide, kSearchTextLimit);
-  EngineObject* search = nullptr;
-  if (IsFailure(Tv(textView_).findStart(textView_,
-                                        reinterpret_cast<const std::uint8_t*>(text.data()),
-                                        static_cast<std::uint32_t>(text.size()), flags, &search)))
-    return;
-  // The search runs to its end here; each step is one slice of the engine.
-  StatusCode result = kOk;
-  for (;;) {
-    std::int16_t percent = 0;
-    result = Tv(textView_).findStep(textView_, search, &percent);
-    if (IsFailure(result) || result == kViewFindEnded) break;
-  }
-  const StatusCode finish = Tv(textView_).findFinish(textView_, search);
-  viewport()->update();
-  if (result == kViewFindEnded && finish == kNotFound) {
-    viewMode_ &= ~ViewMode::Searched;
-    QString message = Text(again ? StringId::NoMoreMatches : StringId::NoMatches);
-    message.replace(QStringLiteral("%s"), QString::fromStdU16String(wide));
-    QMessageBox::information(this, QApplication::applicationDisplayName(), message);
-  } else {
-    viewMode_ |= ViewMode::Searched;
-  }
+  KelpoView_DoFind(this, again);  // on a worker, with its progress dialog and messages
 }
 
 void KelpoView::OnBookmarks() {
@@ -362,26 +330,7 @@ void KelpoView::OnBookmarks() {
 }
 
 void KelpoView::OnCategories() {
-  EngineObject* store = doc_->context().store;
-  if (store == nullptr) return;  // no categories without the settings store
-  const char16_t* settings = doc_->state().localSettings.path;
-  // The list comes back count first, in this buffer when it fits (its first
-  // word gives its capacity in ids), else in a block of the store's.
-  std::array<std::uint16_t, 1 + kCategoryBuffer> own{};
-  own[0] = kCategoryBuffer;
-  std::uint16_t* list = own.data();
-  std::vector<std::uint16_t> current;
-  const bool have =
-      !IsFailure(OpsOf<SettingsOps>(store).getDocumentCategories(store, settings, &list));
-  if (have && list != nullptr) current.assign(list + 1, list + 1 + list[0]);
-  if (have && list != nullptr && list != own.data()) Engine_Free(list);
-  std::vector<std::uint16_t> chosen;
-  if (!DialogLaunch_Categories(this, have ? &current : nullptr, &chosen)) return;
-  std::vector<std::uint16_t> result;
-  result.push_back(static_cast<std::uint16_t>(chosen.size()));
-  result.insert(result.end(), chosen.begin(), chosen.end());
-  // A list the store cannot write leaves the one it had.
-  (void)OpsOf<SettingsOps>(store).setDocumentCategories(store, settings, result.data());
+  RunCategoriesDialog(this);
 }
 
 void KelpoView::OnBackForward(bool forward) {
@@ -526,34 +475,12 @@ void KelpoView::OnAnnotate() {
 
 void KelpoView::OnViewAnnotations() {
   if (textView_ == nullptr || !attached_) return;
-  AnnotStore* store = nullptr;
-  if (IsFailure(Tv(textView_).annotCommand(textView_, kAnnotStoreOf, 0, &store))) store = nullptr;
-  const AnnotationsAnswer answer = DialogLaunch_Annotations(this, store);
-  if (answer.changed) {
-    layoutValid_ = false;
-    Render();
-  }
-  if (answer.goToRow >= 0)
-    (void)Tv(textView_).annotCommand(textView_, kAnnotGoTo,
-                                     static_cast<std::uint32_t>(answer.goToRow), nullptr);
+  RunAnnotationsDialog(this);
 }
 
 void KelpoView::OnAnnotationSettings() {
   if (textView_ == nullptr || !attached_) return;
-  char16_t current[261] = {};
-  // A view with no annotation path answers a failure here: nothing to set.
-  if (IsFailure(Tv(textView_).annotCommand(textView_, kAnnotGetPath, 261, current))) return;
-  std::u16string path = current;
-  if (!DialogLaunch_AnnotationSettings(this, doc_->path(), &path)) return;
-  layoutValid_ = false;
-  (void)Tv(textView_).annotCommand(textView_, kAnnotSetPath,
-                                   static_cast<std::uint32_t>(path.size()),
-                                   path.empty() ? nullptr : path.data());
-  if (!path.empty()) {
-    AnnotStore* store = nullptr;
-    (void)Tv(textView_).annotCommand(textView_, kAnnotStoreOf, 0, &store);  // opened on first use
-  }
-  Render();
+  RunAnnotationSettingsDialog(this);
 }
 
 void KelpoView::OnAnnotationResult(StatusCode result) {

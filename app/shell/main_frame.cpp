@@ -16,6 +16,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 
+#include "app/dialogs/category_dialogs.h"
 #include "app/resources/strings.h"
 #include "app/shell/dialog_launch.h"
 #include "app/shell/kelpo_view.h"
@@ -345,11 +346,9 @@ void MainFrame::RunFrameCommand(std::uint16_t id) {
     case Cmd::Open:
       OnFileOpen();
       break;
-    case Cmd::OpenCategorized: {
-      QString path;
-      if (DialogLaunch_OpenCategorized(this, &path)) OpenDocumentFile(path);
+    case Cmd::OpenCategorized:
+      RunOpenByCategoryDialog(this);  // opens the chosen document
       break;
-    }
     case Cmd::Close:
       if (QMdiSubWindow* active = mdi_->activeSubWindow()) active->close();
       break;

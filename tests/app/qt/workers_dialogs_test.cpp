@@ -170,6 +170,7 @@ TEST_F(WorkersDialogsTest, FindDialogKeepsTheRequestAndTheViewMarksTheHit) {
   auto boxes = TakeMessage(&unexpected);  // a search that finds nothing would wait for OK
   ASSERT_TRUE(RunFindDialog(view_.get(), &prefs_));
   EXPECT_TRUE(watch->seen());
+  KelpoView_DoFind(view_.get(), false);  // what the Find command does next
   EXPECT_FALSE(boxes->seen()) << unexpected.toStdString();
   EXPECT_EQ(prefs_.searchText(), u"NEEDLE");
   const FindRequest r = FindOptions_Unpack(prefs_.searchOptions());
@@ -354,7 +355,7 @@ TEST_F(WorkersDialogsTest, GoToMovesTheView) {
   };
   for (const Step& s : steps) {
     auto watch = ModalWatch::For<GoToDialog>(s.act);
-    (void)RunGoToDialog(view_.get());
+    view_->OnGoTo();
     EXPECT_TRUE(watch->seen()) << s.why;
     EXPECT_TRUE(s.where(First())) << s.why << ": " << First();
   }
