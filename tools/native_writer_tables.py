@@ -19,7 +19,8 @@ TABLE (every key but "groups" optional):
   "extension"     true: the table record carries its 8-byte extension
   "row_offset"    byte offset of the row entries in the single record (default 6)
 CELL: {"content": [BLOCK, ...] or a string, "col", "row" (in the group),
-       "colspan", "rowspan" (default 1), "format": FORMAT}
+       "colspan", "rowspan" (default 1), "format": FORMAT, "nowrap": true
+       (its paragraphs are marked as not wrapping)}
 FORMAT: {"width_mode": 0-7, "width": n, "border": {"width": w, "style": s,
          "colour": [r, g, b]}, "padding": [top, right, bottom, left],
          "background": [r, g, b]}
@@ -87,6 +88,7 @@ class Writer:
         self.encoding = "utf-16-be" if utf16 else "latin-1"
         self.mark = MARK.decode().encode(self.encoding)
         self.text = bytearray()
+        self.nowrap = []  # text of cells whose paragraphs do not wrap
         self.tables = []  # in start order
         self.colours = Items(given(1))
         self.borders = Items(given(5))
@@ -142,7 +144,10 @@ class Writer:
             rec["group_starts"].append(len(self.text))
             ends = []
             for cell in g["cells"]:
+                begin = len(self.text)
                 self.blocks(cell.get("content", ""), level + 1)
+                if cell.get("nowrap") and len(self.text) > begin:
+                    self.nowrap.append((begin, len(self.text)))
                 ends.append(len(self.text))
             rec["cell_ends"].append(ends)
         self.text += self.mark
@@ -274,17 +279,22 @@ def expand(d, build):
         descriptors = dict(d.get("descriptors", {}))
         descriptors["1"] = {"columns": columns}
         out["descriptors"] = descriptors
-        para = []
-        at = 0
+        # Paragraph attributes: bit 1 inside tables, bit 0 as well in cells
+        # marked "nowrap".
+        marks = [0] * len(text)
         for rec in w.tables:
-            if rec["level"] != 0:
-                continue
-            if rec["start"] > at:
-                para.append([at, rec["start"], {"fixed_hex": "00000000"}])
-            para.append([rec["start"], rec["end"], {"fixed_hex": "02000000"}])
-            at = rec["end"]
-        if at < len(text):
-            para.append([at, len(text), {"fixed_hex": "00000000"}])
+            for i in range(rec["start"], rec["end"]):
+                marks[i] = 2
+        for a, b in w.nowrap:
+            for i in range(a, b):
+                marks[i] |= 1
+        para = []
+        for i, m in enumerate(marks):
+            if para and para[-1][2] == m:
+                para[-1][1] = i + 1
+            else:
+                para.append([i, i + 1, m])
+        para = [[a, b, {"fixed_hex": "%02x000000" % m}] for a, b, m in para]
         out["para_runs"] = {"runs": para}
         return out
 

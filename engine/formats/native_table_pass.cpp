@@ -22,6 +22,7 @@ constexpr std::uint32_t kTableLevelList = 1;  // run list whose value columns ho
 constexpr std::uint32_t kMinTableRecord = 14;
 constexpr std::uint32_t kMinTemplate = 6;
 constexpr std::uint32_t kRecordExtension = 8;
+constexpr std::uint8_t kNoWrapParagraph = 0x01;  // table-10 attribute bit 0
 
 std::uint16_t Be16(const std::uint8_t* p) {
   return LoadBE16(p);
@@ -762,8 +763,13 @@ StatusCode MeasureText(Pass& x, bool* entered) {
       }
       x.f.cellMax =
           std::min<std::int32_t>(std::max<std::int32_t>(x.f.cellMax, full), kTableMaxWidth);
-      x.f.cellMin =
-          std::min<std::int32_t>(std::max<std::int32_t>(x.f.cellMin, widest), kTableMaxWidth);
+      // A paragraph that does not wrap needs its whole width.
+      std::uint8_t attributes[6] = {};
+      const bool noWrap =
+          NativeStore_GetParagraphAttributes(x.s, x.f.pos, attributes, nullptr, nullptr) == kOk &&
+          (attributes[0] & kNoWrapParagraph) != 0;
+      x.f.cellMin = std::min<std::int32_t>(
+          std::max<std::int32_t>(x.f.cellMin, noWrap ? full : widest), kTableMaxWidth);
       x.f.pos = next;
     }
   }

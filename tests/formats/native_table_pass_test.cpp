@@ -278,6 +278,21 @@ TEST(NativeTablePass, CellWidthsFollowTheirFormats) {
   EXPECT_EQ(s.edges[1] - s.edges[0], 10);
 }
 
+TEST(NativeTablePass, ParagraphsThatDoNotWrapNeedTheirWholeWidth) {
+  // Two tables in a narrow device: the same words wrapping, and not.
+  TablePass t(Write("[{\"table\": {\"groups\": [{\"rows\": 1, \"cells\": [" + Cell("aa bb cc dd") +
+                    "]}]}}, \"x\\n\", {\"table\": {\"groups\": "
+                    "[{\"rows\": 1, \"cells\": [" +
+                    Cell("aa bb cc dd", "\"nowrap\": true") + "]}]}}]"),
+              30);
+  ASSERT_EQ(t.Run(), kOk);
+  const TableSizes wrapping = t.Sizes(1);
+  const TableSizes whole = t.Sizes(2);
+  EXPECT_EQ(wrapping.edges[0], 30);  // fitted to the device's width
+  EXPECT_EQ(whole.edges[0], 55);     // eleven characters of 5 pixels: wider than the device
+  EXPECT_GT(wrapping.rows[0], whole.rows[0]);  // four lines against one
+}
+
 TEST(NativeTablePass, TwoThousandRowTablePasses) {
   std::string groups;
   for (int i = 0; i < 2000; ++i) {
