@@ -208,7 +208,9 @@ TEST(DctDecode, DcOnlyBlocksAreExact) {
           for (int y = 0; y < size; ++y) {
             for (int x = 0; x < size; ++x) {
               ASSERT_EQ((set == 0 ? tile.y : tile.cb)[y * 32 + x], expected) << ci << " " << r;
-              if (set == 1) ASSERT_EQ(tile.cr[y * 32 + x], expected) << ci << " " << r;
+              if (set == 1) {
+                ASSERT_EQ(tile.cr[y * 32 + x], expected) << ci << " " << r;
+              }
             }
           }
           const int peer = comp.Sample(8 * r, 8 * c);

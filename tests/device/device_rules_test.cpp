@@ -44,9 +44,13 @@ TEST(DeviceColours, TextAndBackgroundPrecedence) {
     const DeviceFontSpec spec{DeviceFace::Serif, 10, c.style, text, back};
     const DeviceTextColours got = Device_TextColours(spec, c.plain, c.theme);
     EXPECT_EQ(got.changeText, c.changeText) << c.what;
-    if (c.changeText) EXPECT_EQ(std::memcmp(&got.text, &c.wantText, 3), 0) << c.what;
+    if (c.changeText) {
+      EXPECT_EQ(std::memcmp(&got.text, &c.wantText, 3), 0) << c.what;
+    }
     EXPECT_EQ(got.opaque, c.opaque) << c.what;
-    if (c.opaque) EXPECT_EQ(std::memcmp(&got.background, &c.wantBack, 3), 0) << c.what;
+    if (c.opaque) {
+      EXPECT_EQ(std::memcmp(&got.background, &c.wantBack, 3), 0) << c.what;
+    }
   }
 }
 
@@ -94,7 +98,9 @@ TEST(DeviceColours, BoxFillAndFrame) {
   for (const auto& c : cases) {
     const DeviceBoxColours got = Device_BoxColours(c.frame, c.fill, c.plain, c.theme);
     EXPECT_EQ(got.filled, c.filled) << c.what;
-    if (c.filled) EXPECT_TRUE(Same(got.fill, c.wantFill)) << c.what;
+    if (c.filled) {
+      EXPECT_TRUE(Same(got.fill, c.wantFill)) << c.what;
+    }
     EXPECT_TRUE(Same(got.frame, c.wantFrame)) << c.what;
   }
 }
@@ -135,7 +141,9 @@ TEST(DeviceFaces, SlotsAndNameLength) {
   for (const auto& c : cases) {
     std::uint32_t length = 0;
     EXPECT_EQ(Device_FaceName(DeviceFaceName{c.slot, c.name}, &length), c.wantSlot) << c.slot;
-    if (c.wantSlot >= 0) EXPECT_EQ(length, c.wantLength) << c.slot;
+    if (c.wantSlot >= 0) {
+      EXPECT_EQ(length, c.wantLength) << c.slot;
+    }
   }
 }
 

@@ -492,7 +492,9 @@ TEST_F(SelectCtlTest, FramedListOpensAboveWhenOnlyThatFitsAndCloses) {
   for (int y = 0; y < 120; ++y)
     for (int x = 0; x < 200; ++x) {
       const bool control = x >= 10 + kMargin && x < 52 + kMargin && y >= 99 && y < 115;
-      if (!control) ASSERT_EQ(after[y * 200 + x], before[y * 200 + x]) << x << "," << y;
+      if (!control) {
+        ASSERT_EQ(after[y * 200 + x], before[y * 200 + x]) << x << "," << y;
+      }
     }
 }
 

@@ -142,7 +142,9 @@ TEST_F(NativeHandlerTest, ObjectsAreLinesOfTheirOwn) {
     LineMetrics m{};
     ASSERT_EQ(Layout(c.start, 300, &next, &m), kOk);
     EXPECT_EQ(next, c.next);
-    if (c.width >= 0) EXPECT_EQ(m.width, c.width);
+    if (c.width >= 0) {
+      EXPECT_EQ(m.width, c.width);
+    }
     if (c.height >= 0) {
       EXPECT_EQ(m.height, c.height);
       EXPECT_EQ(m.ascent, c.height);

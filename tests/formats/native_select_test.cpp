@@ -118,7 +118,9 @@ TEST(NativeSelectLists, EntriesNamesAndTargets) {
     std::uint32_t value = 0;
     EXPECT_EQ(SelectList_GetOptionTarget(&s, c.key, c.option, &value), c.kind)
         << c.key << "/" << c.option;
-    if (c.kind != kDocLinkNoTarget) EXPECT_EQ(value, c.value);
+    if (c.kind != kDocLinkNoTarget) {
+      EXPECT_EQ(value, c.value);
+    }
   }
 }
 

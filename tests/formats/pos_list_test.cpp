@@ -62,7 +62,9 @@ Parsed ParseList(const std::string& r) {
   p.prefix = r.substr(8, namesOffset - 8);
   const std::uint32_t valuesAt = namesOffset + ((namesLength + 1) & ~1u);
   EXPECT_LE(valuesAt + 4 * count, r.size());
-  if (namesLength % 2 != 0) EXPECT_EQ(r.at(namesOffset + namesLength), '\0') << "pad byte";
+  if (namesLength % 2 != 0) {
+    EXPECT_EQ(r.at(namesOffset + namesLength), '\0') << "pad byte";
+  }
   std::size_t at = namesOffset;
   for (std::uint32_t k = 0; k < count; ++k) {
     const std::size_t nul = r.find('\0', at);

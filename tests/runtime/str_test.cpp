@@ -102,7 +102,9 @@ TEST(CharClass, AgreesWithTheCLibraryOnAscii) {
     EXPECT_EQ((k & kCharControl) != 0, std::iscntrl(c) != 0) << c;
     EXPECT_EQ((k & kCharPunct) != 0, std::ispunct(c) != 0) << c;
     // Every punctuation mark is either a separator or a token mark.
-    if (std::ispunct(c)) EXPECT_EQ(((k & kCharSeparator) != 0) + ((k & kCharToken) != 0), 1) << c;
+    if (std::ispunct(c)) {
+      EXPECT_EQ(((k & kCharSeparator) != 0) + ((k & kCharToken) != 0), 1) << c;
+    }
     EXPECT_EQ(Str_FoldByte(static_cast<unsigned char>(c)), std::tolower(c)) << c;
   }
   for (int c = 128; c < 256; ++c) {

@@ -289,7 +289,9 @@ class DocOpenStoreTest : public DocOpenTest {
     context_.store = store_;
   }
   void TearDown() override {
-    if (store_ != nullptr) EXPECT_EQ(Settings_CloseStore(store_), kOk);
+    if (store_ != nullptr) {
+      EXPECT_EQ(Settings_CloseStore(store_), kOk);
+    }
     DocOpenTest::TearDown();
   }
   bool SettingsExist(const std::u16string& path) {

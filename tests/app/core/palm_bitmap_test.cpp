@@ -173,7 +173,9 @@ TEST(PalmBitmapPeer, DecodesWhatPnmtopalmWritesAsPalmtopnmReadsIt) {
             for (int shift : {0, 8, 16}) {
               const int a = (g >> shift) & 0xFF, b = (want.rgb[i] >> shift) & 0xFF;
               ASSERT_LE(std::abs(a - b), 8) << "pixel " << i;
-              if (b == 0 || b == 255) ASSERT_EQ(a, b) << "pixel " << i;
+              if (b == 0 || b == 255) {
+                ASSERT_EQ(a, b) << "pixel " << i;
+              }
             }
           } else {
             ASSERT_EQ(g & 0xFFFFFF, want.rgb[i]) << "pixel " << i;

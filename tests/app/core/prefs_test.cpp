@@ -157,7 +157,9 @@ TEST(Prefs, LoadFallsBackToDefaultsForForeignOrDamagedRecords) {
     p.bytes.fill(0xEE);
     Prefs_Load(store, &p);
     EXPECT_EQ(p.saveMode(), c.defaults ? 0 : 2);
-    if (c.defaults) EXPECT_EQ(p.bytes, Defaults().bytes);
+    if (c.defaults) {
+      EXPECT_EQ(p.bytes, Defaults().bytes);
+    }
   }
 }
 

@@ -70,7 +70,9 @@ TEST(KelpoView, TheSaveModeDecidesWhetherLocalSettingsOutliveTheDocument) {
     EXPECT_EQ(prompter.questions, c.questions);
     LocalSettings ls{};
     const bool kept = Settings_OpenDocument(store, path.c_str(), 0, &ls) == kOk;
-    if (kept) EXPECT_EQ(Settings_CloseDocument(store, &ls, kSettingsCloseDelete), kOk);
+    if (kept) {
+      EXPECT_EQ(Settings_CloseDocument(store, &ls, kSettingsCloseDelete), kOk);
+    }
     EXPECT_EQ(kept, c.kept);
     EXPECT_EQ(Settings_CloseStore(store), kOk);
   }
