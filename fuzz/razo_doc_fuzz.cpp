@@ -33,10 +33,16 @@ void Sides(EngineObject* h, std::uint32_t length) {
     (void)ops.getLinkAt(h, p, &a, &b, &t);
     (void)ops.findSection(h, p, &k, &a, &b);
     if ((t >> 24) == 0xFF) {
+      DocLinkTarget d{};
+      if (ops.control(h, DocControl::FindTarget, t, &d) == kOk) {
+        (void)ops.control(h, DocControl::ResolveTarget, 0, &d);
+        if (d.flags & DocLinkFlag::OwnedText0) Engine_Free(d.text[0]);
+        if (d.flags & DocLinkFlag::OwnedName) Engine_Free(d.text[1]);
+      }
       char small[4] = {};
       RaZoTargetQuery q{t, small, nullptr, 0, sizeof small, 0};
-      if (ops.control(h, DocControl::FindTarget, 0, &q) == kOk) {
-        (void)ops.control(h, DocControl::ResolveTarget, 0, &q);
+      if (RaZoDoc_FindTargetNames(h, &q) == kOk) {
+        (void)RaZoDoc_FindAnchorByName(h, &q);
         if (q.flags & RaZoTargetFlag::NewFirst) Engine_Free(q.firstName);
         if (q.flags & RaZoTargetFlag::NewSecond) Engine_Free(q.secondName);
       }

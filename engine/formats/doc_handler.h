@@ -166,6 +166,28 @@ struct DocLinkVisibility {
   std::int16_t bottomLimit;  // exclusive
 };
 
+// Controls 0 and 1: a link's target described for the host (control 0,
+// value = the target GetLinkAt gave) and resolved to a position in this
+// document (control 1, into value). texts are NUL-terminated engine
+// allocations the caller frees when their owned bit is set: text[0] the
+// target's first text (the document or string to open), text[1] an anchor
+// name, text[2] a second name or a kind byte (DocLinkFlag::HasValue).
+struct DocLinkTarget {
+  char* text[3];
+  std::uint32_t value;
+  std::uint16_t flags;  // DocLinkFlag
+  std::uint16_t length[3];
+};
+namespace DocLinkFlag {
+constexpr std::uint16_t HasText0 = 0x01;
+constexpr std::uint16_t HasName = 0x02;
+constexpr std::uint16_t HasItem3 = 0x04;
+constexpr std::uint16_t HasValue = 0x08;
+constexpr std::uint16_t OwnedText0 = 0x10;
+constexpr std::uint16_t OwnedName = 0x20;
+constexpr std::uint16_t OwnedItem3 = 0x40;
+}  // namespace DocLinkFlag
+
 // HitTest's optional hit box.
 struct HitBox {
   std::int16_t width;   // of the character hit

@@ -216,6 +216,11 @@ StatusCode Open(NativeDocState& s, EngineObject* db) {
   if (IsFailure(closed)) return closed;
   s.db = db;
   s.flags &= static_cast<std::uint16_t>(~NativeStateFlag::Utf16);
+  // No table pass runs until it is asked for; frames a pass of the document
+  // before left on the device's store are dropped by the next slice.
+  s.tablePass.passState = NativeTablePass::Idle;
+  s.tablePass.stale = static_cast<std::uint16_t>(s.tablePass.stale + s.tablePass.pushed);
+  s.tablePass.pushed = 0;
   ResetCaches(s);
   StatusCode r = AllocateTextBuffers(s);
   if (IsFailure(r)) return r;
@@ -345,6 +350,7 @@ StatusCode NativeDoc_Create(EngineObject*, EngineObject** out) noexcept {
   instance->header = {&instance->body, NativeDocModule.ops};
   instance->body.textRecord = kNativeNoRecord;
   instance->body.extraRecord = kNativeNoRecord;
+  instance->body.tablePass.passState = NativeTablePass::Idle;
   DocHandler_ResetSettings(&instance->body.settings);
   *out = &instance->header;
   return kOk;

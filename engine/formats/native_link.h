@@ -106,21 +106,8 @@ StatusCode NativeStore_LinkReset(NativeDocState* s) noexcept;
 // anchor name (0x02 | 0x20), text[2] item 3 (0x04 | 0x40: a second name, or
 // one byte holding the kind 1 or 2 with 0x08 and the value). Texts are
 // NUL-terminated engine allocations the caller frees.
-struct NativeLinkTarget {
-  char* text[3];
-  std::uint32_t value;
-  std::uint16_t flags;
-  std::uint16_t length[3];
-};
-namespace NativeLinkFlag {
-constexpr std::uint16_t HasText0 = 0x01;
-constexpr std::uint16_t HasName = 0x02;
-constexpr std::uint16_t HasItem3 = 0x04;
-constexpr std::uint16_t HasValue = 0x08;
-constexpr std::uint16_t OwnedText0 = 0x10;
-constexpr std::uint16_t OwnedName = 0x20;
-constexpr std::uint16_t OwnedItem3 = 0x40;
-}  // namespace NativeLinkFlag
+using NativeLinkTarget = DocLinkTarget;
+namespace NativeLinkFlag = DocLinkFlag;
 
 // Looks up a target code (0x40000000 to 0x4FFFFFFF, the top 4 bits
 // cleared) and fills *out; kDocMalformed for other codes, no index area or

@@ -611,6 +611,49 @@ StatusCode FindAnchor(RaZoDocState& s, RaZoTargetQuery* q) {
   return kOk;
 }
 
+// Control 0: the target's two names as the host's link description: the
+// first name (the document to open) as text[0], the second (the anchor in
+// it) as text[1], both new allocations the caller frees.
+StatusCode DescribeTarget(RaZoDocState& s, std::uint32_t target, DocLinkTarget* d) {
+  if (d == nullptr) return kNullOutPointer;
+  RaZoTargetQuery q{target, nullptr, nullptr, 0, 0, 0};
+  const StatusCode r = ResolveTarget(s, &q);
+  if (IsFailure(r)) return r;
+  *d = DocLinkTarget{};
+  d->value = target;
+  if (q.flags & RaZoTargetFlag::FirstFound) {
+    d->text[0] = q.firstName;
+    d->length[0] =
+        static_cast<std::uint16_t>(q.firstName != nullptr ? std::strlen(q.firstName) : 0);
+    d->flags |= DocLinkFlag::HasText0 |
+                ((q.flags & RaZoTargetFlag::NewFirst) ? DocLinkFlag::OwnedText0 : 0);
+  }
+  if (q.flags & RaZoTargetFlag::SecondFound) {
+    d->text[1] = q.secondName;
+    d->length[1] =
+        static_cast<std::uint16_t>(q.secondName != nullptr ? std::strlen(q.secondName) : 0);
+    d->flags |=
+        DocLinkFlag::HasName | ((q.flags & RaZoTargetFlag::NewSecond) ? DocLinkFlag::OwnedName : 0);
+  }
+  return r;
+}
+
+// Control 1: the anchor named by text[1] among the anchors (position list
+// 1) into value; 0 when there is no name or no such anchor.
+StatusCode ResolveDescribed(RaZoDocState& s, DocLinkTarget* d) {
+  if (d == nullptr) return kNullOutPointer;
+  const bool named = (d->flags & DocLinkFlag::HasName) != 0;
+  RaZoTargetQuery q{0,
+                    nullptr,
+                    named ? d->text[1] : nullptr,
+                    static_cast<std::uint16_t>(named ? RaZoTargetFlag::SecondFound : 0),
+                    0,
+                    0};
+  const StatusCode r = FindAnchor(s, &q);
+  if (!IsFailure(r)) d->value = q.target;
+  return r;
+}
+
 // --- link walking ------------------------------------------------------------
 
 // Moves the cursor to the first link whose start is at or after p (on from
@@ -1120,15 +1163,25 @@ StatusCode RaZoDoc_BookmarkOp(EngineObject* handler, std::uint16_t subCode, std:
   return PosList_BookmarkOp(s->db, s->lists, subCode, index, record, refusal);
 }
 
+StatusCode RaZoDoc_FindTargetNames(EngineObject* handler, RaZoTargetQuery* query) noexcept {
+  RaZoDocState* s = RaZo_Body(handler);
+  return s == nullptr ? kBadArgument : ResolveTarget(*s, query);
+}
+
+StatusCode RaZoDoc_FindAnchorByName(EngineObject* handler, RaZoTargetQuery* query) noexcept {
+  RaZoDocState* s = RaZo_Body(handler);
+  return s == nullptr ? kBadArgument : FindAnchor(*s, query);
+}
+
 StatusCode RaZoDoc_Control(EngineObject* handler, std::uint16_t code, std::uint32_t value,
                            void* record) noexcept {
   RaZoDocState* s = RaZo_Body(handler);
   if (s == nullptr) return kBadArgument;
   switch (code) {
     case DocControl::FindTarget:
-      return ResolveTarget(*s, static_cast<RaZoTargetQuery*>(record));
+      return DescribeTarget(*s, value, static_cast<DocLinkTarget*>(record));
     case DocControl::ResolveTarget:
-      return FindAnchor(*s, static_cast<RaZoTargetQuery*>(record));
+      return ResolveDescribed(*s, static_cast<DocLinkTarget*>(record));
     case DocControl::RangeVisible:
       return DocHandler_MeasureRun(handler, static_cast<const DocLinkVisibility*>(record));
     case DocControl::SetFlags:

@@ -162,8 +162,16 @@ StatusCode RaZoDoc_GetLinkAt(EngineObject* handler, std::uint32_t position, std:
 // kDocMalformed; creating a list under a short header kDocListTooShort.
 StatusCode RaZoDoc_BookmarkOp(EngineObject* handler, std::uint16_t subCode, std::uint16_t index,
                               void* record) noexcept;
-// Control: 0 resolves an internal target, 1 finds an anchor by name (record:
-// RaZoTargetQuery); 13..18 walk links over a LinkRange (kNoMore when there
+// The names of an internal target (0xFFxxxxxx) into the query's buffers,
+// or new ones when they are too small (RaZoTargetFlag::New*); kFailed when
+// the target is not internal or names no entry (nothing allocated stays).
+StatusCode RaZoDoc_FindTargetNames(EngineObject* handler, RaZoTargetQuery* query) noexcept;
+// The position of the anchor named by the query's second name (0 when none)
+// into query->target.
+StatusCode RaZoDoc_FindAnchorByName(EngineObject* handler, RaZoTargetQuery* query) noexcept;
+// Control: 0 describes an internal target (value) in a DocLinkTarget: the
+// first name as text[0], the second as text[1]; 1 finds the anchor named by
+// text[1] into value; 13..18 walk links over a LinkRange (kNoMore when there
 // is no such link in the window); 19 DocHandler_MeasureRun; 8 and 9 also
 // align the default paragraph right when the document has no style runs;
 // the common controls.

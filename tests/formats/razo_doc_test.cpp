@@ -270,7 +270,7 @@ TEST_F(RaZoDoc, LinksResolveToTheirTargetsAndAnchors) {
   char small[2] = {};
   char second[16] = {};
   RaZoTargetQuery q{0xFF000402u, small, second, 0, sizeof small, sizeof second};
-  ASSERT_EQ(Ops().control(doc.h(), DocControl::FindTarget, 0, &q), kOk);
+  ASSERT_EQ(RaZoDoc_FindTargetNames(doc.h(), &q), kOk);
   EXPECT_STREQ(q.firstName, "two");
   EXPECT_STREQ(q.secondName, "zero");
   EXPECT_EQ(q.flags,
@@ -281,19 +281,38 @@ TEST_F(RaZoDoc, LinksResolveToTheirTargetsAndAnchors) {
   // A name that is not there: nothing allocated stays, the caller's
   // buffers come back.
   RaZoTargetQuery missing{0xFF000000u | 900u, small, second, 0, sizeof small, sizeof second};
-  EXPECT_EQ(Ops().control(doc.h(), DocControl::FindTarget, 0, &missing), kFailed);
+  EXPECT_EQ(RaZoDoc_FindTargetNames(doc.h(), &missing), kFailed);
   EXPECT_EQ(missing.firstName, small);
   EXPECT_EQ(missing.flags, 0);
   RaZoTargetQuery notInternal{0x00000123u, small, second, 0, sizeof small, sizeof second};
-  EXPECT_EQ(Ops().control(doc.h(), DocControl::FindTarget, 0, &notInternal), kFailed);
+  EXPECT_EQ(RaZoDoc_FindTargetNames(doc.h(), &notInternal), kFailed);
 
   // Control 1: the second name is looked up among the anchors.
   RaZoTargetQuery anchor{0, nullptr, const_cast<char*>("two"), RaZoTargetFlag::SecondFound, 0, 4};
-  ASSERT_EQ(Ops().control(doc.h(), DocControl::ResolveTarget, 0, &anchor), kOk);
+  ASSERT_EQ(RaZoDoc_FindAnchorByName(doc.h(), &anchor), kOk);
   EXPECT_EQ(anchor.target, 150u);
   RaZoTargetQuery none{99, nullptr, nullptr, 0, 0, 0};
-  ASSERT_EQ(Ops().control(doc.h(), DocControl::ResolveTarget, 0, &none), kOk);
+  ASSERT_EQ(RaZoDoc_FindAnchorByName(doc.h(), &none), kOk);
   EXPECT_EQ(none.target, 0u);
+
+  // Controls 0 and 1 take the host's link description: the document's name
+  // as text[0], the anchor's as text[1]; then the anchor's position.
+  DocLinkTarget link{};
+  ASSERT_EQ(Ops().control(doc.h(), DocControl::FindTarget, 0xFF000402u, &link), kOk);
+  ASSERT_NE(link.text[0], nullptr);
+  EXPECT_EQ(std::string(link.text[0], link.length[0]), "two");
+  EXPECT_EQ(std::string(link.text[1], link.length[1]), "zero");
+  EXPECT_EQ(link.flags, DocLinkFlag::HasText0 | DocLinkFlag::OwnedText0 | DocLinkFlag::HasName |
+                            DocLinkFlag::OwnedName);
+  Engine_Free(link.text[0]);
+  Engine_Free(link.text[1]);
+  char name[] = "two";
+  DocLinkTarget named{{nullptr, name, nullptr}, 0, DocLinkFlag::HasName, {0, 3, 0}};
+  ASSERT_EQ(Ops().control(doc.h(), DocControl::ResolveTarget, 0, &named), kOk);
+  EXPECT_EQ(named.value, 150u);
+  DocLinkTarget unknown{};
+  EXPECT_EQ(Ops().control(doc.h(), DocControl::FindTarget, 0xFF000000u | 900u, &unknown), kFailed);
+  EXPECT_EQ(unknown.text[0], nullptr);
 }
 
 TEST_F(RaZoDoc, LinkWalkingStaysInsideTheWindow) {
@@ -670,7 +689,7 @@ TEST_F(RaZoDoc, DamagedDocumentsAnswerMalformedAndAreNeverWritten) {
         break;
       case Where::Target: {
         RaZoTargetQuery q{0xFF000001u, nullptr, nullptr, 0, 0, 0};
-        EXPECT_EQ(Ops().control(doc.h(), DocControl::FindTarget, 0, &q), kDocMalformed);
+        EXPECT_EQ(RaZoDoc_FindTargetNames(doc.h(), &q), kDocMalformed);
         EXPECT_EQ(q.firstName, nullptr);
         break;
       }
