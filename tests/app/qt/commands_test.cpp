@@ -39,6 +39,7 @@
 #include "tests/support/peer.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wide_text.h"
 
 namespace {
 
@@ -726,6 +727,39 @@ TEST_F(CommandsTest, LinkFocusKeysJumpAndTheHistoryCommandsFollow) {
   EXPECT_EQ(view->timerInterval(3), 50);
   QTest::mouseRelease(vp, Qt::LeftButton, {}, besideText);
   EXPECT_FALSE(shows(target));
+}
+
+TEST_F(CommandsTest, ALinkToAnotherDocumentOpensItAtTheNamedAnchor) {
+  KELPO_REQUIRE_PEER("python3");
+  // Book A's first word links to the anchor "intro" of the document "other"
+  // (its target names: entry 0 the document, entry 1 the anchor).
+  std::string other = "The other book.\n";
+  for (int i = 0; i < 150; ++i)  // the anchor lies pages into the book
+    other += "Before the introduction.\n";
+  other += "Its introduction starts here and goes on.\n";
+  for (int i = 0; i < 150; ++i)
+    other += "More of the other book.\n";
+  const auto intro = static_cast<std::uint32_t>(other.find("Its introduction"));
+  WriteFileBytes(files_.File("other.pdb"),
+                 razo_fixture::Write("{\"text\":" + razo_fixture::Json(other) +
+                                     ",\"anchors\":[[\"intro\"," + std::to_string(intro) + "]]}"));
+  const std::uint32_t target = 0xFF000000u | (2u << 10) | 0u;
+  WriteFileBytes(
+      files_.File("a.pdb"),
+      razo_fixture::Write("{\"text\":" + razo_fixture::Json(book_) + ",\"links\":[[0,4," +
+                          std::to_string(target) + "]],\"targets\":[\"other\",\"intro\"]}"));
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "a.pdb");
+  ASSERT_NE(view, nullptr);
+  QTest::keyClick(view, Qt::Key_Tab);     // the link takes the focus
+  QTest::keyClick(view, Qt::Key_Return);  // and Enter follows it into the other file
+  EXPECT_EQ(view->document()->path(), U16(files_.File("other.pdb")));
+  EngineObject* tv = view->textView();
+  std::uint32_t end = 0;
+  ASSERT_EQ(OpsOf<TextViewOps>(tv).control(tv, 7, 0, &end), kOk);
+  EXPECT_GT(Top(view), 0u);
+  EXPECT_LE(Top(view), intro) << "the anchor is on the screen";
+  EXPECT_LT(intro, end);
 }
 
 TEST_F(CommandsTest, ThePageBarShowsTheLocationAsTheDocumentChose) {
