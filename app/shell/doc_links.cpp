@@ -11,6 +11,7 @@
 #include "app/resources/strings.h"
 #include "app/shell/doc_open.h"
 #include "app/shell/kelpo_view.h"
+#include "app/shell/main_frame.h"
 #include "engine/runtime/file_sys.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
@@ -73,6 +74,7 @@ bool KelpoView_OpenLinkedDocument(KelpoView* view, const std::u16string& path) {
   view->SaveLocalSettings();
   doc->AdoptOpenState(std::move(next), path);
   view->OnInitialUpdate();
+  if (MainFrame* frame = view->mainFrame()) frame->DocumentReplaced(view);
   view->Render();
   return true;
 }

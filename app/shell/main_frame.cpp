@@ -69,6 +69,11 @@ class ChildFrame : public QMdiSubWindow {
   }
   KelpoView* view() const { return view_; }
   const QString& canonical() const { return canonical_; }
+  // The document now shows another file (a link opened it in place).
+  void SetCanonical(const QString& canonical) {
+    canonical_ = canonical;
+    setWindowTitle(QFileInfo(canonical).fileName());
+  }
 
  private:
   std::unique_ptr<KelpoDoc> doc_;
@@ -408,6 +413,17 @@ void MainFrame::OnFileOpen() {
                      "(*.txt);;All Files (*)"));
   for (const QString& path : paths)
     OpenDocumentFile(path);
+}
+
+void MainFrame::DocumentReplaced(KelpoView* view) {
+  if (view == nullptr || view->document() == nullptr) return;
+  const QFileInfo info(QString::fromStdU16String(view->document()->path()));
+  const QString canonical = info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
+  for (QMdiSubWindow* child : mdi_->subWindowList()) {
+    auto* frame = dynamic_cast<ChildFrame*>(child);
+    if (frame != nullptr && frame->view() == view) frame->SetCanonical(canonical);
+  }
+  AddRecent(canonical);
 }
 
 QMdiSubWindow* MainFrame::FindDocument(const QString& canonical) const {

@@ -37,6 +37,10 @@ class MainFrame : public QMainWindow {
   bool OpenDocumentFile(const QString& path);
   // Opens the first sixteen local files of a drop; folders are skipped.
   void OpenDroppedFiles(const QList<QUrl>& urls);
+  // A view's document now shows another file (a link opened it in place):
+  // its window takes the file's name, and opening that file again brings
+  // the window to the front.
+  void DocumentReplaced(KelpoView* view);
   // The views of the open documents, in window order.
   QList<KelpoView*> Views() const;
   bool fullScreen() const { return fullScreen_; }

@@ -754,6 +754,10 @@ TEST_F(CommandsTest, ALinkToAnotherDocumentOpensItAtTheNamedAnchor) {
   QTest::keyClick(view, Qt::Key_Tab);     // the link takes the focus
   QTest::keyClick(view, Qt::Key_Return);  // and Enter follows it into the other file
   EXPECT_EQ(view->document()->path(), U16(files_.File("other.pdb")));
+  EXPECT_EQ(view->parentWidget()->windowTitle(), QStringLiteral("other.pdb"));
+  // Opening the file again brings its window forward instead of a second one.
+  ASSERT_TRUE(frame->OpenDocumentFile(QString::fromStdString(files_.File("other.pdb"))));
+  EXPECT_EQ(frame->Views().size(), 1);
   EngineObject* tv = view->textView();
   std::uint32_t end = 0;
   ASSERT_EQ(OpsOf<TextViewOps>(tv).control(tv, 7, 0, &end), kOk);
