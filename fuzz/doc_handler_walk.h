@@ -7,6 +7,8 @@
 #include <cstdint>
 
 #include "engine/formats/doc_handler.h"
+#include "engine/runtime/db_file.h"
+#include "engine/runtime/mem_stream.h"
 
 namespace doc_walk {
 
@@ -62,6 +64,34 @@ inline void Lists(EngineObject* h) {
   const std::uint32_t value = 5;
   const DocBookmarkInsert insert{"mark", &value};
   (void)ops.bookmarkOp(h, DocBookmark::Insert, 0, const_cast<DocBookmarkInsert*>(&insert));
+}
+
+// Opens `data` as a record database (at most 1 MiB), probes it with
+// `module`, opens a handler of it and hands the handler and its text length
+// to `walk`; then destroys the handler (which may write record 0 back) and
+// closes everything. Every answer is acceptable input to explore.
+template <typename Walk>
+void WithHandler(EngineObject* module, const std::uint8_t* data, std::size_t size, Walk walk) {
+  if (size > (1u << 20)) return;
+  EngineObject* stream = nullptr;
+  if (MemStream_Create(&MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &stream) != kOk) return;
+  EngineObject* db = nullptr;
+  if (StreamOf(stream).write(stream, data, static_cast<std::uint32_t>(size), nullptr) == kOk &&
+      DbFile_Open(&DbFileModule, stream, kDbOpenWrite, &db) == kOk) {
+    const DocHandlerOps& ops = DocOpsOf(module);
+    (void)ops.command(module, DocCommand::ProbeDatabase, db, 0);
+    EngineObject* h = nullptr;
+    if (ops.create(module, &h) == kOk) {
+      std::uint32_t length = 0;
+      if (ops.command(h, DocCommand::OpenDatabase, db, 0) == kOk &&
+          ops.getTextLength(h, &length) == kOk) {
+        walk(h, length);
+      }
+      (void)ops.destroy(h);
+    }
+    (void)DbFile_Close(db);
+  }
+  (void)StreamOf(stream).close(stream);
 }
 
 }  // namespace doc_walk

@@ -75,8 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint16_t w1 = 0, w2 = 0, w3 = 0, view = 0;
   std::uint32_t encoding = 0;
   (void)Settings_GetDocumentState(s.store, &ls, &w1, &w2, &w3, &encoding, &view);
-  const StatusCode saved =
-      Settings_SaveDocumentState(s.store, &ls, kDocument, 1, 2, 3, 106, 4);
+  const StatusCode saved = Settings_SaveDocumentState(s.store, &ls, kDocument, 1, 2, 3, 106, 4);
   const StatusCode closed = Settings_CloseDocument(s.store, &ls, 0);
   if (saved == kOk && closed == kOk) {
     // What the store wrote it reads again, with the state it saved.

@@ -8,8 +8,6 @@
 
 #include "engine/formats/razo_doc.h"
 #include "engine/runtime/allocator.h"
-#include "engine/runtime/db_file.h"
-#include "engine/runtime/mem_stream.h"
 #include "engine/startup/engine_start.h"
 #include "fuzz/doc_handler_walk.h"
 #include "tests/support/fake_device.h"
@@ -77,29 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The call log would grow without end; BeginDraw needs it on.
     FakeDevice_Of(dev).logging = false;
   }
-  if (size > (1u << 20)) return 0;
-  EngineObject* stream = nullptr;
-  if (MemStream_Create(&MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &stream) != kOk)
-    return 0;
-  EngineObject* db = nullptr;
-  if (StreamOf(stream).write(stream, data, static_cast<std::uint32_t>(size), nullptr) == kOk &&
-      DbFile_Open(&DbFileModule, stream, kDbOpenWrite, &db) == kOk) {
-    const DocHandlerOps& ops = DocOpsOf(&RaZoDocModule);
-    (void)ops.command(&RaZoDocModule, DocCommand::ProbeDatabase, db, 0);
-    EngineObject* h = nullptr;
-    if (ops.create(&RaZoDocModule, &h) == kOk) {
-      std::uint32_t length = 0;
-      if (ops.command(h, DocCommand::OpenDatabase, db, 0) == kOk &&
-          ops.getTextLength(h, &length) == kOk) {
-        doc_walk::ReadText(h, length);
-        Sides(h, length);
-        doc_walk::Lines(h, length, dev, ctx);
-        doc_walk::Lists(h);
-      }
-      (void)ops.destroy(h);  // may write record 0; any answer is fine here
-    }
-    (void)DbFile_Close(db);
-  }
-  (void)StreamOf(stream).close(stream);
+  doc_walk::WithHandler(&RaZoDocModule, data, size, [&](EngineObject* h, std::uint32_t length) {
+    doc_walk::ReadText(h, length);
+    Sides(h, length);
+    doc_walk::Lines(h, length, dev, ctx);
+    doc_walk::Lists(h);
+  });
   return 0;
 }

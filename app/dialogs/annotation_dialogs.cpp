@@ -103,16 +103,6 @@ void SetCell(QTreeWidgetItem* item, int column, const QString& text) {
   item->setToolTip(column, text);
 }
 
-std::u16string LineBreaksForWidget(const std::u16string& text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') continue;
-    out.push_back(text[i]);
-  }
-  return out;
-}
-
 TextViewOps const& Tv(EngineObject* v) {
   return OpsOf<TextViewOps>(v);
 }
@@ -176,8 +166,9 @@ AnnotationDialog::AnnotationDialog(const AnnotationDialogFields& fields, QWidget
   colour_->setIconSize(QSize(2 * swatchHeight, swatchHeight));
   colour_->setCurrentIndex(Annotation_ShownColour(fields_.colour) - 1);
 
+  // The widget shows a CR-LF pair as two breaks: each is one line feed.
   text_->setPlainText(
-      ToQt(LineBreaksForWidget(Annotation_TextForEdit(fields_.text, fields_.joinLineBreaks))));
+      ToQt(Annotation_TextFromEdit(Annotation_TextForEdit(fields_.text, fields_.joinLineBreaks))));
   comment_->setPlainText(ToQt(fields_.comment));
 
   auto* textLabel = new QLabel(QStringLiteral("&Text:"), this);
