@@ -6,12 +6,14 @@
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QStringDecoder>
+#include <cstring>
 
 #include "app/core/doc_links.h"
 #include "app/resources/strings.h"
 #include "app/shell/doc_open.h"
 #include "app/shell/kelpo_view.h"
 #include "app/shell/main_frame.h"
+#include "engine/runtime/allocator.h"
 #include "engine/runtime/file_sys.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
@@ -25,6 +27,9 @@ constexpr std::uint16_t kControlResolveLink = 2;
 constexpr std::uint16_t kControlGoTo = 3;
 constexpr std::uint16_t kControlWriteText = 12;
 constexpr std::uint16_t kControlFreeLink = 18;
+constexpr std::uint16_t kControlSnapshotPush = 19;
+// A history record begins with the text view's holder slot.
+constexpr std::size_t kRecordSlot = sizeof(std::uint32_t*);
 constexpr std::uint32_t kExportStart = 64 * 1024;
 
 const TextViewOps& Tv(EngineObject* v) {
@@ -65,12 +70,46 @@ void MoveToAnchor(KelpoView* view, TextViewLinkDescription* link) {
 
 }  // namespace
 
-bool KelpoView_OpenLinkedDocument(KelpoView* view, const std::u16string& path) {
+void* DocLinks_NewPathRecord(const std::u16string& path) {
+  const std::size_t pathBytes = 2 * (path.size() + 1);
+  if (pathBytes > 0xFFFF) return nullptr;
+  void* memory = nullptr;
+  if (IsFailure(Engine_Alloc(static_cast<std::uint32_t>(kRecordSlot + 4 + pathBytes), &memory)))
+    return nullptr;
+  auto* record = static_cast<std::uint8_t*>(memory);
+  std::memset(record, 0, kRecordSlot + 4);
+  const auto length = static_cast<std::uint16_t>(pathBytes);
+  std::memcpy(record + kRecordSlot, &length, 2);
+  std::memcpy(record + kRecordSlot + 4, path.c_str(), pathBytes);
+  return record;
+}
+
+std::u16string DocLinks_RecordPath(const void* record) {
+  const auto* bytes = static_cast<const std::uint8_t*>(record);
+  std::uint16_t length = 0;
+  std::memcpy(&length, bytes + kRecordSlot, 2);
+  std::u16string path(length / 2, u'\0');
+  std::memcpy(path.data(), bytes + kRecordSlot + 4, length & ~1u);
+  while (!path.empty() && path.back() == u'\0')
+    path.pop_back();
+  return path;
+}
+
+bool KelpoView_OpenLinkedDocument(KelpoView* view, const std::u16string& path, bool remember) {
   KelpoDoc* doc = view->document();
   if (doc == nullptr) return false;
   DocOpenState next;
   doc->InitOpenState(&next);
   if (!doc->OpenDocumentState(&next, path)) return false;  // messages shown; the document stays
+  if (EngineObject* tv = view->textView(); remember && tv != nullptr) {
+    // The document left, with its place and history, goes on the snapshot
+    // stack that Back reaches once the new document's history runs out.
+    void* record = DocLinks_NewPathRecord(doc->path());
+    if (record != nullptr && IsFailure(Tv(tv).control(tv, kControlSnapshotPush, 0, record)))
+      Engine_Free(record);  // not taken: Back stays in the new document
+    else
+      view->ExchangeHistoryRecord(record, nullptr);
+  }
   view->SaveLocalSettings();
   doc->AdoptOpenState(std::move(next), path);
   view->OnInitialUpdate();
@@ -96,7 +135,8 @@ bool KelpoView_OpenLinkTarget(KelpoView* view, std::u16string_view target,
   }
   // A link to the document on show is a jump inside it: reopening it would
   // hold its local settings twice.
-  if (!SameFile(found, doc->path()) && !KelpoView_OpenLinkedDocument(view, found)) return false;
+  if (!SameFile(found, doc->path()) && !KelpoView_OpenLinkedDocument(view, found, true))
+    return false;
   MoveToAnchor(view, link);
   return true;
 }

@@ -25,7 +25,18 @@ bool KelpoView_OpenExternalDocument(KelpoView* view);
 bool KelpoView_OpenLinkTarget(KelpoView* view, std::u16string_view target,
                               TextViewLinkDescription* link);
 // Opens path in place of the view's document; false leaves the document.
-bool KelpoView_OpenLinkedDocument(KelpoView* view, const std::u16string& path);
+// With remember the document left goes on the view's history first, so Back
+// returns to it (the Back and Forward commands themselves exchange history
+// entries and do not remember).
+bool KelpoView_OpenLinkedDocument(KelpoView* view, const std::u16string& path,
+                                  bool remember = false);
+// A history record naming a document for the text view's snapshot stack:
+// the view's holder slot, the path's byte length with its terminator (u16),
+// a reserved u16, then the UTF-16 path. An engine allocation; null when the
+// path is too long or memory runs out.
+void* DocLinks_NewPathRecord(const std::u16string& path);
+// The path a history record names.
+std::u16string DocLinks_RecordPath(const void* record);
 
 // Writes the document's text to path in one step; false (and nothing
 // changed on disk) when the text cannot be read or the file cannot be

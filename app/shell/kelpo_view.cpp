@@ -15,6 +15,7 @@
 #include "app/shell/print_job.h"
 #include "engine/device/device.h"
 #include "engine/formats/doc_handler.h"
+#include "engine/runtime/allocator.h"
 #include "engine/runtime/module_table.h"
 #include "engine/view/text_view.h"
 
@@ -126,6 +127,14 @@ KelpoView::~KelpoView() {
   SaveLocalSettings();
   if (textView_ != nullptr) (void)Tv(textView_).destroy(textView_);  // frees in every case
   if (device_ != nullptr) (void)Dev(device_).destroy(device_);
+  // The history records the text view held (it freed their blocks).
+  for (void* record : historyRecords_)
+    Engine_Free(record);
+}
+
+void KelpoView::ExchangeHistoryRecord(void* given, void* taken) {
+  if (taken != nullptr) std::erase(historyRecords_, taken);
+  if (given != nullptr) historyRecords_.push_back(given);
 }
 
 void KelpoView::OnInitialUpdate() {

@@ -22,6 +22,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <memory>
+#include <vector>
 
 #include "app/core/commands.h"
 #include "app/core/view_input.h"
@@ -105,6 +106,11 @@ class KelpoView : public QAbstractScrollArea {
   KelpoDoc* document() const { return doc_; }
   bool layoutValid() const { return layoutValid_; }
   bool attached() const { return attached_; }
+  // History records naming other documents (DocLinks_NewPathRecord) belong
+  // to the view while its text view's snapshot stack holds them: given goes
+  // in, taken (handed back by the text view) comes out; the rest are freed
+  // with the view.
+  void ExchangeHistoryRecord(void* given, void* taken);
   // The Go To command: the dialog on the view's page, then its move.
   void OnGoTo();
   // A search has run that Find Again may continue.
@@ -187,4 +193,5 @@ class KelpoView : public QAbstractScrollArea {
   QElapsedTimer progressClock_;
   QPointer<ProgressDialog> progress_;
   bool progressRunning_ = false;
+  std::vector<void*> historyRecords_;
 };

@@ -337,20 +337,9 @@ void KelpoView::OnBackForward(bool forward) {
   const StatusCode s = Navigate(forward ? TextViewNav::Forward : TextViewNav::Back);
   if (s != kViewHostActs) return;  // the move stayed inside the document
   // The entry lies in another document. This document's path record goes
-  // into the history in exchange for the other's. A record is the text
-  // view's holder slot (where it keeps its snapshot block), the path's byte
-  // length with its terminator (u16), a reserved u16, then the UTF-16 path.
-  constexpr std::size_t kSlot = sizeof(std::uint32_t*);
-  const std::u16string path = doc_->path();
-  const std::size_t pathBytes = 2 * (path.size() + 1);
-  if (pathBytes > 0xFFFF) return;
-  void* memory = nullptr;
-  if (IsFailure(Engine_Alloc(static_cast<std::uint32_t>(kSlot + 4 + pathBytes), &memory))) return;
-  auto* record = static_cast<std::uint8_t*>(memory);
-  std::memset(record, 0, kSlot + 4);
-  const auto length = static_cast<std::uint16_t>(pathBytes);
-  std::memcpy(record + kSlot, &length, 2);
-  std::memcpy(record + kSlot + 4, path.c_str(), pathBytes);
+  // into the history in exchange for the other's (DocLinks_NewPathRecord).
+  void* record = DocLinks_NewPathRecord(doc_->path());
+  if (record == nullptr) return;
   void* exchanged = record;
   const std::uint16_t code = forward ? kControlSnapshotBack + 1 : kControlSnapshotBack;
   if (IsFailure(Tv(textView_).control(textView_, code, 0, &exchanged)) || exchanged == nullptr ||
@@ -358,15 +347,11 @@ void KelpoView::OnBackForward(bool forward) {
     Engine_Free(record);  // not taken
     return;
   }
+  ExchangeHistoryRecord(record, exchanged);
   auto* other = static_cast<std::uint8_t*>(exchanged);
   std::uint32_t* block = nullptr;
-  std::memcpy(&block, other, kSlot);
-  std::uint16_t otherLength = 0;
-  std::memcpy(&otherLength, other + kSlot, 2);
-  std::u16string otherPath(otherLength / 2, u'\0');
-  std::memcpy(otherPath.data(), other + kSlot + 4, otherLength & ~1u);
-  while (!otherPath.empty() && otherPath.back() == u'\0')
-    otherPath.pop_back();
+  std::memcpy(&block, other, sizeof block);
+  const std::u16string otherPath = DocLinks_RecordPath(other);
   if (!KelpoView_OpenLinkedDocument(this, otherPath)) {
     // The other document could not be opened: its snapshot is not applied to
     // the document on show, which keeps its position.

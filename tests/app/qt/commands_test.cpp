@@ -758,6 +758,17 @@ TEST_F(CommandsTest, ALinkToAnotherDocumentOpensItAtTheNamedAnchor) {
   // Opening the file again brings its window forward instead of a second one.
   ASSERT_TRUE(frame->OpenDocumentFile(QString::fromStdString(files_.File("other.pdb"))));
   EXPECT_EQ(frame->Views().size(), 1);
+
+  // Back returns to the book the link left, Forward to the other again.
+  frame->UpdateCommands();
+  EXPECT_TRUE(frame->action(Cmd::Back)->isEnabled());
+  QTest::keyClick(view, Qt::Key_Backspace);
+  EXPECT_EQ(view->document()->path(), U16(files_.File("a.pdb")));
+  EXPECT_EQ(view->parentWidget()->windowTitle(), QStringLiteral("a.pdb"));
+  frame->UpdateCommands();
+  EXPECT_TRUE(frame->action(Cmd::Forward)->isEnabled());
+  QTest::keyClick(view, Qt::Key_Right, Qt::AltModifier);
+  EXPECT_EQ(view->document()->path(), U16(files_.File("other.pdb")));
   EngineObject* tv = view->textView();
   std::uint32_t end = 0;
   ASSERT_EQ(OpsOf<TextViewOps>(tv).control(tv, 7, 0, &end), kOk);
