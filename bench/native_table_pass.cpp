@@ -15,11 +15,9 @@
 #include <unistd.h>
 
 #include "engine/device/pos_map.h"
-#include "engine/formats/flow_text.h"
 #include "engine/formats/native_doc.h"
 #include "engine/formats/native_table_lines.h"
 #include "engine/formats/native_table_pass.h"
-#include "engine/formats/native_text.h"
 #include "engine/runtime/db_file.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
@@ -87,131 +85,92 @@ std::string WriteDocument() {
   return bytes;
 }
 
-StatusCode WholeText(EngineObject* handler, std::int16_t section, std::uint32_t* start,
-                     std::uint32_t* end) noexcept {
-  if (section != 0) return kNoMore;
-  *start = 0;
-  return NativeDoc_GetTextLength(handler, end);
-}
-StatusCode DefaultStyle(EngineObject*, EngineObject*, std::uint32_t, DeviceFontSpec* font,
-                        CharFormat* format, std::uint32_t* runEnd) noexcept {
-  DocHandler_InitCharStyle(font, format);
-  if (runEnd != nullptr) *runEnd = kRunToEnd;
-  return kOk;
-}
-StatusCode NoSection(EngineObject*, std::uint32_t, std::int16_t*, std::uint32_t*,
-                     std::uint32_t*) noexcept {
-  return kNoMore;
-}
-const DocHandlerOps kOps = MakeDocHandlerOps({
-    .create = CoreStub<decltype(DocHandlerOps::create)>::NotImplemented,
-    .destroy = CoreStub<decltype(DocHandlerOps::destroy)>::NoOp,
-    .command = CoreStub<decltype(DocHandlerOps::command)>::NotImplemented,
-    .getSectionRange = WholeText,
-    .findSection = NoSection,
-    .getTextLength = NativeDoc_GetTextLength,
-    .getText = NativeDoc_GetText,
-    .getTextBefore = NativeDoc_GetTextBefore,
-    .getCharStyle = DefaultStyle,
-    .control = CoreStub<decltype(DocHandlerOps::control)>::NotSupported,
-});
-
-void TablePass(benchmark::State& state) {
-  static const bool registered = [] {
-    Core_SetHostDeviceModule(&FakeDeviceModule);
-    Check(Core_RegisterAllModules(), "registering the modules");
-    return true;
-  }();
-  (void)registered;
-  static const std::string file = WriteDocument();
+// The written document opened by the native handler on a memory stream,
+// with the recording fake device (call log off) drawing.
+struct OpenedTable {
   EngineObject* stream = nullptr;
-  Check(MemStream_Create(g_MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &stream),
-        "creating the stream");
-  Check(StreamOf(stream).writeAt(stream, 0, file.data(), static_cast<std::uint32_t>(file.size()),
-                                 nullptr),
-        "filling the stream");
   EngineObject* db = nullptr;
-  Check(DbFile_Open(g_DbFileModule, stream, kDbOpenWrite, &db), "opening the database");
   EngineObject* doc = nullptr;
-  Check(NativeDoc_Create(&NativeDocModule, &doc), "creating the handler");
-  Check(NativeDoc_Command(doc, DocCommand::OpenDatabase, db, 0), "opening the document");
-  NativeDocState& s = BodyOf<NativeDocState>(doc);
-  EngineObject view{doc->state, &kOps};
-  EngineObject* dev = FakeDevice_Open(600, 400);
-  FakeDevice_Of(dev).logging = false;
+  EngineObject* dev = nullptr;
   DeviceContext ctx = nullptr;
-  Check(OpsOf<DeviceOps>(dev).beginDraw(dev, &ctx), "beginning to draw");
-  std::int64_t slices = 0;
-  for (auto _ : state) {
-    Check(OpsOf<DeviceOps>(dev).posMapCommand(dev, PosMapCode::Reset, nullptr, nullptr),
-          "emptying the store");
-    if (TableLayout_Reset(&s, &view, 0) != kDocTablePassPending) std::abort();
-    while (s.tablePass.passState != NativeTablePass::Idle) {
-      Check(TableLayout_Continue(&view, dev, ctx, &s), "running the pass");
+
+  OpenedTable() {
+    static const bool registered = [] {
+      Core_SetHostDeviceModule(&FakeDeviceModule);
+      Check(Core_RegisterAllModules(), "registering the modules");
+      return true;
+    }();
+    (void)registered;
+    static const std::string file = WriteDocument();
+    Check(MemStream_Create(g_MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &stream),
+          "creating the stream");
+    Check(StreamOf(stream).writeAt(stream, 0, file.data(), static_cast<std::uint32_t>(file.size()),
+                                   nullptr),
+          "filling the stream");
+    Check(DbFile_Open(g_DbFileModule, stream, kDbOpenWrite, &db), "opening the database");
+    Check(NativeDoc_Create(&NativeDocModule, &doc), "creating the handler");
+    Check(NativeDoc_Command(doc, DocCommand::OpenDatabase, db, 0), "opening the document");
+    dev = FakeDevice_Open(600, 400);
+    FakeDevice_Of(dev).logging = false;
+    Check(OpsOf<DeviceOps>(dev).beginDraw(dev, &ctx), "beginning to draw");
+  }
+  ~OpenedTable() {
+    Check(OpsOf<DeviceOps>(dev).endDraw(dev, ctx), "ending the drawing");
+    FakeDevice_Close(dev);
+    Check(NativeDoc_Destroy(doc), "destroying the handler");
+    Check(DbFile_Close(db), "closing the database");
+    Check(StreamOf(stream).close(stream), "closing the stream");
+  }
+  OpenedTable(const OpenedTable&) = delete;
+  OpenedTable& operator=(const OpenedTable&) = delete;
+  NativeDocState& State() { return BodyOf<NativeDocState>(doc); }
+  // The pass from its reset to its end; the slices it took.
+  std::int64_t Pass() {
+    if (TableLayout_Reset(&State(), doc, 0) != kDocTablePassPending) std::abort();
+    std::int64_t slices = 0;
+    while (State().tablePass.passState != NativeTablePass::Idle) {
+      Check(TableLayout_Continue(doc, dev, ctx, &State()), "running the pass");
       ++slices;
     }
+    return slices;
+  }
+};
+
+void TablePass(benchmark::State& state) {
+  OpenedTable t;
+  std::int64_t slices = 0;
+  for (auto _ : state) {
+    Check(OpsOf<DeviceOps>(t.dev).posMapCommand(t.dev, PosMapCode::Reset, nullptr, nullptr),
+          "emptying the store");
+    slices += t.Pass();
   }
   state.counters["rows/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kRows,
                                                 benchmark::Counter::kIsRate);
   state.counters["slices"] =
       benchmark::Counter(static_cast<double>(slices) / static_cast<double>(state.iterations()));
-  Check(OpsOf<DeviceOps>(dev).endDraw(dev, ctx), "ending the drawing");
-  FakeDevice_Close(dev);
-  Check(NativeDoc_Destroy(doc), "destroying the handler");
-  Check(DbFile_Close(db), "closing the database");
-  Check(StreamOf(stream).close(stream), "closing the stream");
 }
 BENCHMARK(TablePass)->Unit(benchmark::kMillisecond);
 
 // Lays out every row line of the table after one pass, as pagination does.
 void RowLines(benchmark::State& state) {
-  static const bool registered = [] {
-    Core_SetHostDeviceModule(&FakeDeviceModule);
-    Check(Core_RegisterAllModules(), "registering the modules");
-    return true;
-  }();
-  (void)registered;
-  static const std::string file = WriteDocument();
-  EngineObject* stream = nullptr;
-  Check(MemStream_Create(g_MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &stream),
-        "creating the stream");
-  Check(StreamOf(stream).writeAt(stream, 0, file.data(), static_cast<std::uint32_t>(file.size()),
-                                 nullptr),
-        "filling the stream");
-  EngineObject* db = nullptr;
-  Check(DbFile_Open(g_DbFileModule, stream, kDbOpenWrite, &db), "opening the database");
-  EngineObject* doc = nullptr;
-  Check(NativeDoc_Create(&NativeDocModule, &doc), "creating the handler");
-  Check(NativeDoc_Command(doc, DocCommand::OpenDatabase, db, 0), "opening the document");
-  NativeDocState& s = BodyOf<NativeDocState>(doc);
-  EngineObject view{doc->state, &kOps};
-  EngineObject* dev = FakeDevice_Open(600, 400);
-  FakeDevice_Of(dev).logging = false;
-  DeviceContext ctx = nullptr;
-  Check(OpsOf<DeviceOps>(dev).beginDraw(dev, &ctx), "beginning to draw");
-  if (TableLayout_Reset(&s, &view, 0) != kDocTablePassPending) std::abort();
-  while (s.tablePass.passState != NativeTablePass::Idle)
-    Check(TableLayout_Continue(&view, dev, ctx, &s), "running the pass");
+  OpenedTable t;
+  (void)t.Pass();
   std::uint32_t start = 0, end = 0;
   std::uint16_t number = 0;
-  Check(NativeStore_FindLevelRun(&s, 1, 8, 0, &start, &end, &number), "finding the table");
+  Check(NativeStore_FindLevelRun(&t.State(), 1, 8, 0, &start, &end, &number), "finding the table");
   std::int64_t lines = 0;
   for (auto _ : state) {
     for (std::uint32_t p = start; p < end;) {
       std::uint32_t next = 0;
       LineMetrics m{};
-      Check(TableLine_LayoutRowLine(&view, dev, ctx, &s, p, 600, &next, &m), "laying out");
+      Check(TableLine_LayoutRowLine(t.doc, t.dev, t.ctx, &t.State(), p, 600, &next, &m),
+            "laying out");
       p = next;
       ++lines;
     }
   }
   state.counters["lines/s"] =
       benchmark::Counter(static_cast<double>(lines), benchmark::Counter::kIsRate);
-  Check(OpsOf<DeviceOps>(dev).endDraw(dev, ctx), "ending the drawing");
-  FakeDevice_Close(dev);
-  Check(NativeDoc_Destroy(doc), "destroying the handler");
-  Check(DbFile_Close(db), "closing the database");
-  Check(StreamOf(stream).close(stream), "closing the stream");
 }
 BENCHMARK(RowLines)->Unit(benchmark::kMillisecond);
 

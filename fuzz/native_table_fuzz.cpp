@@ -10,11 +10,9 @@
 
 #include "engine/device/pos_map.h"
 #include "engine/device/table_store.h"
-#include "engine/formats/flow_text.h"
 #include "engine/formats/native_doc.h"
 #include "engine/formats/native_table_lines.h"
 #include "engine/formats/native_table_pass.h"
-#include "engine/formats/native_text.h"
 #include "engine/runtime/db_file.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
@@ -24,47 +22,23 @@
 
 namespace {
 
-StatusCode WholeText(EngineObject* handler, std::int16_t section, std::uint32_t* start,
-                     std::uint32_t* end) noexcept {
-  if (section != 0) return kNoMore;
-  *start = 0;
-  return NativeDoc_GetTextLength(handler, end);
-}
-StatusCode DefaultStyle(EngineObject*, EngineObject*, std::uint32_t, DeviceFontSpec* font,
-                        CharFormat* format, std::uint32_t* runEnd) noexcept {
-  DocHandler_InitCharStyle(font, format);
-  if (runEnd != nullptr) *runEnd = kRunToEnd;
-  return kOk;
-}
-StatusCode NoSection(EngineObject*, std::uint32_t, std::int16_t*, std::uint32_t*,
-                     std::uint32_t*) noexcept {
-  return kNoMore;
-}
-const DocHandlerOps kOps = MakeDocHandlerOps({
-    .create = CoreStub<decltype(DocHandlerOps::create)>::NotImplemented,
-    .destroy = CoreStub<decltype(DocHandlerOps::destroy)>::NoOp,
-    .command = CoreStub<decltype(DocHandlerOps::command)>::NotImplemented,
-    .getSectionRange = WholeText,
-    .findSection = NoSection,
-    .getTextLength = NativeDoc_GetTextLength,
-    .getText = NativeDoc_GetText,
-    .getTextBefore = NativeDoc_GetTextBefore,
-    .getCharStyle = DefaultStyle,
-    .control = CoreStub<decltype(DocHandlerOps::control)>::NotSupported,
-});
-
 std::uint32_t EveryReadElapsed(void* user) noexcept {
   auto* now = static_cast<std::uint32_t*>(user);
   *now += 200;
   return *now;
 }
 
-void RunPass(NativeDocState& s, EngineObject* view, EngineObject* dev, DeviceContext ctx) {
+// The pass through the handler's own slot, as the view runs it.
+void RunPass(NativeDocState& s, EngineObject* doc, EngineObject* dev, DeviceContext ctx) {
   (void)OpsOf<DeviceOps>(dev).posMapCommand(dev, PosMapCode::Reset, nullptr, nullptr);
-  if (TableLayout_Reset(&s, view, 0) != kDocTablePassPending) return;
+  const DocHandlerOps& ops = DocOpsOf(doc);
+  std::uint32_t word = 0;
+  if (ops.layoutPassStep(doc, dev, ctx, 0, 0, &word) != kDocTablePassPending) return;
   const std::uint16_t depth = FakeDevice_Of(dev).services.tables->depth;
-  for (int slices = 0; slices < 20000 && s.tablePass.passState != NativeTablePass::Idle; ++slices) {
-    if (IsFailure(TableLayout_Continue(view, dev, ctx, &s))) {
+  StatusCode r = kDocTablePassPending;
+  for (int slices = 0; slices < 20000 && r == kDocTablePassPending; ++slices) {
+    r = ops.layoutPassStep(doc, dev, ctx, 2, 0, &word);
+    if (IsFailure(r)) {
       // A failure leaves the pass idle and the stack as the pass found it.
       if (s.tablePass.passState != NativeTablePass::Idle ||
           FakeDevice_Of(dev).services.tables->depth != depth)
@@ -84,7 +58,7 @@ void RunPass(NativeDocState& s, EngineObject* view, EngineObject* dev, DeviceCon
 // lines of every outermost table; each call pops what it pushed.
 void RowLines(NativeDocState& s, EngineObject* view, EngineObject* dev, DeviceContext ctx) {
   std::uint32_t length = 0;
-  if (NativeDoc_GetTextLength(view, &length) != kOk) return;
+  if (DocOpsOf(view).getTextLength(view, &length) != kOk) return;
   const std::uint16_t depth = FakeDevice_Of(dev).services.tables->depth;
   int lines = 0;
   int probes = 0;
@@ -141,17 +115,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       NativeDoc_Create(&NativeDocModule, &doc) == kOk &&
       NativeDoc_Command(doc, DocCommand::OpenDatabase, db, 0) == kOk) {
     NativeDocState& s = BodyOf<NativeDocState>(doc);
-    EngineObject view{doc->state, &kOps};
     EngineObject* dev = FakeDevice_Open(width, 200);
     FakeDevice_Of(dev).logging = false;
     DeviceContext ctx = nullptr;
     if (OpsOf<DeviceOps>(dev).beginDraw(dev, &ctx) == kOk) {
-      RunPass(s, &view, dev, ctx);
+      RunPass(s, doc, dev, ctx);
       s.flags |= NativeStateFlag::TableLayout;
-      RowLines(s, &view, dev, ctx);
+      RowLines(s, doc, dev, ctx);
       std::uint32_t now = 0;
       FakeDevice_Of(dev).services.clock = {EveryReadElapsed, &now};
-      RunPass(s, &view, dev, ctx);
+      RunPass(s, doc, dev, ctx);
       (void)OpsOf<DeviceOps>(dev).endDraw(dev, ctx);
     }
     FakeDevice_Close(dev);

@@ -2,8 +2,6 @@
 // commands.
 #include "app/shell/dialog_launch.h"
 
-#include "app/dialogs/bookmark_dialogs.h"
-#include "app/dialogs/doc_info_dialog.h"
 #include "app/dialogs/find_dialog.h"
 #include "app/dialogs/goto_dialog.h"
 #include "app/dialogs/options_sheet.h"
@@ -20,26 +18,6 @@ GoToAnswer DialogLaunch_GoTo(KelpoView* view, const GoToRequest& request) {
   GoToDialog dialog(request.page, request.pageCount, request.percent, request.showsPercent, view);
   const int result = dialog.exec();
   return {result, result == GoToResult::Percent ? dialog.percent() : dialog.page()};
-}
-
-void DialogLaunch_AddBookmark(KelpoView* view) {
-  RunAddBookmarkDialog(view);
-}
-
-void DialogLaunch_EditBookmarks(KelpoView* view) {
-  RunEditBookmarksDialog(view);
-}
-
-bool DialogLaunch_Annotation(KelpoView* view, AnnotationFields* fields) {
-  return RunAnnotationDialog(view, fields);
-}
-
-void DialogLaunch_DocumentInformation(KelpoView* view) {
-  RunDocInfoDialog(view);
-}
-
-void DialogLaunch_SystemInformation(MainFrame* frame) {
-  RunSysInfoDialog(frame);
 }
 
 void DialogLaunch_ViewOptions(KelpoView* view) {

@@ -1,24 +1,15 @@
-// Where the reading view's and the main window's commands open their dialogs.
-//
-// One function per dialog. Each is handed the view (or the main window) and
-// what the dialog needs, runs the dialog modally and gives back what the
-// command goes on with; the command's own steps before and after stay with
-// the command (app/shell/kelpo_view_commands.cpp, app/shell/main_frame.cpp).
+// The dialogs whose commands need more than the dialog's own flow: the
+// preferences found for Find, the Go To answer handed back to the command's
+// move, the options sheet with or without a view, and Help. The other
+// dialogs' commands call their dialog's Run function directly.
 #pragma once
 
-#include <QString>
-
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "app/core/goto_input.h"
-#include "app/dialogs/annotation_dialogs.h"
 
 class KelpoView;
 class MainFrame;
-class QWidget;
-struct AnnotStore;
 
 // Find: edits the preferences' search text and options. True when the user
 // asked to search (the view then searches from the preferences).
@@ -36,25 +27,6 @@ struct GoToAnswer {
   std::uint32_t value = 0;
 };
 GoToAnswer DialogLaunch_GoTo(KelpoView* view, const GoToRequest& request);
-
-// Add Bookmark: the whole flow of the add dialog on the view's text view
-// (suggested name from the page excerpt, then replace or insert on the
-// chosen list).
-void DialogLaunch_AddBookmark(KelpoView* view);
-// Edit Bookmarks on the view's document and text view.
-void DialogLaunch_EditBookmarks(KelpoView* view);
-
-// One annotation's texts and colour (1..16). True on OK with the fields
-// edited in place. The annotation list, the annotation file and the
-// categories are whole flows of their dialogs (RunAnnotationsDialog,
-// RunAnnotationSettingsDialog, RunCategoriesDialog, RunOpenByCategoryDialog).
-using AnnotationFields = AnnotationDialogFields;
-bool DialogLaunch_Annotation(KelpoView* view, AnnotationFields* fields);
-
-// Document Information for the view's document.
-void DialogLaunch_DocumentInformation(KelpoView* view);
-// System Information.
-void DialogLaunch_SystemInformation(MainFrame* frame);
 
 // Options with a document (the view's display settings and the preferences;
 // the view applies them again afterwards) and without one.

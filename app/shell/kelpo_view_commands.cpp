@@ -15,7 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "app/dialogs/annotation_dialogs.h"
+#include "app/dialogs/bookmark_dialogs.h"
 #include "app/dialogs/category_dialogs.h"
+#include "app/dialogs/doc_info_dialog.h"
 #include "app/resources/strings.h"
 #include "app/shell/dialog_launch.h"
 #include "app/shell/doc_links.h"
@@ -161,7 +164,7 @@ void KelpoView::OnCommand(std::uint16_t id) {
       CopyText(TextViewSelection::CopyDocument);
       break;
     case Cmd::DocumentInformation:
-      if (handler) DialogLaunch_DocumentInformation(this);
+      if (handler) RunDocInfoDialog(this);
       break;
     case Cmd::Categories:
       OnCategories();
@@ -174,10 +177,10 @@ void KelpoView::OnCommand(std::uint16_t id) {
       if (ready) (void)Tv(textView_).positionListCommand(textView_, kListMarkGo, 0, nullptr);
       break;
     case Cmd::AddBookmark:
-      if (ready) DialogLaunch_AddBookmark(this);
+      if (ready) RunAddBookmarkDialog(this);
       break;
     case Cmd::EditBookmarks:
-      if (ready) DialogLaunch_EditBookmarks(this);
+      if (ready) RunEditBookmarksDialog(this);
       break;
     case Cmd::ClearHistory:
       (void)Navigate(TextViewNav::ClearHistory);
@@ -430,11 +433,11 @@ void KelpoView::OnAnnotate() {
   const std::u16string excerpt = DocTextToWide(
       doc_->state().encoding, reinterpret_cast<const char*>(range.buffer), range.capacity);
   Engine_Free(range.buffer);
-  AnnotationFields fields;
+  AnnotationDialogFields fields;
   fields.text = u"p. " + QString::number(page).toStdU16String() + u": " + excerpt;
   const Preferences* p = doc_->context().prefs;
   fields.colour = p != nullptr ? p->lastAnnotationColour() : 1;
-  if (DialogLaunch_Annotation(this, &fields)) {
+  if (RunAnnotationDialog(this, &fields)) {
     if (MainFrame* frame = mainFrame())
       frame->preferences()->setLastAnnotationColour(fields.colour);
     const std::uint32_t charset = doc_->state().encoding;
@@ -495,14 +498,14 @@ void KelpoView::EditAnnotation(std::uint16_t index) {
   entry.text2Size = kAnnotTextAll;
   if (IsFailure(AnnotStore_GetEntry(store, index, 0, &entry))) return;
   const std::uint32_t charset = doc_->state().encoding;
-  AnnotationFields fields;
+  AnnotationDialogFields fields;
   fields.text = DocTextToWide(charset, entry.text1, entry.text1Size);
   fields.comment = DocTextToWide(charset, entry.text2, entry.text2Size);
   Engine_Free(entry.text1);
   Engine_Free(entry.text2);
   entry.text1 = entry.text2 = nullptr;
   fields.colour = entry.attribute2;
-  if (!DialogLaunch_Annotation(this, &fields)) return;
+  if (!RunAnnotationDialog(this, &fields)) return;
   const std::string text = WideToDocText(charset, fields.text, 4 * kSelectedTextLimit);
   const std::string note = WideToDocText(charset, fields.comment, 4 * kSelectedTextLimit);
   entry.text1 = text.empty() ? nullptr : const_cast<char*>(text.data());

@@ -17,6 +17,7 @@
 #include <QToolBar>
 
 #include "app/dialogs/category_dialogs.h"
+#include "app/dialogs/doc_info_dialog.h"
 #include "app/resources/strings.h"
 #include "app/shell/dialog_launch.h"
 #include "app/shell/kelpo_view.h"
@@ -375,7 +376,7 @@ void MainFrame::RunFrameCommand(std::uint16_t id) {
       DialogLaunch_Help(this, 0);
       break;
     case Cmd::SystemInformation:
-      DialogLaunch_SystemInformation(this);
+      RunSysInfoDialog(this);
       break;
     case Cmd::Options:
       DialogLaunch_FrameOptions(this);

@@ -235,6 +235,14 @@ StatusCode MeasureBullet(EngineObject* handler, NativeDocState& s, EngineObject*
   return kOk;
 }
 
+// The metrics of the text after a bullet: the line's, beyond the bullet.
+LineMetrics PastBullet(const LineMetrics& line, const BulletShape& b) {
+  LineMetrics text = line;
+  text.indent = Device_Clamp16(line.indent + b.width);
+  text.width = Device_Clamp16(line.width - b.width);
+  return text;
+}
+
 // The bullet at the start of the line at lineStart, if any.
 bool BulletLine(NativeDocState& s, std::uint32_t lineStart, std::uint32_t* code) {
   std::uint32_t runEnd = 0;
@@ -297,9 +305,7 @@ StatusCode DrawBulletLine(EngineObject* handler, NativeDocState& s, EngineObject
   if (IsFailure(r)) return r;
   const std::uint32_t after = start + CharBytes(s);
   if (after >= end) return kOk;
-  LineMetrics text = metrics;
-  text.indent = Device_Clamp16(metrics.indent + b.width);
-  text.width = Device_Clamp16(metrics.width - b.width);
+  const LineMetrics text = PastBullet(metrics, b);
   return DocHandler_DrawLine(handler, device, ctx, x, y, &text, after, end);
 }
 
@@ -648,8 +654,7 @@ StatusCode NativeDoc_HitTest(EngineObject* handler, EngineObject* device, Device
     if (IsFailure(r)) return r;
     const std::uint32_t after = lineStart + CharBytes(*s);
     if (x >= metrics->indent + b.width && after < lineEnd) {
-      LineMetrics text = *metrics;
-      text.indent = Device_Clamp16(metrics->indent + b.width);
+      const LineMetrics text = PastBullet(*metrics, b);
       return DocHandler_HitTest(handler, device, ctx, x, y, &text, after, lineEnd, box, rangeStart,
                                 rangeEnd);
     }
