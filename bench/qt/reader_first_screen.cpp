@@ -20,9 +20,9 @@
 #include <string>
 
 #include "app/device/win_device.h"
-#include "app/shell/kelpo_view.h"
-#include "app/shell/main_frame.h"
-#include "app/shell/qt_settings_store.h"
+#include "app/window/kelpo_view.h"
+#include "app/window/main_frame.h"
+#include "app/window/qt_settings_store.h"
 #include "engine/startup/engine_start.h"
 #include "engine/view/text_view.h"
 
