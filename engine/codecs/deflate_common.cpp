@@ -1,5 +1,75 @@
 #include "engine/codecs/deflate_common.h"
 
+#include <atomic>
+
+namespace {
+
+std::atomic<bool> g_fastEnabled{true};
+
+constexpr std::array<std::uint8_t, 256> kReversedByte = [] {
+  std::array<std::uint8_t, 256> t{};
+  for (unsigned v = 0; v < 256; ++v) {
+    unsigned r = 0;
+    for (unsigned b = 0; b < 8; ++b)
+      r |= ((v >> b) & 1u) << (7 - b);
+    t[v] = static_cast<std::uint8_t>(r);
+  }
+  return t;
+}();
+
+// The low `length` bits of code, in reverse order.
+inline unsigned Reversed(unsigned code, unsigned length) {
+  const unsigned r =
+      (unsigned{kReversedByte[code & 0xFF]} << 8) | kReversedByte[(code >> 8) & 0xFF];
+  return r >> (16 - length);
+}
+
+// Fills table (2^bits entries) with the code's entries for its codes of at
+// most `bits` bits: the table doubles once per code length, so the entries
+// of shorter codes are repeated by copying, and each code then sets its one
+// entry. Longer and unassigned codes stay 0.
+template <class EntryFn>
+void FillFast(std::uint32_t* table, unsigned bits, const DeflateHuffman& code, EntryFn entry) {
+  table[0] = 0;
+  unsigned value = 0, index = 0;
+  for (unsigned length = 1, size = 1; length <= bits; ++length, size <<= 1) {
+    std::memcpy(table + size, table, size * sizeof *table);
+    for (unsigned k = 0; k < code.count[length]; ++k, ++value, ++index)
+      table[Reversed(value, length)] = entry(code.symbol[index], length);
+    value <<= 1;
+  }
+}
+
+}  // namespace
+
+bool DeflateFast_Enabled() noexcept {
+  return g_fastEnabled.load(std::memory_order_relaxed);
+}
+
+void DeflateFast_SetEnabled(bool enabled) noexcept {
+  g_fastEnabled.store(enabled, std::memory_order_relaxed);
+}
+
+void DeflateFast_Build(DeflateFastCode& fast, const DeflateHuffman& literals,
+                       const DeflateHuffman& distances, unsigned distanceSymbols) noexcept {
+  namespace E = DeflateFastEntry;
+  FillFast(fast.literals.data(), DeflateFastCode::kLiteralBits, literals,
+           [](unsigned symbol, unsigned length) -> std::uint32_t {
+             if (symbol < 256) return length | E::kLiteral | symbol << 16;
+             if (symbol == kDeflateEndOfBlock) return length | E::kEndOfBlock;
+             if (symbol > 285) return 0;
+             const unsigned i = symbol - 257;
+             return length | unsigned{kDeflateLengthExtra[i]} << 4 |
+                    unsigned{kDeflateLengthBase[i]} << 16;
+           });
+  FillFast(fast.distances.data(), DeflateFastCode::kDistanceBits, distances,
+           [distanceSymbols](unsigned symbol, unsigned length) -> std::uint32_t {
+             if (symbol >= distanceSymbols || symbol >= 30) return 0;
+             return length | unsigned{kDeflateDistanceExtra[symbol]} << 4 |
+                    unsigned{kDeflateDistanceBase[symbol]} << 16;
+           });
+}
+
 DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* lengths,
                                       unsigned n) noexcept {
   code.fast.fill(0);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 
 namespace {
 
@@ -14,6 +16,8 @@ class WordBits {
   WordBits(const std::uint8_t* words, std::uint32_t count) : next_(words), left_(count) {
     if (words == nullptr) left_ = 0;
   }
+  friend void FastBlock(const DeflateFastCode& fast, WordBits& in, std::uint8_t* output,
+                        std::uint32_t capacity, std::uint32_t& i) noexcept;
   std::uint64_t Peek() noexcept {
     while (held_ <= 32 && left_ > 0) {
       const std::uint32_t word = (std::uint32_t{next_[0]} << 24) | (std::uint32_t{next_[1]} << 16) |
@@ -63,6 +67,99 @@ bool ReadBits(WordBits& in, unsigned n, std::uint16_t& status, unsigned& value) 
   value = static_cast<unsigned>(bits & ((1u << n) - 1));
   in.Skip(n);
   return true;
+}
+
+// Two words at p as the next 64 bits: the first word's value in the low half.
+inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::little) {
+    v = __builtin_bswap64(v);  // second word low, first word high
+    return v << 32 | v >> 32;
+  } else {
+    return v << 32 | v >> 32;  // each word is already its value
+  }
+}
+
+// The fast loop: decodes while at least four words of input and eight bytes
+// of room are left, and stops at the first bit of any symbol it leaves to
+// the careful loop (see deflate_common.h). Matches go in whole, never cut by
+// the capacity, and nothing is written past them.
+void FastBlock(const DeflateFastCode& fast, WordBits& in, std::uint8_t* output,
+               std::uint32_t capacity, std::uint32_t& i) noexcept {
+  namespace E = DeflateFastEntry;
+  constexpr std::uint32_t kLiteralMask = (1u << DeflateFastCode::kLiteralBits) - 1;
+  constexpr std::uint32_t kDistanceMask = (1u << DeflateFastCode::kDistanceBits) - 1;
+  std::uint64_t bits = in.pending_;
+  std::uint32_t held = in.held_;
+  const std::uint8_t* next = in.next_;
+  std::uint32_t left = in.left_;
+  std::uint32_t at = i;
+  // held stays below 64 at the top of the loop: every pass uses a bit.
+  while (left >= 4 && held < 64 && capacity - at >= 8) {
+    // Whole words up to 33 or more bits: the bits above `held` are those of
+    // the words not yet counted, so ORing them in again later changes nothing.
+    std::uint32_t words = (64 - held) >> 5;
+    bits |= LoadTwoWords(next) << held;
+    next += 4 * words;
+    left -= words;
+    held += 32 * words;
+
+    std::uint32_t e = fast.literals[bits & kLiteralMask];
+    if ((e & E::kLiteral) != 0) {
+      const std::uint32_t n = e & E::kLengthMask;
+      bits >>= n;
+      held -= n;
+      output[at++] = static_cast<std::uint8_t>(e >> 16);
+      e = fast.literals[bits & kLiteralMask];
+      if ((e & E::kLiteral) != 0) {
+        const std::uint32_t m = e & E::kLengthMask;
+        bits >>= m;
+        held -= m;
+        output[at++] = static_cast<std::uint8_t>(e >> 16);
+        continue;
+      }
+    }
+    if ((e & E::kLengthMask) == 0 || (e & E::kEndOfBlock) != 0) break;
+    // A length symbol: its code and extra bits (at most 20) are held, and
+    // so is the distance's after one more refill.
+    const std::uint64_t symbolBits = bits;
+    const std::uint32_t symbolHeld = held;
+    const std::uint8_t* const symbolNext = next;
+    const std::uint32_t symbolLeft = left;
+    std::uint32_t n = e & E::kLengthMask;
+    std::uint32_t extra = (e >> 4) & 0xF;
+    const std::uint32_t length =
+        (e >> 16) + static_cast<std::uint32_t>((bits >> n) & ((1u << extra) - 1));
+    bits >>= n + extra;
+    held -= n + extra;
+    words = (64 - held) >> 5;
+    bits |= LoadTwoWords(next) << held;
+    next += 4 * words;
+    left -= words;
+    held += 32 * words;
+    const std::uint32_t d = fast.distances[bits & kDistanceMask];
+    n = d & E::kLengthMask;
+    extra = (d >> 4) & 0xF;
+    const std::uint32_t distance =
+        (d >> 16) + static_cast<std::uint32_t>((bits >> n) & ((1u << extra) - 1));
+    if (n == 0 || distance > at || length > capacity - at) {
+      bits = symbolBits;
+      held = symbolHeld;
+      next = symbolNext;
+      left = symbolLeft;
+      break;
+    }
+    bits >>= n + extra;
+    held -= n + extra;
+    DeflateFast_CopyMatch(output + at, distance, length);
+    at += length;
+  }
+  in.pending_ = bits;
+  in.held_ = held;
+  in.next_ = next;
+  in.left_ = left;
+  i = at;
 }
 
 std::uint16_t LengthsFailure(DeflateLengthsResult r) noexcept {
@@ -131,6 +228,7 @@ StatusCode DeflateData_ReadTables(DeflateDataDecoder* decoder, const std::uint8_
       DeflateCodeShape::kOversubscribed) {
     return fail(St::BadDistanceCode);
   }
+  DeflateFast_Build(d.fast, d.literals, d.distances, 29);
   d.tablesRead = true;
   return kOk;
 }
@@ -151,6 +249,7 @@ StatusCode DeflateData_DecodeBlock(DeflateDataDecoder* decoder, const std::uint8
   WordBits in(words, wordCount);
   std::uint32_t i = 0;
   std::uint16_t status = St::Ok;
+  if (DeflateFast_Enabled()) FastBlock(d.fast, in, output, capacity, i);
   for (;;) {
     unsigned symbol = 0;
     if (!ReadSymbol(in, d.literals, St::BadLiteralCode, status, symbol)) break;
