@@ -28,8 +28,8 @@ inline unsigned Reversed(unsigned code, unsigned length) {
 // most `bits` bits: the table doubles once per code length, so the entries
 // of shorter codes are repeated by copying, and each code then sets its one
 // entry. Longer and unassigned codes stay 0.
-template <class EntryFn>
-void FillFast(std::uint32_t* table, unsigned bits, const DeflateHuffman& code, EntryFn entry) {
+template <class Entry, class EntryFn>
+void FillFast(Entry* table, unsigned bits, const DeflateHuffman& code, EntryFn entry) {
   table[0] = 0;
   unsigned value = 0, index = 0;
   for (unsigned length = 1, size = 1; length <= bits; ++length, size <<= 1) {
@@ -72,11 +72,16 @@ void DeflateFast_Build(DeflateFastCode& fast, const DeflateHuffman& literals,
 
 DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* lengths,
                                       unsigned n) noexcept {
-  code.fast.fill(0);
   code.count.fill(0);
-  if (n > kDeflateLiteralSymbols) return DeflateCodeShape::kOversubscribed;
+  if (n > kDeflateLiteralSymbols) {
+    code.fast.fill(0);
+    return DeflateCodeShape::kOversubscribed;
+  }
   for (unsigned s = 0; s < n; ++s) {
-    if (lengths[s] > kDeflateMaxCodeBits) return DeflateCodeShape::kOversubscribed;
+    if (lengths[s] > kDeflateMaxCodeBits) {
+      code.fast.fill(0);
+      return DeflateCodeShape::kOversubscribed;
+    }
     ++code.count[lengths[s]];
   }
   code.count[0] = 0;
@@ -84,7 +89,10 @@ DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* 
   int left = 1;
   for (unsigned length = 1; length <= kDeflateMaxCodeBits; ++length) {
     left = (left << 1) - code.count[length];
-    if (left < 0) return DeflateCodeShape::kOversubscribed;
+    if (left < 0) {
+      code.fast.fill(0);
+      return DeflateCodeShape::kOversubscribed;
+    }
   }
   std::array<std::uint16_t, kDeflateMaxCodeBits + 2> offset{};
   for (unsigned length = 1; length <= kDeflateMaxCodeBits; ++length) {
@@ -94,23 +102,11 @@ DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* 
   for (unsigned s = 0; s < n; ++s) {
     if (lengths[s] != 0) code.symbol[offset[lengths[s]]++] = static_cast<std::uint16_t>(s);
   }
-  if (used == 0) return DeflateCodeShape::kEmpty;
-
   // Canonical codes in symbol order within each length; the short ones fill
   // every fast entry whose low bits are the code, bit-reversed.
-  unsigned value = 0, index = 0;
-  for (unsigned length = 1; length <= kDeflateMaxCodeBits; ++length) {
-    for (unsigned k = 0; k < code.count[length]; ++k, ++value, ++index) {
-      if (length > DeflateHuffman::kFastBits) continue;
-      unsigned reversed = 0;
-      for (unsigned b = 0; b < length; ++b)
-        reversed |= ((value >> b) & 1u) << (length - 1 - b);
-      const auto entry = static_cast<std::uint16_t>((length << 9) | code.symbol[index]);
-      for (unsigned e = reversed; e < (1u << DeflateHuffman::kFastBits); e += 1u << length) {
-        code.fast[e] = entry;
-      }
-    }
-    value <<= 1;
-  }
+  FillFast(code.fast.data(), DeflateHuffman::kFastBits, code, [](unsigned symbol, unsigned length) {
+    return static_cast<std::uint16_t>((length << 9) | symbol);
+  });
+  if (used == 0) return DeflateCodeShape::kEmpty;
   return left > 0 ? DeflateCodeShape::kIncomplete : DeflateCodeShape::kComplete;
 }
