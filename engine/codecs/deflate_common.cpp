@@ -50,6 +50,16 @@ void DeflateFast_SetEnabled(bool enabled) noexcept {
   g_fastEnabled.store(enabled, std::memory_order_relaxed);
 }
 
+#if KELPO_DEFLATE_BMI2
+bool DeflateFast_HaveBmi2() noexcept {
+  static const bool have = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("bmi2");
+  }();
+  return have;
+}
+#endif
+
 void DeflateFast_Build(DeflateFastCode& fast, const DeflateHuffman& literals,
                        const DeflateHuffman& distances, unsigned distanceSymbols) noexcept {
   namespace E = DeflateFastEntry;

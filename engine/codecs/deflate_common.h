@@ -124,6 +124,15 @@ struct DeflateFastCode {
 void DeflateFast_Build(DeflateFastCode& fast, const DeflateHuffman& literals,
                        const DeflateHuffman& distances, unsigned distanceSymbols) noexcept;
 
+// x86-64 builds carry a second copy of each fast loop for processors with
+// BMI2, chosen at run time.
+#if defined(__x86_64__) && (defined(__clang__) || defined(__GNUC__))
+#define KELPO_DEFLATE_BMI2 1
+bool DeflateFast_HaveBmi2() noexcept;
+#else
+#define KELPO_DEFLATE_BMI2 0
+#endif
+
 // Whether the decoders use their fast loops (on unless a test turns them
 // off to compare the two paths; process-wide).
 bool DeflateFast_Enabled() noexcept;
@@ -159,6 +168,22 @@ inline void DeflateFast_CopyMatch(std::uint8_t* dst, std::uint32_t distance,
     for (std::uint32_t k = 0; k < length; ++k)
       dst[k] = src[k];
   }
+}
+
+// A match of at most 32 bytes from at least 16 bytes back, in two 16-byte
+// moves without a branch on its length. The 32 bytes after the match are
+// read first and written back after, so nothing past it changes; they must
+// be inside the caller's buffer.
+inline void DeflateFast_CopyShort(std::uint8_t* dst, std::uint32_t distance,
+                                  std::uint32_t length) noexcept {
+  std::uint8_t keep[32], chunk[16];
+  std::memcpy(keep, dst + length, 32);
+  const std::uint8_t* src = dst - distance;
+  std::memcpy(chunk, src, 16);
+  std::memcpy(dst, chunk, 16);
+  std::memcpy(chunk, src + 16, 16);  // may repeat bytes just written (distance < 32)
+  std::memcpy(dst + 16, chunk, 16);
+  std::memcpy(dst + length, keep, 32);
 }
 
 // The outcome of reading a sequence of code lengths.

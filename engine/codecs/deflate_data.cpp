@@ -13,11 +13,8 @@ namespace St = DeflateDataStatus;
 // pending; past the last word the pending bits read as zeros.
 class WordBits {
  public:
-  WordBits(const std::uint8_t* words, std::uint32_t count) : next_(words), left_(count) {
-    if (words == nullptr) left_ = 0;
-  }
-  friend void FastBlock(const DeflateFastCode& fast, WordBits& in, std::uint8_t* output,
-                        std::uint32_t capacity, std::uint32_t& i) noexcept;
+  WordBits(const std::uint8_t* words, std::uint32_t count)
+      : base_(words), count_(words == nullptr ? 0 : count), next_(words), left_(count_) {}
   std::uint64_t Peek() noexcept {
     while (held_ <= 32 && left_ > 0) {
       const std::uint32_t word = (std::uint32_t{next_[0]} << 24) | (std::uint32_t{next_[1]} << 16) |
@@ -34,8 +31,24 @@ class WordBits {
     pending_ >>= bits;
     held_ -= bits;
   }
+  // Bits used since the first word.
+  std::uint64_t Position() const noexcept {
+    return 32 * static_cast<std::uint64_t>(count_ - left_) - held_;
+  }
+  // Goes on from bit `at` (not past the last word's end).
+  void Seek(std::uint64_t at) noexcept {
+    const auto word = static_cast<std::uint32_t>(at >> 5);
+    next_ = base_ + 4 * static_cast<std::size_t>(word);
+    left_ = count_ - word;
+    pending_ = 0;
+    held_ = 0;
+    Peek();
+    Skip(static_cast<unsigned>(at & 31));
+  }
 
  private:
+  const std::uint8_t* base_;
+  std::uint32_t count_;
   const std::uint8_t* next_;
   std::uint32_t left_;
   std::uint64_t pending_ = 0;
@@ -81,85 +94,93 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
   }
 }
 
-// The fast loop: decodes while at least four words of input and eight bytes
-// of room are left, and stops at the first bit of any symbol it leaves to
-// the careful loop (see deflate_common.h). Matches go in whole, never cut by
-// the capacity, and nothing is written past them.
-void FastBlock(const DeflateFastCode& fast, WordBits& in, std::uint8_t* output,
-               std::uint32_t capacity, std::uint32_t& i) noexcept {
+// The fast loop: decodes from bit `at` while at least four words of input
+// are left from the current one and eight bytes of room in the output, and
+// stops at the first bit of any symbol it leaves to the careful loop (see
+// deflate_common.h); answers the bit it stopped at. Matches go
+// in whole, never cut by the capacity, and nothing is written past them.
+[[gnu::always_inline]] inline std::uint64_t FastBlockBody(
+    const DeflateFastCode& fast, const std::uint8_t* words, std::uint32_t wordCount,
+    std::uint64_t at, std::uint8_t* output, std::uint32_t capacity, std::uint32_t& i) noexcept {
   namespace E = DeflateFastEntry;
   constexpr std::uint32_t kLiteralMask = (1u << DeflateFastCode::kLiteralBits) - 1;
   constexpr std::uint32_t kDistanceMask = (1u << DeflateFastCode::kDistanceBits) - 1;
-  std::uint64_t bits = in.pending_;
-  std::uint32_t held = in.held_;
-  const std::uint8_t* next = in.next_;
-  std::uint32_t left = in.left_;
-  std::uint32_t at = i;
-  // held stays below 64 at the top of the loop: every pass uses a bit.
-  while (left >= 4 && held < 64 && capacity - at >= 8) {
-    // Whole words up to 33 or more bits: the bits above `held` are those of
-    // the words not yet counted, so ORing them in again later changes nothing.
-    std::uint32_t words = (64 - held) >> 5;
-    bits |= LoadTwoWords(next) << held;
-    next += 4 * words;
-    left -= words;
-    held += 32 * words;
+  std::uint32_t out = i;
+  while ((at >> 5) + 4 <= wordCount && capacity - out >= 8) {
+    // The 64 bits from `at`: four words hold at least 97 of them.
+    const std::uint8_t* p = words + 4 * (at >> 5);
+    const unsigned shift = static_cast<unsigned>(at & 31);
+    std::uint64_t bits = LoadTwoWords(p) >> shift | (LoadTwoWords(p + 8) << 1) << (63 - shift);
 
+    // Up to three literals (33 bits), or two and a pair (22 + 16 + 22).
     std::uint32_t e = fast.literals[bits & kLiteralMask];
     if ((e & E::kLiteral) != 0) {
       const std::uint32_t n = e & E::kLengthMask;
+      at += n;
       bits >>= n;
-      held -= n;
-      output[at++] = static_cast<std::uint8_t>(e >> 16);
+      output[out++] = static_cast<std::uint8_t>(e >> 16);
       e = fast.literals[bits & kLiteralMask];
       if ((e & E::kLiteral) != 0) {
         const std::uint32_t m = e & E::kLengthMask;
+        at += m;
         bits >>= m;
-        held -= m;
-        output[at++] = static_cast<std::uint8_t>(e >> 16);
-        continue;
+        output[out++] = static_cast<std::uint8_t>(e >> 16);
+        e = fast.literals[bits & kLiteralMask];
+        if ((e & E::kLiteral) != 0) {
+          at += e & E::kLengthMask;
+          output[out++] = static_cast<std::uint8_t>(e >> 16);
+          continue;
+        }
       }
     }
     if ((e & E::kLengthMask) == 0 || (e & E::kEndOfBlock) != 0) break;
-    // A length symbol: its code and extra bits (at most 20) are held, and
-    // so is the distance's after one more refill.
-    const std::uint64_t symbolBits = bits;
-    const std::uint32_t symbolHeld = held;
-    const std::uint8_t* const symbolNext = next;
-    const std::uint32_t symbolLeft = left;
     std::uint32_t n = e & E::kLengthMask;
     std::uint32_t extra = (e >> 4) & 0xF;
-    const std::uint32_t length =
-        (e >> 16) + static_cast<std::uint32_t>((bits >> n) & ((1u << extra) - 1));
-    bits >>= n + extra;
-    held -= n + extra;
-    words = (64 - held) >> 5;
-    bits |= LoadTwoWords(next) << held;
-    next += 4 * words;
-    left -= words;
-    held += 32 * words;
+    bits >>= n;
+    const std::uint32_t length = (e >> 16) + static_cast<std::uint32_t>(bits & ((1u << extra) - 1));
+    bits >>= extra;
+    std::uint32_t used = n + extra;
     const std::uint32_t d = fast.distances[bits & kDistanceMask];
     n = d & E::kLengthMask;
     extra = (d >> 4) & 0xF;
     const std::uint32_t distance =
         (d >> 16) + static_cast<std::uint32_t>((bits >> n) & ((1u << extra) - 1));
-    if (n == 0 || distance > at || length > capacity - at) {
-      bits = symbolBits;
-      held = symbolHeld;
-      next = symbolNext;
-      left = symbolLeft;
-      break;
+    if (n == 0 || distance > out || length > capacity - out) break;  // the pair is not taken
+    at += used + n + extra;
+    if (distance >= 16 && length <= 32 && capacity - out - length >= 32) {
+      DeflateFast_CopyShort(output + out, distance, length);
+    } else {
+      DeflateFast_CopyMatch(output + out, distance, length);
     }
-    bits >>= n + extra;
-    held -= n + extra;
-    DeflateFast_CopyMatch(output + at, distance, length);
-    at += length;
+    out += length;
   }
-  in.pending_ = bits;
-  in.held_ = held;
-  in.next_ = next;
-  in.left_ = left;
-  i = at;
+  i = out;
+  return at;
+}
+
+std::uint64_t FastBlockPlain(const DeflateFastCode& fast, const std::uint8_t* words,
+                             std::uint32_t wordCount, std::uint64_t at, std::uint8_t* output,
+                             std::uint32_t capacity, std::uint32_t& i) noexcept {
+  return FastBlockBody(fast, words, wordCount, at, output, capacity, i);
+}
+
+#if KELPO_DEFLATE_BMI2
+// The same loop built for processors with BMI2 (shifts by a register that
+// leave the flags alone, and masks of n low bits in one step).
+__attribute__((target("bmi2"))) std::uint64_t FastBlockBmi2(
+    const DeflateFastCode& fast, const std::uint8_t* words, std::uint32_t wordCount,
+    std::uint64_t at, std::uint8_t* output, std::uint32_t capacity, std::uint32_t& i) noexcept {
+  return FastBlockBody(fast, words, wordCount, at, output, capacity, i);
+}
+#endif
+
+std::uint64_t FastBlock(const DeflateFastCode& fast, const std::uint8_t* words,
+                        std::uint32_t wordCount, std::uint64_t at, std::uint8_t* output,
+                        std::uint32_t capacity, std::uint32_t& i) noexcept {
+#if KELPO_DEFLATE_BMI2
+  if (DeflateFast_HaveBmi2()) return FastBlockBmi2(fast, words, wordCount, at, output, capacity, i);
+#endif
+  return FastBlockPlain(fast, words, wordCount, at, output, capacity, i);
 }
 
 std::uint16_t LengthsFailure(DeflateLengthsResult r) noexcept {
@@ -249,8 +270,16 @@ StatusCode DeflateData_DecodeBlock(DeflateDataDecoder* decoder, const std::uint8
   WordBits in(words, wordCount);
   std::uint32_t i = 0;
   std::uint16_t status = St::Ok;
-  if (DeflateFast_Enabled()) FastBlock(d.fast, in, output, capacity, i);
+  const bool fast = DeflateFast_Enabled() && words != nullptr;
   for (;;) {
+    // The fast loop takes what it can; the careful loop one symbol.
+    if (fast && capacity - i >= 8) {
+      const std::uint64_t from = in.Position();
+      if ((from >> 5) + 4 <= wordCount) {
+        const std::uint64_t to = FastBlock(d.fast, words, wordCount, from, output, capacity, i);
+        if (to != from) in.Seek(to);
+      }
+    }
     unsigned symbol = 0;
     if (!ReadSymbol(in, d.literals, St::BadLiteralCode, status, symbol)) break;
     if (symbol < 256) {

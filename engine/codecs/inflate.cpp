@@ -486,7 +486,12 @@ void FastCodes(InflateBody& b, RunArgs& a) {
     bits >>= used;
     held -= used;
     if (distance <= pos) {
-      DeflateFast_CopyMatch(w + pos, distance, length);
+      // The room left behind a match is at least kFastRoom - 2 - 32 bytes.
+      if (distance >= 16 && length <= 32) {
+        DeflateFast_CopyShort(w + pos, distance, length);
+      } else {
+        DeflateFast_CopyMatch(w + pos, distance, length);
+      }
     } else {
       // From older history at the window's end; what lies past that end
       // continues at its start, right behind the bytes just copied.
