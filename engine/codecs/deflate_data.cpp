@@ -145,7 +145,8 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
     extra = (d >> 4) & 0xF;
     const std::uint32_t distance =
         (d >> 16) + static_cast<std::uint32_t>((bits >> n) & ((1u << extra) - 1));
-    if (n == 0 || distance > out || length > capacity - out) break;  // the pair is not taken
+    // A match that reaches the capacity ends the block: the careful loop takes it.
+    if (n == 0 || distance > out || length >= capacity - out) break;
     at += used + n + extra;
     if (distance >= 16 && length <= 32 && capacity - out - length >= 32) {
       DeflateFast_CopyShort(output + out, distance, length);
