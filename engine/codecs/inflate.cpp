@@ -414,17 +414,20 @@ StatusCode StepStored(InflateBody& b, RunArgs& a) {
   return kOk;
 }
 
-// The fast loop runs while a refill finds eight bytes in the chunk and one
-// element fits in the window and in the caller's allowance.
+// The fast loop runs while a refill finds eight bytes in the chunk and a
+// pass (up to three literals, or one or two literals and a match) fits in the window and in the
+// caller's allowance with room to spare: the careful loop then never finds
+// the window full or the allowance spent where the fast loop stopped.
 constexpr std::ptrdiff_t kFastInput = 8;
-constexpr std::uint32_t kFastRoom = kDeflateLengthBase.back() + 2;
+constexpr std::uint32_t kFastPass = 2 + kDeflateLengthBase.back();  // at most
+constexpr std::uint32_t kFastRoom = kFastPass + 8;
 
 // Decodes literals and length/distance pairs with the fast tables and stops
 // at the first bit of anything it leaves to the careful loop (see
 // deflate_common.h); the window, the counters and the allowance advance as
 // the careful loop would advance them. It never delivers: it stops before
 // the window fills or the allowance runs out.
-void FastCodes(InflateBody& b, RunArgs& a) {
+[[gnu::always_inline]] inline void FastCodesBody(InflateBody& b, RunArgs& a) {
   namespace E = DeflateFastEntry;
   constexpr std::uint32_t kLiteralMask = (1u << DeflateFastCode::kLiteralBits) - 1;
   constexpr std::uint32_t kDistanceMask = (1u << DeflateFastCode::kDistanceBits) - 1;
@@ -437,7 +440,8 @@ void FastCodes(InflateBody& b, RunArgs& a) {
   const std::uint8_t* next = b.next;
   std::uint32_t pos = b.position;
   const std::uint32_t start = pos;
-  // Each pass writes at most kFastRoom - 2 bytes; pos stays within posEnd.
+  const bool wrapped = b.wrapped;
+  // Each pass writes at most kFastPass bytes; pos starts it within posEnd.
   std::uint32_t posEnd = size - kFastRoom;
   if (a.outLeft - kFastRoom < posEnd - pos) {
     posEnd = pos + static_cast<std::uint32_t>(a.outLeft - kFastRoom);
@@ -465,6 +469,13 @@ void FastCodes(InflateBody& b, RunArgs& a) {
         bits >>= m;
         held -= m;
         w[pos++] = static_cast<std::uint8_t>(e >> 16);
+        e = f.literals[bits & kLiteralMask];
+        if ((e & E::kLiteral) != 0) {  // 33 bits for three literals
+          const std::uint32_t k = e & E::kLengthMask;
+          bits >>= k;
+          held -= k;
+          w[pos++] = static_cast<std::uint8_t>(e >> 16);
+        }
         continue;
       }
     }
@@ -481,12 +492,12 @@ void FastCodes(InflateBody& b, RunArgs& a) {
     const std::uint32_t distance =
         (d >> 16) + static_cast<std::uint32_t>((rest >> n) & ((1u << extra) - 1));
     used += n + extra;
-    const std::uint32_t history = b.wrapped ? size : pos;
+    const std::uint32_t history = wrapped ? size : pos;
     if (n == 0 || distance > history) break;  // nothing of the pair is taken yet
     bits >>= used;
     held -= used;
     if (distance <= pos) {
-      // The room left behind a match is at least kFastRoom - 2 - 32 bytes.
+      // Behind a match of at most 32 bytes, more than 32 bytes of the window are left.
       if (distance >= 16 && length <= 32) {
         DeflateFast_CopyShort(w + pos, distance, length);
       } else {
@@ -508,6 +519,23 @@ void FastCodes(InflateBody& b, RunArgs& a) {
   b.position = pos;
   b.produced += pos - start;
   a.outLeft -= pos - start;
+}
+
+void FastCodesPlain(InflateBody& b, RunArgs& a) {
+  FastCodesBody(b, a);
+}
+
+#if KELPO_DEFLATE_BMI2
+__attribute__((target("bmi2"))) void FastCodesBmi2(InflateBody& b, RunArgs& a) {
+  FastCodesBody(b, a);
+}
+#endif
+
+void FastCodes(InflateBody& b, RunArgs& a) {
+#if KELPO_DEFLATE_BMI2
+  if (DeflateFast_HaveBmi2()) return FastCodesBmi2(b, a);
+#endif
+  FastCodesPlain(b, a);
 }
 
 StatusCode StepCodes(InflateBody& b, RunArgs& a) {

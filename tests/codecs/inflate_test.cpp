@@ -319,6 +319,25 @@ TEST(InflateFastLoop, AgreesWithTheCarefulLoopOnRealTextAndDamage) {
   EXPECT_GT(failed, 20);
 }
 
+// A literal and a match of 258 is the longest pass of the fast loop; over
+// windows of every size in a range, such passes end at every place of the
+// window, and the careful loop must always find room where the fast loop
+// stopped.
+TEST(InflateFastLoop, LongestPassesEndAnywhereInTheWindow) {
+  Bytes data;
+  for (int unit = 0; data.size() < 60000; ++unit)  // a literal, then a match of 258
+    data.insert(data.end(), 259, static_cast<std::uint8_t>('a' + unit % 7));
+  const Bytes stream = deflate_test::ZlibDeflate(data, 6, Z_RLE);
+  for (std::uint32_t window = 300; window < 1200; window += 7) {
+    SCOPED_TRACE(testing::Message() << "window " << window);
+    const RunOutcome fast = RunStream(stream, window, 0);
+    ASSERT_EQ(fast.status, kInflateEndOfStream);
+    ASSERT_EQ(fast.bytes, data);
+    deflate_test::CarefulLoopsOnly only;
+    ASSERT_TRUE(RunStream(stream, window, 0) == fast);
+  }
+}
+
 TEST(InflateWindow, HistoryIsBoundedByTheWindow) {
   // zlib with windowBits 9 reaches at most 250 bytes back: a 250-byte window
   // decodes it while wrapping; a 128-byte one refuses the far matches.
