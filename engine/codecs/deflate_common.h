@@ -108,6 +108,9 @@ inline DeflateSymbol DeflateHuffman_Decode(const DeflateHuffman& code,
 // bits 16-31 the literal, or the base length or distance.
 namespace DeflateFastEntry {
 constexpr std::uint32_t kLengthMask = 0xF;
+// A literal's entry under this mask is its code length (its extra-bit field
+// is 0): the mask a 64-bit shift applies anyway, so the shift takes the entry.
+constexpr std::uint32_t kShiftMask = 63;
 constexpr std::uint32_t kLiteral = 0x100;
 constexpr std::uint32_t kEndOfBlock = 0x200;
 }  // namespace DeflateFastEntry

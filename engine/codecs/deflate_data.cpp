@@ -117,13 +117,13 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
     if ((e & E::kLiteral) != 0) {
       const std::uint32_t n = e & E::kLengthMask;
       at += n;
-      bits >>= n;
+      bits >>= e & E::kShiftMask;
       output[out++] = static_cast<std::uint8_t>(e >> 16);
       e = fast.literals[bits & kLiteralMask];
       if ((e & E::kLiteral) != 0) {
         const std::uint32_t m = e & E::kLengthMask;
         at += m;
-        bits >>= m;
+        bits >>= e & E::kShiftMask;
         output[out++] = static_cast<std::uint8_t>(e >> 16);
         e = fast.literals[bits & kLiteralMask];
         if ((e & E::kLiteral) != 0) {
