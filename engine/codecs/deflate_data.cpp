@@ -95,59 +95,80 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
 }
 
 // The fast loop: decodes from bit `at` while at least four words of input
-// are left from the current one and eight bytes of room in the output, and
-// stops at the first bit of any symbol it leaves to the careful loop (see
-// deflate_common.h); answers the bit it stopped at. Matches go
-// in whole, never cut by the capacity, and nothing is written past them.
+// are left past those its bit buffer holds and eight bytes of room in the
+// output, and stops at the first bit of any symbol it leaves to the careful
+// loop (see deflate_common.h); answers the bit it stopped at. Matches go in
+// whole, never cut by the capacity, and nothing is written past them.
 [[gnu::always_inline]] inline std::uint64_t FastBlockBody(
     const DeflateFastCode& fast, const std::uint8_t* words, std::uint32_t wordCount,
     std::uint64_t at, std::uint8_t* output, std::uint32_t capacity, std::uint32_t& i) noexcept {
   namespace E = DeflateFastEntry;
   constexpr std::uint32_t kLiteralMask = (1u << DeflateFastCode::kLiteralBits) - 1;
   constexpr std::uint32_t kDistanceMask = (1u << DeflateFastCode::kDistanceBits) - 1;
+  if ((at >> 5) + 5 > wordCount || capacity - i < 8) return at;
+  // A bit buffer of whole words: `held` bits from `next`'s word on are not in
+  // it; the bits above `held` are those of the words not yet counted, so
+  // ORing them in again changes nothing.
+  const std::uint8_t* next = words + 4 * (at >> 5) + 4;
+  std::uint32_t held = 32 - static_cast<std::uint32_t>(at & 31);
+  std::uint64_t bits = LoadTwoWords(next - 4) >> (at & 31);
+  const std::uint8_t* const last = words + 4 * static_cast<std::size_t>(wordCount) - 16;
   std::uint32_t out = i;
-  while ((at >> 5) + 4 <= wordCount && capacity - out >= 8) {
-    // The 64 bits from `at`: four words hold at least 97 of them.
-    const std::uint8_t* p = words + 4 * (at >> 5);
-    const unsigned shift = static_cast<unsigned>(at & 31);
-    std::uint64_t bits = LoadTwoWords(p) >> shift | (LoadTwoWords(p + 8) << 1) << (63 - shift);
-
-    // Up to three literals (33 bits), or two and a pair (22 + 16 + 22).
+  // Every pass uses a bit, so held < 64 at each refill.
+  auto refill = [&] {
+    const std::uint32_t words = (64 - held) >> 5;
+    bits |= LoadTwoWords(next) << held;
+    next += 4 * words;
+    held += 32 * words;
+  };
+  // Bits needed: three literals (33), or two literals and a length (22 + 16)
+  // before the second refill, and a distance (22) after it.
+  while (next <= last && capacity - out >= 8) {
+    refill();
     std::uint32_t e = fast.literals[bits & kLiteralMask];
     if ((e & E::kLiteral) != 0) {
-      const std::uint32_t n = e & E::kLengthMask;
-      at += n;
+      held -= e & E::kLengthMask;
       bits >>= e & E::kShiftMask;
       output[out++] = static_cast<std::uint8_t>(e >> 16);
       e = fast.literals[bits & kLiteralMask];
       if ((e & E::kLiteral) != 0) {
-        const std::uint32_t m = e & E::kLengthMask;
-        at += m;
+        held -= e & E::kLengthMask;
         bits >>= e & E::kShiftMask;
         output[out++] = static_cast<std::uint8_t>(e >> 16);
         e = fast.literals[bits & kLiteralMask];
         if ((e & E::kLiteral) != 0) {
-          at += e & E::kLengthMask;
+          held -= e & E::kLengthMask;
+          bits >>= e & E::kShiftMask;
           output[out++] = static_cast<std::uint8_t>(e >> 16);
           continue;
         }
       }
     }
     if ((e & E::kLengthMask) == 0 || (e & E::kEndOfBlock) != 0) break;
+    const std::uint64_t symbolBits = bits;
+    const std::uint32_t symbolHeld = held;
+    const std::uint8_t* const symbolNext = next;
     std::uint32_t n = e & E::kLengthMask;
     std::uint32_t extra = (e >> 4) & 0xF;
-    bits >>= n;
-    const std::uint32_t length = (e >> 16) + static_cast<std::uint32_t>(bits & ((1u << extra) - 1));
-    bits >>= extra;
-    std::uint32_t used = n + extra;
+    const std::uint32_t length =
+        (e >> 16) + static_cast<std::uint32_t>((bits >> n) & ((1u << extra) - 1));
+    bits >>= n + extra;
+    held -= n + extra;
+    refill();
     const std::uint32_t d = fast.distances[bits & kDistanceMask];
     n = d & E::kLengthMask;
     extra = (d >> 4) & 0xF;
     const std::uint32_t distance =
         (d >> 16) + static_cast<std::uint32_t>((bits >> n) & ((1u << extra) - 1));
     // A match that reaches the capacity ends the block: the careful loop takes it.
-    if (n == 0 || distance > out || length >= capacity - out) break;
-    at += used + n + extra;
+    if (n == 0 || distance > out || length >= capacity - out) {
+      bits = symbolBits;
+      held = symbolHeld;
+      next = symbolNext;
+      break;
+    }
+    bits >>= n + extra;
+    held -= n + extra;
     if (distance >= 16 && length <= 32 && capacity - out - length >= 32) {
       DeflateFast_CopyShort(output + out, distance, length);
     } else {
@@ -156,7 +177,7 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
     out += length;
   }
   i = out;
-  return at;
+  return 8 * static_cast<std::uint64_t>(next - words) - held;
 }
 
 std::uint64_t FastBlockPlain(const DeflateFastCode& fast, const std::uint8_t* words,
