@@ -415,11 +415,11 @@ StatusCode StepStored(InflateBody& b, RunArgs& a) {
 }
 
 // The fast loop runs while a refill finds eight bytes in the chunk and a
-// pass (up to three literals, or one or two literals and a match) fits in the window and in the
+// pass (up to three literals, or a match) fits in the window and in the
 // caller's allowance with room to spare: the careful loop then never finds
 // the window full or the allowance spent where the fast loop stopped.
 constexpr std::ptrdiff_t kFastInput = 8;
-constexpr std::uint32_t kFastPass = 2 + kDeflateLengthBase.back();  // at most
+constexpr std::uint32_t kFastPass = kDeflateLengthBase.back();
 constexpr std::uint32_t kFastRoom = kFastPass + 8;
 
 // Decodes literals and length/distance pairs with the fast tables and stops
@@ -446,40 +446,39 @@ constexpr std::uint32_t kFastRoom = kFastPass + 8;
   if (a.outLeft - kFastRoom < posEnd - pos) {
     posEnd = pos + static_cast<std::uint32_t>(a.outLeft - kFastRoom);
   }
-  while (next <= inputEnd && pos <= posEnd) {
-    // Whole bytes up to 56 or more bits (a pair from these tables needs at
-    // most 11 + 5 + 9 + 13 = 38); the bits above `held` are those of the
-    // bytes not yet counted, so ORing them in again later changes nothing.
+  // Whole bytes up to 56 or more bits (a pair from these tables needs at
+  // most 11 + 5 + 9 + 13 = 38); the bits above `held` are those of the bytes
+  // not yet counted, so ORing them in again later changes nothing, and the
+  // bits below stay as they are: an entry looked up before a refill holds.
+  auto refill = [&] {
     std::uint64_t v;
     std::memcpy(&v, next, 8);
     if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
     bits |= v << held;
     next += (63 - held) >> 3;
     held |= 56;
-
-    std::uint32_t e = f.literals[bits & kLiteralMask];
+  };
+  if (next > inputEnd || pos > posEnd) return;
+  refill();
+  // The next symbol's entry is looked up as soon as its bits are known, so
+  // the look-up overlaps the copying of the match before it.
+  std::uint32_t e = f.literals[bits & kLiteralMask];
+  for (;;) {
     if ((e & E::kLiteral) != 0) {
-      const std::uint32_t n = e & E::kLengthMask;
-      bits >>= e & E::kShiftMask;
-      held -= n;
-      w[pos++] = static_cast<std::uint8_t>(e >> 16);
-      e = f.literals[bits & kLiteralMask];
-      if ((e & E::kLiteral) != 0) {
-        const std::uint32_t m = e & E::kLengthMask;
+      // Up to three literals (33 bits), the next entry looked up from the
+      // 23 or more bits left.
+      for (int k = 0; k < 3 && (e & E::kLiteral) != 0; ++k) {
+        held -= e & E::kLengthMask;
         bits >>= e & E::kShiftMask;
-        held -= m;
         w[pos++] = static_cast<std::uint8_t>(e >> 16);
         e = f.literals[bits & kLiteralMask];
-        if ((e & E::kLiteral) != 0) {  // 33 bits for three literals
-          const std::uint32_t k = e & E::kLengthMask;
-          bits >>= e & E::kShiftMask;
-          held -= k;
-          w[pos++] = static_cast<std::uint8_t>(e >> 16);
-        }
-        continue;
       }
+      if (next > inputEnd || pos > posEnd) break;
+      refill();
+      continue;
     }
     if ((e & E::kLengthMask) == 0 || (e & E::kEndOfBlock) != 0) break;
+    // Here 56 or more bits are held: a refill came after the last element.
     std::uint32_t n = e & E::kLengthMask;
     std::uint32_t extra = (e >> 4) & 0xF;
     std::uint64_t rest = bits >> n;
@@ -496,6 +495,11 @@ constexpr std::uint32_t kFastRoom = kFastPass + 8;
     if (n == 0 || distance > history) break;  // nothing of the pair is taken yet
     bits >>= used;
     held -= used;
+    const bool more = next <= inputEnd;
+    if (more) {
+      refill();
+      e = f.literals[bits & kLiteralMask];
+    }
     if (distance <= pos) {
       // Behind a match of at most 32 bytes, more than 32 bytes of the window are left.
       if (distance >= 16 && length <= 32) {
@@ -512,6 +516,7 @@ constexpr std::uint32_t kFastRoom = kFastPass + 8;
       if (first < length) DeflateFast_CopyMatch(w + pos + first, pos + first, length - first);
     }
     pos += length;
+    if (!more || pos > posEnd) break;
   }
   b.bits = bits;
   b.bitCount = held;
