@@ -121,28 +121,26 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
     next += 4 * words;
     held += 32 * words;
   };
-  // Bits needed: three literals (33), or two literals and a length (22 + 16)
-  // before the second refill, and a distance (22) after it.
-  while (next <= last && capacity - out >= 8) {
-    refill();
-    std::uint32_t e = fast.literals[bits & kLiteralMask];
+  // Bits needed after a refill (33 or more): two literals and the next
+  // entry (33), or a length (16), and a distance (22) after one more refill. The next
+  // symbol's entry is looked up as soon as its bits are held, so the look-up
+  // overlaps the copying of the match before it; a refill leaves the bits
+  // below `held` as they are, so an entry looked up before it holds.
+  if (next > last) return at;
+  refill();
+  std::uint32_t e = fast.literals[bits & kLiteralMask];
+  for (;;) {
     if ((e & E::kLiteral) != 0) {
-      held -= e & E::kLengthMask;
-      bits >>= e & E::kShiftMask;
-      output[out++] = static_cast<std::uint8_t>(e >> 16);
-      e = fast.literals[bits & kLiteralMask];
-      if ((e & E::kLiteral) != 0) {
+      // Two literals leave 11 or more bits: enough for the next entry.
+      for (int k = 0; k < 2 && (e & E::kLiteral) != 0; ++k) {
         held -= e & E::kLengthMask;
         bits >>= e & E::kShiftMask;
         output[out++] = static_cast<std::uint8_t>(e >> 16);
         e = fast.literals[bits & kLiteralMask];
-        if ((e & E::kLiteral) != 0) {
-          held -= e & E::kLengthMask;
-          bits >>= e & E::kShiftMask;
-          output[out++] = static_cast<std::uint8_t>(e >> 16);
-          continue;
-        }
       }
+      if (next > last || capacity - out < 8) break;
+      refill();
+      continue;
     }
     if ((e & E::kLengthMask) == 0 || (e & E::kEndOfBlock) != 0) break;
     const std::uint64_t symbolBits = bits;
@@ -169,12 +167,19 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
     }
     bits >>= n + extra;
     held -= n + extra;
+    // The two refills of a pass used at most four words; `last` left four.
+    const bool more = next <= last;
+    if (more) {
+      refill();
+      e = fast.literals[bits & kLiteralMask];
+    }
     if (distance >= 16 && length <= 32 && capacity - out - length >= 32) {
       DeflateFast_CopyShort(output + out, distance, length);
     } else {
       DeflateFast_CopyMatch(output + out, distance, length);
     }
     out += length;
+    if (!more || capacity - out < 8) break;
   }
   i = out;
   return 8 * static_cast<std::uint64_t>(next - words) - held;
