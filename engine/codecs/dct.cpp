@@ -60,7 +60,7 @@ class BitReader {
   BitReader(const std::uint8_t* data, std::uint32_t length) : data_(data), length_(length) {}
   // n bits (n <= 24), the first read the least significant; false when the
   // input runs out.
-  bool Bits(std::uint32_t n, std::uint32_t* v) {
+  [[gnu::always_inline]] bool Bits(std::uint32_t n, std::uint32_t* v) {
     while (count_ < n) {
       if (at_ >= length_) return false;
       buffer_ |= std::uint64_t{data_[at_++]} << count_;
@@ -72,7 +72,7 @@ class BitReader {
     return true;
   }
   // A symbol of a canonical code, its bits most significant first.
-  bool Symbol(const DctCode& c, std::uint32_t* symbol) {
+  [[gnu::always_inline]] bool Symbol(const DctCode& c, std::uint32_t* symbol) {
     if (count_ <= 56) Refill();
     const std::uint16_t entry = c.fast[buffer_ & ((1u << kDctFastBits) - 1)];
     const std::uint32_t length = entry >> 12;
@@ -86,7 +86,7 @@ class BitReader {
   }
   // Fills the buffer to more than 56 bits, or with the rest of the input:
   // 8 bytes in one load while they are there, the same bits as byte by byte.
-  void Refill() {
+  [[gnu::always_inline]] void Refill() {
     if (length_ - at_ >= 8) {
       std::uint64_t word;
       std::memcpy(&word, data_ + at_, 8);
@@ -101,7 +101,7 @@ class BitReader {
       count_ += 8;
     }
   }
-  bool SlowSymbol(const DctCode& c, std::uint32_t* symbol) {
+  [[gnu::always_inline]] bool SlowSymbol(const DctCode& c, std::uint32_t* symbol) {
     std::int32_t code = 0;
     std::int32_t first = 0;
     std::int32_t index = 0;
@@ -165,39 +165,26 @@ bool BuildCode(const std::uint8_t* lengths, std::uint32_t n, DctCode* c) {
   return true;
 }
 
-// What DecodeBlock saw of a block's coefficients.
-struct BlockShape {
-  bool acZero;            // only the first (DC) coefficient can be non-zero
-  std::uint32_t largest;  // an upper bound of every |coefficient| (an OR of them)
-};
-
 // One block's coefficients, dequantised into natural order.
 bool DecodeBlock(BitReader& bits, const DctCode& code, const std::int32_t* quant,
-                 std::int32_t out[64], BlockShape* shape) {
+                 std::int32_t out[64]) {
   std::memset(out, 0, 64 * sizeof(std::int32_t));
   std::uint32_t k = 0;
-  std::uint32_t ac = 0;
-  std::uint32_t largest = 0;
-  auto put = [&](std::int32_t value) {
-    const std::int32_t v = value * quant[kZigzag[k]];
-    out[kZigzag[k]] = v;
-    const std::uint32_t magnitude =
-        v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
-    largest |= magnitude;
-    ac |= k != 0 ? magnitude : 0u;
-    ++k;
-  };
   while (k < 64) {
     std::uint32_t s = 0;
     if (!bits.Symbol(code, &s)) return false;
     if (s < 256) {
-      put(static_cast<std::int32_t>(s) - 128);
+      out[kZigzag[k]] = (static_cast<std::int32_t>(s) - 128) * quant[kZigzag[k]];
+      ++k;
     } else if (s < 260) {
       const std::uint32_t n = 9 + (s - 256);
       std::uint32_t v = 0;
       if (!bits.Bits(n, &v)) return false;
-      put((v & (1u << (n - 1))) != 0 ? static_cast<std::int32_t>(v) - (1 << n)
-                                     : static_cast<std::int32_t>(v));
+      const std::int32_t value = (v & (1u << (n - 1))) != 0
+                                     ? static_cast<std::int32_t>(v) - (1 << n)
+                                     : static_cast<std::int32_t>(v);
+      out[kZigzag[k]] = value * quant[kZigzag[k]];
+      ++k;
     } else if (s < 268) {
       std::uint32_t extra = 0;
       if (!bits.Bits(s == 260 ? 2 : 3, &extra)) return false;
@@ -210,8 +197,26 @@ bool DecodeBlock(BitReader& bits, const DctCode& code, const std::int32_t* quant
       return false;
     }
   }
-  *shape = {ac == 0, largest};
   return true;
+}
+
+// What the fast paths need to know of a block's coefficients.
+struct BlockShape {
+  bool acZero;            // only the first (DC) coefficient can be non-zero
+  std::uint32_t largest;  // an upper bound of every |coefficient| (an OR of them)
+};
+
+BlockShape ShapeOf(const std::int32_t in[64]) {
+  std::uint32_t ac = 0;
+  std::uint32_t largest = 0;
+  for (std::uint32_t k = 0; k < 64; ++k) {
+    const std::int32_t v = in[k];
+    const std::uint32_t magnitude =
+        v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
+    largest |= magnitude;
+    ac |= k != 0 ? magnitude : 0u;
+  }
+  return {ac == 0, largest};
 }
 
 // Products and sums are kept in 64 bits: a damaged block's coefficients
@@ -565,12 +570,12 @@ DctPath BestPath() {
 }
 
 // The inverse DCT of a block through the path.
-void InverseDct(DctPath path, const std::int32_t in[64], const BlockShape& shape, std::uint8_t* out,
-                std::uint32_t stride) {
+void InverseDct(DctPath path, const std::int32_t in[64], std::uint8_t* out, std::uint32_t stride) {
   if (path == DctPath::kPortable) {
     InverseDctWide(in, out, stride);
     return;
   }
+  const BlockShape shape = ShapeOf(in);
   if (shape.acZero) {
     FillDc(in[0], out, stride);
     return;
@@ -614,17 +619,15 @@ StatusCode Decode(DctPath path, DctImageDecoder* decoder, const std::uint8_t* da
   for (std::uint32_t plane = 0; plane < (chroma ? 2u : 1u); ++plane) {
     for (std::uint32_t r = 0; r < rows; ++r) {
       for (std::uint32_t c = 0; c < cols; ++c) {
-        BlockShape shape{};
-        if (!DecodeBlock(bits, decoder->code[set], decoder->quant[set], coefficients, &shape)) {
+        if (!DecodeBlock(bits, decoder->code[set], decoder->quant[set], coefficients)) {
           decoder->status = DctStatus::BadCoefficients;
           return kFailed;
         }
         if (!chroma) {
-          InverseDct(path, coefficients, shape, tile->y + 8 * r * kDctTileSize + 8 * c,
-                     kDctTileSize);
+          InverseDct(path, coefficients, tile->y + 8 * r * kDctTileSize + 8 * c, kDctTileSize);
           continue;
         }
-        InverseDct(path, coefficients, shape, block, 8);
+        InverseDct(path, coefficients, block, 8);
         Double(block, (plane == 0 ? tile->cb : tile->cr) + 16 * r * kDctTileSize + 16 * c);
       }
     }
@@ -646,15 +649,7 @@ bool DctImage_HavePath(DctPath path) noexcept {
 
 void DctImage_InverseDctWith(DctPath path, const std::int32_t in[64], std::uint8_t* out,
                              std::uint32_t stride) noexcept {
-  BlockShape shape{true, 0};
-  for (std::uint32_t k = 0; k < 64; ++k) {
-    const std::int32_t v = in[k];
-    const std::uint32_t magnitude =
-        v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
-    shape.largest |= magnitude;
-    if (k != 0 && v != 0) shape.acZero = false;
-  }
-  InverseDct(std::min(path, BestPath()), in, shape, out, stride);
+  InverseDct(std::min(path, BestPath()), in, out, stride);
 }
 
 StatusCode DctImage_DecodeWith(DctPath path, DctImageDecoder* decoder, const std::uint8_t* data,
