@@ -14,6 +14,8 @@ packages=(
   # peers used as test oracles
   zlib1g-dev libjpeg-dev python3 gzip zip unzip coreutils grep netpbm txt2pdbdoc
   libc-bin icu-devtools poppler-utils libpalm-perl xdg-user-dirs dos2unix
+  # a real photograph for the DCT benchmark
+  xplanet-images
   # front end
   qt6-base-dev libgl-dev fonts-dejavu-core
   # the reader under a virtual X server, and its screenshots
