@@ -165,7 +165,8 @@ bool BuildCode(const std::uint8_t* lengths, std::uint32_t n, DctCode* c) {
   return true;
 }
 
-// One block's coefficients, dequantised into natural order.
+// One block's coefficients, dequantised into natural order; quant in zigzag
+// order.
 bool DecodeBlock(BitReader& bits, const DctCode& code, const std::int32_t* quant,
                  std::int32_t out[64]) {
   std::memset(out, 0, 64 * sizeof(std::int32_t));
@@ -174,7 +175,7 @@ bool DecodeBlock(BitReader& bits, const DctCode& code, const std::int32_t* quant
     std::uint32_t s = 0;
     if (!bits.Symbol(code, &s)) return false;
     if (s < 256) {
-      out[kZigzag[k]] = (static_cast<std::int32_t>(s) - 128) * quant[kZigzag[k]];
+      out[kZigzag[k]] = (static_cast<std::int32_t>(s) - 128) * quant[k];
       ++k;
     } else if (s < 260) {
       const std::uint32_t n = 9 + (s - 256);
@@ -183,7 +184,7 @@ bool DecodeBlock(BitReader& bits, const DctCode& code, const std::int32_t* quant
       const std::int32_t value = (v & (1u << (n - 1))) != 0
                                      ? static_cast<std::int32_t>(v) - (1 << n)
                                      : static_cast<std::int32_t>(v);
-      out[kZigzag[k]] = value * quant[kZigzag[k]];
+      out[kZigzag[k]] = value * quant[k];
       ++k;
     } else if (s < 268) {
       std::uint32_t extra = 0;
@@ -203,18 +204,16 @@ bool DecodeBlock(BitReader& bits, const DctCode& code, const std::int32_t* quant
 // What the fast paths need to know of a block's coefficients.
 struct BlockShape {
   bool acZero;            // only the first (DC) coefficient can be non-zero
-  std::uint32_t largest;  // an upper bound of every |coefficient| (an OR of them)
+  std::uint32_t largest;  // every |coefficient| is at most this + 1 (an OR of them)
 };
 
 BlockShape ShapeOf(const std::int32_t in[64]) {
+  // v ^ (v >> 31) is |v|, less one for a negative v.
   std::uint32_t ac = 0;
-  std::uint32_t largest = 0;
-  for (std::uint32_t k = 0; k < 64; ++k) {
-    const std::int32_t v = in[k];
-    const std::uint32_t magnitude =
-        v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
-    largest |= magnitude;
-    ac |= k != 0 ? magnitude : 0u;
+  std::uint32_t largest = static_cast<std::uint32_t>(in[0] ^ (in[0] >> 31));
+  for (std::uint32_t k = 1; k < 64; ++k) {
+    ac |= static_cast<std::uint32_t>(in[k]);
+    largest |= static_cast<std::uint32_t>(in[k] ^ (in[k] >> 31));
   }
   return {ac == 0, largest};
 }
@@ -373,8 +372,8 @@ void FillDc(std::int32_t dc, std::uint8_t* out, std::uint32_t stride) {
 // Coefficients of at most this magnitude keep every product and sum of the
 // flow graph, both passes, inside 32 bits (the largest product, z10 + z12
 // times 473 in the second pass, stays below 1892 * 36 times the bound), so
-// 32-bit lanes give exactly the 64-bit results. A bound of the OR of the
-// magnitudes below 2^14 implies it.
+// 32-bit lanes give exactly the 64-bit results. BlockShape's bound below
+// 2^14 (every magnitude at most 2^14) implies it.
 constexpr std::uint32_t kNarrowLimit = 1u << 14;
 
 // The flow graph on eight vectors of lanes (one lane per column in the first
@@ -614,12 +613,15 @@ StatusCode Decode(DctPath path, DctImageDecoder* decoder, const std::uint8_t* da
   if (!decoder->tables[set] || decoder->quality[set] < 0 || rows > most || cols > most)
     return kBadArgument;
   BitReader bits(data, length);
+  std::int32_t quant[64];  // in zigzag order
+  for (std::uint32_t k = 0; k < 64; ++k)
+    quant[k] = decoder->quant[set][kZigzag[k]];
   std::int32_t coefficients[64];
   std::uint8_t block[64];
   for (std::uint32_t plane = 0; plane < (chroma ? 2u : 1u); ++plane) {
     for (std::uint32_t r = 0; r < rows; ++r) {
       for (std::uint32_t c = 0; c < cols; ++c) {
-        if (!DecodeBlock(bits, decoder->code[set], decoder->quant[set], coefficients)) {
+        if (!DecodeBlock(bits, decoder->code[set], quant, coefficients)) {
           decoder->status = DctStatus::BadCoefficients;
           return kFailed;
         }
