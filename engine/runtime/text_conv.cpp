@@ -600,8 +600,7 @@ std::uint32_t Utf8ToUtf16Fast(const std::uint8_t*& p, const std::uint8_t* end, s
     if (b < 0x80) {
 #if defined(__SSE2__)
       if (end - q >= 16) {
-        // The ASCII bytes that start the next 16: all 16 are stored, only
-        // theirs count.
+        // The ASCII bytes that start the next 16; only their units count.
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
         const auto high = static_cast<std::uint32_t>(_mm_movemask_epi8(v));
         const std::uint32_t n = high == 0 ? 16 : static_cast<std::uint32_t>(std::countr_zero(high));
