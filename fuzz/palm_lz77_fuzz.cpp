@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint32_t want = 0;
   const StatusCode s =
       PalmDocLz_DecodeWith(PalmLzPath::kPortable, data + 2, n, portable.data(), capacity, &want);
-  for (const PalmLzPath path : {PalmLzPath::kPortable, PalmLzPath::kWords, PalmLzPath::kSse2}) {
+  for (const PalmLzPath path :
+       {PalmLzPath::kPortable, PalmLzPath::kWords, PalmLzPath::kSse2, PalmLzPath::kAvx2}) {
     std::vector<std::uint8_t> buffer(capacity);
     std::uint32_t decoded = 0, measured = 0;
     const StatusCode d = PalmDocLz_DecodeWith(path, data + 2, n, buffer.data(), capacity, &decoded);

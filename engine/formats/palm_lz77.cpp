@@ -7,7 +7,7 @@
 #include <cstring>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -238,13 +238,14 @@ inline std::uint64_t FirstBytes(std::uint64_t r) noexcept {
 // back reference and the next its second byte, alternately, and the byte
 // after a back reference's first byte is always its second. A block whose
 // tokens include a literal run (0x01-0x08) is walked token by token instead.
+template <BlockMasks (*kClassify)(const std::uint8_t*) noexcept>
 [[gnu::always_inline]] inline void MeasureBlocks(const std::uint8_t* in, std::uint32_t size,
                                                  std::uint32_t& i,
                                                  std::uint64_t& produced) noexcept {
   // The block, the second byte of a reference at its end, and a literal run
   // starting at its end must lie inside the record.
   while (i + kBlock + kFastInput <= size) {
-    const BlockMasks m = Classify(in + i);
+    const BlockMasks m = kClassify(in + i);
     const std::uint64_t references = FirstBytes(m.reference);
     const std::uint64_t follow = references << 1;  // second bytes inside the block
     const std::uint64_t tokens = ~follow;
@@ -280,18 +281,49 @@ inline std::uint64_t FirstBytes(std::uint64_t r) noexcept {
 }
 
 // The same with the processor's population count, where it has one.
+#define Mask32(x)                                       \
+  std::uint64_t {                                       \
+    static_cast<std::uint32_t>(_mm256_movemask_epi8(x)) \
+  }
+
+// The same masks from two 32-byte AVX2 loads.
+[[gnu::target("avx2")]] BlockMasks ClassifyAvx2(const std::uint8_t* p) noexcept {
+  BlockMasks m{};
+  for (int k = 0; k < 2; ++k) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k));
+    const int shift = 32 * k;
+    const std::uint64_t reference = Mask32(_mm256_cmpgt_epi8(_mm256_set1_epi8(-64), v));
+    m.reference |= reference << shift;
+    m.pair |= (Mask32(v) & ~reference) << shift;
+    m.run |= Mask32(_mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_setzero_si256()),
+                                     _mm256_cmpgt_epi8(_mm256_set1_epi8(9), v)))
+             << shift;
+    m.bit[0] |= Mask32(_mm256_slli_epi16(v, 7)) << shift;
+    m.bit[1] |= Mask32(_mm256_slli_epi16(v, 6)) << shift;
+    m.bit[2] |= Mask32(_mm256_slli_epi16(v, 5)) << shift;
+  }
+  return m;
+}
+
+[[gnu::target("avx2,popcnt")]] void MeasureBlocksAvx2(const std::uint8_t* in, std::uint32_t size,
+                                                      std::uint32_t& i,
+                                                      std::uint64_t& produced) noexcept {
+  MeasureBlocks<ClassifyAvx2>(in, size, i, produced);
+}
+
+// The same with the processor's population count, where it has one.
 [[gnu::target("popcnt")]] void MeasureBlocksPopcnt(const std::uint8_t* in, std::uint32_t size,
                                                    std::uint32_t& i,
                                                    std::uint64_t& produced) noexcept {
-  MeasureBlocks(in, size, i, produced);
+  MeasureBlocks<Classify>(in, size, i, produced);
 }
 
 void MeasureBlocksPlain(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
                         std::uint64_t& produced) noexcept {
-  MeasureBlocks(in, size, i, produced);
+  MeasureBlocks<Classify>(in, size, i, produced);
 }
 
-void MeasureBlocksBest(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
+void MeasureBlocksSse2(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
                        std::uint64_t& produced) noexcept {
   static const bool popcnt = __builtin_cpu_supports("popcnt");
   if (popcnt) {
@@ -421,7 +453,11 @@ void MeasureFast(PalmLzPath path, const std::uint8_t* in, std::uint32_t size, st
                  std::uint64_t& produced) noexcept {
   if (path == PalmLzPath::kPortable) return;
 #if defined(__SSE2__) && defined(__x86_64__)
-  if (path == PalmLzPath::kSse2) MeasureBlocksBest(in, size, i, produced);
+  if (path == PalmLzPath::kAvx2) {
+    MeasureBlocksAvx2(in, size, i, produced);
+  } else if (path == PalmLzPath::kSse2) {
+    MeasureBlocksSse2(in, size, i, produced);
+  }
 #endif
   MeasureTokens(in, size, i, produced);
 }
@@ -430,7 +466,7 @@ void DecodeFastPath(PalmLzPath path, const std::uint8_t* in, std::uint32_t size,
                     std::uint8_t* out, std::uint32_t capacity, std::uint32_t& pos) noexcept {
   if (path == PalmLzPath::kPortable) return;
 #if defined(__SSE2__) && defined(__x86_64__)
-  if (path == PalmLzPath::kSse2) DecodeBlocks(in, size, i, out, capacity, pos);
+  if (path >= PalmLzPath::kSse2) DecodeBlocks(in, size, i, out, capacity, pos);
 #endif
   DecodeFast(in, size, i, out, capacity, pos);
 }
@@ -491,36 +527,41 @@ StatusCode Run(PalmLzPath path, const std::uint8_t* in, std::uint32_t size, std:
   return kOk;
 }
 
-constexpr PalmLzPath kBestPath =
+// The best path of this build and processor.
+PalmLzPath BestPath() noexcept {
 #if defined(__SSE2__) && defined(__x86_64__)
-    PalmLzPath::kSse2;
+  static const PalmLzPath best = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")
+                                     ? PalmLzPath::kAvx2
+                                     : PalmLzPath::kSse2;
+  return best;
 #else
-    PalmLzPath::kWords;
+  return PalmLzPath::kWords;
 #endif
+}
 
 }  // namespace
 
 bool PalmDocLz_HavePath(PalmLzPath path) noexcept {
-  return path <= kBestPath;
+  return path <= BestPath();
 }
 
 StatusCode PalmDocLz_MeasureWith(PalmLzPath path, const std::uint8_t* data, std::uint32_t size,
                                  std::uint32_t* length) noexcept {
-  return Run<false>(std::min(path, kBestPath), data, size, nullptr, 0, length);
+  return Run<false>(std::min(path, BestPath()), data, size, nullptr, 0, length);
 }
 
 StatusCode PalmDocLz_DecodeWith(PalmLzPath path, const std::uint8_t* data, std::uint32_t size,
                                 std::uint8_t* buffer, std::uint32_t capacity,
                                 std::uint32_t* length) noexcept {
-  return Run<true>(std::min(path, kBestPath), data, size, buffer, capacity, length);
+  return Run<true>(std::min(path, BestPath()), data, size, buffer, capacity, length);
 }
 
 StatusCode PalmDocLz_MeasureRecord(const std::uint8_t* data, std::uint32_t size,
                                    std::uint32_t* length) noexcept {
-  return Run<false>(kBestPath, data, size, nullptr, 0, length);
+  return Run<false>(BestPath(), data, size, nullptr, 0, length);
 }
 
 StatusCode PalmDocLz_Decode(const std::uint8_t* data, std::uint32_t size, std::uint8_t* buffer,
                             std::uint32_t capacity, std::uint32_t* length) noexcept {
-  return Run<true>(kBestPath, data, size, buffer, capacity, length);
+  return Run<true>(BestPath(), data, size, buffer, capacity, length);
 }

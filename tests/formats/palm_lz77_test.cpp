@@ -24,7 +24,8 @@ struct Decoded {
 constexpr std::uint8_t kGuard = 0xEE;
 constexpr std::uint32_t kGuardBytes = 64;
 
-constexpr PalmLzPath kPaths[] = {PalmLzPath::kPortable, PalmLzPath::kWords, PalmLzPath::kSse2};
+constexpr PalmLzPath kPaths[] = {PalmLzPath::kPortable, PalmLzPath::kWords, PalmLzPath::kSse2,
+                                 PalmLzPath::kAvx2};
 
 // Decodes through one path into a buffer of `capacity` bytes followed by
 // guard bytes, and checks that the guard is intact and that measuring
@@ -57,7 +58,7 @@ Decoded Decode(const Bytes& in, std::uint32_t capacity = 4096) {
   std::uint32_t length = 0xDEADBEEF;
   const StatusCode s = PalmDocLz_Decode(in.data(), static_cast<std::uint32_t>(in.size()),
                                         buffer.data(), capacity, &length);
-  const Decoded d = DecodeWith(PalmLzPath::kSse2, in, capacity);
+  const Decoded d = DecodeWith(PalmLzPath::kAvx2, in, capacity);
   EXPECT_EQ(d.status, s);
   EXPECT_EQ(d.length, length);
   EXPECT_EQ(d.text, std::string(buffer.begin(), buffer.begin() + d.text.size()));
