@@ -7,7 +7,8 @@
 //    is served; no view, layout or drawing (bench_reader_first_screen times
 //    those).
 //  - Measure / Decode: the two passes of the decompressor over every text
-//    record held in memory (bytes of decoded text per second).
+//    record held in memory (bytes of decoded text per second); the decoded
+//    records are compared with the source text first.
 //  - VsPeer: decoding the whole document as a whole process, our
 //    palm_doc_cat (built beside this program) against `txt2pdbdoc -d`, both
 //    writing a file; both outputs are compared with the source text.
@@ -188,6 +189,23 @@ void DecoderPass(benchmark::State& state) {
   const auto records = TextRecords(f.pdb);
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(f.pdb.data());
   std::vector<std::uint8_t> buffer(kPalmDocTextRecordSize);
+  if (kDecode) {
+    // The records decode to the source text.
+    std::string text;
+    for (const auto& [at, n] : records) {
+      std::uint32_t length = 0;
+      if (PalmDocLz_Decode(bytes + at, n, buffer.data(), kPalmDocTextRecordSize, &length) != kOk ||
+          length > kPalmDocTextRecordSize) {
+        state.SkipWithError("a record did not decode");
+        return;
+      }
+      text.append(reinterpret_cast<const char*>(buffer.data()), length);
+    }
+    if (text != f.text) {
+      state.SkipWithError("the decoded text differs from the source text");
+      return;
+    }
+  }
   for (auto _ : state) {
     std::uint64_t total = 0;
     for (const auto& [at, size] : records) {
