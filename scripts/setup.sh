@@ -16,6 +16,8 @@ packages=(
   libc-bin icu-devtools poppler-utils libpalm-perl xdg-user-dirs dos2unix
   # real text for the decoding benchmarks (the editor's help files)
   vim-runtime
+  # a real photograph for the DCT benchmark
+  xplanet-images
   # front end
   qt6-base-dev libgl-dev fonts-dejavu-core
   # the reader under a virtual X server, and its screenshots
