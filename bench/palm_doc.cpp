@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/real_text.h"
 #include "engine/formats/palm_doc.h"
 #include "engine/formats/palm_lz77.h"
 #include "engine/runtime/db_file.h"
@@ -39,11 +40,6 @@
 namespace {
 
 constexpr std::size_t kMiB = 1u << 20;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 struct Fixture {
   std::string dir;
@@ -61,21 +57,7 @@ struct Fixture {
 
 // The licence texts in name order, repeated and cut to size.
 std::string RealText(std::size_t size) {
-  std::vector<std::filesystem::path> files;
-  std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator("/usr/share/common-licenses", ec)) {
-    if (e.is_regular_file(ec)) files.push_back(e.path());
-  }
-  std::sort(files.begin(), files.end());
-  std::string base;
-  for (const auto& f : files)
-    base += ReadFile(f.string());
-  if (base.empty()) return base;
-  std::string text;
-  while (text.size() < size)
-    text += base;
-  text.resize(size);
-  return text;
+  return bench_real::RepeatTo(bench_real::Licences(), size);
 }
 
 // Writes the text of `size` bytes and its document into a new folder.
@@ -101,7 +83,7 @@ void MakeFixture(std::size_t size, Fixture& f) {
     f.error = "txt2pdbdoc is not available";
     return;
   }
-  f.pdb = ReadFile(f.dir + "/doc.pdb");
+  f.pdb = bench_real::ReadWhole(f.dir + "/doc.pdb");
 }
 
 // One fixture per text size, made on first use and kept (in place: a
@@ -248,11 +230,11 @@ void BM_PalmDoc_VsPeer(benchmark::State& state) {
   }
   const std::string ours = f.decoder + " " + f.dir + "/doc.pdb > " + f.dir + "/ours.txt";
   const std::string peer = "txt2pdbdoc -d " + f.dir + "/doc.pdb " + f.dir + "/peer.txt";
-  if (!Run(peer) || ReadFile(f.dir + "/peer.txt") != f.text) {
+  if (!Run(peer) || bench_real::ReadWhole(f.dir + "/peer.txt") != f.text) {
     state.SkipWithError("the peer does not decode its own file");
     return;
   }
-  if (!Run(ours) || ReadFile(f.dir + "/ours.txt") != f.text) {
+  if (!Run(ours) || bench_real::ReadWhole(f.dir + "/ours.txt") != f.text) {
     state.SkipWithError("our decoder's output differs from the source text");
     return;
   }
@@ -270,7 +252,7 @@ void BM_PalmDoc_VsPeer(benchmark::State& state) {
     engine += std::chrono::duration<double>(t1 - t0).count();
     other += std::chrono::duration<double>(t2 - t1).count();
   }
-  if (ReadFile(f.dir + "/ours.txt") != ReadFile(f.dir + "/peer.txt")) {
+  if (bench_real::ReadWhole(f.dir + "/ours.txt") != bench_real::ReadWhole(f.dir + "/peer.txt")) {
     state.SkipWithError("the outputs differ");
     return;
   }

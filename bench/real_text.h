@@ -51,6 +51,24 @@ inline std::vector<std::string> VimHelpFolders() {
   return folders;
 }
 
+// `base` repeated and cut to `size` bytes (empty for an empty base).
+inline std::string RepeatTo(const std::string& base, std::size_t size) {
+  if (base.empty()) return base;
+  std::string text;
+  while (text.size() < size)
+    text += base;
+  text.resize(size);
+  return text;
+}
+
+// The licence texts of /usr/share/common-licenses, in name order.
+inline std::string Licences() {
+  std::string base;
+  for (const std::string& f : FilesIn("/usr/share/common-licenses", ""))
+    base += ReadWhole(f);
+  return base;
+}
+
 // `size` bytes of real text: the Vim help files, the licences in
 // /usr/share/common-licenses and the copyright files of /usr/share/doc, in
 // that order, repeated when they are fewer. Empty when none are found.
@@ -60,8 +78,7 @@ inline std::string Text(std::size_t size) {
     for (const std::string& f : FilesIn(folder, ".txt"))
       base += ReadWhole(f);
   }
-  for (const std::string& f : FilesIn("/usr/share/common-licenses", ""))
-    base += ReadWhole(f);
+  base += Licences();
   std::error_code ec;
   std::vector<std::string> copyrights;
   for (const auto& e : std::filesystem::directory_iterator("/usr/share/doc", ec)) {
@@ -73,12 +90,7 @@ inline std::string Text(std::size_t size) {
     if (base.size() >= size) break;
     base += ReadWhole(f);
   }
-  if (base.empty()) return base;
-  std::string text;
-  while (text.size() < size)
-    text += base;
-  text.resize(size);
-  return text;
+  return RepeatTo(base, size);
 }
 
 // A tar archive of `folder` (under its parent, names sorted) made by the

@@ -29,6 +29,7 @@
 #include "app/window/kelpo_view.h"
 #include "app/window/main_frame.h"
 #include "app/window/qt_settings_store.h"
+#include "bench/real_text.h"
 #include "engine/formats/doc_handler.h"
 #include "engine/runtime/db_file.h"
 #include "engine/runtime/file_sys.h"
@@ -41,21 +42,8 @@ namespace {
 QTemporaryDir* g_dir = nullptr;
 
 std::string MakeBook(std::size_t bytes, const char* name) {
-  std::vector<std::filesystem::path> files;
-  std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator("/usr/share/common-licenses", ec))
-    if (e.is_regular_file(ec)) files.push_back(e.path());
-  std::sort(files.begin(), files.end());
-  std::string base;
-  for (const auto& f : files) {
-    std::ifstream in(f, std::ios::binary);
-    base.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  if (base.empty()) return {};
-  std::string text;
-  while (text.size() < bytes)
-    text += base;
-  text.resize(bytes);
+  const std::string text = bench_real::RepeatTo(bench_real::Licences(), bytes);
+  if (text.empty()) return {};
   const std::string path = g_dir->path().toStdString() + "/" + name;
   std::ofstream(path + ".txt", std::ios::binary) << text;
   const std::string command = "txt2pdbdoc Book '" + path + ".txt' '" + path + ".pdb' > /dev/null";
