@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/formats/razo_doc.h"
@@ -213,6 +215,94 @@ TEST_F(TextViewBlocks, EveryBlockTakesARowOfItsOwnAndTheTextIsDrawnAsWithout) {
     EXPECT_EQ(compared, static_cast<int>(a.textInk.size()));
     EXPECT_GE(compared, 8);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The starts of the lines a view holds.
+std::vector<std::uint32_t> Starts(EngineObject* v) {
+  const TextView& view = TextViewOf(v);
+  std::vector<std::uint32_t> out;
+  for (int i = 0; i < view.table.count; ++i)
+    out.push_back(view.table.lines[i].start);
+  return out;
+}
+
+TEST_F(TextViewBlocks, ScrollingLineByLineMeetsTheSameLinesBothWays) {
+  // Rules and images right after text, after an empty paragraph and one
+  // after another; the view is short, so every step lays out a new line
+  // above or below.
+  const std::string text = "one two three\nfour\n\nfive six\nseven\neight nine ten\nend\n";
+  auto after = [&](const char* what) { return text.find(what) + std::string(what).size(); };
+  const std::string spec =
+      "{\"text\":" + Json(text) +
+      ",\"images\":[\"0014000a\"],\"blocks\":["
+      "{\"pos\":" +
+      std::to_string(after("three")) +
+      ",\"kind\":1,\"flags\":2},{\"pos\":" + std::to_string(after("four\n")) +
+      ",\"kind\":3,\"flags\":2,\"image\":{\"width\":20,\"height\":10,\"index\":0}},{\"pos\":" +
+      std::to_string(after("six")) +
+      ",\"kind\":1,\"flags\":11},{\"pos\":" + std::to_string(after("seven")) +
+      ",\"kind\":3,\"flags\":1,\"image\":{\"width\":20,\"height\":10,\"index\":0}},{\"pos\":" +
+      std::to_string(after("ten")) + ",\"kind\":1,\"flags\":66}]}";
+  const std::string file = Write(spec);
+  ASSERT_FALSE(file.empty());
+  const TextViewOps& view = OpsOf<TextViewOps>(&TextViewModule);
+  auto open = [&](Opened& doc, EngineObject* device, std::int16_t h) {
+    EngineObject* v = nullptr;
+    EXPECT_EQ(view.create(&TextViewModule, &v), kOk);
+    EXPECT_EQ(view.setDevice(v, device), kOk);
+    EXPECT_EQ(view.attachDocument(v, doc.h(), nullptr), kOk);
+    EXPECT_EQ(view.setViewport(v, 0, 100, h), kOk);
+    EXPECT_EQ(view.paint(v, nullptr, 0, 0, 100, h), kOk);
+    return v;
+  };
+  auto close = [&](EngineObject* v) {
+    EXPECT_EQ(view.attachDocument(v, nullptr, nullptr), kOk);
+    EXPECT_EQ(view.destroy(v), kOk);
+  };
+  // Every line, from a view tall enough for all of them.
+  Opened tallDoc(file);
+  EngineObject* tallDevice = FakeDevice_Open(100, 800);
+  EngineObject* tall = open(tallDoc, tallDevice, 800);
+  const std::vector<std::uint32_t> all = Starts(tall);
+  close(tall);
+  FakeDevice_Close(tallDevice);
+  ASSERT_EQ(all.size(), 11u);  // six text lines, five blocks
+
+  Opened doc(file);
+  EngineObject* device = FakeDevice_Open(100, 60);
+  EngineObject* v = open(doc, device, 60);
+  auto expectRunOfAll = [&](const char* how, int step) {
+    const std::vector<std::uint32_t> shown = Starts(v);
+    ASSERT_FALSE(shown.empty()) << how << " " << step;
+    const auto at = std::find(all.begin(), all.end(), shown.front());
+    ASSERT_NE(at, all.end()) << how << " " << step << ": no line starts at " << shown.front();
+    const auto n = static_cast<std::size_t>(all.end() - at);
+    EXPECT_TRUE(std::equal(shown.begin(), shown.begin() + std::min(shown.size(), n), at))
+        << how << " " << step;
+  };
+  // Down to the end and up to the start again, a step at a time (a step may
+  // scroll part of a line): every picture shows a run of the same lines.
+  auto position = [&]() { return std::make_pair(Starts(v).front(), TextViewOf(v).table.extraTop); };
+  const auto top = position();
+  std::set<std::uint32_t> firsts;
+  for (const std::uint16_t code : {TextViewNav::LineDown, TextViewNav::LineUp}) {
+    for (int step = 0; step < 400; ++step) {
+      const auto before = position();
+      firsts.insert(before.first);
+      expectRunOfAll(code == TextViewNav::LineDown ? "down" : "up", step);
+      ASSERT_FALSE(IsFailure(view.navigate(v, code, 0)));
+      ASSERT_EQ(view.paint(v, nullptr, 0, 0, 100, 60), kOk);
+      if (position() == before) break;  // the end or the start is reached
+    }
+  }
+  EXPECT_EQ(position(), top);
+  EXPECT_GE(firsts.size(), 5u) << "the steps passed the lines above the last screen";
+  close(v);
+  FakeDevice_Close(device);
 }
 
 }  // namespace
