@@ -492,6 +492,12 @@ DAMAGE = {
     "text_too_long": lambda r, w: r.__setitem__(0, put(r[0], 12, struct.pack(">I", 0xFFFFFFFF))),
     "style_range": lambda r, w: r.__setitem__(0, put(r[0], 22, be16(len(r)))),
     "list_record": lambda r, w: r.__setitem__(0, put(r[0], 44, be16(len(r)))),
+    "anchors_record": lambda r, w: r.__setitem__(0, put(r[0], 42, be16(len(r) + 3))),
+    "link_range": lambda r, w: r.__setitem__(0, put(r[0], 26, be16(len(r)))),
+    "block_first": lambda r, w: r.__setitem__(0, put(r[0], 28, be16(len(r) + 1))),
+    "section_first": lambda r, w: r.__setitem__(0, put(r[0], 38, be16(0))),
+    "target_range": lambda r, w: r.__setitem__(0, put(r[0], 48, be16(0xFFFF))),
+    "image_first": lambda r, w: r.__setitem__(0, put(r[0], 50, be16(len(r)))),
     # text
     "block_type": lambda r, w: r.__setitem__(2, put(r[2], 1, b"\3")),
     "block_count": lambda r, w: r.__setitem__(2, put(r[2], 2, be16(0xFFFF))),

@@ -40,6 +40,15 @@ const DocHandlerOps& Ops(EngineObject* h) {
   return DocOpsOf(h);
 }
 
+// A newline probe that answers a block's size (a positive width, which the
+// probe is offered, and a positive height), with 0 or with one of the three
+// alignments, makes the LF a block line of its own. An alignment answered
+// without a size only aligns the line the LF ends.
+bool IsBlockLine(StatusCode st, const LineMetrics& probe) {
+  return (st == kOk || st == kDocBlockLeft || st == kDocBlockCentre || st == kDocBlockRight) &&
+         probe.width > 0 && probe.height > 0;
+}
+
 // --- style and device helpers ---------------------------------------------
 
 struct RunStyle {
@@ -322,7 +331,7 @@ StatusCode WalkChars(EngineObject* h, EngineObject* dev, DeviceContext ctx, std:
       int w = 0;
       if (brk == kLf) {
         LineMetrics probe{};
-        if (Ops(h).layoutLine(h, dev, ctx, p, p + 1, 0, nullptr, &probe) == kOk && probe.width > 0)
+        if (IsBlockLine(Ops(h).layoutLine(h, dev, ctx, p, p + 1, 0, nullptr, &probe), probe))
           w = probe.width;
       }
       if (fn(p, 1u, x, x + w)) break;
@@ -537,10 +546,17 @@ StatusCode LayoutRuns(EngineObject* h, EngineObject* dev, DeviceContext ctx, std
       if (s.format.formatFlags & DocFormat::NativeBreak) {
         line.ascentMax = std::max({line.ascentMax, int{s.format.breakHeight}, 2});
       } else {
+        // The probe is offered the width the block would have on a line of
+        // its own: a block never shares a row with the text before it.
         LineMetrics probe{};
-        probe.width = Clamp16(line.remaining);
+        const bool text = line.joinedBytes > 0;
+        probe.width = Clamp16(line.remaining + (text ? line.used : 0));
         st = Ops(h).layoutLine(h, dev, ctx, p, p + 1, 0, nullptr, &probe);
-        if (st == kOk && probe.width > 0) {
+        if (IsBlockLine(st, probe)) {
+          if (text) {  // the text line ends before the LF; the block is the next line
+            *next = p;
+            return kOk;
+          }
           line.block = true;
           line.blockMetrics = probe;
         } else if (st == kDocBlockLeft) {

@@ -850,6 +850,16 @@ StatusCode ImageMapControl(NativeDocState& s, NativeImageMapQuery* q) {
     w /= 2;
     h /= 2;
   }
+  if (item.mapScale != 0) {
+    // The image is shown at s / 256 of the size its map is drawn for.
+    // Multiplied before dividing, so no precision is lost; the point is
+    // an i16 and the size at most 17 bits, so nothing overflows.
+    const std::int32_t sc = item.mapScale;
+    x = x * 256 / sc;
+    y = y * 256 / sc;
+    w = w * 256 / static_cast<std::uint32_t>(sc);
+    h = h * 256 / static_cast<std::uint32_t>(sc);
+  }
   std::uint32_t target = 0;
   r = NativeStore_ImageMapHit(&s, code & 0xFFFF, x, y, w, h, &target);
   if (r != kDocImageMapHit) return r;

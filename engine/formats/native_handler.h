@@ -55,9 +55,11 @@ struct NativeObjectData {
   std::uint32_t size;  // out
 };
 
-// Control 33: the image object at `start`, a point relative to the image.
-// On a hit the answer is kDocImageMapHit; kFailed when the object is no
-// image, the image has no map or no area holds the point.
+// Control 33: the image object at `start`, a point relative to the image as
+// shown. The point and the image's size are halved with DocFlag::DoubleImages
+// and taken by 256 / s when the image item's map scale s is not 0, so the map
+// is hit where it is drawn. On a hit the answer is kDocImageMapHit; kFailed
+// when the object is no image, the image has no map or no area holds the point.
 struct NativeImageMapQuery {
   std::uint32_t start;
   std::uint32_t target;  // out: the area's target, as GetLinkAt passes targets on

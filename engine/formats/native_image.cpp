@@ -475,6 +475,7 @@ StatusCode DocImage_ReadItem(NativeDocState* s, std::uint32_t n, NativeImageItem
   item.xSteps = p1[2];
   item.ySteps = p1[3];
   item.dataRecord = Be16(p2);
+  item.mapScale = p2[2];
   if (Doubled(*s)) {
     item.width *= 2;
     item.height *= 2;

@@ -93,9 +93,10 @@ StatusCode DocImage_DecodeDctTiles(DctImageDecoder* decoder, const std::uint8_t*
 // kind (0 raw bitmap, 1 a reference to another item, 2 DCT), the reference
 // (the referred item for kind 1, the first tile image of a grid), width
 // and height (doubled with DocFlag::DoubleImages), the x and y scale steps,
-// and where the pixels lie: the type-4 record (part-2 bytes 0-1) and the
-// image header's offset in it (the record header length with flag bit 0,
-// else fixed bytes 4-5).
+// where the pixels lie: the type-4 record (part-2 bytes 0-1) and the image
+// header's offset in it (the record header length with flag bit 0, else
+// fixed bytes 4-5), and the map scale (part-2 byte 2: s non-zero shows the
+// image at s / 256 of the size its map is drawn for).
 struct NativeImageItem {
   std::uint8_t flags;
   std::uint8_t kind;
@@ -106,6 +107,7 @@ struct NativeImageItem {
   std::uint8_t ySteps;
   std::uint16_t dataRecord;
   std::uint16_t headerOffset;
+  std::uint8_t mapScale;
 };
 StatusCode DocImage_ReadItem(NativeDocState* s, std::uint32_t n, NativeImageItem* out) noexcept;
 

@@ -84,7 +84,11 @@ bool ParseRecord(NativeRunCursor& c) {
   c.runs = LoadBE16(d + H + 6);
   c.recordStart = LoadBE32(d + H + 8);
   c.recordEnd = LoadBE32(d + H + 12);
-  if (c.runs == 0 || c.runs > c.maxRuns || c.recordStart >= c.recordEnd) return false;
+  // A record ends after its start; only a record of one run may be empty
+  // (the one section of an empty document).
+  if (c.runs == 0 || c.runs > c.maxRuns || c.recordStart > c.recordEnd ||
+      (c.recordStart == c.recordEnd && c.runs != 1))
+    return false;
   c.deltaAt = H + S;
   std::uint64_t deltasEnd = 0;
   if (!CheckNumbers(d, size, c.deltaCode, c.deltaAt, c.runs - 1u, &c.deltaExtAt, &deltasEnd))

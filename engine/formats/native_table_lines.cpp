@@ -179,7 +179,13 @@ struct Walk {
   std::uint16_t nestedNumber;
   std::int32_t nestedX, nestedY, nestedW;
   std::int32_t nestedHeight;
+  // Hit testing: the grid row and column the store names under the point
+  // (kNoRow: the point is on no row, as on a nested table's caption).
+  std::uint32_t hitRow;
+  std::uint16_t hitColumn;
 };
+
+constexpr std::uint32_t kNoRow = 0xFFFFFFFFu;
 
 struct Job {
   EngineObject* handler;
@@ -215,6 +221,32 @@ void CloseNode(Job& j) {
   if (j.node == nullptr) return;
   (void)Store(j.device, TableStoreCode::CloseRowPass, j.node, nullptr);  // nodes always close
   j.node = nullptr;
+}
+
+// The grid cell under the point: the store's hit test on the point relative
+// to the table's rows (from the row group's first row for the outermost
+// table, from row 0 for a nested one). A point on a nested table's caption
+// is on no row; the caption's own box decides there.
+StatusCode LocateHit(Job& j, Walk& w) {
+  w.hitRow = kNoRow;
+  w.hitColumn = 0;
+  if (w.c.nesting == 0 && w.c.isCaption) return kOk;  // a caption line holds no rows
+  if (w.c.nesting > 0 && w.c.captionPlace != 0) {
+    const std::int32_t rowsEnd = w.originY + w.tableHeight - w.captionHeight + w.frame.px[0];
+    if ((w.c.captionPlace == 1 && j.py < w.originY + w.captionHeight) ||
+        (w.c.captionPlace == 2 && j.py >= rowsEnd + w.frame.px[2])) {
+      return kOk;
+    }
+  }
+  TableHit hit{};
+  hit.x = Clamp16(j.px - w.contentX);
+  hit.y = Clamp16(j.py - w.rowsTop);
+  hit.firstRow = w.c.nesting == 0 ? w.c.firstRow : 0;
+  const StatusCode r = Store(j.device, TableStoreCode::HitTest, j.node, &hit);
+  if (IsFailure(r)) return r;
+  w.hitRow = hit.row;
+  w.hitColumn = hit.column;
+  return kOk;
 }
 
 // Starts a table of the walk: node, cursor, format, size, origin and frame.
@@ -271,7 +303,7 @@ StatusCode BeginTable(Job& j, Walk& w, std::uint16_t number, std::uint16_t nesti
   w.fullHeight = w.tableHeight + px[0] + px[2];
   w.groupOpen = false;
   w.inCell = false;
-  return kOk;
+  return j.mode == Mode::Hit ? LocateHit(j, w) : kOk;
 }
 
 // The frame sides that belong to this line (outermost) or table (nested).
@@ -661,8 +693,15 @@ StatusCode PopWalk(Job& j, Walk* w) {
 
 bool CellOutside(const Job& j, const Walk& w) {
   if (j.mode == Mode::Hit) {
-    return j.px < w.cellX || j.px >= w.cellX + w.cellW || j.py < w.cellY ||
-           j.py >= w.cellY + w.cellH;
+    // A caption by its box; a cell when it covers the grid cell the store
+    // named, so a point between two cells finds the one the store names.
+    if (w.c.isCaption) {
+      return j.px < w.cellX || j.px >= w.cellX + w.cellW || j.py < w.cellY ||
+             j.py >= w.cellY + w.cellH;
+    }
+    const std::uint32_t row = w.c.firstRow + w.c.rowOffset;
+    return w.hitRow == kNoRow || w.hitRow < row || w.hitRow >= row + w.c.rowSpan ||
+           w.hitColumn < w.c.column || w.hitColumn >= w.c.column + w.c.columnSpan;
   }
   return w.cellX >= j.rightLimit || w.cellX + w.cellW < 1 || w.cellY >= j.bottomLimit ||
          w.cellY + w.cellH < 1;

@@ -57,9 +57,13 @@ StatusCode TableLine_InvertRowLine(EngineObject* handler, EngineObject* device, 
                                    std::uint32_t lineStart, std::uint32_t rangeStart,
                                    std::uint32_t rangeEnd) noexcept;
 // HitTest on the table path, the line drawn at (0, 0) (flag 0x10 held).
-// The outputs are always written on success: the character under the
-// point; the end of the cell's text for a point below a cell's last line;
-// lineStart twice for a point on no cell.
+// The cell is the one covering the grid row and column the table store's
+// hit test names for the point (so a point between two cells finds one of
+// them), descending into nested tables; a caption is hit by its box. The
+// outputs are always written on success: the character under the point;
+// the end of the cell's text for a point below a cell's last line;
+// lineStart twice for a point on no cell. The store's refusal of the hit
+// test is answered as its failure.
 StatusCode TableLine_HitTestRowLine(EngineObject* handler, EngineObject* device, DeviceContext ctx,
                                     NativeDocState* s, std::int16_t x, std::int16_t y,
                                     const LineMetrics* metrics, std::uint32_t lineStart,

@@ -10,34 +10,9 @@ namespace {
 
 constexpr std::uint8_t kStoredBlock = 0x04;
 constexpr std::uint8_t kPaddingMask = 0x03;
-constexpr std::uint32_t kCarryCapacity = 8;  // bytes decoded from the next block
 
 NativeDocState* Body(EngineObject* handler) {
   return handler != nullptr ? static_cast<NativeDocState*>(handler->state) : nullptr;
-}
-
-// The bytes a UTF-8 lead byte announces (0 for a byte that leads nothing).
-std::uint32_t SequenceLength(std::uint8_t lead) {
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 0;
-}
-
-bool IsContinuation(std::uint8_t b) {
-  return (b & 0xC0) == 0x80;
-}
-
-// Continuation bytes still missing from the character that ends a block of
-// `length` bytes (0 when it ends on a whole character).
-std::uint32_t MissingBytes(const std::uint8_t* page, std::uint32_t length) {
-  for (std::uint32_t back = 1; back <= kNativeMaxCarry + 1 && back <= length; ++back) {
-    const std::uint8_t b = page[length - back];
-    if (IsContinuation(b)) continue;
-    const std::uint32_t need = SequenceLength(b);
-    return need > back ? need - back : 0;
-  }
-  return 0;
 }
 
 // Decodes the page holding block `block` into page i, with the bytes that
@@ -54,17 +29,16 @@ StatusCode FillPage(NativeDocState& s, std::uint32_t i, std::uint32_t block) {
   const NativeDocHeader& h = s.record0.header;
   if ((h.docFlags & NativeDocFlag::CarryAcrossBlocks) != 0 && length == kNativeBlockSize &&
       std::uint64_t{start} + kNativeBlockSize < h.textLength && (page[length - 1] & 0x80) != 0) {
-    const std::uint32_t missing = MissingBytes(page, length);
-    if (missing != 0) {
-      std::uint32_t got = kCarryCapacity;
-      // Only the first bytes are wanted: a block that goes on past them
-      // answers a failure with the bytes in place.
-      (void)NativeStore_DecodeTextBlock(&s, NativeRecordType::Text, block + 1, page + length, &got);
-      std::uint32_t k = 0;
-      while (k < missing && k < got && IsContinuation(page[length + k]))
-        ++k;
-      length += k;
-    }
+    // The next block's leading bytes with the high bit set (up to 8) belong
+    // to the character the page ends in, whatever the charset. Only the first
+    // bytes are wanted: a block that goes on past them answers a failure
+    // with the bytes in place.
+    std::uint32_t got = kNativeMaxCarry;
+    (void)NativeStore_DecodeTextBlock(&s, NativeRecordType::Text, block + 1, page + length, &got);
+    std::uint32_t k = 0;
+    while (k < got && k < kNativeMaxCarry && (page[length + k] & 0x80) != 0)
+      ++k;
+    length += k;
   }
   page[length] = 0;
   s.pageStart[i] = start;

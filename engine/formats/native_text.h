@@ -16,9 +16,10 @@
 // text bytes followed by the padding.
 //
 // Text is served from two 4096-byte pages. When header flag bit 3 is set
-// and a page ends inside a UTF-8 character, the bytes that complete it (at
-// most 3, continuation bytes only) are decoded from the next block and
-// appended to the page; they do not count for hits. Every page is followed
+// and a page ends in a byte with the high bit set, the leading bytes of the
+// next block that have the high bit set (at most 8) are decoded and
+// appended to the page, so a multi-byte character cut at the block end is
+// served whole; they do not count for hits. Every page is followed
 // by a NUL.
 //
 // The extra stream (range 15): u32 total length, u32 entry count, then
@@ -30,7 +31,7 @@
 
 #include "engine/formats/native_doc.h"
 
-constexpr std::uint32_t kNativeMaxCarry = 3;  // continuation bytes of one UTF-8 character
+constexpr std::uint32_t kNativeMaxCarry = 8;  // bytes carried over from the next block
 
 // Decodes block `block` of the text (type 0) or extra stream (type 13) into
 // out[0 .. *length) (in: the capacity, out: the bytes written).

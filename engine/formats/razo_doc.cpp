@@ -109,21 +109,42 @@ RaZoHeader ParseHeader(const std::uint8_t* p) {
   return h;
 }
 
-// Every record the header names lies inside the database.
-bool RangesFit(const RaZoHeader& h, std::uint32_t records) {
-  auto fits = [&](std::uint32_t first, std::uint32_t count) {
-    return count == 0 || (first >= 1 && first + count <= records);
+// Cuts every range the header names to the records the database holds, so
+// that a header naming records past the end keeps what can be read: a side
+// range keeps its records that exist (none when its first record is record
+// 0), a list record past the end reads as no list, and the text ends with the
+// last block whose record exists. False when anything had to be cut.
+bool FitRanges(RaZoHeader& h, std::uint32_t records) {
+  bool fits = true;
+  auto fit = [&](std::uint16_t first, std::uint16_t& count) {
+    if (count == 0) return;
+    const std::uint32_t have = first >= 1 && first < records ? records - first : 0;
+    if (count > have) {
+      count = static_cast<std::uint16_t>(have);
+      fits = false;
+    }
   };
-  if (!fits(h.styleFirst, h.styleCount) || !fits(h.linkFirst, h.linkCount) ||
-      !fits(h.blockFirst, h.blockCount) || !fits(h.sectionFirst, h.sectionRecords) ||
-      !fits(h.targetFirst, h.targetCount) || !fits(h.imageFirst, h.imageCount)) {
-    return false;
+  fit(h.styleFirst, h.styleCount);
+  fit(h.linkFirst, h.linkCount);
+  fit(h.blockFirst, h.blockCount);
+  fit(h.sectionFirst, h.sectionRecords);
+  fit(h.targetFirst, h.targetCount);
+  fit(h.imageFirst, h.imageCount);
+  for (std::uint16_t* list : {&h.anchorsRecord, &h.bookmarksRecord}) {
+    if (*list >= records) {
+      *list = 0;
+      fits = false;
+    }
   }
-  if (h.anchorsRecord >= records || h.bookmarksRecord >= records) return false;
-  if (h.textLength == 0) return true;
-  const std::uint64_t blocks = (std::uint64_t{h.textLength} + kRaZoBlockSize - 1) / kRaZoBlockSize;
-  const std::uint64_t last = blocks - 1;
-  return last + last / h.blocksPerGroup + 2 < records;
+  // Block b is record b + b / N + 2.
+  std::uint64_t blocks = 0;
+  while (blocks + blocks / h.blocksPerGroup + 2 < records)
+    ++blocks;
+  if (h.textLength > blocks * kRaZoBlockSize) {
+    h.textLength = static_cast<std::uint32_t>(blocks * kRaZoBlockSize);
+    fits = false;
+  }
+  return fits;
 }
 
 void ForgetText(RaZoDocState& s) {
@@ -191,6 +212,22 @@ StatusCode Detach(RaZoDocState& s) {
   return first;
 }
 
+StatusCode DecodeBlock(RaZoDocState& s, std::uint32_t b, std::uint32_t k, std::uint32_t* decoded);
+
+// A text length that the records could not hold was cut to whole blocks: the
+// text ends where its blocks stop decoding whole, inside the first short one.
+void FindReadableTextEnd(RaZoDocState& s) {
+  const std::uint32_t blocks = s.header.textLength / kRaZoBlockSize;
+  for (std::uint32_t b = 0; b < blocks; ++b) {
+    std::uint32_t decoded = 0;
+    if (IsFailure(DecodeBlock(s, b, 0, &decoded))) {
+      s.header.textLength = b * kRaZoBlockSize + decoded;
+      break;
+    }
+  }
+  ForgetText(s);
+}
+
 StatusCode Open(RaZoDocState& s, EngineObject* db) {
   if (db == nullptr) return kBadArgument;
   if (s.db != nullptr) {
@@ -229,19 +266,20 @@ StatusCode Open(RaZoDocState& s, EngineObject* db) {
   const bool valid = size >= kRaZoShortHeader && LoadBE16(p) >= kRaZoShortHeader &&
                      LoadBE16(p + kOffVersion) == 1 && p[kOffByte4] <= 1 && p[kOffByte5] == 0 &&
                      IsRaZo(p + kOffMagic) && LoadBE16(p + kOffBlocksPerGroup) != 0;
-  if (valid) {
-    s.shortHeader = size < kRaZoHeaderCopy || LoadBE16(p) < kRaZoHeaderCopy;
-    std::memcpy(s.stored, p, s.shortHeader ? kRaZoShortHeader : kRaZoHeaderCopy);
-    s.header = ParseHeader(s.stored);
-  }
-  if (!valid || !RangesFit(s.header, count)) {
-    // A damaged header: the document reads as empty and is never written.
+  if (!valid) {
+    // An invalid header: the document reads as empty and is never written.
     s.damaged = true;
-    s.header = RaZoHeader{};
-    std::memset(s.stored, 0, sizeof s.stored);
     return kDocMalformed;
   }
+  s.shortHeader = size < kRaZoHeaderCopy || LoadBE16(p) < kRaZoHeaderCopy;
+  std::memcpy(s.stored, p, s.shortHeader ? kRaZoShortHeader : kRaZoHeaderCopy);
+  s.header = ParseHeader(s.stored);
+  // A header that names records the database does not hold keeps what can be
+  // read; the document is never written.
+  const std::uint32_t namedText = s.header.textLength;
+  if (!FitRanges(s.header, count)) s.damaged = true;
   s.recordCount = count;
+  if (s.header.textLength < namedText) FindReadableTextEnd(s);
   s.lists[0].recordNumber = s.header.bookmarksRecord;
   s.lists[1].recordNumber = s.header.anchorsRecord;
   return kOk;
@@ -249,8 +287,10 @@ StatusCode Open(RaZoDocState& s, EngineObject* db) {
 
 // --- text --------------------------------------------------------------------
 
-// Decodes block b into buffer k.
-StatusCode DecodeBlock(RaZoDocState& s, std::uint32_t b, std::uint32_t k) {
+// Decodes block b into buffer k; *decoded (when asked) receives the bytes a
+// block that is only too short did decode, 0 for any other failure.
+StatusCode DecodeBlock(RaZoDocState& s, std::uint32_t b, std::uint32_t k, std::uint32_t* decoded) {
+  if (decoded) *decoded = 0;
   const std::uint32_t n = s.header.blocksPerGroup;
   const std::uint32_t g = b / n;
   const std::uint32_t expected = std::min(kRaZoBlockSize, s.header.textLength - b * kRaZoBlockSize);
@@ -298,7 +338,10 @@ StatusCode DecodeBlock(RaZoDocState& s, std::uint32_t b, std::uint32_t k) {
     (void)MarkDamaged(s);  // an unknown block type reads as unreadable text
     return kFailed;
   }
-  if (length < expected) return MarkDamaged(s);
+  if (length < expected) {
+    if (decoded) *decoded = length;
+    return MarkDamaged(s);
+  }
   s.bufferStart[k] = b * kRaZoBlockSize;
   s.bufferLength[k] = expected;
   return kOk;
@@ -321,7 +364,8 @@ StatusCode Window(RaZoDocState& s, std::uint32_t p, bool before, int* out) {
   if (k < 0) {
     if (s.buffer[s.nextBuffer] == nullptr || s.db == nullptr) return kFailed;
     k = static_cast<int>(s.nextBuffer);
-    const StatusCode r = DecodeBlock(s, (before ? p - 1 : p) / kRaZoBlockSize, s.nextBuffer);
+    const StatusCode r =
+        DecodeBlock(s, (before ? p - 1 : p) / kRaZoBlockSize, s.nextBuffer, nullptr);
     if (IsFailure(r)) return r;
   }
   s.nextBuffer = 1u - static_cast<std::uint32_t>(k);
@@ -436,6 +480,7 @@ struct BlockBox {
   int indent = 0;
   int border = 0;  // images: frames on each side, the link frame included
   bool linked = false;
+  StatusCode alignment = kDocBlockLeft;  // the probe's answer
 };
 
 // Is there a link at q?
@@ -491,6 +536,7 @@ bool MeasureBlock(RaZoDocState& s, const RaZoBlock& b, std::uint32_t q, int a, B
     return true;
   }
   box.indent = align == 1 ? (a - box.width) / 2 : align == 2 || rightFlag ? a - box.width : 0;
+  box.alignment = align == 1 ? kDocBlockCentre : align == 2 ? kDocBlockRight : kDocBlockLeft;
   *out = box;
   return true;
 }
@@ -1065,13 +1111,13 @@ StatusCode RaZoDoc_LayoutLine(EngineObject* handler, EngineObject* device, Devic
     metrics->height = metrics->ascent = 5;
     return kNoMore;
   }
-  // The alignment is carried by the indent: the shared layout takes a
-  // positive width answered with 0 as a line of its own.
+  // The shared layout makes a positive width a line of its own; the indent
+  // places the block inside the width offered, the answer names its alignment.
   metrics->width = Clamp16(box.width);
   metrics->height = metrics->ascent = Clamp16(box.height);
   metrics->indent = Clamp16(box.indent);
   metrics->top = metrics->extra = 0;
-  return kOk;
+  return box.alignment;
 }
 
 StatusCode RaZoDoc_DrawLine(EngineObject* handler, EngineObject* device, DeviceContext ctx,

@@ -16,9 +16,11 @@
 //   46 u16, u16 link-target records   50 u16, u16 image records
 //   54 u16 layout flags (bit 0: section policy 0; else bit 1: policy 2; else 1)
 //   56 8 bytes not read
-// Side record k of a kind is database record first + k. Opening checks every
-// range against the record count, and that the records of every text block
-// exist; a record 0 that fails any check makes a damaged document.
+// Side record k of a kind is database record first + k. A record 0 that fails
+// the checks above opens an empty document. A range that names records the
+// database does not hold is cut to the records it holds (a list record past
+// the end reads as no list, the text ends with the last block whose record
+// exists); such a document reads as far as it can and is never written.
 //
 // Text: block b holds positions 4096 b .. 4096 b + 4095; group g = b / N has
 // its code tables in record g (N + 1) + 1 and block b is record b + g + 2.
@@ -104,19 +106,21 @@ StatusCode RaZoDoc_Create(EngineObject* module, EngineObject** out) noexcept;
 StatusCode RaZoDoc_Destroy(EngineObject* handler) noexcept;
 // Command: probes 17 (header of at least 78 bytes), 18 and 19 answer
 // kDocProbeMine for type "RaZo", else kMalformed; 16 kMalformed. 35 opens on
-// the database: 0 (an empty database opens empty), kDocMalformed for a
-// damaged record 0 (the document then reads as empty and is never written),
-// or the database's or allocator's failure. 0 closes (see Destroy); 51
+// the database: 0 (an empty database opens empty; a header naming records
+// past the end opens what can be read), kDocMalformed for an invalid record 0
+// (the document then reads as empty and is never written), or the database's
+// or allocator's failure. 0 closes (see Destroy); 51
 // replaces the database; anything else kMalformed.
 StatusCode RaZoDoc_Command(EngineObject* handler, std::uint32_t code, void* object,
                            std::uint32_t value) noexcept;
 // GetSectionInfo: policy from the layout flags; the section count (at least 1).
 StatusCode RaZoDoc_GetSectionInfo(EngineObject* handler, std::uint16_t* policy,
                                   std::uint16_t* count) noexcept;
-// LayoutLine: the newline probe at a LF holding a block line answers 0 with the
-// block's width, height, ascent and indent (the alignment is in the indent);
-// other kinds answer kNoMore with width 0 and height 5. Everything else goes
-// to the shared layout.
+// LayoutLine: the newline probe at a LF holding a rule or an image answers
+// its alignment (kDocBlockLeft, kDocBlockCentre, kDocBlockRight) with the
+// block's width, height, ascent and its indent inside the offered width; the
+// shared layout then makes the block a line of its own. Other kinds answer
+// kNoMore with width 0 and height 5. Everything else goes to the shared layout.
 StatusCode RaZoDoc_LayoutLine(EngineObject* handler, EngineObject* device, DeviceContext ctx,
                               std::uint32_t start, std::uint32_t end, std::int16_t width,
                               std::uint32_t* nextStart, LineMetrics* metrics) noexcept;

@@ -693,12 +693,26 @@ TEST_F(FlowTest, NewlineProbesMakeBlocksAndAlignLines) {
   EXPECT_EQ(m.width, 100);
   EXPECT_EQ(m.height, 4);
   EXPECT_EQ(m.ascent, 3);
-  // LF at 5: the probe centres the line "ab".
+  // The text before the block's LF is a line of its own, ending before the
+  // LF, with the text's own metrics; the probe was offered the whole width.
+  LineMetrics text{};
+  ASSERT_EQ(ops.layoutLine(h(), dev, ctx, 0, 8, 100, &next, &text), kOk);
+  EXPECT_EQ(next, 2u);
+  EXPECT_LT(text.width, 100);
+  EXPECT_NE(text.height, 4);
+  EXPECT_EQ(text.indent, 0);
+  std::uint32_t s = 0, e = 0;
+  ASSERT_EQ(ops.findLine(h(), dev, ctx, 2, 0, 100, &s, &e, nullptr), kOk);
+  EXPECT_EQ(s, 0u);
+  EXPECT_EQ(e, 2u);
+  ASSERT_EQ(ops.findLine(h(), dev, ctx, 3, 0, 100, &s, &e, nullptr), kOk);
+  EXPECT_EQ(s, 2u);
+  EXPECT_EQ(e, 3u);
+  // LF at 5: an alignment answered without a size centres the line "ab".
   ASSERT_EQ(ops.layoutLine(h(), dev, ctx, 3, 8, 100, &next, &m), kOk);
   EXPECT_EQ(next, 6u);
   EXPECT_EQ(m.indent, 45);
   // FindLine does not stop its paragraph scan at a special newline.
-  std::uint32_t s = 0, e = 0;
   ASSERT_EQ(ops.findLine(h(), dev, ctx, 4, 0, 100, &s, &e, nullptr), kOk);
   EXPECT_EQ(s, 3u);
   EXPECT_EQ(e, 6u);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -380,6 +382,68 @@ TEST_F(NativeHandlerTest, ControlsLinksAndBookmarks) {
   std::uint32_t got = 0;
   ASSERT_EQ(ops.bookmarkOp(handler, DocBookmark::GetValue | 1, 0, &got), kOk);
   EXPECT_EQ(got, 42u);
+}
+
+// Control 33 on an image whose item has a map scale s: the image is shown at
+// s / 256 of the size its map is drawn for, so the point is taken by 256 / s
+// before the map is hit (after halving for double-size images). Areas given
+// in percent of the image are hit at the same place whatever the scale.
+TEST(NativeHandlerMaps, ScaledImagesAreHitWhereTheirMapIsDrawn) {
+  // A 40 x 30 image object at 0; its map: a rectangle [0, 20) x [0, 30) to
+  // 5, a rectangle of 50 to 75 percent of the width to 6, elsewhere 7.
+  auto describe = [](int scale) {
+    char part2[9];
+    std::snprintf(part2, sizeof part2, "0000%02x00", scale);
+    return std::string("{\"run_lists\": {\"4\": ") +
+           RunListJson({{0, 1, 0x10001}, {1, 2, 0}}, 2, 3, 16) +
+           "}, \"tables\": {\"9\": {\"widths\": [8, 4, 4], \"items_per_block\": 8, "
+           "\"items\": [{\"fixed_hex\": \"000000000000281e\", \"parts_hex\": [\"00000000\", \"" +
+           part2 +
+           "\"]}]}}, \"image_maps\": {\"first\": 1, \"per_record\": 4, \"images\": [[{\"shape\": "
+           "\"rect\", \"coords\": [0, 0, 20, 30], \"target\": 5}, {\"shape\": \"rect\", "
+           "\"coords\": [50, 0, 75, 100], \"percent\": [0, 1, 2, 3], \"target\": 6}, "
+           "{\"shape\": \"default\", \"target\": 7}]]}}";
+  };
+  const int scales[] = {0, 128, 64};
+  std::vector<std::string> descriptions;
+  for (const int s : scales)
+    descriptions.push_back(describe(s));
+  std::string error;
+  const std::vector<std::string> files =
+      native_tool::WriteAll(descriptions, std::vector<std::string>(3, "X\n"), &error);
+  ASSERT_EQ(files.size(), 3u) << error;
+  struct Case {
+    int scale;
+    std::uint32_t flags;
+    std::int16_t x, y;
+    std::uint32_t target;
+  };
+  const Case cases[] = {
+      {0, 0, 10, 5, 5},
+      {0, 0, 25, 5, 6},
+      {0, 0, 35, 5, 7},
+      {128, 0, 5, 5, 5},
+      {128, 0, 10, 5, 7},  // 20: past the rectangle
+      {128, 0, 25, 5, 6},
+      {64, 0, 4, 5, 5},
+      {64, 0, 6, 5, 7},
+      {64, 0, 25, 29, 6},
+      {128, DocFlag::DoubleImages, 10, 10, 5},
+      {128, DocFlag::DoubleImages, 20, 10, 7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "scale " << c.scale << " flags " << c.flags << " at " << c.x << "," << c.y);
+    const auto k = static_cast<std::size_t>(
+        std::find(std::begin(scales), std::end(scales), c.scale) - std::begin(scales));
+    NativeHandler h;
+    ASSERT_EQ(h.Open(files[k]), kOk);
+    const DocHandlerOps& ops = DocOpsOf(h.handler());
+    ASSERT_EQ(ops.control(h.handler(), DocControl::SetFlags, c.flags, nullptr), kOk);
+    NativeImageMapQuery q{0, 0, c.x, c.y, kOk};
+    ASSERT_EQ(ops.control(h.handler(), DocControl::ImageMapHit, 0, &q), kDocImageMapHit);
+    EXPECT_EQ(q.target, c.target);
+  }
 }
 
 // The table pass through the handler's own slot 26 sizes the tables the

@@ -259,6 +259,54 @@ TEST(NativeTableLines, HitTestingEveryDrawnCharacterGivesItsPosition) {
   }
 }
 
+// A point between two cells (on the spacing and rules between their boxes)
+// is answered from the cell the table store's hit test names for it: the
+// column whose right edge is the first beyond the point, in the row under it.
+TEST(NativeTableLines, APointBetweenCellsFindsTheCellTheStoreNames) {
+  TablePass t(
+      Write("[\"lead\\n\", {\"table\": {\"border\": 1, \"rule_mode\": 5, \"rule_width\": 3, "
+            "\"groups\": [{\"rows\": 1, \"cells\": [" +
+            Cell("a0") + ", " + Cell("b0") + ", " + Cell("c0") + "]}, {\"rows\": 1, \"cells\": [" +
+            Cell("a1") + ", " + Cell("b1") + ", " + Cell("c1") + "]}]}}, \"tail\\n\"]"));
+  ASSERT_EQ(t.Run(), kOk);
+  const std::vector<RowLine> lines = LayOutAndDraw(t, TableStart(t, 0));
+  ASSERT_EQ(lines.size(), 2u);
+  std::uint32_t length = 0;
+  ASSERT_EQ(NativeDoc_GetTextLength(t.View(), &length), kOk);
+  const std::string text = TextOf(t, 0, length);
+  const TableSizes sizes = t.Sizes(1);
+  ASSERT_EQ(sizes.edges.size(), 3u);
+  // Cell boxes leave the border and spacing between them: the right edge
+  // of column k and the first pixel of column k + 1 lie in that gap.
+  struct Case {
+    int x;
+    char column;
+  };
+  const Case cases[] = {
+      {sizes.edges[0] - 1, 'a'}, {sizes.edges[0], 'b'}, {sizes.edges[0] + 1, 'b'},
+      {sizes.edges[1] - 1, 'b'}, {sizes.edges[1], 'c'},
+  };
+  for (std::size_t row = 0; row < lines.size(); ++row) {
+    const RowLine& line = lines[row];
+    for (const Case& c : cases) {
+      const std::string name = std::string(1, c.column) + std::to_string(row);
+      SCOPED_TRACE(name + " at x " + std::to_string(c.x));
+      const auto at = static_cast<std::uint32_t>(text.find(name));
+      ASSERT_NE(at, static_cast<std::uint32_t>(std::string::npos));
+      std::uint32_t a = 0, b = 0;
+      HitBox box{};
+      ASSERT_EQ(TableLine_HitTestRowLine(t.View(), t.Device(), t.Ctx(), &t.State(),
+                                         static_cast<std::int16_t>(line.m.indent + c.x),
+                                         static_cast<std::int16_t>(line.m.height / 2), &line.m,
+                                         line.start, &box, &a, &b),
+                kOk);
+      EXPECT_GE(a, at);
+      EXPECT_LE(b, at + 3) << "answered " << a << ".." << b << " in \"" << text << "\"";
+    }
+  }
+  EXPECT_EQ(t.Store().depth, 0);
+}
+
 // The positions of drawn characters, by hit testing their centres.
 std::vector<std::uint32_t> Positions(TablePass& t, const std::vector<RowLine>& lines,
                                      const std::vector<DrawnChar>& chars) {
