@@ -262,21 +262,22 @@ bool KelpoDoc::ReopenFile(std::uint32_t mode, bool force, bool ignoreErrors) {
   DocOpenState& s = state_;
   if ((mode == 1 && s.readOnly) || s.reader == nullptr) return false;
   if (mode == s.openMode && !force) return true;
+  const bool reopened = SwapSource(mode, ignoreErrors);
+  if (!reopened && mode == 1 && context_.prompter != nullptr)
+    context_.prompter->Message(StringId::CannotReopenForWriting, Prompter::Icon::Exclamation);
+  return reopened;
+}
+
+bool KelpoDoc::SwapSource(std::uint32_t mode, bool ignoreErrors) {
+  DocOpenState& s = state_;
   // The new source is opened before the handler lets go of the old one: a
   // file that cannot be opened again leaves the document as it was (the view
   // still draws from its handler).
   EngineObject* stream = nullptr;
   EngineObject* container = nullptr;
-  if (IsFailure(OpenFile(path_, mode, &stream))) return false;
-  const bool database = s.handlerClass != g_TextDocModule;
-  if (database &&
-      IsFailure(OpsOf<DbFileOps>(g_DbFileModule).open(g_DbFileModule, stream, mode, &container))) {
-    (void)StreamOf(stream).close(stream);  // opened for nothing: nothing to save
-    return false;
-  }
+  if (!OpenSource(mode, &stream, &container)) return false;
   auto dropNew = [&] {
-    if (container != nullptr) (void)OpsOf<DbFileOps>(container).close(container);
-    (void)StreamOf(stream).close(stream);
+    CloseSource(container, stream);
     return false;
   };
   if (IsFailure(Handler(s.reader).command(s.reader, DocCommand::Close, nullptr, 0)) &&
@@ -291,20 +292,57 @@ bool KelpoDoc::ReopenFile(std::uint32_t mode, bool force, bool ignoreErrors) {
     if (IsFailure(StreamOf(s.stream).close(s.stream)) && !ignoreErrors) return dropNew();
     s.stream = nullptr;
   }
-  s.stream = stream;
-  s.container = container;
-  const StatusCode attached =
-      database ? Handler(s.reader).command(s.reader, DocCommand::ReplaceDatabase, s.container, 0)
-               : Handler(s.reader).command(s.reader, DocCommand::SetStream, s.stream, 0);
-  if (IsFailure(attached)) {
-    // The handler has no source: the document is closed.
-    (void)Handler(s.reader).destroy(s.reader);
-    s.reader = nullptr;
-    if (s.container != nullptr) (void)OpsOf<DbFileOps>(s.container).close(s.container);
-    (void)StreamOf(s.stream).close(s.stream);
-    s.container = s.stream = nullptr;
+  if (Attach(stream, container)) {
+    s.openMode = mode;
+    return true;
+  }
+  // The handler refused the new source: it reads the file again in the mode
+  // it had, so the document stays as it was.
+  CloseSource(container, stream);
+  if (OpenSource(s.openMode, &stream, &container)) {
+    if (Attach(stream, container)) return false;
+    CloseSource(container, stream);
+  }
+  // Neither source can be read: the document is closed.
+  (void)Handler(s.reader).destroy(s.reader);
+  s.reader = nullptr;
+  return false;
+}
+
+bool KelpoDoc::OpenSource(std::uint32_t mode, EngineObject** stream,
+                          EngineObject** container) const {
+  *stream = *container = nullptr;
+  if (IsFailure(OpenFile(path_, mode, stream))) {
+    *stream = nullptr;
     return false;
   }
-  s.openMode = mode;
+  if (state_.handlerClass != g_TextDocModule &&
+      IsFailure(OpsOf<DbFileOps>(g_DbFileModule).open(g_DbFileModule, *stream, mode, container))) {
+    *container = nullptr;
+    (void)StreamOf(*stream).close(*stream);  // opened for nothing: nothing to save
+    *stream = nullptr;
+    return false;
+  }
+  return true;
+}
+
+void KelpoDoc::CloseSource(EngineObject* container, EngineObject* stream) {
+  if (container != nullptr) (void)OpsOf<DbFileOps>(container).close(container);
+  if (stream != nullptr) (void)StreamOf(stream).close(stream);
+}
+
+bool KelpoDoc::Attach(EngineObject* stream, EngineObject* container) {
+  DocOpenState& s = state_;
+  const StatusCode attached =
+      container != nullptr
+          ? Handler(s.reader).command(s.reader, DocCommand::ReplaceDatabase, container, 0)
+          : Handler(s.reader).command(s.reader, DocCommand::SetStream, stream, 0);
+  if (IsFailure(attached)) {
+    // Whatever the handler kept of the refused source is let go with it.
+    (void)Handler(s.reader).command(s.reader, DocCommand::Close, nullptr, 0);
+    return false;
+  }
+  s.stream = stream;
+  s.container = container;
   return true;
 }

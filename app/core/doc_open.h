@@ -92,8 +92,10 @@ class KelpoDoc {
   void ReleaseOpenState(DocOpenState* state) const;
   // Reopens the file in mode 0 (read) or 1 (read and write) and gives the
   // handler the new source. False for mode 1 on a read-only file, without a
-  // handler, or when the file cannot be opened again (the handler is then
-  // released: the document is closed).
+  // handler, or when the file cannot be opened again. When the handler
+  // refuses the new source it is given the file again in its old mode (the
+  // document stays as it was); only when that fails too is it released. A
+  // failed reopen for writing is told to the user.
   bool ReopenFile(std::uint32_t mode, bool force, bool ignoreErrors);
   bool ReopenForWriting() { return ReopenFile(1, false, false); }
 
@@ -103,6 +105,12 @@ class KelpoDoc {
 
  private:
   void LoadLocalSettings(DocOpenState* state, const std::u16string& path) const;
+  // The steps of ReopenFile: the file's stream (and record database) in a
+  // mode, given to the handler in place of its source.
+  bool SwapSource(std::uint32_t mode, bool ignoreErrors);
+  bool OpenSource(std::uint32_t mode, EngineObject** stream, EngineObject** container) const;
+  static void CloseSource(EngineObject* container, EngineObject* stream);
+  bool Attach(EngineObject* stream, EngineObject* container);
 
   ShellContext context_;
   DocOpenState state_;

@@ -60,6 +60,14 @@ constexpr Entry kStrings[] = {
      "The file you selected is not an annotations file. Overwrite it?"},
     {StringId::UnsupportedFormat,
      "The document could not be opened. It may have an unsupported file format."},
+    {StringId::CannotReopenForWriting,
+     "The document could not be opened for writing, so nothing was stored in it. It is shown "
+     "as it was."},
+    {StringId::FileNotOpened, "This file could not be opened:"},
+    {StringId::FilesNotOpened, "These files could not be opened:"},
+    {StringId::FileMissing, "%s: there is no such file."},
+    {StringId::FileIsFolder, "%s: this is a folder, not a document."},
+    {StringId::FileNotReadable, "%s: the file cannot be read (%s)."},
     {StringId::SaveAsTitle, "Save As"},
     {StringId::AllFilesFilter, "All Files (*.*)"},
 };

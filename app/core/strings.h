@@ -41,6 +41,12 @@ constexpr std::uint32_t NoAnnotationsFileYet = 38057;
 constexpr std::uint32_t AnnotationsFilter = 38058;
 constexpr std::uint32_t NotAnAnnotationsFile = 38059;
 constexpr std::uint32_t UnsupportedFormat = 38060;
+constexpr std::uint32_t CannotReopenForWriting = 38061;
+constexpr std::uint32_t FileNotOpened = 38062;    // one file could not be opened
+constexpr std::uint32_t FilesNotOpened = 38063;   // several files could not be opened
+constexpr std::uint32_t FileMissing = 38064;      // %s: the file
+constexpr std::uint32_t FileIsFolder = 38065;     // %s: the file
+constexpr std::uint32_t FileNotReadable = 38066;  // two %s: the file, the system's reason
 constexpr std::uint32_t SaveAsTitle = 61441;
 constexpr std::uint32_t AllFilesFilter = 61442;
 }  // namespace StringId

@@ -53,8 +53,7 @@ int main(int argc, char** argv) {
     frame.show();
     QTimer::singleShot(0, &frame, [&frame] { frame.CheckSizeBudget(); });
     const QStringList arguments = QApplication::arguments();
-    for (int i = 1; i < arguments.size(); ++i)
-      frame.OpenDocumentFile(arguments[i]);
+    frame.OpenDocumentFiles(arguments.mid(1));
     status = app.exec();
   }
   // Nothing is reported here: a settings file that cannot be written keeps

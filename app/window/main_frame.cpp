@@ -3,8 +3,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMdiArea>
@@ -412,8 +414,47 @@ void MainFrame::OnFileOpen() {
       this, QStringLiteral("Open"), QString(),
       QStringLiteral("Kelpo Documents (*.pdb);;Palm Doc Documents (*.pdb);;Text Documents "
                      "(*.txt);;All Files (*)"));
-  for (const QString& path : paths)
-    OpenDocumentFile(path);
+  OpenDocumentFiles(paths);
+}
+
+namespace {
+
+// Why a file named to be opened cannot be read as a document; empty when it
+// can be.
+QString FileProblem(const QString& path) {
+  const QFileInfo info(path);
+  const QString name = QDir::toNativeSeparators(info.absoluteFilePath());
+  // The string's first "%s" takes value.
+  auto fill = [](QString text, const QString& value) {
+    const qsizetype at = text.indexOf(QStringLiteral("%s"));
+    return at < 0 ? text : text.replace(at, 2, value);
+  };
+  if (!info.exists()) return fill(Text(StringId::FileMissing), name);
+  if (info.isDir()) return fill(Text(StringId::FileIsFolder), name);
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    // The reason goes in first, so a "%s" in the name stays as it is.
+    QString text = Text(StringId::FileNotReadable);
+    return fill(text.replace(text.lastIndexOf(QStringLiteral("%s")), 2, file.errorString()), name);
+  }
+  return {};
+}
+
+}  // namespace
+
+void MainFrame::OpenDocumentFiles(const QStringList& paths) {
+  QStringList problems;
+  for (const QString& path : paths) {
+    const QString problem = FileProblem(path);
+    if (problem.isEmpty())
+      OpenDocumentFile(path);
+    else
+      problems << problem;
+  }
+  if (problems.isEmpty()) return;
+  const QString heading =
+      Text(problems.size() == 1 ? StringId::FileNotOpened : StringId::FilesNotOpened);
+  QMessageBox::warning(this, QStringLiteral("Kelpo"), heading + u'\n' + problems.join(u'\n'));
 }
 
 void MainFrame::DocumentReplaced(KelpoView* view) {

@@ -39,6 +39,10 @@ class MainFrame : public QMainWindow {
   // shows it to the front. False when it could not be opened (the user has
   // been told why where there is something to tell).
   bool OpenDocumentFile(const QString& path);
+  // Opens each file named (the command line, File Open). Files that do not
+  // exist, folders and files that cannot be read are named, each with the
+  // reason, in one message.
+  void OpenDocumentFiles(const QStringList& paths);
   // Opens the first sixteen local files of a drop; folders are skipped.
   void OpenDroppedFiles(const QList<QUrl>& urls);
   // A view's document now shows another file (a link opened it in place):

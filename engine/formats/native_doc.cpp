@@ -394,6 +394,9 @@ StatusCode NativeDoc_Command(EngineObject* handler, std::uint32_t code, void* ob
     default: {
       auto* db = static_cast<EngineObject*>(object);
       if (db == nullptr) return kBadArgument;
+      // Close forgot the document along with its database (a reopen in
+      // another mode sends Close first): read it again from the new one.
+      if (s->db == nullptr) return Open(*s, db);
       // Records lent by the old database go back to it before it is let go.
       if (db != s->db) {
         const StatusCode r = ReleaseHeld(*s);

@@ -902,7 +902,13 @@ StatusCode RaZoDoc_Command(EngineObject* handler, std::uint32_t code, void* obje
     case DocCommand::ReplaceDatabase: {
       // Close forgot the document along with its database (a reopen in
       // another mode sends Close first): read it again from the new one.
-      if (s->db == nullptr) return Open(*s, static_cast<EngineObject*>(object));
+      // Damage found before is kept: the same file stays unwritten.
+      if (s->db == nullptr) {
+        const bool damaged = s->damaged;
+        const StatusCode r = Open(*s, static_cast<EngineObject*>(object));
+        s->damaged = s->damaged || damaged;
+        return r;
+      }
       // Records lent by the old database go back to it first.
       ReleaseCaches(*s);
       const StatusCode r = UnlockLists(*s);

@@ -715,6 +715,23 @@ TEST_F(NativeDocTest, WriteBackCoversOnlyTheHeaderUpToItsLength) {
   }
 }
 
+TEST_F(NativeDocTest, AReopenClosesThenReplacesAndTheDocumentIsReadFromTheNewDatabase) {
+  nw::Document d = WriteBackDocument();
+  const std::string file = d.Build();
+  ASSERT_EQ(Open(file), kOk);
+  const NativeRecord0 opened = State().record0;
+  // What the shell's reopen in another mode sends: Close, then the new one.
+  ASSERT_EQ(NativeDoc_Command(handler_, DocCommand::Close, nullptr, 0), kOk);
+  EXPECT_EQ(State().recordCount, 0);
+  MemDb again(file);
+  ASSERT_EQ(NativeDoc_Command(handler_, DocCommand::ReplaceDatabase, again.db(), 0), kOk);
+  EXPECT_EQ(State().db, again.db());
+  EXPECT_EQ(State().recordCount, 5);
+  EXPECT_EQ(std::memcmp(State().record0.stored, opened.stored, sizeof opened.stored), 0);
+  ASSERT_EQ(Destroy(), kOk);
+  EXPECT_EQ(again.CloseAndRead(), file);
+}
+
 TEST_F(NativeDocTest, ReplacedDatabaseGetsTheWriteBackAndTheOldOneItsRecords) {
   nw::Document d = WriteBackDocument();
   const std::string file = d.Build();

@@ -716,7 +716,13 @@ TEST_F(RaZoDoc, DamagedDocumentsAnswerMalformedAndAreNeverWritten) {
     const std::uint32_t value = 3;
     DocBookmarkInsert insert{"later", &value};
     EXPECT_EQ(Ops().bookmarkOp(doc.h(), DocBookmark::Insert, 0, &insert), kDocMalformed);
+    // Nor after the shell's reopen for writing: Close, then the file again.
+    record_db_fixtures::MemDb again(file);
+    EXPECT_FALSE(IsFailure(Ops().command(doc.h(), DocCommand::Close, nullptr, 0)));
+    (void)Ops().command(doc.h(), DocCommand::ReplaceDatabase, again.db(), 0);  // may see damage
+    EXPECT_EQ(Ops().bookmarkOp(doc.h(), DocBookmark::Insert, 0, &insert), kDocMalformed);
     EXPECT_EQ(doc.DestroyAndRead(), file);
+    EXPECT_EQ(again.CloseAndRead(), file);
   }
   (void)DeviceOf(dev).endDraw(dev, ctx);
   FakeDevice_Close(dev);

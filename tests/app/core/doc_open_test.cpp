@@ -32,6 +32,7 @@ struct FakeClass {
   EngineObject module{};
   int live = 0;  // instances not yet destroyed
   std::uint32_t openCode = 0;
+  int refuseReplace = 0;  // database swaps refused before one is taken
 };
 
 struct FakeBody {
@@ -62,6 +63,10 @@ StatusCode FakeCommand(EngineObject* h, std::uint32_t code, void*, std::uint32_t
   if (h->state == nullptr) return code == DocCommand::ProbeStream ? ClassOf(h)->probe : kFailed;
   FakeBody& b = BodyOf<FakeBody>(h);
   b.cls->openCode = code;
+  if (code == DocCommand::ReplaceDatabase && b.cls->refuseReplace > 0) {
+    --b.cls->refuseReplace;
+    return kDocMalformed;
+  }
   return b.cls->open;
 }
 StatusCode FakeStep(EngineObject* h) noexcept {
@@ -277,6 +282,28 @@ TEST_F(DocOpenTest, ReopeningForWritingSwapsTheDatabaseUnderTheHandler) {
   EXPECT_NE(doc.state().container, nullptr);
   EXPECT_EQ(doc.state().openMode, 1u);
   EXPECT_EQ(g_classes[2].live, 1);
+}
+
+TEST_F(DocOpenTest, AHandlerThatRefusesTheReopenedFileKeepsTheOldModeAndTheUserIsTold) {
+  g_classes[2].probe = kDocProbeMine;
+  KelpoDoc doc(context_);
+  ASSERT_TRUE(doc.OnOpenDocument(Path(dbPath_)));
+  // The handler refuses the file opened for writing: it reads it again as
+  // it was opened, and the user hears why nothing is stored.
+  g_classes[2].refuseReplace = 1;
+  EXPECT_FALSE(doc.ReopenForWriting());
+  EXPECT_NE(doc.state().reader, nullptr);
+  EXPECT_NE(doc.state().container, nullptr);
+  EXPECT_EQ(doc.state().openMode, 0u);
+  EXPECT_EQ(g_classes[2].openCode, DocCommand::ReplaceDatabase) << "given the file again";
+  EXPECT_EQ(prompter_.messages, std::vector<std::uint32_t>{StringId::CannotReopenForWriting});
+  // Refused in both modes: nothing is left to read from, the document closes.
+  g_classes[2].refuseReplace = 2;
+  EXPECT_FALSE(doc.ReopenForWriting());
+  EXPECT_EQ(doc.state().reader, nullptr);
+  EXPECT_EQ(doc.state().container, nullptr);
+  EXPECT_EQ(doc.state().stream, nullptr);
+  EXPECT_EQ(g_classes[2].live, 0);
 }
 
 // The real settings store in a temporary data folder.
