@@ -373,7 +373,7 @@ void MainFrame::RunFrameCommand(std::uint16_t id) {
     case Cmd::HelpContents:
     case Cmd::Help:
     case Cmd::ContextHelp:
-      if (dialogs_->help) dialogs_->help(this, 0);
+      if (dialogs_->help) dialogs_->help(this, id);
       break;
     case Cmd::SystemInformation:
       if (dialogs_->systemInfo) dialogs_->systemInfo(this);
@@ -400,7 +400,8 @@ void MainFrame::RunFrameCommand(std::uint16_t id) {
       break;
     case Cmd::About:
       QMessageBox::about(this, QStringLiteral("About Kelpo"),
-                         QStringLiteral("Kelpo\nA reader for electronic books and documents."));
+                         QStringLiteral("Kelpo version " KELPO_VERSION
+                                        "\nA reader for electronic books and documents."));
       break;
     default:
       break;
