@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/device/win_device.h"
 #include "app/program/startup.h"
 #include "app/window/qt_settings_store.h"
 #include "engine/startup/engine_start.h"
@@ -36,8 +35,7 @@ int main(int argc, char** argv) {
   QApplication::setOrganizationName(QStringLiteral("Kelpo"));
   QApplication::setApplicationName(QStringLiteral("Kelpo"));
 
-  Core_SetHostDeviceModule(&WinDeviceModule);
-  if (IsFailure(Core_RegisterAllModules())) {
+  if (!StartEngine()) {
     std::fprintf(stderr, "kelpo: the reading engine could not start.\n");
     return 1;
   }

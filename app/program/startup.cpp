@@ -2,7 +2,9 @@
 
 #include <QMessageBox>
 
+#include "app/device/win_device.h"
 #include "engine/runtime/path_folders.h"
+#include "engine/startup/engine_start.h"
 
 namespace {
 
@@ -19,6 +21,11 @@ QString FromComposed(const char16_t* text, std::uint32_t length) {
 }
 
 }  // namespace
+
+bool StartEngine() {
+  Core_SetHostDeviceModule(&WinDeviceModule);
+  return !IsFailure(Core_RegisterAllModules());
+}
 
 const ProgramFolders& FindProgramFolders(ModuleDirectoryFinder find) {
   if (find == nullptr) find = &Path_GetModuleDirectory;

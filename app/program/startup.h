@@ -10,6 +10,11 @@
 
 #include "app/program/reader_dialogs.h"
 
+// Brings the engine up with the window device as its output device: the five
+// registration calls fill the module table. False when the engine could not
+// start.
+bool StartEngine();
+
 struct ProgramFolders {
   QString program;  // empty when it could not be found
   QString help;     // the "help" folder under it; empty with it

@@ -1,7 +1,7 @@
 // The program's start-up as main runs it: the program folder and the help
 // folder under it, the failure to find the program folder told and
 // survived, and the size-budget question asked before any document window
-// exists.
+// exists; the engine's module table is whole after start-up.
 #include "app/program/startup.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +11,10 @@
 #include <QMessageBox>
 #include <QSettings>
 
+#include "app/device/win_device.h"
 #include "app/window/kelpo_view.h"
 #include "app/window/qt_settings_store.h"
+#include "engine/runtime/module_table.h"
 #include "tests/app/qt/modal_script.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
@@ -91,6 +93,13 @@ TEST_F(StartupTest, SizeBudgetIsAskedBeforeAnyDocumentIsOpened) {
   EXPECT_EQ(windowsAtQuestion, 0);
   EXPECT_EQ(frame->Views().size(), 1);
   EXPECT_TRUE(QFile::exists(folder + "/padding"));  // No leaves every file
+}
+
+TEST_F(StartupTest, EveryModuleTableEntryIsFilledWithTheWindowDeviceAsOutput) {
+  ASSERT_TRUE(StartEngine());
+  for (int i = 0; i < kModuleTableSize; ++i)
+    EXPECT_NE(*Core_ModuleTableEntry(i), nullptr) << "entry " << i;
+  EXPECT_EQ(g_WinDeviceModule, &WinDeviceModule);
 }
 
 }  // namespace
