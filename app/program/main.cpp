@@ -1,13 +1,11 @@
 // The program: brings the engine up with the window device, loads the
-// preferences, shows the main window with the documents named on the command
-// line, and on exit saves the preferences and window state.
+// preferences, finds the program's folders, shows the main window with the documents named on the
+// command line, and on exit saves the preferences and window state.
 #include <QApplication>
-#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/device/win_device.h"
-#include "app/window/main_frame.h"
+#include "app/program/startup.h"
 #include "app/window/qt_settings_store.h"
 #include "engine/startup/engine_start.h"
 
@@ -37,8 +35,7 @@ int main(int argc, char** argv) {
   QApplication::setOrganizationName(QStringLiteral("Kelpo"));
   QApplication::setApplicationName(QStringLiteral("Kelpo"));
 
-  Core_SetHostDeviceModule(&WinDeviceModule);
-  if (IsFailure(Core_RegisterAllModules())) {
+  if (!StartEngine()) {
     std::fprintf(stderr, "kelpo: the reading engine could not start.\n");
     return 1;
   }
@@ -49,11 +46,8 @@ int main(int argc, char** argv) {
 
   int status = 0;
   {
-    MainFrame frame(&settings, &prefs, &windowState);
-    frame.show();
-    QTimer::singleShot(0, &frame, [&frame] { frame.CheckSizeBudget(); });
-    const QStringList arguments = QApplication::arguments();
-    frame.OpenDocumentFiles(arguments.mid(1));
+    const std::unique_ptr<ReaderWindow> frame =
+        StartReader(&settings, &prefs, &windowState, QApplication::arguments().mid(1));
     status = app.exec();
   }
   // Nothing is reported here: a settings file that cannot be written keeps

@@ -71,7 +71,9 @@ bool RunOptionsSheet(MainFrame* frame, KelpoView* view) {
       [view](bool faces, bool relayout) { view->ApplyOptions(faces, relayout); });
 }
 
-void RunHelp(MainFrame*, std::uint32_t) {}
+void RunHelp(MainFrame* frame, std::uint32_t command) {
+  RunHelpCommand(frame, static_cast<std::uint16_t>(command));
+}
 
 const CommandDialogs& ReaderDialogs() {
   static const CommandDialogs table = [] {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "app/program/help_window.h"
 #include "app/window/command_dialogs.h"
 #include "app/window/main_frame.h"
 
@@ -28,9 +29,8 @@ GoToAnswer RunGoToDialog(KelpoView* view, const GoToRequest& request);
 // The view's runner when a view is given, else the main frame's. True when
 // the user confirmed the sheet.
 bool RunOptionsSheet(MainFrame* frame, KelpoView* activeOrNull);
-// Help: the topic of a command or window id (0: the contents). No help file
-// ships with the reader: nothing opens.
-void RunHelp(MainFrame* frame, std::uint32_t context);
+// Help: Contents, F1 or Shift+F1 (see RunHelpCommand).
+void RunHelp(MainFrame* frame, std::uint32_t command);
 
 // The program's dialog table.
 const CommandDialogs& ReaderDialogs();
@@ -39,5 +39,7 @@ const CommandDialogs& ReaderDialogs();
 class ReaderWindow : public MainFrame {
  public:
   ReaderWindow(QtSettingsStore* settings, Preferences* prefs, WindowState* windowState)
-      : MainFrame(settings, prefs, windowState, &ReaderDialogs()) {}
+      : MainFrame(settings, prefs, windowState, &ReaderDialogs()) {
+    InstallDialogHelpKey();
+  }
 };

@@ -34,6 +34,6 @@ struct CommandDialogs {
   void (*openByCategory)(MainFrame* frame) = nullptr;
   void (*systemInfo)(QWidget* parent) = nullptr;
   void (*frameOptions)(MainFrame* frame) = nullptr;
-  // The topic of a command or window id (0: the contents).
+  // The help commands: Contents, F1 and Shift+F1 (the command given).
   void (*help)(MainFrame* frame, std::uint32_t context) = nullptr;
 };

@@ -74,11 +74,52 @@ class ChildFrame : public QMdiSubWindow {
     canonical_ = canonical;
     setWindowTitle(QFileInfo(canonical).fileName());
   }
+  // Full screen: the place and size kept on entering come back on leaving;
+  // a window opened meanwhile keeps the state it has.
+  void SavePlacement() {
+    takeAreaOnResize_ = false;
+    savedGeometry_ = isMaximized() || isMinimized() ? QRect() : geometry();
+    savedState_ = windowState();
+    placementSaved_ = true;
+  }
+  // In full screen a document's text covers the whole area, its frame and
+  // title bar lying outside; the window stays normal, so every document
+  // does (the area maximises one window at a time).
+  void FillArea(const QRect& area) {
+    showNormal();
+    const QWidget* content = widget();
+    const int left = content->x(), top = content->y();
+    const int right = width() - content->geometry().right() - 1;
+    const int bottom = height() - content->geometry().bottom() - 1;
+    setGeometry(area.adjusted(-left, -top, right, bottom));
+  }
+  // A window without a kept place (opened in full screen) takes the area.
+  void RestorePlacement(const QRect& area) {
+    if (!placementSaved_) {
+      showNormal();
+      setGeometry(area);
+      takeAreaOnResize_ = true;  // the area may still be settling
+      return;
+    }
+    placementSaved_ = false;
+    if (savedState_ & (Qt::WindowMaximized | Qt::WindowMinimized)) {
+      setWindowState(savedState_);
+      return;
+    }
+    showNormal();
+    if (savedGeometry_.isValid()) setGeometry(savedGeometry_);
+  }
 
  private:
   std::unique_ptr<KelpoDoc> doc_;
   KelpoView* view_ = nullptr;
   QString canonical_;
+  QRect savedGeometry_;
+  Qt::WindowStates savedState_;
+  bool placementSaved_ = false;
+
+ public:
+  bool takeAreaOnResize_ = false;
 };
 
 }  // namespace
@@ -375,7 +416,7 @@ void MainFrame::RunFrameCommand(std::uint16_t id) {
     case Cmd::HelpContents:
     case Cmd::Help:
     case Cmd::ContextHelp:
-      if (dialogs_->help) dialogs_->help(this, 0);
+      if (dialogs_->help) dialogs_->help(this, id);
       break;
     case Cmd::SystemInformation:
       if (dialogs_->systemInfo) dialogs_->systemInfo(this);
@@ -402,7 +443,8 @@ void MainFrame::RunFrameCommand(std::uint16_t id) {
       break;
     case Cmd::About:
       QMessageBox::about(this, QStringLiteral("About Kelpo"),
-                         QStringLiteral("Kelpo\nA reader for electronic books and documents."));
+                         QStringLiteral("Kelpo version " KELPO_VERSION
+                                        "\nA reader for electronic books and documents."));
       break;
     default:
       break;
@@ -492,8 +534,12 @@ bool MainFrame::OpenDocumentFile(const QString& path) {
   auto* frame = new ChildFrame(std::move(doc), canonical);
   mdi_->addSubWindow(frame);
   frame->view()->OnInitialUpdate();
-  if (fullScreen_) frame->view()->SetFullScreen(true);
-  frame->showMaximized();
+  if (fullScreen_) {
+    frame->view()->SetFullScreen(true);
+    frame->FillArea(mdi_->viewport()->rect());
+  } else {
+    frame->showMaximized();
+  }
   AddRecent(canonical);
   return true;
 }
@@ -545,17 +591,42 @@ void MainFrame::SetFullScreen(bool on) {
   statusBar()->setVisible(!on && statusShownBeforeFullScreen_);
   for (QToolBar* bar : toolBars_)
     bar->setVisible(!on && toolbarsShown_);
+  QMdiSubWindow* active = mdi_->activeSubWindow();
+  const QList<QMdiSubWindow*> children = mdi_->subWindowList();
   if (on) {
     wasMaximized_ = isMaximized();
+    for (QMdiSubWindow* child : children)
+      static_cast<ChildFrame*>(child)->SavePlacement();
     showFullScreen();
-  } else if (wasMaximized_) {
-    showMaximized();
+    // Every document fills the screen, not only the active one.
+    for (QMdiSubWindow* child : children)
+      static_cast<ChildFrame*>(child)->FillArea(mdi_->viewport()->rect());
   } else {
-    showNormal();
+    if (wasMaximized_)
+      showMaximized();
+    else
+      showNormal();
+    for (QMdiSubWindow* child : children)
+      static_cast<ChildFrame*>(child)->RestorePlacement(mdi_->viewport()->rect());
   }
+  if (active != nullptr) mdi_->setActiveSubWindow(active);
   for (KelpoView* view : Views())
     view->SetFullScreen(on);
   UpdateCommands();
+}
+
+void MainFrame::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  const QRect area = mdi_->viewport()->rect();
+  for (QMdiSubWindow* child : mdi_->subWindowList()) {
+    auto* frame = static_cast<ChildFrame*>(child);
+    if (fullScreen_) {
+      frame->FillArea(area);
+    } else if (frame->takeAreaOnResize_) {
+      frame->takeAreaOnResize_ = false;
+      frame->setGeometry(area);
+    }
+  }
 }
 
 void MainFrame::closeEvent(QCloseEvent* event) {

@@ -55,28 +55,28 @@ void Core_SetHostDeviceModule(EngineObject* device) noexcept {
 // that are not built yet keep their entries null.
 StatusCode Core_RegisterBaseModules() noexcept {
   g_AllocatorModule = &AllocatorModule;
+  g_ThreadModule = &ThreadModule;
+  g_SyncModule = &SyncModule;
   g_DateModule = &DateModule;
   g_FileSysModule = &FileSysModule;
   g_MemStreamModule = &MemStreamModule;
   g_StringModule = &StringModule;
   g_UrlModule = &UrlModule;
+  g_BlockFileModule = &BlockFileModule;
+  g_RecordStoreModule = &RecordStoreModule;
   g_Base64Module = &Base64Module;
   g_ChecksumModule = &ChecksumModule;
   g_Md5Module = &Md5Module;
   g_ScramblerModule = &ScramblerModule;
-  g_MimeModule = &MimeModule;
-  g_SortModule = &SortModule;
-  g_RepeatRuleModule = &RepeatRuleModule;
-  g_DictModule = &DictModule;
-  g_TreeModule = &TreeModule;
-  g_PatternModule = &PatternModule;
-  g_RecordStoreModule = &RecordStoreModule;
-  g_ThreadModule = &ThreadModule;
-  g_SyncModule = &SyncModule;
-  g_BlockFileModule = &BlockFileModule;
   g_RecordListModule = &RecordListModule;
   g_IndexCursorModule = &IndexCursorModule;
   g_RecordIndexModule = &RecordIndexModule;
+  g_MimeModule = &MimeModule;
+  g_SortModule = &SortModule;
+  g_PatternModule = &PatternModule;
+  g_RepeatRuleModule = &RepeatRuleModule;
+  g_DictModule = &DictModule;
+  g_TreeModule = &TreeModule;
   return kOk;
 }
 
@@ -102,9 +102,9 @@ StatusCode Core_RegisterTextModules() noexcept {
 StatusCode Core_RegisterBuiltinModules() noexcept {
   g_WinDeviceModule = g_hostDevice;
   g_TextDocModule = &TextDocModule;
-  g_NativeDocModule = &NativeDocModule;
-  g_RaZoDocModule = &RaZoDocModule;
   g_PalmDocModule = &PalmDocModule;
+  g_RaZoDocModule = &RaZoDocModule;
+  g_NativeDocModule = &NativeDocModule;
   g_TextSearchModule = &TextSearchModule;
   g_TextViewModule = &TextViewModule;
   g_SettingsModule = &SettingsModule;
