@@ -306,13 +306,14 @@ StatusCode Settings_OpenStore(EngineObject*, std::uint32_t* flags, EngineObject*
     if (!Settings_SubfolderFile(st, kRegFolder, name, &p)) return fail(kSettingsSubfolderPath);
     if (Settings_PathIsFree(p.text)) f |= bit;
   }
-  bool fromFile = false;
-  if ((s = Settings_LoadCategories(st, &fromFile)) != kOk) return fail(s);
-  if (!fromFile) {
-    // Without a usable "cat" the caller starts the categories afresh, and
-    // lists left from a lost dictionary must not name the new categories.
-    f |= kSettingsFirstRun;
+  CategoryLoad how = CategoryLoad::Missing;
+  if ((s = Settings_LoadCategories(st, &how)) != kOk) return fail(s);
+  if (how == CategoryLoad::Missing) {
+    // Without "cat" the caller starts the categories afresh, and lists left
+    // from a lost dictionary must not name the new categories.
     if ((s = Settings_DropUnknownCategoryIds(st)) != kOk) return fail(s);
+  } else if (how == CategoryLoad::Damaged) {
+    f |= kSettingsCategoriesDamaged;
   }
   if ((s = Settings_RecomputeTotalSize(store)) != kOk) return fail(s);
   if (flags) *flags = f;
@@ -640,8 +641,8 @@ StatusCode Settings_ResetAll(EngineObject* store) noexcept {
   Settings_SubfolderFile(st, kCatFolder, nullptr, &cat);
   const StatusCode catFiles = clearFolder(cat.text);
   // The store keeps working after a reset: an empty dictionary and a fresh total.
-  bool fromFile = false;
-  const StatusCode loaded = Settings_LoadCategories(st, &fromFile);
+  CategoryLoad how = CategoryLoad::Missing;
+  const StatusCode loaded = Settings_LoadCategories(st, &how);
   const StatusCode total = Settings_RecomputeTotalSize(store);
   for (StatusCode s : {catFiles, folderFiles, reg[2], reg[1], reg[0], dict, loaded, total})
     if (s != kOk) return s;
