@@ -245,6 +245,21 @@ void SweepLeftovers(const SettingsStore& st) {
   }
 }
 
+// Names the settings folder in st (the application-data folder made when
+// missing and create is set).
+StatusCode NameSettingsFolder(SettingsStore* st, bool create) {
+  char16_t appData[kPathBufferSize];
+  const std::uint32_t n = Path_GetSpecialFolder(appData, kCsidlAppData, create);
+  if (n < 1) return kSettingsNoAppData;
+  const std::uint32_t subLength = Settings_TextLength(kSettingsSubPath, 64);
+  if (n + subLength > kSettingsFolderMax) return kSettingsFolderTooLong;
+  std::memcpy(st->folder, appData, n * sizeof(char16_t));
+  std::memcpy(st->folder + n, kSettingsSubPath, (subLength + 1) * sizeof(char16_t));
+  st->folderLength = n + subLength;
+  st->maxNameLength = kSettingsNameBudget - st->folderLength;
+  return kOk;
+}
+
 StatusCode ListFolder(const SettingsStore& st, std::uint32_t options, FileEntry** root) {
   return Settings_Fs().listPath(Settings_FileSys(), st.folder, options, 1, root);
 }
@@ -288,16 +303,9 @@ StatusCode Settings_OpenStore(EngineObject*, std::uint32_t* flags, EngineObject*
     (void)Settings_CloseStore(store);  // only frees
     return s;
   };
-  char16_t appData[kPathBufferSize];
-  const std::uint32_t n = Path_GetSpecialFolder(appData, kCsidlAppData, true);
-  if (n < 1) return fail(kSettingsNoAppData);
-  const std::uint32_t subLength = Settings_TextLength(kSettingsSubPath, 64);
-  if (n + subLength > kSettingsFolderMax) return fail(kSettingsFolderTooLong);
-  std::memcpy(st.folder, appData, n * sizeof(char16_t));
-  std::memcpy(st.folder + n, kSettingsSubPath, (subLength + 1) * sizeof(char16_t));
-  st.folderLength = n + subLength;
-  st.maxNameLength = kSettingsNameBudget - st.folderLength;
-  StatusCode s = Settings_EnsureFolders(st);
+  StatusCode s = NameSettingsFolder(&st, true);
+  if (s != kOk) return fail(s);
+  s = Settings_EnsureFolders(st);
   if (s != kOk) return fail(s);
   SweepLeftovers(st);
   std::uint32_t f = 0;
@@ -318,6 +326,12 @@ StatusCode Settings_OpenStore(EngineObject*, std::uint32_t* flags, EngineObject*
   if ((s = Settings_RecomputeTotalSize(store)) != kOk) return fail(s);
   if (flags) *flags = f;
   *out = store;
+  return kOk;
+}
+
+StatusCode Settings_SweepLeftoverCopies() noexcept {
+  SettingsStore st{};
+  if (NameSettingsFolder(&st, false) == kOk) SweepLeftovers(st);
   return kOk;
 }
 

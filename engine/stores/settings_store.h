@@ -384,6 +384,10 @@ StatusCode Settings_MatchSettingsFolder(EngineObject* store, const char16_t* pat
                                         std::uint32_t length, std::uint32_t flags) noexcept;
 StatusCode Settings_ClearRecentList(EngineObject* store) noexcept;
 StatusCode Settings_ResetAll(EngineObject* store) noexcept;
+// Removes the copies that killed writers of ours left in the settings folder
+// and its sub-folders (FileSys_SweepLeftovers), without opening the store.
+// Housekeeping: folders that cannot be listed are passed over. 0.
+StatusCode Settings_SweepLeftoverCopies() noexcept;
 StatusCode Settings_GetColourThemes(EngineObject* store, ColourThemeSet** set) noexcept;
 StatusCode Settings_SaveColourThemes(EngineObject* store, ColourThemeSet* set,
                                      std::uint32_t write) noexcept;
