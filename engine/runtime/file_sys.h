@@ -233,8 +233,9 @@ StatusCode FileStream_Write(EngineObject* s, const void* buffer, std::uint32_t n
                             std::uint32_t* count) noexcept;
 // 15: a file of 4 GB or more: kFailed.
 StatusCode FileStream_GetSize(EngineObject* s, std::uint32_t* size) noexcept;
-// 16: a longer size is padded with written zero bytes; the position is left
-// at the new size (unlike memory streams).
+// 16: a longer size is padded with zero bytes whose room on the disk is
+// taken at once (a full disk fails here, the size unchanged); the position is
+// left at the new size (unlike memory streams).
 StatusCode FileStream_SetSize(EngineObject* s, std::uint32_t size) noexcept;
 // 21: kFilePropertyHandle writes the descriptor to value (an int; null
 // value: kFailed; capacity, in bytes, below sizeof(int):
