@@ -21,32 +21,13 @@
 #include "engine/startup/engine_start.h"
 #include "engine/stores/settings_store.h"
 #include "tests/support/record_db_fixtures.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wide_text.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (had_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
 
 // Every file below folder, by path relative to it.
 std::vector<std::string> FilesBelow(const std::string& folder) {
