@@ -3,8 +3,6 @@
 // and defaults set by one update per record, links to existing or new
 // records. Every answer must be the model's, and the linking pass must
 // resolve each link as the model does.
-#include <sys/stat.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -50,15 +48,6 @@ std::string Name(const std::uint8_t*& p, const std::uint8_t* end) {
 }
 
 }  // namespace
-
-// The index keeps its records in a block container on a temporary file: on
-// a memory file system each input costs system calls but no disk.
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  struct stat st {};
-  if (std::getenv("TMPDIR") == nullptr && stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode))
-    setenv("TMPDIR", "/dev/shm", 1);
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool registered = (Core_RegisterAllModules() == kOk);
