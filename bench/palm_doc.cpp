@@ -1,10 +1,14 @@
 // Palm Doc documents made by the peer converter txt2pdbdoc from real text: the
-// licence texts shipped in /usr/share/common-licenses, repeated to 20 MiB.
-//  - OpenToFirstScreen: a file opened as the reader opens it (file stream,
-//    record database, handler open, every background step measuring one
-//    record) until the first window of text is served.
+// licence texts shipped in /usr/share/common-licenses, repeated and cut to
+// the size each case names (1,000 bytes to 80 MiB).
+//  - OpenToFirstTextWindow: the engine's part of opening a document as the
+//    reader opens it (file stream, record database, handler open, every
+//    background step measuring one record) until the first window of text
+//    is served; no view, layout or drawing (bench_reader_first_screen times
+//    those).
 //  - Measure / Decode: the two passes of the decompressor over every text
-//    record held in memory (bytes of decoded text per second).
+//    record held in memory (bytes of decoded text per second); the decoded
+//    records are compared with the source text first.
 //  - VsPeer: decoding the whole document as a whole process, our
 //    palm_doc_cat (built beside this program) against `txt2pdbdoc -d`, both
 //    writing a file; both outputs are compared with the source text.
@@ -20,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,7 +38,7 @@
 
 namespace {
 
-constexpr std::size_t kTextSize = 20u << 20;
+constexpr std::size_t kMiB = 1u << 20;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -54,8 +59,8 @@ struct Fixture {
   }
 };
 
-// The licence texts in name order, repeated and cut to kTextSize.
-std::string RealText() {
+// The licence texts in name order, repeated and cut to size.
+std::string RealText(std::size_t size) {
   std::vector<std::filesystem::path> files;
   std::error_code ec;
   for (const auto& e : std::filesystem::directory_iterator("/usr/share/common-licenses", ec)) {
@@ -67,45 +72,50 @@ std::string RealText() {
     base += ReadFile(f.string());
   if (base.empty()) return base;
   std::string text;
-  while (text.size() < kTextSize)
+  while (text.size() < size)
     text += base;
-  text.resize(kTextSize);
+  text.resize(size);
   return text;
 }
 
-const Fixture& GetFixture() {
-  static const Fixture fixture = [] {
-    Fixture f;
-    char self[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) f.decoder = std::filesystem::path(self).parent_path() / "bench_palm_doc_cat";
-    char tmpl[] = "/tmp/palm_bench_XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) {
-      f.error = "cannot make a temporary folder";
-      return f;
-    }
-    f.dir = tmpl;
-    f.text = RealText();
-    if (f.text.empty()) {
-      f.error = "no texts in /usr/share/common-licenses";
-      return f;
-    }
-    std::ofstream(f.dir + "/in.txt", std::ios::binary) << f.text;
-    const std::string make =
-        "txt2pdbdoc -b Bench " + f.dir + "/in.txt " + f.dir + "/doc.pdb > /dev/null 2>&1";
-    if (std::system(make.c_str()) != 0) {
-      f.error = "txt2pdbdoc is not available";
-      return f;
-    }
-    f.pdb = ReadFile(f.dir + "/doc.pdb");
-    return f;
-  }();
-  return fixture;
+// Writes the text of `size` bytes and its document into a new folder.
+void MakeFixture(std::size_t size, Fixture& f) {
+  char self[4096] = {};
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) f.decoder = std::filesystem::path(self).parent_path() / "bench_palm_doc_cat";
+  char tmpl[] = "/tmp/palm_bench_XXXXXX";
+  if (mkdtemp(tmpl) == nullptr) {
+    f.error = "cannot make a temporary folder";
+    return;
+  }
+  f.dir = tmpl;
+  f.text = RealText(size);
+  if (f.text.empty()) {
+    f.error = "no texts in /usr/share/common-licenses";
+    return;
+  }
+  std::ofstream(f.dir + "/in.txt", std::ios::binary) << f.text;
+  const std::string make =
+      "txt2pdbdoc -b Bench " + f.dir + "/in.txt " + f.dir + "/doc.pdb > /dev/null 2>&1";
+  if (std::system(make.c_str()) != 0) {
+    f.error = "txt2pdbdoc is not available";
+    return;
+  }
+  f.pdb = ReadFile(f.dir + "/doc.pdb");
+}
+
+// One fixture per text size, made on first use and kept (in place: a
+// fixture removes its folder when destroyed) to the end.
+const Fixture& GetFixture(std::size_t size) {
+  static std::map<std::size_t, Fixture> fixtures;
+  auto [it, made] = fixtures.try_emplace(size);
+  if (made) MakeFixture(size, it->second);
+  return it->second;
 }
 
 // Opens the document file as the reader does and serves its first window;
 // answers the text length (0 on a failure).
-std::uint32_t OpenToFirstScreen(const std::string& path) {
+std::uint32_t OpenToFirstTextWindow(const std::string& path) {
   std::u16string wide(path.begin(), path.end());
   EngineObject* stream = nullptr;
   if (FileSys_Open(g_FileSysModule, wide.data(), 0, kFileOpenRead, &stream) != kOk) return 0;
@@ -132,21 +142,27 @@ std::uint32_t OpenToFirstScreen(const std::string& path) {
   return length;
 }
 
-void BM_PalmDoc_OpenToFirstScreen(benchmark::State& state) {
+void BM_PalmDoc_OpenToFirstTextWindow(benchmark::State& state) {
   if (IsFailure(Core_RegisterAllModules())) state.SkipWithError("engine start failed");
-  const Fixture& f = GetFixture();
+  const auto size = static_cast<std::size_t>(state.range(0));
+  const Fixture& f = GetFixture(size);
   if (!f.error.empty()) {
     state.SkipWithError(f.error.c_str());
     return;
   }
   for (auto _ : state) {
-    if (OpenToFirstScreen(f.dir + "/doc.pdb") != kTextSize) {
+    if (OpenToFirstTextWindow(f.dir + "/doc.pdb") != size) {
       state.SkipWithError("the handler did not measure the whole text");
       return;
     }
   }
 }
-BENCHMARK(BM_PalmDoc_OpenToFirstScreen)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PalmDoc_OpenToFirstTextWindow)
+    ->Unit(benchmark::kMillisecond)
+    ->Arg(1 * kMiB)
+    ->Arg(5 * kMiB)
+    ->Arg(20 * kMiB)
+    ->Arg(80 * kMiB);
 
 // The text records of the fixture, as (offset, size) in its bytes.
 std::vector<std::pair<std::uint32_t, std::uint32_t>> TextRecords(const std::string& pdb) {
@@ -164,7 +180,8 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> TextRecords(const std::stri
 
 template <bool kDecode>
 void DecoderPass(benchmark::State& state) {
-  const Fixture& f = GetFixture();
+  const auto size = static_cast<std::size_t>(state.range(0));
+  const Fixture& f = GetFixture(size);
   if (!f.error.empty()) {
     state.SkipWithError(f.error.c_str());
     return;
@@ -172,6 +189,23 @@ void DecoderPass(benchmark::State& state) {
   const auto records = TextRecords(f.pdb);
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(f.pdb.data());
   std::vector<std::uint8_t> buffer(kPalmDocTextRecordSize);
+  if (kDecode) {
+    // The records decode to the source text.
+    std::string text;
+    for (const auto& [at, n] : records) {
+      std::uint32_t length = 0;
+      if (PalmDocLz_Decode(bytes + at, n, buffer.data(), kPalmDocTextRecordSize, &length) != kOk ||
+          length > kPalmDocTextRecordSize) {
+        state.SkipWithError("a record did not decode");
+        return;
+      }
+      text.append(reinterpret_cast<const char*>(buffer.data()), length);
+    }
+    if (text != f.text) {
+      state.SkipWithError("the decoded text differs from the source text");
+      return;
+    }
+  }
   for (auto _ : state) {
     std::uint64_t total = 0;
     for (const auto& [at, size] : records) {
@@ -182,24 +216,24 @@ void DecoderPass(benchmark::State& state) {
       if (s != kOk) state.SkipWithError("a record did not decode");
       total += n;
     }
-    if (total != kTextSize) {
+    if (total != size) {
       state.SkipWithError("the records do not add up to the text");
       return;
     }
     benchmark::DoNotOptimize(buffer.data());
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kTextSize);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
 }
 
 void BM_PalmDoc_Measure(benchmark::State& state) {
   DecoderPass<false>(state);
 }
-BENCHMARK(BM_PalmDoc_Measure)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PalmDoc_Measure)->Unit(benchmark::kMillisecond)->Arg(20 * kMiB);
 
 void BM_PalmDoc_Decode(benchmark::State& state) {
   DecoderPass<true>(state);
 }
-BENCHMARK(BM_PalmDoc_Decode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PalmDoc_Decode)->Unit(benchmark::kMillisecond)->Arg(20 * kMiB);
 
 bool Run(const std::string& command) {
   return std::system((command + " 2>/dev/null").c_str()) == 0;
@@ -207,7 +241,7 @@ bool Run(const std::string& command) {
 
 void BM_PalmDoc_VsPeer(benchmark::State& state) {
   using Clock = std::chrono::steady_clock;
-  const Fixture& f = GetFixture();
+  const Fixture& f = GetFixture(static_cast<std::size_t>(state.range(0)));
   if (!f.error.empty()) {
     state.SkipWithError(f.error.c_str());
     return;
@@ -244,7 +278,12 @@ void BM_PalmDoc_VsPeer(benchmark::State& state) {
   state.counters["peer_ms"] = 1000 * other / static_cast<double>(state.iterations());
   state.counters["ratio"] = other > 0 ? engine / other : 0;
 }
-BENCHMARK(BM_PalmDoc_VsPeer)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PalmDoc_VsPeer)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Arg(1000)
+    ->Arg(1 * kMiB)
+    ->Arg(20 * kMiB);
 
 }  // namespace
 

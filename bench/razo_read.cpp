@@ -1,8 +1,12 @@
 // Reading the whole text of a 20 MiB 'RaZo' document (zlib's own dynamic
-// blocks re-packed by tools/razo_writer.py, one block per group, seeded
-// words) through the handler's GetText, against zlib inflating the very same
-// blocks as raw DEFLATE streams (header and data, one stream per block). Each
-// iteration times both; ratio = handler time / zlib time (above 1: slower).
+// blocks re-packed by tools/razo_writer.py, one block per group; seeded
+// words, or real text from bench/real_text.h) through the handler's GetText,
+// against zlib and libdeflate inflating the very same blocks as raw DEFLATE
+// streams (header and data, one stream per block). Before timing, all three
+// must give the same text. Each iteration times all three; ratio = handler
+// time / zlib time, libdeflate_ratio = handler time / libdeflate time
+// (above 1: slower). Run it from the build folder (the writer is found from
+// the source file's path as the compiler saw it).
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
@@ -16,6 +20,11 @@
 #include <string>
 #include <vector>
 
+#if KELPO_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
+
+#include "bench/real_text.h"
 #include "engine/formats/razo_doc.h"
 #include "engine/runtime/db_file.h"
 #include "engine/runtime/mem_stream.h"
@@ -31,13 +40,10 @@ struct Input {
   bool ok = false;
 };
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using bench_real::ReadWhole;
 
-const Input& TheInput() {
-  static const Input input = [] {
+Input MakeInput(bool real) {
+  {
     Input in;
     if (IsFailure(Core_RegisterAllModules())) return in;
     std::string source = __FILE__;  // <source>/bench/razo_read.cpp
@@ -48,8 +54,15 @@ const Input& TheInput() {
     const std::string dir = folder;
     {
       std::ofstream spec(dir + "/spec.json");
-      spec << "{\"random_text\":{\"seed\":1,\"size\":" << kTextSize
-           << "},\"coding\":\"z\",\"peer_streams\":\"" << dir << "/streams\"}";
+      if (real) {
+        const std::string text = bench_real::Text(kTextSize);
+        if (text.size() != kTextSize) return in;
+        std::ofstream(dir + "/text", std::ios::binary) << text;
+        spec << "{\"text_file\":\"" << dir << "/text\"";
+      } else {
+        spec << "{\"random_text\":{\"seed\":1,\"size\":" << kTextSize << "}";
+      }
+      spec << ",\"coding\":\"z\",\"peer_streams\":\"" << dir << "/streams\"}";
     }
     const std::string command = "python3 -I -S '" + source + "/tools/razo_writer.py' '" + dir +
                                 "/spec.json' '" + dir + "/doc.pdb'";
@@ -71,8 +84,13 @@ const Input& TheInput() {
     (void)std::system(("rm -rf '" + dir + "'").c_str());
     in.ok = !in.file.empty() && in.streams.size() == kTextSize / 4096;
     return in;
-  }();
-  return input;
+  }
+}
+
+const Input& TheInput(bool real) {
+  static const Input words = MakeInput(false);
+  static const Input text = MakeInput(true);
+  return real ? text : words;
 }
 
 // The whole text through the handler, appended to out.
@@ -109,9 +127,25 @@ std::size_t ZlibRead(const Input& in, std::string& out) {
   return out.size();
 }
 
+#if KELPO_HAVE_LIBDEFLATE
+std::size_t LibdeflateRead(const Input& in, libdeflate_decompressor* d, std::string& out) {
+  out.clear();
+  unsigned char block[4096];
+  for (const std::string& s : in.streams) {
+    std::size_t n = 0;
+    if (libdeflate_deflate_decompress(d, s.data(), s.size(), block, sizeof block, &n) !=
+        LIBDEFLATE_SUCCESS) {
+      break;
+    }
+    out.append(reinterpret_cast<const char*>(block), n);
+  }
+  return out.size();
+}
+#endif
+
 void BM_RaZoReadVsZlib(benchmark::State& state) {
   using Clock = std::chrono::steady_clock;
-  const Input& in = TheInput();
+  const Input& in = TheInput(state.range(0) != 0);
   if (!in.ok) {
     state.SkipWithError("the writer did not make the document (python3 missing?)");
     return;
@@ -130,19 +164,30 @@ void BM_RaZoReadVsZlib(benchmark::State& state) {
     state.SkipWithError("the document does not open");
     return;
   }
-  std::string mine, theirs;
-  if (HandlerRead(h, mine) != kTextSize || ZlibRead(in, theirs) != kTextSize || mine != theirs) {
-    state.SkipWithError("handler and zlib disagree");
+  std::string mine, theirs, third;
+  bool agree =
+      HandlerRead(h, mine) == kTextSize && ZlibRead(in, theirs) == kTextSize && mine == theirs;
+#if KELPO_HAVE_LIBDEFLATE
+  libdeflate_decompressor* ld = libdeflate_alloc_decompressor();
+  agree = agree && ld != nullptr && LibdeflateRead(in, ld, third) == kTextSize && third == mine;
+#endif
+  if (!agree) {
+    state.SkipWithError("handler, zlib and libdeflate disagree");
   } else {
-    double handlerSeconds = 0, zlibSeconds = 0;
+    double handlerSeconds = 0, zlibSeconds = 0, libdeflateSeconds = 0;
     for (auto _ : state) {
       const auto t0 = Clock::now();
       benchmark::DoNotOptimize(HandlerRead(h, mine));
       const auto t1 = Clock::now();
       benchmark::DoNotOptimize(ZlibRead(in, theirs));
       const auto t2 = Clock::now();
+#if KELPO_HAVE_LIBDEFLATE
+      benchmark::DoNotOptimize(LibdeflateRead(in, ld, third));
+#endif
+      const auto t3 = Clock::now();
       handlerSeconds += std::chrono::duration<double>(t1 - t0).count();
       zlibSeconds += std::chrono::duration<double>(t2 - t1).count();
+      libdeflateSeconds += std::chrono::duration<double>(t3 - t2).count();
     }
     const double n = static_cast<double>(state.iterations());
     const double mib = static_cast<double>(kTextSize) / (1 << 20);
@@ -150,13 +195,26 @@ void BM_RaZoReadVsZlib(benchmark::State& state) {
     state.counters["zlib_MiBps"] = mib * n / zlibSeconds;
     state.counters["ratio"] = handlerSeconds / zlibSeconds;
     state.counters["file_MiB"] = static_cast<double>(in.file.size()) / (1 << 20);
+#if KELPO_HAVE_LIBDEFLATE
+    state.counters["libdeflate_MiBps"] = mib * n / libdeflateSeconds;
+    state.counters["libdeflate_ratio"] = handlerSeconds / libdeflateSeconds;
+#endif
   }
+#if KELPO_HAVE_LIBDEFLATE
+  libdeflate_free_decompressor(ld);
+#endif
   (void)ops.destroy(h);
   (void)DbFile_Close(db);
   (void)StreamOf(stream).close(stream);
 }
 
-BENCHMARK(BM_RaZoReadVsZlib)->Name("RaZo/ReadTextVsZlib")->Unit(benchmark::kMillisecond);
+// 0: seeded words; 1: real text.
+BENCHMARK(BM_RaZoReadVsZlib)
+    ->Name("RaZo/ReadTextVsPeers")
+    ->ArgName("real")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

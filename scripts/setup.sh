@@ -12,8 +12,12 @@ packages=(
   # tests, benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # peers used as test oracles
-  zlib1g-dev libjpeg-dev python3 gzip zip unzip coreutils grep netpbm txt2pdbdoc
+  zlib1g-dev libdeflate-dev libjpeg-dev python3 gzip zip unzip coreutils grep netpbm txt2pdbdoc
   libc-bin icu-devtools poppler-utils libpalm-perl xdg-user-dirs dos2unix
+  # real text for the decoding benchmarks (the editor's help files)
+  vim-runtime
+  # a real photograph for the DCT benchmark
+  xplanet-images
   # front end
   qt6-base-dev libgl-dev fonts-dejavu-core
   # the reader under a virtual X server, and its screenshots

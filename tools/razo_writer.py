@@ -10,6 +10,7 @@ with the reader. Usage:
 SPEC (every key optional):
   text            the text; each character is one byte (code points < 256)
   random_text     {"seed": s, "size": bytes}: seeded words in place of text
+  text_file       a file whose bytes are the text
   n               text blocks per group (default 1)
   coding          one letter per block, or one letter for all blocks:
                   "h" our own Huffman coder with one table per group, "z" a
@@ -422,6 +423,9 @@ def build(spec):
     """The records of the document and where each kind starts."""
     if "random_text" in spec:
         text = random_text(spec["random_text"]["seed"], spec["random_text"]["size"])
+    elif "text_file" in spec:
+        with open(spec["text_file"], "rb") as f:
+            text = f.read()
     else:
         text = spec.get("text", "").encode("latin-1")
     n = spec.get("n", 1)

@@ -24,6 +24,16 @@ constexpr std::uint32_t kAnnotationMaxEditChars = 15000;
 constexpr std::uint32_t kAnnotationListChars = 99;
 constexpr std::uint32_t kAnnotationListBytes = 98;
 
+// What the Annotation dialog edits.
+struct AnnotationDialogFields {
+  std::u16string text;     // the excerpt, line feeds as stored
+  std::u16string comment;  // the reader's note
+  int colour = 1;          // 1..16 (others show as 1)
+  // A new annotation's excerpt: each run of line breaks shows as one, none
+  // at either end. A stored annotation is shown as it is.
+  bool joinLineBreaks = true;
+};
+
 struct AnnotationColour {
   std::uint8_t red = 0, green = 0, blue = 0;
   std::string name;

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/resources/strings.h"
+#include "app/core/strings.h"
 #include "engine/formats/doc_handler.h"
 #include "engine/formats/native_handler.h"
 #include "engine/runtime/charset_name.h"

@@ -4,7 +4,7 @@
 #include <array>
 #include <bit>
 
-#include "app/resources/strings.h"
+#include "app/core/strings.h"
 #include "engine/formats/text_search.h"
 #include "engine/runtime/charset_name.h"
 #include "engine/runtime/module_table.h"

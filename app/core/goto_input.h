@@ -19,6 +19,18 @@ constexpr int EndOfPage = 1038;
 constexpr int kGoToPageMaxChars = 5;
 constexpr int kGoToPercentMaxChars = 2;
 
+// What the Go To command hands its dialog, and the dialog's answer (one of
+// GoToResult and the page or percentage typed).
+struct GoToRequest {
+  std::uint16_t page = 0, pageCount = 0;  // 0 and 0 when unknown
+  std::uint16_t percent = 0;
+  bool showsPercent = false;
+};
+struct GoToAnswer {
+  int result = GoToResult::Cancel;
+  std::uint32_t value = 0;
+};
+
 // A field's number: blanks on both sides are dropped and what is left must
 // be decimal digits only (no sign, at most 9 of them). False for an empty
 // field or anything else.

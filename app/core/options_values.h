@@ -27,8 +27,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/core/prefs.h"
 #include "app/core/tap_regions.h"
-#include "app/shell/prefs.h"
 
 // The Options sheet's pages in the order they are added; the colour page is
 // there only when a reading view runs the sheet.

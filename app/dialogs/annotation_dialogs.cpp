@@ -20,8 +20,7 @@
 #include <vector>
 
 #include "app/core/annotation_rules.h"
-#include "app/shell/doc_open.h"
-#include "app/shell/kelpo_view.h"
+#include "app/core/doc_open.h"
 #include "engine/runtime/allocator.h"
 #include "engine/stores/annot_store.h"
 #include "engine/view/text_view.h"
@@ -42,10 +41,6 @@ const char* const kTooLong = "Enter no more than %1 characters.";
 namespace {
 
 // Annotation commands of the text view.
-constexpr std::uint16_t kAnnotStoreOf = 0;
-constexpr std::uint16_t kAnnotSetPath = 2;
-constexpr std::uint16_t kAnnotGetPath = 3;
-constexpr std::uint16_t kAnnotGoTo = 11;
 constexpr std::uint32_t kPathUnits = 261;  // a path of 260 units and its NUL
 
 constexpr int kColourRole = Qt::UserRole;
@@ -509,36 +504,38 @@ bool ExecAnnotationSettingsDialog(QWidget* parent, const std::u16string& documen
   return true;
 }
 
-void RunAnnotationsDialog(KelpoView* view) {
-  if (view == nullptr || view->textView() == nullptr) return;
-  EngineObject* tv = view->textView();
+void RunAnnotationsDialog(QWidget* parent, KelpoDoc* doc, EngineObject* tv,
+                          const std::function<void()>& redraw) {
+  if (tv == nullptr) return;
   AnnotStore* store = nullptr;
-  if (IsFailure(Tv(tv).annotCommand(tv, kAnnotStoreOf, 0, &store))) store = nullptr;
-  const AnnotationsOutcome outcome = ExecAnnotationsDialog(view, view->document(), store);
+  if (IsFailure(Tv(tv).annotCommand(tv, TextViewAnnot::StoreOf, 0, &store))) store = nullptr;
+  const AnnotationsOutcome outcome = ExecAnnotationsDialog(parent, doc, store);
   if (outcome.goToRow >= 0) {
-    (void)Tv(tv).annotCommand(tv, kAnnotGoTo, static_cast<std::uint32_t>(outcome.goToRow),
+    (void)Tv(tv).annotCommand(tv, TextViewAnnot::GoTo, static_cast<std::uint32_t>(outcome.goToRow),
                               nullptr);  // a note that cannot be reached leaves the page
-    view->Render();
+    redraw();
   } else if (outcome.changed) {
-    view->Render();
+    redraw();
   }
 }
 
-void RunAnnotationSettingsDialog(KelpoView* view) {
-  if (view == nullptr || view->textView() == nullptr || view->document() == nullptr) return;
-  EngineObject* tv = view->textView();
+void RunAnnotationSettingsDialog(QWidget* parent, KelpoDoc* doc, EngineObject* tv,
+                                 const std::function<void()>& redraw) {
+  if (tv == nullptr || doc == nullptr) return;
   std::array<char16_t, kPathUnits> current{};
-  if (IsFailure(Tv(tv).annotCommand(tv, kAnnotGetPath, kPathUnits, current.data()))) return;
+  if (IsFailure(Tv(tv).annotCommand(tv, TextViewAnnot::GetPath, kPathUnits, current.data())))
+    return;
   std::u16string path(current.data());
-  if (!ExecAnnotationSettingsDialog(view, view->document()->path(), &path)) return;
+  if (!ExecAnnotationSettingsDialog(parent, doc->path(), &path)) return;
   if (path.empty()) {
-    (void)Tv(tv).annotCommand(tv, kAnnotSetPath, 0, nullptr);  // detaching cannot fail usefully
+    (void)Tv(tv).annotCommand(tv, TextViewAnnot::SetPath, 0,
+                              nullptr);  // detaching cannot fail usefully
   } else {
-    (void)Tv(tv).annotCommand(tv, kAnnotSetPath, static_cast<std::uint32_t>(path.size()),
+    (void)Tv(tv).annotCommand(tv, TextViewAnnot::SetPath, static_cast<std::uint32_t>(path.size()),
                               const_cast<char16_t*>(path.c_str()));
     // Opens the store so the handler marks its annotations; a file not made
     // yet is created by the first annotation.
-    (void)Tv(tv).annotCommand(tv, kAnnotStoreOf, 0, nullptr);
+    (void)Tv(tv).annotCommand(tv, TextViewAnnot::StoreOf, 0, nullptr);
   }
-  view->Render();
+  redraw();
 }

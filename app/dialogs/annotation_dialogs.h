@@ -13,11 +13,14 @@
 #include <QDialog>
 #include <QStyledItemDelegate>
 #include <cstdint>
+#include <functional>
 #include <string>
 
+#include "app/core/annotation_rules.h"
+
 struct AnnotStore;
+struct EngineObject;
 class KelpoDoc;
-class KelpoView;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -35,16 +38,6 @@ extern const char* const kFileFilter;
 extern const char* const kNotAnnotationsFile;  // Yes/No
 extern const char* const kTooLong;             // %1: the most characters
 }  // namespace AnnotationText
-
-// What the Annotation dialog edits.
-struct AnnotationDialogFields {
-  std::u16string text;     // the excerpt, line feeds as stored
-  std::u16string comment;  // the reader's note
-  int colour = 1;          // 1..16 (others show as 1)
-  // A new annotation's excerpt: each run of line breaks shows as one, none
-  // at either end. A stored annotation is shown as it is.
-  bool joinLineBreaks = true;
-};
 
 // Draws a palette item: a swatch twice as wide as it is high, framed in the
 // text colour, and the colour's name beside it.
@@ -167,9 +160,11 @@ AnnotationsOutcome ExecAnnotationsDialog(QWidget* parent, KelpoDoc* doc, AnnotSt
 bool ExecAnnotationSettingsDialog(QWidget* parent, const std::u16string& documentPath,
                                   std::u16string* path);
 
-// The view's View/Edit Annotations command: the list, Go To's jump and the
-// repaint after changes.
-void RunAnnotationsDialog(KelpoView* view);
-// The view's Annotation Settings command: the dialog, then the new file
-// bound to the view (an empty path detaches the file).
-void RunAnnotationSettingsDialog(KelpoView* view);
+// The View/Edit Annotations command on a document and its text view: the
+// list, Go To's jump and redraw() after a change or a jump.
+void RunAnnotationsDialog(QWidget* parent, KelpoDoc* doc, EngineObject* textView,
+                          const std::function<void()>& redraw);
+// The Annotation Settings command: the dialog, then the new file bound to
+// the text view (an empty path detaches the file) and redraw().
+void RunAnnotationSettingsDialog(QWidget* parent, KelpoDoc* doc, EngineObject* textView,
+                                 const std::function<void()>& redraw);

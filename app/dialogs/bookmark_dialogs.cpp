@@ -14,8 +14,7 @@
 #include <string>
 
 #include "app/core/bookmark_rules.h"
-#include "app/shell/doc_open.h"
-#include "app/shell/kelpo_view.h"
+#include "app/core/doc_open.h"
 #include "engine/formats/doc_handler.h"
 #include "engine/view/text_view.h"
 
@@ -33,12 +32,7 @@ const char* const kConfirmDeleteAll = "Are you sure you want to delete all bookm
 
 namespace {
 
-// View codes of the position-list command (the list number is added).
-constexpr std::uint16_t kReplacePosition = 0x1040;
-constexpr std::uint16_t kInsertHere = 0x1050;
-constexpr std::uint16_t kPageExcerpt = 0x1060;
 constexpr std::uint32_t kExcerptBytes = 30;
-constexpr std::uint32_t kAppend = 0xFFFF;
 
 const char* const kKindNames[BookmarkKind::kCount] = {"Document", "Local", "Global"};
 
@@ -361,14 +355,13 @@ void EditBookmarksDialog::OnDeleteAll() {
 
 // ---------------------------------------------------------------------------
 
-void RunAddBookmarkDialog(KelpoView* view) {
-  if (view == nullptr || view->document() == nullptr) return;
-  KelpoDoc* doc = view->document();
-  EngineObject* tv = view->textView();
+void RunAddBookmarkDialog(QWidget* view, KelpoDoc* doc, EngineObject* tv) {
+  if (doc == nullptr) return;
   DocOpenState& state = doc->state();
 
   std::array<char, kExcerptBytes + 1> excerpt{};
-  if (IsFailure(ListCommand(tv, kPageExcerpt, kExcerptBytes, excerpt.data()))) excerpt[0] = 0;
+  if (IsFailure(ListCommand(tv, TextViewPosList::PageExcerpt, kExcerptBytes, excerpt.data())))
+    excerpt[0] = 0;
   excerpt.back() = 0;
   AddBookmarkDialog dialog(view);
   dialog.setName(ToQt(Bookmark_DecodeName(excerpt.data(), state.encoding)));
@@ -402,17 +395,17 @@ void RunAddBookmarkDialog(KelpoView* view) {
   }
   if (InDocumentFile(kind) && !doc->ReopenForWriting()) return;
   if (exists) {
-    (void)ListCommand(tv, Code(kReplacePosition, list), find.index, nullptr);  // not reported
+    (void)ListCommand(tv, Code(TextViewPosList::ReplacePosition, list), find.index,
+                      nullptr);  // not reported
   } else {
-    (void)ListCommand(tv, Code(kInsertHere, list), kAppend,
+    (void)ListCommand(tv, Code(TextViewPosList::InsertHere, list), TextViewPosList::Append,
                       const_cast<char*>(name.c_str()));  // not reported
   }
 }
 
-void RunEditBookmarksDialog(KelpoView* view) {
-  if (view == nullptr || view->document() == nullptr) return;
-  KelpoDoc* doc = view->document();
-  EditBookmarksDialog dialog(doc, view->textView(), Bookmark_KindOfFlags(doc->state().displayExtra),
-                             view);
+void RunEditBookmarksDialog(QWidget* parent, KelpoDoc* doc, EngineObject* textView) {
+  if (doc == nullptr) return;
+  EditBookmarksDialog dialog(doc, textView, Bookmark_KindOfFlags(doc->state().displayExtra),
+                             parent);
   dialog.exec();
 }

@@ -15,7 +15,6 @@
 #include "engine/runtime/core.h"
 
 class KelpoDoc;
-class KelpoView;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -116,12 +115,12 @@ class EditBookmarksDialog : public QDialog {
   QPushButton* deleteAll_;
 };
 
-// The view's Add Bookmark command: the dialog, preset with the text at the
-// reading position and the kind last used, then the new bookmark (or, for a
-// name that exists and the user's Yes, the old one moved to the reading
-// position).
-void RunAddBookmarkDialog(KelpoView* view);
-// The view's Edit Bookmarks command.
-void RunEditBookmarksDialog(KelpoView* view);
+// The Add Bookmark command on a document and its text view: the dialog,
+// preset with the text at the reading position and the kind last used, then
+// the new bookmark (or, for a name that exists and the user's Yes, the old
+// one moved to the reading position).
+void RunAddBookmarkDialog(QWidget* parent, KelpoDoc* doc, EngineObject* textView);
+// The Edit Bookmarks command.
+void RunEditBookmarksDialog(QWidget* parent, KelpoDoc* doc, EngineObject* textView);
 // Runs Rename Bookmark on name; true with the new name on Rename.
 bool RunRenameBookmarkDialog(QWidget* parent, QString* name);

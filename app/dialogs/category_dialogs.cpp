@@ -8,8 +8,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMdiArea>
-#include <QMdiSubWindow>
+
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -18,11 +17,9 @@
 #include <algorithm>
 
 #include "app/core/category_tree.h"
+#include "app/core/doc_open.h"
+#include "app/core/strings.h"
 #include "app/dialogs/info_date_text.h"
-#include "app/resources/strings.h"
-#include "app/shell/doc_open.h"
-#include "app/shell/kelpo_view.h"
-#include "app/shell/main_frame.h"
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/dict.h"
 
@@ -593,8 +590,7 @@ void COpenCategorizedDlg::reject() {
   QDialog::reject();
 }
 
-void RunCategoriesDialog(KelpoView* view) {
-  KelpoDoc* doc = view != nullptr ? view->document() : nullptr;
+void RunCategoriesDialog(QWidget* view, KelpoDoc* doc) {
   if (doc == nullptr) return;
   EngineObject* store = doc->context().store;
   const char16_t* settingsPath = doc->state().localSettings.path;
@@ -618,14 +614,8 @@ void RunCategoriesDialog(KelpoView* view) {
     Error(view, QStringLiteral("The categories of this document could not be saved."));
 }
 
-void RunCategoriesDialog(MainFrame* frame) {
-  QMdiSubWindow* active = frame != nullptr ? frame->area()->currentSubWindow() : nullptr;
-  if (active != nullptr) RunCategoriesDialog(dynamic_cast<KelpoView*>(active->widget()));
-}
-
-void RunOpenByCategoryDialog(MainFrame* frame) {
-  if (frame == nullptr) return;
-  COpenCategorizedDlg dialog(frame->store(), frame);
-  if (dialog.exec() != QDialog::Accepted || dialog.path().empty()) return;
-  (void)frame->OpenDocumentFile(QString::fromStdU16String(dialog.path()));  // it tells the user
+std::u16string RunOpenByCategoryDialog(QWidget* parent, EngineObject* store) {
+  COpenCategorizedDlg dialog(store, parent);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return dialog.path();
 }

@@ -20,8 +20,7 @@
 #include "engine/runtime/core.h"
 #include "engine/stores/settings_store.h"
 
-class KelpoView;
-class MainFrame;
+class KelpoDoc;
 class QCheckBox;
 class QShowEvent;
 class QLineEdit;
@@ -155,10 +154,9 @@ class COpenCategorizedDlg : public QDialog {
   std::u16string path_;
 };
 
-// The view's Categories command: edits the categories of the view's document
-// and writes its list when it changed.
-void RunCategoriesDialog(KelpoView* view);
-// The same for the document of the current window (nothing without one).
-void RunCategoriesDialog(MainFrame* frame);
-// The main window's Open Categorized command: opens the chosen document.
-void RunOpenByCategoryDialog(MainFrame* frame);
+// The Categories command: edits the categories of a document and writes its
+// list when it changed.
+void RunCategoriesDialog(QWidget* parent, KelpoDoc* doc);
+// The Open Categorized command: the path of the document chosen (empty when
+// none was).
+std::u16string RunOpenByCategoryDialog(QWidget* parent, EngineObject* store);

@@ -11,10 +11,9 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "app/core/doc_open.h"
+#include "app/core/strings.h"
 #include "app/dialogs/info_date_text.h"
-#include "app/resources/strings.h"
-#include "app/shell/doc_open.h"
-#include "app/shell/kelpo_view.h"
 
 namespace {
 
@@ -145,8 +144,7 @@ QString CSystemInfoDlg::totalMemory() const {
   return total_->text();
 }
 
-void RunDocInfoDialog(KelpoView* view) {
-  KelpoDoc* doc = view != nullptr ? view->document() : nullptr;
+void RunDocInfoDialog(QWidget* view, KelpoDoc* doc) {
   if (doc == nullptr) return;
   DocOpenState& state = doc->state();
   const std::u16string title =

@@ -14,7 +14,7 @@
 
 #include "app/core/doc_info.h"
 
-class KelpoView;
+class KelpoDoc;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -74,5 +74,5 @@ class CSystemInfoDlg : public QDialog {
 };
 
 // The sheet of the view's document.
-void RunDocInfoDialog(KelpoView* view);
+void RunDocInfoDialog(QWidget* parent, KelpoDoc* doc);
 void RunSysInfoDialog(QWidget* parent);

@@ -9,9 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/shell/kelpo_view.h"
-#include "app/shell/prefs.h"
-#include "app/shell/workers.h"
+#include "app/core/prefs.h"
 
 FindDialog::FindDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Find"));
@@ -66,8 +64,8 @@ FindRequest FindDialog::request() const {
   return r;
 }
 
-bool RunFindDialog(KelpoView* view, Preferences* prefs) {
-  if (view == nullptr || prefs == nullptr) return false;
+bool RunFindDialog(QWidget* view, Preferences* prefs) {
+  if (prefs == nullptr) return false;
   FindDialog dialog(view);
   const std::u16string last = prefs->searchText();
   dialog.SetRequest(QString::fromStdU16String(last), FindOptions_Unpack(prefs->searchOptions()));

@@ -7,7 +7,6 @@
 
 #include "app/core/find_options.h"
 
-class KelpoView;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -42,4 +41,4 @@ class FindDialog : public QDialog {
 // which the view's document context also reads); on Find the request goes
 // back into them and true is answered (the command then searches from where
 // the view is). False when the dialog was cancelled or there is no view.
-bool RunFindDialog(KelpoView* view, Preferences* prefs);
+bool RunFindDialog(QWidget* parent, Preferences* prefs);

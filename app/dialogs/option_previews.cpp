@@ -2,7 +2,7 @@
 
 #include <QPainter>
 
-#include "app/resources/strings.h"
+#include "app/core/strings.h"
 
 namespace {
 

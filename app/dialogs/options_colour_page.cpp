@@ -9,8 +9,8 @@
 #include <QVBoxLayout>
 
 #include "app/core/options_values.h"
+#include "app/core/strings.h"
 #include "app/dialogs/theme_editor.h"
-#include "app/resources/strings.h"
 #include "engine/runtime/swap.h"
 
 namespace {

@@ -11,9 +11,9 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "app/core/strings.h"
 #include "app/dialogs/option_previews.h"
 #include "app/dialogs/tap_region_ctrl.h"
-#include "app/resources/strings.h"
 #include "engine/runtime/charset_name.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/text_conv.h"

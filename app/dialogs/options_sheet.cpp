@@ -4,11 +4,9 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "app/core/doc_open.h"
 #include "app/dialogs/options_colour_page.h"
 #include "app/dialogs/options_pages.h"
-#include "app/shell/doc_open.h"
-#include "app/shell/kelpo_view.h"
-#include "app/shell/main_frame.h"
 
 OptionsSheet::OptionsSheet(QWidget* parent, EngineObject* store, bool withColourPage,
                            std::uint16_t documentThemeKey)
@@ -70,13 +68,9 @@ void OptionsSheet::accept() {
   QDialog::accept();
 }
 
-bool RunOptionsSheet(MainFrame* frame, KelpoView* view) {
-  return RunOptionsSheet(frame, frame->preferences(), frame->store(), view);
-}
-
-bool RunOptionsSheet(QWidget* parent, Preferences* prefs, EngineObject* store, KelpoView* view) {
+bool RunOptionsSheet(QWidget* parent, Preferences* prefs, EngineObject* store, DocOpenState* state,
+                     const OptionsApply& apply) {
   if (prefs == nullptr) return false;
-  DocOpenState* state = view != nullptr ? &view->document()->state() : nullptr;
   OptionsDocument doc = Options_FrameDocument(*prefs);
   if (state != nullptr)
     doc = {state->displayFlags, state->locationFlags, state->encodingGiven, state->encoding,
@@ -104,6 +98,6 @@ bool RunOptionsSheet(QWidget* parent, Preferences* prefs, EngineObject* store, K
   state->displayFlags = doc.displayFlags;
   state->encoding = doc.encoding;
   state->locationFlags = doc.locationFlags;
-  view->ApplyOptions(changes.faces, changes.display || changes.encoding || changes.faces);
+  if (apply) apply(changes.faces, changes.display || changes.encoding || changes.faces);
   return true;
 }

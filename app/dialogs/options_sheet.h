@@ -5,14 +5,14 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 
 #include "app/core/options_values.h"
 #include "engine/runtime/core.h"
 
 class QTabWidget;
 class QDialogButtonBox;
-class MainFrame;
-class KelpoView;
+struct DocOpenState;
 class DisplayPage;
 class ScrollPage;
 class RegionPage;
@@ -48,9 +48,11 @@ class OptionsSheet : public QDialog {
   OptionsValues loaded_;
 };
 
-// The reading view's runner when a view is given, else the main frame's.
-// True when the user confirmed the sheet (the values are then stored).
-bool RunOptionsSheet(MainFrame* frame, KelpoView* activeOrNull);
-// The same on the parts the runners use: the live preferences, the settings
-// store (may be null) and the view (null: the frame's runner).
-bool RunOptionsSheet(QWidget* parent, Preferences* prefs, EngineObject* store, KelpoView* view);
+// Options on the live preferences, the settings store (may be null) and,
+// with a document on show, its settings (state); apply(faces, relayout) then
+// shows the changed ones. Without a document the sheet edits the
+// preferences' defaults. True when the user confirmed the sheet (the values
+// are then stored).
+using OptionsApply = std::function<void(bool faces, bool relayout)>;
+bool RunOptionsSheet(QWidget* parent, Preferences* prefs, EngineObject* store,
+                     DocOpenState* state = nullptr, const OptionsApply& apply = {});

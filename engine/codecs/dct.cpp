@@ -1,7 +1,16 @@
 #include "engine/codecs/dct.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
+
+#include "engine/codecs/dct_internal.h"
+
+#if defined(__SSE2__) && defined(__x86_64__)
+#include <immintrin.h>
+#define KELPO_DCT_X86 1
+#endif
 
 namespace {
 
@@ -51,7 +60,7 @@ class BitReader {
   BitReader(const std::uint8_t* data, std::uint32_t length) : data_(data), length_(length) {}
   // n bits (n <= 24), the first read the least significant; false when the
   // input runs out.
-  bool Bits(std::uint32_t n, std::uint32_t* v) {
+  [[gnu::always_inline]] bool Bits(std::uint32_t n, std::uint32_t* v) {
     while (count_ < n) {
       if (at_ >= length_) return false;
       buffer_ |= std::uint64_t{data_[at_++]} << count_;
@@ -63,11 +72,8 @@ class BitReader {
     return true;
   }
   // A symbol of a canonical code, its bits most significant first.
-  bool Symbol(const DctCode& c, std::uint32_t* symbol) {
-    while (count_ <= 56 && at_ < length_) {
-      buffer_ |= std::uint64_t{data_[at_++]} << count_;
-      count_ += 8;
-    }
+  [[gnu::always_inline]] bool Symbol(const DctCode& c, std::uint32_t* symbol) {
+    if (count_ <= 56) Refill();
     const std::uint16_t entry = c.fast[buffer_ & ((1u << kDctFastBits) - 1)];
     const std::uint32_t length = entry >> 12;
     if (length != 0 && length <= count_) {
@@ -78,7 +84,24 @@ class BitReader {
     }
     return SlowSymbol(c, symbol);
   }
-  bool SlowSymbol(const DctCode& c, std::uint32_t* symbol) {
+  // Fills the buffer to more than 56 bits, or with the rest of the input:
+  // 8 bytes in one load while they are there, the same bits as byte by byte.
+  [[gnu::always_inline]] void Refill() {
+    if (length_ - at_ >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, data_ + at_, 8);
+      if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+      buffer_ |= word << count_;
+      at_ += (63 - count_) >> 3;
+      count_ |= 56;
+      return;
+    }
+    while (count_ <= 56 && at_ < length_) {
+      buffer_ |= std::uint64_t{data_[at_++]} << count_;
+      count_ += 8;
+    }
+  }
+  [[gnu::always_inline]] bool SlowSymbol(const DctCode& c, std::uint32_t* symbol) {
     std::int32_t code = 0;
     std::int32_t first = 0;
     std::int32_t index = 0;
@@ -142,7 +165,8 @@ bool BuildCode(const std::uint8_t* lengths, std::uint32_t n, DctCode* c) {
   return true;
 }
 
-// One block's coefficients, dequantised into natural order.
+// One block's coefficients, dequantised into natural order; quant in zigzag
+// order.
 bool DecodeBlock(BitReader& bits, const DctCode& code, const std::int32_t* quant,
                  std::int32_t out[64]) {
   std::memset(out, 0, 64 * sizeof(std::int32_t));
@@ -151,7 +175,7 @@ bool DecodeBlock(BitReader& bits, const DctCode& code, const std::int32_t* quant
     std::uint32_t s = 0;
     if (!bits.Symbol(code, &s)) return false;
     if (s < 256) {
-      out[kZigzag[k]] = (static_cast<std::int32_t>(s) - 128) * quant[kZigzag[k]];
+      out[kZigzag[k]] = (static_cast<std::int32_t>(s) - 128) * quant[k];
       ++k;
     } else if (s < 260) {
       const std::uint32_t n = 9 + (s - 256);
@@ -160,7 +184,7 @@ bool DecodeBlock(BitReader& bits, const DctCode& code, const std::int32_t* quant
       const std::int32_t value = (v & (1u << (n - 1))) != 0
                                      ? static_cast<std::int32_t>(v) - (1 << n)
                                      : static_cast<std::int32_t>(v);
-      out[kZigzag[k]] = value * quant[kZigzag[k]];
+      out[kZigzag[k]] = value * quant[k];
       ++k;
     } else if (s < 268) {
       std::uint32_t extra = 0;
@@ -175,6 +199,23 @@ bool DecodeBlock(BitReader& bits, const DctCode& code, const std::int32_t* quant
     }
   }
   return true;
+}
+
+// What the fast paths need to know of a block's coefficients.
+struct BlockShape {
+  bool acZero;            // only the first (DC) coefficient can be non-zero
+  std::uint32_t largest;  // every |coefficient| is at most this + 1 (an OR of them)
+};
+
+BlockShape ShapeOf(const std::int32_t in[64]) {
+  // v ^ (v >> 31) is |v|, less one for a negative v.
+  std::uint32_t ac = 0;
+  std::uint32_t largest = static_cast<std::uint32_t>(in[0] ^ (in[0] >> 31));
+  for (std::uint32_t k = 1; k < 64; ++k) {
+    ac |= static_cast<std::uint32_t>(in[k]);
+    largest |= static_cast<std::uint32_t>(in[k] ^ (in[k] >> 31));
+  }
+  return {ac == 0, largest};
 }
 
 // Products and sums are kept in 64 bits: a damaged block's coefficients
@@ -271,8 +312,10 @@ StatusCode DctImage_SetHuffmanTables(DctImageDecoder* decoder, std::uint32_t set
   return kOk;
 }
 
-void DctImage_InverseDct(const std::int32_t in[64], std::uint8_t* out,
-                         std::uint32_t stride) noexcept {
+namespace {
+
+// The portable inverse DCT.
+void InverseDctWide(const std::int32_t in[64], std::uint8_t* out, std::uint32_t stride) {
   Wide work[64];
   // Columns, then rows: the AAN flow graph with 8-bit constants for sqrt(2),
   // 1.847759065, 1.082392200 and -2.613125930.
@@ -318,9 +361,251 @@ void DctImage_InverseDct(const std::int32_t in[64], std::uint8_t* out,
   }
 }
 
-StatusCode DctImage_Decode(DctImageDecoder* decoder, const std::uint8_t* data, std::uint32_t length,
-                           std::uint32_t rows, std::uint32_t cols, bool chroma,
-                           DctTile* tile) noexcept {
+// A block whose coefficients other than the first are all zero: every
+// sample is what the flow graph gives for the first alone.
+void FillDc(std::int32_t dc, std::uint8_t* out, std::uint32_t stride) {
+  const std::uint8_t v = Limit(((Wide{dc} + 16) >> 5) + 128);
+  for (std::uint32_t y = 0; y < 8; ++y)
+    std::memset(out + y * stride, v, 8);
+}
+
+// Coefficients of at most this magnitude keep every product and sum of the
+// flow graph, both passes, inside 32 bits (the largest product, z10 + z12
+// times 473 in the second pass, stays below 1892 * 36 times the bound), so
+// 32-bit lanes give exactly the 64-bit results. BlockShape's bound below
+// 2^14 (every magnitude at most 2^14) implies it.
+constexpr std::uint32_t kNarrowLimit = 1u << 14;
+
+// The flow graph on eight vectors of lanes (one lane per column in the first
+// pass, per row in the second), with V's +, - and Mul (a product shifted
+// right by 8).
+template <class V>
+[[gnu::always_inline]] inline void FlowGraph(const V p[8], V r[8]) {
+  V tmp0 = p[0], tmp1 = p[2], tmp2 = p[4], tmp3 = p[6];
+  V tmp10 = tmp0 + tmp2;
+  V tmp11 = tmp0 - tmp2;
+  V tmp13 = tmp1 + tmp3;
+  V tmp12 = (tmp1 - tmp3).Mul(362) - tmp13;
+  tmp0 = tmp10 + tmp13;
+  tmp3 = tmp10 - tmp13;
+  tmp1 = tmp11 + tmp12;
+  tmp2 = tmp11 - tmp12;
+  V tmp4 = p[1], tmp5 = p[3], tmp6 = p[5], tmp7 = p[7];
+  const V z13 = tmp6 + tmp5;
+  const V z10 = tmp6 - tmp5;
+  const V z11 = tmp4 + tmp7;
+  const V z12 = tmp4 - tmp7;
+  tmp7 = z11 + z13;
+  tmp11 = (z11 - z13).Mul(362);
+  const V z5 = (z10 + z12).Mul(473);
+  tmp10 = z12.Mul(277) - z5;
+  tmp12 = z10.Mul(-669) + z5;
+  tmp6 = tmp12 - tmp7;
+  tmp5 = tmp11 - tmp6;
+  tmp4 = tmp10 + tmp5;
+  r[0] = tmp0 + tmp7;
+  r[1] = tmp1 + tmp6;
+  r[2] = tmp2 + tmp5;
+  r[3] = tmp3 - tmp4;
+  r[4] = tmp3 + tmp4;
+  r[5] = tmp2 - tmp5;
+  r[6] = tmp1 - tmp6;
+  r[7] = tmp0 - tmp7;
+}
+
+#if defined(KELPO_DCT_X86)
+
+// Eight 32-bit lanes as two SSE2 registers.
+struct Sse2Lanes {
+  __m128i a, b;
+  Sse2Lanes operator+(const Sse2Lanes& o) const {
+    return {_mm_add_epi32(a, o.a), _mm_add_epi32(b, o.b)};
+  }
+  Sse2Lanes operator-(const Sse2Lanes& o) const {
+    return {_mm_sub_epi32(a, o.a), _mm_sub_epi32(b, o.b)};
+  }
+  // The low 32 bits of each product (the same signed or not) from the
+  // unsigned 32 x 32 -> 64-bit multiply of the even and the odd lanes.
+  static __m128i Low32(__m128i x, __m128i c) {
+    const __m128i even = _mm_mul_epu32(x, c);
+    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(x, 32), c);
+    return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, 0x08), _mm_shuffle_epi32(odd, 0x08));
+  }
+  Sse2Lanes Mul(std::int32_t k) const {
+    const __m128i c = _mm_set1_epi32(k);
+    return {_mm_srai_epi32(Low32(a, c), 8), _mm_srai_epi32(Low32(b, c), 8)};
+  }
+};
+
+inline void Transpose4(__m128i& r0, __m128i& r1, __m128i& r2, __m128i& r3) {
+  const __m128i t0 = _mm_unpacklo_epi32(r0, r1);
+  const __m128i t1 = _mm_unpacklo_epi32(r2, r3);
+  const __m128i t2 = _mm_unpackhi_epi32(r0, r1);
+  const __m128i t3 = _mm_unpackhi_epi32(r2, r3);
+  r0 = _mm_unpacklo_epi64(t0, t1);
+  r1 = _mm_unpackhi_epi64(t0, t1);
+  r2 = _mm_unpacklo_epi64(t2, t3);
+  r3 = _mm_unpackhi_epi64(t2, t3);
+}
+
+// Rows of eight lanes become columns.
+void Transpose(Sse2Lanes m[8]) {
+  Transpose4(m[0].a, m[1].a, m[2].a, m[3].a);
+  Transpose4(m[4].b, m[5].b, m[6].b, m[7].b);
+  Transpose4(m[0].b, m[1].b, m[2].b, m[3].b);
+  Transpose4(m[4].a, m[5].a, m[6].a, m[7].a);
+  for (int k = 0; k < 4; ++k)
+    std::swap(m[k].b, m[k + 4].a);
+}
+
+// The samples of lane vectors r (lane i of r[j]: row i, column j): the
+// descaled values saturate through 16 bits to bytes, which limits them to
+// 0-255 as Limit does.
+void StoreSamples(const __m128i r16[8], std::uint8_t* out, std::uint32_t stride) {
+  // Transpose the 8 x 8 16-bit values so each register holds one row.
+  const __m128i a0 = _mm_unpacklo_epi16(r16[0], r16[1]);
+  const __m128i a1 = _mm_unpackhi_epi16(r16[0], r16[1]);
+  const __m128i a2 = _mm_unpacklo_epi16(r16[2], r16[3]);
+  const __m128i a3 = _mm_unpackhi_epi16(r16[2], r16[3]);
+  const __m128i a4 = _mm_unpacklo_epi16(r16[4], r16[5]);
+  const __m128i a5 = _mm_unpackhi_epi16(r16[4], r16[5]);
+  const __m128i a6 = _mm_unpacklo_epi16(r16[6], r16[7]);
+  const __m128i a7 = _mm_unpackhi_epi16(r16[6], r16[7]);
+  const __m128i b0 = _mm_unpacklo_epi32(a0, a2);
+  const __m128i b1 = _mm_unpackhi_epi32(a0, a2);
+  const __m128i b2 = _mm_unpacklo_epi32(a1, a3);
+  const __m128i b3 = _mm_unpackhi_epi32(a1, a3);
+  const __m128i b4 = _mm_unpacklo_epi32(a4, a6);
+  const __m128i b5 = _mm_unpackhi_epi32(a4, a6);
+  const __m128i b6 = _mm_unpacklo_epi32(a5, a7);
+  const __m128i b7 = _mm_unpackhi_epi32(a5, a7);
+  const __m128i rows[8] = {_mm_unpacklo_epi64(b0, b4), _mm_unpackhi_epi64(b0, b4),
+                           _mm_unpacklo_epi64(b1, b5), _mm_unpackhi_epi64(b1, b5),
+                           _mm_unpacklo_epi64(b2, b6), _mm_unpackhi_epi64(b2, b6),
+                           _mm_unpacklo_epi64(b3, b7), _mm_unpackhi_epi64(b3, b7)};
+  for (std::uint32_t i = 0; i < 8; ++i)
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i * stride),
+                     _mm_packus_epi16(rows[i], rows[i]));
+}
+
+// ((r + 16) >> 5) + 128 in 32-bit lanes, then saturated to 16 bits.
+inline __m128i Descale(const Sse2Lanes& r) {
+  const __m128i round = _mm_set1_epi32(16);
+  const __m128i mid = _mm_set1_epi32(128);
+  const __m128i a = _mm_add_epi32(_mm_srai_epi32(_mm_add_epi32(r.a, round), 5), mid);
+  const __m128i b = _mm_add_epi32(_mm_srai_epi32(_mm_add_epi32(r.b, round), 5), mid);
+  return _mm_packs_epi32(a, b);
+}
+
+void InverseDctSse2(const std::int32_t in[64], std::uint8_t* out, std::uint32_t stride) {
+  Sse2Lanes p[8], r[8];
+  for (int j = 0; j < 8; ++j) {
+    p[j] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 8 * j)),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 8 * j + 4))};
+  }
+  FlowGraph(p, r);  // columns: lane i is column i
+  Transpose(r);     // lane i is now row i
+  FlowGraph(r, p);
+  __m128i r16[8];
+  for (int j = 0; j < 8; ++j)
+    r16[j] = Descale(p[j]);
+  StoreSamples(r16, out, stride);
+}
+
+// Eight 32-bit lanes in one AVX2 register.
+struct Avx2Lanes {
+  __m256i v;
+  [[gnu::target("avx2")]] Avx2Lanes operator+(const Avx2Lanes& o) const {
+    return {_mm256_add_epi32(v, o.v)};
+  }
+  [[gnu::target("avx2")]] Avx2Lanes operator-(const Avx2Lanes& o) const {
+    return {_mm256_sub_epi32(v, o.v)};
+  }
+  [[gnu::target("avx2")]] Avx2Lanes Mul(std::int32_t k) const {
+    return {_mm256_srai_epi32(_mm256_mullo_epi32(v, _mm256_set1_epi32(k)), 8)};
+  }
+};
+
+[[gnu::target("avx2")]] void InverseDctAvx2(const std::int32_t in[64], std::uint8_t* out,
+                                            std::uint32_t stride) {
+  Avx2Lanes p[8], r[8];
+  for (int j = 0; j < 8; ++j)
+    p[j] = {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 8 * j))};
+  FlowGraph(p, r);
+  // Transpose the 8 x 8 lanes.
+  __m256i t[8], u[8];
+  for (int k = 0; k < 4; ++k) {
+    t[2 * k] = _mm256_unpacklo_epi32(r[2 * k].v, r[2 * k + 1].v);
+    t[2 * k + 1] = _mm256_unpackhi_epi32(r[2 * k].v, r[2 * k + 1].v);
+  }
+  for (int k = 0; k < 2; ++k) {
+    u[4 * k] = _mm256_unpacklo_epi64(t[4 * k], t[4 * k + 2]);
+    u[4 * k + 1] = _mm256_unpackhi_epi64(t[4 * k], t[4 * k + 2]);
+    u[4 * k + 2] = _mm256_unpacklo_epi64(t[4 * k + 1], t[4 * k + 3]);
+    u[4 * k + 3] = _mm256_unpackhi_epi64(t[4 * k + 1], t[4 * k + 3]);
+  }
+  for (int k = 0; k < 4; ++k) {
+    p[k].v = _mm256_permute2x128_si256(u[k], u[k + 4], 0x20);
+    p[k + 4].v = _mm256_permute2x128_si256(u[k], u[k + 4], 0x31);
+  }
+  FlowGraph(p, r);
+  __m128i r16[8];
+  for (int j = 0; j < 8; ++j) {
+    const Sse2Lanes halves{_mm256_castsi256_si128(r[j].v), _mm256_extracti128_si256(r[j].v, 1)};
+    r16[j] = Descale(halves);
+  }
+  StoreSamples(r16, out, stride);
+}
+
+#endif
+
+DctPath BestPath() {
+#if defined(KELPO_DCT_X86)
+  static const DctPath best = __builtin_cpu_supports("avx2") ? DctPath::kAvx2 : DctPath::kSse2;
+  return best;
+#else
+  return DctPath::kPortable;
+#endif
+}
+
+// The inverse DCT of a block through the path.
+void InverseDct(DctPath path, const std::int32_t in[64], std::uint8_t* out, std::uint32_t stride) {
+  if (path == DctPath::kPortable) {
+    InverseDctWide(in, out, stride);
+    return;
+  }
+  const BlockShape shape = ShapeOf(in);
+  if (shape.acZero) {
+    FillDc(in[0], out, stride);
+    return;
+  }
+#if defined(KELPO_DCT_X86)
+  if (shape.largest < kNarrowLimit) {
+    if (path == DctPath::kAvx2) {
+      InverseDctAvx2(in, out, stride);
+    } else {
+      InverseDctSse2(in, out, stride);
+    }
+    return;
+  }
+#endif
+  InverseDctWide(in, out, stride);
+}
+
+// Each sample of an 8 x 8 block repeated 2 x 2 into 16 x 16 at out.
+void Double(const std::uint8_t block[64], std::uint8_t* out) {
+  for (std::uint32_t y = 0; y < 8; ++y) {
+    std::uint8_t row[16];
+    for (std::uint32_t x = 0; x < 8; ++x)
+      row[2 * x] = row[2 * x + 1] = block[y * 8 + x];
+    std::memcpy(out + 2 * y * kDctTileSize, row, 16);
+    std::memcpy(out + (2 * y + 1) * kDctTileSize, row, 16);
+  }
+}
+
+StatusCode Decode(DctPath path, DctImageDecoder* decoder, const std::uint8_t* data,
+                  std::uint32_t length, std::uint32_t rows, std::uint32_t cols, bool chroma,
+                  DctTile* tile) {
   if (decoder == nullptr || tile == nullptr || (data == nullptr && length != 0))
     return kBadArgument;
   const std::uint32_t set = chroma ? 1 : 0;
@@ -328,27 +613,55 @@ StatusCode DctImage_Decode(DctImageDecoder* decoder, const std::uint8_t* data, s
   if (!decoder->tables[set] || decoder->quality[set] < 0 || rows > most || cols > most)
     return kBadArgument;
   BitReader bits(data, length);
+  std::int32_t quant[64];  // in zigzag order
+  for (std::uint32_t k = 0; k < 64; ++k)
+    quant[k] = decoder->quant[set][kZigzag[k]];
   std::int32_t coefficients[64];
   std::uint8_t block[64];
   for (std::uint32_t plane = 0; plane < (chroma ? 2u : 1u); ++plane) {
     for (std::uint32_t r = 0; r < rows; ++r) {
       for (std::uint32_t c = 0; c < cols; ++c) {
-        if (!DecodeBlock(bits, decoder->code[set], decoder->quant[set], coefficients)) {
+        if (!DecodeBlock(bits, decoder->code[set], quant, coefficients)) {
           decoder->status = DctStatus::BadCoefficients;
           return kFailed;
         }
         if (!chroma) {
-          DctImage_InverseDct(coefficients, tile->y + 8 * r * kDctTileSize + 8 * c, kDctTileSize);
+          InverseDct(path, coefficients, tile->y + 8 * r * kDctTileSize + 8 * c, kDctTileSize);
           continue;
         }
-        DctImage_InverseDct(coefficients, block, 8);
-        std::uint8_t* out = (plane == 0 ? tile->cb : tile->cr) + 16 * r * kDctTileSize + 16 * c;
-        for (std::uint32_t y = 0; y < 16; ++y)
-          for (std::uint32_t x = 0; x < 16; ++x)
-            out[y * kDctTileSize + x] = block[(y / 2) * 8 + x / 2];
+        InverseDct(path, coefficients, block, 8);
+        Double(block, (plane == 0 ? tile->cb : tile->cr) + 16 * r * kDctTileSize + 16 * c);
       }
     }
   }
   decoder->status = DctStatus::Ok;
   return kOk;
+}
+
+}  // namespace
+
+void DctImage_InverseDct(const std::int32_t in[64], std::uint8_t* out,
+                         std::uint32_t stride) noexcept {
+  DctImage_InverseDctWith(BestPath(), in, out, stride);
+}
+
+bool DctImage_HavePath(DctPath path) noexcept {
+  return path <= BestPath();
+}
+
+void DctImage_InverseDctWith(DctPath path, const std::int32_t in[64], std::uint8_t* out,
+                             std::uint32_t stride) noexcept {
+  InverseDct(std::min(path, BestPath()), in, out, stride);
+}
+
+StatusCode DctImage_DecodeWith(DctPath path, DctImageDecoder* decoder, const std::uint8_t* data,
+                               std::uint32_t length, std::uint32_t rows, std::uint32_t cols,
+                               bool chroma, DctTile* tile) noexcept {
+  return Decode(std::min(path, BestPath()), decoder, data, length, rows, cols, chroma, tile);
+}
+
+StatusCode DctImage_Decode(DctImageDecoder* decoder, const std::uint8_t* data, std::uint32_t length,
+                           std::uint32_t rows, std::uint32_t cols, bool chroma,
+                           DctTile* tile) noexcept {
+  return Decode(BestPath(), decoder, data, length, rows, cols, chroma, tile);
 }

@@ -46,7 +46,7 @@ constexpr std::uint16_t BadSymbolCode = 6;    // symbol lengths over-subscribed 
 constexpr std::uint16_t BadCoefficients = 9;  // a block's coefficients do not decode
 }  // namespace DctStatus
 
-constexpr std::uint32_t kDctFastBits = 9;
+constexpr std::uint32_t kDctFastBits = 11;
 
 // A canonical code: counts per length and the symbols by code order, with a
 // table of the codes of up to kDctFastBits bits indexed by the next input

@@ -1,12 +1,97 @@
 #include "engine/codecs/deflate_common.h"
 
+#include <atomic>
+
+namespace {
+
+std::atomic<bool> g_fastEnabled{true};
+
+constexpr std::array<std::uint8_t, 256> kReversedByte = [] {
+  std::array<std::uint8_t, 256> t{};
+  for (unsigned v = 0; v < 256; ++v) {
+    unsigned r = 0;
+    for (unsigned b = 0; b < 8; ++b)
+      r |= ((v >> b) & 1u) << (7 - b);
+    t[v] = static_cast<std::uint8_t>(r);
+  }
+  return t;
+}();
+
+// The low `length` bits of code, in reverse order.
+inline unsigned Reversed(unsigned code, unsigned length) {
+  const unsigned r =
+      (unsigned{kReversedByte[code & 0xFF]} << 8) | kReversedByte[(code >> 8) & 0xFF];
+  return r >> (16 - length);
+}
+
+// Fills table (2^bits entries) with the code's entries for its codes of at
+// most `bits` bits: the table doubles once per code length, so the entries
+// of shorter codes are repeated by copying, and each code then sets its one
+// entry. Longer and unassigned codes stay 0.
+template <class Entry, class EntryFn>
+void FillFast(Entry* table, unsigned bits, const DeflateHuffman& code, EntryFn entry) {
+  table[0] = 0;
+  unsigned value = 0, index = 0;
+  for (unsigned length = 1, size = 1; length <= bits; ++length, size <<= 1) {
+    std::memcpy(table + size, table, size * sizeof *table);
+    for (unsigned k = 0; k < code.count[length]; ++k, ++value, ++index)
+      table[Reversed(value, length)] = entry(code.symbol[index], length);
+    value <<= 1;
+  }
+}
+
+}  // namespace
+
+bool DeflateFast_Enabled() noexcept {
+  return g_fastEnabled.load(std::memory_order_relaxed);
+}
+
+void DeflateFast_SetEnabled(bool enabled) noexcept {
+  g_fastEnabled.store(enabled, std::memory_order_relaxed);
+}
+
+#if KELPO_DEFLATE_BMI2
+bool DeflateFast_HaveBmi2() noexcept {
+  static const bool have = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("bmi2");
+  }();
+  return have;
+}
+#endif
+
+void DeflateFast_Build(DeflateFastCode& fast, const DeflateHuffman& literals,
+                       const DeflateHuffman& distances, unsigned distanceSymbols) noexcept {
+  namespace E = DeflateFastEntry;
+  FillFast(fast.literals.data(), DeflateFastCode::kLiteralBits, literals,
+           [](unsigned symbol, unsigned length) -> std::uint32_t {
+             if (symbol < 256) return length | E::kLiteral | symbol << 16;
+             if (symbol == kDeflateEndOfBlock) return length | E::kEndOfBlock;
+             if (symbol > 285) return 0;
+             const unsigned i = symbol - 257;
+             return length | unsigned{kDeflateLengthExtra[i]} << 4 |
+                    unsigned{kDeflateLengthBase[i]} << 16;
+           });
+  FillFast(fast.distances.data(), DeflateFastCode::kDistanceBits, distances,
+           [distanceSymbols](unsigned symbol, unsigned length) -> std::uint32_t {
+             if (symbol >= distanceSymbols || symbol >= 30) return 0;
+             return length | unsigned{kDeflateDistanceExtra[symbol]} << 4 |
+                    unsigned{kDeflateDistanceBase[symbol]} << 16;
+           });
+}
+
 DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* lengths,
                                       unsigned n) noexcept {
-  code.fast.fill(0);
   code.count.fill(0);
-  if (n > kDeflateLiteralSymbols) return DeflateCodeShape::kOversubscribed;
+  if (n > kDeflateLiteralSymbols) {
+    code.fast.fill(0);
+    return DeflateCodeShape::kOversubscribed;
+  }
   for (unsigned s = 0; s < n; ++s) {
-    if (lengths[s] > kDeflateMaxCodeBits) return DeflateCodeShape::kOversubscribed;
+    if (lengths[s] > kDeflateMaxCodeBits) {
+      code.fast.fill(0);
+      return DeflateCodeShape::kOversubscribed;
+    }
     ++code.count[lengths[s]];
   }
   code.count[0] = 0;
@@ -14,7 +99,10 @@ DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* 
   int left = 1;
   for (unsigned length = 1; length <= kDeflateMaxCodeBits; ++length) {
     left = (left << 1) - code.count[length];
-    if (left < 0) return DeflateCodeShape::kOversubscribed;
+    if (left < 0) {
+      code.fast.fill(0);
+      return DeflateCodeShape::kOversubscribed;
+    }
   }
   std::array<std::uint16_t, kDeflateMaxCodeBits + 2> offset{};
   for (unsigned length = 1; length <= kDeflateMaxCodeBits; ++length) {
@@ -24,23 +112,11 @@ DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* 
   for (unsigned s = 0; s < n; ++s) {
     if (lengths[s] != 0) code.symbol[offset[lengths[s]]++] = static_cast<std::uint16_t>(s);
   }
-  if (used == 0) return DeflateCodeShape::kEmpty;
-
   // Canonical codes in symbol order within each length; the short ones fill
   // every fast entry whose low bits are the code, bit-reversed.
-  unsigned value = 0, index = 0;
-  for (unsigned length = 1; length <= kDeflateMaxCodeBits; ++length) {
-    for (unsigned k = 0; k < code.count[length]; ++k, ++value, ++index) {
-      if (length > DeflateHuffman::kFastBits) continue;
-      unsigned reversed = 0;
-      for (unsigned b = 0; b < length; ++b)
-        reversed |= ((value >> b) & 1u) << (length - 1 - b);
-      const auto entry = static_cast<std::uint16_t>((length << 9) | code.symbol[index]);
-      for (unsigned e = reversed; e < (1u << DeflateHuffman::kFastBits); e += 1u << length) {
-        code.fast[e] = entry;
-      }
-    }
-    value <<= 1;
-  }
+  FillFast(code.fast.data(), DeflateHuffman::kFastBits, code, [](unsigned symbol, unsigned length) {
+    return static_cast<std::uint16_t>((length << 9) | symbol);
+  });
+  if (used == 0) return DeflateCodeShape::kEmpty;
   return left > 0 ? DeflateCodeShape::kIncomplete : DeflateCodeShape::kComplete;
 }

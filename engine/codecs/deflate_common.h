@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 // Largest code length of any DEFLATE code, and of the code-length code.
 constexpr unsigned kDeflateMaxCodeBits = 15;
@@ -90,6 +91,102 @@ inline DeflateSymbol DeflateHuffman_Decode(const DeflateHuffman& code,
     value <<= 1;
   }
   return {0, 0};
+}
+
+// ---- Fast decoding -------------------------------------------------------
+//
+// Both decoders have a fast loop beside their careful one. It runs only
+// while enough input and output room are known to be at hand, resolves a
+// literal or a whole length (base plus extra bits) per table look-up, and
+// hands everything unusual back to the careful loop at the first bit of the
+// symbol concerned: codes longer than the table, unassigned codes, symbols
+// the careful loop refuses, the end of a block and distances it must check
+// itself. So both loops give the same bytes and the same answers.
+
+// One table entry: bits 0-3 the code length (0: not handled here), 4-7 the
+// extra bits that follow, bit 8 a literal, bit 9 the end of the block,
+// bits 16-31 the literal, or the base length or distance.
+namespace DeflateFastEntry {
+constexpr std::uint32_t kLengthMask = 0xF;
+// A literal's entry under this mask is its code length (its extra-bit field
+// is 0): the mask a 64-bit shift applies anyway, so the shift takes the entry.
+constexpr std::uint32_t kShiftMask = 63;
+constexpr std::uint32_t kLiteral = 0x100;
+constexpr std::uint32_t kEndOfBlock = 0x200;
+}  // namespace DeflateFastEntry
+
+struct DeflateFastCode {
+  static constexpr unsigned kLiteralBits = 11;
+  static constexpr unsigned kDistanceBits = 9;
+  std::array<std::uint32_t, 1u << kLiteralBits> literals;
+  std::array<std::uint32_t, 1u << kDistanceBits> distances;
+};
+
+// Fills the fast tables from two usable codes (see DeflateHuffman_Build);
+// distance symbols from distanceSymbols on are left to the careful loop.
+void DeflateFast_Build(DeflateFastCode& fast, const DeflateHuffman& literals,
+                       const DeflateHuffman& distances, unsigned distanceSymbols) noexcept;
+
+// x86-64 builds carry a second copy of each fast loop for processors with
+// BMI2, chosen at run time.
+#if defined(__x86_64__) && (defined(__clang__) || defined(__GNUC__))
+#define KELPO_DEFLATE_BMI2 1
+bool DeflateFast_HaveBmi2() noexcept;
+#else
+#define KELPO_DEFLATE_BMI2 0
+#endif
+
+// Whether the decoders use their fast loops (on unless a test turns them
+// off to compare the two paths; process-wide).
+bool DeflateFast_Enabled() noexcept;
+void DeflateFast_SetEnabled(bool enabled) noexcept;
+
+// Copies `length` bytes (at least 1) from `distance` bytes back (at least 1)
+// to dst, with the result of a byte-by-byte forward copy (an overlapping
+// source repeats bytes), writing nothing past dst + length.
+inline void DeflateFast_CopyMatch(std::uint8_t* dst, std::uint32_t distance,
+                                  std::uint32_t length) noexcept {
+  const std::uint8_t* src = dst - distance;
+  if (distance >= 8) {
+    // Every chunk reads bytes written before it: the source stays at least
+    // eight bytes behind. The last chunk ends exactly at the match's end.
+    if (length >= 8) {
+      std::uint8_t* const last = dst + length - 8;
+      for (; dst < last; dst += 8, src += 8)
+        std::memcpy(dst, src, 8);
+      std::memcpy(last, last - distance, 8);
+    } else if (length >= 4) {
+      std::uint32_t a, b;
+      std::memcpy(&a, src, 4);
+      std::memcpy(&b, src + length - 4, 4);
+      std::memcpy(dst, &a, 4);
+      std::memcpy(dst + length - 4, &b, 4);
+    } else {
+      for (std::uint32_t k = 0; k < length; ++k)
+        dst[k] = src[k];
+    }
+  } else if (distance == 1) {
+    std::memset(dst, src[0], length);
+  } else {
+    for (std::uint32_t k = 0; k < length; ++k)
+      dst[k] = src[k];
+  }
+}
+
+// A match of at most 32 bytes from at least 16 bytes back, in two 16-byte
+// moves without a branch on its length. The 32 bytes after the match are
+// read first and written back after, so nothing past it changes; they must
+// be inside the caller's buffer.
+inline void DeflateFast_CopyShort(std::uint8_t* dst, std::uint32_t distance,
+                                  std::uint32_t length) noexcept {
+  std::uint8_t keep[32], chunk[16];
+  std::memcpy(keep, dst + length, 32);
+  const std::uint8_t* src = dst - distance;
+  std::memcpy(chunk, src, 16);
+  std::memcpy(dst, chunk, 16);
+  std::memcpy(chunk, src + 16, 16);  // may repeat bytes just written (distance < 32)
+  std::memcpy(dst + 16, chunk, 16);
+  std::memcpy(dst + length, keep, 32);
 }
 
 // The outcome of reading a sequence of code lengths.

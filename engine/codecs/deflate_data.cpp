@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 
 namespace {
 
@@ -11,9 +13,8 @@ namespace St = DeflateDataStatus;
 // pending; past the last word the pending bits read as zeros.
 class WordBits {
  public:
-  WordBits(const std::uint8_t* words, std::uint32_t count) : next_(words), left_(count) {
-    if (words == nullptr) left_ = 0;
-  }
+  WordBits(const std::uint8_t* words, std::uint32_t count)
+      : base_(words), count_(words == nullptr ? 0 : count), next_(words), left_(count_) {}
   std::uint64_t Peek() noexcept {
     while (held_ <= 32 && left_ > 0) {
       const std::uint32_t word = (std::uint32_t{next_[0]} << 24) | (std::uint32_t{next_[1]} << 16) |
@@ -30,8 +31,24 @@ class WordBits {
     pending_ >>= bits;
     held_ -= bits;
   }
+  // Bits used since the first word.
+  std::uint64_t Position() const noexcept {
+    return 32 * static_cast<std::uint64_t>(count_ - left_) - held_;
+  }
+  // Goes on from bit `at` (not past the last word's end).
+  void Seek(std::uint64_t at) noexcept {
+    const auto word = static_cast<std::uint32_t>(at >> 5);
+    next_ = base_ + 4 * static_cast<std::size_t>(word);
+    left_ = count_ - word;
+    pending_ = 0;
+    held_ = 0;
+    Peek();
+    Skip(static_cast<unsigned>(at & 31));
+  }
 
  private:
+  const std::uint8_t* base_;
+  std::uint32_t count_;
   const std::uint8_t* next_;
   std::uint32_t left_;
   std::uint64_t pending_ = 0;
@@ -63,6 +80,134 @@ bool ReadBits(WordBits& in, unsigned n, std::uint16_t& status, unsigned& value) 
   value = static_cast<unsigned>(bits & ((1u << n) - 1));
   in.Skip(n);
   return true;
+}
+
+// Two words at p as the next 64 bits: the first word's value in the low half.
+inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::little) {
+    v = __builtin_bswap64(v);  // second word low, first word high
+    return v << 32 | v >> 32;
+  } else {
+    return v << 32 | v >> 32;  // each word is already its value
+  }
+}
+
+// The fast loop: decodes from bit `at` while at least four words of input
+// are left past those its bit buffer holds and eight bytes of room in the
+// output, and stops at the first bit of any symbol it leaves to the careful
+// loop (see deflate_common.h); answers the bit it stopped at. Matches go in
+// whole, never cut by the capacity, and nothing is written past them.
+[[gnu::always_inline]] inline std::uint64_t FastBlockBody(
+    const DeflateFastCode& fast, const std::uint8_t* words, std::uint32_t wordCount,
+    std::uint64_t at, std::uint8_t* output, std::uint32_t capacity, std::uint32_t& i) noexcept {
+  namespace E = DeflateFastEntry;
+  constexpr std::uint32_t kLiteralMask = (1u << DeflateFastCode::kLiteralBits) - 1;
+  constexpr std::uint32_t kDistanceMask = (1u << DeflateFastCode::kDistanceBits) - 1;
+  if ((at >> 5) + 5 > wordCount || capacity - i < 8) return at;
+  // A bit buffer of whole words: `held` bits from `next`'s word on are not in
+  // it; the bits above `held` are those of the words not yet counted, so
+  // ORing them in again changes nothing.
+  const std::uint8_t* next = words + 4 * (at >> 5) + 4;
+  std::uint32_t held = 32 - static_cast<std::uint32_t>(at & 31);
+  std::uint64_t bits = LoadTwoWords(next - 4) >> (at & 31);
+  const std::uint8_t* const last = words + 4 * static_cast<std::size_t>(wordCount) - 16;
+  std::uint32_t out = i;
+  // Every pass uses a bit, so held < 64 at each refill.
+  auto refill = [&] {
+    const std::uint32_t words = (64 - held) >> 5;
+    bits |= LoadTwoWords(next) << held;
+    next += 4 * words;
+    held += 32 * words;
+  };
+  // Bits needed after a refill (33 or more): two literals and the next
+  // entry (33), or a length (16), and a distance (22) after one more refill. The next
+  // symbol's entry is looked up as soon as its bits are held, so the look-up
+  // overlaps the copying of the match before it; a refill leaves the bits
+  // below `held` as they are, so an entry looked up before it holds.
+  if (next > last) return at;
+  refill();
+  std::uint32_t e = fast.literals[bits & kLiteralMask];
+  for (;;) {
+    if ((e & E::kLiteral) != 0) {
+      // Two literals leave 11 or more bits: enough for the next entry.
+      for (int k = 0; k < 2 && (e & E::kLiteral) != 0; ++k) {
+        held -= e & E::kLengthMask;
+        bits >>= e & E::kShiftMask;
+        output[out++] = static_cast<std::uint8_t>(e >> 16);
+        e = fast.literals[bits & kLiteralMask];
+      }
+      if (next > last || capacity - out < 8) break;
+      refill();
+      continue;
+    }
+    if ((e & E::kLengthMask) == 0 || (e & E::kEndOfBlock) != 0) break;
+    const std::uint64_t symbolBits = bits;
+    const std::uint32_t symbolHeld = held;
+    const std::uint8_t* const symbolNext = next;
+    std::uint32_t n = e & E::kLengthMask;
+    std::uint32_t extra = (e >> 4) & 0xF;
+    const std::uint32_t length =
+        (e >> 16) + static_cast<std::uint32_t>((bits >> n) & ((1u << extra) - 1));
+    bits >>= n + extra;
+    held -= n + extra;
+    refill();
+    const std::uint32_t d = fast.distances[bits & kDistanceMask];
+    n = d & E::kLengthMask;
+    extra = (d >> 4) & 0xF;
+    const std::uint32_t distance =
+        (d >> 16) + static_cast<std::uint32_t>((bits >> n) & ((1u << extra) - 1));
+    // A match that reaches the capacity ends the block: the careful loop takes it.
+    if (n == 0 || distance > out || length >= capacity - out) {
+      bits = symbolBits;
+      held = symbolHeld;
+      next = symbolNext;
+      break;
+    }
+    bits >>= n + extra;
+    held -= n + extra;
+    // The two refills of a pass used at most four words; `last` left four.
+    const bool more = next <= last;
+    if (more) {
+      refill();
+      e = fast.literals[bits & kLiteralMask];
+    }
+    if (distance >= 16 && length <= 32 && capacity - out - length >= 32) {
+      DeflateFast_CopyShort(output + out, distance, length);
+    } else {
+      DeflateFast_CopyMatch(output + out, distance, length);
+    }
+    out += length;
+    if (!more || capacity - out < 8) break;
+  }
+  i = out;
+  return 8 * static_cast<std::uint64_t>(next - words) - held;
+}
+
+std::uint64_t FastBlockPlain(const DeflateFastCode& fast, const std::uint8_t* words,
+                             std::uint32_t wordCount, std::uint64_t at, std::uint8_t* output,
+                             std::uint32_t capacity, std::uint32_t& i) noexcept {
+  return FastBlockBody(fast, words, wordCount, at, output, capacity, i);
+}
+
+#if KELPO_DEFLATE_BMI2
+// The same loop built for processors with BMI2 (shifts by a register that
+// leave the flags alone, and masks of n low bits in one step).
+__attribute__((target("bmi2"))) std::uint64_t FastBlockBmi2(
+    const DeflateFastCode& fast, const std::uint8_t* words, std::uint32_t wordCount,
+    std::uint64_t at, std::uint8_t* output, std::uint32_t capacity, std::uint32_t& i) noexcept {
+  return FastBlockBody(fast, words, wordCount, at, output, capacity, i);
+}
+#endif
+
+std::uint64_t FastBlock(const DeflateFastCode& fast, const std::uint8_t* words,
+                        std::uint32_t wordCount, std::uint64_t at, std::uint8_t* output,
+                        std::uint32_t capacity, std::uint32_t& i) noexcept {
+#if KELPO_DEFLATE_BMI2
+  if (DeflateFast_HaveBmi2()) return FastBlockBmi2(fast, words, wordCount, at, output, capacity, i);
+#endif
+  return FastBlockPlain(fast, words, wordCount, at, output, capacity, i);
 }
 
 std::uint16_t LengthsFailure(DeflateLengthsResult r) noexcept {
@@ -131,6 +276,7 @@ StatusCode DeflateData_ReadTables(DeflateDataDecoder* decoder, const std::uint8_
       DeflateCodeShape::kOversubscribed) {
     return fail(St::BadDistanceCode);
   }
+  DeflateFast_Build(d.fast, d.literals, d.distances, 29);
   d.tablesRead = true;
   return kOk;
 }
@@ -151,7 +297,16 @@ StatusCode DeflateData_DecodeBlock(DeflateDataDecoder* decoder, const std::uint8
   WordBits in(words, wordCount);
   std::uint32_t i = 0;
   std::uint16_t status = St::Ok;
+  const bool fast = DeflateFast_Enabled() && words != nullptr;
   for (;;) {
+    // The fast loop takes what it can; the careful loop one symbol.
+    if (fast && capacity - i >= 8) {
+      const std::uint64_t from = in.Position();
+      if ((from >> 5) + 4 <= wordCount) {
+        const std::uint64_t to = FastBlock(d.fast, words, wordCount, from, output, capacity, i);
+        if (to != from) in.Seek(to);
+      }
+    }
     unsigned symbol = 0;
     if (!ReadSymbol(in, d.literals, St::BadLiteralCode, status, symbol)) break;
     if (symbol < 256) {

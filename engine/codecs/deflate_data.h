@@ -33,6 +33,7 @@ struct DeflateDataDecoder {
   bool tablesRead;           // a table has been read successfully
   DeflateHuffman literals;   // literal/length code, symbols 0-285
   DeflateHuffman distances;  // distance code, symbols 0-29
+  DeflateFastCode fast;      // the same codes for the fast loop
 };
 
 // Reads a stored table (HLIT, HDIST, HCLEN, the code-length code and the two
@@ -51,6 +52,7 @@ StatusCode DeflateData_ReadTables(DeflateDataDecoder* decoder, const std::uint8_
 
 // Decodes one block from `wordCount` words at `words` into output[0 ..
 // capacity) with the table read last. *outLength is always written.
+// Bytes of output past *outLength are left as they were.
 //  - 0 at the end-of-block symbol (*outLength = bytes written), or when a
 //    match fills the capacity (*outLength = capacity; the rest of the match
 //    and of the block is not read).

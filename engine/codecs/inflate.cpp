@@ -258,20 +258,23 @@ StatusCode CopyMatch(InflateBody& b, RunArgs& a) {
 
 // ---- Decoding steps -------------------------------------------------------
 
-const DeflateHuffman& FixedCode(bool distances) {
-  struct Fixed {
-    DeflateHuffman literals, distances;
-    Fixed() {
-      std::uint8_t lengths[kDeflateLiteralSymbols];
-      for (unsigned s = 0; s < 288; ++s)
-        lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
-      DeflateHuffman_Build(literals, lengths, 288);
-      std::fill(lengths, lengths + 32, std::uint8_t{5});
-      DeflateHuffman_Build(this->distances, lengths, 32);
-    }
-  };
-  static const Fixed fixed;
-  return distances ? fixed.distances : fixed.literals;
+struct FixedCodes {
+  DeflateHuffman literals, distances;
+  DeflateFastCode fast;
+  FixedCodes() {
+    std::uint8_t lengths[kDeflateLiteralSymbols];
+    for (unsigned s = 0; s < 288; ++s)
+      lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
+    DeflateHuffman_Build(literals, lengths, 288);
+    std::fill(lengths, lengths + 32, std::uint8_t{5});
+    DeflateHuffman_Build(distances, lengths, 32);
+    DeflateFast_Build(fast, literals, distances, 30);
+  }
+};
+
+const FixedCodes& Fixed() {
+  static const FixedCodes fixed;
+  return fixed;
 }
 
 // Answer when an element could not be completed from the bits at hand.
@@ -312,8 +315,9 @@ StatusCode StepHeader(InflateBody& b) {
     b.storedLeft = len;
     b.step = InflateStep::Data;
   } else if (type == 1) {
-    b.literals = FixedCode(false);
-    b.distances = FixedCode(true);
+    b.literals = Fixed().literals;
+    b.distances = Fixed().distances;
+    b.fast = Fixed().fast;
     b.step = InflateStep::Data;
   } else {
     b.step = InflateStep::Tables;
@@ -376,6 +380,7 @@ StatusCode StepTables(InflateBody& b) {
           DeflateCodeShape::kOversubscribed) {
     return fail(kInflateBadCodeLengths);
   }
+  DeflateFast_Build(b.fast, b.literals, b.distances, 30);
   b.step = InflateStep::Data;
   return kOk;
 }
@@ -409,8 +414,138 @@ StatusCode StepStored(InflateBody& b, RunArgs& a) {
   return kOk;
 }
 
+// The fast loop runs while a refill finds eight bytes in the chunk and a
+// pass (up to three literals, or a match) fits in the window and in the
+// caller's allowance with room to spare: the careful loop then never finds
+// the window full or the allowance spent where the fast loop stopped.
+constexpr std::ptrdiff_t kFastInput = 8;
+constexpr std::uint32_t kFastPass = kDeflateLengthBase.back();
+constexpr std::uint32_t kFastRoom = kFastPass + 8;
+
+// Decodes literals and length/distance pairs with the fast tables and stops
+// at the first bit of anything it leaves to the careful loop (see
+// deflate_common.h); the window, the counters and the allowance advance as
+// the careful loop would advance them. It never delivers: it stops before
+// the window fills or the allowance runs out.
+[[gnu::always_inline]] inline void FastCodesBody(InflateBody& b, RunArgs& a) {
+  namespace E = DeflateFastEntry;
+  constexpr std::uint32_t kLiteralMask = (1u << DeflateFastCode::kLiteralBits) - 1;
+  constexpr std::uint32_t kDistanceMask = (1u << DeflateFastCode::kDistanceBits) - 1;
+  const DeflateFastCode& f = b.fast;
+  std::uint8_t* const w = b.window;
+  const std::uint32_t size = b.windowSize;
+  const std::uint8_t* const inputEnd = b.chunkEnd - kFastInput;
+  std::uint64_t bits = b.bits;
+  std::uint32_t held = b.bitCount;
+  const std::uint8_t* next = b.next;
+  std::uint32_t pos = b.position;
+  const std::uint32_t start = pos;
+  const bool wrapped = b.wrapped;
+  // Each pass writes at most kFastPass bytes; pos starts it within posEnd.
+  std::uint32_t posEnd = size - kFastRoom;
+  if (a.outLeft - kFastRoom < posEnd - pos) {
+    posEnd = pos + static_cast<std::uint32_t>(a.outLeft - kFastRoom);
+  }
+  // Whole bytes up to 56 or more bits (a pair from these tables needs at
+  // most 11 + 5 + 9 + 13 = 38); the bits above `held` are those of the bytes
+  // not yet counted, so ORing them in again later changes nothing, and the
+  // bits below stay as they are: an entry looked up before a refill holds.
+  auto refill = [&] {
+    std::uint64_t v;
+    std::memcpy(&v, next, 8);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+    bits |= v << held;
+    next += (63 - held) >> 3;
+    held |= 56;
+  };
+  if (next > inputEnd || pos > posEnd) return;
+  refill();
+  // The next symbol's entry is looked up as soon as its bits are known, so
+  // the look-up overlaps the copying of the match before it.
+  std::uint32_t e = f.literals[bits & kLiteralMask];
+  for (;;) {
+    if ((e & E::kLiteral) != 0) {
+      // Up to three literals (33 bits), the next entry looked up from the
+      // 23 or more bits left.
+      for (int k = 0; k < 3 && (e & E::kLiteral) != 0; ++k) {
+        held -= e & E::kLengthMask;
+        bits >>= e & E::kShiftMask;
+        w[pos++] = static_cast<std::uint8_t>(e >> 16);
+        e = f.literals[bits & kLiteralMask];
+      }
+      if (next > inputEnd || pos > posEnd) break;
+      refill();
+      continue;
+    }
+    if ((e & E::kLengthMask) == 0 || (e & E::kEndOfBlock) != 0) break;
+    // Here 56 or more bits are held: a refill came after the last element.
+    std::uint32_t n = e & E::kLengthMask;
+    std::uint32_t extra = (e >> 4) & 0xF;
+    std::uint64_t rest = bits >> n;
+    const std::uint32_t length = (e >> 16) + static_cast<std::uint32_t>(rest & ((1u << extra) - 1));
+    rest >>= extra;
+    std::uint32_t used = n + extra;
+    const std::uint32_t d = f.distances[rest & kDistanceMask];
+    n = d & E::kLengthMask;
+    extra = (d >> 4) & 0xF;
+    const std::uint32_t distance =
+        (d >> 16) + static_cast<std::uint32_t>((rest >> n) & ((1u << extra) - 1));
+    used += n + extra;
+    const std::uint32_t history = wrapped ? size : pos;
+    if (n == 0 || distance > history) break;  // nothing of the pair is taken yet
+    bits >>= used;
+    held -= used;
+    const bool more = next <= inputEnd;
+    if (more) {
+      refill();
+      e = f.literals[bits & kLiteralMask];
+    }
+    if (distance <= pos) {
+      // Behind a match of at most 32 bytes, more than 32 bytes of the window are left.
+      if (distance >= 16 && length <= 32) {
+        DeflateFast_CopyShort(w + pos, distance, length);
+      } else {
+        DeflateFast_CopyMatch(w + pos, distance, length);
+      }
+    } else {
+      // From older history at the window's end; what lies past that end
+      // continues at its start, right behind the bytes just copied.
+      const std::uint32_t from = pos + size - distance;
+      const std::uint32_t first = std::min(length, size - from);
+      std::memmove(w + pos, w + from, first);
+      if (first < length) DeflateFast_CopyMatch(w + pos + first, pos + first, length - first);
+    }
+    pos += length;
+    if (!more || pos > posEnd) break;
+  }
+  b.bits = bits;
+  b.bitCount = held;
+  b.next = next;
+  b.position = pos;
+  b.produced += pos - start;
+  a.outLeft -= pos - start;
+}
+
+void FastCodesPlain(InflateBody& b, RunArgs& a) {
+  FastCodesBody(b, a);
+}
+
+#if KELPO_DEFLATE_BMI2
+__attribute__((target("bmi2"))) void FastCodesBmi2(InflateBody& b, RunArgs& a) {
+  FastCodesBody(b, a);
+}
+#endif
+
+void FastCodes(InflateBody& b, RunArgs& a) {
+#if KELPO_DEFLATE_BMI2
+  if (DeflateFast_HaveBmi2()) return FastCodesBmi2(b, a);
+#endif
+  FastCodesPlain(b, a);
+}
+
 StatusCode StepCodes(InflateBody& b, RunArgs& a) {
   std::uint8_t* const w = b.window;
+  const bool fast = a.reserve == 0 && DeflateFast_Enabled();
   for (;;) {
     if (b.matchLeft > 0) {
       const StatusCode s = CopyMatch(b, a);
@@ -419,6 +554,10 @@ StatusCode StepCodes(InflateBody& b, RunArgs& a) {
     if (b.position == b.windowSize) {
       const StatusCode s = WindowFull(b, a);
       if (IsFailure(s)) return s;
+    }
+    if (fast && b.chunkEnd - b.next >= kFastInput && b.bitCount < 64 &&
+        b.windowSize - b.position >= kFastRoom && a.outLeft >= kFastRoom) {
+      FastCodes(b, a);
     }
     if (a.reserve != 0 && AvailableBits(b, a.reserve) < a.reserve) return kPaused;
     if (b.bitCount < kPairBits) Refill(b);

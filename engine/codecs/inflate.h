@@ -121,9 +121,10 @@ struct InflateBody {
   std::uint8_t buffer[512];
   InflateFeed* feed;  // null outside push mode
 
-  // Codes of the current block.
+  // Codes of the current block, and the same for the fast loop.
   DeflateHuffman literals;
   DeflateHuffman distances;
+  DeflateFastCode fast;
 };
 
 struct InflateOps {

@@ -1,11 +1,13 @@
 #include "engine/formats/palm_lz77.h"
 
+#include "engine/formats/palm_lz77_internal.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -222,23 +224,29 @@ BlockMasks Classify(const std::uint8_t* p) noexcept {
   return m;
 }
 
+// The first bytes of back references among the bytes 0x80-0xBF of a block
+// that starts at a token (bit k for byte k).
+inline std::uint64_t FirstBytes(std::uint64_t r) noexcept {
+  const std::uint64_t runStarts = r & ~(r << 1);
+  const std::uint64_t fromEven = r & ~(r + (runStarts & kEvenBits));
+  const std::uint64_t seconds = (fromEven & kOddBits) | (r & ~fromEven & kEvenBits);
+  return r & ~seconds;
+}
+
 // Measures 64 bytes at a time. A block starts at a token; its tokens are
 // found without walking them: inside a run of bytes 0x80-0xBF the first is a
 // back reference and the next its second byte, alternately, and the byte
 // after a back reference's first byte is always its second. A block whose
 // tokens include a literal run (0x01-0x08) is walked token by token instead.
+template <BlockMasks (*kClassify)(const std::uint8_t*) noexcept>
 [[gnu::always_inline]] inline void MeasureBlocks(const std::uint8_t* in, std::uint32_t size,
                                                  std::uint32_t& i,
                                                  std::uint64_t& produced) noexcept {
   // The block, the second byte of a reference at its end, and a literal run
   // starting at its end must lie inside the record.
   while (i + kBlock + kFastInput <= size) {
-    const BlockMasks m = Classify(in + i);
-    const std::uint64_t r = m.reference;
-    const std::uint64_t runStarts = r & ~(r << 1);
-    const std::uint64_t fromEven = r & ~(r + (runStarts & kEvenBits));
-    const std::uint64_t seconds = (fromEven & kOddBits) | (r & ~fromEven & kEvenBits);
-    const std::uint64_t references = r & ~seconds;
+    const BlockMasks m = kClassify(in + i);
+    const std::uint64_t references = FirstBytes(m.reference);
     const std::uint64_t follow = references << 1;  // second bytes inside the block
     const std::uint64_t tokens = ~follow;
     if ((tokens & m.run) != 0) [[unlikely]] {
@@ -273,42 +281,201 @@ BlockMasks Classify(const std::uint8_t* p) noexcept {
 }
 
 // The same with the processor's population count, where it has one.
+#define Mask32(x)                                       \
+  std::uint64_t {                                       \
+    static_cast<std::uint32_t>(_mm256_movemask_epi8(x)) \
+  }
+
+// The same masks from two 32-byte AVX2 loads.
+[[gnu::target("avx2")]] BlockMasks ClassifyAvx2(const std::uint8_t* p) noexcept {
+  BlockMasks m{};
+  for (int k = 0; k < 2; ++k) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * k));
+    const int shift = 32 * k;
+    const std::uint64_t reference = Mask32(_mm256_cmpgt_epi8(_mm256_set1_epi8(-64), v));
+    m.reference |= reference << shift;
+    m.pair |= (Mask32(v) & ~reference) << shift;
+    m.run |= Mask32(_mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_setzero_si256()),
+                                     _mm256_cmpgt_epi8(_mm256_set1_epi8(9), v)))
+             << shift;
+    m.bit[0] |= Mask32(_mm256_slli_epi16(v, 7)) << shift;
+    m.bit[1] |= Mask32(_mm256_slli_epi16(v, 6)) << shift;
+    m.bit[2] |= Mask32(_mm256_slli_epi16(v, 5)) << shift;
+  }
+  return m;
+}
+
+[[gnu::target("avx2,popcnt")]] void MeasureBlocksAvx2(const std::uint8_t* in, std::uint32_t size,
+                                                      std::uint32_t& i,
+                                                      std::uint64_t& produced) noexcept {
+  MeasureBlocks<ClassifyAvx2>(in, size, i, produced);
+}
+
+// The same with the processor's population count, where it has one.
 [[gnu::target("popcnt")]] void MeasureBlocksPopcnt(const std::uint8_t* in, std::uint32_t size,
                                                    std::uint32_t& i,
                                                    std::uint64_t& produced) noexcept {
-  MeasureBlocks(in, size, i, produced);
+  MeasureBlocks<Classify>(in, size, i, produced);
 }
 
 void MeasureBlocksPlain(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
                         std::uint64_t& produced) noexcept {
-  MeasureBlocks(in, size, i, produced);
+  MeasureBlocks<Classify>(in, size, i, produced);
 }
 
-void MeasureFast(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
-                 std::uint64_t& produced) noexcept {
+void MeasureBlocksSse2(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
+                       std::uint64_t& produced) noexcept {
   static const bool popcnt = __builtin_cpu_supports("popcnt");
   if (popcnt) {
     MeasureBlocksPopcnt(in, size, i, produced);
   } else {
     MeasureBlocksPlain(in, size, i, produced);
   }
-  MeasureTokens(in, size, i, produced);
 }
 
-#else
+// The most a block (and a reference's second byte after it) decodes to, and
+// the 16-byte write past it.
+constexpr std::uint32_t kBlockOutput = 5 * (kBlock + 1) + 16;
 
-void MeasureFast(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
-                 std::uint64_t& produced) noexcept {
-  MeasureTokens(in, size, i, produced);
+// What each byte of a 64-byte block would be as a token's first byte, worked
+// out for all 64 bytes at once: the decoded length, the distance, and the
+// two bytes it writes when it is no back reference (a literal byte, or a
+// space and the byte & 0x7F).
+struct BlockTokens {
+  alignas(16) std::uint8_t length[kBlock];
+  alignas(16) std::uint16_t distance[kBlock];
+  alignas(16) std::uint8_t bytes[2 * kBlock + 16];  // 16 readable from every pair
+  std::uint64_t tokens;                             // bit k: a token starts at byte k
+  std::uint64_t references;
+  std::uint64_t odd;  // literal runs, and back references reaching less than 16 bytes back
+};
+
+void Expand(const std::uint8_t* p, BlockTokens& b) noexcept {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i low7 = _mm_set1_epi8(7);
+  std::uint64_t reference = 0, run = 0, near = 0;
+  for (int j = 0; j < 4; ++j) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j + 1));
+    // As signed bytes: 0x80-0xBF are -128 to -65, 0xC0-0xFF -64 to -1.
+    const __m128i ref = _mm_cmplt_epi8(v, _mm_set1_epi8(-64));
+    const __m128i pair = _mm_andnot_si128(ref, _mm_cmplt_epi8(v, zero));
+    const __m128i length =
+        _mm_or_si128(_mm_and_si128(ref, _mm_add_epi8(_mm_and_si128(next, low7), _mm_set1_epi8(3))),
+                     _mm_andnot_si128(ref, _mm_sub_epi8(_mm_set1_epi8(1), pair)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(b.length + 16 * j), length);
+    // distance = (c & 0x3F) << 5 | d >> 3, in 16-bit lanes.
+    const __m128i c6 = _mm_and_si128(v, _mm_set1_epi8(0x3F));
+    const __m128i lo = _mm_or_si128(_mm_slli_epi16(_mm_unpacklo_epi8(c6, zero), 5),
+                                    _mm_srli_epi16(_mm_unpacklo_epi8(next, zero), 3));
+    const __m128i hi = _mm_or_si128(_mm_slli_epi16(_mm_unpackhi_epi8(c6, zero), 5),
+                                    _mm_srli_epi16(_mm_unpackhi_epi8(next, zero), 3));
+    _mm_store_si128(reinterpret_cast<__m128i*>(b.distance + 16 * j), lo);
+    _mm_store_si128(reinterpret_cast<__m128i*>(b.distance + 16 * j + 8), hi);
+    // The bytes written: c and 0, or a space and c & 0x7F.
+    const __m128i first =
+        _mm_or_si128(_mm_and_si128(pair, _mm_set1_epi8(' ')), _mm_andnot_si128(pair, v));
+    const __m128i second = _mm_and_si128(pair, _mm_and_si128(v, _mm_set1_epi8(0x7F)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(b.bytes + 32 * j), _mm_unpacklo_epi8(first, second));
+    _mm_store_si128(reinterpret_cast<__m128i*>(b.bytes + 32 * j + 16),
+                    _mm_unpackhi_epi8(first, second));
+    // A distance below 16: c & 0x3F is 0 and d below 0x80.
+    const __m128i shortDistance =
+        _mm_and_si128(_mm_cmpeq_epi8(c6, zero), _mm_cmpgt_epi8(next, _mm_set1_epi8(-1)));
+    const int shift = 16 * j;
+    reference |= Mask16(ref) << shift;
+    near |= Mask16(_mm_and_si128(ref, shortDistance)) << shift;
+    run |= Mask16(_mm_and_si128(_mm_cmpgt_epi8(v, zero), _mm_cmplt_epi8(v, _mm_set1_epi8(9))))
+           << shift;
+  }
+  b.references = FirstBytes(reference);
+  b.tokens = ~(b.references << 1);
+  b.odd = b.tokens & (run | (near & b.references));
+}
+
+// The tokens of one block. With kCut, a distance past the output's start is
+// possible and goes byte by byte, as does a distance below 16. Answers the
+// number of input bytes taken: the whole block (and a reference's second
+// byte after it), or up to a literal run, which the caller takes.
+template <bool kCut>
+[[gnu::always_inline]] inline std::uint32_t DecodeTokens(const BlockTokens& b, std::uint8_t* out,
+                                                         std::uint32_t capacity,
+                                                         std::uint32_t& pos) noexcept {
+  std::uint8_t* at = out + pos;
+  for (std::uint64_t t = b.tokens; t != 0; t &= t - 1) {
+    const auto k = static_cast<std::uint32_t>(std::countr_zero(t));
+    const std::uint32_t distance = b.distance[k];
+    const std::uint32_t length = b.length[k];
+    const bool reference = ((b.references >> k) & 1u) != 0;
+    bool slow = ((b.odd >> k) & 1u) != 0;
+    if constexpr (kCut) slow |= reference && distance > static_cast<std::uint32_t>(at - out);
+    if (slow) [[unlikely]] {
+      if (!reference) {
+        pos = static_cast<std::uint32_t>(at - out);
+        return k;
+      }
+      CopyBack(out, static_cast<std::uint32_t>(at - out), distance, length, capacity);
+      at += length;
+      continue;
+    }
+    const std::uint8_t* from = Source(reference, reinterpret_cast<std::uintptr_t>(at) - distance,
+                                      reinterpret_cast<std::uintptr_t>(b.bytes + 2 * k));
+    Copy16(at, from);
+    at += length;
+  }
+  pos = static_cast<std::uint32_t>(at - out);
+  return kBlock + static_cast<std::uint32_t>(b.references >> 63);
+}
+
+// Decodes 64 input bytes at a time. The token starts of a block come from
+// the masks as in MeasureBlocks, and each byte's length, distance and
+// written bytes from vector operations, so a token costs a look-up, a choice
+// of source without a branch (the block's written bytes or the output) and
+// one 16-byte copy; only the output position carries from token to token.
+// Literal runs and back references reaching less than 16 bytes back or past
+// the output's start take the branch; a block is read again after a run.
+void DecodeBlocks(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i, std::uint8_t* out,
+                  std::uint32_t capacity, std::uint32_t& pos) noexcept {
+  BlockTokens b;
+  while (i + kBlock + kFastInput <= size && pos + kBlockOutput <= capacity) {
+    Expand(in + i, b);
+    const std::uint32_t used = pos > kPalmLzMaxDistance ? DecodeTokens<false>(b, out, capacity, pos)
+                                                        : DecodeTokens<true>(b, out, capacity, pos);
+    i += used;
+    if (used < kBlock) TakeOne(in, i, out, capacity, pos);  // the literal run
+  }
 }
 
 #endif
+
+// The fast loops of the path, for as much of the record as they take.
+void MeasureFast(PalmLzPath path, const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
+                 std::uint64_t& produced) noexcept {
+  if (path == PalmLzPath::kPortable) return;
+#if defined(__SSE2__) && defined(__x86_64__)
+  if (path == PalmLzPath::kAvx2) {
+    MeasureBlocksAvx2(in, size, i, produced);
+  } else if (path == PalmLzPath::kSse2) {
+    MeasureBlocksSse2(in, size, i, produced);
+  }
+#endif
+  MeasureTokens(in, size, i, produced);
+}
+
+void DecodeFastPath(PalmLzPath path, const std::uint8_t* in, std::uint32_t size, std::uint32_t& i,
+                    std::uint8_t* out, std::uint32_t capacity, std::uint32_t& pos) noexcept {
+  if (path == PalmLzPath::kPortable) return;
+#if defined(__SSE2__) && defined(__x86_64__)
+  if (path >= PalmLzPath::kSse2) DecodeBlocks(in, size, i, out, capacity, pos);
+#endif
+  DecodeFast(in, size, i, out, capacity, pos);
+}
 
 // The careful general loop of both passes, for what the fast loops leave.
 // `produced` counts every decoded byte; bytes are written only below the
 // capacity.
 template <bool kWrite>
-StatusCode Run(const std::uint8_t* in, std::uint32_t size, std::uint8_t* out,
+StatusCode Run(PalmLzPath path, const std::uint8_t* in, std::uint32_t size, std::uint8_t* out,
                std::uint32_t capacity, std::uint32_t* length) noexcept {
   if (length == nullptr) return kNullOutPointer;
   if (in == nullptr && size != 0) return kBadArgument;
@@ -319,10 +486,10 @@ StatusCode Run(const std::uint8_t* in, std::uint32_t size, std::uint8_t* out,
   std::uint64_t produced = 0;
   if constexpr (kWrite) {
     std::uint32_t pos = 0;
-    DecodeFast(in, size, i, out, capacity, pos);
+    DecodeFastPath(path, in, size, i, out, capacity, pos);
     produced = pos;
   } else {
-    MeasureFast(in, size, i, produced);
+    MeasureFast(path, in, size, i, produced);
   }
   auto put = [&](std::uint8_t b) {
     if constexpr (kWrite) {
@@ -360,14 +527,41 @@ StatusCode Run(const std::uint8_t* in, std::uint32_t size, std::uint8_t* out,
   return kOk;
 }
 
+// The best path of this build and processor.
+PalmLzPath BestPath() noexcept {
+#if defined(__SSE2__) && defined(__x86_64__)
+  static const PalmLzPath best = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")
+                                     ? PalmLzPath::kAvx2
+                                     : PalmLzPath::kSse2;
+  return best;
+#else
+  return PalmLzPath::kWords;
+#endif
+}
+
 }  // namespace
+
+bool PalmDocLz_HavePath(PalmLzPath path) noexcept {
+  return path <= BestPath();
+}
+
+StatusCode PalmDocLz_MeasureWith(PalmLzPath path, const std::uint8_t* data, std::uint32_t size,
+                                 std::uint32_t* length) noexcept {
+  return Run<false>(std::min(path, BestPath()), data, size, nullptr, 0, length);
+}
+
+StatusCode PalmDocLz_DecodeWith(PalmLzPath path, const std::uint8_t* data, std::uint32_t size,
+                                std::uint8_t* buffer, std::uint32_t capacity,
+                                std::uint32_t* length) noexcept {
+  return Run<true>(std::min(path, BestPath()), data, size, buffer, capacity, length);
+}
 
 StatusCode PalmDocLz_MeasureRecord(const std::uint8_t* data, std::uint32_t size,
                                    std::uint32_t* length) noexcept {
-  return Run<false>(data, size, nullptr, 0, length);
+  return Run<false>(BestPath(), data, size, nullptr, 0, length);
 }
 
 StatusCode PalmDocLz_Decode(const std::uint8_t* data, std::uint32_t size, std::uint8_t* buffer,
                             std::uint32_t capacity, std::uint32_t* length) noexcept {
-  return Run<true>(data, size, buffer, capacity, length);
+  return Run<true>(BestPath(), data, size, buffer, capacity, length);
 }

@@ -1,12 +1,19 @@
 #include "engine/runtime/text_conv.h"
 
+#include "engine/runtime/text_conv_internal.h"
+
 #include <langinfo.h>
 #include <locale.h>
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/charset_name.h"
@@ -54,6 +61,9 @@ constexpr bool InRange(std::uint32_t b, std::uint32_t lo, std::uint32_t hi) {
 
 struct Utf8Decoder {
   static constexpr bool kAscii = true;
+  // Whether the conversion to UTF-16LE may take the vector loop
+  // (Utf8ToUtf16Fast); false keeps to the portable loop.
+  bool vector = true;
   Decoded Decode(const std::uint8_t* p, const std::uint8_t* end) const {
     const std::uint32_t b = p[0];
     if (b < 0x80) return Ok(b, 1);
@@ -541,6 +551,121 @@ struct Big5Encoder {
 };
 
 // ---------------------------------------------------------------------------
+// UTF-8 to UTF-16LE, the common forms without the general loop's steps:
+// ASCII 16 bytes at a time with SSE2 and whole 2- to 4-byte forms one at a
+// time, with the results Utf8Decoder and Utf16Encoder give, while 4 input
+// bytes are left and the target has room for 32 bytes; nothing is written
+// past the output. It stops
+// before anything else (a stray or missing continuation byte, a form past
+// U+10FFFF, a 5- or 6-byte form), which the general loop takes. Answers the
+// characters taken.
+
+constexpr bool IsContinuation(std::uint32_t b) {
+  return (b & 0xC0u) == 0x80u;
+}
+
+// Input bytes after which 16 more characters (32 bytes of output) follow
+// whatever they hold: a character takes at most 6 bytes, a cut one 3.
+constexpr std::ptrdiff_t kUtf8Ahead = 16 * 6 + 3;
+
+// Copies n bytes (n even, below 32) with at most two overlapping copies of
+// a fixed size.
+inline void CopyShort(std::uint8_t* to, const std::uint8_t* from, std::uint32_t n) {
+  if (n >= 16) {
+    std::memcpy(to, from, 16);
+    std::memcpy(to + n - 16, from + n - 16, 16);
+  } else if (n >= 8) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + n - 8, from + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + n - 4, from + n - 4, 4);
+  } else if (n == 2) {
+    std::memcpy(to, from, 2);
+  }
+}
+
+inline void PutUnit(std::uint8_t* out, std::uint32_t u) {
+  out[0] = static_cast<std::uint8_t>(u);
+  out[1] = static_cast<std::uint8_t>(u >> 8);
+}
+
+std::uint32_t Utf8ToUtf16Fast(const std::uint8_t*& p, const std::uint8_t* end, std::uint8_t* target,
+                              std::uint32_t capacity, std::uint32_t& written) {
+  std::uint32_t characters = 0;
+  const std::uint8_t* q = p;
+  std::uint32_t w = written;
+  while (end - q >= 4 && capacity - w >= 32) {
+    const std::uint32_t b = q[0];
+    if (b < 0x80) {
+#if defined(__SSE2__)
+      if (end - q >= 16) {
+        // The ASCII bytes that start the next 16; only their units count.
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+        const auto high = static_cast<std::uint32_t>(_mm_movemask_epi8(v));
+        const std::uint32_t n = high == 0 ? 16 : static_cast<std::uint32_t>(std::countr_zero(high));
+        const __m128i zero = _mm_setzero_si128();
+        // Every 6 input bytes give at least one unit of output until the
+        // last 3 (an incomplete form), and the target holds the next 32
+        // bytes whatever comes: then the units past the ASCII bytes are
+        // overwritten by the output after them, and all 16 are stored.
+        if (n == 16 || (end - q >= 16 + kUtf8Ahead && capacity - w >= 32 + 36)) {
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(target + w), _mm_unpacklo_epi8(v, zero));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(target + w + 16), _mm_unpackhi_epi8(v, zero));
+        } else {
+          // Only the units of the ASCII bytes are written: the caller's
+          // bytes past the output stay as they were.
+          alignas(16) std::uint8_t units[32];
+          _mm_store_si128(reinterpret_cast<__m128i*>(units), _mm_unpacklo_epi8(v, zero));
+          _mm_store_si128(reinterpret_cast<__m128i*>(units + 16), _mm_unpackhi_epi8(v, zero));
+          CopyShort(target + w, units, 2 * n);
+        }
+        q += n;
+        w += 2 * n;
+        characters += n;
+        continue;
+      }
+#endif
+      PutUnit(target + w, b);
+      ++q;
+      w += 2;
+      ++characters;
+      continue;
+    }
+    const std::uint32_t c1 = q[1];
+    if (b >= 0xC0 && b < 0xE0 && IsContinuation(c1)) {
+      PutUnit(target + w, ((b & 0x1Fu) << 6) | (c1 & 0x3Fu));
+      q += 2;
+      w += 2;
+    } else if (b >= 0xE0 && b < 0xF0 && IsContinuation(c1) && IsContinuation(q[2])) {
+      PutUnit(target + w, ((b & 0x0Fu) << 12) | ((c1 & 0x3Fu) << 6) | (q[2] & 0x3Fu));
+      q += 3;
+      w += 2;
+    } else if (b >= 0xF0 && b < 0xF8 && IsContinuation(c1) && IsContinuation(q[2]) &&
+               IsContinuation(q[3])) {
+      const std::uint32_t cp =
+          ((b & 0x07u) << 18) | ((c1 & 0x3Fu) << 12) | ((q[2] & 0x3Fu) << 6) | (q[3] & 0x3Fu);
+      if (cp > 0x10FFFF) break;
+      if (cp < 0x10000) {
+        PutUnit(target + w, cp);
+        w += 2;
+      } else {
+        PutUnit(target + w, 0xD800u | ((cp - 0x10000) >> 10));
+        PutUnit(target + w + 2, 0xDC00u | ((cp - 0x10000) & 0x3FFu));
+        w += 4;
+      }
+      q += 4;
+    } else {
+      break;
+    }
+    ++characters;
+  }
+  p = q;
+  written = w;
+  return characters;
+}
+
+// ---------------------------------------------------------------------------
 // The conversion loop.
 
 template <class Decoder, class Encoder>
@@ -579,6 +704,15 @@ StatusCode Run(TextConvRequest& r, const std::uint8_t* p, const std::uint8_t* en
     }
   }
   while (p < end) {
+    if constexpr (std::is_same_v<Decoder, Utf8Decoder> &&
+                  std::is_same_v<Encoder, Utf16Encoder<false>>) {
+      if (decoder.vector && !full && !measureOnly) {
+        const std::uint32_t before = written;
+        characters += Utf8ToUtf16Fast(p, end, target, capacity, written);
+        needed += written - before;
+        if (p == end) break;
+      }
+    }
     if constexpr (Decoder::kAscii) {
       // Runs of ASCII go eight bytes at a time while the target has room.
       constexpr std::uint32_t kWidth = Encoder::kAsciiWidth;
@@ -784,11 +918,11 @@ bool Utf16SourceIsBigEndian(TextConvRequest& r, const std::uint8_t*& p, const st
 // Applies fn to the decoder of a non-UTF-16 source; kNotSupported for an
 // unknown charset.
 template <class Fn>
-StatusCode WithDecoder(std::uint32_t mib, Fn&& fn) {
+StatusCode WithDecoder(std::uint32_t mib, bool vector, Fn&& fn) {
   if (const SingleByteTable* table = SingleByteUpper(mib)) return fn(SingleByteDecoder{table});
   switch (mib) {
     case Mib::kUtf8:
-      return fn(Utf8Decoder{});
+      return fn(Utf8Decoder{vector});
     case Mib::kShiftJis:
       return fn(ShiftJisDecoder{});
     case Mib::kEucJp:
@@ -825,7 +959,9 @@ std::uint32_t Charset_Lookup16(const CharsetPair* pairs, std::uint32_t count,
   return lo < count && pairs[lo].unit == unit ? pairs[lo].byte : 0xFFFFu;
 }
 
-StatusCode TextConv_Convert(EngineObject*, TextConvRequest* request) noexcept {
+namespace {
+
+StatusCode Convert(TextConvPath path, TextConvRequest* request) {
   if (request == nullptr) return kNullOutPointer;
   TextConvRequest& r = *request;
   if (r.source == nullptr && r.sourceLength != 0) return kBadArgument;
@@ -856,8 +992,18 @@ StatusCode TextConv_Convert(EngineObject*, TextConvRequest* request) noexcept {
     return Run(r, p, end, Utf8Decoder{}, SingleByteEncoder{&kEncode1252});
   }
   if (r.targetMib != Mib::kUtf8 && !targetWide) return kNotSupported;
-  return WithDecoder(r.sourceMib,
+  return WithDecoder(r.sourceMib, path != TextConvPath::kPortable,
                      [&](const auto& decoder) { return DecodeInto(r, p, end, decoder); });
+}
+
+}  // namespace
+
+StatusCode TextConv_Convert(EngineObject*, TextConvRequest* request) noexcept {
+  return Convert(TextConvPath::kVector, request);
+}
+
+StatusCode TextConv_ConvertWith(TextConvPath path, TextConvRequest* request) noexcept {
+  return Convert(path, request);
 }
 
 namespace {
@@ -987,7 +1133,7 @@ StatusCode TextConv_MeasureChars(EngineObject*, std::uint32_t flags, std::uint32
     case Mib::kUtf16:
       return Measure(Utf16Decoder<false, true>{}, flags, p, byteLength, lengths, count);
     default:
-      return WithDecoder(mib, [&](const auto& decoder) {
+      return WithDecoder(mib, true, [&](const auto& decoder) {
         return Measure(decoder, flags, p, byteLength, lengths, count);
       });
   }

@@ -441,6 +441,32 @@ StatusCode TextView_FocusCommand(EngineObject* view, std::uint16_t code,
 StatusCode TextView_Control(EngineObject* view, std::uint16_t code, std::uint32_t argument,
                             void* io) noexcept;
 
+// The codes of Control that hosts send (the list above says what each does).
+namespace TextViewControl {
+constexpr std::uint16_t DescribeLink = 0;
+constexpr std::uint16_t FirstStart = 1;
+constexpr std::uint16_t ResolveLink = 2;
+constexpr std::uint16_t GoTo = 3;
+constexpr std::uint16_t SaveState = 4;
+constexpr std::uint16_t Percent = 5;
+constexpr std::uint16_t LineHeight = 6;
+constexpr std::uint16_t EndOffset = 7;
+constexpr std::uint16_t SectionEnd = 9;
+constexpr std::uint16_t DocumentEnd = 10;
+constexpr std::uint16_t WriteText = 12;
+constexpr std::uint16_t StartSection = 13;
+constexpr std::uint16_t Charset = 14;
+constexpr std::uint16_t ListFinish = 15;
+constexpr std::uint16_t ListCancel = 16;
+constexpr std::uint16_t EndInteraction = 17;
+constexpr std::uint16_t FreeLink = 18;
+constexpr std::uint16_t SnapshotPush = 19;
+constexpr std::uint16_t SnapshotBack = 20;  // 21 forward
+constexpr std::uint16_t SnapshotLoad = 22;  // 23 forward
+constexpr std::uint16_t SelectionLength = 26;
+constexpr std::uint16_t SelectedText = 28;
+}  // namespace TextViewControl
+
 // PositionListCommand. code = operation (0x10-0xE0) + list; list 2 is the user's list in
 // the settings database, the others the handler's (BookmarkOp). For list 2:
 // 0x40 u16 count; 0x50 u32 value of entry argument; 0x60 sets it from
@@ -459,6 +485,23 @@ StatusCode TextView_Control(EngineObject* view, std::uint16_t code, std::uint32_
 StatusCode TextView_PositionListCommand(EngineObject* view, std::uint16_t code,
                                         std::uint32_t argument, void* io) noexcept;
 
+// The codes of PositionListCommand that hosts send: operations take the list
+// number added (0, 1, 2), view codes stand alone or take the list added
+// where the list above says so.
+namespace TextViewPosList {
+constexpr std::uint16_t Count = 0x40;
+constexpr std::uint16_t Names = 0x70;
+constexpr std::uint16_t FreeNames = 0x80;
+constexpr std::uint16_t MarkSet = 0x1010;
+constexpr std::uint16_t MarkGo = 0x1020;
+constexpr std::uint16_t GoTo = 0x1030;
+constexpr std::uint16_t ReplacePosition = 0x1040;
+constexpr std::uint16_t InsertHere = 0x1050;
+constexpr std::uint16_t PageExcerpt = 0x1060;
+constexpr std::uint16_t MarkGet = 0x1070;
+constexpr std::uint32_t Append = 0xFFFF;  // InsertHere's argument: after the last entry
+}  // namespace TextViewPosList
+
 // AnnotCommand: 0 the store (AnnotStore** io), opened read-only
 // when not open; 2 set the path (io = UTF-16, argument = units, 0: to the
 // NUL; null io closes the binding); 3 copy the path into io of argument
@@ -470,5 +513,16 @@ StatusCode TextView_PositionListCommand(EngineObject* view, std::uint16_t code,
 // is never replaced); 9 close the store; 10 revalidate it; 11 go to note
 // argument; 12 u16 number of notes. kViewNoAnnotPath without a path;
 // kNotSupported for 1 and unknown codes.
+namespace TextViewAnnot {
+constexpr std::uint16_t StoreOf = 0;
+constexpr std::uint16_t SetPath = 2;
+constexpr std::uint16_t GetPath = 3;
+constexpr std::uint16_t Commit = 4;
+constexpr std::uint16_t Cancel = 5;
+constexpr std::uint16_t Button = 6;
+constexpr std::uint16_t Index = 7;
+constexpr std::uint16_t Add = 8;
+constexpr std::uint16_t GoTo = 11;
+}  // namespace TextViewAnnot
 StatusCode TextView_AnnotCommand(EngineObject* view, std::uint16_t code, std::uint32_t argument,
                                  void* io) noexcept;

@@ -1,11 +1,14 @@
 #include "engine/codecs/dct.h"
 
+#include "engine/codecs/dct_internal.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -58,6 +61,26 @@ TEST(DctQuantisation, TablesEqualLibjpegsForEveryQuality) {
   EXPECT_EQ(DctImage_SetQuality(&d, 0, 101), kBadArgument);
 }
 
+constexpr DctPath kPaths[] = {DctPath::kPortable, DctPath::kSse2, DctPath::kAvx2};
+
+// DctImage_Decode into tile, and the same through every path into fresh
+// tiles, which must come out byte for byte the same with the same status.
+StatusCode DecodeEveryPath(DctImageDecoder& d, const std::string& stream, int rows, int cols,
+                           bool chroma, DctTile& tile) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(stream.data());
+  const auto n = static_cast<std::uint32_t>(stream.size());
+  const auto r = static_cast<std::uint32_t>(rows);
+  const auto c = static_cast<std::uint32_t>(cols);
+  const DctTile before = tile;
+  const StatusCode s = DctImage_Decode(&d, bytes, n, r, c, chroma, &tile);
+  for (const DctPath path : kPaths) {
+    DctTile other = before;
+    EXPECT_EQ(DctImage_DecodeWith(path, &d, bytes, n, r, c, chroma, &other), s);
+    EXPECT_EQ(std::memcmp(&other, &tile, sizeof tile), 0) << "path " << static_cast<int>(path);
+  }
+  return s;
+}
+
 // Decodes every tile of the image through a re-coded stream and compares
 // with libjpeg's samples: the largest difference seen.
 int CompareTiles(int width, int height, int quality, const std::vector<Component>& comps) {
@@ -95,11 +118,7 @@ int CompareTiles(int width, int height, int quality, const std::vector<Component
           blocks.push_back(comps[0].At(4 * ty + r, 4 * tx + c));
       const std::string stream = luma.Code(blocks);
       DctTile tile{};
-      EXPECT_EQ(DctImage_Decode(&d, reinterpret_cast<const std::uint8_t*>(stream.data()),
-                                static_cast<std::uint32_t>(stream.size()),
-                                static_cast<std::uint32_t>(rows), static_cast<std::uint32_t>(cols),
-                                false, &tile),
-                kOk);
+      EXPECT_EQ(DecodeEveryPath(d, stream, rows, cols, false, tile), kOk);
       for (int y = 0; y < 8 * rows; ++y)
         for (int x = 0; x < 8 * cols; ++x)
           worst = std::max(
@@ -113,11 +132,7 @@ int CompareTiles(int width, int height, int quality, const std::vector<Component
           for (int c = 0; c < ccols; ++c)
             cblocks.push_back(comps[plane].At(2 * ty + r, 2 * tx + c));
       const std::string cstream = chroma.Code(cblocks);
-      EXPECT_EQ(DctImage_Decode(&d, reinterpret_cast<const std::uint8_t*>(cstream.data()),
-                                static_cast<std::uint32_t>(cstream.size()),
-                                static_cast<std::uint32_t>(crows),
-                                static_cast<std::uint32_t>(ccols), true, &tile),
-                kOk);
+      EXPECT_EQ(DecodeEveryPath(d, cstream, crows, ccols, true, tile), kOk);
       for (int y = 0; y < 8 * crows; ++y) {
         for (int x = 0; x < 8 * ccols; ++x) {
           const int at = 2 * y * 32 + 2 * x;
@@ -221,6 +236,40 @@ TEST(DctDecode, DcOnlyBlocksAreExact) {
       }
     }
     EXPECT_GT(roundedUp, 0) << "some blocks show the rounding";
+  }
+}
+
+// Blocks of coefficients from tiny to far beyond what a stream can hold (the
+// fast paths' 32-bit lanes hold only moderate values, larger blocks go the
+// 64-bit way), dense, sparse and DC-only, through every path: the samples
+// are the portable path's, and nothing is written outside the block.
+TEST(DctInverse, EveryPathGivesThePortableSamples) {
+  std::mt19937 rng(64);
+  const std::int32_t limits[] = {1, 100, 2047, 16383, 16384, 40000, 1 << 20, 0x7FFFFFFF};
+  for (int round = 0; round < 4000; ++round) {
+    const std::int32_t limit = limits[round % 8];
+    std::int32_t in[64] = {};
+    const int kind = (round / 8) % 3;  // dense, sparse, DC-only
+    for (int k = 0; k < 64; ++k) {
+      if (kind == 2 && k > 0) break;
+      if (kind == 1 && rng() % 8 != 0) continue;
+      const auto span = static_cast<std::uint64_t>(limit) * 2 + 1;
+      in[k] = static_cast<std::int32_t>(static_cast<std::int64_t>(rng() % span) - limit);
+    }
+    std::uint8_t want[8 * 40];
+    std::memset(want, 0xEE, sizeof want);
+    DctImage_InverseDctWith(DctPath::kPortable, in, want + 4, 40);
+    for (const DctPath path : kPaths) {
+      std::uint8_t got[8 * 40];
+      std::memset(got, 0xEE, sizeof got);
+      DctImage_InverseDctWith(path, in, got + 4, 40);
+      ASSERT_EQ(std::memcmp(got, want, sizeof got), 0)
+          << "round " << round << ", path " << static_cast<int>(path);
+    }
+    std::uint8_t best[64];
+    DctImage_InverseDct(in, best, 8);
+    for (int y = 0; y < 8; ++y)
+      ASSERT_EQ(std::memcmp(best + 8 * y, want + 4 + 40 * y, 8), 0) << round;
   }
 }
 

@@ -5,13 +5,19 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "engine/codecs/deflate_common.h"
 
 namespace deflate_test {
 
@@ -209,6 +215,38 @@ inline Bytes MakeData(std::size_t size, int kind, std::uint32_t seed) {
   }
   out.resize(size);
   return out;
+}
+
+// Turns the decoders' fast loops off for its lifetime, so a test can hold
+// the fast loops against the careful ones.
+struct CarefulLoopsOnly {
+  CarefulLoopsOnly() { DeflateFast_SetEnabled(false); }
+  ~CarefulLoopsOnly() { DeflateFast_SetEnabled(true); }
+  CarefulLoopsOnly(const CarefulLoopsOnly&) = delete;
+  CarefulLoopsOnly& operator=(const CarefulLoopsOnly&) = delete;
+};
+
+// Real text for the decoders' tests: the licences Debian ships (and the Vim
+// help when present), cut to `size`; generated words when none are found.
+inline Bytes RealText(std::size_t size) {
+  Bytes text;
+  for (const char* folder : {"/usr/share/common-licenses", "/usr/share/vim/vim90/doc"}) {
+    std::error_code ec;
+    std::vector<std::filesystem::path> files;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+      if (e.is_regular_file(ec)) files.push_back(e.path());
+    }
+    std::sort(files.begin(), files.end());
+    for (const auto& f : files) {
+      std::ifstream in(f, std::ios::binary);
+      text.insert(text.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      if (text.size() >= size) break;
+    }
+    if (text.size() >= size) break;
+  }
+  if (text.empty()) return MakeData(size, 1, 7);
+  text.resize(std::min(size, text.size()));
+  return text;
 }
 
 }  // namespace deflate_test

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,66 @@ TEST(DeflateDataZlibPeer, ZlibBlocksDecodeFromSplitTables) {
     }
   }
   EXPECT_GE(dynamicBlocks, 40);
+}
+
+// The fast loop leaves every symbol it does not take, and any match that
+// reaches the capacity, to the careful loop; with both, and with the careful
+// loop alone, a block gives the same answer, status, length and buffer (also
+// past the length), at capacities all over the block and after damage.
+TEST(DeflateDataFastLoop, AgreesWithTheCarefulLoopOnRealTextAndDamage) {
+  const Bytes text = deflate_test::RealText(256 * 1024);
+  std::mt19937 rng(35);
+  int blocks = 0, fastRuns = 0;
+  for (std::size_t at = 0; at + 64 < text.size(); at += 4096) {
+    const Bytes data(text.begin() + static_cast<std::ptrdiff_t>(at),
+                     text.begin() + static_cast<std::ptrdiff_t>(std::min(text.size(), at + 4096)));
+    const Bytes stream =
+        deflate_test::ZlibDeflate(data, 1 + static_cast<int>(at / 4096 % 9), Z_DEFAULT_STRATEGY);
+    Fixture f;
+    if (!SplitZlibBlock(stream, f)) continue;
+    ++blocks;
+    auto d = NewDecoder();
+    ASSERT_EQ(DeflateData_ReadTables(d.get(), f.tables.data(), Words(f.tables)), kOk);
+    std::vector<Bytes> variants = {f.block};
+    for (int k = 0; k < 3; ++k) {
+      Bytes damaged = f.block;
+      damaged[rng() % damaged.size()] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
+      if (k == 2) damaged.resize(damaged.size() / 8 * 4);  // and cut short, in whole words
+      variants.push_back(damaged);
+    }
+    std::vector<std::uint16_t> capacities = {4096, static_cast<std::uint16_t>(data.size()), 8, 0};
+    for (int k = 0; k < 24; ++k)
+      capacities.push_back(static_cast<std::uint16_t>(rng() % (data.size() + 1)));
+    for (std::size_t v = 0; v < variants.size(); ++v) {
+      const Bytes& block = variants[v];
+      for (const std::uint16_t capacity : capacities) {
+        SCOPED_TRACE(testing::Message()
+                     << "block at " << at << " variant " << v << " capacity " << capacity);
+        Bytes fast(capacity, 0x5A), careful(capacity, 0x5A);
+        std::uint16_t fastLength = 0xFFFF, carefulLength = 0xFFFF;
+        const StatusCode fastAnswer = DeflateData_DecodeBlock(d.get(), block.data(), Words(block),
+                                                              fast.data(), capacity, &fastLength);
+        const std::uint16_t fastStatus = d->status;
+        StatusCode carefulAnswer;
+        {
+          deflate_test::CarefulLoopsOnly only;
+          carefulAnswer = DeflateData_DecodeBlock(d.get(), block.data(), Words(block),
+                                                  careful.data(), capacity, &carefulLength);
+        }
+        ASSERT_EQ(fastAnswer, carefulAnswer);
+        ASSERT_EQ(fastStatus, d->status);
+        ASSERT_EQ(fastLength, carefulLength);
+        ASSERT_EQ(fast, careful);
+        if (v == 0 && capacity >= data.size()) {
+          ASSERT_EQ(fastAnswer, kOk);
+          ASSERT_TRUE(std::equal(data.begin(), data.end(), fast.begin()));
+        }
+        ++fastRuns;
+      }
+    }
+  }
+  EXPECT_GE(blocks, 40);
+  EXPECT_GT(fastRuns, 4000);
 }
 
 // ---- Hand-built tables --------------------------------------------------

@@ -222,6 +222,122 @@ TEST(InflateZlibPeer, DamagedStreamsAgreeWithZlibWhereZlibDecodes) {
   EXPECT_GT(bothFailed, 100);
 }
 
+// What a decoding run leaves behind, for holding the fast loop against the
+// careful one.
+struct RunOutcome {
+  StatusCode status;
+  Bytes bytes;
+  std::uint32_t crc32, adler32, produced, consumed;
+  bool operator==(const RunOutcome&) const = default;
+};
+
+// Pull mode, to the sink (pieces == 0) or through caller buffers of seeded
+// random sizes.
+RunOutcome RunStream(const Bytes& stream, std::uint32_t window, std::uint32_t pieces) {
+  Decoder d(window);
+  if (pieces == 0) {
+    const StatusCode s = d.Pull(stream);
+    return {s,
+            Contents(d.sink),
+            d.body().output.crc32,
+            d.body().output.adler32,
+            d.body().produced,
+            d.body().consumed};
+  }
+  d.source = NewStream(stream);
+  EXPECT_EQ(Ops().setInput(d.object, d.source, 0), kOk);
+  std::mt19937 rng(pieces);
+  RunOutcome out{kOk, {}, 0, 0, 0, 0};
+  for (int round = 0; round < 100000; ++round) {
+    const std::uint32_t n = 1 + rng() % pieces;
+    Bytes piece(n);
+    std::uint32_t got = 0;
+    out.status = Ops().decodeToBuffer(d.object, piece.data(), n, &got);
+    out.bytes.insert(out.bytes.end(), piece.begin(), piece.begin() + got);
+    if (IsFailure(out.status) || out.status == kInflateInputExhausted ||
+        (out.status == kInflateEndOfStream && d.body().position == d.body().delivered)) {
+      break;
+    }
+  }
+  out.crc32 = d.body().output.crc32;
+  out.adler32 = d.body().output.adler32;
+  out.produced = d.body().produced;
+  out.consumed = d.body().consumed;
+  return out;
+}
+
+// The fast loop runs only with room for a whole element in the input chunk,
+// the window and the caller's allowance, and leaves everything unusual to the
+// careful loop: both give the same answers, bytes, checksums and counts, with
+// windows that wrap often and buffers of any size, on intact and damaged
+// streams of real text.
+TEST(InflateFastLoop, AgreesWithTheCarefulLoopOnRealTextAndDamage) {
+  const Bytes text = deflate_test::RealText(400 * 1024);
+  const struct {
+    int level, strategy;
+  } kCodings[] = {{1, Z_DEFAULT_STRATEGY},
+                  {6, Z_DEFAULT_STRATEGY},
+                  {9, Z_DEFAULT_STRATEGY},
+                  {6, Z_FIXED},
+                  {6, Z_RLE},
+                  {6, Z_HUFFMAN_ONLY}};
+  std::mt19937 rng(36);
+  int ended = 0, failed = 0;
+  for (const auto& coding : kCodings) {
+    const Bytes stream = deflate_test::ZlibDeflate(text, coding.level, coding.strategy);
+    std::vector<Bytes> variants = {stream};
+    for (int k = 0; k < 3; ++k) {
+      Bytes damaged(stream.begin(),
+                    stream.begin() +
+                        static_cast<std::ptrdiff_t>(std::min<std::size_t>(stream.size(), 40000)));
+      damaged[1000 + rng() % (damaged.size() - 1000)] ^=
+          static_cast<std::uint8_t>(1u << (rng() % 8));
+      variants.push_back(damaged);
+    }
+    for (std::size_t v = 0; v < variants.size(); ++v) {
+      for (const std::uint32_t window : {32768u, 4096u, 700u}) {
+        for (const std::uint32_t pieces : {0u, 3000u, 300u}) {
+          SCOPED_TRACE(testing::Message()
+                       << "level " << coding.level << " strategy " << coding.strategy << " variant "
+                       << v << " window " << window << " pieces " << pieces);
+          const RunOutcome fast = RunStream(variants[v], window, pieces);
+          RunOutcome careful;
+          {
+            deflate_test::CarefulLoopsOnly only;
+            careful = RunStream(variants[v], window, pieces);
+          }
+          ASSERT_EQ(fast.status, careful.status);
+          ASSERT_EQ(fast.bytes, careful.bytes);
+          ASSERT_TRUE(fast == careful);
+          if (v == 0 && window == 32768u) ASSERT_EQ(fast.bytes, text);
+          (fast.status == kInflateEndOfStream ? ended : failed) += 1;
+        }
+      }
+    }
+  }
+  EXPECT_GT(ended, 20);
+  EXPECT_GT(failed, 20);
+}
+
+// A literal and a match of 258 is the longest pass of the fast loop; over
+// windows of every size in a range, such passes end at every place of the
+// window, and the careful loop must always find room where the fast loop
+// stopped.
+TEST(InflateFastLoop, LongestPassesEndAnywhereInTheWindow) {
+  Bytes data;
+  for (int unit = 0; data.size() < 60000; ++unit)  // a literal, then a match of 258
+    data.insert(data.end(), 259, static_cast<std::uint8_t>('a' + unit % 7));
+  const Bytes stream = deflate_test::ZlibDeflate(data, 6, Z_RLE);
+  for (std::uint32_t window = 300; window < 1200; window += 7) {
+    SCOPED_TRACE(testing::Message() << "window " << window);
+    const RunOutcome fast = RunStream(stream, window, 0);
+    ASSERT_EQ(fast.status, kInflateEndOfStream);
+    ASSERT_EQ(fast.bytes, data);
+    deflate_test::CarefulLoopsOnly only;
+    ASSERT_TRUE(RunStream(stream, window, 0) == fast);
+  }
+}
+
 TEST(InflateWindow, HistoryIsBoundedByTheWindow) {
   // zlib with windowBits 9 reaches at most 250 bytes back: a 250-byte window
   // decodes it while wrapping; a 128-byte one refuses the far matches.

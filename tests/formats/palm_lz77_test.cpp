@@ -1,9 +1,12 @@
 #include "engine/formats/palm_lz77.h"
 
+#include "engine/formats/palm_lz77_internal.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -21,18 +24,22 @@ struct Decoded {
 constexpr std::uint8_t kGuard = 0xEE;
 constexpr std::uint32_t kGuardBytes = 64;
 
-// Decodes into a buffer of `capacity` bytes followed by guard bytes, and
-// checks that the guard is intact and that measuring agrees.
-Decoded Decode(const Bytes& in, std::uint32_t capacity = 4096) {
+constexpr PalmLzPath kPaths[] = {PalmLzPath::kPortable, PalmLzPath::kWords, PalmLzPath::kSse2,
+                                 PalmLzPath::kAvx2};
+
+// Decodes through one path into a buffer of `capacity` bytes followed by
+// guard bytes, and checks that the guard is intact and that measuring
+// through the same path agrees.
+Decoded DecodeWith(PalmLzPath path, const Bytes& in, std::uint32_t capacity) {
   std::vector<std::uint8_t> buffer(capacity + kGuardBytes, kGuard);
   std::uint32_t length = 0xDEADBEEF;
-  const StatusCode s = PalmDocLz_Decode(in.data(), static_cast<std::uint32_t>(in.size()),
-                                        buffer.data(), capacity, &length);
+  const StatusCode s = PalmDocLz_DecodeWith(path, in.data(), static_cast<std::uint32_t>(in.size()),
+                                            buffer.data(), capacity, &length);
   for (std::uint32_t k = capacity; k < buffer.size(); ++k)
     EXPECT_EQ(buffer[k], kGuard) << "written past the capacity at " << k;
   std::uint32_t measured = 0xDEADBEEF;
   const StatusCode m =
-      PalmDocLz_MeasureRecord(in.data(), static_cast<std::uint32_t>(in.size()), &measured);
+      PalmDocLz_MeasureWith(path, in.data(), static_cast<std::uint32_t>(in.size()), &measured);
   EXPECT_EQ(m, s);
   if (s == kOk) {
     EXPECT_EQ(measured, length);
@@ -42,6 +49,26 @@ Decoded Decode(const Bytes& in, std::uint32_t capacity = 4096) {
   }
   const std::uint32_t written = s == kOk ? std::min(length, capacity) : 0;
   return {s, length, std::string(buffer.begin(), buffer.begin() + written)};
+}
+
+// Decodes through the public entry point and through every path, which must
+// all give the same status, length and text.
+Decoded Decode(const Bytes& in, std::uint32_t capacity = 4096) {
+  std::vector<std::uint8_t> buffer(capacity + kGuardBytes, kGuard);
+  std::uint32_t length = 0xDEADBEEF;
+  const StatusCode s = PalmDocLz_Decode(in.data(), static_cast<std::uint32_t>(in.size()),
+                                        buffer.data(), capacity, &length);
+  const Decoded d = DecodeWith(PalmLzPath::kAvx2, in, capacity);
+  EXPECT_EQ(d.status, s);
+  EXPECT_EQ(d.length, length);
+  EXPECT_EQ(d.text, std::string(buffer.begin(), buffer.begin() + d.text.size()));
+  for (const PalmLzPath path : kPaths) {
+    const Decoded other = DecodeWith(path, in, capacity);
+    EXPECT_EQ(other.status, d.status) << static_cast<int>(path);
+    EXPECT_EQ(other.length, d.length) << static_cast<int>(path);
+    EXPECT_EQ(other.text, d.text) << static_cast<int>(path);
+  }
+  return d;
 }
 
 Bytes B(std::initializer_list<int> v) {
@@ -330,6 +357,28 @@ TEST(PalmLz77, MatchesAByteByByteDecoder) {
       EXPECT_EQ(d.length, whole);
       ASSERT_EQ(d.text, want.substr(0, capacity));
     }
+  }
+}
+
+// Real prose: the licence texts shipped with the system, cut into records
+// as a document holds them, round-trip through every path.
+TEST(PalmLz77, RealTextDecodesTheSameThroughEveryPath) {
+  std::string text;
+  for (const char* name :
+       {"/usr/share/common-licenses/GPL-3", "/usr/share/common-licenses/Apache-2.0"}) {
+    std::FILE* f = std::fopen(name, "rb");
+    if (f == nullptr) continue;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;)
+      text.append(chunk, n);
+    std::fclose(f);
+  }
+  if (text.empty()) GTEST_SKIP() << "no licence texts on this system";
+  for (std::size_t at = 0; at < text.size() && at < 16 * 4096; at += 4096) {
+    const std::string record = text.substr(at, 4096);
+    const Decoded d = Decode(Compress(record));
+    ASSERT_EQ(d.status, kOk);
+    ASSERT_EQ(d.text, record) << "record at " << at;
   }
 }
 

@@ -1,8 +1,11 @@
 #include "engine/runtime/text_conv.h"
 
+#include "engine/runtime/text_conv_internal.h"
+
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -182,6 +185,81 @@ TEST(TextConv, ConvertEdgeCases) {
     EXPECT_EQ(r.size, c.size) << c.what;
     EXPECT_EQ(r.consumed, c.consumed) << c.what;
     EXPECT_EQ(r.replaced, c.replaced) << c.what;
+  }
+}
+
+// UTF-8 to UTF-16LE through the vector path and the portable path: the
+// same status, counters, output bytes and target bytes past the output (the
+// caller's, untouched), for real prose, mixed scripts, and the same with
+// damage sprinkled in (stray and missing continuation bytes, forms past
+// U+10FFFF, 5- and 6-byte forms, a form cut at the end), at every kind of
+// capacity and with each flag.
+TEST(TextConv, Utf8ToUtf16PathsAgree) {
+  std::string prose;
+  if (std::FILE* f = std::fopen("/usr/share/common-licenses/GPL-3", "rb")) {
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;)
+      prose.append(chunk, n);
+    std::fclose(f);
+  }
+  const std::string scripts[] = {"word",
+                                 "caf\xC3\xA9",
+                                 "\xCE\xB1\xCE\xB2\xCE\xB3",
+                                 "\xD0\xB4\xD0\xBE\xD0\xBC",
+                                 "\xE4\xB8\xAD\xE6\x96\x87",
+                                 "\xF0\x9F\x98\x80",
+                                 "\xED\xA0\x80",
+                                 "\xC0\x80"};
+  const std::string damage[] = {"\x80",
+                                "\xC3",
+                                "\xE4\xB8",
+                                "\xF4\x90\x80\x80",
+                                "\xF8\x88\x80\x80\x80",
+                                "\xFC\x84\x80\x80\x80\x80",
+                                "\xFE",
+                                "\xF0\x80\x80\x80"};
+  std::mt19937 rng(1014);
+  for (int round = 0; round < 600; ++round) {
+    std::string in;
+    if (round % 6 == 0 && !prose.empty()) {
+      const std::size_t at = rng() % prose.size();
+      in = prose.substr(at, rng() % 3000);
+    } else {
+      const std::size_t words = rng() % 200;
+      for (std::size_t k = 0; k < words; ++k) {
+        in += scripts[rng() % 8];
+        if (round % 3 == 1 && rng() % 10 == 0) in += damage[rng() % 8];
+        in += rng() % 9 == 0 ? "\n" : " ";
+      }
+    }
+    if (round % 5 == 0 && !in.empty())
+      in.resize(in.size() - 1 - rng() % std::min<std::size_t>(in.size(), 3));
+    const auto whole = static_cast<std::uint32_t>(in.size() * 2 + 8);
+    const std::uint32_t capacities[] = {whole, static_cast<std::uint32_t>(rng() % whole),
+                                        static_cast<std::uint32_t>(rng() % 40)};
+    for (const std::uint32_t capacity : capacities) {
+      const std::uint32_t flags = rng() % 4;
+      std::vector<std::uint8_t> a(capacity + 8, 0xA5), b(capacity + 8, 0xA5);
+      TextConvRequest ra{flags, 106,      in.data(), static_cast<std::uint32_t>(in.size()),
+                         1014,  a.data(), capacity,  0,
+                         0,     0};
+      TextConvRequest rb = ra;
+      rb.target = b.data();
+      const StatusCode sa = TextConv_ConvertWith(TextConvPath::kVector, &ra);
+      const StatusCode sb = TextConv_ConvertWith(TextConvPath::kPortable, &rb);
+      SCOPED_TRACE("round " + std::to_string(round) + ", capacity " + std::to_string(capacity));
+      ASSERT_EQ(sa, sb);
+      EXPECT_EQ(ra.targetCapacity, rb.targetCapacity);
+      EXPECT_EQ(ra.consumed, rb.consumed);
+      EXPECT_EQ(ra.characters, rb.characters);
+      EXPECT_EQ(ra.replaced, rb.replaced);
+      ASSERT_EQ(a, b);
+      TextConvRequest rc = ra;
+      rc.target = a.data();
+      rc.targetCapacity = capacity;
+      rc.consumed = rc.characters = rc.replaced = 0;
+      EXPECT_EQ(TextConv_Convert(g_TextConvModule, &rc), sa) << "the default path";
+    }
   }
 }
 

@@ -12,7 +12,7 @@
 #include <map>
 #include <string>
 
-#include "app/resources/strings.h"
+#include "app/core/strings.h"
 #include "engine/formats/doc_handler.h"
 #include "engine/formats/native_handler.h"
 #include "engine/runtime/module_table.h"

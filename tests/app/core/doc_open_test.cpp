@@ -2,7 +2,7 @@
 // probe order, the message of each failure, every engine object released on
 // every failure branch, the encoding precedence and the two close modes of
 // the local settings.
-#include "app/shell/doc_open.h"
+#include "app/core/doc_open.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/resources/strings.h"
+#include "app/core/strings.h"
 #include "engine/formats/flow_text.h"
 #include "engine/runtime/module_table.h"
 #include "tests/support/record_db_fixtures.h"

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/resources/strings.h"
+#include "app/core/strings.h"
 #include "engine/formats/text_search.h"
 #include "engine/view/text_view.h"
 

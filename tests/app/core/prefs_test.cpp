@@ -1,6 +1,6 @@
 // Preferences and window state: defaults, the checksum against zlib, the load
 // rules for foreign, damaged, short and old records, and the placement rule.
-#include "app/shell/prefs.h"
+#include "app/core/prefs.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

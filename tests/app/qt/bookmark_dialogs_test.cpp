@@ -17,8 +17,9 @@
 #include <vector>
 
 #include "app/core/bookmark_rules.h"
-#include "app/shell/doc_open.h"
-#include "app/shell/kelpo_view.h"
+#include "app/core/doc_open.h"
+#include "app/program/reader_dialogs.h"
+#include "app/window/kelpo_view.h"
 #include "engine/formats/doc_handler.h"
 #include "engine/runtime/charset_name.h"
 #include "engine/stores/settings_store.h"

@@ -23,11 +23,12 @@
 #include <string>
 #include <vector>
 
-#include "app/resources/strings.h"
-#include "app/shell/doc_open.h"
-#include "app/shell/kelpo_view.h"
-#include "app/shell/main_frame.h"
-#include "app/shell/qt_settings_store.h"
+#include "app/core/doc_open.h"
+#include "app/core/strings.h"
+#include "app/program/reader_dialogs.h"
+#include "app/window/kelpo_view.h"
+#include "app/window/main_frame.h"
+#include "app/window/qt_settings_store.h"
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/dict.h"
 #include "tests/app/qt/modal_script.h"
@@ -59,7 +60,7 @@ class CategoryDialogsTest : public testing::Test {
       QApplication::processEvents();
   }
   std::unique_ptr<MainFrame> StartProgram() {
-    return std::make_unique<MainFrame>(&settings_, &prefs_, &windowState_);
+    return std::make_unique<ReaderWindow>(&settings_, &prefs_, &windowState_);
   }
   KelpoView* Open(MainFrame& frame, const std::string& name) {
     const QString path = QString::fromStdString(files_.File(name));

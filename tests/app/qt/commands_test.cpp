@@ -31,9 +31,10 @@
 #include <vector>
 
 #include "app/core/commands.h"
-#include "app/shell/kelpo_view.h"
-#include "app/shell/main_frame.h"
-#include "app/shell/qt_settings_store.h"
+#include "app/program/reader_dialogs.h"
+#include "app/window/kelpo_view.h"
+#include "app/window/main_frame.h"
+#include "app/window/qt_settings_store.h"
 #include "engine/view/text_view.h"
 #include "tests/formats/razo_fixture.h"
 #include "tests/support/peer.h"
@@ -67,7 +68,7 @@ class CommandsTest : public testing::Test {
       QApplication::processEvents();
   }
   std::unique_ptr<MainFrame> MakeFrame() {
-    auto frame = std::make_unique<MainFrame>(&settings_, &prefs_, &windowState_);
+    auto frame = std::make_unique<ReaderWindow>(&settings_, &prefs_, &windowState_);
     frame->resize(900, 640);
     frame->show();
     frame->activateWindow();

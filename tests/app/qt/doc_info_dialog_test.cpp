@@ -15,12 +15,13 @@
 #include <QTabWidget>
 #include <fstream>
 
+#include "app/core/doc_open.h"
+#include "app/core/strings.h"
 #include "app/dialogs/info_date_text.h"
-#include "app/resources/strings.h"
-#include "app/shell/doc_open.h"
-#include "app/shell/kelpo_view.h"
-#include "app/shell/main_frame.h"
-#include "app/shell/qt_settings_store.h"
+#include "app/program/reader_dialogs.h"
+#include "app/window/kelpo_view.h"
+#include "app/window/main_frame.h"
+#include "app/window/qt_settings_store.h"
 #include "engine/formats/doc_handler.h"
 #include "tests/app/qt/modal_script.h"
 #include "tests/support/native_writer.h"
@@ -64,7 +65,7 @@ TEST_F(DocInfoDialogTest, PlainTextDocumentShowsOnlyItsGeneralPage) {
     const QString size = c.second;
     const std::string path = files_.File("note.txt");
     WriteFileBytes(path, bytes);
-    MainFrame frame(&settings_, &prefs_, &windowState_);
+    ReaderWindow frame(&settings_, &prefs_, &windowState_);
     ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(path)));
     ASSERT_EQ(frame.Views().size(), 1);
     KelpoView* view = frame.Views().front();
@@ -114,7 +115,7 @@ TEST_F(DocInfoDialogTest, NativeDocumentShowsItsStringsDateTypeAndEncoding) {
   ASSERT_FALSE(file.empty()) << error;
   const std::string path = files_.File("cook.pdb");
   WriteFileBytes(path, file);
-  MainFrame frame(&settings_, &prefs_, &windowState_);
+  ReaderWindow frame(&settings_, &prefs_, &windowState_);
   ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(path)));
   ASSERT_EQ(frame.Views().size(), 1);
 

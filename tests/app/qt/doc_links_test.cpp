@@ -1,7 +1,7 @@
 // Following a link to another document file in a temporary folder tree, and
 // Save As text: the exact text, written in one step, never over the open
 // document.
-#include "app/shell/doc_links.h"
+#include "app/window/doc_links.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <QTimer>
 #include <filesystem>
 
-#include "app/shell/doc_open.h"
-#include "app/shell/kelpo_view.h"
+#include "app/core/doc_open.h"
+#include "app/window/kelpo_view.h"
 #include "engine/stores/settings_store.h"
 #include "engine/view/text_view.h"
 #include "tests/support/peer.h"

@@ -1,14 +1,14 @@
 // The reading view leaving its document: the save mode of the preferences
 // decides whether the document's local settings stay (and move to the front
 // of the recent list) or are deleted when the document closes.
-#include "app/shell/kelpo_view.h"
+#include "app/window/kelpo_view.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 
-#include "app/resources/strings.h"
-#include "app/shell/doc_open.h"
+#include "app/core/doc_open.h"
+#include "app/core/strings.h"
 #include "engine/stores/settings_store.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"

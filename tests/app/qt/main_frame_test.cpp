@@ -2,7 +2,7 @@
 // side and both show their text; an open document is brought to the front
 // instead of opened twice; a file no handler takes is refused; the recent
 // list keeps nine entries, newest first.
-#include "app/shell/main_frame.h"
+#include "app/window/main_frame.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +18,9 @@
 #include <optional>
 #include <string>
 
-#include "app/shell/kelpo_view.h"
-#include "app/shell/qt_settings_store.h"
+#include "app/program/reader_dialogs.h"
+#include "app/window/kelpo_view.h"
+#include "app/window/qt_settings_store.h"
 #include "engine/runtime/dict.h"
 #include "engine/stores/settings_store.h"
 #include "tests/support/peer.h"
@@ -73,7 +74,7 @@ TEST_F(MainFrameTest, TwoDocumentsSideBySideBothShowTheirText) {
   WriteFileBytes(files_.File("notes.txt"), "Notes in plain text.\nA second line of notes.\n");
 
   QtSettingsStore settings;
-  MainFrame frame(&settings, &prefs_, &windowState_);
+  ReaderWindow frame(&settings, &prefs_, &windowState_);
   frame.resize(900, 600);
   frame.show();
   ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(files_.File("book.pdb"))));
@@ -106,7 +107,7 @@ TEST_F(MainFrameTest, TwoDocumentsSideBySideBothShowTheirText) {
 
 TEST_F(MainFrameTest, RecentListKeepsNineNewestFirstAndForgetsFilesThatFail) {
   QtSettingsStore settings;
-  MainFrame frame(&settings, &prefs_, &windowState_);
+  ReaderWindow frame(&settings, &prefs_, &windowState_);
   for (int i = 0; i < 11; ++i) {
     const std::string path = files_.File("doc" + std::to_string(i) + ".txt");
     WriteFileBytes(path, "document " + std::to_string(i) + "\n");
@@ -131,7 +132,7 @@ TEST_F(MainFrameTest, RecentListKeepsNineNewestFirstAndForgetsFilesThatFail) {
 
 TEST_F(MainFrameTest, DroppedFilesOpenUpToSixteenAndFoldersAreSkipped) {
   QtSettingsStore settings;
-  MainFrame frame(&settings, &prefs_, &windowState_);
+  ReaderWindow frame(&settings, &prefs_, &windowState_);
   QList<QUrl> urls;
   ASSERT_TRUE(QDir().mkpath(QString::fromStdString(files_.File("folder.txt"))));
   urls.append(QUrl::fromLocalFile(QString::fromStdString(files_.File("folder.txt"))));
@@ -158,11 +159,11 @@ TEST_F(MainFrameTest, AFirstRunAddsTheDefaultCategories) {
   };
   QtSettingsStore settings;
   {
-    MainFrame first(&settings, &prefs_, &windowState_);
+    ReaderWindow first(&settings, &prefs_, &windowState_);
     ASSERT_NE(first.store(), nullptr);
     EXPECT_EQ(topLevelNames(first.store()).size(), 2u);
   }
-  MainFrame second(&settings, &prefs_, &windowState_);
+  ReaderWindow second(&settings, &prefs_, &windowState_);
   EXPECT_EQ(topLevelNames(second.store()).size(), 2u);
 }
 

@@ -18,9 +18,10 @@
 #include <vector>
 
 #include "app/device/win_device.h"
-#include "app/shell/kelpo_view.h"
-#include "app/shell/main_frame.h"
-#include "app/shell/qt_settings_store.h"
+#include "app/program/reader_dialogs.h"
+#include "app/window/kelpo_view.h"
+#include "app/window/main_frame.h"
+#include "app/window/qt_settings_store.h"
 #include "engine/device/device.h"
 #include "engine/formats/native_doc.h"
 #include "engine/runtime/module_table.h"
@@ -431,7 +432,7 @@ TEST(NativeDocumentWindow, TheReaderOpensANativeDocument) {
   WriteFileBytes(files.File("book.pdb"), WriteDocument());
 
   QtSettingsStore settings;
-  MainFrame frame(&settings, &prefs, &windowState);
+  ReaderWindow frame(&settings, &prefs, &windowState);
   frame.resize(760, 560);
   frame.show();
   ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(files.File("book.pdb"))));

@@ -40,9 +40,10 @@
 #include "app/dialogs/options_pages.h"
 #include "app/dialogs/tap_region_ctrl.h"
 #include "app/dialogs/theme_editor.h"
-#include "app/shell/kelpo_view.h"
-#include "app/shell/main_frame.h"
-#include "app/shell/qt_settings_store.h"
+#include "app/program/reader_dialogs.h"
+#include "app/window/kelpo_view.h"
+#include "app/window/main_frame.h"
+#include "app/window/qt_settings_store.h"
 #include "engine/runtime/module_table.h"
 #include "engine/stores/settings_store.h"
 #include "tests/support/scoped_env.h"
@@ -177,7 +178,7 @@ TEST_F(OptionsSheetTest, ViewSheetEndToEndAndReadBackAfterReopening) {
   std::uint16_t themeKey = 0;
   QString faceChosen;
   {
-    MainFrame frame(&settings, &prefs_, &windowState_);
+    ReaderWindow frame(&settings, &prefs_, &windowState_);
     frame.resize(700, 500);
     frame.show();
     ASSERT_TRUE(frame.OpenDocumentFile(path));
@@ -288,7 +289,7 @@ TEST_F(OptionsSheetTest, ViewSheetEndToEndAndReadBackAfterReopening) {
   EXPECT_EQ(again.localSettingsLimitKB(), 500);
   EXPECT_EQ(QString::fromStdU16String(again.fontFace(4)), faceChosen);
   {
-    MainFrame frame(&settings2, &again, &state2);
+    ReaderWindow frame(&settings2, &again, &state2);
     frame.show();
     ASSERT_TRUE(frame.OpenDocumentFile(path));
     KelpoView* view = frame.Views().value(0);
@@ -325,7 +326,7 @@ TEST_F(OptionsSheetTest, ViewSheetEndToEndAndReadBackAfterReopening) {
 TEST_F(OptionsSheetTest, TheOptionsCommandRunsTheSheet) {
   WriteFileBytes(files_.File("notes.txt"), "Notes in plain text.\n");
   QtSettingsStore settings;
-  MainFrame frame(&settings, &prefs_, &windowState_);
+  ReaderWindow frame(&settings, &prefs_, &windowState_);
   frame.show();
   ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(files_.File("notes.txt"))));
   KelpoView* view = frame.Views().value(0);

@@ -2,7 +2,7 @@
 // every word in order, one PDF page per page of the print pagination, text
 // inside the inch margins; printing again reuses the pagination; the preview
 // opens on the page of the screen's reading position (kept as a picture).
-#include "app/shell/print_job.h"
+#include "app/window/print_job.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +16,8 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "app/shell/doc_open.h"
-#include "app/shell/kelpo_view.h"
+#include "app/core/doc_open.h"
+#include "app/window/kelpo_view.h"
 #include "engine/stores/settings_store.h"
 #include "engine/view/text_view.h"
 #include "tests/support/peer.h"

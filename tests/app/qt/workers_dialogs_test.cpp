@@ -23,14 +23,15 @@
 #include <QTimer>
 #include <functional>
 
+#include "app/core/doc_open.h"
 #include "app/core/worker.h"
 #include "app/dialogs/find_dialog.h"
 #include "app/dialogs/goto_dialog.h"
-#include "app/dialogs/progress_dialog.h"
-#include "app/shell/doc_open.h"
-#include "app/shell/kelpo_view.h"
-#include "app/shell/print_job.h"
-#include "app/shell/workers.h"
+#include "app/program/reader_dialogs.h"
+#include "app/window/kelpo_view.h"
+#include "app/window/print_job.h"
+#include "app/window/progress_dialog.h"
+#include "app/window/workers.h"
 #include "engine/formats/text_doc.h"
 #include "engine/stores/settings_store.h"
 #include "engine/view/text_view_internal.h"
@@ -115,6 +116,7 @@ class WorkersDialogsTest : public ::testing::Test {
     doc_ = std::make_unique<KelpoDoc>(ShellContext{&prefs_, store_, &prompter_});
     ASSERT_TRUE(doc_->OnOpenDocument(U16(files_.File(name))));
     view_ = std::make_unique<KelpoView>(doc_.get(), nullptr);
+    view_->SetDialogs(&ReaderDialogs());
     view_->resize(500, 400);
     view_->OnInitialUpdate();
     view_->Render();

@@ -7,8 +7,8 @@
 #include <cstdlib>
 
 #include "app/device/win_device.h"
-#include "app/shell/main_frame.h"
-#include "app/shell/qt_settings_store.h"
+#include "app/window/main_frame.h"
+#include "app/window/qt_settings_store.h"
 #include "engine/startup/engine_start.h"
 
 namespace {

@@ -1,11 +1,11 @@
-#include "app/shell/workers.h"
+#include "app/window/workers.h"
 
 #include <QMessageBox>
 
+#include "app/core/doc_open.h"
 #include "app/core/find_options.h"
-#include "app/resources/strings.h"
-#include "app/shell/doc_open.h"
-#include "app/shell/kelpo_view.h"
+#include "app/core/strings.h"
+#include "app/window/kelpo_view.h"
 #include "engine/view/text_view.h"
 
 bool Workers_Run(QWidget* owner, WorkerKind kind, ProgressDialog::Kind dialog, WorkerShared& shared,

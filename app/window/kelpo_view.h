@@ -32,6 +32,7 @@ class KelpoDoc;
 class MainFrame;
 class PrintJob;
 class ProgressDialog;
+struct CommandDialogs;
 class QScrollBar;
 
 class KelpoView : public QAbstractScrollArea {
@@ -100,6 +101,10 @@ class KelpoView : public QAbstractScrollArea {
   // True when the choice changed.
   bool UpdateLocationMode();
   MainFrame* mainFrame() const;
+  // The dialog table the view's commands call: the one given here, else its
+  // main window's (every entry null for a view alone without one).
+  const CommandDialogs& dialogs() const;
+  void SetDialogs(const CommandDialogs* dialogs) { dialogs_ = dialogs; }
 
   EngineObject* device() const { return device_; }
   EngineObject* textView() const { return textView_; }
@@ -192,6 +197,7 @@ class KelpoView : public QAbstractScrollArea {
   // The synchronous layout's progress.
   QElapsedTimer progressClock_;
   QPointer<ProgressDialog> progress_;
+  const CommandDialogs* dialogs_ = nullptr;
   bool progressRunning_ = false;
   std::vector<void*> historyRecords_;
 };

@@ -1,4 +1,4 @@
-#include "app/dialogs/progress_dialog.h"
+#include "app/window/progress_dialog.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

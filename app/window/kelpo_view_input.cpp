@@ -7,24 +7,19 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 
+#include "app/core/doc_open.h"
 #include "app/core/tap_regions.h"
-#include "app/shell/doc_open.h"
-#include "app/shell/kelpo_view.h"
-#include "app/shell/main_frame.h"
+#include "app/window/kelpo_view.h"
+#include "app/window/main_frame.h"
 #include "engine/device/device.h"
 #include "engine/view/text_view.h"
 
 namespace {
 
-constexpr int kLeftGap = 4;          // the view's own gap the text view does not see
-constexpr int kSelectInterval = 50;  // timer 1
-constexpr int kTapInterval = 50;     // timer 3
-constexpr int kAutoInterval = 10;    // timer 4
-constexpr std::uint16_t kControlLineHeight = 6;
-constexpr std::uint16_t kControlListFinish = 15;
-constexpr std::uint16_t kControlListCancel = 16;
-constexpr std::uint16_t kAnnotCommit = 4;
-constexpr std::uint16_t kAnnotCancel = 5;
+constexpr int kLeftGap = 4;                  // the view's own gap the text view does not see
+constexpr int kSelectInterval = 50;          // timer 1
+constexpr int kTapInterval = 50;             // timer 3
+constexpr int kAutoInterval = 10;            // timer 4
 constexpr std::uint16_t kScrollLineBit = 2;  // scrollFlags: auto-scroll a line at a time
 
 const TextViewOps& Tv(EngineObject* v) {
@@ -164,7 +159,7 @@ void KelpoView::AutoScrollStep() {
   } else {
     if (autoScroll_.pendingLine == 0) {
       std::int16_t height = 0;
-      if (IsFailure(Tv(textView_).control(textView_, kControlLineHeight, 0, &height)) ||
+      if (IsFailure(Tv(textView_).control(textView_, TextViewControl::LineHeight, 0, &height)) ||
           height <= 0) {
         StopAutoScroll();
         return;
@@ -288,7 +283,8 @@ bool KelpoView::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
   // An open drop-down list takes the keys.
   if (viewMode_ & ViewMode::ListOpen) {
     if (enter || space) {
-      const StatusCode s = Tv(textView_).control(textView_, kControlListFinish, 0, nullptr);
+      const StatusCode s =
+          Tv(textView_).control(textView_, TextViewControl::ListFinish, 0, nullptr);
       viewMode_ &= ~ViewMode::ListOpen;
       OnTextViewResult(s);
       Capture(false);
@@ -296,7 +292,8 @@ bool KelpoView::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
       return true;
     }
     if (key == Qt::Key_Escape) {
-      (void)Tv(textView_).control(textView_, kControlListCancel, 0, nullptr);  // closes in any case
+      (void)Tv(textView_).control(textView_, TextViewControl::ListCancel, 0,
+                                  nullptr);  // closes in any case
       Capture(false);
       viewMode_ &= ~ViewMode::ListOpen;
       viewport()->update();
@@ -307,13 +304,13 @@ bool KelpoView::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
   // So does an open note box.
   if (viewMode_ & ViewMode::NoteBox) {
     if (enter || space) {
-      const StatusCode s = Tv(textView_).annotCommand(textView_, kAnnotCommit, 0, nullptr);
+      const StatusCode s = Tv(textView_).annotCommand(textView_, TextViewAnnot::Commit, 0, nullptr);
       viewport()->update();
       OnAnnotationResult(s);
       return true;
     }
     if (key == Qt::Key_Escape) {
-      const StatusCode s = Tv(textView_).annotCommand(textView_, kAnnotCancel, 0, nullptr);
+      const StatusCode s = Tv(textView_).annotCommand(textView_, TextViewAnnot::Cancel, 0, nullptr);
       viewport()->update();
       OnAnnotationResult(s);
       return true;

@@ -1,4 +1,4 @@
-#include "app/shell/kelpo_view.h"
+#include "app/window/kelpo_view.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -7,12 +7,12 @@
 #include <QWheelEvent>
 #include <algorithm>
 
+#include "app/core/doc_open.h"
+#include "app/core/strings.h"
 #include "app/core/worker.h"
 #include "app/device/win_device.h"
-#include "app/dialogs/progress_dialog.h"
-#include "app/resources/strings.h"
-#include "app/shell/doc_open.h"
-#include "app/shell/print_job.h"
+#include "app/window/print_job.h"
+#include "app/window/progress_dialog.h"
 #include "engine/device/device.h"
 #include "engine/formats/doc_handler.h"
 #include "engine/runtime/allocator.h"
@@ -25,11 +25,8 @@ constexpr std::uint16_t kViewMargin = 4;  // the device's margin on each side
 constexpr int kLeftGap = 4;               // the view's own gap the text view does not see
 constexpr std::uint16_t kViewDefaultOptions = 2;
 constexpr std::uint32_t kSynchronousLayout = 0x7FFFFFFF;
-constexpr int kBackgroundInterval = 500;              // ms between background layout slices
-constexpr int kProgressDelay = 500;                   // ms before the layout dialog shows
-constexpr std::uint16_t kControlSaveState = 4;        // text view control: store the reading state
-constexpr std::uint16_t kControlCharset = 14;         // text view control: the document's charset
-constexpr std::uint16_t kControlEndInteraction = 17;  // text view control: close list and note box
+constexpr int kBackgroundInterval = 500;  // ms between background layout slices
+constexpr int kProgressDelay = 500;       // ms before the layout dialog shows
 
 const DeviceOps& Dev(EngineObject* d) {
   return DeviceOf(d);
@@ -123,7 +120,8 @@ KelpoView::~KelpoView() {
   autoTimer_.stop();
   // An open drop-down list or note box ends before its document goes.
   if (textView_ != nullptr && attached_)
-    (void)Tv(textView_).control(textView_, kControlEndInteraction, 0, nullptr);  // always 0
+    (void)Tv(textView_).control(textView_, TextViewControl::EndInteraction, 0,
+                                nullptr);  // always 0
   SaveLocalSettings();
   if (textView_ != nullptr) (void)Tv(textView_).destroy(textView_);  // frees in every case
   if (device_ != nullptr) (void)Dev(device_).destroy(device_);
@@ -205,7 +203,7 @@ void KelpoView::SaveLocalSettings() {
   if (save) {
     // The view writes its reading state into the local settings; a state it
     // cannot write leaves the one stored before.
-    (void)Tv(textView_).control(textView_, kControlSaveState, 0, nullptr);
+    (void)Tv(textView_).control(textView_, TextViewControl::SaveState, 0, nullptr);
     (void)OpsOf<SettingsOps>(c.store).saveDocumentState(
         c.store, &s.localSettings, doc_->path().c_str(), s.locationFlags, s.displayFlags,
         s.displayExtra, s.encoding, s.colourTheme);
@@ -243,7 +241,7 @@ void KelpoView::ApplyDisplaySettings() {
   (void)Tv(textView_).setOptions(textView_, options);
   // The view hands the charset to the handler and the device; one it cannot
   // set leaves the default (windows-1252) in force.
-  (void)Tv(textView_).control(textView_, kControlCharset, s.encoding, nullptr);
+  (void)Tv(textView_).control(textView_, TextViewControl::Charset, s.encoding, nullptr);
   std::uint16_t font = static_cast<std::uint16_t>(
       (s.displayFlags & 7) | ((s.displayFlags & 8) ? DeviceDisplay::FixedSizes : 0) |
       ((s.displayFlags & 0x10) ? DeviceDisplay::AllBold : 0));

@@ -1,4 +1,4 @@
-#include "app/resources/strings.h"
+#include "app/core/strings.h"
 
 #include <algorithm>
 #include <iterator>

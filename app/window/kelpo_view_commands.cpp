@@ -1,6 +1,6 @@
 // The reading view's commands: copy, select mode, find, go to, bookmarks,
 // history, pages, annotations, printing and Save As. Dialogs are opened
-// through app/shell/dialog_launch.h.
+// through the main window's dialog table.
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -15,18 +15,15 @@
 #include <string>
 #include <vector>
 
-#include "app/dialogs/annotation_dialogs.h"
-#include "app/dialogs/bookmark_dialogs.h"
-#include "app/dialogs/category_dialogs.h"
-#include "app/dialogs/doc_info_dialog.h"
-#include "app/resources/strings.h"
-#include "app/shell/dialog_launch.h"
-#include "app/shell/doc_links.h"
-#include "app/shell/doc_open.h"
-#include "app/shell/kelpo_view.h"
-#include "app/shell/main_frame.h"
-#include "app/shell/print_job.h"
-#include "app/shell/workers.h"
+#include "app/core/annotation_rules.h"
+#include "app/core/doc_open.h"
+#include "app/core/strings.h"
+#include "app/window/command_dialogs.h"
+#include "app/window/doc_links.h"
+#include "app/window/kelpo_view.h"
+#include "app/window/main_frame.h"
+#include "app/window/print_job.h"
+#include "app/window/workers.h"
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/text_conv.h"
@@ -36,25 +33,6 @@
 
 namespace {
 
-constexpr std::uint16_t kControlPercent = 5;
-constexpr std::uint16_t kControlStartSection = 13;
-constexpr std::uint16_t kControlSelectionLength = 26;
-constexpr std::uint16_t kControlSelectedText = 28;
-constexpr std::uint16_t kControlSnapshotBack = 20;  // 21 forward
-constexpr std::uint16_t kControlSnapshotLoad = 22;  // 23 forward
-constexpr std::uint16_t kListMarkSet = 0x1010;
-constexpr std::uint16_t kListMarkGo = 0x1020;
-constexpr std::uint16_t kListGoTo = 0x1030;
-constexpr std::uint16_t kListCount = 0x40;
-constexpr std::uint16_t kListNames = 0x70;
-constexpr std::uint16_t kListFreeNames = 0x80;
-constexpr std::uint16_t kListMarkGet = 0x1070;
-constexpr std::uint16_t kAnnotStoreOf = 0;
-constexpr std::uint16_t kAnnotSetPath = 2;
-constexpr std::uint16_t kAnnotGetPath = 3;
-constexpr std::uint16_t kAnnotButton = 6;
-constexpr std::uint16_t kAnnotIndex = 7;
-constexpr std::uint16_t kAnnotAdd = 8;
 constexpr std::uint32_t kSelectedTextLimit = 15000;
 constexpr std::uint32_t kUtf16Le = 1014;
 constexpr int kBookmarkNameLimit = 63;
@@ -108,6 +86,13 @@ MainFrame* KelpoView::mainFrame() const {
   return dynamic_cast<MainFrame*>(window());
 }
 
+const CommandDialogs& KelpoView::dialogs() const {
+  static const CommandDialogs kNone;
+  if (dialogs_ != nullptr) return *dialogs_;
+  const MainFrame* frame = mainFrame();
+  return frame != nullptr ? frame->dialogs() : kNone;
+}
+
 void KelpoView::Message(std::uint32_t stringId) {
   if (Prompter* p = doc_->context().prompter) p->Message(stringId, Prompter::Icon::Exclamation);
 }
@@ -120,14 +105,15 @@ void KelpoView::FillCommandState(CommandState* state) {
   if (textView_ == nullptr || !attached_) return;
   EngineObject* tv = textView_;
   std::uint32_t saved = 0;
-  if (!IsFailure(Tv(tv).positionListCommand(tv, kListMarkGet, 0, &saved)))
+  if (!IsFailure(Tv(tv).positionListCommand(tv, TextViewPosList::MarkGet, 0, &saved)))
     state->savedPosition = saved;
   state->backEmpty = Tv(tv).navigate(tv, TextViewNav::CanGoBack, 0) == kNoMore;
   state->forwardEmpty = Tv(tv).navigate(tv, TextViewNav::CanGoForward, 0) == kNoMore;
   for (std::uint16_t list = 0; list < 3 && !state->anyBookmarks; ++list) {
     std::uint16_t count = 0;
     state->anyBookmarks =
-        !IsFailure(Tv(tv).positionListCommand(tv, kListCount + list, 0, &count)) && count != 0;
+        !IsFailure(Tv(tv).positionListCommand(tv, TextViewPosList::Count + list, 0, &count)) &&
+        count != 0;
   }
   std::uint16_t page = 0, count = 0;
   if (!IsFailure(Tv(tv).getPageNumber(tv, &page, &count))) {
@@ -135,10 +121,11 @@ void KelpoView::FillCommandState(CommandState* state) {
     state->pageCount = count;
   }
   std::uint16_t percent = 0;
-  if (!IsFailure(Tv(tv).control(tv, kControlPercent, 0, &percent))) state->percent = percent;
+  if (!IsFailure(Tv(tv).control(tv, TextViewControl::Percent, 0, &percent)))
+    state->percent = percent;
   AnnotStore* store = nullptr;
   std::uint16_t notes = 0;
-  state->anyAnnotations = !IsFailure(Tv(tv).annotCommand(tv, kAnnotStoreOf, 0, &store)) &&
+  state->anyAnnotations = !IsFailure(Tv(tv).annotCommand(tv, TextViewAnnot::StoreOf, 0, &store)) &&
                           store != nullptr && !IsFailure(AnnotStore_GetCount(store, &notes)) &&
                           notes != 0;
 }
@@ -164,23 +151,25 @@ void KelpoView::OnCommand(std::uint16_t id) {
       CopyText(TextViewSelection::CopyDocument);
       break;
     case Cmd::DocumentInformation:
-      if (handler) RunDocInfoDialog(this);
+      if (handler && dialogs().docInfo) dialogs().docInfo(this);
       break;
     case Cmd::Categories:
       OnCategories();
       break;
     case Cmd::MarkLocation:
       // The first laid-out line's start becomes the saved position.
-      if (ready) (void)Tv(textView_).positionListCommand(textView_, kListMarkSet, 0, nullptr);
+      if (ready)
+        (void)Tv(textView_).positionListCommand(textView_, TextViewPosList::MarkSet, 0, nullptr);
       break;
     case Cmd::JumpToMark:
-      if (ready) (void)Tv(textView_).positionListCommand(textView_, kListMarkGo, 0, nullptr);
+      if (ready)
+        (void)Tv(textView_).positionListCommand(textView_, TextViewPosList::MarkGo, 0, nullptr);
       break;
     case Cmd::AddBookmark:
-      if (ready) RunAddBookmarkDialog(this);
+      if (ready && dialogs().addBookmark) dialogs().addBookmark(this);
       break;
     case Cmd::EditBookmarks:
-      if (ready) RunEditBookmarksDialog(this);
+      if (ready && dialogs().editBookmarks) dialogs().editBookmarks(this);
       break;
     case Cmd::ClearHistory:
       (void)Navigate(TextViewNav::ClearHistory);
@@ -189,7 +178,7 @@ void KelpoView::OnCommand(std::uint16_t id) {
       if (ready) StartAutoScroll();
       break;
     case Cmd::Options:
-      DialogLaunch_ViewOptions(this);
+      if (dialogs().viewOptions) dialogs().viewOptions(this);
       ApplyFontFaces();
       ApplyDisplaySettings();
       (void)UpdateLocationMode();  // the page bar shows the new choice
@@ -202,13 +191,13 @@ void KelpoView::OnCommand(std::uint16_t id) {
       OnSelectMode();
       break;
     case Cmd::Find:
-      if (DialogLaunch_Find(this)) DoFind(false);
+      if (dialogs().find && dialogs().find(this)) DoFind(false);
       break;
     case Cmd::FindAgain:
       DoFind(true);
       break;
     case Cmd::Home:
-      if (ready) (void)Tv(textView_).control(textView_, kControlStartSection, 0, nullptr);
+      if (ready) (void)Tv(textView_).control(textView_, TextViewControl::StartSection, 0, nullptr);
       break;
     case Cmd::Bookmarks:
       OnBookmarks();
@@ -278,10 +267,11 @@ void KelpoView::OnGoTo() {
   GoToRequest request;
   if (IsFailure(Tv(textView_).getPageNumber(textView_, &request.page, &request.pageCount)))
     request.page = request.pageCount = 0;
-  if (IsFailure(Tv(textView_).control(textView_, kControlPercent, 0, &request.percent)))
+  if (IsFailure(Tv(textView_).control(textView_, TextViewControl::Percent, 0, &request.percent)))
     request.percent = 0;
   request.showsPercent = (viewMode_ & ViewMode::Percent) != 0;
-  const GoToAnswer answer = DialogLaunch_GoTo(this, request);
+  if (!dialogs().goTo) return;
+  const GoToAnswer answer = dialogs().goTo(this, request);
   if (const auto move = Command_GoToMove(answer.result, answer.value, request.pageCount))
     (void)Navigate(move->code, move->argument);
 }
@@ -303,11 +293,12 @@ void KelpoView::OnBookmarks() {
   const char* const* names[3] = {};
   for (std::uint16_t list = 0; list < 3; ++list) {
     std::uint16_t count = 0;
-    if (IsFailure(Tv(textView_).positionListCommand(textView_, kListCount + list, 0, &count)) ||
+    if (IsFailure(Tv(textView_).positionListCommand(textView_, TextViewPosList::Count + list, 0,
+                                                    &count)) ||
         count == 0)
       continue;
-    if (IsFailure(
-            Tv(textView_).positionListCommand(textView_, kListNames + list, 0, &names[list])) ||
+    if (IsFailure(Tv(textView_).positionListCommand(textView_, TextViewPosList::Names + list, 0,
+                                                    &names[list])) ||
         names[list] == nullptr)
       continue;
     if (!choices.empty()) menu.addSeparator();
@@ -324,16 +315,17 @@ void KelpoView::OnBookmarks() {
   if (!choices.empty()) chosen = menu.exec(frame->BookmarksAnchor());
   if (chosen != nullptr) {
     const Choice c = choices[static_cast<std::size_t>(chosen->data().toInt())];
-    (void)Tv(textView_).positionListCommand(textView_, kListGoTo + c.list, c.index, nullptr);
+    (void)Tv(textView_).positionListCommand(textView_, TextViewPosList::GoTo + c.list, c.index,
+                                            nullptr);
   }
   for (std::uint16_t list = 0; list < 3; ++list)
     if (names[list] != nullptr)
-      (void)Tv(textView_).positionListCommand(textView_, kListFreeNames + list, 0,
+      (void)Tv(textView_).positionListCommand(textView_, TextViewPosList::FreeNames + list, 0,
                                               const_cast<char**>(names[list]));
 }
 
 void KelpoView::OnCategories() {
-  RunCategoriesDialog(this);
+  if (dialogs().categories) dialogs().categories(this);
 }
 
 void KelpoView::OnBackForward(bool forward) {
@@ -344,7 +336,8 @@ void KelpoView::OnBackForward(bool forward) {
   void* record = DocLinks_NewPathRecord(doc_->path());
   if (record == nullptr) return;
   void* exchanged = record;
-  const std::uint16_t code = forward ? kControlSnapshotBack + 1 : kControlSnapshotBack;
+  const std::uint16_t code =
+      forward ? TextViewControl::SnapshotBack + 1 : TextViewControl::SnapshotBack;
   if (IsFailure(Tv(textView_).control(textView_, code, 0, &exchanged)) || exchanged == nullptr ||
       exchanged == record) {
     Engine_Free(record);  // not taken
@@ -363,8 +356,9 @@ void KelpoView::OnBackForward(bool forward) {
     return;
   }
   // The text view takes the snapshot block (and frees it); the record is ours.
-  (void)Tv(textView_).control(textView_, forward ? kControlSnapshotLoad + 1 : kControlSnapshotLoad,
-                              0, block);
+  (void)Tv(textView_).control(
+      textView_, forward ? TextViewControl::SnapshotLoad + 1 : TextViewControl::SnapshotLoad, 0,
+      block);
   Engine_Free(other);
 }
 
@@ -380,7 +374,8 @@ void KelpoView::OnPageStep(bool next) {
 
 bool KelpoView::AssociateAnnotationsFile() {
   char16_t path[260] = {};
-  if (!IsFailure(Tv(textView_).annotCommand(textView_, kAnnotGetPath, 260, path)) && path[0] != 0)
+  if (!IsFailure(Tv(textView_).annotCommand(textView_, TextViewAnnot::GetPath, 260, path)) &&
+      path[0] != 0)
     return true;
   if (QMessageBox::information(this, QApplication::applicationDisplayName(),
                                Text(StringId::NoAnnotationsFileYet),
@@ -409,23 +404,24 @@ bool KelpoView::AssociateAnnotationsFile() {
                                   QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
     return false;
   }
-  if (IsFailure(Tv(textView_).annotCommand(textView_, kAnnotSetPath,
+  if (IsFailure(Tv(textView_).annotCommand(textView_, TextViewAnnot::SetPath,
                                            static_cast<std::uint32_t>(chosen.size()),
                                            const_cast<char16_t*>(chosen.c_str()))))
     return false;
   AnnotStore* store = nullptr;
-  (void)Tv(textView_).annotCommand(textView_, kAnnotStoreOf, 0, &store);  // opened on first use
+  (void)Tv(textView_).annotCommand(textView_, TextViewAnnot::StoreOf, 0,
+                                   &store);  // opened on first use
   return true;
 }
 
 void KelpoView::OnAnnotate() {
   if (textView_ == nullptr || !attached_ || !AssociateAnnotationsFile()) return;
   std::uint32_t length = 0;
-  if (IsFailure(Tv(textView_).control(textView_, kControlSelectionLength, 0, &length)) ||
+  if (IsFailure(Tv(textView_).control(textView_, TextViewControl::SelectionLength, 0, &length)) ||
       length == 0)
     return;
   TextViewTextRange range{0, 0, nullptr, kSelectedTextLimit};
-  if (IsFailure(Tv(textView_).control(textView_, kControlSelectedText, 0, &range)) ||
+  if (IsFailure(Tv(textView_).control(textView_, TextViewControl::SelectedText, 0, &range)) ||
       range.buffer == nullptr)
     return;
   std::uint16_t page = 1;
@@ -437,7 +433,7 @@ void KelpoView::OnAnnotate() {
   fields.text = u"p. " + QString::number(page).toStdU16String() + u": " + excerpt;
   const Preferences* p = doc_->context().prefs;
   fields.colour = p != nullptr ? p->lastAnnotationColour() : 1;
-  if (RunAnnotationDialog(this, &fields)) {
+  if (dialogs().annotation && dialogs().annotation(this, &fields)) {
     if (MainFrame* frame = mainFrame())
       frame->preferences()->setLastAnnotationColour(fields.colour);
     const std::uint32_t charset = doc_->state().encoding;
@@ -456,19 +452,19 @@ void KelpoView::OnAnnotate() {
     entry.text2 = note.empty() ? nullptr : const_cast<char*>(note.data());
     entry.text2Size = static_cast<std::uint32_t>(note.size());
     // A store that refuses the annotation leaves the document as it was.
-    (void)Tv(textView_).annotCommand(textView_, kAnnotAdd, 0, &entry);
+    (void)Tv(textView_).annotCommand(textView_, TextViewAnnot::Add, 0, &entry);
   }
   (void)Tv(textView_).selectionCommand(textView_, TextViewSelection::ClearPlain, 0);
 }
 
 void KelpoView::OnViewAnnotations() {
   if (textView_ == nullptr || !attached_) return;
-  RunAnnotationsDialog(this);
+  if (dialogs().annotations) dialogs().annotations(this);
 }
 
 void KelpoView::OnAnnotationSettings() {
   if (textView_ == nullptr || !attached_) return;
-  RunAnnotationSettingsDialog(this);
+  if (dialogs().annotationSettings) dialogs().annotationSettings(this);
 }
 
 void KelpoView::OnAnnotationResult(StatusCode result) {
@@ -480,8 +476,8 @@ void KelpoView::OnAnnotationResult(StatusCode result) {
   } else if (result == kViewNoteBoxChosen) {
     viewMode_ &= ~ViewMode::NoteBox;
     std::uint16_t button = 0, index = 0;
-    if (IsFailure(Tv(textView_).annotCommand(textView_, kAnnotButton, 0, &button)) ||
-        IsFailure(Tv(textView_).annotCommand(textView_, kAnnotIndex, 0, &index)))
+    if (IsFailure(Tv(textView_).annotCommand(textView_, TextViewAnnot::Button, 0, &button)) ||
+        IsFailure(Tv(textView_).annotCommand(textView_, TextViewAnnot::Index, 0, &index)))
       return;
     if (button == 0) EditAnnotation(index);
     if (button == 1) DeleteAnnotation(index);
@@ -490,7 +486,7 @@ void KelpoView::OnAnnotationResult(StatusCode result) {
 
 void KelpoView::EditAnnotation(std::uint16_t index) {
   AnnotStore* store = nullptr;
-  if (IsFailure(Tv(textView_).annotCommand(textView_, kAnnotStoreOf, 0, &store)) ||
+  if (IsFailure(Tv(textView_).annotCommand(textView_, TextViewAnnot::StoreOf, 0, &store)) ||
       store == nullptr)
     return;
   AnnotEntry entry{};
@@ -505,7 +501,7 @@ void KelpoView::EditAnnotation(std::uint16_t index) {
   Engine_Free(entry.text2);
   entry.text1 = entry.text2 = nullptr;
   fields.colour = entry.attribute2;
-  if (!RunAnnotationDialog(this, &fields)) return;
+  if (!dialogs().annotation || !dialogs().annotation(this, &fields)) return;
   const std::string text = WideToDocText(charset, fields.text, 4 * kSelectedTextLimit);
   const std::string note = WideToDocText(charset, fields.comment, 4 * kSelectedTextLimit);
   entry.text1 = text.empty() ? nullptr : const_cast<char*>(text.data());
@@ -527,7 +523,7 @@ void KelpoView::DeleteAnnotation(std::uint16_t index) {
                             QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
     return;
   AnnotStore* store = nullptr;
-  if (IsFailure(Tv(textView_).annotCommand(textView_, kAnnotStoreOf, 0, &store)) ||
+  if (IsFailure(Tv(textView_).annotCommand(textView_, TextViewAnnot::StoreOf, 0, &store)) ||
       store == nullptr)
     return;
   (void)AnnotStore_DeleteEntries(store, index);  // a refused delete keeps the annotation

@@ -14,9 +14,10 @@
 #include <memory>
 
 #include "app/core/commands.h"
+#include "app/window/command_dialogs.h"
 
-#include "app/shell/doc_open.h"
-#include "app/shell/prefs.h"
+#include "app/core/doc_open.h"
+#include "app/core/prefs.h"
 
 class QMdiArea;
 class QMdiSubWindow;
@@ -28,7 +29,10 @@ class QtSettingsStore;
 
 class MainFrame : public QMainWindow {
  public:
-  MainFrame(QtSettingsStore* settings, Preferences* prefs, WindowState* windowState);
+  // dialogs: what the commands that open a dialog call (null: those commands
+  // do nothing); the program on top gives its own.
+  MainFrame(QtSettingsStore* settings, Preferences* prefs, WindowState* windowState,
+            const CommandDialogs* dialogs = nullptr);
   ~MainFrame() override;
 
   // Opens a document in a child window, or brings the window that already
@@ -50,6 +54,7 @@ class MainFrame : public QMainWindow {
   // Offers to prune the local settings when they are over their size budget.
   void CheckSizeBudget();
   Preferences* preferences() const { return prefs_; }
+  const CommandDialogs& dialogs() const { return *dialogs_; }
 
   // Commands: every menu entry, accelerator and tool-bar button runs its
   // command here. A view command goes to the active view; a command whose
@@ -89,6 +94,7 @@ class MainFrame : public QMainWindow {
   QMdiSubWindow* FindDocument(const QString& canonical) const;
 
   QtSettingsStore* settings_;
+  const CommandDialogs* dialogs_;
   Preferences* prefs_;
   WindowState* windowState_;
   EngineObject* store_ = nullptr;

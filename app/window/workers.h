@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "app/core/worker.h"
-#include "app/dialogs/progress_dialog.h"
+#include "app/window/progress_dialog.h"
 
 class KelpoView;
 class QWidget;

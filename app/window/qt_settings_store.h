@@ -5,7 +5,7 @@
 
 #include <QSettings>
 
-#include "app/shell/prefs.h"
+#include "app/core/prefs.h"
 
 class QtSettingsStore : public KeyValueStore {
  public:

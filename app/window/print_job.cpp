@@ -1,4 +1,4 @@
-#include "app/shell/print_job.h"
+#include "app/window/print_job.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -10,10 +10,10 @@
 #include <QWidget>
 #include <algorithm>
 
+#include "app/core/doc_open.h"
 #include "app/device/win_device.h"
-#include "app/shell/doc_open.h"
-#include "app/shell/kelpo_view.h"
-#include "app/shell/workers.h"
+#include "app/window/kelpo_view.h"
+#include "app/window/workers.h"
 #include "engine/device/device.h"
 #include "engine/runtime/module_table.h"
 #include "engine/view/text_view.h"
@@ -21,11 +21,6 @@
 namespace {
 
 constexpr std::uint16_t kPrintOptions = 2;
-constexpr std::uint16_t kControlFirstStart = 1;    // u32: the first laid-out line's start
-constexpr std::uint16_t kControlEndOffset = 7;     // u32: the end of the laid-out lines
-constexpr std::uint16_t kControlSectionEnd = 9;    // u32: the current section's end
-constexpr std::uint16_t kControlDocumentEnd = 10;  // u32: the end of the document's text
-constexpr std::uint16_t kControlCharset = 14;
 constexpr std::uint32_t kMaxPages = 1000000;  // a bound on what one document can ask for
 
 const DeviceOps& Dev(EngineObject* d) {
@@ -57,7 +52,8 @@ PrinterMetrics MetricsOf(QPrinter* printer) {
 
 // The screen's reading position: where the screen text view's first line starts.
 std::uint32_t ReadingOffset(KelpoView* view) {
-  return view->textView() != nullptr ? ControlU32(view->textView(), kControlFirstStart) : 0;
+  return view->textView() != nullptr ? ControlU32(view->textView(), TextViewControl::FirstStart)
+                                     : 0;
 }
 
 // One unit is one point, the origin the top-left margin.
@@ -99,7 +95,7 @@ std::unique_ptr<PrintJob> PrintJob::Create(KelpoView* view) {
   (void)Tv(tv).setOptions(tv, kPrintOptions);  // stores a word: 0
   if (IsFailure(Tv(tv).attachDocument(tv, doc->state().reader, nullptr))) return nullptr;
   // A charset it cannot set leaves the default, as on the screen.
-  (void)Tv(tv).control(tv, kControlCharset, doc->state().encoding, nullptr);
+  (void)Tv(tv).control(tv, TextViewControl::Charset, doc->state().encoding, nullptr);
   std::uint16_t count = 0;
   (void)Tv(tv).getPageNumber(tv, nullptr, &count);  // always 0
   if (count == 0) return nullptr;
@@ -156,7 +152,7 @@ bool PrintJob::PaginateForPrint() {
   // Runs on a worker with the pagination dialog; the screen view leaves the
   // engine alone meanwhile. The total pages counted so far show in the
   // dialog; a cancel ends the pagination as failed.
-  const std::uint32_t total = ControlU32(printTextView_, kControlDocumentEnd);
+  const std::uint32_t total = ControlU32(printTextView_, TextViewControl::DocumentEnd);
   bool done = false;
   WorkerShared shared;
   const bool ran =
@@ -173,13 +169,14 @@ bool PrintJob::PaginateChunks(WorkerShared& w, std::uint32_t total) {
     StatusCode s = Tv(printTextView_).navigate(printTextView_, TextViewNav::PrintFirst, 0);
     if (IsFailure(s)) return false;
     // An empty chunk lays out no lines and adds no page.
-    std::uint32_t inChunk = ControlU32(printTextView_, kControlEndOffset) >
-                                    ControlU32(printTextView_, kControlFirstStart)
+    std::uint32_t inChunk = ControlU32(printTextView_, TextViewControl::EndOffset) >
+                                    ControlU32(printTextView_, TextViewControl::FirstStart)
                                 ? 1
                                 : 0;
     for (;;) {
       w.pageCount.store(static_cast<std::int32_t>(pages + inChunk), std::memory_order_release);
-      if (Worker_Publish(w, Worker_Percent(ControlU32(printTextView_, kControlEndOffset), total)))
+      if (Worker_Publish(
+              w, Worker_Percent(ControlU32(printTextView_, TextViewControl::EndOffset), total)))
         return false;
       if (inChunk == 0 ||
           (s = Tv(printTextView_).navigate(printTextView_, TextViewNav::PrintNext, 0)) != kOk)
@@ -189,7 +186,7 @@ bool PrintJob::PaginateChunks(WorkerShared& w, std::uint32_t total) {
     if (IsFailure(s)) return false;
     pages += inChunk;
     if (pages > kMaxPages) return false;
-    chunkEnds_[chunk] = ControlU32(printTextView_, kControlSectionEnd);
+    chunkEnds_[chunk] = ControlU32(printTextView_, TextViewControl::SectionEnd);
     chunkPages_[chunk] = pages;
   }
   printPageCount_ = pages;
@@ -215,12 +212,12 @@ bool PrintJob::SeekPrintPage(std::uint32_t page, std::uint32_t offset, std::uint
       owner_, WorkerKind::Print, ProgressDialog::Kind::Pagination, shared,
       [this, page, offset, &at, &done](WorkerShared& w) {
         if (Worker_Cancelled(w)) return;
-        const std::uint32_t position = ControlU32(printTextView_, kControlFirstStart);
+        const std::uint32_t position = ControlU32(printTextView_, TextViewControl::FirstStart);
         const std::uint32_t span =
             page != 0 ? page - std::min(page, at) : offset - std::min(offset, position);
         const std::uint32_t fromAt = at;
         for (;;) {
-          const std::uint32_t pageEnd = ControlU32(printTextView_, kControlEndOffset);
+          const std::uint32_t pageEnd = ControlU32(printTextView_, TextViewControl::EndOffset);
           if (page != 0 ? at >= page : offset < pageEnd || pageEnd == 0) break;
           const std::uint32_t gone =
               page != 0 ? at - fromAt : pageEnd - std::min(pageEnd, position);

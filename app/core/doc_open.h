@@ -21,7 +21,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/shell/prefs.h"
+#include "app/core/prefs.h"
 #include "engine/runtime/core.h"
 #include "engine/stores/settings_store.h"
 

@@ -1,4 +1,4 @@
-#include "app/shell/prefs.h"
+#include "app/core/prefs.h"
 
 #include <algorithm>
 #include <bit>

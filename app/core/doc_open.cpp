@@ -1,10 +1,10 @@
-#include "app/shell/doc_open.h"
+#include "app/core/doc_open.h"
 
 #include <unistd.h>
 
 #include <utility>
 
-#include "app/resources/strings.h"
+#include "app/core/strings.h"
 #include "engine/formats/doc_handler.h"
 #include "engine/formats/native_doc.h"
 #include "engine/formats/palm_doc.h"

@@ -1,4 +1,4 @@
-#include "app/shell/main_frame.h"
+#include "app/window/main_frame.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,12 +16,9 @@
 #include <QStatusBar>
 #include <QToolBar>
 
-#include "app/dialogs/category_dialogs.h"
-#include "app/dialogs/doc_info_dialog.h"
-#include "app/resources/strings.h"
-#include "app/shell/dialog_launch.h"
-#include "app/shell/kelpo_view.h"
-#include "app/shell/qt_settings_store.h"
+#include "app/core/strings.h"
+#include "app/window/kelpo_view.h"
+#include "app/window/qt_settings_store.h"
 #include "engine/runtime/dict.h"
 #include "engine/runtime/module_table.h"
 
@@ -84,8 +81,11 @@ class ChildFrame : public QMdiSubWindow {
 
 }  // namespace
 
-MainFrame::MainFrame(QtSettingsStore* settings, Preferences* prefs, WindowState* windowState)
-    : settings_(settings), prefs_(prefs), windowState_(windowState) {
+MainFrame::MainFrame(QtSettingsStore* settings, Preferences* prefs, WindowState* windowState,
+                     const CommandDialogs* dialogs)
+    : settings_(settings), dialogs_(dialogs), prefs_(prefs), windowState_(windowState) {
+  static const CommandDialogs kNone;
+  if (dialogs_ == nullptr) dialogs_ = &kNone;
   setWindowTitle(QStringLiteral("Kelpo"));
   setAcceptDrops(true);
   prompter_ = std::make_unique<BoxPrompter>(this);
@@ -353,7 +353,7 @@ void MainFrame::RunFrameCommand(std::uint16_t id) {
       OnFileOpen();
       break;
     case Cmd::OpenCategorized:
-      RunOpenByCategoryDialog(this);  // opens the chosen document
+      if (dialogs_->openByCategory) dialogs_->openByCategory(this);  // opens the chosen document
       break;
     case Cmd::Close:
       if (QMdiSubWindow* active = mdi_->activeSubWindow()) active->close();
@@ -373,13 +373,13 @@ void MainFrame::RunFrameCommand(std::uint16_t id) {
     case Cmd::HelpContents:
     case Cmd::Help:
     case Cmd::ContextHelp:
-      DialogLaunch_Help(this, 0);
+      if (dialogs_->help) dialogs_->help(this, 0);
       break;
     case Cmd::SystemInformation:
-      RunSysInfoDialog(this);
+      if (dialogs_->systemInfo) dialogs_->systemInfo(this);
       break;
     case Cmd::Options:
-      DialogLaunch_FrameOptions(this);
+      if (dialogs_->frameOptions) dialogs_->frameOptions(this);
       break;
     case Cmd::Cascade:
       mdi_->cascadeSubWindows();

@@ -1,4 +1,4 @@
-#include "app/shell/doc_links.h"
+#include "app/window/doc_links.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -9,10 +9,10 @@
 #include <cstring>
 
 #include "app/core/doc_links.h"
-#include "app/resources/strings.h"
-#include "app/shell/doc_open.h"
-#include "app/shell/kelpo_view.h"
-#include "app/shell/main_frame.h"
+#include "app/core/doc_open.h"
+#include "app/core/strings.h"
+#include "app/window/kelpo_view.h"
+#include "app/window/main_frame.h"
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/file_sys.h"
 #include "engine/runtime/mem_stream.h"
@@ -22,12 +22,6 @@
 
 namespace {
 
-constexpr std::uint16_t kControlDescribeLink = 0;
-constexpr std::uint16_t kControlResolveLink = 2;
-constexpr std::uint16_t kControlGoTo = 3;
-constexpr std::uint16_t kControlWriteText = 12;
-constexpr std::uint16_t kControlFreeLink = 18;
-constexpr std::uint16_t kControlSnapshotPush = 19;
 // A history record begins with the text view's holder slot.
 constexpr std::size_t kRecordSlot = sizeof(std::uint32_t*);
 constexpr std::uint32_t kExportStart = 64 * 1024;
@@ -60,11 +54,11 @@ bool SameFile(const std::u16string& a, const std::u16string& b) {
 void MoveToAnchor(KelpoView* view, TextViewLinkDescription* link) {
   EngineObject* tv = view->textView();
   if (link == nullptr || tv == nullptr) return;
-  if (Tv(tv).control(tv, kControlResolveLink, 0, link) != kOk) return;
+  if (Tv(tv).control(tv, TextViewControl::ResolveLink, 0, link) != kOk) return;
   (void)Tv(tv).navigate(tv, TextViewNav::ClearList, 0);  // always 0
   std::uint32_t anchor = link->value;
   // An anchor the document no longer has leaves the view at its start.
-  (void)Tv(tv).control(tv, kControlGoTo, 0, &anchor);
+  (void)Tv(tv).control(tv, TextViewControl::GoTo, 0, &anchor);
   view->Render();
 }
 
@@ -105,7 +99,8 @@ bool KelpoView_OpenLinkedDocument(KelpoView* view, const std::u16string& path, b
     // The document left, with its place and history, goes on the snapshot
     // stack that Back reaches once the new document's history runs out.
     void* record = DocLinks_NewPathRecord(doc->path());
-    if (record != nullptr && IsFailure(Tv(tv).control(tv, kControlSnapshotPush, 0, record)))
+    if (record != nullptr &&
+        IsFailure(Tv(tv).control(tv, TextViewControl::SnapshotPush, 0, record)))
       Engine_Free(record);  // not taken: Back stays in the new document
     else
       view->ExchangeHistoryRecord(record, nullptr);
@@ -145,7 +140,7 @@ bool KelpoView_OpenExternalDocument(KelpoView* view) {
   EngineObject* tv = view->textView();
   if (tv == nullptr) return false;
   TextViewLinkDescription link{};
-  if (IsFailure(Tv(tv).control(tv, kControlDescribeLink, 0, &link))) return false;
+  if (IsFailure(Tv(tv).control(tv, TextViewControl::DescribeLink, 0, &link))) return false;
   bool opened = false;
   if (link.text[0] != nullptr) {
     const std::u16string target = Widen(link.text[0], link.length[0]);
@@ -153,7 +148,7 @@ bool KelpoView_OpenExternalDocument(KelpoView* view) {
   }
   // The description belongs to whichever document's view it was read from;
   // its texts are engine memory either way.
-  (void)Tv(view->textView()).control(view->textView(), kControlFreeLink, 0, &link);
+  (void)Tv(view->textView()).control(view->textView(), TextViewControl::FreeLink, 0, &link);
   return opened;
 }
 
@@ -170,7 +165,7 @@ bool KelpoView_SaveTextTo(KelpoView* view, const std::u16string& path) {
     return false;
   // The text goes to memory first; the file is replaced only when all of it
   // was read, and then in one step.
-  bool ok = Tv(tv).control(tv, kControlWriteText, 0, text) == kOk;
+  bool ok = Tv(tv).control(tv, TextViewControl::WriteText, 0, text) == kOk;
   if (ok) ok = FileSys_ReplaceFileFromStream(g_FileSysModule, path.c_str(), text) == kOk;
   (void)StreamOf(text).close(text);  // a memory stream closes without failing
   return ok;

@@ -1,4 +1,4 @@
-#include "app/shell/qt_settings_store.h"
+#include "app/window/qt_settings_store.h"
 
 #include <QByteArray>
 #include <QString>
