@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size > (1u << 18)) return 0;
+  if (size > (1u << 20)) return 0;
   g_file->Write(data, size);
   EngineObject* stream = nullptr;
   if (FileSys_Open(g_FileSysModule, g_file->Wide(), 0, kFileOpenRead, &stream) != kOk) {

@@ -62,7 +62,7 @@ void Walk(EngineObject* db, const NativeDocState& s) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size > (1u << 18)) return 0;
+  if (size > (1u << 20) + 1) return 0;  // a flag byte, then a document of up to 1 MiB
   EngineObject* stream = nullptr;
   if (MemStream_Create(&MemStreamModule, nullptr, 0, 0, kMemCreateWritable, &stream) != kOk) {
     return 0;

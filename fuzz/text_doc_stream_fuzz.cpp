@@ -35,7 +35,7 @@ bool Matches(const std::uint8_t* got, const std::uint8_t* text, std::uint32_t fr
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool registered = Core_RegisterAllModules() == kOk;
   if (!registered) std::abort();
-  if (size < 2 || size > (1u << 16)) return 0;
+  if (size < 2 || size > (1u << 20) + 2) return 0;
   // Two bytes choose the step sizes; the rest is the text.
   const std::uint32_t step = 1 + data[0] * 37u;
   const std::uint32_t backStep = 1 + data[1] * 29u;

@@ -208,7 +208,7 @@ void Prefs_LoadAll(const KeyValueStore& store, Preferences* prefs, WindowState* 
 bool Prefs_SaveAll(KeyValueStore& store, Preferences* prefs, const WindowState& state) noexcept {
   const bool a = Prefs_Save(store, prefs);
   const bool b = Prefs_SaveWindowState(store, state);
-  return a && b;
+  return a && b && store.Commit();
 }
 
 bool Prefs_WindowRectUsable(const WindowState& s, const ScreenRect& workArea) noexcept {

@@ -57,6 +57,10 @@ class KeyValueStore {
   virtual bool WriteU32(std::string_view subkey, std::string_view name, std::uint32_t value) = 0;
   virtual bool WriteString(std::string_view subkey, std::string_view name,
                            std::string_view value) = 0;
+  // Makes the writes since the last commit lasting, all of them or none;
+  // false when that failed (what was stored before stays). Stores whose
+  // writes last at once answer true.
+  virtual bool Commit() { return true; }
 };
 
 constexpr std::size_t kPrefsSize = 772;

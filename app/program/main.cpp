@@ -2,6 +2,7 @@
 // preferences, finds the program's folders, shows the main window with the documents named on the
 // command line, and on exit saves the preferences and window state.
 #include <QApplication>
+#include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
 
@@ -39,6 +40,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kelpo: the reading engine could not start.\n");
     return 1;
   }
+  // What killed runs of the reader left behind goes before anything is
+  // opened (files of running readers and of others stay).
+  (void)Core_SweepDeadCopies();
   QtSettingsStore settings;
   Preferences prefs;
   WindowState windowState;
@@ -50,9 +54,16 @@ int main(int argc, char** argv) {
         StartReader(&settings, &prefs, &windowState, QApplication::arguments().mid(1));
     status = app.exec();
   }
-  // Nothing is reported here: a settings file that cannot be written keeps
-  // its previous values.
-  (void)Prefs_SaveAll(settings, &prefs, windowState);
+  // A settings file that cannot be written keeps its previous values, and
+  // the reader says so.
+  if (!Prefs_SaveAll(settings, &prefs, windowState)) {
+    const QString text = QStringLiteral(
+                             "The preferences could not be saved in %1; it keeps its "
+                             "previous contents.")
+                             .arg(settings.fileName());
+    std::fprintf(stderr, "kelpo: %s\n", text.toLocal8Bit().constData());
+    QMessageBox::warning(nullptr, QStringLiteral("Kelpo"), text);
+  }
   (void)Core_UnregisterModules();
   return status;
 }

@@ -16,6 +16,7 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 
 #include "app/core/strings.h"
@@ -138,8 +139,18 @@ MainFrame::MainFrame(QtSettingsStore* settings, Preferences* prefs, WindowState*
       IsFailure(Store(g_SettingsModule).openStore(g_SettingsModule, &flags, &store_))) {
     store_ = nullptr;
     QMessageBox::warning(this, QString(), QStringLiteral("Failed to initialize settings"));
-  } else if (flags & kSettingsFirstRun) {
-    CreateDefaultCategories();
+  } else {
+    if (flags & kSettingsFirstRun) CreateDefaultCategories();
+    if (flags & kSettingsCategoriesDamaged) {
+      // Once, when the window is up: the file stays as it is, and so do the
+      // documents' categories.
+      QTimer::singleShot(0, this, [this] {
+        QMessageBox::warning(this, QStringLiteral("Kelpo"),
+                             QStringLiteral("The category file is damaged. It is kept as it is, "
+                                            "and the categories cannot be used until it is "
+                                            "repaired or removed."));
+      });
+    }
   }
   context_ = {prefs_, store_, prompter_.get()};
 
@@ -559,6 +570,7 @@ void MainFrame::AddRecent(const QString& path) {
   while (list.size() > kRecentFiles)
     list.removeLast();
   s.setValue(QStringLiteral("Recent File List/Files"), list);
+  (void)settings_->Save();  // housekeeping: a failure shows when the program ends
   RefreshRecentMenu();
 }
 
@@ -567,6 +579,7 @@ void MainFrame::RemoveRecent(const QString& path) {
   QStringList list = s.value(QStringLiteral("Recent File List/Files")).toStringList();
   if (list.removeAll(path) == 0) return;
   s.setValue(QStringLiteral("Recent File List/Files"), list);
+  (void)settings_->Save();  // as above
   RefreshRecentMenu();
 }
 

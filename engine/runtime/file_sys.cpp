@@ -170,6 +170,7 @@ struct InstanceLock {
   std::mutex mutex;
   Bytes folder;
   int fd = -1;
+  pid_t owner = 0;  // a forked child gets an instance of its own
   std::array<char, kTagLength + 1> tag{};
 };
 
@@ -189,6 +190,12 @@ bool LockFileName(const Bytes& folder, std::string_view tag, Bytes* out) {
 StatusCode InstanceTag(const Bytes& folder, std::array<char, kTagLength + 1>* tag) {
   InstanceLock& lock = Instance();
   std::lock_guard<std::mutex> guard(lock.mutex);
+  if (lock.fd >= 0 && lock.owner != getpid()) {
+    // Inherited through fork: the lock is the parent's, and so would be the
+    // tag; closing our copy of the descriptor leaves the parent's lock held.
+    close(lock.fd);
+    lock.fd = -1;
+  }
   if (lock.fd >= 0 && std::strcmp(lock.folder.c_str(), folder.c_str()) == 0) {
     // Still ours only while the lock file at its name is the one we hold (a
     // cleaner may have removed the whole folder meanwhile).
@@ -228,6 +235,7 @@ StatusCode InstanceTag(const Bytes& folder, std::array<char, kTagLength + 1>* ta
     }
     // A lock in an earlier temporary folder stays held, so its files stay safe.
     lock.fd = fd.release();
+    lock.owner = getpid();
     lock.folder = folder;
     std::memcpy(lock.tag.data(), name.data(), kTagLength);
     lock.tag[kTagLength] = '\0';
@@ -256,6 +264,26 @@ bool InstanceEnded(const Bytes& folder, std::string_view tag, int* held) {
   return true;
 }
 
+// Whether text is an instance tag as InstanceTag makes them.
+bool IsTag(std::string_view text) {
+  if (text.size() != kTagLength) return false;
+  for (char c : text)
+    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+// Whether the instance of tag provably ended: its lock file in this user's
+// temporary folder is there and no one holds it. Without the lock file
+// nothing proves the tag ours.
+bool InstanceOfTagEnded(std::string_view tag) {
+  Bytes folder;
+  if (TempFolder(&folder) != kOk) return false;
+  int held = -1;
+  if (!InstanceEnded(folder, tag, &held) || held < 0) return false;
+  close(held);
+  return true;
+}
+
 // ---------------------------------------------------------------------------
 // Moving and copying
 
@@ -278,13 +306,19 @@ int RenameNoReplace(const char* from, const char* to) {
 // be replaced (link refuses an existing name), else a temporary name that is
 // at once renamed over the target. A writer killed before that leaves nothing
 // behind. Where the file system refuses unnamed files the copy is made under
-// a temporary name from the start. Every temporary name starts with
-// kReplacePrefix, and its writer holds an exclusive lock on the file while
-// the name exists, so a sweep can tell the leftovers of dead writers (no
-// lock) from copies still being written.
+// a temporary name from the start. Every temporary name is kReplacePrefix,
+// the writer's instance tag, '-' and kRandomLength random letters and
+// digits; the writer holds an exclusive lock on the file while the name
+// exists. A sweep removes a file only when all of that proves it a copy of
+// ours whose writer is gone: the exact form of the name, our user, no lock
+// on the file and the instance of the tag ended. Anything else, whatever its
+// name, is someone else's and stays.
 
 constexpr std::string_view kReplacePrefix = ".kelpo-new-";
-constexpr std::string_view kOldCopyPrefix = ".kelpo-copy-";  // written by earlier versions
+constexpr std::size_t kRandomLength = 12;
+// The tag of copies named while the temporary folder (where instances are
+// registered) is unusable: never a tag, so such a copy is never swept.
+constexpr std::string_view kNoTag = "------";
 
 std::atomic<std::uint32_t> g_replaceFailStep{0};
 std::atomic<bool> g_replaceNamedOnly{false};
@@ -392,11 +426,16 @@ int FillFromFile(int fd, const void* context) {
   return CopyBytes(source, fd);
 }
 
-// Appends ".kelpo-new-" and 12 random letters and digits to the folder.
+// Appends "/.kelpo-new-<tag>-" and 12 random letters and digits to the
+// folder.
 bool TemporaryName(std::string_view folder, Bytes* out) {
+  std::array<char, kTagLength + 1> tag{};
+  Bytes temp;
+  if (TempFolder(&temp) != kOk || InstanceTag(temp, &tag) != kOk)
+    std::memcpy(tag.data(), kNoTag.data(), kTagLength);
   static constexpr char kDigits[] =
       "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-  std::array<unsigned char, 12> random{};
+  std::array<unsigned char, kRandomLength> random{};
   if (getrandom(random.data(), random.size(), GRND_NONBLOCK) !=
       static_cast<ssize_t>(random.size())) {
     // Without entropy: the clock and the process still make clashes unlikely,
@@ -409,11 +448,11 @@ bool TemporaryName(std::string_view folder, Bytes* out) {
       v = v * 6364136223846793005ull + 1442695040888963407ull;
     }
   }
-  std::array<char, 13> suffix{};
+  std::array<char, kRandomLength + 1> suffix{};
   for (std::size_t i = 0; i < random.size(); ++i)
     suffix[i] = kDigits[random[i] % (sizeof kDigits - 1)];
   return out->Append(folder) && out->Append("/") && out->Append(kReplacePrefix) &&
-         out->Append(suffix.data());
+         out->Append(tag.data()) && out->Append("-") && out->Append(suffix.data());
 }
 
 // Whether the name still refers to the open file (a sweep may have removed
@@ -491,38 +530,35 @@ int CreateLockedCopy(std::string_view folder, mode_t mode, bool* unnamed, Bytes*
   return -1;
 }
 
-// Whether name is a copy that an earlier version of the record database left
-// when killed: "." + the name of a file beside it + ".tmp-" + six letters or
-// digits.
-bool IsOldDatabaseCopy(DIR* dir, std::string_view name) {
-  constexpr std::string_view kMark = ".tmp-";
-  constexpr std::size_t kRandom = 6;
-  if (name.size() < 1 + 1 + kMark.size() + kRandom || name.front() != '.') return false;
-  const std::string_view tail = name.substr(name.size() - kRandom);
-  for (char c : tail)
-    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
-  if (name.substr(name.size() - kRandom - kMark.size(), kMark.size()) != kMark) return false;
-  Bytes target;
-  if (!target.Append(name.substr(1, name.size() - 1 - kMark.size() - kRandom))) return false;
-  struct stat st {};
-  return fstatat(dirfd(dir), target.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode);
+// The tag in a name of the form TemporaryName makes, or empty.
+std::string_view CopyTag(std::string_view name) {
+  if (name.size() != kReplacePrefix.size() + kTagLength + 1 + kRandomLength ||
+      !name.starts_with(kReplacePrefix)) {
+    return {};
+  }
+  const std::string_view tag = name.substr(kReplacePrefix.size(), kTagLength);
+  const std::string_view random = name.substr(kReplacePrefix.size() + kTagLength + 1);
+  if (name[kReplacePrefix.size() + kTagLength] != '-' || !IsTag(tag)) return {};
+  for (char c : random)
+    if (!std::isalnum(static_cast<unsigned char>(c))) return {};
+  return tag;
 }
 
-// Sweeps the leftovers of dead writers from an open folder.
+// Sweeps the copies of dead writers of ours from an open folder.
 void SweepFolder(DIR* dir) {
   while (const dirent* d = readdir(dir)) {
-    const std::string_view name(d->d_name);
-    if (!name.starts_with(kReplacePrefix) && !name.starts_with(kOldCopyPrefix) &&
-        !IsOldDatabaseCopy(dir, name)) {
-      continue;
-    }
+    const std::string_view tag = CopyTag(d->d_name);
+    if (tag.empty()) continue;
     FdGuard fd(
         openat(dirfd(dir), d->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0) continue;
     struct stat opened {};
-    if (fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode)) continue;
-    // A writer still at work holds the lock.
-    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
+    if (fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_uid != getuid() ||
+        opened.st_nlink != 1) {
+      continue;
+    }
+    // A writer still at work holds the lock; its instance, the tag's lock.
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0 || !InstanceOfTagEnded(tag)) continue;
     struct stat named {};
     if (fstatat(dirfd(dir), d->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
         named.st_ino != opened.st_ino || named.st_dev != opened.st_dev) {
@@ -1258,8 +1294,18 @@ StatusCode FileStream_SetSize(EngineObject* s, std::uint32_t size) noexcept {
   const int fd = Body(s).fd;
   struct stat st {};
   if (fstat(fd, &st) != 0) return kFailed;
-  if (st.st_size < size) {
-    // Zeros are written, not left as a hole, so a full disk shows now.
+  if (st.st_size < size && g_writeBudget.load() == kFileSysWritesUnlimited) {
+    // The zeros get their room on the disk now (a full disk shows here), in
+    // one call rather than a write per piece.
+    const off_t from = st.st_size;
+    const int r = posix_fallocate(fd, from, static_cast<off_t>(size) - from);
+    if (r != 0) {
+      (void)ftruncate(fd, from);
+      return kFailed;
+    }
+  } else if (st.st_size < size) {
+    // Under the tests' byte budget: zeros are written, as a full disk would
+    // see them.
     if (lseek(fd, 0, SEEK_END) < 0) return kFailed;
     static constexpr std::array<char, 512> kZeros{};
     std::uint64_t left = size - static_cast<std::uint64_t>(st.st_size);

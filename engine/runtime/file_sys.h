@@ -170,11 +170,12 @@ StatusCode FileSys_FreeEntries(EngineObject* module, FileEntry* first) noexcept;
 // its permissions, a new one gets the default ones. Whatever happens, crash
 // included, path names the old file or the new one, whole.
 // Where the file system refuses unnamed files the copy is named from the
-// start ("<folder>/.kelpo-new-<12 letters>"). Every such temporary name is
-// held under an exclusive lock (flock) by its writer for as long as it
-// exists, so the leftovers of writers that died are told apart from copies
-// being written; FileSys_SweepLeftovers removes them, and every replacement
-// sweeps its folder once it is done.
+// start ("<folder>/.kelpo-new-<tag>-<12 letters>", <tag> naming the writer's
+// instance as temporary files do). Every such temporary name is held under an
+// exclusive lock (flock) by its writer for as long as it exists, so the
+// leftovers of writers that died are told apart from copies being written;
+// FileSys_SweepLeftovers removes them, and every replacement sweeps its
+// folder once it is done.
 // FileSys_Copy and a FileSys_Move across file systems go the same way.
 // Failures: path over kPathMax: kFileSysPathTooLong; data null with a size:
 // kBadArgument; system errors by FileSys_MapError (a folder at path, a full
@@ -191,10 +192,10 @@ StatusCode FileSys_ReplaceFileFromStream(EngineObject* module, const char16_t* p
 // temporary files whose name was not asked for).
 StatusCode FileSys_StreamPath(EngineObject* stream, char16_t** out) noexcept;
 // Removes from folder the temporary copies of replacements whose writers
-// ended without finishing (those still locked stay), and the copies earlier
-// versions left (".kelpo-copy-*", and "." + a file's name + ".tmp-" + six
-// letters or digits beside that file). Missing folder:
-// kFileSysNotFound; other system errors by FileSys_MapError.
+// ended without finishing: only regular files of this user named exactly as
+// above, that no one holds locked and whose instance has ended. Every other
+// file stays, whatever its name. Missing folder: kFileSysNotFound; other
+// system errors by FileSys_MapError.
 StatusCode FileSys_SweepLeftovers(EngineObject* module, const char16_t* folder) noexcept;
 // For tests: the nth step (1-based, counted across calls: create, write,
 // flush, name, rename) of the coming replacements fails once, the write
@@ -232,8 +233,9 @@ StatusCode FileStream_Write(EngineObject* s, const void* buffer, std::uint32_t n
                             std::uint32_t* count) noexcept;
 // 15: a file of 4 GB or more: kFailed.
 StatusCode FileStream_GetSize(EngineObject* s, std::uint32_t* size) noexcept;
-// 16: a longer size is padded with written zero bytes; the position is left
-// at the new size (unlike memory streams).
+// 16: a longer size is padded with zero bytes whose room on the disk is
+// taken at once (a full disk fails here, the size unchanged); the position is
+// left at the new size (unlike memory streams).
 StatusCode FileStream_SetSize(EngineObject* s, std::uint32_t size) noexcept;
 // 21: kFilePropertyHandle writes the descriptor to value (an int; null
 // value: kFailed; capacity, in bytes, below sizeof(int):

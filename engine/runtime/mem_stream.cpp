@@ -160,7 +160,14 @@ StatusCode MemStream_Write(EngineObject* s, const void* buffer, std::uint32_t n,
     if (m.position >= kMemStreamLimit || n >= kMemStreamLimit || end >= kMemStreamLimit) {
       return kFailed;
     }
-    const StatusCode status = StreamOf(s).reserve(s, static_cast<std::uint32_t>(end));
+    // Grown by half again at least, so that many small writes copy the
+    // buffer a logarithmic number of times, not once each.
+    const std::uint64_t ahead = std::min<std::uint64_t>(
+        kMemStreamLimit - 1, std::uint64_t{m.capacity} + m.capacity / 2 + 4096);
+    StatusCode status = StreamOf(s).reserve(s, static_cast<std::uint32_t>(std::max(end, ahead)));
+    if (IsFailure(status) && ahead > end) {
+      status = StreamOf(s).reserve(s, static_cast<std::uint32_t>(end));
+    }
     if (IsFailure(status)) return status;
   }
   ZeroGap(m, m.size, m.position);

@@ -129,3 +129,10 @@ StatusCode Core_RegisterAllModules() noexcept {
 StatusCode Core_UnregisterModules() noexcept {
   return kOk;
 }
+
+StatusCode Core_SweepDeadCopies() noexcept {
+  // The settings folders first: their copies are proved dead through the
+  // instance locks that the temporary folder's sweep then removes.
+  (void)Settings_SweepLeftoverCopies();  // 0
+  return FileSys_DeleteTempFiles(&FileSysModule);
+}

@@ -21,3 +21,12 @@ StatusCode Core_RegisterDbFileModules() noexcept;
 StatusCode Core_RegisterAllModules() noexcept;
 // Teardown counterpart: module objects are static, so it changes nothing.
 StatusCode Core_UnregisterModules() noexcept;
+
+// Start-up housekeeping, after registration: removes what writers of ours
+// that were killed left behind, of every kind: replacement copies in the
+// settings folders, then the temporary files of ended instances (block
+// containers, temporary-copy databases, every other temporary file) and
+// their instance locks. Files of running instances and of anyone else stay.
+// Failures are passed over (a temporary folder that cannot be used:
+// kFileSysNoTempFolder, after the settings folders were swept).
+StatusCode Core_SweepDeadCopies() noexcept;

@@ -84,8 +84,8 @@ StatusCode ForEachCategoryList(const SettingsStore& st, Fn&& fn) {
 
 // Category dictionary.
 
-StatusCode Settings_LoadCategories(SettingsStore& st, bool* fromFile) noexcept {
-  *fromFile = false;
+StatusCode Settings_LoadCategories(SettingsStore& st, CategoryLoad* how) noexcept {
+  *how = CategoryLoad::Missing;
   if (st.categories) {
     (void)Settings_DictOps().destroy(st.categories);  // only frees
     st.categories = nullptr;
@@ -109,11 +109,16 @@ StatusCode Settings_LoadCategories(SettingsStore& st, bool* fromFile) noexcept {
     (void)StreamOf(ms).close(ms);  // a memory stream over our bytes: only frees
     if (s == kOk) {
       st.categories = dict;
-      *fromFile = true;
+      *how = CategoryLoad::FromFile;
       return kOk;
     }
     if (s == kOutOfMemory) return s;
-    // A damaged image: the categories start empty.
+  }
+  if (read != kFileSysNotFound) {
+    // Damaged: the file stays as it is and the store keeps no dictionary, so
+    // nothing is ever saved over it; the category lists stay untouched too.
+    *how = CategoryLoad::Damaged;
+    return kOk;
   }
   return Settings_DictOps().create(Settings_Dict(), 0, 0, &st.categories);
 }

@@ -68,10 +68,16 @@ StatusCode Settings_RenameRecentDocument(SettingsStore& st, const char16_t* oldP
 // Recent list, category list and settings file of one settings-file path.
 StatusCode Settings_DeleteLocalSettingsFile(SettingsStore& st,
                                             const char16_t* settingsPath) noexcept;
-// The category dictionary from "cat" (an empty one when missing or damaged);
-// *fromFile tells whether "cat" was read. A "cat" that is there but cannot be
-// read answers the failure (the store keeps no dictionary then).
-StatusCode Settings_LoadCategories(SettingsStore& st, bool* fromFile) noexcept;
+// How Settings_LoadCategories found "cat".
+enum class CategoryLoad {
+  FromFile,  // read: the dictionary is the file's
+  Missing,   // no file: an empty dictionary
+  Damaged,   // read but not a dictionary: no dictionary, the file left as it is
+};
+// The category dictionary from "cat" (an empty one when missing; none when
+// damaged), *how telling which. A "cat" that is there but cannot be read
+// answers the failure (the store keeps no dictionary then).
+StatusCode Settings_LoadCategories(SettingsStore& st, CategoryLoad* how) noexcept;
 // Removes from every category list the ids that name no category of the
 // dictionary, so that a category made later never inherits them.
 StatusCode Settings_DropUnknownCategoryIds(SettingsStore& st) noexcept;

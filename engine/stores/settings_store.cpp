@@ -245,6 +245,21 @@ void SweepLeftovers(const SettingsStore& st) {
   }
 }
 
+// Names the settings folder in st (the application-data folder made when
+// missing and create is set).
+StatusCode NameSettingsFolder(SettingsStore* st, bool create) {
+  char16_t appData[kPathBufferSize];
+  const std::uint32_t n = Path_GetSpecialFolder(appData, kCsidlAppData, create);
+  if (n < 1) return kSettingsNoAppData;
+  const std::uint32_t subLength = Settings_TextLength(kSettingsSubPath, 64);
+  if (n + subLength > kSettingsFolderMax) return kSettingsFolderTooLong;
+  std::memcpy(st->folder, appData, n * sizeof(char16_t));
+  std::memcpy(st->folder + n, kSettingsSubPath, (subLength + 1) * sizeof(char16_t));
+  st->folderLength = n + subLength;
+  st->maxNameLength = kSettingsNameBudget - st->folderLength;
+  return kOk;
+}
+
 StatusCode ListFolder(const SettingsStore& st, std::uint32_t options, FileEntry** root) {
   return Settings_Fs().listPath(Settings_FileSys(), st.folder, options, 1, root);
 }
@@ -288,16 +303,9 @@ StatusCode Settings_OpenStore(EngineObject*, std::uint32_t* flags, EngineObject*
     (void)Settings_CloseStore(store);  // only frees
     return s;
   };
-  char16_t appData[kPathBufferSize];
-  const std::uint32_t n = Path_GetSpecialFolder(appData, kCsidlAppData, true);
-  if (n < 1) return fail(kSettingsNoAppData);
-  const std::uint32_t subLength = Settings_TextLength(kSettingsSubPath, 64);
-  if (n + subLength > kSettingsFolderMax) return fail(kSettingsFolderTooLong);
-  std::memcpy(st.folder, appData, n * sizeof(char16_t));
-  std::memcpy(st.folder + n, kSettingsSubPath, (subLength + 1) * sizeof(char16_t));
-  st.folderLength = n + subLength;
-  st.maxNameLength = kSettingsNameBudget - st.folderLength;
-  StatusCode s = Settings_EnsureFolders(st);
+  StatusCode s = NameSettingsFolder(&st, true);
+  if (s != kOk) return fail(s);
+  s = Settings_EnsureFolders(st);
   if (s != kOk) return fail(s);
   SweepLeftovers(st);
   std::uint32_t f = 0;
@@ -306,17 +314,24 @@ StatusCode Settings_OpenStore(EngineObject*, std::uint32_t* flags, EngineObject*
     if (!Settings_SubfolderFile(st, kRegFolder, name, &p)) return fail(kSettingsSubfolderPath);
     if (Settings_PathIsFree(p.text)) f |= bit;
   }
-  bool fromFile = false;
-  if ((s = Settings_LoadCategories(st, &fromFile)) != kOk) return fail(s);
-  if (!fromFile) {
-    // Without a usable "cat" the caller starts the categories afresh, and
-    // lists left from a lost dictionary must not name the new categories.
-    f |= kSettingsFirstRun;
+  CategoryLoad how = CategoryLoad::Missing;
+  if ((s = Settings_LoadCategories(st, &how)) != kOk) return fail(s);
+  if (how == CategoryLoad::Missing) {
+    // Without "cat" the caller starts the categories afresh, and lists left
+    // from a lost dictionary must not name the new categories.
     if ((s = Settings_DropUnknownCategoryIds(st)) != kOk) return fail(s);
+  } else if (how == CategoryLoad::Damaged) {
+    f |= kSettingsCategoriesDamaged;
   }
   if ((s = Settings_RecomputeTotalSize(store)) != kOk) return fail(s);
   if (flags) *flags = f;
   *out = store;
+  return kOk;
+}
+
+StatusCode Settings_SweepLeftoverCopies() noexcept {
+  SettingsStore st{};
+  if (NameSettingsFolder(&st, false) == kOk) SweepLeftovers(st);
   return kOk;
 }
 
@@ -640,8 +655,8 @@ StatusCode Settings_ResetAll(EngineObject* store) noexcept {
   Settings_SubfolderFile(st, kCatFolder, nullptr, &cat);
   const StatusCode catFiles = clearFolder(cat.text);
   // The store keeps working after a reset: an empty dictionary and a fresh total.
-  bool fromFile = false;
-  const StatusCode loaded = Settings_LoadCategories(st, &fromFile);
+  CategoryLoad how = CategoryLoad::Missing;
+  const StatusCode loaded = Settings_LoadCategories(st, &how);
   const StatusCode total = Settings_RecomputeTotalSize(store);
   for (StatusCode s : {catFiles, folderFiles, reg[2], reg[1], reg[0], dict, loaded, total})
     if (s != kOk) return s;

@@ -106,7 +106,11 @@ struct SettingsStore {
 
 // Flags of OpenStore.
 constexpr std::uint32_t kSettingsNoFavourites = 1;
-constexpr std::uint32_t kSettingsFirstRun = 2;  // no usable "cat": the caller adds defaults
+constexpr std::uint32_t kSettingsFirstRun = 2;  // no "cat" yet: the caller adds defaults
+// "cat" is there but damaged: kept as it is, no dictionary this session (the
+// category set answers kFailed and nothing is saved over the file); the
+// caller reports it.
+constexpr std::uint32_t kSettingsCategoriesDamaged = 4;
 // Flags of CloseDocument.
 constexpr std::uint32_t kSettingsCloseDelete = 1;
 constexpr std::uint32_t kSettingsCloseRecent = 2;
@@ -119,10 +123,11 @@ using SettingsNameList = char16_t**;
 struct SettingsOps {
   CoreEndWord word0;
   // 1 (module): creates the store: folder, "_Cat_" and "_Reg_" made when
-  // missing, categories loaded (without "cat", or with a damaged one,
-  // category lists lose the ids the empty dictionary does not know), total
-  // counted. *flags: kSettingsNoFavourites, kSettingsFirstRun. A "cat" that
-  // is there but cannot be read: its failure, nothing changed.
+  // missing, categories loaded (without "cat", category lists lose the ids
+  // the empty dictionary does not know; a damaged "cat" and every list stay
+  // untouched), total counted. *flags: kSettingsNoFavourites,
+  // kSettingsFirstRun, kSettingsCategoriesDamaged. A "cat" that is there but
+  // cannot be read: its failure, nothing changed.
   // kSettingsNoAppData, kSettingsFolderTooLong (over 236 characters),
   // kSettingsFolderCreate, kSettingsSubfolderPath/Create.
   StatusCode (*openStore)(EngineObject* module, std::uint32_t* flags,
@@ -379,6 +384,10 @@ StatusCode Settings_MatchSettingsFolder(EngineObject* store, const char16_t* pat
                                         std::uint32_t length, std::uint32_t flags) noexcept;
 StatusCode Settings_ClearRecentList(EngineObject* store) noexcept;
 StatusCode Settings_ResetAll(EngineObject* store) noexcept;
+// Removes the copies that killed writers of ours left in the settings folder
+// and its sub-folders (FileSys_SweepLeftovers), without opening the store.
+// Housekeeping: folders that cannot be listed are passed over. 0.
+StatusCode Settings_SweepLeftoverCopies() noexcept;
 StatusCode Settings_GetColourThemes(EngineObject* store, ColourThemeSet** set) noexcept;
 StatusCode Settings_SaveColourThemes(EngineObject* store, ColourThemeSet* set,
                                      std::uint32_t write) noexcept;

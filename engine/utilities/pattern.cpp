@@ -3,6 +3,7 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <string_view>
@@ -64,20 +65,94 @@ void Pattern_Free(void* block, void*) {
 }
 
 // Called before every item of the expression (automatic callouts): ends the
-// match once its time is up. The clock is read every 16th call.
+// match once its time is up. One item can scan the rest of the subject
+// without a call in between (a repeat such as a*, a start-up scan), so the
+// match also ends once such a scan, at the slowest pace seen so far, would
+// overrun the limit. The clock is read at the first call, every 16th, and
+// after every jump of 64 KiB or more.
 struct Deadline {
   std::chrono::steady_clock::time_point end;
+  PCRE2_SIZE length = 0;
+  double nsPerByte = 0.5;  // a guess until a long scan was timed
+  std::chrono::steady_clock::time_point readAt;
+  PCRE2_SIZE readPosition = 0;
   std::uint32_t calls = 0;
   bool passed = false;
 };
 
-int CheckDeadline(pcre2_callout_block*, void* data) {
-  auto* deadline = static_cast<Deadline*>(data);
-  if ((++deadline->calls & 15u) == 0 && std::chrono::steady_clock::now() > deadline->end) {
-    deadline->passed = true;
+constexpr PCRE2_SIZE kLongScan = 64 * 1024;
+
+int CheckDeadline(pcre2_callout_block* block, void* data) {
+  auto* d = static_cast<Deadline*>(data);
+  const PCRE2_SIZE at = block->current_position;
+  const PCRE2_SIZE moved = at > d->readPosition ? at - d->readPosition : d->readPosition - at;
+  if (d->calls++ != 0 && (d->calls & 15u) != 0 && moved < kLongScan) return 0;
+  const auto now = std::chrono::steady_clock::now();
+  if (d->calls != 1 && at > d->readPosition && moved >= kLongScan) {
+    const double pace = std::chrono::duration<double, std::nano>(now - d->readAt).count() /
+                        static_cast<double>(moved);
+    if (pace > d->nsPerByte) d->nsPerByte = pace;
+  }
+  d->readAt = now;
+  d->readPosition = at;
+  const auto rest = std::chrono::nanoseconds(
+      static_cast<std::int64_t>(static_cast<double>(d->length - at) * d->nsPerByte));
+  if (now > d->end || now + rest > d->end) {
+    d->passed = true;
     return PCRE2_ERROR_CALLOUT;
   }
   return 0;
+}
+
+// Whether text is valid UTF-8 as PCRE2 defines it (no overlong forms, no
+// surrogates, nothing above U+10FFFF), checked under the clock: false with
+// *late once the time is up.
+bool ValidUtf8(const unsigned char* text, std::size_t n, std::chrono::steady_clock::time_point end,
+               bool* late) {
+  std::size_t i = 0;
+  std::size_t nextCheck = 0;
+  while (i < n) {
+    if (i >= nextCheck) {
+      if (std::chrono::steady_clock::now() > end) {
+        *late = true;
+        return false;
+      }
+      nextCheck = i + kLongScan;
+    }
+    if (i + 8 <= n) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, text + i, 8);
+      if ((word & 0x8080808080808080ull) == 0) {
+        i += 8;
+        continue;
+      }
+    }
+    const unsigned char c = text[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t extra = 0;
+    std::uint32_t cp = 0;
+    std::uint32_t min = 0;
+    if ((c & 0xE0) == 0xC0) {
+      extra = 1, cp = c & 0x1F, min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2, cp = c & 0x0F, min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3, cp = c & 0x07, min = 0x10000;
+    } else {
+      return false;
+    }
+    if (n - i <= extra) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      if ((text[i + k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (text[i + k] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += extra + 1;
+  }
+  return true;
 }
 
 // Everything one expression match holds from PCRE2, released on every path.
@@ -161,14 +236,92 @@ StatusCode Pattern_ParseOptions(EngineObject*, const char* text, std::uint32_t* 
   return kFailed;
 }
 
+namespace {
+
+// The time limit of one match, on the steady clock, read every 64 Ki steps.
+class MatchClock {
+ public:
+  MatchClock()
+      : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatternTimeLimitMs)) {}
+  // Counts steps; false once the time is up.
+  bool Step(std::uint32_t steps = 1) {
+    steps_ += steps;
+    if (steps_ < (1u << 16)) return true;
+    steps_ = 0;
+    return std::chrono::steady_clock::now() <= end_;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point end_;
+  std::uint32_t steps_ = 0;
+};
+
+unsigned char WildcardByte(char c, bool fold) {
+  const auto b = static_cast<unsigned char>(c);
+  return fold ? Str_FoldByte(b) : b;
+}
+
+// The leftmost occurrence of a segment without '?' at or after *at, in
+// linear time (Knuth-Morris-Pratt over folded bytes). kOk with *at set,
+// kNotFound, kPatternLimitReached when the time is up, or kOutOfMemory for
+// the table.
+StatusCode FindLiteral(const char* segment, std::uint32_t n, const char* text,
+                       std::uint32_t textLength, bool fold, MatchClock* clock, std::uint32_t* at) {
+  if (n > textLength || *at > textLength - n) return kNotFound;
+  std::array<unsigned char, 256> map{};
+  for (std::size_t b = 0; b < map.size(); ++b)
+    map[b] = WildcardByte(static_cast<char>(b), fold);
+  std::uint32_t* border = nullptr;
+  if (Engine_AllocArray(n, &border) != kOk) return kOutOfMemory;
+  unsigned char* word = nullptr;
+  if (Engine_AllocArray(n, &word) != kOk) {
+    Engine_Free(border);
+    return kOutOfMemory;
+  }
+  for (std::uint32_t i = 0; i < n; ++i)
+    word[i] = map[static_cast<unsigned char>(segment[i])];
+  border[0] = 0;
+  for (std::uint32_t i = 1, k = 0; i < n; ++i) {
+    while (k > 0 && word[i] != word[k])
+      k = border[k - 1];
+    if (word[i] == word[k]) ++k;
+    border[i] = k;
+  }
+  StatusCode result = kNotFound;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  for (std::uint32_t i = *at, k = 0; i < textLength; ++i) {
+    if (!clock->Step()) {
+      result = kPatternLimitReached;
+      break;
+    }
+    const unsigned char t = map[bytes[i]];
+    while (k > 0 && t != word[k])
+      k = border[k - 1];
+    if (t == word[k]) ++k;
+    if (k == n) {
+      *at = i + 1 - n;
+      result = kOk;
+      break;
+    }
+  }
+  Engine_Free(word);
+  Engine_Free(border);
+  return result;
+}
+
+}  // namespace
+
 // Each "*"-separated segment is placed at its leftmost occurrence after the
 // previous one. Trying later occurrences of an earlier segment can never help:
 // it only moves the start of the rest further right. So the first segment that
-// cannot be placed decides "no match", in linear passes.
+// cannot be placed decides "no match". A segment without '?' is found in
+// linear time; one with '?' is compared position by position under the time
+// limit of expressions (kPatternLimitReached once it is up).
 StatusCode Pattern_MatchWildcard(std::uint32_t options, const char* pattern,
                                  std::uint32_t patternLength, const char* text,
                                  std::uint32_t textLength) noexcept {
   const bool fold = (options & kPatternCaseSensitive) == 0;
+  MatchClock clock;
   std::uint32_t at = 0;  // first text byte still free
   std::uint32_t i = 0;
   while (i < patternLength) {
@@ -180,14 +333,20 @@ StatusCode Pattern_MatchWildcard(std::uint32_t options, const char* pattern,
     while (end < patternLength && pattern[end] != '*')
       ++end;
     const std::uint32_t n = end - i;
-    bool placed = false;
-    for (; n <= textLength && at <= textLength - n; ++at) {
-      if (SegmentMatchesAt(pattern + i, n, text + at, fold)) {
-        placed = true;
-        break;
+    if (std::memchr(pattern + i, '?', n) == nullptr) {
+      const StatusCode s = FindLiteral(pattern + i, n, text, textLength, fold, &clock, &at);
+      if (s != kOk) return s;
+    } else {
+      bool placed = false;
+      for (; n <= textLength && at <= textLength - n; ++at) {
+        if (!clock.Step(n)) return kPatternLimitReached;
+        if (SegmentMatchesAt(pattern + i, n, text + at, fold)) {
+          placed = true;
+          break;
+        }
       }
+      if (!placed) return kNotFound;
     }
-    if (!placed) return kNotFound;
     at += n;
     i = end;
   }
@@ -258,8 +417,9 @@ StatusCode Pattern_MatchRegex(std::uint32_t options, const char* pattern,
   (void)pcre2_set_match_limit(run.match, kPatternMatchLimit);              // always 0
   (void)pcre2_set_depth_limit(run.match, kPatternDepthLimit);              // always 0
   (void)pcre2_set_heap_limit(run.match, kPatternHeapLimitKiB);             // always 0
-  Deadline deadline{std::chrono::steady_clock::now() +
-                    std::chrono::milliseconds(kPatternTimeLimitMs)};
+  Deadline deadline;
+  deadline.end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatternTimeLimitMs);
+  deadline.length = textLength;
   (void)pcre2_set_callout(run.match, CheckDeadline, &deadline);  // always 0
 
   int error = 0;
@@ -272,6 +432,13 @@ StatusCode Pattern_MatchRegex(std::uint32_t options, const char* pattern,
   }
   run.data = pcre2_match_data_create(15, run.general);  // 15 pairs, the 30-integer vector
   if (run.data == nullptr) return kOutOfMemory;
+  if (compileOptions & PCRE2_UTF) {
+    // Checked here, under the clock, rather than by PCRE2 in one go.
+    bool late = false;
+    if (!ValidUtf8(reinterpret_cast<const unsigned char*>(text), textLength, deadline.end, &late))
+      return late ? kPatternLimitReached : kNotFound;
+    matchOptions |= PCRE2_NO_UTF_CHECK;
+  }
   const int rc = pcre2_match(run.code, reinterpret_cast<PCRE2_SPTR>(text), textLength, 0,
                              matchOptions, run.data, run.match);
   if (rc >= 0) return kOk;  // 0: more groups than the vector holds, still a match

@@ -9,7 +9,11 @@
 // items of the expression, which also bounds the quadratic scans that no step
 // count sees, such as a*[^a] over a long run of a's), so a hostile expression
 // or a long subject ends with kPatternLimitReached instead of running away with
-// time, stack or memory.
+// time, stack or memory. The time limit holds at any subject size: a match
+// also ends once one more scan of the rest of the subject would overrun it,
+// and a UTF-8 subject is checked under the same clock. Wildcard segments
+// without '?' are found in linear time; every wildcard match runs under the
+// same time limit and answers kPatternLimitReached like an expression.
 #pragma once
 
 #include <cstdint>

@@ -268,30 +268,68 @@ TEST_F(SettingsCategories, PurgingACategoryRemovesItsSubtreeFromEveryList) {
   EXPECT_EQ(found, poetry);
 }
 
-TEST_F(SettingsCategories, ADamagedCategoryFileGivesAnEmptyDictionaryAndNoStaleIds) {
-  std::uint16_t id = 0;
-  ASSERT_EQ(Settings_LookupCategory(store_, u"Kept", 0xFFFFFFFFu, 0, &id), kOk);
+// A damaged dictionary of every kind (each bit of a small one flipped, cut
+// at every length, one byte) through a session that only reads: every list
+// and "cat" itself stay byte for byte; the store keeps no dictionary for a
+// damaged file and says so, and it is never taken for a first run.
+TEST_F(SettingsCategories, ADamagedDictionaryAndEveryListSurviveAReadingSession) {
+  std::uint16_t fiction = 0, crime = 0, poetry = 0;
+  ASSERT_EQ(Settings_LookupCategory(store_, u"Fiction", 0xFFFFFFFFu, 0, &fiction), kOk);
+  ASSERT_EQ(Settings_LookupCategory(store_, u"Crime", fiction, 1, &crime), kOk);
+  ASSERT_EQ(Settings_LookupCategory(store_, u"Poetry", fiction, 0, &poetry), kOk);
   ASSERT_EQ(Settings_SaveCategories(store_), kOk);
-  SetList("doc", {id});
-  WriteFileBytes(Reg("cat"), std::string("\x02\x00\xFF\xFF\x00\x00", 6));
-  EXPECT_EQ(Settings_CloseStore(store_), kOk);
+  const std::u16string book = Touch(u"/x/Book.txt");
+  SetList(NameOf(book).c_str(), {fiction, crime});
+  SetList("a", {crime});
+  SetList("b", {poetry});
+  SetList("c", {fiction, poetry});
+  SetList("d", {fiction, crime, poetry});
+  SetList("e", {0, 7});
+  ASSERT_EQ(Settings_CloseStore(store_), kOk);
   store_ = nullptr;
-  std::uint32_t flags = 0;
-  ASSERT_EQ(Settings_OpenStore(&SettingsModule, &flags, &store_), kOk);
-  EXPECT_EQ(flags & kSettingsFirstRun, kSettingsFirstRun);
-  // A new category takes the freed id; the old list must not claim it.
-  EXPECT_FALSE(FileExists(Cat("doc")));
-  std::uint16_t fresh = 0;
-  ASSERT_EQ(Settings_LookupCategory(store_, u"New", 0xFFFFFFFFu, 0, &fresh), kOk);
-  EXPECT_EQ(fresh, id);
-  EXPECT_TRUE(InCategory(fresh).empty());
-  EngineObject* dict = nullptr;
-  ASSERT_EQ(Settings_GetCategorySet(store_, &dict), kOk);
-  std::uint32_t count = 9;
-  DictListItem* items = nullptr;
-  ASSERT_EQ(Dict_ListChildren(dict, kDictNone, 9, &count, &items), kOk);
-  EXPECT_EQ(count, 1u);
-  EXPECT_EQ(Dict_FreeList(dict, items), kOk);
+  const std::string good = ReadFileBytes(Reg("cat"));
+  ASSERT_GT(good.size(), 8u);
+
+  std::vector<std::pair<std::string, std::string>> cases;
+  for (std::size_t i = 0; i < good.size(); ++i) {
+    std::string bad = good;
+    bad[i] = static_cast<char>(bad[i] ^ (1 << (i % 8)));
+    cases.emplace_back("bit " + std::to_string(i % 8) + " of byte " + std::to_string(i), bad);
+  }
+  for (std::size_t n = 0; n < good.size(); ++n)
+    cases.emplace_back("cut to " + std::to_string(n), good.substr(0, n));
+  cases.emplace_back("one byte", std::string("\x7F", 1));
+
+  for (const auto& [what, bytes] : cases) {
+    SCOPED_TRACE(what);
+    WriteFileBytes(Reg("cat"), bytes);
+    const auto before = Snapshot(folder_);
+    std::uint32_t flags = 0;
+    ASSERT_EQ(Settings_OpenStore(&SettingsModule, &flags, &store_), kOk);
+    EXPECT_EQ(flags & kSettingsFirstRun, 0u);
+    EngineObject* dict = nullptr;
+    const bool loaded = Settings_GetCategorySet(store_, &dict) == kOk;
+    EXPECT_EQ(loaded, (flags & kSettingsCategoriesDamaged) == 0);
+    if (what == "cut to 0" || what == "one byte") EXPECT_FALSE(loaded);
+    if (!loaded) {
+      // Nothing is written over the damaged file, and nothing added to it.
+      EXPECT_EQ(Settings_SaveCategories(store_), kOk);
+      std::uint16_t id = 0;
+      EXPECT_TRUE(IsFailure(Settings_LookupCategory(store_, u"New", 0xFFFFFFFFu, 0, &id)));
+      EXPECT_TRUE(IsFailure(Settings_PurgeCategoryIds(store_, crime)));
+    }
+    // What a reading session does: the document's settings, its categories,
+    // the documents of a category, the recent list.
+    LocalSettings ls{};
+    ASSERT_EQ(Settings_OpenDocument(store_, u"/x/Book.txt", 0, &ls), kOk);
+    EXPECT_EQ(GetList(NameOf(book).c_str()), (std::vector<std::uint16_t>{fiction, crime}));
+    ASSERT_EQ(Settings_CloseDocument(store_, &ls, 0), kOk);
+    EXPECT_EQ(InCategory(0xFFFF).size(), 6u);
+    EXPECT_EQ(InCategory(crime).size(), 3u);
+    ASSERT_EQ(Settings_CloseStore(store_), kOk);
+    store_ = nullptr;
+    EXPECT_EQ(Snapshot(folder_), before);
+  }
 }
 
 TEST_F(SettingsCategories, DocumentsAnswerWhetherTheyHoldACategory) {

@@ -21,6 +21,7 @@
 #include "engine/stores/annot_store.h"
 #include "engine/stores/settings_store.h"
 #include "tests/stores/settings_test_support.h"
+#include "tests/support/write_faults.h"
 
 namespace {
 
@@ -178,18 +179,22 @@ TEST_F(SettingsSafety, OverTheLimitIsTheAnswerEvenWhenPruningFails) {
 // its sub-folders) and counts the copies still being written.
 TEST_F(SettingsSafety, TheBudgetClearsDeadCopiesAndCountsLiveOnes) {
   WriteFileBytes(Doc("settings"), std::string(1024, 's'));
-  WriteFileBytes(Doc(".kelpo-new-deadDEADdead"), std::string(100000, 'd'));
-  WriteFileBytes(Reg(".kelpo-new-deadDEADdea2"), std::string(100, 'd'));
-  WriteFileBytes(Doc(".kelpo-new-liveLIVElive"), std::string(2048, 'l'));
-  const int live = open(Doc(".kelpo-new-liveLIVElive").c_str(), O_RDONLY | O_CLOEXEC);
+  using write_faults::LeaveDeadWritersCopy;
+  ASSERT_FALSE(LeaveDeadWritersCopy(folder_, std::string(100000, 'd'), "deadDEADdead").empty());
+  const std::string deadReg = LeaveDeadWritersCopy(folder_ + "/_Reg_", std::string(100, 'd'));
+  ASSERT_FALSE(deadReg.empty());
+  const std::string liveCopy =
+      LeaveDeadWritersCopy(folder_, std::string(2048, 'l'), "liveLIVElive");
+  ASSERT_FALSE(liveCopy.empty());
+  const int live = open(liveCopy.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(live, 0);
   ASSERT_EQ(flock(live, LOCK_EX), 0);
   std::uint32_t used = 0;
   EXPECT_EQ(Settings_CheckSizeBudget(store_, 3, 0, &used), kOk);
   EXPECT_EQ(used, 3u);
-  EXPECT_EQ(Names(folder_),
-            (std::set<std::string>{".kelpo-new-liveLIVElive", "_Cat_", "_Reg_", "settings"}));
-  EXPECT_FALSE(FileExists(Reg(".kelpo-new-deadDEADdea2")));
+  EXPECT_EQ(Names(folder_), (std::set<std::string>{liveCopy.substr(folder_.size() + 1), "_Cat_",
+                                                   "_Reg_", "settings"}));
+  EXPECT_FALSE(FileExists(deadReg));
   close(live);
   EXPECT_EQ(Settings_CheckSizeBudget(store_, 3, 0, &used), kOk);
   EXPECT_EQ(used, 1u);
@@ -283,11 +288,13 @@ TEST(AnnotStoreSafety, OpeningClearsTheCopiesOfKilledWritersBesideTheFile) {
   AnnotStore* s = nullptr;
   ASSERT_EQ(AnnotStore_Create(path.c_str(), 0, &s), kOk);
   ASSERT_EQ(AnnotStore_Close(s), kOk);
-  WriteFileBytes(dir.File(".kelpo-new-deadDEADdead"), std::string(4096, 'd'));
+  ASSERT_FALSE(write_faults::LeaveDeadWritersCopy(dir.Path(), std::string(4096, 'd')).empty());
   WriteFileBytes(dir.File("other.txt"), "kept");
+  WriteFileBytes(dir.File(".book.kpa.tmp-a1B2c3"), "theirs");
   ASSERT_EQ(AnnotStore_Open(path.c_str(), 0, kAnnotOpenRead, &s), kOk);
   EXPECT_EQ(AnnotStore_Close(s), kOk);
-  EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{"book.kpa", "other.txt"}));
+  EXPECT_EQ(Names(dir.Path()),
+            (std::set<std::string>{".book.kpa.tmp-a1B2c3", "book.kpa", "other.txt"}));
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -69,17 +71,17 @@ class SettingsFixture : public testing::Test {
   EngineObject* store_ = nullptr;
 };
 
-// Every file below a folder with its bytes, for before/after comparisons.
+// Every file below a folder with its bytes, for before/after comparisons,
+// in byte order of the paths.
 inline std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& folder) {
   std::vector<std::pair<std::string, std::string>> out;
-  const std::string cmd = "find '" + folder + "' -type f | LC_ALL=C sort";
-  FILE* p = popen(cmd.c_str(), "r");
-  char line[4096];
-  while (p && fgets(line, sizeof line, p)) {
-    std::string path(line);
-    path.pop_back();
-    out.emplace_back(path, ReadFileBytes(path));
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    if (it->is_regular_file(error)) out.emplace_back(it->path().string(), std::string());
   }
-  if (p) pclose(p);
+  std::sort(out.begin(), out.end());
+  for (auto& [path, bytes] : out)
+    bytes = ReadFileBytes(path);
   return out;
 }

@@ -75,11 +75,13 @@ void Fill(FakeDevice& f, Box b, std::uint32_t colour) {
   FakeSurface& s = f.Current();
   b = Clipped(f, s, b);
   // Filled pixels carry a fresh colour: they are no longer inverted.
-  for (int y = b.top; y < b.bottom; ++y)
-    for (int x = b.left; x < b.right; ++x) {
-      s.rgb[y * s.width + x] = colour;
-      s.inverted[y * s.width + x] = 0;
-    }
+  if (b.right <= b.left) return;
+  for (int y = b.top; y < b.bottom; ++y) {
+    const auto at = static_cast<std::size_t>(y) * static_cast<std::size_t>(s.width) +
+                    static_cast<std::size_t>(b.left);
+    std::fill_n(s.rgb.data() + at, b.right - b.left, colour);
+    std::fill_n(s.inverted.data() + at, b.right - b.left, 0);
+  }
 }
 
 void Plot(FakeDevice& f, int x, int y, std::uint32_t colour) {

@@ -11,8 +11,12 @@
 #include <filesystem>
 #include <string>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "engine/runtime/file_sys.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wide_text.h"
 
 namespace write_faults {
 
@@ -40,6 +44,41 @@ std::string FailAtEveryByte(const std::string& path, Edit edit, std::uint64_t li
   }
   ADD_FAILURE() << "the edit never succeeded";
   return {};
+}
+
+// Leaves in folder what a replacement's writer killed after naming its copy
+// leaves: a copy named with the tag of a process of ours that has ended.
+// Answers the copy's path (empty on failure).
+inline std::string LeaveDeadWritersCopy(const std::string& folder, const std::string& bytes,
+                                        const std::string& random = "0123456789ab") {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return {};
+  const pid_t child = fork();
+  if (child == 0) {
+    // The tag of this process's instance, as its temporary files carry it.
+    char16_t name[kPathBufferSize] = {};
+    EngineObject* temp = nullptr;
+    if (FileSys_Open(&FileSysModule, name, kPathBufferSize, kFileOpenTemporary, &temp) != kOk)
+      _exit(1);
+    const std::string path = U8(name);
+    (void)StreamOf(temp).close(temp);
+    std::remove(path.c_str());
+    const std::size_t at = path.rfind("/iii");
+    if (at == std::string::npos) _exit(1);
+    const std::string copy = folder + "/.kelpo-new-" + path.substr(at + 4, 6) + "-" + random;
+    WriteFileBytes(copy, bytes);
+    (void)!write(pipeFds[1], copy.data(), copy.size());
+    _exit(0);
+  }
+  close(pipeFds[1]);
+  std::string copy;
+  char buffer[512];
+  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+    copy.append(buffer, static_cast<std::size_t>(n));
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? copy : std::string();
 }
 
 }  // namespace write_faults

@@ -1,9 +1,12 @@
 #include "engine/utilities/pattern.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <time.h>
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "engine/runtime/module_table.h"
@@ -97,6 +100,28 @@ TEST(Pattern, ZeroLengthsMeasureTheStrings) {
   EXPECT_EQ(Ops().match(g_PatternModule, kPatternWildcard, 0, "bc", 0, "abc", 2), kNotFound);
 }
 
+TEST(Pattern, LongWildcardSegmentsAreFoundInLinearTime) {
+  // A segment of 1,001 bytes over 1 MiB, and one of 100 KB over 10 MiB,
+  // each nearly matching everywhere.
+  for (std::size_t n : {std::size_t{1000}, std::size_t{100000}}) {
+    const std::string pattern = std::string(n, 'A') + "b";
+    const std::string text((n == 1000 ? 1 : 10) << 20, 'a');
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Match(kPatternWildcard, 0, pattern, text), kNotFound);
+    EXPECT_EQ(Match(kPatternWildcard, 0, "*" + pattern + "*", text + "B"), kOk);
+    EXPECT_EQ(Match(kPatternWildcard, C, pattern, text + "b"), kNotFound);
+    // Quadratic work would take hours here.
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::seconds(kPatternTimeLimitMs / 200))
+        << n;
+  }
+  // Borders: the occurrence after a partial one that overlaps it.
+  EXPECT_EQ(Match(kPatternWildcard, 0, "aab*x", "aaab-x"), kOk);
+  EXPECT_EQ(Match(kPatternWildcard, 0, "abab*ab", "abaababxab"), kOk);
+  EXPECT_EQ(Match(kPatternWildcard, 0, "abab*abab", "abababab"), kOk);
+  EXPECT_EQ(Match(kPatternWildcard, 0, "abab*abab", "ababbab"), kNotFound);
+}
+
 TEST(Pattern, WildcardWithManySegmentsIsLinear) {
   // a*a*...*b against a long run of a's: a backtracking search would try
   // every placement of every segment.
@@ -144,6 +169,86 @@ TEST(Pattern, CatastrophicExpressionsStopAtTheirLimit) {
   EXPECT_EQ(Match(kPatternRegex, 0, deep, "a"), kPatternBadExpression);
   // A deep recursion on a long subject is stopped by the depth or heap limit.
   EXPECT_EQ(Match(kPatternRegex, 0, "^(a(?1)?)$", longSubject), kPatternLimitReached);
+}
+
+// A subject of n bytes of 'a' (the last one b when asked) in a mapping of
+// its own, given back at once when done.
+class BigSubject {
+ public:
+  BigSubject(std::size_t n, char last) : size_(n) {
+    void* p = mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                   -1, 0);
+    if (p == MAP_FAILED) return;
+    data_ = static_cast<char*>(p);
+    std::memset(data_, 'a', n);
+    data_[n - 1] = last;
+  }
+  ~BigSubject() {
+    if (data_ != nullptr) munmap(data_, size_);
+  }
+  BigSubject(const BigSubject&) = delete;
+  BigSubject& operator=(const BigSubject&) = delete;
+  const char* data() const { return data_; }
+  std::uint32_t size() const { return static_cast<std::uint32_t>(size_); }
+
+ private:
+  std::size_t size_;
+  char* data_ = nullptr;
+};
+
+std::int64_t ThreadCpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<std::int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// Whatever the subject's size, a match that would run for minutes ends
+// within its time limit and 10 %, with the limit status; work that fits
+// answers.
+TEST(Pattern, TheTimeLimitHoldsAtEverySubjectSize) {
+  std::string longLiteral(100000, 'a');
+  longLiteral += 'b';
+  std::string longJoker;
+  for (int i = 0; i < 500; ++i)
+    longJoker += "a?";
+  longJoker += 'b';
+  const struct {
+    std::uint32_t kind;
+    std::uint32_t options;
+    std::string pattern;
+  } cases[] = {
+      {kPatternRegex, 0, "a*[^a]"},            // a quadratic scan no step count sees
+      {kPatternRegex, 0, "(a|aa)*[^a]"},       // backtracking at every start
+      {kPatternRegex, O, "/a*(?:[^a]|$x)/8"},  // a UTF-8 subject, checked whole first
+      {kPatternRegex, 0, "[^a]"},              // a start scan, nothing to call back
+      {kPatternWildcard, 0, longJoker},        // a segment with '?' at every place
+      {kPatternWildcard, 0, longLiteral},      // a long literal segment
+  };
+  for (std::size_t size : {std::size_t{1} << 20, std::size_t{100} << 20, std::size_t{1} << 30}) {
+    for (char last : {'a', 'b'}) {
+      if (last == 'b' && size != std::size_t{1} << 30) continue;
+      BigSubject subject(size, last);
+      ASSERT_NE(subject.data(), nullptr);
+      for (const auto& c : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::int64_t cpuStart = ThreadCpuMs();
+        const StatusCode s = Ops().match(g_PatternModule, c.kind, c.options, c.pattern.data(),
+                                         static_cast<std::uint32_t>(c.pattern.size()),
+                                         subject.data(), subject.size());
+        const std::int64_t cpu = ThreadCpuMs() - cpuStart;
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+        // The limit is on the clock; what the match itself spends is checked
+        // against it, so that a busy machine that keeps this thread waiting
+        // does not count.
+        EXPECT_LE(cpu, kPatternTimeLimitMs * 11 / 10)
+            << c.pattern.substr(0, 20) << " over " << (size >> 20) << " MiB";
+        EXPECT_LE(took.count(), kPatternTimeLimitMs * 3)
+            << c.pattern.substr(0, 20) << " over " << (size >> 20) << " MiB";
+        EXPECT_TRUE(s == kOk || s == kNotFound || s == kPatternLimitReached) << s;
+      }
+    }
+  }
 }
 
 TEST(Pattern, ExpressionMemoryComesFromTheEngineAllocator) {
