@@ -93,8 +93,9 @@ class KelpoView : public QAbstractScrollArea {
   void ScrollHorizontalBy(std::uint16_t code);
 
   std::uint16_t viewMode() const { return viewMode_; }
-  // A synchronous layout is running: the engine must be left alone.
-  bool busy() const { return progressRunning_; }
+  // A synchronous layout or a worker has the engine: the user-interface
+  // thread must leave it alone.
+  bool busy() const;
   void SetPercentMode(bool on);
   // Shows the location as a percentage or as page numbers, by the
   // document's location setting (automatic: percentages below three pages).

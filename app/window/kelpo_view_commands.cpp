@@ -137,6 +137,10 @@ void KelpoView::SetPercentMode(bool on) {
 void KelpoView::OnCommand(std::uint16_t id) {
   const bool handler = doc_->state().reader != nullptr && attached_;
   const bool ready = textView_ != nullptr && attached_;
+  // A command that hands the engine to a worker stops auto-scroll first.
+  if (id == Cmd::Find || id == Cmd::FindAgain || id == Cmd::Print || id == Cmd::PrintDirect ||
+      id == Cmd::PrintPreview)
+    StopAutoScroll();
   switch (id) {
     case Cmd::Copy:
       if (viewMode_ & ViewMode::Select) CopyText(TextViewSelection::CopySelection);

@@ -9,6 +9,7 @@
 
 #include "app/core/doc_open.h"
 #include "app/core/tap_regions.h"
+#include "app/core/worker.h"
 #include "app/window/kelpo_view.h"
 #include "app/window/main_frame.h"
 #include "engine/device/device.h"
@@ -38,9 +39,13 @@ void KelpoView::InitInput() {
   connect(&autoTimer_, &QTimer::timeout, this, [this] { OnTimer(4); });
 }
 
+bool KelpoView::busy() const {
+  return progressRunning_ || Worker_Busy() != WorkerKind::None;
+}
+
 bool KelpoView::TimersHeld() const {
-  // A synchronous layout owns the engine until it ends.
-  return progressRunning_;
+  // A synchronous layout or a worker owns the engine until it ends.
+  return busy();
 }
 
 int KelpoView::timerInterval(int id) const {

@@ -17,6 +17,7 @@
 #include <QToolBar>
 
 #include "app/core/strings.h"
+#include "app/core/worker.h"
 #include "app/window/kelpo_view.h"
 #include "app/window/qt_settings_store.h"
 #include "engine/runtime/dict.h"
@@ -309,8 +310,9 @@ CommandState MainFrame::CurrentCommandState() const {
 }
 
 void MainFrame::UpdateCommands() {
-  // While a view lays out with its progress dialog, events still run: the
-  // items wait until the engine is free again.
+  // While a view lays out or a worker runs with its progress dialog, events
+  // still run: the items wait until the engine is free again.
+  if (Worker_Busy() != WorkerKind::None) return;
   if (KelpoView* view = ActiveView(); view != nullptr && view->busy()) return;
   const CommandState state = CurrentCommandState();
   for (auto it = actions_.cbegin(); it != actions_.cend(); ++it) {
