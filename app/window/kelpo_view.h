@@ -184,9 +184,10 @@ class KelpoView : public QAbstractScrollArea {
   std::uint16_t viewMode_ = 0;
   WheelAccumulator wheel_;
   ViewClock* clock_ = &ViewClock_System();
-  QPoint pressPoint_;      // the last left press, in text view points
-  QPoint pointer_;         // the pointer while a button is down
-  bool captured_ = false;  // the view holds the mouse
+  QPoint pressPoint_;         // the last left press, in text view points
+  QPoint pointer_;            // the pointer while a button is down
+  bool captured_ = false;     // the view holds the mouse
+  bool noteOpening_ = false;  // the last press opened a note box
   AutoScrollTiming autoScroll_;
   std::uint8_t autoSpeed_ = 10;
   SpeedDrag speedDrag_;

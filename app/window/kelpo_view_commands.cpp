@@ -477,8 +477,10 @@ void KelpoView::OnAnnotationResult(StatusCode result) {
     Capture(true);
   } else if (result == kViewNoteBoxClosed) {
     viewMode_ &= ~ViewMode::NoteBox;
+    Capture(false);
   } else if (result == kViewNoteBoxChosen) {
     viewMode_ &= ~ViewMode::NoteBox;
+    Capture(false);
     std::uint16_t button = 0, index = 0;
     if (IsFailure(Tv(textView_).annotCommand(textView_, TextViewAnnot::Button, 0, &button)) ||
         IsFailure(Tv(textView_).annotCommand(textView_, TextViewAnnot::Index, 0, &index)))

@@ -309,7 +309,10 @@ bool KelpoView::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
   // So does an open note box.
   if (viewMode_ & ViewMode::NoteBox) {
     if (enter || space) {
+      // A commit closes the box whether or not a button is chosen.
       const StatusCode s = Tv(textView_).annotCommand(textView_, TextViewAnnot::Commit, 0, nullptr);
+      viewMode_ &= ~ViewMode::NoteBox;
+      Capture(false);
       viewport()->update();
       OnAnnotationResult(s);
       return true;
@@ -493,6 +496,7 @@ void KelpoView::mousePressEvent(QMouseEvent* event) {
   Capture(true);
   pressPoint_ = ViewPoint(client);
   pointer_ = client;
+  noteOpening_ = false;
   if (viewMode_ & ViewMode::AutoScroll) {
     speedDrag_ = SpeedDrag{client.y(), false};
     return;
@@ -515,6 +519,7 @@ void KelpoView::mousePressEvent(QMouseEvent* event) {
   }
   if (s == kViewNoteBoxOpen) {
     viewMode_ |= ViewMode::NoteBox;
+    noteOpening_ = true;
     return;
   }
   if (s == kViewNoteBoxClosed) {
@@ -583,6 +588,11 @@ void KelpoView::mouseReleaseEvent(QMouseEvent* event) {
   } else if (viewMode_ & ViewMode::TapRepeat) {
     tapTimer_.stop();
     viewMode_ &= ~ViewMode::TapRepeat;
+  } else if (noteOpening_ && (viewMode_ & ViewMode::NoteBox) &&
+             (point - pressPoint_).manhattanLength() < QApplication::startDragDistance()) {
+    // The release of the click that opened a note box leaves it open, as a
+    // drop-down list ignores its own opening release; a drag from the note
+    // onto a button still chooses it.
   } else {
     const StatusCode s = Pointer(TextViewPointer::Release, point);
     if (s != kViewListOpen) viewMode_ &= ~ViewMode::ListOpen;
@@ -595,6 +605,7 @@ void KelpoView::mouseReleaseEvent(QMouseEvent* event) {
       OnTextViewResult(s);
     }
   }
+  noteOpening_ = false;
   if (!(viewMode_ & (ViewMode::ListOpen | ViewMode::NoteBox))) Capture(false);
 }
 
