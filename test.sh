@@ -43,5 +43,6 @@ cmake -S . -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 cmake --build "$tsan" --target app_worker_tests app_owner_tests -j"$(nproc)"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$tsan"/tests/app/app_worker_tests
 # The real main window and view through a find and a print pagination.
-QT_QPA_PLATFORM=offscreen TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+QT_QPA_PLATFORM=offscreen \
+  TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/app/tsan_qt.supp" \
   "$tsan"/tests/app/app_owner_tests
