@@ -137,6 +137,9 @@ class KelpoView : public QAbstractScrollArea {
   void mouseMoveEvent(QMouseEvent* event) override;
   bool focusNextPrevChild(bool next) override;
   bool viewportEvent(QEvent* event) override;
+  // While a list or note box is open: a press anywhere else in the program
+  // reaches the text view (which closes them).
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // Commands.

@@ -479,8 +479,36 @@ StatusCode KelpoView::Pointer(std::uint16_t code, const QPoint& p) {
 
 void KelpoView::Capture(bool on) {
   // While a button is down the view has every move already; an open list or
-  // note box keeps the mouse by this flag until it closes.
+  // note box keeps the mouse until it closes: a press elsewhere in the
+  // program comes here too (eventFilter).
   captured_ = on;
+  if (on)
+    qApp->installEventFilter(this);
+  else
+    qApp->removeEventFilter(this);
+}
+
+bool KelpoView::eventFilter(QObject* watched, QEvent* event) {
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (event->type() == QEvent::MouseButtonPress && widget != nullptr && widget != viewport() &&
+      !viewport()->isAncestorOf(widget) && (viewMode_ & (ViewMode::ListOpen | ViewMode::NoteBox)) &&
+      textView_ != nullptr && attached_ && !busy()) {
+    const QPoint global = static_cast<QMouseEvent*>(event)->globalPosition().toPoint();
+    const StatusCode s =
+        Pointer(TextViewPointer::Press, ViewPoint(viewport()->mapFromGlobal(global)));
+    if (viewMode_ & ViewMode::NoteBox) {
+      if (s != kViewNoteBoxOpen) {
+        viewMode_ &= ~ViewMode::NoteBox;
+        Capture(false);
+        OnAnnotationResult(s);
+      }
+    } else if (s != kViewListOpen) {
+      viewMode_ &= ~ViewMode::ListOpen;
+      Capture(false);
+      if (s != kViewListCancelled) OnTextViewResult(s);
+    }
+  }
+  return QAbstractScrollArea::eventFilter(watched, event);
 }
 
 void KelpoView::mousePressEvent(QMouseEvent* event) {
