@@ -252,7 +252,8 @@ bool KelpoView::OnAppCommand(int command) {
 void KelpoView::CopyText(std::uint16_t mode) {
   if (textView_ == nullptr || !attached_) return;
   if (Tv(textView_).selectionCommand(textView_, mode, 0) == kOutOfMemory)
-    Message(StringId::CopyOutOfMemory);
+    if (Prompter* p = doc_->context().prompter)
+      p->Message(StringId::CopyOutOfMemory, Prompter::Icon::Error);
 }
 
 void KelpoView::OnSelectMode() {

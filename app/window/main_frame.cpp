@@ -38,8 +38,10 @@ class BoxPrompter : public Prompter {
  public:
   explicit BoxPrompter(QWidget* parent) : parent_(parent) {}
   void Message(std::uint32_t id, Icon icon) override {
-    QMessageBox box(icon == Icon::Question ? QMessageBox::Question : QMessageBox::Warning,
-                    QStringLiteral("Kelpo"), Text(id), QMessageBox::Ok, parent_);
+    const QMessageBox::Icon shown = icon == Icon::Question ? QMessageBox::Question
+                                    : icon == Icon::Error  ? QMessageBox::Critical
+                                                           : QMessageBox::Warning;
+    QMessageBox box(shown, QStringLiteral("Kelpo"), Text(id), QMessageBox::Ok, parent_);
     box.exec();
   }
   bool AskYesNo(std::uint32_t id) override {

@@ -927,6 +927,36 @@ TEST_F(CommandsTest, AClickOutsideTheViewClosesAnOpenNoteBox) {
   EXPECT_GT(Pos(view), before);
 }
 
+// A copy the clipboard cannot hold is told with the error icon.
+StatusCode NoMemoryCopy(EngineObject*, std::uint16_t, std::uint32_t) noexcept {
+  return kOutOfMemory;
+}
+
+TEST_F(CommandsTest, ACopyOutOfMemoryIsToldAsAnError) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  EngineObject* tv = view->textView();
+  const void* real = tv->ops;
+  static TextViewOps failing;
+  failing = OpsOf<TextViewOps>(tv);
+  failing.selectionCommand = &NoMemoryCopy;
+  tv->ops = &failing;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QString text;
+  WhenModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    icon = box->icon();
+    text = box->text();
+    box->accept();
+  });
+  frame->RunCommand(Cmd::CopyEntireScreen);
+  tv->ops = real;
+  EXPECT_EQ(text, QStringLiteral("There is not enough memory to complete the copy."));
+  EXPECT_EQ(icon, QMessageBox::Critical);
+}
+
 TEST_F(CommandsTest, AutoScrollStopsAtTheEndOfTheDocument) {
   auto frame = MakeFrame();
   KelpoView* view = Open(*frame, "short.txt");
