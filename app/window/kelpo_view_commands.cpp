@@ -330,6 +330,8 @@ void KelpoView::OnBookmarks() {
 }
 
 void KelpoView::OnCategories() {
+  // Categories live in the settings store: without one there is nothing to edit.
+  if (doc_->context().store == nullptr) return;
   if (dialogs().categories) dialogs().categories(this);
 }
 
