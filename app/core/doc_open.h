@@ -29,7 +29,7 @@
 // script the answers.
 class Prompter {
  public:
-  enum class Icon { Exclamation, Question };
+  enum class Icon { Exclamation, Question, Error };
   virtual ~Prompter() = default;
   // An OK box with the text of a string.
   virtual void Message(std::uint32_t stringId, Icon icon) = 0;

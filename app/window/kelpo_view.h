@@ -93,8 +93,9 @@ class KelpoView : public QAbstractScrollArea {
   void ScrollHorizontalBy(std::uint16_t code);
 
   std::uint16_t viewMode() const { return viewMode_; }
-  // A synchronous layout is running: the engine must be left alone.
-  bool busy() const { return progressRunning_; }
+  // A synchronous layout or a worker has the engine: the user-interface
+  // thread must leave it alone.
+  bool busy() const;
   void SetPercentMode(bool on);
   // Shows the location as a percentage or as page numbers, by the
   // document's location setting (automatic: percentages below three pages).
@@ -136,6 +137,9 @@ class KelpoView : public QAbstractScrollArea {
   void mouseMoveEvent(QMouseEvent* event) override;
   bool focusNextPrevChild(bool next) override;
   bool viewportEvent(QEvent* event) override;
+  // While a list or note box is open: a press anywhere else in the program
+  // reaches the text view (which closes them).
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // Commands.
@@ -183,9 +187,10 @@ class KelpoView : public QAbstractScrollArea {
   std::uint16_t viewMode_ = 0;
   WheelAccumulator wheel_;
   ViewClock* clock_ = &ViewClock_System();
-  QPoint pressPoint_;      // the last left press, in text view points
-  QPoint pointer_;         // the pointer while a button is down
-  bool captured_ = false;  // the view holds the mouse
+  QPoint pressPoint_;         // the last left press, in text view points
+  QPoint pointer_;            // the pointer while a button is down
+  bool captured_ = false;     // the view holds the mouse
+  bool noteOpening_ = false;  // the last press opened a note box
   AutoScrollTiming autoScroll_;
   std::uint8_t autoSpeed_ = 10;
   SpeedDrag speedDrag_;

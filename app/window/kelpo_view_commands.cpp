@@ -137,6 +137,10 @@ void KelpoView::SetPercentMode(bool on) {
 void KelpoView::OnCommand(std::uint16_t id) {
   const bool handler = doc_->state().reader != nullptr && attached_;
   const bool ready = textView_ != nullptr && attached_;
+  // A command that hands the engine to a worker stops auto-scroll first.
+  if (id == Cmd::Find || id == Cmd::FindAgain || id == Cmd::Print || id == Cmd::PrintDirect ||
+      id == Cmd::PrintPreview)
+    StopAutoScroll();
   switch (id) {
     case Cmd::Copy:
       if (viewMode_ & ViewMode::Select) CopyText(TextViewSelection::CopySelection);
@@ -248,7 +252,8 @@ bool KelpoView::OnAppCommand(int command) {
 void KelpoView::CopyText(std::uint16_t mode) {
   if (textView_ == nullptr || !attached_) return;
   if (Tv(textView_).selectionCommand(textView_, mode, 0) == kOutOfMemory)
-    Message(StringId::CopyOutOfMemory);
+    if (Prompter* p = doc_->context().prompter)
+      p->Message(StringId::CopyOutOfMemory, Prompter::Icon::Error);
 }
 
 void KelpoView::OnSelectMode() {
@@ -325,6 +330,8 @@ void KelpoView::OnBookmarks() {
 }
 
 void KelpoView::OnCategories() {
+  // Categories live in the settings store: without one there is nothing to edit.
+  if (doc_->context().store == nullptr) return;
   if (dialogs().categories) dialogs().categories(this);
 }
 
@@ -473,8 +480,10 @@ void KelpoView::OnAnnotationResult(StatusCode result) {
     Capture(true);
   } else if (result == kViewNoteBoxClosed) {
     viewMode_ &= ~ViewMode::NoteBox;
+    Capture(false);
   } else if (result == kViewNoteBoxChosen) {
     viewMode_ &= ~ViewMode::NoteBox;
+    Capture(false);
     std::uint16_t button = 0, index = 0;
     if (IsFailure(Tv(textView_).annotCommand(textView_, TextViewAnnot::Button, 0, &button)) ||
         IsFailure(Tv(textView_).annotCommand(textView_, TextViewAnnot::Index, 0, &index)))

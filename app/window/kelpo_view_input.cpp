@@ -9,6 +9,7 @@
 
 #include "app/core/doc_open.h"
 #include "app/core/tap_regions.h"
+#include "app/core/worker.h"
 #include "app/window/kelpo_view.h"
 #include "app/window/main_frame.h"
 #include "engine/device/device.h"
@@ -38,9 +39,13 @@ void KelpoView::InitInput() {
   connect(&autoTimer_, &QTimer::timeout, this, [this] { OnTimer(4); });
 }
 
+bool KelpoView::busy() const {
+  return progressRunning_ || Worker_Busy() != WorkerKind::None;
+}
+
 bool KelpoView::TimersHeld() const {
-  // A synchronous layout owns the engine until it ends.
-  return progressRunning_;
+  // A synchronous layout or a worker owns the engine until it ends.
+  return busy();
 }
 
 int KelpoView::timerInterval(int id) const {
@@ -304,7 +309,10 @@ bool KelpoView::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
   // So does an open note box.
   if (viewMode_ & ViewMode::NoteBox) {
     if (enter || space) {
+      // A commit closes the box whether or not a button is chosen.
       const StatusCode s = Tv(textView_).annotCommand(textView_, TextViewAnnot::Commit, 0, nullptr);
+      viewMode_ &= ~ViewMode::NoteBox;
+      Capture(false);
       viewport()->update();
       OnAnnotationResult(s);
       return true;
@@ -471,8 +479,36 @@ StatusCode KelpoView::Pointer(std::uint16_t code, const QPoint& p) {
 
 void KelpoView::Capture(bool on) {
   // While a button is down the view has every move already; an open list or
-  // note box keeps the mouse by this flag until it closes.
+  // note box keeps the mouse until it closes: a press elsewhere in the
+  // program comes here too (eventFilter).
   captured_ = on;
+  if (on)
+    qApp->installEventFilter(this);
+  else
+    qApp->removeEventFilter(this);
+}
+
+bool KelpoView::eventFilter(QObject* watched, QEvent* event) {
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (event->type() == QEvent::MouseButtonPress && widget != nullptr && widget != viewport() &&
+      !viewport()->isAncestorOf(widget) && (viewMode_ & (ViewMode::ListOpen | ViewMode::NoteBox)) &&
+      textView_ != nullptr && attached_ && !busy()) {
+    const QPoint global = static_cast<QMouseEvent*>(event)->globalPosition().toPoint();
+    const StatusCode s =
+        Pointer(TextViewPointer::Press, ViewPoint(viewport()->mapFromGlobal(global)));
+    if (viewMode_ & ViewMode::NoteBox) {
+      if (s != kViewNoteBoxOpen) {
+        viewMode_ &= ~ViewMode::NoteBox;
+        Capture(false);
+        OnAnnotationResult(s);
+      }
+    } else if (s != kViewListOpen) {
+      viewMode_ &= ~ViewMode::ListOpen;
+      Capture(false);
+      if (s != kViewListCancelled) OnTextViewResult(s);
+    }
+  }
+  return QAbstractScrollArea::eventFilter(watched, event);
 }
 
 void KelpoView::mousePressEvent(QMouseEvent* event) {
@@ -488,6 +524,7 @@ void KelpoView::mousePressEvent(QMouseEvent* event) {
   Capture(true);
   pressPoint_ = ViewPoint(client);
   pointer_ = client;
+  noteOpening_ = false;
   if (viewMode_ & ViewMode::AutoScroll) {
     speedDrag_ = SpeedDrag{client.y(), false};
     return;
@@ -510,6 +547,7 @@ void KelpoView::mousePressEvent(QMouseEvent* event) {
   }
   if (s == kViewNoteBoxOpen) {
     viewMode_ |= ViewMode::NoteBox;
+    noteOpening_ = true;
     return;
   }
   if (s == kViewNoteBoxClosed) {
@@ -578,6 +616,11 @@ void KelpoView::mouseReleaseEvent(QMouseEvent* event) {
   } else if (viewMode_ & ViewMode::TapRepeat) {
     tapTimer_.stop();
     viewMode_ &= ~ViewMode::TapRepeat;
+  } else if (noteOpening_ && (viewMode_ & ViewMode::NoteBox) &&
+             (point - pressPoint_).manhattanLength() < QApplication::startDragDistance()) {
+    // The release of the click that opened a note box leaves it open, as a
+    // drop-down list ignores its own opening release; a drag from the note
+    // onto a button still chooses it.
   } else {
     const StatusCode s = Pointer(TextViewPointer::Release, point);
     if (s != kViewListOpen) viewMode_ &= ~ViewMode::ListOpen;
@@ -590,6 +633,7 @@ void KelpoView::mouseReleaseEvent(QMouseEvent* event) {
       OnTextViewResult(s);
     }
   }
+  noteOpening_ = false;
   if (!(viewMode_ & (ViewMode::ListOpen | ViewMode::NoteBox))) Capture(false);
 }
 

@@ -20,6 +20,7 @@
 #include <QToolBar>
 
 #include "app/core/strings.h"
+#include "app/core/worker.h"
 #include "app/window/kelpo_view.h"
 #include "app/window/qt_settings_store.h"
 #include "engine/runtime/dict.h"
@@ -40,8 +41,10 @@ class BoxPrompter : public Prompter {
  public:
   explicit BoxPrompter(QWidget* parent) : parent_(parent) {}
   void Message(std::uint32_t id, Icon icon) override {
-    QMessageBox box(icon == Icon::Question ? QMessageBox::Question : QMessageBox::Warning,
-                    QStringLiteral("Kelpo"), Text(id), QMessageBox::Ok, parent_);
+    const QMessageBox::Icon shown = icon == Icon::Question ? QMessageBox::Question
+                                    : icon == Icon::Error  ? QMessageBox::Critical
+                                                           : QMessageBox::Warning;
+    QMessageBox box(shown, QStringLiteral("Kelpo"), Text(id), QMessageBox::Ok, parent_);
     box.exec();
   }
   bool AskYesNo(std::uint32_t id) override {
@@ -363,8 +366,9 @@ CommandState MainFrame::CurrentCommandState() const {
 }
 
 void MainFrame::UpdateCommands() {
-  // While a view lays out with its progress dialog, events still run: the
-  // items wait until the engine is free again.
+  // While a view lays out or a worker runs with its progress dialog, events
+  // still run: the items wait until the engine is free again.
+  if (Worker_Busy() != WorkerKind::None) return;
   if (KelpoView* view = ActiveView(); view != nullptr && view->busy()) return;
   const CommandState state = CurrentCommandState();
   for (auto it = actions_.cbegin(); it != actions_.cend(); ++it) {

@@ -6,6 +6,7 @@
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
@@ -301,15 +302,36 @@ PrintJob* JobOf(KelpoView* view) {
 
 namespace {
 
+// Paginates on a stand-in printer of the same page and resolution that writes
+// to a temporary file of ours: the real printer's painter begins only once
+// the pagination has succeeded, so a cancelled or failed one prints nothing
+// (not even a blank page). The job keeps the pagination for the same layout.
+bool PaginateAside(PrintJob* job, QPrinter* printer) {
+  QTemporaryFile scratch;
+  if (!scratch.open()) return false;
+  QPrinter stand(QPrinter::HighResolution);
+  stand.setOutputFormat(QPrinter::PdfFormat);
+  stand.setOutputFileName(scratch.fileName());
+  stand.setResolution(printer->resolution());
+  stand.setPageLayout(printer->pageLayout());
+  QPainter measure;
+  if (!measure.begin(&stand)) return false;
+  const std::uint32_t count = job->BeginPrinting(&stand, &measure);
+  job->EndPrinting();
+  measure.end();
+  return count != 0;
+}
+
 // Prints the printer's range; with readingPage, also finds the page of the
 // screen's reading position while the printer's painter is still active
 // (pages are measured only on it).
 bool PrintRange(KelpoView* view, QPrinter* printer, std::uint32_t* readingPage) {
   PrintJob* job = JobOf(view);
   if (job == nullptr) return false;
+  if (!PaginateAside(job, printer)) return false;
   QPainter painter;
   if (!painter.begin(printer)) return false;
-  const std::uint32_t count = job->BeginPrinting(printer, &painter);
+  const std::uint32_t count = job->BeginPrinting(printer, &painter);  // the pagination kept
   std::uint32_t first = 1, last = count;
   if (printer->printRange() == QPrinter::PageRange && printer->fromPage() > 0) {
     first = static_cast<std::uint32_t>(printer->fromPage());

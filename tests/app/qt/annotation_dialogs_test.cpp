@@ -263,6 +263,35 @@ TEST_F(AnnotationDialogsTest, DeleteAllAsksOnlyWhenThereIsSomethingToDelete) {
   EXPECT_TRUE(*empty);
 }
 
+// A plain click on an annotated passage opens its note box and leaves it
+// open; Enter, Space and Esc close it, after which the keys scroll again.
+TEST_F(AnnotationDialogsTest, AClickLeavesTheNoteBoxOpenAndItsKeysCloseIt) {
+  Bind(files_.File("notes.kpa"));
+  AddNote(0, 17, "a note on the first line", "its comment");
+  view_->Render();
+  EngineObject* tv = view_->textView();
+  // Where the annotated words are (text-view x 10; the view adds its gap).
+  int y = -1;
+  for (int probe = 0; probe < 60 && y < 0; ++probe)
+    if (OpsOf<TextViewOps>(tv).pointerEvent(tv, 9, 10, static_cast<std::int16_t>(probe)) == kYes)
+      y = probe;
+  ASSERT_GE(y, 0) << "the note is on show";
+  const QPoint on(14, y);
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Space, Qt::Key_Escape}) {
+    SCOPED_TRACE(key);
+    QTest::mouseClick(view_->viewport(), Qt::LeftButton, {}, on);
+    ASSERT_TRUE(view_->viewMode() & ViewMode::NoteBox) << "the opening click's release is no close";
+    if (key == Qt::Key_Return) KeepPicture(view_.get(), QStringLiteral("note_box_by_click"));
+    QTest::keyClick(view_.get(), key);
+    EXPECT_FALSE(view_->viewMode() & ViewMode::NoteBox);
+    const std::uint32_t top = Here();
+    QTest::keyClick(view_.get(), Qt::Key_PageDown);
+    EXPECT_GT(Here(), top) << "keys reach the text again";
+    QTest::keyClick(view_.get(), Qt::Key_Home, Qt::ControlModifier);
+    ASSERT_EQ(Here(), 0u);
+  }
+}
+
 TEST_F(AnnotationDialogsTest, ANewAnnotationJoinsLineBreaksAndTheTextsHaveALimit) {
   AnnotationDialogFields fields;
   fields.text = u"w1\n\n\nw2\n";

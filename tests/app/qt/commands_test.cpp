@@ -22,6 +22,7 @@
 #include <QPrinter>
 #include <QScrollBar>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -35,6 +36,7 @@
 #include "app/window/kelpo_view.h"
 #include "app/window/main_frame.h"
 #include "app/window/qt_settings_store.h"
+#include "engine/stores/annot_store.h"
 #include "engine/view/text_view.h"
 #include "tests/formats/razo_fixture.h"
 #include "tests/support/peer.h"
@@ -885,6 +887,74 @@ TEST_F(CommandsTest, AutoScrollStepsByTheClockAndStops) {
   QApplication::processEvents();
   EXPECT_FALSE(view->viewMode() & ViewMode::AutoScroll);
   menu->close();
+}
+
+// A click outside the view while a note box is open reaches the text view
+// and closes the box; the keys then scroll again.
+TEST_F(CommandsTest, AClickOutsideTheViewClosesAnOpenNoteBox) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  EngineObject* tv = view->textView();
+  const auto& ops = OpsOf<TextViewOps>(tv);
+  const std::u16string path = U16(files_.File("notes.kpa"));
+  ASSERT_EQ(ops.annotCommand(tv, TextViewAnnot::SetPath, static_cast<std::uint32_t>(path.size()),
+                             const_cast<char16_t*>(path.c_str())),
+            kOk);
+  std::string text = "a note", comment = "on the first line";
+  AnnotEntry e{};
+  e.start = 0;
+  e.length = 10;
+  e.attribute2 = 17;  // yellow
+  e.text1 = text.data();
+  e.text1Size = static_cast<std::uint32_t>(text.size());
+  e.text2 = comment.data();
+  e.text2Size = static_cast<std::uint32_t>(comment.size());
+  ASSERT_EQ(ops.annotCommand(tv, TextViewAnnot::Add, 0, &e), kOk);
+  view->Render();
+  int y = -1;
+  for (int probe = 0; probe < 60 && y < 0; ++probe)
+    if (ops.pointerEvent(tv, TextViewPointer::Probe, 10, static_cast<std::int16_t>(probe)) == kYes)
+      y = probe;
+  ASSERT_GE(y, 0);
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(14, y));
+  ASSERT_TRUE(view->viewMode() & ViewMode::NoteBox);
+  QTest::mouseClick(frame->statusBar(), Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_FALSE(view->viewMode() & ViewMode::NoteBox) << "the click outside closed the box";
+  view->setFocus();
+  const int before = Pos(view);
+  QTest::keyClick(view, Qt::Key_PageDown);
+  EXPECT_GT(Pos(view), before);
+}
+
+// A copy the clipboard cannot hold is told with the error icon.
+StatusCode NoMemoryCopy(EngineObject*, std::uint16_t, std::uint32_t) noexcept {
+  return kOutOfMemory;
+}
+
+TEST_F(CommandsTest, ACopyOutOfMemoryIsToldAsAnError) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  EngineObject* tv = view->textView();
+  const void* real = tv->ops;
+  static TextViewOps failing;
+  failing = OpsOf<TextViewOps>(tv);
+  failing.selectionCommand = &NoMemoryCopy;
+  tv->ops = &failing;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QString text;
+  WhenModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    icon = box->icon();
+    text = box->text();
+    box->accept();
+  });
+  frame->RunCommand(Cmd::CopyEntireScreen);
+  tv->ops = real;
+  EXPECT_EQ(text, QStringLiteral("There is not enough memory to complete the copy."));
+  EXPECT_EQ(icon, QMessageBox::Critical);
 }
 
 TEST_F(CommandsTest, AutoScrollStopsAtTheEndOfTheDocument) {

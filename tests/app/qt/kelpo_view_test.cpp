@@ -9,6 +9,7 @@
 
 #include "app/core/doc_open.h"
 #include "app/core/strings.h"
+#include "app/window/command_dialogs.h"
 #include "engine/stores/settings_store.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
@@ -76,6 +77,35 @@ TEST(KelpoView, TheSaveModeDecidesWhetherLocalSettingsOutliveTheDocument) {
     EXPECT_EQ(kept, c.kept);
     EXPECT_EQ(Settings_CloseStore(store), kOk);
   }
+}
+
+}  // namespace
+
+namespace {
+
+int g_categoryDialogs = 0;
+
+// Categories are kept in the settings store: without one the command does
+// nothing (no empty dialog).
+TEST(KelpoView, CategoriesWithoutASettingsStoreDoNothing) {
+  TempDir data, files;
+  ScopedEnv env("KELPO_DATA_HOME", data.Path());
+  const std::string file = files.File("story.txt");
+  WriteFileBytes(file, "Once upon a time.\nThe end.\n");
+  Preferences prefs;
+  Prefs_SetDefaults(&prefs);
+  ScriptedPrompter prompter;
+  KelpoDoc doc({&prefs, nullptr, &prompter});
+  ASSERT_TRUE(doc.OnOpenDocument(U16(file)));
+  KelpoView view(&doc, nullptr);
+  CommandDialogs dialogs;
+  dialogs.categories = [](KelpoView*) { ++g_categoryDialogs; };
+  view.SetDialogs(&dialogs);
+  view.resize(300, 200);
+  view.OnInitialUpdate();
+  g_categoryDialogs = 0;
+  view.OnCommand(Cmd::Categories);
+  EXPECT_EQ(g_categoryDialogs, 0);
 }
 
 }  // namespace

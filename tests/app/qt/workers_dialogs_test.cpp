@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -478,6 +479,8 @@ TEST_F(WorkersDialogsTest, CancellingThePaginationPrintsNothing) {
   EXPECT_EQ(Worker_Busy(), WorkerKind::None);
   ASSERT_NE(view_->printJob(), nullptr);
   EXPECT_EQ(view_->printJob()->pageCount(), 0u) << "cancelled: nothing to print";
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(files_.File("book.pdf"))))
+      << "the cancelled print wrote no output, not even a blank page";
   EXPECT_EQ(First(), firstBefore);
 }
 
