@@ -21,6 +21,7 @@ constexpr CommandInfo kCommands[] = {
      false},
     {Cmd::Close, "&Close", {}, T::Document, R::Always, M::File, false},
     {Cmd::SaveAs, "&Save As...", {"Ctrl+S", nullptr}, T::View, R::Always, M::File, false},
+    {Cmd::PrintSetup, "P&rint Setup...", {}, T::Frame, R::Always, M::None, false},
     {Cmd::Print, "&Print...", {"Ctrl+P", nullptr}, T::View, R::Always, M::File, false},
     {Cmd::PrintPreview, "Print Pre&view", {}, T::View, R::Always, M::File, false},
     {Cmd::PrintDirect, "Print", {}, T::View, R::Always, M::None, false},

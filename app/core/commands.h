@@ -44,6 +44,7 @@ constexpr std::uint16_t PreviousPage = 1054;
 constexpr std::uint16_t NextPage = 1055;
 constexpr std::uint16_t GoToButton = 1056;
 constexpr std::uint16_t SaveAs = 57604;
+constexpr std::uint16_t PrintSetup = 57606;
 constexpr std::uint16_t Print = 57607;
 constexpr std::uint16_t PrintDirect = 57608;  // print without the dialog; no menu entry
 constexpr std::uint16_t PrintPreview = 57609;

@@ -231,6 +231,7 @@ void KelpoView::OnCommand(std::uint16_t id) {
       break;
     case Cmd::PrintDirect: {
       QPrinter printer(QPrinter::HighResolution);
+      KelpoView_UsePrintSetup(this, &printer);
       (void)KelpoView_PrintTo(this, &printer);  // nothing printed is nothing to report
       break;
     }

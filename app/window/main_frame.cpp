@@ -14,6 +14,8 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPageSetupDialog>
+#include <QPrinter>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -136,6 +138,7 @@ MainFrame::MainFrame(QtSettingsStore* settings, Preferences* prefs, WindowState*
   setWindowTitle(QStringLiteral("Kelpo"));
   setAcceptDrops(true);
   prompter_ = std::make_unique<BoxPrompter>(this);
+  printSetup_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
 
   std::uint32_t flags = 0;
   if (g_SettingsModule == nullptr ||
@@ -416,6 +419,11 @@ void MainFrame::RunFrameCommand(std::uint16_t id) {
     case Cmd::Close:
       if (QMdiSubWindow* active = mdi_->activeSubWindow()) active->close();
       break;
+    case Cmd::PrintSetup: {
+      QPageSetupDialog dialog(printSetup_.get(), this);
+      dialog.exec();  // the dialog writes the choice into the printer when accepted
+      break;
+    }
     case Cmd::Exit:
       close();
       break;

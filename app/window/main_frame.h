@@ -24,6 +24,7 @@ class QMdiSubWindow;
 class QToolBar;
 class QMenu;
 class QAction;
+class QPrinter;
 class KelpoView;
 class QtSettingsStore;
 
@@ -59,6 +60,9 @@ class MainFrame : public QMainWindow {
   void CheckSizeBudget();
   Preferences* preferences() const { return prefs_; }
   const CommandDialogs& dialogs() const { return *dialogs_; }
+  // The page chosen in Print Set-up (paper, orientation, margins), which
+  // every print and preview starts from.
+  QPrinter* printSetup() const { return printSetup_.get(); }
 
   // Commands: every menu entry, accelerator and tool-bar button runs its
   // command here. A view command goes to the active view; a command whose
@@ -117,6 +121,7 @@ class MainFrame : public QMainWindow {
   bool statusShownBeforeFullScreen_ = true;
   QTimer updateTimer_;  // keeps the tool bars' state current while idle
   std::function<bool(std::uint16_t)> commandHook_;
+  std::unique_ptr<QPrinter> printSetup_;
   bool fullScreen_ = false;
   bool wasMaximized_ = false;
 };

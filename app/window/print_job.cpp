@@ -14,6 +14,7 @@
 #include "app/core/doc_open.h"
 #include "app/device/win_device.h"
 #include "app/window/kelpo_view.h"
+#include "app/window/main_frame.h"
 #include "app/window/workers.h"
 #include "engine/device/device.h"
 #include "engine/runtime/module_table.h"
@@ -368,9 +369,16 @@ std::uint32_t KelpoView_ReadingPage(KelpoView* view, QPrinter* printer) {
   return page;
 }
 
+void KelpoView_UsePrintSetup(KelpoView* view, QPrinter* printer) {
+  const auto* frame = dynamic_cast<const MainFrame*>(view->window());
+  if (frame == nullptr || frame->printSetup() == nullptr) return;
+  printer->setPageLayout(frame->printSetup()->pageLayout());
+}
+
 void KelpoView_OnFilePrint(KelpoView* view) {
   if (JobOf(view) == nullptr) return;
   QPrinter printer(QPrinter::HighResolution);
+  KelpoView_UsePrintSetup(view, &printer);
   QPrintDialog dialog(&printer, view);
   dialog.setOption(QAbstractPrintDialog::PrintPageRange, true);
   if (dialog.exec() != QDialog::Accepted) return;
@@ -380,6 +388,7 @@ void KelpoView_OnFilePrint(KelpoView* view) {
 void KelpoView_OnFilePrintPreview(KelpoView* view) {
   if (JobOf(view) == nullptr) return;
   QPrinter printer(QPrinter::HighResolution);
+  KelpoView_UsePrintSetup(view, &printer);
   QPrintPreviewDialog dialog(&printer, view);
   std::uint32_t startPage = 0;
   QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, view,

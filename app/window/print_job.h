@@ -83,6 +83,9 @@ class PrintJob {
 // Prints to printer without a dialog (its page range is honoured: 0 and 0
 // print everything); false when nothing was printed.
 bool KelpoView_PrintTo(KelpoView* view, QPrinter* printer);
+// Gives printer the page chosen in Print Set-up of the view's main window
+// (nothing when the view has none).
+void KelpoView_UsePrintSetup(KelpoView* view, QPrinter* printer);
 // Print: the print dialog (which also prints to a PDF file), then printing.
 void KelpoView_OnFilePrint(KelpoView* view);
 // Print Preview: the preview dialog, opened on the page that holds the

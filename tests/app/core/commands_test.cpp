@@ -118,6 +118,7 @@ TEST(CommandUpdate, NoDocumentDocumentSelection) {
       {Cmd::Close, false, true, true},
       {Cmd::Exit, true, true, true},
       {Cmd::SaveAs, false, true, true},
+      {Cmd::PrintSetup, true, true, true},
       {Cmd::Print, false, true, true},
       {Cmd::PrintDirect, false, true, true},
       {Cmd::PrintPreview, false, true, true},

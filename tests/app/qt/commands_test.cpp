@@ -137,6 +137,7 @@ const Expect kExpected[] = {
     {Cmd::OpenCategorized, {true, true, true}},  // the first run adds categories
     {Cmd::Close, {false, true, true}},
     {Cmd::SaveAs, {false, true, true}},
+    {Cmd::PrintSetup, {true, true, true}},
     {Cmd::Print, {false, true, true}},
     {Cmd::PrintPreview, {false, true, true}},
     {Cmd::Exit, {true, true, true}},

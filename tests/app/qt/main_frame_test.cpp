@@ -1,7 +1,8 @@
 // The main window with real documents, headless: two documents open side by
 // side and both show their text; an open document is brought to the front
 // instead of opened twice; a file no handler takes is refused; the recent
-// list keeps nine entries, newest first.
+// list keeps nine entries, newest first; the page chosen in Print Set-up is
+// the page the next print uses.
 #include "app/window/main_frame.h"
 
 #include <gtest/gtest.h>
@@ -13,16 +14,22 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMimeData>
+#include <QPageSetupDialog>
+#include <QPrinter>
+#include <QRadioButton>
 #include <QSettings>
 #include <QUrl>
+#include <cstdio>
 #include <optional>
 #include <string>
 
 #include "app/program/reader_dialogs.h"
 #include "app/window/kelpo_view.h"
+#include "app/window/print_job.h"
 #include "app/window/qt_settings_store.h"
 #include "engine/runtime/dict.h"
 #include "engine/stores/settings_store.h"
+#include "tests/app/qt/modal_script.h"
 #include "tests/support/peer.h"
 #include "tests/support/record_db_fixtures.h"
 #include "tests/support/scoped_env.h"
@@ -165,6 +172,49 @@ TEST_F(MainFrameTest, AFirstRunAddsTheDefaultCategories) {
   }
   ReaderWindow second(&settings, &prefs_, &windowState_);
   EXPECT_EQ(topLevelNames(second.store()).size(), 2u);
+}
+
+TEST_F(MainFrameTest, PrintSetUpChoiceIsUsedByTheNextPrint) {
+  KELPO_REQUIRE_PEER("pdfinfo");
+  WriteFileBytes(files_.File("notes.txt"), "Notes in plain text.\nA second line of notes.\n");
+  QtSettingsStore settings;
+  ReaderWindow frame(&settings, &prefs_, &windowState_);
+  frame.resize(900, 600);
+  frame.show();
+  ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(files_.File("notes.txt"))));
+  Settle();
+  KelpoView* view = frame.ActiveView();
+  ASSERT_NE(view, nullptr);
+
+  // Print Set-up, choosing landscape paper.
+  modal_script::WhenModal<QPageSetupDialog>([](QPageSetupDialog* dialog) {
+    bool chosen = false;
+    for (QRadioButton* button : dialog->findChildren<QRadioButton*>()) {
+      if (button->text().remove(QLatin1Char('&')) != QStringLiteral("Landscape")) continue;
+      button->click();
+      chosen = true;
+    }
+    EXPECT_TRUE(chosen) << "the page set-up dialog offers no landscape choice";
+    dialog->accept();
+  });
+  frame.RunCommand(Cmd::PrintSetup);
+  modal_script::CancelPending();
+
+  // The next print takes the chosen page.
+  const std::string pdf = files_.File("notes.pdf");
+  QPrinter printer(QPrinter::HighResolution);
+  KelpoView_UsePrintSetup(view, &printer);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(QString::fromStdString(pdf));
+  ASSERT_TRUE(KelpoView_PrintTo(view, &printer));
+  int status = -1;
+  const std::string info = RunPeer("pdfinfo '" + pdf + "'", "", &status);
+  ASSERT_EQ(status, 0) << info;
+  double w = 0, h = 0;
+  const std::size_t at = info.find("Page size:");
+  ASSERT_NE(at, std::string::npos) << info;
+  ASSERT_EQ(std::sscanf(info.c_str() + at, "Page size: %lf x %lf", &w, &h), 2) << info;
+  EXPECT_GT(w, h) << info;
 }
 
 }  // namespace
