@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -20,6 +21,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <iterator>
 
 #include "app/core/strings.h"
 #include "app/core/worker.h"
@@ -165,6 +167,13 @@ MainFrame::MainFrame(QtSettingsStore* settings, Preferences* prefs, WindowState*
   setCentralWidget(mdi_);
   CreateActions();
   statusBar()->showMessage(QStringLiteral("Ready"));
+  // The lock keys' indicators right of the message, greyed while the lock is off.
+  for (const char* name : {"CAP", "NUM", "SCRL"}) {
+    auto* indicator = new QLabel(QString::fromLatin1(name));
+    indicator->setEnabled(false);
+    statusBar()->addPermanentWidget(indicator);
+    indicators_.push_back(indicator);
+  }
 
   const QRect area = screen() != nullptr ? screen()->availableGeometry() : QRect(0, 0, 1024, 768);
   if (Prefs_WindowRectUsable(*windowState_, {area.left(), area.top(), area.right(), area.bottom()}))
@@ -316,7 +325,10 @@ void MainFrame::CreateActions() {
 
   connect(mdi_, &QMdiArea::subWindowActivated, this, [this] { UpdateCommands(); });
   updateTimer_.setInterval(250);
-  connect(&updateTimer_, &QTimer::timeout, this, [this] { UpdateCommands(); });
+  connect(&updateTimer_, &QTimer::timeout, this, [this] {
+    UpdateCommands();
+    UpdateIndicators();
+  });
   updateTimer_.start();
   UpdateCommands();
 }
@@ -382,6 +394,23 @@ void MainFrame::UpdateCommands() {
   }
   const std::string text = Command_GoToButtonText(state);
   goToButton_->setText(text.empty() ? QStringLiteral("Go To") : QString::fromStdString(text));
+}
+
+void MainFrame::UpdateIndicators() {
+  // The keyboard's lock lights as the kernel reports them; none known: all off.
+  static const char* const kLeds[] = {"capslock", "numlock", "scrolllock"};
+  const QDir leds(QStringLiteral("/sys/class/leds"));
+  for (std::size_t i = 0; i < indicators_.size() && i < std::size(kLeds); ++i) {
+    bool on = false;
+    const QStringList names =
+        leds.entryList({QStringLiteral("*::") + QLatin1String(kLeds[i])}, QDir::Dirs);
+    for (const QString& name : names) {
+      QFile brightness(leds.filePath(name + QStringLiteral("/brightness")));
+      if (brightness.open(QIODevice::ReadOnly) && brightness.read(8).trimmed().toInt() > 0)
+        on = true;
+    }
+    indicators_[i]->setEnabled(on);
+  }
 }
 
 void MainFrame::RunCommand(std::uint16_t id) {

@@ -12,6 +12,7 @@
 #include <QUrl>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/core/commands.h"
 #include "app/window/command_dialogs.h"
@@ -25,6 +26,7 @@ class QToolBar;
 class QMenu;
 class QAction;
 class QPrinter;
+class QLabel;
 class KelpoView;
 class QtSettingsStore;
 
@@ -94,6 +96,7 @@ class MainFrame : public QMainWindow {
   void CreateActions();
   QAction* MakeAction(const CommandInfo& info);
   void RunFrameCommand(std::uint16_t id);
+  void UpdateIndicators();
   void SetToolbarsShown(bool on);
   void CreateDefaultCategories();
   void CloseAllDocuments();
@@ -122,6 +125,7 @@ class MainFrame : public QMainWindow {
   QTimer updateTimer_;  // keeps the tool bars' state current while idle
   std::function<bool(std::uint16_t)> commandHook_;
   std::unique_ptr<QPrinter> printSetup_;
+  std::vector<QLabel*> indicators_;  // CAP, NUM, SCRL on the status bar
   bool fullScreen_ = false;
   bool wasMaximized_ = false;
 };

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QImage>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMimeData>
@@ -18,6 +19,7 @@
 #include <QPrinter>
 #include <QRadioButton>
 #include <QSettings>
+#include <QStatusBar>
 #include <QUrl>
 #include <cstdio>
 #include <optional>
@@ -215,6 +217,18 @@ TEST_F(MainFrameTest, PrintSetUpChoiceIsUsedByTheNextPrint) {
   ASSERT_NE(at, std::string::npos) << info;
   ASSERT_EQ(std::sscanf(info.c_str() + at, "Page size: %lf x %lf", &w, &h), 2) << info;
   EXPECT_GT(w, h) << info;
+}
+
+TEST_F(MainFrameTest, StatusBarShowsTheMessageAndTheThreeLockIndicators) {
+  QtSettingsStore settings;
+  ReaderWindow frame(&settings, &prefs_, &windowState_);
+  frame.show();
+  Settle();
+  EXPECT_EQ(frame.statusBar()->currentMessage().toStdString(), "Ready");
+  QStringList shown;
+  for (QLabel* label : frame.statusBar()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly))
+    if (label->isVisible()) shown << label->text();
+  EXPECT_EQ(shown.join(QLatin1Char(' ')).toStdString(), "CAP NUM SCRL");
 }
 
 }  // namespace
