@@ -41,6 +41,20 @@ const TextViewOps& Tv(EngineObject* v) {
   return OpsOf<TextViewOps>(v);
 }
 
+// Where the reader stands as a percentage of the section. The text view
+// answers 99 for an empty section; the reader of an empty document stands at
+// its start, so the page bar and Go To show 0 there.
+bool SectionPercent(EngineObject* tv, std::uint16_t* percent) {
+  std::uint16_t value = 0;
+  if (IsFailure(Tv(tv).control(tv, TextViewControl::Percent, 0, &value))) return false;
+  std::uint32_t start = 0, end = 0;
+  if (!IsFailure(Tv(tv).control(tv, TextViewControl::SectionStart, 0, &start)) &&
+      !IsFailure(Tv(tv).control(tv, TextViewControl::SectionEnd, 0, &end)) && start == end)
+    value = 0;
+  *percent = value;
+  return true;
+}
+
 // Text of the document's 8-bit charset and UTF-16, both ways, through the
 // engine's converter; text it cannot convert comes out empty.
 std::u16string DocTextToWide(std::uint32_t charset, const char* text, std::size_t length) {
@@ -121,8 +135,7 @@ void KelpoView::FillCommandState(CommandState* state) {
     state->pageCount = count;
   }
   std::uint16_t percent = 0;
-  if (!IsFailure(Tv(tv).control(tv, TextViewControl::Percent, 0, &percent)))
-    state->percent = percent;
+  if (SectionPercent(tv, &percent)) state->percent = percent;
   AnnotStore* store = nullptr;
   std::uint16_t notes = 0;
   state->anyAnnotations = !IsFailure(Tv(tv).annotCommand(tv, TextViewAnnot::StoreOf, 0, &store)) &&
@@ -273,8 +286,7 @@ void KelpoView::OnGoTo() {
   GoToRequest request;
   if (IsFailure(Tv(textView_).getPageNumber(textView_, &request.page, &request.pageCount)))
     request.page = request.pageCount = 0;
-  if (IsFailure(Tv(textView_).control(textView_, TextViewControl::Percent, 0, &request.percent)))
-    request.percent = 0;
+  if (!SectionPercent(textView_, &request.percent)) request.percent = 0;
   request.showsPercent = (viewMode_ & ViewMode::Percent) != 0;
   if (!dialogs().goTo) return;
   const GoToAnswer answer = dialogs().goTo(this, request);

@@ -451,6 +451,7 @@ constexpr std::uint16_t SaveState = 4;
 constexpr std::uint16_t Percent = 5;
 constexpr std::uint16_t LineHeight = 6;
 constexpr std::uint16_t EndOffset = 7;
+constexpr std::uint16_t SectionStart = 8;
 constexpr std::uint16_t SectionEnd = 9;
 constexpr std::uint16_t DocumentEnd = 10;
 constexpr std::uint16_t WriteText = 12;

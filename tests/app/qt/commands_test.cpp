@@ -64,6 +64,7 @@ class CommandsTest : public testing::Test {
       book_ += "Line " + std::to_string(i) + " of a long plain text book to read.\n";
     WriteFileBytes(files_.File("book.txt"), book_);
     WriteFileBytes(files_.File("short.txt"), "Only two lines.\nThe end.\n");
+    WriteFileBytes(files_.File("empty.txt"), "");
   }
   void Settle() {
     for (int i = 0; i < 20; ++i)
@@ -814,6 +815,20 @@ TEST_F(CommandsTest, ThePageBarShowsTheLocationAsTheDocumentChose) {
   const int percent = text.chopped(1).toInt();
   EXPECT_GE(percent, 40);
   EXPECT_LE(percent, 55);
+}
+
+TEST_F(CommandsTest, AnEmptyDocumentShowsItsStartInThePageBar) {
+  auto frame = MakeFrame();
+  KelpoView* view = Open(*frame, "empty.txt");
+  ASSERT_NE(view, nullptr);
+  std::uint16_t& location = view->document()->state().locationFlags;
+  for (const auto& [flags, text] :
+       {std::pair<std::uint16_t, const char*>{0x20, "0%"}, {0x00, "0%"}, {0x10, "Page 1 of 1"}}) {
+    location = static_cast<std::uint16_t>((location & ~0x30) | flags);
+    (void)view->UpdateLocationMode();
+    frame->UpdateCommands();
+    EXPECT_EQ(frame->action(Cmd::GoToButton)->text().toStdString(), text) << flags;
+  }
 }
 
 TEST_F(CommandsTest, AutoScrollStepsByTheClockAndStops) {
