@@ -100,20 +100,26 @@ TEST(Pattern, ZeroLengthsMeasureTheStrings) {
   EXPECT_EQ(Ops().match(g_PatternModule, kPatternWildcard, 0, "bc", 0, "abc", 2), kNotFound);
 }
 
+// What this thread itself spent, in ms: a linear-time check that a busy
+// machine keeping the thread waiting does not fail.
+std::int64_t ThreadCpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<std::int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
 TEST(Pattern, LongWildcardSegmentsAreFoundInLinearTime) {
   // A segment of 1,001 bytes over 1 MiB, and one of 100 KB over 10 MiB,
   // each nearly matching everywhere.
   for (std::size_t n : {std::size_t{1000}, std::size_t{100000}}) {
     const std::string pattern = std::string(n, 'A') + "b";
     const std::string text((n == 1000 ? 1 : 10) << 20, 'a');
-    const auto start = std::chrono::steady_clock::now();
+    const std::int64_t start = ThreadCpuMs();
     EXPECT_EQ(Match(kPatternWildcard, 0, pattern, text), kNotFound);
     EXPECT_EQ(Match(kPatternWildcard, 0, "*" + pattern + "*", text + "B"), kOk);
     EXPECT_EQ(Match(kPatternWildcard, C, pattern, text + "b"), kNotFound);
     // Quadratic work would take hours here.
-    EXPECT_LT(std::chrono::steady_clock::now() - start,
-              std::chrono::seconds(kPatternTimeLimitMs / 200))
-        << n;
+    EXPECT_LT(ThreadCpuMs() - start, std::int64_t{kPatternTimeLimitMs} * 5) << n;
   }
   // Borders: the occurrence after a partial one that overlaps it.
   EXPECT_EQ(Match(kPatternWildcard, 0, "aab*x", "aaab-x"), kOk);
@@ -130,10 +136,10 @@ TEST(Pattern, WildcardWithManySegmentsIsLinear) {
     pattern += "a*";
   pattern += "b";
   const std::string text(200000, 'a');
-  const auto start = std::chrono::steady_clock::now();
+  const std::int64_t start = ThreadCpuMs();
   EXPECT_EQ(Match(kPatternWildcard, 0, pattern, text), kNotFound);
   EXPECT_EQ(Match(kPatternWildcard, 0, pattern, text + "b"), kOk);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_LT(ThreadCpuMs() - start, 2000);
 }
 
 TEST(Pattern, CatastrophicExpressionsStopAtTheirLimit) {
@@ -195,12 +201,6 @@ class BigSubject {
   std::size_t size_;
   char* data_ = nullptr;
 };
-
-std::int64_t ThreadCpuMs() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<std::int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
 
 // Whatever the subject's size, a match that would run for minutes ends
 // within its time limit and 10 %, with the limit status; work that fits
