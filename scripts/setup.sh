@@ -20,8 +20,9 @@ packages=(
   xplanet-images
   # front end
   qt6-base-dev libgl-dev fonts-dejavu-core
-  # the reader under a virtual X server, and its screenshots
-  xvfb xauth imagemagick
+  # the reader under a virtual X server, and its screenshots; a small window
+  # manager and the tools that drive and measure the reader's window there
+  xvfb xauth imagemagick blackbox xdotool x11-utils
 )
 
 missing=()

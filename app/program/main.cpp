@@ -36,6 +36,19 @@ int main(int argc, char** argv) {
   QApplication::setOrganizationName(QStringLiteral("Kelpo"));
   QApplication::setApplicationName(QStringLiteral("Kelpo"));
 
+  // A command line that cannot be processed ends the program before the
+  // engine, the settings or a window are touched.
+  const CommandLine line = ParseCommandLine(QApplication::arguments().mid(1));
+  if (!line.error.isEmpty()) {
+    std::fprintf(stderr, "kelpo: %s\n%s", line.error.toLocal8Bit().constData(),
+                 CommandLineUsage().toLocal8Bit().constData());
+    return kCommandLineFailure;
+  }
+  if (line.help) {
+    std::fputs(CommandLineUsage().toLocal8Bit().constData(), stdout);
+    return 0;
+  }
+
   if (!StartEngine()) {
     std::fprintf(stderr, "kelpo: the reading engine could not start.\n");
     return 1;
@@ -51,7 +64,7 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     const std::unique_ptr<ReaderWindow> frame =
-        StartReader(&settings, &prefs, &windowState, QApplication::arguments().mid(1));
+        StartReader(&settings, &prefs, &windowState, line.documents);
     status = app.exec();
   }
   // A settings file that cannot be written keeps its previous values, and

@@ -22,6 +22,37 @@ QString FromComposed(const char16_t* text, std::uint32_t length) {
 
 }  // namespace
 
+CommandLine ParseCommandLine(const QStringList& arguments) {
+  CommandLine line;
+  bool options = true;
+  for (const QString& argument : arguments) {
+    if (options && argument == QStringLiteral("--")) {
+      options = false;
+    } else if (options &&
+               (argument == QStringLiteral("-h") || argument == QStringLiteral("--help"))) {
+      line.help = true;
+    } else if (options && argument.startsWith(u'-')) {
+      line.error = QStringLiteral(
+                       "unknown option '%1' (a document whose name begins with '-' "
+                       "goes after \"--\")")
+                       .arg(argument);
+      line.documents.clear();
+      return line;
+    } else {
+      line.documents << argument;
+    }
+  }
+  return line;
+}
+
+QString CommandLineUsage() {
+  return QStringLiteral(
+      "Usage: kelpo [option...] [document...]\n"
+      "Opens each document (.pdb or .txt) in a window of its own.\n"
+      "  -h, --help  show this text and end\n"
+      "  --          every argument after it names a document\n");
+}
+
 bool StartEngine() {
   Core_SetHostDeviceModule(&WinDeviceModule);
   return !IsFailure(Core_RegisterAllModules());

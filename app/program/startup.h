@@ -10,6 +10,25 @@
 
 #include "app/program/reader_dialogs.h"
 
+// What the command line asks for. Every argument names a document, except
+// the options: -h or --help for the usage, and "--", after which every
+// argument is a document whatever it begins with. An option the reader does
+// not know is a command line it cannot process: the program ends before any
+// window or setting is touched. A named document that cannot be opened is
+// not such a failure: the main window reports it and runs on.
+struct CommandLine {
+  QStringList documents;
+  bool help = false;
+  QString error;  // why the command line cannot be processed; empty when it can
+};
+// arguments: the program's arguments after its name, the toolkit's own
+// options already taken out.
+CommandLine ParseCommandLine(const QStringList& arguments);
+// The usage text --help prints, ending in a line end.
+QString CommandLineUsage();
+// How main ends a command line it cannot process.
+constexpr int kCommandLineFailure = 2;
+
 // Brings the engine up with the window device as its output device: the five
 // registration calls fill the module table. False when the engine could not
 // start.

@@ -4,7 +4,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QStandardPaths>
 #include <QStringDecoder>
 #include <cstring>
 
@@ -17,6 +16,7 @@
 #include "engine/runtime/file_sys.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
+#include "engine/runtime/path_folders.h"
 #include "engine/runtime/stream.h"
 #include "engine/view/text_view.h"
 
@@ -49,6 +49,15 @@ bool SameFile(const std::u16string& a, const std::u16string& b) {
   const QFileInfo fa(ToQString(a)), fb(ToQString(b));
   if (!fa.exists() || !fb.exists()) return false;
   return fa.canonicalFilePath() == fb.canonicalFilePath();
+}
+
+// The user's documents folder as the engine names it (the settings store and
+// the engine's other lookups see the same one); empty when it has none, and
+// then links search only beside the current document.
+std::u16string DocumentsFolder() {
+  char16_t folder[kPathBufferSize] = {};
+  const std::uint32_t length = Path_GetSpecialFolder(folder, kCsidlPersonal, false);
+  return std::u16string(folder, length);
 }
 
 void MoveToAnchor(KelpoView* view, TextViewLinkDescription* link) {
@@ -119,8 +128,7 @@ bool KelpoView_OpenLinkTarget(KelpoView* view, std::u16string_view target,
   if (doc == nullptr) return false;
   DocLinkFolders where;
   where.documentPath = doc->path();
-  where.documentsFolder =
-      ToU16(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+  where.documentsFolder = DocumentsFolder();
   const std::u16string found = DocLinks_ResolveTarget(target, where);
   if (found.empty()) {
     const QString text = QString::fromUtf8(Resource_String(StringId::ExternalDocumentNotFound))

@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLayout>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -92,17 +93,23 @@ class ChildFrame : public QMdiSubWindow {
   }
   // In full screen a document's text covers the whole area, its frame and
   // title bar lying outside; the window stays normal, so every document
-  // does (the area maximises one window at a time).
+  // does (the area maximises one window at a time). That place is also the
+  // largest the window may take, by dragging its edges or otherwise, for as
+  // long as full screen lasts.
   void FillArea(const QRect& area) {
     showNormal();
     const QWidget* content = widget();
     const int left = content->x(), top = content->y();
     const int right = width() - content->geometry().right() - 1;
     const int bottom = height() - content->geometry().bottom() - 1;
-    setGeometry(area.adjusted(-left, -top, right, bottom));
+    const QRect place = area.adjusted(-left, -top, right, bottom);
+    setMaximumSize(place.size());
+    setGeometry(place);
   }
   // A window without a kept place (opened in full screen) takes the area.
+  // Out of full screen a window may grow as large as it likes again.
   void RestorePlacement(const QRect& area) {
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     if (!placementSaved_) {
       showNormal();
       setGeometry(area);
@@ -638,19 +645,27 @@ void MainFrame::RefreshRecentMenu() {
 
 void MainFrame::SetFullScreen(bool on) {
   if (on == fullScreen_) return;
-  // The bars come back as they were before full screen.
-  if (on) statusShownBeforeFullScreen_ = !statusBar()->isHidden();
+  QMdiSubWindow* active = mdi_->activeSubWindow();
+  const QList<QMdiSubWindow*> children = mdi_->subWindowList();
+  if (on) {
+    // Each window's place is kept before anything moves it: the area grows
+    // as the bars go, and tiled windows are tiled again as it grows. The
+    // bars come back as they were.
+    wasMaximized_ = isMaximized();
+    for (QMdiSubWindow* child : children)
+      static_cast<ChildFrame*>(child)->SavePlacement();
+    statusShownBeforeFullScreen_ = !statusBar()->isHidden();
+  }
   fullScreen_ = on;
   menuBar()->setVisible(!on);
   statusBar()->setVisible(!on && statusShownBeforeFullScreen_);
   for (QToolBar* bar : toolBars_)
     bar->setVisible(!on && toolbarsShown_);
-  QMdiSubWindow* active = mdi_->activeSubWindow();
-  const QList<QMdiSubWindow*> children = mdi_->subWindowList();
+  // The area takes the room of the bars now, not when the layout next runs:
+  // a window manager that leaves the window's size as it was sends no resize
+  // that would fit the documents later.
+  layout()->activate();
   if (on) {
-    wasMaximized_ = isMaximized();
-    for (QMdiSubWindow* child : children)
-      static_cast<ChildFrame*>(child)->SavePlacement();
     showFullScreen();
     // Every document fills the screen, not only the active one.
     for (QMdiSubWindow* child : children)

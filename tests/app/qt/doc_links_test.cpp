@@ -9,9 +9,11 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <filesystem>
+#include <optional>
 
 #include "app/core/doc_open.h"
 #include "app/window/kelpo_view.h"
+#include "engine/runtime/path_folders.h"
 #include "engine/stores/settings_store.h"
 #include "engine/view/text_view.h"
 #include "tests/support/peer.h"
@@ -123,6 +125,58 @@ TEST_F(DocLinksViewTest, ALinkOpensTheDocumentFoundByTheSearchOrder) {
   EXPECT_TRUE(shown);
   EXPECT_EQ(doc_->path(), U16(files_.File("lib/Other.PDB")));
   EXPECT_EQ(prompter_.messages, 0);
+}
+
+// The documents folder a link falls back on is the one the engine names, so
+// the reader and the engine's other lookups agree on it: its own override,
+// the user-dirs entry, or the home folder's "Documents". A file of the same
+// name where the toolkit alone would look is a decoy.
+TEST_F(DocLinksViewTest, ALinkSearchesTheDocumentsFolderTheEngineNames) {
+  const std::string home = files_.File("home");
+  const std::string config = files_.File("config");
+  fs::create_directories(config);
+  WriteFileBytes(files_.File("lib/books/current.txt"), "The current document.\n");
+  struct Case {
+    const char* name;
+    std::optional<std::string> override;  // the engine's own variable
+    const char* userDirs;                 // user-dirs.dirs, or null for none
+    std::string folder;                   // where the link must be found
+  };
+  const Case cases[] = {
+      {"the engine's override", files_.File("shelf"), R"(XDG_DOCUMENTS_DIR="$HOME/Books")",
+       files_.File("shelf")},
+      {"the user-dirs entry", std::nullopt, R"(XDG_DOCUMENTS_DIR="$HOME/Books")", home + "/Books"},
+      {"the home folder", std::nullopt, nullptr, home + "/Documents"},
+  };
+  ScopedEnv homeEnv("HOME", home);
+  ScopedEnv configEnv("XDG_CONFIG_HOME", config);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedEnv override("KELPO_DOCUMENTS_DIR", c.override);
+    fs::remove(config + "/user-dirs.dirs");
+    if (c.userDirs != nullptr) WriteFileBytes(config + "/user-dirs.dirs", c.userDirs);
+    char16_t named[kPathBufferSize] = {};
+    const std::uint32_t length = Path_GetSpecialFolder(named, kCsidlPersonal, false);
+    ASSERT_EQ(std::u16string(named, length), U16(c.folder));
+
+    // Found in the folder's "Kelpo" sub-folder; the decoys hold other text.
+    const std::string wanted = c.folder + "/Kelpo/linked.txt";
+    fs::create_directories(c.folder + "/Kelpo");
+    WriteFileBytes(wanted, std::string("Linked from ") + c.name + ".\n");
+    for (const std::string& decoy : {home + "/Documents", home + "/Books"}) {
+      if (decoy == c.folder) continue;
+      fs::create_directories(decoy);
+      WriteFileBytes(decoy + "/linked.txt", "A decoy.\n");
+    }
+    Open("lib/books/current.txt");
+    ASSERT_TRUE(KelpoView_OpenLinkTarget(view_.get(), u"linked.txt", nullptr));
+    EXPECT_EQ(doc_->path(), U16(wanted));
+    EXPECT_EQ(Exported(), Crlf(std::string("Linked from ") + c.name + ".\n"));
+    view_.reset();
+    doc_.reset();
+    fs::remove_all(c.folder);
+    fs::remove_all(home);
+  }
 }
 
 TEST_F(DocLinksViewTest, SaveAsWritesExactlyTheTextInOneStep) {
