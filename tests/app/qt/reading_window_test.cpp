@@ -332,52 +332,82 @@ TEST_F(ReadingWindowTest, ANoteThatCannotBeStoredIsReported) {
   EXPECT_EQ(BoundPath(view), "");
 }
 
-// Tile narrows the maximised document's window. The strip between its text
-// and the scroll bar must look as in a view painted afresh at that size,
-// not keep pieces of the wider layout, also after paging.
+// A document window narrows: by Tile from maximised, or back from full
+// screen (F11, then Esc) to its tiled place. The strip between its text and
+// the scroll bar must look as in a view painted afresh at that size, not
+// keep pieces of the wider layout, also after paging.
 TEST_F(ReadingWindowTest, ANarrowedWindowShowsNothingOfItsWiderLayout) {
-  auto frame = MakeFrame();
-  ASSERT_NE(Open(*frame, "other.txt"), nullptr);
-  KelpoView* view = Open(*frame, "book.txt");
-  ASSERT_NE(view, nullptr);
-  const int wide = view->viewport()->width();
-  frame->RunCommand(Cmd::Tile);
-  Settle();
-  view->Render();
-  Settle();
-  const QSize size = view->viewport()->size();
-  ASSERT_LT(size.width(), wide - 100) << "Tile narrowed the window";
-
-  // The same document in a view of its own, painted once at this size.
-  KelpoDoc doc(ShellContext{&prefs_, nullptr, nullptr});
-  ASSERT_TRUE(doc.OnOpenDocument(U16(files_.File("book.txt"))));
-  KelpoView fresh(&doc, nullptr);
-  fresh.resize(view->size());
-  fresh.OnInitialUpdate();
-  fresh.show();
-  Settle();
-  ASSERT_EQ(fresh.viewport()->size(), size);
-
-  const int strip = 12;  // the right margin and a little of the text
-  for (int pages = 0; pages < 3; ++pages) {
-    SCOPED_TRACE(pages);
-    fresh.Render();
+  struct Way {
+    const char* name;
+    bool tiledFirst;
+    std::function<void(MainFrame&, KelpoView*)> narrow;
+  };
+  const Way ways[] = {
+      {"Window > Tile", false, [](MainFrame& f, KelpoView*) { f.RunCommand(Cmd::Tile); }},
+      {"full screen and back, tiled", true,
+       [this](MainFrame& f, KelpoView* v) {
+         f.RunCommand(Cmd::FullScreen);
+         Settle();
+         v->Render();
+         Settle();
+         QTest::keyClick(v, Qt::Key_Escape);
+       }},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.name);
+    auto frame = MakeFrame();
+    ASSERT_NE(Open(*frame, "other.txt"), nullptr);
+    KelpoView* view = Open(*frame, "book.txt");
+    ASSERT_NE(view, nullptr);
+    // From the start, where the fresh view below starts too (an earlier
+    // round left the document paged on).
+    frame->RunCommand(Cmd::Home);
+    if (way.tiledFirst) {
+      frame->RunCommand(Cmd::Tile);
+      Settle();
+      view->Render();
+    }
+    const int before = view->viewport()->width();
+    way.narrow(*frame, view);
+    Settle();
     view->Render();
     Settle();
-    const QImage got = view->viewport()->grab().toImage();
-    const QImage want = fresh.viewport()->grab().toImage();
-    ASSERT_EQ(got.size(), want.size());
-    if (pages == 0) KeepPicture(frame.get(), QStringLiteral("tiled_window_right_edge"));
-    int differing = 0, firstX = -1;
-    for (int x = size.width() - strip; x < size.width(); ++x)
-      for (int y = 0; y < size.height(); ++y)
-        if (got.pixel(x, y) != want.pixel(x, y)) {
-          ++differing;
-          if (firstX < 0 || x < firstX) firstX = x;
-        }
-    EXPECT_EQ(differing, 0) << "from x " << firstX << " of " << size.width();
-    view->PageDown(true);
-    fresh.PageDown(true);
+    const QSize size = view->viewport()->size();
+    ASSERT_LT(size.width(), frame->area()->width() - 100) << "the window is narrow";
+    if (!way.tiledFirst) ASSERT_LT(size.width(), before - 100);
+
+    // The same document in a view of its own, painted once at this size.
+    KelpoDoc doc(ShellContext{&prefs_, nullptr, nullptr});
+    ASSERT_TRUE(doc.OnOpenDocument(U16(files_.File("book.txt"))));
+    KelpoView fresh(&doc, nullptr);
+    fresh.resize(view->size());
+    fresh.OnInitialUpdate();
+    fresh.show();
+    Settle();
+    ASSERT_EQ(fresh.viewport()->size(), size);
+
+    const int strip = 12;  // the right margin and a little of the text
+    for (int pages = 0; pages < 3; ++pages) {
+      SCOPED_TRACE(pages);
+      fresh.Render();
+      view->Render();
+      Settle();
+      const QImage got = view->viewport()->grab().toImage();
+      const QImage want = fresh.viewport()->grab().toImage();
+      ASSERT_EQ(got.size(), want.size());
+      if (pages == 0 && !way.tiledFirst)
+        KeepPicture(frame.get(), QStringLiteral("tiled_window_right_edge"));
+      int differing = 0, firstX = -1;
+      for (int x = size.width() - strip; x < size.width(); ++x)
+        for (int y = 0; y < size.height(); ++y)
+          if (got.pixel(x, y) != want.pixel(x, y)) {
+            ++differing;
+            if (firstX < 0 || x < firstX) firstX = x;
+          }
+      EXPECT_EQ(differing, 0) << "from x " << firstX << " of " << size.width();
+      view->PageDown(true);
+      fresh.PageDown(true);
+    }
   }
 }
 
