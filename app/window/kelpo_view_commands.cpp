@@ -420,9 +420,10 @@ bool KelpoView::AssociateAnnotationsFile() {
   const StatusCode s =
       AnnotStore_Open(chosen.c_str(), static_cast<std::uint32_t>(chosen.size()), 0, &probe);
   if (!IsFailure(s)) (void)AnnotStore_Close(probe);  // only a test of the file
-  if (Annotation_CheckOpenResult(s) == AnnotationFileCheck::kAnnotationsFile) {
+  const AnnotationFileCheck check = Annotation_CheckOpenResult(s);
+  if (check == AnnotationFileCheck::kAnnotationsFile) {
     viewport()->update();
-  } else if (Annotation_CheckOpenResult(s) == AnnotationFileCheck::kOtherFile) {
+  } else if (check == AnnotationFileCheck::kOtherFile) {
     if (QMessageBox::warning(this, QApplication::applicationDisplayName(),
                              Text(StringId::NotAnAnnotationsFile),
                              QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
@@ -464,7 +465,6 @@ void KelpoView::OnAnnotate() {
   fields.text = u"p. " + QString::number(page).toStdU16String() + u": " + excerpt;
   const Preferences* p = doc_->context().prefs;
   fields.colour = p != nullptr ? p->lastAnnotationColour() : 1;
-  bool added = false;
   if (dialogs().annotation && dialogs().annotation(this, &fields)) {
     if (MainFrame* frame = mainFrame())
       frame->preferences()->setLastAnnotationColour(fields.colour);
@@ -483,17 +483,13 @@ void KelpoView::OnAnnotate() {
     entry.text1Size = static_cast<std::uint32_t>(text.size());
     entry.text2 = note.empty() ? nullptr : const_cast<char*>(note.data());
     entry.text2Size = static_cast<std::uint32_t>(note.size());
-    // A store that refuses the annotation leaves the file as it was; the
-    // reader is told, the note is not kept anywhere else.
-    added = !IsFailure(Tv(textView_).annotCommand(textView_, TextViewAnnot::Add, 0, &entry));
-    if (!added) Message(StringId::AnnotationNotStored);
+    // A store that refuses the annotation leaves the file as it was, and
+    // the reader is told so.
+    if (IsFailure(Tv(textView_).annotCommand(textView_, TextViewAnnot::Add, 0, &entry)))
+      Message(StringId::AnnotationNotStored);
   }
+  // Also draws the new note's passage in its colour.
   (void)Tv(textView_).selectionCommand(textView_, TextViewSelection::ClearPlain, 0);
-  if (added) {
-    // The new note's passage shows marked.
-    layoutValid_ = false;
-    Render();
-  }
 }
 
 void KelpoView::OnViewAnnotations() {

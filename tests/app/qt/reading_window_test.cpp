@@ -243,6 +243,10 @@ TEST_F(ReadingWindowTest, AnnotateOverwritesAnotherKindOfFileAndTheNoteIsReadBac
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_EQ(stored[0].comment, "the first note");
   EXPECT_EQ(stored[0].text.rfind("p. 1: Paragraph 0", 0), 0u) << stored[0].text;
+  // The passage shows in the note's colour (yellow, the first) at once.
+  Settle();
+  const QImage marked = view->viewport()->grab().toImage();
+  EXPECT_EQ(marked.pixelColor(60, 4), QColor(255, 255, 0));
 
   // Opened again: the association and the note are there, and a click on
   // the passage opens the note's box.
