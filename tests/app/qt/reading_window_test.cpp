@@ -2,8 +2,8 @@
 // questions of a first note (a file of another kind overwritten, the open
 // document refused) with the note read back after the document is opened
 // again, and a note that cannot be stored reported; a window narrowed by
-// Tile showing nothing of its wider layout beside the scroll bar; and
-// Cascade giving its windows a size to read in.
+// Tile, or by full screen and back, showing nothing of its wider layout
+// beside the scroll bar; and Cascade giving its windows a size to read in.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
