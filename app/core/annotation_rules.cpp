@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cwctype>
+#include <filesystem>
+#include <system_error>
 
 #include "engine/runtime/charset_name.h"
 #include "engine/runtime/module_table.h"
@@ -180,4 +182,27 @@ AnnotationFileCheck Annotation_CheckOpenResult(StatusCode status) noexcept {
   if (!IsFailure(status)) return AnnotationFileCheck::kAnnotationsFile;
   if (status == kAnnotStoreCannotOpen) return AnnotationFileCheck::kNewFile;
   return AnnotationFileCheck::kOtherFile;
+}
+
+bool Annotation_IsDocumentFile(std::u16string_view chosen, std::u16string_view documentPath) {
+  if (chosen.empty() || documentPath.empty()) return false;
+  // Either file missing (a new name), unreadable or not a name the system
+  // can hold: not the same file.
+  try {
+    std::error_code error;
+    return std::filesystem::equivalent(std::filesystem::path(std::u16string(chosen)),
+                                       std::filesystem::path(std::u16string(documentPath)),
+                                       error) &&
+           !error;
+  } catch (...) {
+    return false;
+  }
+}
+
+StatusCode Annotation_ReplaceFile(std::u16string_view path) noexcept {
+  AnnotStore* created = nullptr;
+  const StatusCode s =
+      AnnotStore_Create(path.data(), static_cast<std::uint32_t>(path.size()), &created);
+  if (IsFailure(s)) return s;
+  return AnnotStore_Close(created);  // an empty new file: nothing pending
 }

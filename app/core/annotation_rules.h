@@ -80,3 +80,10 @@ enum class AnnotationFileCheck {
   kOtherFile,        // something else: ask before it is overwritten
 };
 AnnotationFileCheck Annotation_CheckOpenResult(StatusCode status) noexcept;
+// The chosen file is the document itself, by whatever name; such a file is
+// never made into an annotations file.
+bool Annotation_IsDocumentFile(std::u16string_view chosen, std::u16string_view documentPath);
+// Makes the file at path (another kind of file the user agreed to overwrite)
+// an empty annotations file, in one step: when that fails the file stays as
+// it was. The store's failure.
+StatusCode Annotation_ReplaceFile(std::u16string_view path) noexcept;

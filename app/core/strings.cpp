@@ -68,6 +68,11 @@ constexpr Entry kStrings[] = {
     {StringId::FileMissing, "%s: there is no such file."},
     {StringId::FileIsFolder, "%s: this is a folder, not a document."},
     {StringId::FileNotReadable, "%s: the file cannot be read (%s)."},
+    {StringId::AnnotationsFileIsDocument, "The file you selected is the open document."},
+    {StringId::AnnotationsFileNotReplaced, "The file you selected could not be overwritten."},
+    {StringId::AnnotationNotStored,
+     "The annotation could not be stored in the annotations file. The file may be read-only, "
+     "damaged or on a disk that is full."},
     {StringId::SaveAsTitle, "Save As"},
     {StringId::AllFilesFilter, "All Files (*.*)"},
 };

@@ -47,6 +47,9 @@ constexpr std::uint32_t FilesNotOpened = 38063;   // several files could not be 
 constexpr std::uint32_t FileMissing = 38064;      // %s: the file
 constexpr std::uint32_t FileIsFolder = 38065;     // %s: the file
 constexpr std::uint32_t FileNotReadable = 38066;  // two %s: the file, the system's reason
+constexpr std::uint32_t AnnotationsFileIsDocument = 38070;
+constexpr std::uint32_t AnnotationsFileNotReplaced = 38071;
+constexpr std::uint32_t AnnotationNotStored = 38072;
 constexpr std::uint32_t SaveAsTitle = 61441;
 constexpr std::uint32_t AllFilesFilter = 61442;
 }  // namespace StringId

@@ -33,9 +33,9 @@
 #include "app/device/device_core.h"
 #include "app/device/device_text.h"
 #include "app/device/planar_image.h"
+#include "engine/device/note_box.h"
 #include "engine/device/palm_bitmap.h"
 #include "engine/device/pos_map.h"
-#include "engine/device/note_box.h"
 #include "engine/device/select_ctl.h"
 #include "engine/device/table_store.h"
 #include "engine/runtime/allocator.h"
@@ -541,7 +541,10 @@ StatusCode BeginDraw(EngineObject* device, DeviceContext* ctx) noexcept {
         QImage next(d.width, d.height, QImage::Format_RGB32);
         if (next.isNull()) return kOutOfMemory;
         next.fill(ToQColor(kDeviceWindowColour));
+        // Only what the text view draws is kept: the margins stay blank, so a
+        // narrower window shows no strip of the wider layout beside its text.
         QPainter copy(&next);
+        copy.setClipRect(d.margin, 0, std::max(0, d.width - 2 * d.margin), d.height);
         copy.drawImage(0, 0, d.surface);
         copy.end();
         d.surface = next;

@@ -21,6 +21,7 @@
 
 #include "app/core/annotation_rules.h"
 #include "app/core/doc_open.h"
+#include "app/core/strings.h"
 #include "engine/runtime/allocator.h"
 #include "engine/stores/annot_store.h"
 #include "engine/view/text_view.h"
@@ -46,11 +47,6 @@ constexpr std::uint32_t kPathUnits = 261;  // a path of 260 units and its NUL
 constexpr int kColourRole = Qt::UserRole;
 constexpr int kSwatchMargin = 2;
 constexpr int kNameGap = 8;
-
-// Not a text of the string table: the open document as the annotations file.
-const char* const kIsOpenDocument = "The file you selected is the open document.";
-// Nor is this: the chosen file could not be made an annotations file.
-const char* const kCannotReplace = "The file you selected could not be overwritten.";
 
 QString Caption() {
   return QStringLiteral("Kelpo");
@@ -437,11 +433,8 @@ void AnnotationSettingsDialog::OnSelectFile() {
 
 bool AnnotationSettingsDialog::ChooseFile(const std::u16string& chosen) {
   if (chosen.empty()) return false;
-  // The open document is never made into an annotations file.
-  const QFileInfo file(ToQt(chosen)), document(ToQt(documentPath_));
-  if (file.exists() && document.exists() &&
-      file.canonicalFilePath() == document.canonicalFilePath()) {
-    Warn(this, QString::fromUtf8(kIsOpenDocument));
+  if (Annotation_IsDocumentFile(chosen, documentPath_)) {
+    Warn(this, QString::fromUtf8(Resource_String(StringId::AnnotationsFileIsDocument)));
     return false;
   }
   AnnotStore* store = nullptr;
@@ -466,13 +459,10 @@ void AnnotationSettingsDialog::accept() {
   if (changed_ && replace_) {
     // The other file is replaced in one step; when that fails it stays as
     // it was, and the dialog stays open for another choice.
-    AnnotStore* created = nullptr;
-    if (IsFailure(
-            AnnotStore_Create(path_.c_str(), static_cast<std::uint32_t>(path_.size()), &created))) {
-      Warn(this, QString::fromUtf8(kCannotReplace));
+    if (IsFailure(Annotation_ReplaceFile(path_))) {
+      Warn(this, QString::fromUtf8(Resource_String(StringId::AnnotationsFileNotReplaced)));
       return;
     }
-    (void)AnnotStore_Close(created);  // an empty new file: nothing to lose
     replace_ = false;
   }
   QDialog::accept();

@@ -609,8 +609,22 @@ void RunCategoriesDialog(QWidget* view, KelpoDoc* doc) {
   if (!hasSettings) list = nullptr;
   CCategoriesDlg dialog(store, list, view);
   if (list != buffer) Engine_Free(list);
-  if (dialog.exec() != QDialog::Accepted || !dialog.result() || !hasSettings) return;
-  if (IsFailure(Store(store).setDocumentCategories(store, settingsPath, dialog.result()->data())))
+  if (dialog.exec() != QDialog::Accepted || !dialog.result() || store == nullptr) return;
+  StatusCode saved = kOk;
+  if (hasSettings) {
+    saved = Store(store).setDocumentCategories(store, settingsPath, dialog.result()->data());
+  } else {
+    // The document's settings could not be opened when it was: the ticks
+    // are kept under the settings file made for it now, where its next
+    // opening finds them.
+    LocalSettings made{};
+    saved = Store(store).openDocument(store, doc->path().c_str(), 1, &made);
+    if (!IsFailure(saved)) {
+      saved = Store(store).setDocumentCategories(store, made.path, dialog.result()->data());
+      (void)Store(store).closeDocument(store, &made, 0);  // nothing written through it
+    }
+  }
+  if (IsFailure(saved))
     Error(view, QStringLiteral("The categories of this document could not be saved."));
 }
 

@@ -412,17 +412,29 @@ bool KelpoView::AssociateAnnotationsFile() {
   dialog.setNameFilters({Text(StringId::AnnotationsFilter), Text(StringId::AllFilesFilter)});
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   const std::u16string chosen = dialog.selectedFiles().front().toStdU16String();
+  if (Annotation_IsDocumentFile(chosen, doc_->path())) {
+    Message(StringId::AnnotationsFileIsDocument);
+    return false;
+  }
   AnnotStore* probe = nullptr;
   const StatusCode s =
       AnnotStore_Open(chosen.c_str(), static_cast<std::uint32_t>(chosen.size()), 0, &probe);
-  if (!IsFailure(s)) {
-    (void)AnnotStore_Close(probe);  // only a test of the file
+  if (!IsFailure(s)) (void)AnnotStore_Close(probe);  // only a test of the file
+  const AnnotationFileCheck check = Annotation_CheckOpenResult(s);
+  if (check == AnnotationFileCheck::kAnnotationsFile) {
     viewport()->update();
-  } else if (s != kAnnotStoreCannotOpen &&
-             QMessageBox::warning(this, QApplication::applicationDisplayName(),
-                                  Text(StringId::NotAnAnnotationsFile),
-                                  QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
-    return false;
+  } else if (check == AnnotationFileCheck::kOtherFile) {
+    if (QMessageBox::warning(this, QApplication::applicationDisplayName(),
+                             Text(StringId::NotAnAnnotationsFile),
+                             QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+      return false;
+    // Agreed: the file becomes an empty annotations file now, so the note
+    // about to be written has somewhere to go. A file that cannot be
+    // replaced stays as it was and is not taken.
+    if (IsFailure(Annotation_ReplaceFile(chosen))) {
+      Message(StringId::AnnotationsFileNotReplaced);
+      return false;
+    }
   }
   if (IsFailure(Tv(textView_).annotCommand(textView_, TextViewAnnot::SetPath,
                                            static_cast<std::uint32_t>(chosen.size()),
@@ -471,9 +483,12 @@ void KelpoView::OnAnnotate() {
     entry.text1Size = static_cast<std::uint32_t>(text.size());
     entry.text2 = note.empty() ? nullptr : const_cast<char*>(note.data());
     entry.text2Size = static_cast<std::uint32_t>(note.size());
-    // A store that refuses the annotation leaves the document as it was.
-    (void)Tv(textView_).annotCommand(textView_, TextViewAnnot::Add, 0, &entry);
+    // A store that refuses the annotation leaves the file as it was, and
+    // the reader is told so.
+    if (IsFailure(Tv(textView_).annotCommand(textView_, TextViewAnnot::Add, 0, &entry)))
+      Message(StringId::AnnotationNotStored);
   }
+  // Also draws the new note's passage in its colour.
   (void)Tv(textView_).selectionCommand(textView_, TextViewSelection::ClearPlain, 0);
 }
 

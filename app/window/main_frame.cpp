@@ -484,7 +484,7 @@ void MainFrame::RunFrameCommand(std::uint16_t id) {
       if (dialogs_->frameOptions) dialogs_->frameOptions(this);
       break;
     case Cmd::Cascade:
-      mdi_->cascadeSubWindows();
+      CascadeWindows();
       break;
     case Cmd::Tile:
       mdi_->tileSubWindows();
@@ -641,6 +641,24 @@ void MainFrame::RefreshRecentMenu() {
                            this, [this, path] { OpenDocumentFile(path); });
   }
   recentMenu_->setEnabled(!list.isEmpty());
+}
+
+// The area's own cascade leaves each window at its size hint, a small box in
+// a large area. The windows keep their places and take the size that brings
+// the last of them to the area's bottom-right corner.
+void MainFrame::CascadeWindows() {
+  mdi_->cascadeSubWindows();
+  QList<QMdiSubWindow*> cascaded;
+  QPoint deepest(0, 0);
+  for (QMdiSubWindow* child : mdi_->subWindowList()) {
+    if (child->isMinimized() || child->isHidden()) continue;
+    cascaded.append(child);
+    deepest.setX(std::max(deepest.x(), child->x()));
+    deepest.setY(std::max(deepest.y(), child->y()));
+  }
+  const QSize room = mdi_->viewport()->size() - QSize(deepest.x(), deepest.y());
+  for (QMdiSubWindow* child : cascaded)
+    child->resize(child->size().expandedTo(room));
 }
 
 void MainFrame::SetFullScreen(bool on) {

@@ -104,6 +104,7 @@ class MainFrame : public QMainWindow {
   void RemoveRecent(const QString& path);
   void RefreshRecentMenu();
   void OnFileOpen();
+  void CascadeWindows();
   QMdiSubWindow* FindDocument(const QString& canonical) const;
 
   QtSettingsStore* settings_;

@@ -5,8 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "engine/runtime/charset_name.h"
+#include "engine/runtime/file_sys.h"
 #include "engine/stores/annot_store.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wide_text.h"
 
 namespace {
 
@@ -101,6 +106,51 @@ TEST(AnnotationRulesTest, SuggestedFileNameAndChosenFiles) {
   for (StatusCode s : {kAnnotStoreWrongType, kAnnotStoreCorrupt, kAnnotStoreNoDatabase,
                        kAnnotStoreReadPastEnd, kOutOfMemory})
     EXPECT_EQ(Annotation_CheckOpenResult(s), AnnotationFileCheck::kOtherFile) << std::hex << s;
+}
+
+// The open document is recognised by any name of it, so it is never offered
+// up as an annotations file; another file, even one with the same bytes, is
+// not it.
+TEST(AnnotationRulesTest, TheOpenDocumentIsKnownByAnyOfItsNames) {
+  TempDir dir;
+  const std::string book = dir.File("book.txt");
+  WriteFileBytes(book, "the document");
+  WriteFileBytes(dir.File("copy.txt"), "the document");
+  ASSERT_EQ(symlink(book.c_str(), dir.File("link.txt").c_str()), 0);
+  struct Case {
+    std::string chosen;
+    bool same;
+  };
+  const Case cases[] = {
+      {book, true},
+      {dir.Path() + "/./book.txt", true},
+      {dir.File("link.txt"), true},
+      {dir.File("copy.txt"), false},
+      {dir.File("book.kpa"), false},  // a new name
+      {"", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Annotation_IsDocumentFile(U16(c.chosen), U16(book)), c.same) << c.chosen;
+}
+
+// Overwriting another kind of file leaves an empty annotations file; when
+// the disk is full the file keeps its bytes.
+TEST(AnnotationRulesTest, ReplacingAFileIsAllOrNothing) {
+  TempDir dir;
+  const std::string other = dir.File("list.kpa");
+  WriteFileBytes(other, "a shopping list");
+  FileSys_FailWritesAfter(0);
+  EXPECT_TRUE(IsFailure(Annotation_ReplaceFile(U16(other))));
+  FileSys_FailWritesAfter(kFileSysWritesUnlimited);
+  EXPECT_EQ(ReadFileBytes(other), "a shopping list");
+
+  ASSERT_EQ(Annotation_ReplaceFile(U16(other)), kOk);
+  AnnotStore* store = nullptr;
+  ASSERT_EQ(AnnotStore_Open(U16(other).c_str(), 0, kAnnotOpenRead, &store), kOk);
+  std::uint16_t count = 1;
+  EXPECT_EQ(AnnotStore_GetCount(store, &count), kOk);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(AnnotStore_Close(store), kOk);
 }
 
 }  // namespace

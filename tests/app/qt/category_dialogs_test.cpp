@@ -31,6 +31,7 @@
 #include "app/window/qt_settings_store.h"
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/dict.h"
+#include "engine/runtime/file_sys.h"
 #include "tests/app/qt/modal_script.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
@@ -400,6 +401,65 @@ TEST_F(CategoryDialogsTest, ALongNameBringsUpTheHorizontalScrollBar) {
   EXPECT_GT(dialog.tree()->horizontalScrollBar()->maximum(), 0);
   EXPECT_EQ(Item(dialog.tree(), QString(120, 'w'))->text(0), QString(120, 'w'));
   SaveShot(&dialog, "categories_long_name");
+}
+
+// A document whose settings file could not be made when it was opened (the
+// disk was full) keeps its ticks all the same: they are stored under a
+// settings file made on OK and are there at the next opening. When that file
+// cannot be made either, the failure is shown.
+TEST_F(CategoryDialogsTest, WithoutItsSettingsFileTheTicksGoUnderOneMadeOnOk) {
+  WriteFileBytes(files_.File("book.txt"), "A book opened while the disk was full.\n");
+  std::uint16_t business = kDictNone;
+  {
+    auto frame = StartProgram();
+    FileSys_FailWritesAfter(0);
+    KelpoView* view = Open(*frame, "book.txt");
+    FileSys_FailWritesAfter(kFileSysWritesUnlimited);
+    ASSERT_NE(view, nullptr);
+    ASSERT_EQ(view->document()->state().localSettings.path[0], u'\0') << "no settings file";
+
+    // Still full on OK: said, and nothing is stored.
+    bool ran = false;
+    WhenModal<CCategoriesDlg>([&](CCategoriesDlg* dlg) {
+      ran = true;
+      Item(dlg->tree(), "Business")->setCheckState(0, Qt::Checked);
+      FileSys_FailWritesAfter(0);
+      AnswerMessage(QStringLiteral("The categories of this document could not be saved."),
+                    QMessageBox::Ok, QMessageBox::Critical);
+      dlg->okButton()->click();
+    });
+    RunCategoriesDialog(view);
+    FileSys_FailWritesAfter(kFileSysWritesUnlimited);
+    ASSERT_TRUE(ran);
+    modal_script::CancelPending();  // fails the test when the message never came
+
+    // Room again: the ticks are stored.
+    ran = false;
+    WhenModal<CCategoriesDlg>([&](CCategoriesDlg* dlg) {
+      ran = true;
+      EXPECT_TRUE(Checked(dlg->tree()).isEmpty());
+      Item(dlg->tree(), "Business")->setCheckState(0, Qt::Checked);
+      dlg->okButton()->click();
+    });
+    RunCategoriesDialog(view);
+    ASSERT_TRUE(ran);
+    business = IdOf(*frame, u"Business");
+    ASSERT_NE(business, kDictNone);
+  }
+
+  auto frame = StartProgram();
+  KelpoView* view = Open(*frame, "book.txt");
+  ASSERT_NE(view, nullptr);
+  ASSERT_NE(view->document()->state().localSettings.path[0], u'\0');
+  EXPECT_EQ(StoredIds(view), std::vector<std::uint16_t>{business});
+  bool ran = false;
+  WhenModal<CCategoriesDlg>([&](CCategoriesDlg* dlg) {
+    ran = true;
+    EXPECT_EQ(Checked(dlg->tree()), QStringList{"Business"});
+    dlg->reject();
+  });
+  RunCategoriesDialog(view);
+  EXPECT_TRUE(ran);
 }
 
 TEST_F(CategoryDialogsTest, WithoutASettingsStoreTheTreeIsEmptyAndEditsDoNothing) {
