@@ -1,16 +1,94 @@
 // Native documents shown through the text view on the recording device.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "engine/formats/native_doc.h"
 #include "engine/view/text_view_internal.h"
 #include "tests/formats/native_fixture.h"
+#include "tests/formats/native_table_fixture.h"
 #include "tests/support/fake_device.h"
 
 namespace {
 
 using native_fixture::NativeHandler;
+
+// A native document shown by a text view on the recording device.
+class NativeView {
+ public:
+  NativeView(const std::string& file, std::int16_t width, std::int16_t height)
+      : width_(width), height_(height) {
+    EXPECT_FALSE(file.empty());
+    EXPECT_EQ(doc_.Open(file), kOk);
+    device_ = FakeDevice_Open(width, height);
+    EXPECT_EQ(Ops().create(&TextViewModule, &view_), kOk);
+    EXPECT_EQ(Ops().setDevice(view_, device_), kOk);
+  }
+  ~NativeView() {
+    EXPECT_EQ(Ops().attachDocument(view_, nullptr, nullptr), kOk);
+    EXPECT_EQ(Ops().destroy(view_), kOk);
+    FakeDevice_Close(device_);
+  }
+  NativeView(const NativeView&) = delete;
+  NativeView& operator=(const NativeView&) = delete;
+
+  static const TextViewOps& Ops() { return OpsOf<TextViewOps>(&TextViewModule); }
+  EngineObject* Handler() { return doc_.handler(); }
+  NativeDocState& State() { return doc_.State(); }
+  EngineObject* View() { return view_; }
+  TextView& V() { return TextViewOf(view_); }
+  FakeDevice& Fake() { return FakeDevice_Of(device_); }
+
+  void Attach() {
+    EXPECT_EQ(Ops().attachDocument(view_, Handler(), nullptr), kOk);
+    EXPECT_EQ(Ops().setViewport(view_, 0, width_, height_), kOk);
+  }
+  StatusCode Paint() { return Ops().paint(view_, nullptr, 0, 0, width_, height_); }
+  // The host's background slices until the section is paginated.
+  void Paginate() {
+    StatusCode s = kViewMorePagination;
+    for (int guard = 0; guard < 10000 && s == kViewMorePagination; ++guard)
+      s = Ops().navigate(view_, TextViewNav::PaginationSlice, 0);
+    EXPECT_EQ(s, kOk);
+    EXPECT_NE(V().flags & TextViewFlag::Paginated, 0);
+  }
+  // The top of each laid-out line's slot in the window.
+  std::map<std::uint16_t, std::int32_t> LineTops() {
+    std::map<std::uint16_t, std::int32_t> tops;
+    for (std::int32_t y = 0; y < height_; ++y) {
+      std::int32_t top = 0;
+      const std::uint16_t k = TextView_FindLineAtY(V(), y, &top);
+      if (k < V().table.count) tops.emplace(k, top);
+    }
+    return tops;
+  }
+  // The unit the view's hit test finds under a point (select press).
+  std::pair<std::uint32_t, std::uint32_t> HitAt(std::int16_t x, std::int16_t y) {
+    EXPECT_EQ(Ops().pointerEvent(view_, TextViewPointer::SelectPress, x, y), kOk);
+    return {V().selAnchor, V().selCaret};
+  }
+  std::string Text() {
+    std::uint32_t length = 0;
+    EXPECT_EQ(DocOpsOf(Handler()).getTextLength(Handler(), &length), kOk);
+    std::string out(length, '\0');
+    std::uint32_t copied = 0;
+    EXPECT_EQ(
+        DocOpsOf(Handler()).readRange(Handler(), 0, length,
+                                      reinterpret_cast<std::uint8_t*>(out.data()), length, &copied),
+        kOk);
+    out.resize(copied);
+    return out;
+  }
+
+ private:
+  NativeHandler doc_;
+  std::int16_t width_, height_;
+  EngineObject* device_ = nullptr;
+  EngineObject* view_ = nullptr;
+};
 
 class TextViewNative : public ::testing::Test {
  protected:
@@ -58,6 +136,72 @@ TEST_F(TextViewNative, AnEmptyDocumentIsPaintedAndNavigated) {
   EXPECT_EQ(view.attachDocument(v, nullptr, nullptr), kOk);
   EXPECT_EQ(view.destroy(v), kOk);
   FakeDevice_Close(device);
+}
+
+// A table through the view with the real layout: once the view has run the
+// table pass and paginated, a point between two cells (on the spacing and
+// rules between their boxes) selects the cell the table store names, and so
+// does every cell's own text. A new width starts the pass again: until the
+// view has paginated anew the table is shown as ordinary lines, never as row
+// lines whose sizes the emptied store no longer has.
+TEST_F(TextViewNative, APointBetweenTableCellsHitsTheCellTheStoreNames) {
+  using namespace native_table_fixture;
+  NativeView nv(Write("[\"lead\\n\", " + RuledTable() + ", \"tail\\n\"]"), 300, 200);
+  nv.Attach();
+  ASSERT_EQ(nv.Paint(), kOk);
+  nv.Paginate();
+  EXPECT_NE(nv.State().flags & NativeStateFlag::TableLayout, 0) << "on for the paginated section";
+  // Lay the screen out again: its lines are now the table's row lines.
+  ASSERT_EQ(NativeView::Ops().setScrollPosition(nv.View(), 0), kOk);
+  ASSERT_EQ(nv.Paint(), kOk);
+
+  const std::string text = nv.Text();
+  const TableSizes sizes = StoreSizes(*nv.Fake().services.tables, 1);
+  ASSERT_EQ(sizes.edges.size(), 3u);
+  const TextView& v = nv.V();
+  const std::map<std::uint16_t, std::int32_t> tops = nv.LineTops();
+  struct Case {
+    int x;  // from the table's left edge
+    char column;
+  };
+  const Case cases[] = {
+      {sizes.edges[0] - 1, 'a'}, {sizes.edges[0], 'b'}, {sizes.edges[0] + 1, 'b'},
+      {sizes.edges[1] - 1, 'b'}, {sizes.edges[1], 'c'}, {sizes.edges[2] - 1, 'c'},
+  };
+  int rows = 0;
+  for (std::uint16_t k = 0; k < v.table.count && rows < 2; ++k) {
+    const LineRecord& line = v.table.lines[k];
+    const std::string name = "a" + std::to_string(rows);
+    const std::size_t cell = text.find(name);
+    ASSERT_NE(cell, std::string::npos);
+    // A row line starts before its first cell's text and ends after it.
+    if (line.start > cell || v.table.lines[k + 1].start <= cell) continue;
+    ASSERT_GT(v.table.lines[k + 1].start, text.find("c" + std::to_string(rows)))
+        << "one line holds the whole row";
+    ASSERT_EQ(tops.count(k), 1u);
+    const int y = tops.at(k) + line.metrics.top + line.metrics.height / 2;
+    for (const Case& c : cases) {
+      const std::string want = std::string(1, c.column) + std::to_string(rows);
+      SCOPED_TRACE(want + " at x " + std::to_string(c.x) + " on line " + std::to_string(k));
+      const auto at = static_cast<std::uint32_t>(text.find(want));
+      const auto [a, b] = nv.HitAt(static_cast<std::int16_t>(line.metrics.indent + c.x),
+                                   static_cast<std::int16_t>(y));
+      EXPECT_GE(a, at);
+      EXPECT_LE(b, at + 3) << "selected " << a << ".." << b;
+    }
+    ++rows;
+  }
+  EXPECT_EQ(rows, 2);
+
+  // A narrower window: the view starts the pass again and lays the table
+  // out as text meanwhile.
+  ASSERT_EQ(NativeView::Ops().setViewport(nv.View(), 0, 250, 200), kOk);
+  EXPECT_EQ(nv.State().flags & (NativeStateFlag::TableLayout | NativeStateFlag::TablePassDone), 0);
+  ASSERT_EQ(nv.Paint(), kOk);
+  nv.Paginate();
+  ASSERT_EQ(NativeView::Ops().setScrollPosition(nv.View(), 0), kOk);
+  ASSERT_EQ(nv.Paint(), kOk);
+  EXPECT_EQ(StoreSizes(*nv.Fake().services.tables, 1).edges, sizes.edges);
 }
 
 }  // namespace
