@@ -1,7 +1,10 @@
 // Native documents shown through the text view on the recording device.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -202,6 +205,100 @@ TEST_F(TextViewNative, APointBetweenTableCellsHitsTheCellTheStoreNames) {
   ASSERT_EQ(NativeView::Ops().setScrollPosition(nv.View(), 0), kOk);
   ASSERT_EQ(nv.Paint(), kOk);
   EXPECT_EQ(StoreSizes(*nv.Fake().services.tables, 1).edges, sizes.edges);
+}
+
+// An image map on a scaled image through the view: a press and a release on
+// the image follow the link whose areas the map names, taken at the scale
+// the image item gives (and halved again for double-size images), and the
+// view goes to the area's target.
+TEST_F(TextViewNative, AScaledImageMapIsFollowedWhereItIsDrawn) {
+  using native_fixture::RunListJson;
+  // Lines "l0" .. "l39" after the image line; the areas go to l10, l20
+  // and l30, more than a screen apart.
+  std::string text = "X\n";
+  std::vector<std::uint32_t> lineAt;
+  for (int i = 0; i < 40; ++i) {
+    lineAt.push_back(static_cast<std::uint32_t>(text.size()));
+    text += "l" + std::to_string(i) + "\n";
+  }
+  const std::uint32_t end = static_cast<std::uint32_t>(text.size());
+  // A 40 x 30 image object at 0 with an image-map link over it; its map: a
+  // rectangle [0, 20) x [0, 30), 50 to 75 percent of the width, elsewhere
+  // the default.
+  auto describe = [&](int scale) {
+    char part2[9];
+    std::snprintf(part2, sizeof part2, "0000%02x00", scale);
+    return std::string("{\"run_lists\": {\"4\": ") +
+           RunListJson({{0, 1, 0x10001}, {1, end, 0}}, 2, 3, 16) +
+           ", \"5\": {\"kind\": \"link\", \"runs\": [[0, 1, [1, " + std::to_string(0x7FF10000u) +
+           "]]]}}, \"tables\": {\"9\": {\"widths\": [8, 4, 4], \"items_per_block\": 8, "
+           "\"items\": [{\"fixed_hex\": \"000300000000281e\", \"parts_hex\": [\"00000000\", \"" +
+           part2 +
+           "\"]}]}}, \"image_maps\": {\"first\": 1, \"per_record\": 4, \"images\": [[{\"shape\": "
+           "\"rect\", \"coords\": [0, 0, 20, 30], \"target\": " +
+           std::to_string(lineAt[10]) +
+           "}, {\"shape\": \"rect\", \"coords\": [50, 0, 75, 100], \"percent\": [0, 1, 2, 3], "
+           "\"target\": " +
+           std::to_string(lineAt[20]) +
+           "}, {\"shape\": \"default\", \"target\": " + std::to_string(lineAt[30]) + "}]]}}";
+  };
+  const int scales[] = {0, 128, 64};
+  std::vector<std::string> descriptions;
+  for (const int sc : scales)
+    descriptions.push_back(describe(sc));
+  std::string error;
+  const std::vector<std::string> files =
+      native_tool::WriteAll(descriptions, std::vector<std::string>(3, text), &error);
+  ASSERT_EQ(files.size(), 3u) << error;
+  struct Case {
+    int scale;
+    std::uint32_t flags;
+    std::int16_t x, y;  // on the image
+    int line;           // where the view goes
+  };
+  const Case cases[] = {
+      {0, 0, 10, 5, 10},
+      {0, 0, 25, 5, 20},
+      {0, 0, 35, 5, 30},
+      {128, 0, 5, 5, 10},
+      {128, 0, 10, 5, 30},  // 20 on the map: past the rectangle
+      {128, 0, 25, 5, 20},
+      {64, 0, 4, 5, 10},
+      {64, 0, 6, 5, 30},
+      {64, 0, 25, 29, 20},
+      {128, DocFlag::DoubleImages, 10, 10, 10},
+      {128, DocFlag::DoubleImages, 20, 10, 30},
+      {128, DocFlag::DoubleImages, 50, 10, 20},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "scale " << c.scale << " flags " << c.flags << " at " << c.x << "," << c.y);
+    const auto k = static_cast<std::size_t>(
+        std::find(std::begin(scales), std::end(scales), c.scale) - std::begin(scales));
+    NativeView nv(files[k], 200, 100);
+    ASSERT_EQ(DocOpsOf(nv.Handler()).control(nv.Handler(), DocControl::SetFlags, c.flags, nullptr),
+              kOk);
+    nv.Attach();
+    ASSERT_EQ(nv.Paint(), kOk);
+    const TextView& v = nv.V();
+    ASSERT_GT(v.table.count, 0);
+    const LineMetrics& image = v.table.lines[0].metrics;
+    const int scale = c.flags & DocFlag::DoubleImages ? 2 : 1;
+    ASSERT_EQ(image.width, 40 * scale);
+    ASSERT_EQ(image.height, 30 * scale);
+    const std::map<std::uint16_t, std::int32_t> tops = nv.LineTops();
+    const auto x = static_cast<std::int16_t>(image.indent + c.x);
+    const auto y = static_cast<std::int16_t>(tops.at(0) + image.top + c.y);
+    ASSERT_EQ(NativeView::Ops().pointerEvent(nv.View(), TextViewPointer::Press, x, y),
+              kViewLinkPressed);
+    ASSERT_EQ(NativeView::Ops().pointerEvent(nv.View(), TextViewPointer::Release, x, y), kOk);
+    // The screen shows the area's line and none of the other areas' lines.
+    for (const int line : {10, 20, 30}) {
+      const std::uint32_t at = lineAt[static_cast<std::size_t>(line)];
+      EXPECT_EQ(at >= TextView_FirstOffset(v) && at < TextView_EndOffset(v), line == c.line)
+          << "line " << line << " in " << TextView_FirstOffset(v) << ".." << TextView_EndOffset(v);
+    }
+  }
 }
 
 }  // namespace
