@@ -301,7 +301,7 @@ StatusCode PaginationSlice(TextView& v) {
   bool again = false;
   {
     TextViewDrawScope draw(v.device, nullptr);
-    if (IsFailure(draw.status())) return draw.status();
+    if (IsFailure(draw.status())) return s;  // nothing could be drawn again either
     for (std::uint16_t i = 0; i < v.table.count && !again; ++i)
       again = Doc(v).control(v.handler, DocControl::IsLinkAt, v.table.lines[i].start, nullptr) ==
                   kYes ||
