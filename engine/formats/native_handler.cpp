@@ -149,6 +149,10 @@ StatusCode MeasureObject(EngineObject* handler, NativeDocState& s, EngineObject*
     return kOk;
   }
   if (code >= NativeObject::SelectFirst && code <= NativeObject::SelectLast) {
+    // The list takes the style GetCharStyle answers at its position: the
+    // font, size and colours of the character format there. The paragraph
+    // formats and attributes hold no font; the paragraph's alignment places
+    // the list on its line (LayoutObjectLine).
     DeviceFontSpec font{};
     CharFormat format{};
     std::uint32_t runEnd = 0;

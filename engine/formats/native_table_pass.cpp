@@ -1038,7 +1038,8 @@ StatusCode TableLayout_Reset(NativeDocState* s, EngineObject* handler,
   p.pushed = 0;
   p.passState = Idle;
   p.rowCache = NativeTableCursor{};
-  s->flags &= static_cast<std::uint16_t>(~NativeStateFlag::TablePassDone);
+  s->flags &=
+      static_cast<std::uint16_t>(~(NativeStateFlag::TablePassDone | NativeStateFlag::TableLayout));
   std::uint32_t start = 0, end = 0;
   if (DocOpsOf(handler).getSectionRange(handler, static_cast<std::int16_t>(section), &start,
                                         &end) != kOk ||

@@ -239,7 +239,10 @@ constexpr std::uint16_t Idle = 30;
 
 // Starts the pass over section `section` (its range from the handler's
 // GetSectionRange). kDocTablePassPending when the section holds table runs,
-// else 0 with the pass idle. Clears NativeStateFlag::TablePassDone.
+// else 0 with the pass idle. Clears NativeStateFlag::TablePassDone and
+// NativeStateFlag::TableLayout: the sizes the row lines read are being made
+// again (the view empties the store before it starts a pass), so lines laid
+// out until the view turns table layout on again are ordinary text lines.
 StatusCode TableLayout_Reset(NativeDocState* s, EngineObject* handler,
                              std::uint16_t section) noexcept;
 // Runs one slice of the pass (store codes 48/49 cut it at 125 ms): 0 when the

@@ -277,17 +277,41 @@ StatusCode PrintRange(TextView& v, bool first) {
   return PrintScreen(v, from, end);
 }
 
+// Whether the line at index i of the table would be laid out otherwise now
+// (a handler may lay out some lines differently once the section is
+// paginated: the native handler's tables become row lines).
+bool LineChanged(TextView& v, DeviceContext ctx, std::uint16_t i) {
+  const LineRecord& line = v.table.lines[i];
+  LineRecord now{};
+  std::uint32_t next = 0;
+  if (Doc(v).layoutLine(v.handler, v.device, ctx, line.start, v.sectionEnd, v.viewWidth, &next,
+                        &now.metrics) != kOk)
+    return true;
+  TextView_ApplyMinHeight(&now);
+  return next != v.table.lines[i + 1].start ||
+         std::memcmp(&now.metrics, &line.metrics, sizeof(LineMetrics)) != 0;
+}
+
 StatusCode PaginationSlice(TextView& v) {
   const bool was = Paged(v);
   const StatusCode s = TextView_PaginateSlice(v);
   if (was || !Paged(v) || (v.options & TextViewOption::NeverPaginate) || !Ready(v)) return s;
-  for (std::uint16_t i = 0; i < v.table.count; ++i) {
-    if (Doc(v).control(v.handler, DocControl::IsLinkAt, v.table.lines[i].start, nullptr) == kYes) {
-      const StatusCode r = LayoutAndDraw(v, v.table.extraTop, v.table.lines[0].start);
-      return IsFailure(r) ? r : s;
-    }
+  // The screen is laid out again when it shows a link, or when a line laid
+  // out before the section was paginated would now be laid out otherwise.
+  bool again = false;
+  {
+    TextViewDrawScope draw(v.device, nullptr);
+    if (IsFailure(draw.status())) return s;  // nothing could be drawn again either
+    for (std::uint16_t i = 0; i < v.table.count && !again; ++i)
+      again = Doc(v).control(v.handler, DocControl::IsLinkAt, v.table.lines[i].start, nullptr) ==
+                  kYes ||
+              LineChanged(v, draw.ctx(), i);
+    const StatusCode f = draw.Finish(kOk);
+    if (IsFailure(f)) return f;
   }
-  return s;
+  if (!again) return s;
+  const StatusCode r = LayoutAndDraw(v, v.table.extraTop, v.table.lines[0].start);
+  return IsFailure(r) ? r : s;
 }
 
 StatusCode HistoryStep(TextView& v, bool back) {

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "engine/device/select_ctl.h"
 #include "engine/formats/flow_text.h"
 #include "engine/formats/native_link.h"
 #include "tests/formats/native_fixture.h"
@@ -448,7 +450,9 @@ TEST(NativeHandlerMaps, ScaledImagesAreHitWhereTheirMapIsDrawn) {
 
 // The table pass through the handler's own slot 26 sizes the tables the
 // same whether the view has turned table layout on or not: the cells' text
-// is never taken for row lines while the pass lays it out.
+// is never taken for row lines while the pass lays it out. Starting the
+// pass turns table layout off (the row lines' sizes are being made again);
+// the view turns it on when it has paginated.
 TEST(NativeHandlerTables, LayoutPassSizesDoNotDependOnTheTableLayoutFlag) {
   using namespace native_table_fixture;
   const std::string file = RichDocument();
@@ -457,12 +461,14 @@ TEST(NativeHandlerTables, LayoutPassSizesDoNotDependOnTheTableLayoutFlag) {
     TablePass t(file, 300, true);
     EngineObject* h = t.View();
     const DocHandlerOps& ops = DocOpsOf(h);
-    if (on) {
-      ASSERT_EQ(ops.control(h, DocControl::SetInSlice, 0, nullptr), kOk);
-    }
+    ASSERT_EQ(ops.control(h, DocControl::SetInSlice, 0, nullptr), kOk);
     std::uint32_t word = 0;
     StatusCode r = ops.layoutPassStep(h, t.Device(), t.Ctx(), 0, 0, &word);
     ASSERT_EQ(r, kDocTablePassPending);
+    EXPECT_EQ(t.State().flags & NativeStateFlag::TableLayout, 0) << "the start turns it off";
+    if (on) {
+      ASSERT_EQ(ops.control(h, DocControl::SetInSlice, 0, nullptr), kOk);
+    }
     for (int k = 0; k < 10000 && r == kDocTablePassPending; ++k)
       r = ops.layoutPassStep(h, t.Device(), t.Ctx(), 2, 0, &word);
     ASSERT_EQ(r, kOk);
@@ -472,6 +478,132 @@ TEST(NativeHandlerTables, LayoutPassSizesDoNotDependOnTheTableLayoutFlag) {
   }
   EXPECT_EQ(sizes[0], sizes[1]);
   EXPECT_GT(sizes[0][0].height, 20u);
+}
+
+// A select list is measured and drawn in the style of its own position as
+// GetCharStyle answers it: the font, size and colours of its character
+// format. The paragraph's format gives it no font (paragraph formats and
+// attributes hold alignment, flags, space and table data only); it places
+// the list on its line.
+TEST(NativeHandlerSelectLists, MeasuredAndDrawnInTheStyleOfTheirPosition) {
+  // "A\n", the list (key 0, framed, option 2 chosen) at 2, "\ntail\n".
+  const std::string text = "A\nS\ntail\n";
+  constexpr std::uint32_t kListAt = 2;
+  const auto end = static_cast<std::uint32_t>(text.size());
+  auto be32 = [](std::uint32_t v) {
+    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 8), static_cast<char>(v)};
+  };
+  const std::string names("\0Red\0Yellow bananas\0Green\0", 26);
+  const std::string options =
+      be32(3) + be32(static_cast<std::uint32_t>(names.size())) + names + be32(0);
+  const std::string extra = be32(16 + static_cast<std::uint32_t>(options.size())) + be32(1) +
+                            be32(16) + be32(0) + options;
+  // The list's character format: font item 1 (size 24) and colour pair 1
+  // (red text); its paragraph's format: centred, the rest of the text
+  // left-aligned with the default character format.
+  auto describe = [&](bool large, bool centred, bool flat) {
+    std::string json =
+        "{\"run_lists\": {\"4\": " +
+        RunListJson({{0, kListAt, 0}, {kListAt, kListAt + 1, 0x20000}, {kListAt + 1, end, 0}}, 2, 3,
+                    16) +
+        ", \"3\": " +
+        RunListJson(
+            {{0, kListAt, 0}, {kListAt, kListAt + 1, large ? 1u : 0u}, {kListAt + 1, end, 0}}, 2, 0,
+            16) +
+        ", \"2\": " +
+        RunListJson(
+            {{0, kListAt, 0}, {kListAt, kListAt + 2, centred ? 1u : 0u}, {kListAt + 2, end, 0}}, 2,
+            0, 16) +
+        "}, ";
+    json += "\"extra_hex\": \"" + Hex(extra) + "\", \"tables\": {";
+    json +=
+        "\"0\": {\"widths\": [2], \"items_per_block\": 8, \"items\": [{\"fixed_hex\": \"0218\"}]},";
+    json +=
+        "\"1\": {\"widths\": [4], \"items_per_block\": 8, \"items\": [{\"fixed_hex\": "
+        "\"00c00000\"}]},";
+    json +=
+        "\"2\": {\"widths\": [2, 2, 1], \"items_per_block\": 8, \"items\": [{\"fixed_hex\": "
+        "\"0001\"}]},";
+    json +=
+        "\"6\": {\"widths\": [4, 4, 4, 4], \"items_per_block\": 8, \"items\": [{\"fixed_hex\": "
+        "\"01000000\"}]},";
+    json +=
+        "\"7\": {\"widths\": [4, 4, 4], \"items_per_block\": 8, \"items\": [{\"fixed_hex\": "
+        "\"00000101\"}]},";
+    json +=
+        "\"12\": {\"widths\": [4, 2, 4], \"items_per_block\": 8, \"items\": [{\"fixed_hex\": \"" +
+        std::string(flat ? "08" : "00") + "020000\"}]}";
+    return json + "}}";
+  };
+  struct Case {
+    bool large, centred, flat;
+  };
+  const Case cases[] = {{false, false, false}, {true, false, false}, {false, true, false},
+                        {true, true, false},   {false, false, true}, {true, true, true}};
+  constexpr std::size_t kCases = std::size(cases);
+  std::vector<std::string> descriptions;
+  for (const Case& c : cases)
+    descriptions.push_back(describe(c.large, c.centred, c.flat));
+  std::string error;
+  const std::vector<std::string> files =
+      native_tool::WriteAll(descriptions, std::vector<std::string>(kCases, text), &error);
+  ASSERT_EQ(files.size(), kCases) << error;
+  constexpr std::int16_t kWidth = 300;
+  for (std::size_t k = 0; k < kCases; ++k) {
+    const Case& c = cases[k];
+    SCOPED_TRACE(testing::Message()
+                 << "large " << c.large << " centred " << c.centred << " flat " << c.flat);
+    NativeHandler h;
+    ASSERT_EQ(h.Open(files[k]), kOk);
+    EngineObject* dev = FakeDevice_Open(kWidth, 200);
+    DeviceContext ctx = nullptr;
+    ASSERT_EQ(DeviceOf(dev).beginDraw(dev, &ctx), kOk);
+    const DocHandlerOps& ops = DocOpsOf(h.handler());
+
+    // What the device's control measures for the list in the font of the
+    // character format (size 24) or the default one.
+    const std::int16_t size = c.large ? 24 : 12;
+    const char* items[] = {"", "Red", "Yellow bananas", "Green"};
+    SelectCtl ctl{};
+    ctl.flags = c.flat ? SelectCtlFlag::Flat : 0;
+    ctl.itemCount = 3;
+    ctl.items = items;
+    const DeviceFontSpec font{DeviceFace::Default, size, 0, {}, {}};
+    SelectCtlMeasure want{ctx, &font, 0, 0, 0};
+    ASSERT_EQ(SelectCtl_Command(dev, SelectCtlCode::Measure, &ctl, &want), kOk);
+
+    std::uint32_t next = 0;
+    LineMetrics m{};
+    ASSERT_EQ(ops.layoutLine(h.handler(), dev, ctx, kListAt, end, kWidth, &next, &m), kOk);
+    EXPECT_EQ(next, kListAt + 1);
+    EXPECT_EQ(m.width, want.width);
+    EXPECT_EQ(m.height, want.height);
+    EXPECT_EQ(m.ascent, want.baseline);
+    EXPECT_EQ(m.indent, c.centred ? (kWidth - want.width) / 2 : 0);
+
+    FakeDevice& fake = FakeDevice_Of(dev);
+    fake.ClearLog();
+    ASSERT_EQ(ops.drawLine(h.handler(), dev, ctx, 0, 0, &m, kListAt, next), kOk);
+    const FakeCall* drawn = nullptr;
+    for (const FakeCall* call : fake.Calls(19))
+      if (call->text == "Yellow bananas") drawn = call;
+    ASSERT_NE(drawn, nullptr) << "the chosen option is drawn";
+    EXPECT_GE(drawn->args[1], m.indent);
+    EXPECT_LT(drawn->args[1], m.indent + want.width);
+    const auto fonts = fake.Calls(13);
+    ASSERT_FALSE(fonts.empty());
+    EXPECT_EQ(fonts.back()->args[1], size) << "the option text is in the list's font";
+    // A flat list keeps the text colour of its format (red for the large
+    // one); a framed one draws black on white.
+    int red = 0;
+    for (int y = 0; y < m.height; ++y)
+      for (int x = m.indent; x < m.indent + m.width; ++x)
+        red += fake.Pixel(x, y) == 0xC00000u;
+    EXPECT_EQ(red > 0, c.flat && c.large) << red << " red pixels";
+    (void)DeviceOf(dev).endDraw(dev, ctx);
+    FakeDevice_Close(dev);
+  }
 }
 
 }  // namespace

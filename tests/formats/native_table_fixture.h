@@ -83,6 +83,21 @@ struct TableSizes {
   bool operator==(const TableSizes&) const = default;
 };
 
+// The sizes the store keeps for table `id` (empty when it has none).
+inline TableSizes StoreSizes(TableStore& store, std::uint16_t id) {
+  TableSizes out;
+  TableNode* node = nullptr;
+  EXPECT_EQ(TableStore_Command(&store, TableStoreCode::OpenRowPass, &id, &node), kOk) << id;
+  if (node == nullptr) return out;
+  out.width = node->table->width;
+  out.height = node->table->height;
+  out.extra = static_cast<std::int16_t>(node->table->extraHeight);
+  out.edges.assign(node->edges, node->edges + node->table->columns);
+  out.rows.assign(node->rowHeights, node->rowHeights + node->table->rows);
+  EXPECT_EQ(TableStore_Command(&store, TableStoreCode::CloseRowPass, node, nullptr), kOk);
+  return out;
+}
+
 // A document opened on a handler, a fake device drawing, and the pass run
 // through the test handler table.
 class TablePass {
@@ -136,19 +151,7 @@ class TablePass {
       out.push_back(static_cast<int>(c->args[0]));
     return out;
   }
-  TableSizes Sizes(std::uint16_t id) {
-    TableSizes out;
-    TableNode* node = nullptr;
-    EXPECT_EQ(TableStore_Command(&Store(), TableStoreCode::OpenRowPass, &id, &node), kOk) << id;
-    if (node == nullptr) return out;
-    out.width = node->table->width;
-    out.height = node->table->height;
-    out.extra = static_cast<std::int16_t>(node->table->extraHeight);
-    out.edges.assign(node->edges, node->edges + node->table->columns);
-    out.rows.assign(node->rowHeights, node->rowHeights + node->table->rows);
-    EXPECT_EQ(TableStore_Command(&Store(), TableStoreCode::CloseRowPass, node, nullptr), kOk);
-    return out;
-  }
+  TableSizes Sizes(std::uint16_t id) { return StoreSizes(Store(), id); }
 
  private:
   NativeHandler doc_;
@@ -176,6 +179,16 @@ inline std::string SmallTable(const std::string& more = {}) {
   return "{\"table\": {\"groups\": [{\"rows\": 1, \"cells\": [" + Cell("alpha beta") + ", " +
          Cell("gamma") + "]}, {\"rows\": 1, \"cells\": [" + Cell("delta") + ", " +
          Cell("epsilon zeta eta") + "]}]" + (more.empty() ? "" : ", " + more) + "}}";
+}
+
+// Three columns and two row groups of one row ("a0" "b0" "c0", "a1" "b1"
+// "c1") with a border and 3-point rules: the cell boxes leave room between
+// them.
+inline std::string RuledTable() {
+  return "{\"table\": {\"border\": 1, \"rule_mode\": 5, \"rule_width\": 3, \"groups\": "
+         "[{\"rows\": 1, \"cells\": [" +
+         Cell("a0") + ", " + Cell("b0") + ", " + Cell("c0") + "]}, {\"rows\": 1, \"cells\": [" +
+         Cell("a1") + ", " + Cell("b1") + ", " + Cell("c1") + "]}]}}";
 }
 
 // A table with a caption, a cell spanning two rows, padding and borders,

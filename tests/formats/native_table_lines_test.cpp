@@ -263,11 +263,7 @@ TEST(NativeTableLines, HitTestingEveryDrawnCharacterGivesItsPosition) {
 // is answered from the cell the table store's hit test names for it: the
 // column whose right edge is the first beyond the point, in the row under it.
 TEST(NativeTableLines, APointBetweenCellsFindsTheCellTheStoreNames) {
-  TablePass t(
-      Write("[\"lead\\n\", {\"table\": {\"border\": 1, \"rule_mode\": 5, \"rule_width\": 3, "
-            "\"groups\": [{\"rows\": 1, \"cells\": [" +
-            Cell("a0") + ", " + Cell("b0") + ", " + Cell("c0") + "]}, {\"rows\": 1, \"cells\": [" +
-            Cell("a1") + ", " + Cell("b1") + ", " + Cell("c1") + "]}]}}, \"tail\\n\"]"));
+  TablePass t(Write("[\"lead\\n\", " + RuledTable() + ", \"tail\\n\"]"));
   ASSERT_EQ(t.Run(), kOk);
   const std::vector<RowLine> lines = LayOutAndDraw(t, TableStart(t, 0));
   ASSERT_EQ(lines.size(), 2u);
