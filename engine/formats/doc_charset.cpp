@@ -18,6 +18,9 @@ Utf8Reading ReadAsUtf8(EngineObject* handler, std::uint32_t length, std::uint32_
   constexpr std::uint32_t kWindow = 4096;
   constexpr std::uint32_t kCarryMax = 8;  // a cut-off UTF-8 form keeps at most 5 bytes
   std::array<std::uint8_t, kWindow + kCarryMax> joined;
+  // Converting (rather than only measuring) takes the converter's fast
+  // paths; every byte gives at most one UTF-16 unit.
+  std::array<std::uint8_t, 2 * (kWindow + kCarryMax)> units;
   std::uint32_t carry = 0;
   std::uint32_t position = 0;
   const std::uint32_t end = std::min(length, limit);
@@ -38,7 +41,9 @@ Utf8Reading ReadAsUtf8(EngineObject* handler, std::uint32_t length, std::uint32_
     r.sourceMib = Mib::kUtf8;
     r.source = joined.data();
     r.sourceLength = carry + n;
-    r.targetMib = Mib::kUtf16Le;  // measured only
+    r.targetMib = Mib::kUtf16Le;
+    r.target = units.data();
+    r.targetCapacity = static_cast<std::uint32_t>(units.size());
     if (IsFailure(TextConv_Convert(nullptr, &r))) return Utf8Reading::kUnreadable;
     if (r.replaced != 0) return Utf8Reading::kReplaced;
     carry = r.sourceLength - r.consumed;
