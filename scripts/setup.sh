@@ -14,6 +14,8 @@ packages=(
   # peers used as test oracles
   zlib1g-dev libdeflate-dev libjpeg-dev python3 gzip zip unzip coreutils grep netpbm txt2pdbdoc
   libc-bin icu-devtools poppler-utils libpalm-perl xdg-user-dirs dos2unix
+  # locale sources: tests make a Latin-1 locale of their own with localedef
+  locales
   # real text for the decoding benchmarks (the editor's help files)
   vim-runtime
   # a real photograph for the DCT benchmark

@@ -108,11 +108,8 @@ std::u16string Bookmark_DecodeName(std::string_view bytes, std::uint32_t documen
   request.target = wide.data();
   request.targetCapacity = static_cast<std::uint32_t>(wide.size() * sizeof(char16_t));
   if (IsFailure(TextConv_Convert(Converter(), &request))) return {};
+  // A character that does not decode comes out as U+FFFD.
   std::u16string out(wide.data(), request.targetCapacity / sizeof(char16_t));
-  // A character that does not decode comes out as U+0000: shown as '?'.
-  for (char16_t& c : out) {
-    if (c == u'\0') c = u'?';
-  }
   if (out.size() > maxUnits) {
     std::size_t n = maxUnits;
     if (IsHighSurrogate(out[n - 1])) --n;

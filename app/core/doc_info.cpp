@@ -96,8 +96,8 @@ std::u16string DocInfo_Decode(const std::string& bytes, std::uint32_t mib) {
   request.targetCapacity = static_cast<std::uint32_t>(out.size() * sizeof(char16_t));
   if (mib == 0 || IsFailure(TextConv_Convert(g_TextConvModule, &request))) return Widen(bytes);
   out.resize(request.targetCapacity / sizeof(char16_t));
-  // A character the charset does not map comes out as U+0000; it would end
-  // the text early in a text box.
+  // A NUL byte comes out as U+0000, which would end the text early in a
+  // text box.
   std::replace(out.begin(), out.end(), u'\0', u'\uFFFD');
   return out;
 }

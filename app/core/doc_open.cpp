@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "app/core/strings.h"
+#include "engine/formats/doc_charset.h"
 #include "engine/formats/doc_handler.h"
 #include "engine/formats/native_doc.h"
 #include "engine/formats/palm_doc.h"
@@ -225,8 +226,10 @@ bool KelpoDoc::OpenDocumentState(DocOpenState* s, const std::u16string& path) {
     s->encodingGiven = true;
   } else {
     s->encodingGiven = false;
+    // Nothing chosen for this document: the program's default, unless the
+    // text itself shows that it is in another charset.
     if (s->encoding == 0 && context_.prefs != nullptr)
-      s->encoding = context_.prefs->defaultEncoding();
+      s->encoding = DocText_DefaultCharset(s->reader, context_.prefs->defaultEncoding());
   }
   return true;
 }

@@ -29,10 +29,14 @@ namespace ct = charset_tables;
 // Decoders. Decode() looks at the bytes from p (p < end) and says what the
 // next character is and how many bytes it takes.
 
+// What a byte sequence that cannot be read decodes to: never nothing, so
+// that no byte of a text vanishes without a sign.
+constexpr std::uint32_t kReplacement = 0xFFFD;
+
 enum class Step : std::uint8_t {
   kOk,          // a character
-  kUnmapped,    // a well-formed code without a mapping: U+0000, whole length
-  kInvalid,     // starts no character: U+0000, one byte
+  kUnmapped,    // a well-formed code without a mapping: U+FFFD, whole length
+  kInvalid,     // starts no character: U+FFFD, one byte
   kIncomplete,  // cut off by the end of the source
 };
 
@@ -46,13 +50,13 @@ constexpr Decoded Ok(std::uint32_t cp, std::uint32_t length) {
   return {cp, length, Step::kOk};
 }
 constexpr Decoded Unmapped(std::uint32_t length) {
-  return {0, length, Step::kUnmapped};
+  return {kReplacement, length, Step::kUnmapped};
 }
 constexpr Decoded Invalid() {
-  return {0, 1, Step::kInvalid};
+  return {kReplacement, 1, Step::kInvalid};
 }
 constexpr Decoded Incomplete(std::uint32_t length = 1) {
-  return {0, length, Step::kIncomplete};
+  return {kReplacement, length, Step::kIncomplete};
 }
 
 constexpr bool InRange(std::uint32_t b, std::uint32_t lo, std::uint32_t hi) {
@@ -89,7 +93,7 @@ struct Utf8Decoder {
       cp = (cp << 6) | (p[i] & 0x3F);
     }
     // Five- and six-byte forms reach far beyond Unicode; such values would
-    // come out as garbage surrogates, so they decode as nothing.
+    // come out as garbage surrogates, so they decode as U+FFFD.
     if (cp > 0x10FFFF) return Unmapped(n);
     return Ok(cp, n);
   }
@@ -261,7 +265,7 @@ struct Big5Decoder {
 };
 
 // UTF-16 in either byte order. `kRaw` passes unpaired surrogates through as
-// they are (UTF-16 to UTF-16 copies); otherwise they decode as nothing.
+// they are (UTF-16 to UTF-16 copies); otherwise they decode as U+FFFD.
 template <bool kBigEndian, bool kRaw>
 struct Utf16Decoder {
   static constexpr bool kAscii = false;
@@ -694,8 +698,9 @@ StatusCode Run(TextConvRequest& r, const std::uint8_t* p, const std::uint8_t* en
       for (std::uint32_t i = 0; i < n; ++i) {
         const std::uint32_t b = p[i];
         const std::uint32_t u = table[b];
-        Encoder::Put(target + 2 * i, u);
-        unmapped += (u == 0) & (b != 0);
+        const std::uint32_t gap = (u == 0) & (b != 0);
+        Encoder::Put(target + 2 * i, gap ? kReplacement : u);
+        unmapped += gap;
       }
       p += n;
       written = needed = 2 * n;
@@ -729,11 +734,8 @@ StatusCode Run(TextConvRequest& r, const std::uint8_t* p, const std::uint8_t* en
       }
       if (p == end) break;
     }
-    Decoded d = decoder.Decode(p, end);
-    if (d.step == Step::kIncomplete) {
-      if (stopBeforeIncomplete) break;
-      d.cp = 0;
-    }
+    const Decoded d = decoder.Decode(p, end);
+    if (d.step == Step::kIncomplete && stopBeforeIncomplete) break;
     std::uint8_t bytes[4];
     const Encoded e = encoder.Encode(d.cp, bytes);
     if (!full) {

@@ -6,14 +6,14 @@
 //
 // Conversion rules shared by every operation:
 // - Every byte below 0x80 is ASCII in every charset except UTF-16.
-// - Bad input never fails a conversion: a byte that starts no character, or
-//   a sequence broken by a byte that cannot continue it, decodes as U+0000
-//   and consumes one byte; a well-formed code with no mapping (an unassigned
-//   single byte, an unassigned multi-byte code, a UTF-8 value above
-//   U+10FFFF, an unpaired surrogate read from UTF-16) decodes as U+0000 and
-//   consumes its whole length. UTF-8 is read leniently: lead bytes C0-FD
-//   start sequences of 2 to 6 bytes, and overlong forms and surrogates are
-//   taken as they decode.
+// - Bad input never fails a conversion, and nothing of it vanishes: a byte
+//   that starts no character, or a sequence broken by a byte that cannot
+//   continue it, decodes as U+FFFD and consumes one byte; a well-formed code
+//   with no mapping (an unassigned single byte, an unassigned multi-byte
+//   code, a UTF-8 value above U+10FFFF, an unpaired surrogate read from
+//   UTF-16) decodes as U+FFFD and consumes its whole length. UTF-8 is read
+//   leniently: lead bytes C0-FD start sequences of 2 to 6 bytes, and
+//   overlong forms and surrogates are taken as they decode.
 // - A character with no mapping in the target charset is written as one
 //   0 byte.
 // - A UTF-16 source with MIBenum 1015 that starts with a byte-order mark is
@@ -49,7 +49,7 @@ struct TextConvRequest {
   std::uint32_t targetCapacity;  // bytes; on return produced, or needed
   std::uint32_t consumed;        // source bytes converted
   std::uint32_t characters;      // characters converted
-  std::uint32_t replaced;        // characters that came out as U+0000 or a 0 byte
+  std::uint32_t replaced;        // characters that came out as U+FFFD or a 0 byte
 };
 
 // Class codes of TextConv_CanonicalCharset; bit 0x10 marks a multi-byte
@@ -77,7 +77,7 @@ struct TextConvOps {
   //  Any other pair, or an unknown charset: kNotSupported.
   //  Characters are written while they fit. Flag bit 0 stops before an
   //  incomplete character at the end of the source; without it that character
-  //  decodes as U+0000 (one byte of UTF-8 or a CJK charset, the last unit or
+  //  decodes as U+FFFD (one byte of UTF-8 or a CJK charset, the last unit or
   //  odd byte of UTF-16). Flag bit 1 stops at the first character that does
   //  not fit; without it conversion goes on counting the size needed. With a
   //  null target nothing is written and targetCapacity returns the size

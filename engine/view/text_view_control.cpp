@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 
+#include "engine/formats/doc_charset.h"
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/stream.h"
@@ -86,6 +87,8 @@ StatusCode SetCharset(TextView& v, std::uint32_t mib) {
     if (!IsFailure(
             OpsOf<TextConvOps>(g_TextConvModule).getDefaultCharset(g_TextConvModule, &defaultMib)))
       mib = defaultMib;
+    // Only the locale's default: the text may show that it is in another.
+    if (mib != 0 && v.handler != nullptr) mib = DocText_DefaultCharset(v.handler, mib);
   }
   if (mib == 0) mib = kWindows1252;
   if (v.handler != nullptr) {

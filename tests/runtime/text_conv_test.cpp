@@ -8,14 +8,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/mem_stream.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/stream.h"
+#include "tests/support/charset_fixtures.h"
+#include "tests/support/scoped_env.h"
 
 namespace {
 
@@ -84,36 +88,36 @@ TEST(TextConv, ConvertEdgeCases) {
       {"stray continuation byte", 0, 106,
        "\x80"
        "A",
-       1014, 64, kOk, "00 00 41 00", 4, 2, 1},
+       1014, 64, kOk, "FD FF 41 00", 4, 2, 1},
       {"broken sequence takes one byte", 0, 106,
        "\xC3"
        "A",
-       1014, 64, kOk, "00 00 41 00", 4, 2, 1},
-      {"FE and FF start nothing", 0, 106, "\xFE\xFF", 106, 64, kOk, "00 00", 2, 2, 2},
+       1014, 64, kOk, "FD FF 41 00", 4, 2, 1},
+      {"FE and FF start nothing", 0, 106, "\xFE\xFF", 106, 64, kOk, "EF BF BD EF BF BD", 6, 2, 2},
       {"cut-off character stops with bit 0", kStop, 106, "A\xE2\x82", 1014, 64, kOk, "41 00", 2, 1,
        0},
-      {"cut-off character without bit 0", 0, 106, "A\xE2\x82", 1014, 64, kOk, "41 00 00 00 00 00",
+      {"cut-off character without bit 0", 0, 106, "A\xE2\x82", 1014, 64, kOk, "41 00 FD FF FD FF",
        6, 3, 2},
       {"overlong form taken as decoded", 0, 106, "\xC1\x81", 1014, 64, kOk, "41 00", 2, 2, 0},
-      {"five-byte value past U+10FFFF is 0", 0, 106,
+      {"five-byte value past U+10FFFF is U+FFFD", 0, 106,
        "\xF8\x88\x80\x80\x80"
        "B",
-       1014, 64, kOk, "00 00 42 00", 4, 6, 1},
-      {"six-byte value past U+10FFFF is 0", 0, 106, "\xFD\xBF\xBF\xBF\xBF\xBF", 106, 64, kOk, "00",
-       1, 6, 1},
-      {"four-byte value past U+10FFFF is 0", 0, 106, "\xF4\x90\x80\x80", 1013, 64, kOk, "00 00", 2,
-       4, 1},
+       1014, 64, kOk, "FD FF 42 00", 4, 6, 1},
+      {"six-byte value past U+10FFFF is U+FFFD", 0, 106, "\xFD\xBF\xBF\xBF\xBF\xBF", 106, 64, kOk,
+       "EF BF BD", 3, 6, 1},
+      {"four-byte value past U+10FFFF is U+FFFD", 0, 106, "\xF4\x90\x80\x80", 1013, 64, kOk,
+       "FF FD", 2, 4, 1},
       {"supplementary to a surrogate pair", 0, 106, "\xF0\x9F\x98\x80", 1014, 64, kOk,
        "3D D8 00 DE", 4, 4, 0},
       {"surrogate in utf-8 kept", 0, 106, "\xED\xA0\x80", 1014, 64, kOk, "00 D8", 2, 3, 0},
-      {"utf-8 to utf-8 cleans bad bytes", 0, 106, "a\x80\xC3\xA9", 106, 64, kOk, "61 00 C3 A9", 4,
-       4, 1},
+      {"utf-8 to utf-8 replaces bad bytes", 0, 106, "a\x80\xC3\xA9", 106, 64, kOk,
+       "61 EF BF BD C3 A9", 6, 4, 1},
       {"windows-1251 to utf-16be", 0, 2251,
        "\xC0"
        "a",
        1013, 64, kOk, "04 10 00 61", 4, 2, 0},
-      {"windows-1252 undefined byte is 0", 0, 2252, "\x81\x80", 1014, 64, kOk, "00 00 AC 20", 4, 2,
-       1},
+      {"windows-1252 undefined byte is U+FFFD", 0, 2252, "\x81\x80", 1014, 64, kOk, "FD FF AC 20",
+       4, 2, 1},
       {"iso-8859-1 reads as windows-1252", 0, 4, "\x80", 106, 64, kOk, "E2 82 AC", 3, 1, 0},
       {"utf-8 to windows-1252 direct", 0, 106,
        "\xE2\x82\xAC\xE4\xB8\xAD"
@@ -150,19 +154,19 @@ TEST(TextConv, ConvertEdgeCases) {
        "81 30 81 30 94 39 FC 36", 8, 6, 0},
       {"utf-16 to gbk has no four-byte forms", 0, 1014, S("\x80\x00", 2), 113, 64, kOk, "00", 1, 2,
        1},
-      {"shift_jis bad trail takes one byte", 0, 17, "\x81 ", 1014, 64, kOk, "00 00 20 00", 4, 2, 1},
+      {"shift_jis bad trail takes one byte", 0, 17, "\x81 ", 1014, 64, kOk, "FD FF 20 00", 4, 2, 1},
       {"shift_jis kana and kanji", 0, 17, "\xB1\x88\x9F", 1014, 64, kOk, "71 FF 9C 4E", 4, 3, 0},
       {"euc-jp half-width kana", 0, 18, "\x8E\xB1", 1014, 64, kOk, "71 FF", 2, 2, 0},
       {"euc-jp JIS X 0212 is one unmapped character", 0, 18,
        "\x8F\xB0\xA1"
        "a",
-       106, 64, kOk, "00 61", 2, 4, 1},
+       106, 64, kOk, "EF BF BD 61", 4, 4, 1},
       {"gb18030 four-byte BMP", 0, 114, "\x81\x30\x81\x30", 1014, 64, kOk, "80 00", 2, 4, 0},
       {"gb18030 four-byte supplementary", 0, 2025, "\x90\x30\x81\x30", 1014, 64, kOk, "00 D8 00 DC",
        4, 4, 0},
       {"gb18030 cut four-byte form with bit 0", kStop, 114, "a\x81\x30\x81", 1014, 64, kOk, "61 00",
        2, 1, 0},
-      {"gb18030 unassigned four-byte form", 0, 114, "\x85\x30\x81\x30", 1014, 64, kOk, "00 00", 2,
+      {"gb18030 unassigned four-byte form", 0, 114, "\x85\x30\x81\x30", 1014, 64, kOk, "FD FF", 2,
        4, 1},
       {"big5", 0, 2026, "\xA4\x40\xA1\x40", 1014, 64, kOk, "00 4E 00 30", 4, 4, 0},
       {"target too small keeps counting", 0, 106, "abc", 1014, 4, kTextConvTargetTooSmall,
@@ -286,10 +290,75 @@ TEST(TextConv, CountersAccumulate) {
   EXPECT_EQ(r.characters, 22u);
 }
 
+// The same text written in each charset (the bytes made by iconv) decodes
+// to itself, into UTF-8 and into UTF-16; UTF-16 follows its mark under
+// 1015 and is little-endian without one, and 1013 and 1014 name the order
+// of a text without a mark. A byte sequence a charset cannot read comes out
+// as U+FFFD, one for each, never as nothing.
+TEST(TextConv, TheSameTextInEachCharsetDecodesToItself) {
+  const std::string cafe = "Caf\xC3\xA9 cr\xC3\xA8me, na\xC3\xAFve fa\xC3\xA7\x61\x64\x65";
+  const std::string polish = "Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87 g\xC4\x99\xC5\x9Bl\xC4\x85";
+  const std::string japanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xEF\xBD\xB1";
+  const auto in = [](const std::string& utf8, const char* charset) {
+    const std::optional<std::string> bytes = IconvBytes(utf8, "UTF-8", charset);
+    EXPECT_TRUE(bytes.has_value()) << charset;
+    return bytes.value_or(std::string());
+  };
+  const std::string fffd = "\xEF\xBF\xBD";
+  struct Case {
+    const char* what;
+    std::uint32_t mib;
+    std::string bytes;
+    std::string utf8;  // expected
+  };
+  const Case cases[] = {
+      {"utf-8", 106, cafe, cafe},
+      {"windows-1252", 2252, in(cafe, "WINDOWS-1252"), cafe},
+      {"iso-8859-1 as windows-1252", 4, in(cafe, "ISO-8859-1"), cafe},
+      {"iso-8859-2", 5, in(polish, "ISO-8859-2"), polish},
+      {"windows-1250", 2250, in(polish, "WINDOWS-1250"), polish},
+      {"shift_jis", 17, in(japanese, "SHIFT_JIS"), japanese},
+      {"utf-16le with its mark", 1015, "\xFF\xFE" + in(cafe, "UTF-16LE"), cafe},
+      {"utf-16be with its mark", 1015, "\xFE\xFF" + in(cafe, "UTF-16BE"), cafe},
+      {"utf-16 without a mark is little-endian", 1015, in(cafe, "UTF-16LE"), cafe},
+      {"utf-16le named", 1014, in(cafe, "UTF-16LE"), cafe},
+      {"utf-16be named", 1013, in(cafe, "UTF-16BE"), cafe},
+      {"utf-16be read as little-endian is not lost", 1015, std::string("\0A", 2), "\xE4\x84\x80"},
+      // Undecodable bytes.
+      {"windows-1252 read as utf-8", 106, in(cafe, "WINDOWS-1252"),
+       "Caf" + fffd + " cr" + fffd + "me, na" + fffd + "ve fa" + fffd + "ade"},
+      {"windows-1252 gaps", 2252, "a\x81\x8D\x8F\x90\x9Dz",
+       "a" + fffd + fffd + fffd + fffd + fffd + "z"},
+      {"a cut-off utf-8 character", 106, "ab\xE2\x82", "ab" + fffd + fffd},
+      {"shift_jis lead without a trail", 17, "a\x88", "a" + fffd},
+      {"shift_jis user-defined area", 17, "\xF0\x40", fffd},
+      {"shift_jis bad trail", 17, "\x88\x20", fffd + " "},
+      {"utf-16 odd last byte", 1014, std::string("a\0b", 3), "a" + fffd},
+      // (UTF-16 to UTF-16 keeps the unit as it is: ConvertEdgeCases.)
+      {"utf-16 unpaired surrogate", 1014,
+       std::string("\x00\xDC"
+                   "a\0",
+                   4),
+       fffd + "a"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Result utf8 = Convert(0, c.mib, c.bytes, 106);
+    EXPECT_EQ(utf8.status, kOk);
+    EXPECT_EQ(Hex(utf8.out), Hex(c.utf8));
+    if (std::string_view(c.what) == "utf-16 unpaired surrogate") continue;
+    const std::optional<std::string> wide = IconvBytes(c.utf8, "UTF-8", "UTF-16LE");
+    ASSERT_TRUE(wide.has_value());
+    const Result utf16 = Convert(0, c.mib, c.bytes, 1014);
+    EXPECT_EQ(utf16.status, kOk);
+    EXPECT_EQ(Hex(utf16.out), Hex(*wide));
+  }
+}
+
 // Single bytes to UTF-16 take a table path for as much as the target holds
 // and the general path for the rest. iconv is the peer on assigned bytes (it
 // refuses the five that windows-1252 leaves unassigned); those bytes come
-// out as U+0000 and are counted as replaced. Capacities cut the source at,
+// out as U+FFFD and are counted as replaced. Capacities cut the source at,
 // before and inside a character, with and without stopping when full.
 TEST(TextConv, Windows1252ToUtf16AgreesWithIconvAtEveryCapacity) {
   std::mt19937 rng(1252);
@@ -336,7 +405,8 @@ TEST(TextConv, Windows1252ToUtf16AgreesWithIconvAtEveryCapacity) {
   for (const std::uint32_t capacity : {16u, 6u}) {
     const Result r = Convert(0, 2252, gaps, 1014, capacity);
     EXPECT_EQ(r.replaced, 5u) << capacity;
-    EXPECT_EQ(r.out, std::string("\0\0x\0\0\0\0\0\0\0\0\0\0\0\xE9\0", 16).substr(0, capacity));
+    EXPECT_EQ(r.out, std::string("\xFD\xFFx\0\xFD\xFF\0\0\xFD\xFF\xFD\xFF\xFD\xFF\xE9\0", 16)
+                         .substr(0, capacity));
   }
 }
 
@@ -504,6 +574,15 @@ TEST(TextConv, DefaultCharsetFollowsTheLocaleCodePage) {
   } else {
     unsetenv("LC_ALL");
   }
+}
+
+TEST(TextConv, ALatin1LocaleDefaultsToWindows1252) {
+  if (Latin1LocalePath().empty()) GTEST_SKIP() << "no Latin-1 locale (localedef, locales)";
+  ScopedEnv locPath("LOCPATH", Latin1LocalePath());
+  ScopedEnv lcAll("LC_ALL", std::string(kLatin1Locale));
+  std::uint32_t mib = 0;
+  EXPECT_EQ(Ops().getDefaultCharset(g_TextConvModule, &mib), kOk);
+  EXPECT_EQ(mib, 2252u);
 }
 
 TEST(TextConv, Utf8ToWideUsesTheCallersBufferWhenItFits) {

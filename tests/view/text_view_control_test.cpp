@@ -123,6 +123,9 @@ TEST_F(TextViewControlTest, PositionQueries) {
 std::uint32_t NoCodePage() noexcept {
   return 0;
 }
+std::uint32_t Utf8CodePage() noexcept {
+  return 65001;
+}
 
 TEST_F(TextViewControlTest, CharsetGoesToTheHandlerTheDeviceAndTheView) {
   Open("text");
@@ -138,6 +141,18 @@ TEST_F(TextViewControlTest, CharsetGoesToTheHandlerTheDeviceAndTheView) {
   TextConv_SetLocaleCodePageQuery(nullptr);
   EXPECT_EQ(V().charsetId, 2252u);
   EXPECT_EQ(F().charset, 2252u);
+  // A UTF-8 locale: UTF-8 for a UTF-8 text, windows-1252 for a text that
+  // UTF-8 cannot read.
+  TextConv_SetLocaleCodePageQuery(Utf8CodePage);
+  for (const auto& [text, mib] :
+       {std::pair<std::string, std::uint32_t>{"na\xC3\xAFve", 106}, {"na\xEFve", 2252}}) {
+    Close();
+    Open(text);
+    EXPECT_EQ(Control(14, 0), kOk);
+    EXPECT_EQ(V().charsetId, mib) << text;
+    EXPECT_EQ(F().charset, mib) << text;
+  }
+  TextConv_SetLocaleCodePageQuery(nullptr);
 }
 
 TEST_F(TextViewControlTest, SavedPositionAndListsWithoutADatabase) {

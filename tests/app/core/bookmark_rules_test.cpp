@@ -123,11 +123,12 @@ TEST(BookmarkRulesTest, StoredNamesAreShownInAtMost31Units) {
             std::u16string(29, u'a') + u"\U0001F600");
   EXPECT_EQ(Bookmark_DecodeName("caf\xE9", Mib::kWindows1252), u"caf\u00e9");
   EXPECT_EQ(Bookmark_DecodeName("\x82\xA0\x82\xA2", Mib::kShiftJis), u"\u3042\u3044");
-  // A byte that starts no character shows as '?' rather than ending the name.
+  // A byte that starts no character shows as U+FFFD rather than ending the
+  // name or vanishing.
   EXPECT_EQ(Bookmark_DecodeName("a\xFF"
                                 "b",
                                 Mib::kUtf8),
-            u"a?b");
+            u"a\uFFFDb");
 }
 
 }  // namespace
