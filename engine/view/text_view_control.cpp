@@ -557,7 +557,7 @@ StatusCode TextView_PositionListCommand(EngineObject* view, std::uint16_t code,
       TextView_HideFocus(v);
       TextView_PushVisited(v, TextView_FirstOffset(v));
       if (v.device != nullptr) (void)DeviceOf(v.device).notify(v.device, DeviceNotice::PosListJump);
-      return TextView_GoToOffset(v, v.savedPosition, false);
+      return TextView_ShowAtTop(v, v.savedPosition);  // as a list entry (GoToEntry)
     }
     case 0x1030:
       return GoToEntry(v, list, argument);
