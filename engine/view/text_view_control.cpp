@@ -394,7 +394,10 @@ StatusCode GoToEntry(TextView& v, std::uint16_t list, std::uint32_t argument) {
   TextView_HideFocus(v);
   TextView_PushVisited(v, TextView_FirstOffset(v));
   if (v.device != nullptr) (void)DeviceOf(v.device).notify(v.device, DeviceNotice::PosListJump2);
-  return TextView_GoToOffset(v, value, false);
+  // An entry holds the start of the first line of the screen it marked: that
+  // line goes back to the top. Brought into view with the least movement, a
+  // mark just below the screen would only reach its bottom line.
+  return TextView_ShowAtTop(v, value);
 }
 
 }  // namespace
@@ -557,7 +560,7 @@ StatusCode TextView_PositionListCommand(EngineObject* view, std::uint16_t code,
       TextView_HideFocus(v);
       TextView_PushVisited(v, TextView_FirstOffset(v));
       if (v.device != nullptr) (void)DeviceOf(v.device).notify(v.device, DeviceNotice::PosListJump);
-      return TextView_GoToOffset(v, v.savedPosition, false);
+      return TextView_ShowAtTop(v, v.savedPosition);  // as a list entry (GoToEntry)
     }
     case 0x1030:
       return GoToEntry(v, list, argument);

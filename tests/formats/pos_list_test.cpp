@@ -21,7 +21,9 @@ using record_db_fixtures::GetBE;
 using record_db_fixtures::MemDb;
 using record_db_fixtures::PutBE;
 
-using Model = std::vector<std::pair<std::string, std::uint32_t>>;
+using Model = record_db_fixtures::PosListEntries;
+using Parsed = record_db_fixtures::ParsedPosList;
+using record_db_fixtures::ParsePosList;
 
 // A list record written from the layout: header, names, even padding,
 // values; `prefix` goes between the header and the names, `tail` after the
@@ -41,40 +43,6 @@ std::string ListRecord(const Model& entries, std::uint16_t reserved = 0,
   for (const auto& [name, value] : entries)
     PutBE(out, value, 4);
   return out + tail;
-}
-
-// An independent reader of a list record: checks the layout exactly and
-// answers the entries.
-struct Parsed {
-  std::uint16_t reserved = 0;
-  std::string prefix, tail;
-  Model entries;
-};
-Parsed ParseList(const std::string& r) {
-  Parsed p;
-  EXPECT_GE(r.size(), 8u);
-  if (r.size() < 8) return p;
-  const std::uint32_t namesOffset = GetBE(r, 0, 2);
-  p.reserved = static_cast<std::uint16_t>(GetBE(r, 2, 2));
-  const std::uint32_t count = GetBE(r, 4, 2);
-  const std::uint32_t namesLength = GetBE(r, 6, 2);
-  EXPECT_GE(namesOffset, 8u);
-  p.prefix = r.substr(8, namesOffset - 8);
-  const std::uint32_t valuesAt = namesOffset + ((namesLength + 1) & ~1u);
-  EXPECT_LE(valuesAt + 4 * count, r.size());
-  if (namesLength % 2 != 0) {
-    EXPECT_EQ(r.at(namesOffset + namesLength), '\0') << "pad byte";
-  }
-  std::size_t at = namesOffset;
-  for (std::uint32_t k = 0; k < count; ++k) {
-    const std::size_t nul = r.find('\0', at);
-    EXPECT_LT(nul, namesOffset + namesLength);
-    p.entries.emplace_back(r.substr(at, nul - at), GetBE(r, valuesAt + 4 * k, 4));
-    at = nul + 1;
-  }
-  EXPECT_EQ(at, namesOffset + namesLength) << "names fill the names area";
-  p.tail = r.substr(std::min<std::size_t>(valuesAt + 4 * count, r.size()));
-  return p;
 }
 
 // A document-like database: record 0 and the list in record 1.
@@ -299,7 +267,7 @@ TEST(PosList, RecordStaysBelowSixtyFourKilobytes) {
   const std::string full = l.Record();
   EXPECT_LE(full.size(), 0xFFFFu);
   EXPECT_EQ(inserted, (0xFFFF - 8) / (251 + 4));
-  EXPECT_EQ(ParseList(full).entries.size(), static_cast<std::size_t>(inserted));
+  EXPECT_EQ(ParsePosList(full).entries.size(), static_cast<std::size_t>(inserted));
   // 256 names of 251 bytes with NUL: 65288 bytes, room for one more name of
   // 241 bytes (242 with NUL, + 4 for its value: 65534) but not of 242.
   ASSERT_EQ(full.size(), 65288u);
@@ -310,7 +278,7 @@ TEST(PosList, RecordStaysBelowSixtyFourKilobytes) {
   // One byte more in a name makes the names odd: two bytes more in all.
   EXPECT_EQ(PosList_Rename(db, &l.handle, 0, std::string(242, 'r').c_str()), kPosListFull);
   EXPECT_EQ(PosList_Rename(db, &l.handle, 0, "short"), kOk);
-  EXPECT_EQ(ParseList(l.Record()).entries.size(), static_cast<std::size_t>(inserted + 1));
+  EXPECT_EQ(ParsePosList(l.Record()).entries.size(), static_cast<std::size_t>(inserted + 1));
 }
 
 TEST(PosList, EditsKeepReservedBytesAndTail) {
@@ -426,7 +394,7 @@ TEST(PosList, RandomOperationsMatchAModel) {
         continue;
       }
       ASSERT_EQ(s, expectOk ? kOk : kDocBadListIndex) << what << " at " << i;
-      const Parsed p = ParseList(l.Record());
+      const Parsed p = ParsePosList(l.Record());
       ASSERT_EQ(p.entries, model) << what << " at step " << step;
       EXPECT_EQ(p.tail, "");
       EXPECT_EQ(Names(db, &l.handle).size(), model.size());

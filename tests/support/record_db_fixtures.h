@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/runtime/db_file.h"
@@ -63,6 +64,46 @@ inline std::vector<std::string> ParseRecords(const std::string& f) {
     out.push_back(to > from ? f.substr(from, to - from) : std::string());
   }
   return out;
+}
+
+// The entries of a named position list: (name, value) in order.
+using PosListEntries = std::vector<std::pair<std::string, std::uint32_t>>;
+
+// A position-list record read from its layout (u16 names offset, reserved,
+// count, names length; the NUL-terminated names; even padding; u32 values),
+// the layout checked exactly.
+struct ParsedPosList {
+  std::uint16_t reserved = 0;
+  std::string prefix, tail;  // bytes between header and names, after the values
+  PosListEntries entries;
+};
+inline ParsedPosList ParsePosList(const std::string& r) {
+  ParsedPosList p;
+  EXPECT_GE(r.size(), 8u);
+  if (r.size() < 8) return p;
+  const std::uint32_t namesOffset = GetBE(r, 0, 2);
+  p.reserved = static_cast<std::uint16_t>(GetBE(r, 2, 2));
+  const std::uint32_t count = GetBE(r, 4, 2);
+  const std::uint32_t namesLength = GetBE(r, 6, 2);
+  EXPECT_GE(namesOffset, 8u);
+  const std::uint32_t valuesAt = namesOffset + ((namesLength + 1) & ~1u);
+  EXPECT_LE(valuesAt + 4 * count, r.size());
+  if (namesOffset < 8 || valuesAt + 4 * count > r.size()) return p;
+  p.prefix = r.substr(8, namesOffset - 8);
+  if (namesLength % 2 != 0) {
+    EXPECT_EQ(r.at(namesOffset + namesLength), '\0') << "pad byte";
+  }
+  std::size_t at = namesOffset;
+  for (std::uint32_t k = 0; k < count; ++k) {
+    const std::size_t nul = r.find('\0', at);
+    EXPECT_LT(nul, namesOffset + namesLength);
+    if (nul >= namesOffset + namesLength) return p;
+    p.entries.emplace_back(r.substr(at, nul - at), GetBE(r, valuesAt + 4 * k, 4));
+    at = nul + 1;
+  }
+  EXPECT_EQ(at, namesOffset + namesLength) << "names fill the names area";
+  p.tail = r.substr(valuesAt + 4 * count);
+  return p;
 }
 
 // A record database opened on a memory stream holding `bytes`.

@@ -289,6 +289,15 @@ TEST_F(CommandsTest, CommandsRunTheirEffects) {
   EXPECT_GT(Top(view), start);
   frame->action(Cmd::JumpToMark)->trigger();
   EXPECT_EQ(Top(view), start);
+  // A mark further on comes back at the top of the screen, also from the
+  // screen just before it.
+  view->PageDown(true);
+  const std::uint32_t marked = Top(view);
+  frame->action(Cmd::MarkLocation)->trigger();
+  view->PageUp(true);
+  ASSERT_LT(Top(view), marked);
+  frame->action(Cmd::JumpToMark)->trigger();
+  EXPECT_EQ(Top(view), marked);
   // Select Mode checks and unchecks; Copy follows it.
   frame->action(Cmd::SelectMode)->trigger();
   EXPECT_TRUE(view->viewMode() & ViewMode::Select);
