@@ -10,6 +10,10 @@
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "app/core/doc_open.h"
 #include "app/device/win_device.h"
@@ -524,7 +528,11 @@ void KelpoView_OnFilePrintPreview(KelpoView* view) {
     PrintPreview preview(job, &printer, start, view);
     if (preview.exec() == QDialog::Accepted && preview.printRequested())
       printFrom = preview.currentPage();
-  }  // every page drawn for the preview is given back here
+  }  // every sheet drawn for the preview is freed here
+#if defined(__GLIBC__)
+  // ... and goes back to the system, not only to the allocator's free lists.
+  (void)malloc_trim(0);
+#endif
   view->viewport()->update();
   // Print in the preview: the print dialog, its range honoured, the page
   // on show offered as the current page.

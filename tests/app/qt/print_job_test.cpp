@@ -472,11 +472,11 @@ TEST_F(PrintWindowTest, CancellingWhileThePagesAreDrawnLeavesTheFileAsItWas) {
   // Not cancelled, the same print writes every page (the pagination kept).
   const std::string whole = files_.File("old.pdf");
   auto asked = WhenUp<QPrintDialog>(
-      [&](QPrintDialog* d) { AnswerPrintDialog(d, whole, QPrinter::PageRange, 2, 41); });
+      [&](QPrintDialog* d) { AnswerPrintDialog(d, whole, QPrinter::PageRange, 2, 9); });
   Reactivate(view);
   QTest::keyClick(view, Qt::Key_P, Qt::ControlModifier);
   ASSERT_TRUE(*asked);
-  EXPECT_EQ(PdfPages(whole), 40);
+  EXPECT_EQ(PdfPages(whole), 8);
   EXPECT_EQ(view->printJob()->paginations(), 1u);
 }
 
@@ -550,12 +550,12 @@ TEST_F(PrintWindowTest, PreviewOfThousandsOfPagesDrawsWhatItShowsAndGivesItBack)
   // its bounds are wider there, tight enough either way to catch every page
   // being kept.
 #if KELPO_TEST_ASAN
-  constexpr double kResidentSlack = 320;
+  constexpr double kDuringSlack = 320, kAfterSlack = 320;
 #else
-  constexpr double kResidentSlack = 64;
+  constexpr double kDuringSlack = 64, kAfterSlack = 16;
 #endif
-  EXPECT_LT(during - before, kResidentSlack) << "bounded while it shows " << pages << " pages";
-  EXPECT_LT(after - before, kResidentSlack) << "given back once it closed";
+  EXPECT_LT(during - before, kDuringSlack) << "bounded while it shows " << pages << " pages";
+  EXPECT_LT(after - before, kAfterSlack) << "given back to the system once it closed";
 }
 
 TEST_F(PrintWindowTest, PrintFromThePreviewHonoursTheRangeChosen) {
