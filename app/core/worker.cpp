@@ -105,7 +105,7 @@ bool Worker_Run(WorkerKind kind, WorkerShared& shared,
       break;
     }
     // One poll interval, cut short when the worker ends (a worker that
-    // ends at once, as a page seek often does, costs no whole poll).
+    // ends at once, as a short print often does, costs no whole poll).
     for (std::uint32_t waited = 0;
          waited < kWorkerPollMs && !shared.ended.load(std::memory_order_acquire); ++waited)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));

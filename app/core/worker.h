@@ -1,5 +1,5 @@
-// Worker threads for the reading view's long work (find and print
-// pagination), without Qt.
+// Worker threads for the reading view's long work (find, print pagination
+// and the drawing of printed pages), without Qt.
 //
 // The engine is single-threaded: while a worker calls it, the user-interface
 // thread leaves every engine object alone (Worker_Busy tells the views to
@@ -28,7 +28,8 @@
 struct WorkerShared {
   // 0..100 while running; -1 once the worker finished its work by itself.
   std::atomic<std::int32_t> progress{0};
-  // The pagination's running page count; -1 until the first page is counted.
+  // The pagination's running page count, or the page a print is drawing; -1
+  // until the first.
   std::atomic<std::int32_t> pageCount{-1};
   // Raised by the user-interface thread: the worker stops after its step.
   std::atomic<bool> cancel{false};

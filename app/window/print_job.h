@@ -114,8 +114,9 @@ class PrintJob {
 // Entry points of the File menu's print commands for a view.
 // Prints to printer without a dialog; its range is honoured (all pages, the
 // page ranges, or currentPage for the current page). A PDF file is written
-// beside and replaces the chosen file only once every page is drawn: a
-// cancelled or failed print leaves the file as it was (or absent). False
+// to a working file first and replaces the chosen file in one step only once
+// every page is drawn: a cancelled or failed print leaves the file as it was
+// (or absent). False
 // when the print did not complete.
 bool KelpoView_PrintTo(KelpoView* view, QPrinter* printer, std::uint32_t currentPage = 0);
 // Gives printer the page chosen in Print Set-up of the view's main window

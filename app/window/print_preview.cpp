@@ -22,7 +22,7 @@ namespace {
 constexpr int kGap = 12;  // pixels round and between the sheets
 // The zoom levels as multiples of the scale that fits one whole sheet.
 constexpr double kZoom[PrintPreview::kZoomLevels] = {1.0, 1.75, 3.0};
-constexpr int kLargestSide = 4096;  // a shown sheet's largest side in pixels
+constexpr double kLargestSide = 4096;  // a shown sheet's largest side in pixels
 
 }  // namespace
 
@@ -33,13 +33,17 @@ class PreviewSheets : public QWidget {
     setAttribute(Qt::WA_OpaquePaintEvent);
   }
 
+  // A sheet's size on the screen (it is drawn at the screen's pixel ratio).
+  static QSize Shown(const QImage& sheet) { return sheet.deviceIndependentSize().toSize(); }
+
   // The size the sheets on show need.
   QSize Needed() const {
     int width = kGap, height = 0;
     for (const QImage& sheet : preview_->sheets_) {
       if (sheet.isNull()) continue;
-      width += sheet.width() + kGap;
-      height = std::max(height, sheet.height());
+      const QSize size = Shown(sheet);
+      width += size.width() + kGap;
+      height = std::max(height, size.height());
     }
     return {width, height + 2 * kGap};
   }
@@ -52,12 +56,13 @@ class PreviewSheets : public QWidget {
     int x = std::max(kGap, (width() - need.width()) / 2 + kGap);
     for (const QImage& sheet : preview_->sheets_) {
       if (sheet.isNull()) continue;
-      const int y = std::max(kGap, (height() - sheet.height()) / 2);
-      p.fillRect(x + 3, y + 3, sheet.width(), sheet.height(), QColor(64, 64, 64));  // shadow
-      p.drawImage(x, y, sheet);
+      const QSize size = Shown(sheet);
+      const int y = std::max(kGap, (height() - size.height()) / 2);
+      p.fillRect(x + 3, y + 3, size.width(), size.height(), QColor(64, 64, 64));  // shadow
+      p.drawImage(QPoint(x, y), sheet);
       p.setPen(Qt::black);
-      p.drawRect(x - 1, y - 1, sheet.width() + 1, sheet.height() + 1);
-      x += sheet.width() + kGap;
+      p.drawRect(x - 1, y - 1, size.width() + 1, size.height() + 1);
+      x += size.width() + kGap;
     }
   }
 
@@ -173,7 +178,10 @@ void PrintPreview::Refresh() {
   refreshing_ = true;
   const QRectF paper = printer_->paperRect(QPrinter::DevicePixel);
   double scale = zoom_ == 0 ? FitScale(two_ ? 2 : 1) : FitScale(1) * kZoom[zoom_];
-  const double side = std::max(paper.width(), paper.height());
+  // Drawn at the screen's own pixels, however many a point of the window
+  // takes.
+  const double ratio = std::max(1.0, devicePixelRatioF());
+  const double side = std::max(paper.width(), paper.height()) * ratio;
   if (side > 0) scale = std::min(scale, kLargestSide / side);
   const std::array<std::uint32_t, 2> want{page_, twoPages() && page_ < count_ ? page_ + 1 : 0};
   for (std::size_t i = 0; i < want.size(); ++i) {
@@ -181,7 +189,8 @@ void PrintPreview::Refresh() {
     sheets_[i] = QImage();  // given back before the next one is drawn
     sheetPages_[i] = want[i];
     if (want[i] == 0 || scale <= 0) continue;
-    sheets_[i] = job_->PreviewPage(printer_, want[i], scale);
+    sheets_[i] = job_->PreviewPage(printer_, want[i], scale * ratio);
+    sheets_[i].setDevicePixelRatio(ratio);
     ++drawn_;
   }
   sheetScale_ = scale;
