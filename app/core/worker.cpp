@@ -56,6 +56,7 @@ void Worker_Finish(WorkerShared& shared) noexcept {
 WorkerTick Worker_Tick(const WorkerShared& shared) noexcept {
   WorkerTick t;
   t.pages = shared.pageCount.load(std::memory_order_acquire);
+  t.total = shared.pageTotal.load(std::memory_order_acquire);
   const std::int32_t p = shared.progress.load(std::memory_order_acquire);
   if (p == kWorkerFinished || shared.ended.load(std::memory_order_acquire)) {
     t.over = true;
@@ -80,6 +81,7 @@ bool Worker_Run(WorkerKind kind, WorkerShared& shared,
   if (g_busy.load() != WorkerKind::None || !body) return false;
   shared.progress.store(0);
   shared.pageCount.store(-1);
+  shared.pageTotal.store(-1);
   shared.cancel.store(false);
   shared.ended.store(false);
   BusyScope busy(kind);

@@ -31,6 +31,8 @@ struct WorkerShared {
   // The pagination's running page count, or the page a print is drawing; -1
   // until the first.
   std::atomic<std::int32_t> pageCount{-1};
+  // The pages a print draws in all (-1 for other work).
+  std::atomic<std::int32_t> pageTotal{-1};
   // Raised by the user-interface thread: the worker stops after its step.
   std::atomic<bool> cancel{false};
   // Raised when the worker's procedure has returned.
@@ -65,6 +67,7 @@ struct WorkerTick {
   bool over = false;         // the worker has ended or finished: close the dialog
   std::int32_t percent = 0;  // 0..100 (100 when over)
   std::int32_t pages = -1;   // the running page count, -1 when none yet
+  std::int32_t total = -1;   // the pages in all, -1 when not told
 };
 WorkerTick Worker_Tick(const WorkerShared& shared) noexcept;
 

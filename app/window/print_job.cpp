@@ -313,6 +313,8 @@ std::uint32_t PrintJob::PrintPages(QPrinter* printer, std::uint32_t currentPage,
       owner_, WorkerKind::Print, ProgressDialog::Kind::Printing, shared,
       [this, printer, &spans, total, &printed, &all](WorkerShared& w) {
         if (Worker_Cancelled(w)) return;
+        w.pageTotal.store(static_cast<std::int32_t>(std::min<std::uint64_t>(total, INT32_MAX)),
+                          std::memory_order_release);
         QPainter painter;
         if (!painter.begin(printer)) return;
         // The pagination is the one made for this layout: nothing is laid out

@@ -79,7 +79,8 @@ void ProgressDialog::Tick() {
   ShowPercent(t.percent);
   if (count_ != nullptr && t.pages != lastPages_) {
     if (lastPages_ <= 0) countCaption_->show();
-    count_->setText(QString::number(t.pages));
+    count_->setText(t.total > 0 ? QStringLiteral("%1 of %2").arg(t.pages).arg(t.total)
+                                : QString::number(t.pages));
     lastPages_ = t.pages;
   }
 }

@@ -417,6 +417,7 @@ TEST_F(PrintWindowTest, CancellingWhileThePagesAreDrawnLeavesTheFileAsItWas) {
     Worker_SetClock(&SlowClock);
     PaintCounter counter;
     std::uint32_t drawingAtCancel = 0;
+    QString countShown;
     bool painted = false;
     WorkerKind busy = WorkerKind::None;
     auto asked = WhenUp<QPrintDialog>([&](QPrintDialog* d) {
@@ -441,6 +442,7 @@ TEST_F(PrintWindowTest, CancellingWhileThePagesAreDrawnLeavesTheFileAsItWas) {
             if (r.before == nullptr) KeepScreen(p, "print_progress.png");
             p->Tick();
             drawingAtCancel = static_cast<std::uint32_t>(p->shownPages());
+            countShown = p->countLabel()->text();
             QTest::mouseClick(p->findChild<QPushButton*>(), Qt::LeftButton);
           });
       AnswerPrintDialog(d, pdf, QPrinter::AllPages, 0, 0);
@@ -455,6 +457,7 @@ TEST_F(PrintWindowTest, CancellingWhileThePagesAreDrawnLeavesTheFileAsItWas) {
     const PrintJob* job = view->printJob();
     ASSERT_NE(job, nullptr);
     EXPECT_GT(job->pageCount(), 300u);
+    EXPECT_EQ(countShown, QStringLiteral("%1 of %2").arg(drawingAtCancel).arg(job->pageCount()));
     // Cancel stops with the page being drawn (the count shown may be a page
     // behind the worker when Cancel is pressed).
     EXPECT_LE(job->pagesPrinted(), drawingAtCancel + 2);
