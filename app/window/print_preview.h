@@ -47,7 +47,7 @@ class PrintPreview : public QDialog {
   // The sheets drawn since the dialog opened (each time a page comes on
   // show or is shown at another size).
   std::uint32_t sheetsDrawn() const { return drawn_; }
-  // The sheets on show, (null images for none).
+  // The sheets on show (a null image where there is none).
   const QImage& sheet(int i) const { return sheets_[i]; }
 
   void GoToPage(std::uint32_t page);
