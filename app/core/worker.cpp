@@ -56,6 +56,7 @@ void Worker_Finish(WorkerShared& shared) noexcept {
 WorkerTick Worker_Tick(const WorkerShared& shared) noexcept {
   WorkerTick t;
   t.pages = shared.pageCount.load(std::memory_order_acquire);
+  t.total = shared.pageTotal.load(std::memory_order_acquire);
   const std::int32_t p = shared.progress.load(std::memory_order_acquire);
   if (p == kWorkerFinished || shared.ended.load(std::memory_order_acquire)) {
     t.over = true;
@@ -80,6 +81,7 @@ bool Worker_Run(WorkerKind kind, WorkerShared& shared,
   if (g_busy.load() != WorkerKind::None || !body) return false;
   shared.progress.store(0);
   shared.pageCount.store(-1);
+  shared.pageTotal.store(-1);
   shared.cancel.store(false);
   shared.ended.store(false);
   BusyScope busy(kind);
@@ -105,7 +107,7 @@ bool Worker_Run(WorkerKind kind, WorkerShared& shared,
       break;
     }
     // One poll interval, cut short when the worker ends (a worker that
-    // ends at once, as a page seek often does, costs no whole poll).
+    // ends at once, as a short print often does, costs no whole poll).
     for (std::uint32_t waited = 0;
          waited < kWorkerPollMs && !shared.ended.load(std::memory_order_acquire); ++waited)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -1,5 +1,5 @@
-// Worker threads for the reading view's long work (find and print
-// pagination), without Qt.
+// Worker threads for the reading view's long work (find, print pagination
+// and the drawing of printed pages), without Qt.
 //
 // The engine is single-threaded: while a worker calls it, the user-interface
 // thread leaves every engine object alone (Worker_Busy tells the views to
@@ -28,8 +28,11 @@
 struct WorkerShared {
   // 0..100 while running; -1 once the worker finished its work by itself.
   std::atomic<std::int32_t> progress{0};
-  // The pagination's running page count; -1 until the first page is counted.
+  // The pagination's running page count, or the page a print is drawing; -1
+  // until the first.
   std::atomic<std::int32_t> pageCount{-1};
+  // The pages a print draws in all (-1 for other work).
+  std::atomic<std::int32_t> pageTotal{-1};
   // Raised by the user-interface thread: the worker stops after its step.
   std::atomic<bool> cancel{false};
   // Raised when the worker's procedure has returned.
@@ -64,6 +67,7 @@ struct WorkerTick {
   bool over = false;         // the worker has ended or finished: close the dialog
   std::int32_t percent = 0;  // 0..100 (100 when over)
   std::int32_t pages = -1;   // the running page count, -1 when none yet
+  std::int32_t total = -1;   // the pages in all, -1 when not told
 };
 WorkerTick Worker_Tick(const WorkerShared& shared) noexcept;
 

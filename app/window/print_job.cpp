@@ -1,29 +1,40 @@
 #include "app/window/print_job.h"
 
-#include <QApplication>
+#include <QImage>
+#include <QPageRanges>
 #include <QPainter>
+#include <QPoint>
 #include <QPrintDialog>
-#include <QPrintPreviewDialog>
-#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QTemporaryFile>
-#include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "app/core/doc_open.h"
 #include "app/device/win_device.h"
 #include "app/window/kelpo_view.h"
 #include "app/window/main_frame.h"
+#include "app/window/print_preview.h"
 #include "app/window/workers.h"
 #include "engine/device/device.h"
+#include "engine/runtime/file_sys.h"
 #include "engine/runtime/module_table.h"
+#include "engine/runtime/stream.h"
 #include "engine/view/text_view.h"
 
 namespace {
 
 constexpr std::uint16_t kPrintOptions = 2;
 constexpr std::uint32_t kMaxPages = 1000000;  // a bound on what one document can ask for
+constexpr int kMaxPreviewSide = 8192;         // a preview sheet's largest side in pixels
+// Control code of the text view: the print range {start, end} its next
+// first print page is laid out in (0: the section's own).
+constexpr std::uint16_t kSetPrintRange = 42;
 
 const DeviceOps& Dev(EngineObject* d) {
   return DeviceOf(d);
@@ -58,10 +69,13 @@ std::uint32_t ReadingOffset(KelpoView* view) {
                                      : 0;
 }
 
-// One unit is one point, the origin the top-left margin.
-void ScaleToPoints(QPainter* painter, const PrintArea& a) {
+// One unit is one point, the origin the top-left margin; scale device
+// pixels to one printer pixel (1 on the printer itself) and origin where the
+// printer's printable area starts (in printer pixels: 0 on the printer).
+void ScaleToPoints(QPainter* painter, const PrintArea& a, double scale = 1.0, QPoint origin = {}) {
+  auto at = [scale](int pixels) { return static_cast<int>(std::lround(pixels * scale)); };
   painter->setWindow(0, 0, a.widthPt, a.heightPt);
-  painter->setViewport(a.left, a.top, a.width, a.height);
+  painter->setViewport(at(origin.x() + a.left), at(origin.y() + a.top), at(a.width), at(a.height));
 }
 
 }  // namespace
@@ -146,7 +160,10 @@ std::uint32_t PrintJob::BeginPrinting(QPrinter* printer, QPainter* painter) {
   // Fonts measured for the pagination are not kept for drawing.
   (void)Dev(printDevice_).setProperty(printDevice_, nullptr, 0, DeviceProp::DropFonts);
   ++paginations_;
-  if (!ok) printPageCount_ = 0;
+  if (!ok) {
+    printPageCount_ = 0;
+    pageStarts_.clear();
+  }
   return printPageCount_;
 }
 
@@ -165,6 +182,7 @@ bool PrintJob::PaginateForPrint() {
 
 bool PrintJob::PaginateChunks(WorkerShared& w, std::uint32_t total) {
   if (Worker_Cancelled(w)) return false;
+  pageStarts_.clear();
   std::uint32_t pages = 0;
   for (std::uint32_t chunk = 0; chunk < chunkEnds_.size(); ++chunk) {
     if (!LoadPrintChunk(chunk)) return false;
@@ -176,6 +194,9 @@ bool PrintJob::PaginateChunks(WorkerShared& w, std::uint32_t total) {
                                 ? 1
                                 : 0;
     for (;;) {
+      // Where each page starts: a page is laid out again from there alone.
+      if (inChunk != 0)
+        pageStarts_.push_back(ControlU32(printTextView_, TextViewControl::FirstStart));
       w.pageCount.store(static_cast<std::int32_t>(pages + inChunk), std::memory_order_release);
       if (Worker_Publish(
               w, Worker_Percent(ControlU32(printTextView_, TextViewControl::EndOffset), total)))
@@ -191,6 +212,7 @@ bool PrintJob::PaginateChunks(WorkerShared& w, std::uint32_t total) {
     chunkEnds_[chunk] = ControlU32(printTextView_, TextViewControl::SectionEnd);
     chunkPages_[chunk] = pages;
   }
+  if (pageStarts_.size() != pages) return false;
   printPageCount_ = pages;
   Worker_Finish(w);
   return pages != 0;
@@ -204,84 +226,151 @@ bool PrintJob::LoadPrintChunk(std::uint32_t chunk) {
       Tv(printTextView_).navigate(printTextView_, TextViewNav::SectionByNumber, chunk + 1));
 }
 
-bool PrintJob::SeekPrintPage(std::uint32_t page, std::uint32_t offset, std::uint32_t fromPage) {
-  // Steps page by page on a worker; progress is the share of the way gone,
-  // in pages or in text.
-  std::uint32_t at = fromPage;
-  bool done = false;
-  WorkerShared shared;
-  const bool ran = Workers_Run(
-      owner_, WorkerKind::Print, ProgressDialog::Kind::Pagination, shared,
-      [this, page, offset, &at, &done](WorkerShared& w) {
-        if (Worker_Cancelled(w)) return;
-        const std::uint32_t position = ControlU32(printTextView_, TextViewControl::FirstStart);
-        const std::uint32_t span =
-            page != 0 ? page - std::min(page, at) : offset - std::min(offset, position);
-        const std::uint32_t fromAt = at;
-        for (;;) {
-          const std::uint32_t pageEnd = ControlU32(printTextView_, TextViewControl::EndOffset);
-          if (page != 0 ? at >= page : offset < pageEnd || pageEnd == 0) break;
-          const std::uint32_t gone =
-              page != 0 ? at - fromAt : pageEnd - std::min(pageEnd, position);
-          if (Worker_Publish(w, Worker_Percent(gone, span))) return;
-          if (Tv(printTextView_).navigate(printTextView_, TextViewNav::PrintNext, 0) != kOk) {
-            if (page != 0) return;
-            break;  // the offset lies on the chunk's last page
-          }
-          ++at;
-        }
-        Worker_Finish(w);
-        done = true;
-      });
-  if (!ran || !done) return false;
-  preparedPage_ = at;
-  return true;
-}
-
-bool PrintJob::PreparePrintPage(std::uint32_t page, std::uint32_t offset) {
+bool PrintJob::PreparePrintPage(std::uint32_t page) {
   // Pages are measured on the printer only: without it the lines would differ.
-  if (printPageCount_ == 0 || !printing_) return false;
+  if (printPageCount_ == 0 || !printing_ || page == 0 || page > pageStarts_.size()) return false;
+  if (page == preparedPage_) return true;
   std::uint32_t chunk = 0, firstPage = 1;
-  if (page != 0) {
-    if (!PrintChunks_FindPage(chunkPages_, page, &chunk, &firstPage)) return false;
-  } else {
-    if (!PrintChunks_FindOffset(chunkEnds_, offset, &chunk)) return false;
-    firstPage = chunk == 0 ? 1 : chunkPages_[chunk - 1] + 1;
-  }
+  if (!PrintChunks_FindPage(chunkPages_, page, &chunk, &firstPage)) return false;
   std::uint16_t current = 0;
   (void)Tv(printTextView_).getPageNumber(printTextView_, &current, nullptr);  // always 0
-  // A later page of the chunk the text view stands in is reached by stepping
-  // on from the prepared page; anything else (and a text offset, which the
-  // pages do not record) starts at the chunk's first page.
-  std::uint32_t from = firstPage;
-  if (page != 0 && current == chunk + 1 && preparedPage_ >= firstPage && preparedPage_ <= page) {
-    if (preparedPage_ == page) return true;
-    from = preparedPage_;
+  StatusCode s = kOk;
+  if (preparedPage_ != 0 && page == preparedPage_ + 1 && page != firstPage &&
+      current == chunk + 1) {
+    // The next page of the chunk: one step, as the pagination went.
+    s = Tv(printTextView_).navigate(printTextView_, TextViewNav::PrintNext, 0);
   } else {
+    // Any other page is laid out from where the pagination found it to
+    // start, whatever page it is: no stepping through the pages before it.
     if (!LoadPrintChunk(chunk)) return false;
-    if (Tv(printTextView_).navigate(printTextView_, TextViewNav::PrintFirst, 0) != kOk)
-      return false;
+    std::uint32_t range[2] = {pageStarts_[page - 1], 0};
+    (void)Tv(printTextView_).control(printTextView_, kSetPrintRange, 0, range);  // cannot fail
+    s = Tv(printTextView_).navigate(printTextView_, TextViewNav::PrintFirst, 0);
+    range[0] = 0;  // the chunk's own range again
+    (void)Tv(printTextView_).control(printTextView_, kSetPrintRange, 0, range);
   }
-  return SeekPrintPage(page, offset, from);
+  preparedPage_ = s == kOk ? page : 0;
+  return s == kOk;
 }
 
-std::uint32_t PrintJob::PageOfOffset(std::uint32_t offset) {
-  return PreparePrintPage(0, offset) ? preparedPage_ : 0;
+std::uint32_t PrintJob::PageOfOffset(std::uint32_t offset) const {
+  // The last page that starts at or before the offset.
+  const auto after = std::upper_bound(pageStarts_.begin(), pageStarts_.end(), offset);
+  return printPageCount_ == 0 ? 0 : static_cast<std::uint32_t>(after - pageStarts_.begin());
 }
 
-bool PrintJob::PrintPage(QPainter* painter, std::uint32_t page) {
+bool PrintJob::DrawPage(QPainter* painter, std::uint32_t page, double scale, QPoint origin) {
   // A page outside the pagination ends the print; the pagination stays for
   // the next job.
-  if (printPageCount_ == 0 || page == 0 || page > printPageCount_) return false;
-  if (!PreparePrintPage(page, 0)) return false;
+  if (!PreparePrintPage(page)) return false;
   painter->save();
-  ScaleToPoints(painter, area_);
+  ScaleToPoints(painter, area_, scale, origin);
   const StatusCode s =
       Tv(printTextView_)
           .paint(printTextView_, nullptr, 0, 0, static_cast<std::int16_t>(area_.widthPt),
                  static_cast<std::int16_t>(area_.heightPt));
   painter->restore();
   return !IsFailure(s);
+}
+
+std::vector<PrintJob::PageSpan> PrintJob::PagesToPrint(const QPrinter& printer,
+                                                       std::uint32_t currentPage) const {
+  const std::uint32_t count = printPageCount_;
+  std::vector<PageSpan> spans;
+  auto add = [&spans, count](int first, int last) {
+    if (first < 1) first = 1;
+    if (last < 1 || static_cast<std::uint32_t>(last) > count) last = static_cast<int>(count);
+    if (first <= last) {
+      spans.push_back({static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(last)});
+    }
+  };
+  if (count == 0) return spans;
+  if (printer.printRange() == QPrinter::CurrentPage && currentPage != 0) {
+    add(static_cast<int>(std::min(currentPage, count)), static_cast<int>(currentPage));
+  } else if (printer.printRange() == QPrinter::PageRange && !printer.pageRanges().isEmpty()) {
+    for (const QPageRanges::Range& r : printer.pageRanges().toRangeList())
+      add(r.from, r.to);
+  } else if (printer.printRange() == QPrinter::PageRange && printer.fromPage() > 0) {
+    add(printer.fromPage(), printer.toPage());
+  } else {
+    add(1, static_cast<int>(count));
+  }
+  return spans;
+}
+
+std::uint32_t PrintJob::PrintPages(QPrinter* printer, std::uint32_t currentPage, bool* complete) {
+  *complete = false;
+  pagesPrinted_ = 0;
+  const std::vector<PageSpan> spans = PagesToPrint(*printer, currentPage);
+  std::uint64_t total = 0;
+  for (const PageSpan& span : spans)
+    total += span.last - span.first + 1;
+  if (total == 0) return 0;
+  std::uint32_t printed = 0;
+  bool all = false;
+  WorkerShared shared;
+  const bool ran = Workers_Run(
+      owner_, WorkerKind::Print, ProgressDialog::Kind::Printing, shared,
+      [this, printer, &spans, total, &printed, &all](WorkerShared& w) {
+        if (Worker_Cancelled(w)) return;
+        w.pageTotal.store(static_cast<std::int32_t>(std::min<std::uint64_t>(total, INT32_MAX)),
+                          std::memory_order_release);
+        QPainter painter;
+        if (!painter.begin(printer)) return;
+        // The pagination is the one made for this layout: nothing is laid out
+        // again here.
+        bool failed = BeginPrinting(printer, &painter) == 0;
+        for (std::size_t i = 0; i < spans.size() && !failed; ++i) {
+          for (std::uint32_t page = spans[i].first; page >= spans[i].first && page <= spans[i].last;
+               ++page) {
+            if (Worker_Cancelled(w) || (printed != 0 && !printer->newPage())) {
+              failed = true;
+              break;
+            }
+            w.pageCount.store(static_cast<std::int32_t>(page), std::memory_order_release);
+            if (!DrawPage(&painter, page, 1.0, {})) {
+              failed = true;
+              break;
+            }
+            ++printed;
+            if (Worker_Publish(w, Worker_Percent(printed, total))) {
+              failed = true;
+              break;
+            }
+          }
+        }
+        EndPrinting();
+        // A printer that can withdraw the job does so; the rest is ended.
+        if (failed) (void)printer->abort();
+        if (painter.isActive()) painter.end();
+        if (failed) return;
+        Worker_Finish(w);
+        all = true;
+      });
+  *complete = ran && all;
+  pagesPrinted_ = printed;
+  return printed;
+}
+
+QImage PrintJob::PreviewPage(QPrinter* printer, std::uint32_t page, double scale) {
+  const PrinterMetrics m = MetricsOf(printer);
+  const int width = static_cast<int>(std::lround(m.paperWidth * scale));
+  const int height = static_cast<int>(std::lround(m.paperHeight * scale));
+  if (width <= 0 || height <= 0 || width > kMaxPreviewSide || height > kMaxPreviewSide) return {};
+  QImage sheet(width, height, QImage::Format_RGB32);
+  if (sheet.isNull()) return {};
+  sheet.fill(Qt::white);
+  QPainter painter(&sheet);
+  painter.setRenderHint(QPainter::TextAntialiasing);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  // The sheet is the whole paper: the printer's origin is its printable area.
+  bool drawn = false;
+  if (BeginPrinting(printer, &painter) != 0)
+    drawn = DrawPage(&painter, page, scale, QPoint(m.offsetX, m.offsetY));
+  EndPrinting();
+  painter.end();
+  if (!drawn) return {};
+  return sheet;
 }
 
 void PrintJob::EndPrinting() {
@@ -323,38 +412,74 @@ bool PaginateAside(PrintJob* job, QPrinter* printer) {
   return count != 0;
 }
 
-// Prints the printer's range; with readingPage, also finds the page of the
-// screen's reading position while the printer's painter is still active
-// (pages are measured only on it).
-bool PrintRange(KelpoView* view, QPrinter* printer, std::uint32_t* readingPage) {
+// A print to a PDF file is written to a working file of ours and replaces
+// the chosen file in one step once every page is drawn; a cancelled or
+// failed print leaves the chosen file as it was (or absent). A printer's
+// own output goes to it directly.
+class PrintOutput {
+ public:
+  explicit PrintOutput(QPrinter* printer) : printer_(printer) {
+    if (printer->outputFormat() != QPrinter::PdfFormat || printer->outputFileName().isEmpty())
+      return;
+    target_ = printer->outputFileName();
+    char16_t name[kPathBufferSize] = {};
+    EngineObject* stream = nullptr;
+    if (g_FileSysModule == nullptr ||
+        FileSys_Open(g_FileSysModule, name, kPathBufferSize, kFileOpenTemporary, &stream) != kOk) {
+      failed_ = true;
+      return;
+    }
+    (void)StreamOf(stream).close(stream);  // nothing written yet
+    work_ = QString::fromUtf16(name);
+    printer->setOutputFileName(work_);
+  }
+  ~PrintOutput() { (void)Finish(false); }
+  PrintOutput(const PrintOutput&) = delete;
+  PrintOutput& operator=(const PrintOutput&) = delete;
+
+  bool usable() const { return !failed_; }
+  // After the printer's painter has ended: complete tells whether the whole
+  // print was drawn. Answers whether the output is where the user wanted it.
+  bool Finish(bool complete) {
+    if (work_.isEmpty()) return complete && !failed_;
+    printer_->setOutputFileName(target_);
+    const std::u16string work = work_.toStdU16String(), target = target_.toStdU16String();
+    work_.clear();
+    bool placed = false;
+    EngineObject* stream = nullptr;
+    if (complete && FileSys_Open(g_FileSysModule, const_cast<char16_t*>(work.c_str()), 0,
+                                 kFileOpenRead, &stream) == kOk) {
+      placed = FileSys_ReplaceFileFromStream(g_FileSysModule, target.c_str(), stream) == kOk;
+      (void)StreamOf(stream).close(stream);
+    }
+    (void)FileSys_Delete(g_FileSysModule, work.c_str());
+    return placed;
+  }
+
+ private:
+  QPrinter* printer_;
+  QString target_, work_;
+  bool failed_ = false;
+};
+
+// Prints the printer's range (currentPage: the page a Current Page range
+// means).
+bool PrintRange(KelpoView* view, QPrinter* printer, std::uint32_t currentPage) {
   PrintJob* job = JobOf(view);
   if (job == nullptr) return false;
   if (!PaginateAside(job, printer)) return false;
-  QPainter painter;
-  if (!painter.begin(printer)) return false;
-  const std::uint32_t count = job->BeginPrinting(printer, &painter);  // the pagination kept
-  std::uint32_t first = 1, last = count;
-  if (printer->printRange() == QPrinter::PageRange && printer->fromPage() > 0) {
-    first = static_cast<std::uint32_t>(printer->fromPage());
-    if (printer->toPage() > 0) last = std::min(last, static_cast<std::uint32_t>(printer->toPage()));
-  }
-  bool printed = false;
-  for (std::uint32_t page = first; count != 0 && page <= last; ++page) {
-    if (printed && !printer->newPage()) break;
-    if (!job->PrintPage(&painter, page)) break;
-    printed = true;
-  }
-  if (readingPage != nullptr && count != 0) *readingPage = job->PageOfOffset(ReadingOffset(view));
-  job->EndPrinting();
-  painter.end();
+  PrintOutput output(printer);
+  if (!output.usable()) return false;
+  bool complete = false;
+  const std::uint32_t printed = job->PrintPages(printer, currentPage, &complete);
   view->viewport()->update();
-  return printed;
+  return output.Finish(complete && printed != 0);
 }
 
 }  // namespace
 
-bool KelpoView_PrintTo(KelpoView* view, QPrinter* printer) {
-  return PrintRange(view, printer, nullptr);
+bool KelpoView_PrintTo(KelpoView* view, QPrinter* printer, std::uint32_t currentPage) {
+  return PrintRange(view, printer, currentPage);
 }
 
 std::uint32_t KelpoView_ReadingPage(KelpoView* view, QPrinter* printer) {
@@ -375,43 +500,43 @@ void KelpoView_UsePrintSetup(KelpoView* view, QPrinter* printer) {
   printer->setPageLayout(frame->printSetup()->pageLayout());
 }
 
+bool KelpoView_PrintWithDialog(KelpoView* view, QPrinter* printer, std::uint32_t currentPage) {
+  QPrintDialog dialog(printer, view);
+  dialog.setOption(QAbstractPrintDialog::PrintPageRange, true);
+  dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, currentPage != 0);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  return KelpoView_PrintTo(view, printer, currentPage);  // a failed print is silent
+}
+
 void KelpoView_OnFilePrint(KelpoView* view) {
   if (JobOf(view) == nullptr) return;
   QPrinter printer(QPrinter::HighResolution);
   KelpoView_UsePrintSetup(view, &printer);
-  QPrintDialog dialog(&printer, view);
-  dialog.setOption(QAbstractPrintDialog::PrintPageRange, true);
-  if (dialog.exec() != QDialog::Accepted) return;
-  (void)KelpoView_PrintTo(view, &printer);  // a failed pagination prints nothing, silently
+  (void)KelpoView_PrintWithDialog(view, &printer, 0);
 }
 
 void KelpoView_OnFilePrintPreview(KelpoView* view) {
-  if (JobOf(view) == nullptr) return;
+  PrintJob* job = JobOf(view);
+  if (job == nullptr) return;
   QPrinter printer(QPrinter::HighResolution);
   KelpoView_UsePrintSetup(view, &printer);
-  QPrintPreviewDialog dialog(&printer, view);
-  std::uint32_t startPage = 0;
-  QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, view,
-                   [view, &startPage](QPrinter* target) {
-                     // The preview shows every page; its printer has no range.
-                     target->setPrintRange(QPrinter::AllPages);
-                     (void)PrintRange(view, target, startPage == 0 ? &startPage : nullptr);
-                   });
+  // The pagination for the printer's page first (with its progress and
+  // Cancel); a cancelled one shows no preview.
+  if (!PaginateAside(job, &printer)) return;
   // The preview opens on the page that holds the screen's reading position.
-  if (auto* preview = dialog.findChild<QPrintPreviewWidget*>()) {
-    QObject::connect(preview, &QPrintPreviewWidget::previewChanged, view,
-                     [preview, &startPage, placed = false]() mutable {
-                       if (placed || startPage == 0) return;
-                       placed = true;
-                       // After the dialog has laid itself out, which moves
-                       // the pages under the view. The dialog's page box and
-                       // arrows follow the preview's change notice.
-                       QTimer::singleShot(0, preview, [preview, page = startPage] {
-                         preview->setCurrentPage(static_cast<int>(page));
-                         emit preview->previewChanged();
-                       });
-                     });
-  }
-  dialog.exec();
+  const std::uint32_t start = std::max<std::uint32_t>(1, job->PageOfOffset(ReadingOffset(view)));
+  std::uint32_t printFrom = 0;
+  {
+    PrintPreview preview(job, &printer, start, view);
+    if (preview.exec() == QDialog::Accepted && preview.printRequested())
+      printFrom = preview.currentPage();
+  }  // every sheet drawn for the preview is freed here
+#if defined(__GLIBC__)
+  // ... and goes back to the system, not only to the allocator's free lists.
+  (void)malloc_trim(0);
+#endif
   view->viewport()->update();
+  // Print in the preview: the print dialog, its range honoured, the page
+  // on show offered as the current page.
+  if (printFrom != 0) (void)KelpoView_PrintWithDialog(view, &printer, printFrom);
 }

@@ -14,6 +14,7 @@ ProgressDialog::ProgressDialog(Kind kind, WorkerShared* shared, QWidget* parent)
     : QDialog(parent), kind_(kind), shared_(shared) {
   setWindowTitle(kind == Kind::Find         ? QStringLiteral("Searching...")
                  : kind == Kind::Pagination ? QStringLiteral("Paginating Document...")
+                 : kind == Kind::Printing   ? QStringLiteral("Printing...")
                                             : QStringLiteral("Formatting Page..."));
   setModal(true);
   auto* layout = new QVBoxLayout(this);
@@ -25,9 +26,11 @@ ProgressDialog::ProgressDialog(Kind kind, WorkerShared* shared, QWidget* parent)
   percent_ = new QLabel(QStringLiteral("0%"), this);
   percent_->setAlignment(Qt::AlignCenter);
   layout->addWidget(percent_);
-  if (kind == Kind::Pagination) {
+  if (kind == Kind::Pagination || kind == Kind::Printing) {
     auto* row = new QHBoxLayout();
-    countCaption_ = new QLabel(QStringLiteral("Paginated page count:"), this);
+    countCaption_ = new QLabel(kind == Kind::Pagination ? QStringLiteral("Paginated page count:")
+                                                        : QStringLiteral("Printing page:"),
+                               this);
     count_ = new QLabel(this);
     row->addWidget(countCaption_);
     row->addWidget(count_);
@@ -76,7 +79,8 @@ void ProgressDialog::Tick() {
   ShowPercent(t.percent);
   if (count_ != nullptr && t.pages != lastPages_) {
     if (lastPages_ <= 0) countCaption_->show();
-    count_->setText(QString::number(t.pages));
+    count_->setText(t.total > 0 ? QStringLiteral("%1 of %2").arg(t.pages).arg(t.total)
+                                : QString::number(t.pages));
     lastPages_ = t.pages;
   }
 }

@@ -1,6 +1,7 @@
 // The progress dialogs of long work.
 //
-// "Searching..." and "Paginating Document..." follow a worker thread: they
+// "Searching...", "Paginating Document..." and "Printing..." follow a
+// worker thread: they
 // never touch the worker, only read the values it shares (WorkerShared),
 // once when they show and then every 100 ms, and close by themselves once
 // the worker is over (finished, failed or stopped). "Formatting Page..." is
@@ -21,9 +22,10 @@ class ProgressDialog : public QDialog {
   Q_OBJECT
 
  public:
-  enum class Kind { Find, Pagination, Layout };
+  enum class Kind { Find, Pagination, Layout, Printing };
 
-  // shared: the worker's values (Find and Pagination; null for Layout).
+  // shared: the worker's values (Find, Pagination and Printing; null for
+  // Layout).
   ProgressDialog(Kind kind, WorkerShared* shared, QWidget* parent);
 
   // Layout: the owner's progress, ignored until the dialog is shown.
@@ -37,8 +39,9 @@ class ProgressDialog : public QDialog {
   int shownPages() const { return lastPages_; }
   QProgressBar* bar() const { return bar_; }
   QLabel* percentLabel() const { return percent_; }
-  QLabel* countCaption() const { return countCaption_; }  // Pagination only
-  QLabel* countLabel() const { return count_; }           // Pagination only
+  // Pagination: the pages counted; Printing: the page being drawn.
+  QLabel* countCaption() const { return countCaption_; }
+  QLabel* countLabel() const { return count_; }
 
   // Reads the worker's values once (the timer's tick).
   void Tick();

@@ -1,6 +1,7 @@
 // The reading view's long work on worker threads (see app/core/worker.h for
-// the protocol): find, and the print job's pagination and page seeking. A
-// worker's progress dialog belongs to the view that started it.
+// the protocol): find, and the print job's pagination and the drawing of
+// its pages. A worker's progress dialog belongs to the view that started
+// it.
 #pragma once
 
 #include <functional>

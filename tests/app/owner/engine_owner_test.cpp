@@ -2,13 +2,15 @@
 // find or a print pagination runs on a worker, the user-interface thread
 // calls none of the screen text view's functions (not the main window's
 // command refresh, not the view's timers), and the commands that start a
-// worker stop auto-scroll first. Small enough that test.sh also runs it under
+// worker stop auto-scroll first; the same while a print's pages are drawn
+// on a worker. Small enough that test.sh also runs it under
 // ThreadSanitizer.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -106,6 +108,24 @@ class EngineOwnerTest : public testing::Test {
     g_uiThread = std::this_thread::get_id();
   }
 
+  // The screen text view's calls are counted from now on (Note); answers
+  // its own functions, to put back.
+  static const void* CountCalls(EngineObject* tv) {
+    g_real = &OpsOf<TextViewOps>(tv);
+    const void* realOps = tv->ops;
+    static TextViewOps counting;
+    counting = *g_real;
+    counting.navigate = &CountNavigate;
+    counting.pointerEvent = &CountPointer;
+    counting.selectionCommand = &CountSelection;
+    counting.getPageNumber = &CountPage;
+    counting.positionListCommand = &CountPosList;
+    counting.control = &CountControl;
+    counting.annotCommand = &CountAnnot;
+    tv->ops = &counting;
+    return realOps;
+  }
+
   TempDir data_, config_, files_;
   ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
   QtSettingsStore settings_;
@@ -135,18 +155,7 @@ TEST_F(EngineOwnerTest, WhileAWorkerRunsTheWindowLeavesTheEngineAloneAndAutoScro
   }();
   ASSERT_EQ(reader->ops, static_cast<const void*>(TextDocModule.ops));
   reader->ops = &slow;
-  g_real = &OpsOf<TextViewOps>(tv);
-  const void* realOps = tv->ops;
-  static TextViewOps counting;
-  counting = *g_real;
-  counting.navigate = &CountNavigate;
-  counting.pointerEvent = &CountPointer;
-  counting.selectionCommand = &CountSelection;
-  counting.getPageNumber = &CountPage;
-  counting.positionListCommand = &CountPosList;
-  counting.control = &CountControl;
-  counting.annotCommand = &CountAnnot;
-  tv->ops = &counting;
+  const void* realOps = CountCalls(tv);
   prefs_.setSearchText(u"haystack");  // nowhere: the search reads the whole text
   prefs_.setAutoScrollSpeed(20);
   const WorkerClock previousClock = Worker_SetClock(&SlowClock);
@@ -227,6 +236,71 @@ TEST_F(EngineOwnerTest, WhileAWorkerRunsTheWindowLeavesTheEngineAloneAndAutoScro
   Worker_SetClock(previousClock);
   tv->ops = realOps;
   reader->ops = TextDocModule.ops;
+}
+
+TEST_F(EngineOwnerTest, WhileThePagesArePrintedTheWindowLeavesTheEngineAlone) {
+  // A print whose pages are drawn on a worker: the pagination runs to its
+  // end, then the pages' dialog is held open with the view's timers asked
+  // to step and the main window refreshing its commands, then cancelled.
+  std::string book;
+  for (int i = 0; i < 12000; ++i)
+    book += "Line " + std::to_string(i) + " of a book whose pages are printed.\n";
+  WriteFileBytes(files_.File("pages.txt"), book);
+  ReaderWindow frame(&settings_, &prefs_, &windowState_);
+  frame.resize(900, 640);
+  frame.show();
+  frame.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+  ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(files_.File("pages.txt"))));
+  QApplication::processEvents();
+  KelpoView* view = frame.ActiveView();
+  ASSERT_NE(view, nullptr);
+  view->Render();
+  EngineObject* tv = view->textView();
+  const void* realOps = CountCalls(tv);
+  g_ticks.store(0);
+  const WorkerClock previousClock = Worker_SetClock(&SlowClock);
+  const std::string pdf = files_.File("pages.pdf");
+  bool sawPages = false;
+  WorkerKind busy = WorkerKind::None;
+  QTimer poll;
+  poll.setInterval(5);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || !modal->isVisible()) return;
+    if (auto* print = qobject_cast<QPrintDialog*>(modal)) {
+      print->printer()->setOutputFormat(QPrinter::PdfFormat);
+      print->printer()->setOutputFileName(QString::fromStdString(pdf));
+      print->done(QDialog::Accepted);
+    } else if (auto* progress = qobject_cast<ProgressDialog*>(modal)) {
+      if (progress->kind() != ProgressDialog::Kind::Printing || sawPages) return;
+      poll.stop();
+      sawPages = true;
+      busy = Worker_Busy();
+      QElapsedTimer wait;
+      wait.start();
+      while (progress->isVisible() && wait.elapsed() < 700) {
+        QTest::qWait(10);
+        for (int id = 1; id <= 4; ++id)
+          view->OnTimer(id);
+      }
+      if (progress->isVisible())
+        QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+    }
+  });
+  poll.start();
+  g_uiCalls.store(0);
+  view->setFocus();
+  QTest::keyClick(view, Qt::Key_P, Qt::ControlModifier);
+  poll.stop();
+  Worker_SetClock(previousClock);
+  tv->ops = realOps;
+  EXPECT_TRUE(sawPages) << "the pages' progress dialog showed";
+  EXPECT_EQ(busy, WorkerKind::Print);
+  EXPECT_EQ(g_uiCalls.load(), 0)
+      << "engine calls of the user-interface thread while pages are drawn";
+  EXPECT_EQ(Worker_Busy(), WorkerKind::None);
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(pdf))) << "a cancelled print leaves no file";
 }
 
 }  // namespace

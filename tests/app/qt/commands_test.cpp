@@ -18,7 +18,6 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPrintDialog>
-#include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QScrollBar>
 #include <QSettings>
@@ -35,6 +34,7 @@
 #include "app/program/reader_dialogs.h"
 #include "app/window/kelpo_view.h"
 #include "app/window/main_frame.h"
+#include "app/window/print_preview.h"
 #include "app/window/qt_settings_store.h"
 #include "engine/stores/annot_store.h"
 #include "engine/view/text_view.h"
@@ -675,7 +675,7 @@ TEST_F(CommandsTest, SaveAsPrintToPdfAndPreviewOpenFromTheirCommands) {
   // Print Preview from its menu entry.
   bool previewed = false;
   WhenModal([&](QWidget* modal) {
-    auto* dialog = qobject_cast<QPrintPreviewDialog*>(modal);
+    auto* dialog = qobject_cast<PrintPreview*>(modal);
     ASSERT_NE(dialog, nullptr);
     previewed = true;
     dialog->reject();
