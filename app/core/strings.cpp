@@ -68,6 +68,16 @@ constexpr Entry kStrings[] = {
     {StringId::FileMissing, "%s: there is no such file."},
     {StringId::FileIsFolder, "%s: this is a folder, not a document."},
     {StringId::FileNotReadable, "%s: the file cannot be read (%s)."},
+    {StringId::FileNotRegular, "%s: this is a device, pipe or socket, not a document."},
+    {StringId::FileUnsupported, "%s: the file is not in a document format the reader knows."},
+    {StringId::FileDamaged, "%s: the document is damaged and cannot be read."},
+    {StringId::FileNeedsNewer, "%s: the document needs a later version of the reader."},
+    {StringId::FilePathTooLong,
+     "%s: the path is too long (the reader takes paths of at most %s characters)."},
+    {StringId::FileNotOpenedOther, "%s: the document could not be opened."},
+    {StringId::TextUnreadableHere,
+     "The text at this place in the document cannot be read: the document is damaged here. "
+     "The text before it can still be read."},
     {StringId::SaveAsTitle, "Save As"},
     {StringId::AllFilesFilter, "All Files (*.*)"},
 };

@@ -47,6 +47,15 @@ constexpr std::uint32_t FilesNotOpened = 38063;   // several files could not be 
 constexpr std::uint32_t FileMissing = 38064;      // %s: the file
 constexpr std::uint32_t FileIsFolder = 38065;     // %s: the file
 constexpr std::uint32_t FileNotReadable = 38066;  // two %s: the file, the system's reason
+// Why a file named to be opened was not, each with one %s for the file.
+constexpr std::uint32_t FileNotRegular = 38080;
+constexpr std::uint32_t FileUnsupported = 38081;
+constexpr std::uint32_t FileDamaged = 38082;
+constexpr std::uint32_t FileNeedsNewer = 38083;
+constexpr std::uint32_t FilePathTooLong = 38084;  // and a %s for the longest path taken
+constexpr std::uint32_t FileNotOpenedOther = 38085;
+// The text where the reader is cannot be read.
+constexpr std::uint32_t TextUnreadableHere = 38086;
 constexpr std::uint32_t SaveAsTitle = 61441;
 constexpr std::uint32_t AllFilesFilter = 61442;
 }  // namespace StringId
