@@ -244,6 +244,17 @@ TEST_F(OpenProblemsTest, EveryBadInputGetsAMessageOrAReadableDocument) {
   const QString kMissing = QStringLiteral(": there is no such file.");
   const QString kFolder = QStringLiteral(": this is a folder, not a document.");
   const QString kLocked = QStringLiteral(": the file cannot be read (Permission denied).");
+  const QString kPipe = QStringLiteral(": this is a device, pipe or socket, not a document.");
+  const QString kTooLong =
+      QStringLiteral(": the path is too long (the reader takes paths of at most 259 characters).");
+  ASSERT_EQ(mkfifo(files_.File("pipe").c_str(), 0644), 0);
+  // A path longer than the engine's paths can be.
+  std::string longName;
+  for (int i = 0; i < 6; ++i) {
+    longName += std::string(48, static_cast<char>('a' + i)) + "/";
+    ASSERT_EQ(mkdir(files_.File(longName).c_str(), 0755), 0);
+  }
+  longName += "long.txt";
   const QString kDocument;                           // the document opens and shows its text
   const QString kEmpty = QStringLiteral("(empty)");  // opens, with nothing to show
   struct Row {
@@ -258,6 +269,8 @@ TEST_F(OpenProblemsTest, EveryBadInputGetsAMessageOrAReadableDocument) {
       {"locked.txt", std::nullopt, kLocked, true},
       {"caf\xe9 cr\xe8me.txt", text, kDocument, true},
       {"gone \xff.txt", std::nullopt, kMissing, false},
+      {"pipe", std::nullopt, kPipe, true},  // never waited on
+      {longName, text, kTooLong, true},
       {"empty.txt", std::string(), kEmpty, true},
       {"empty.pdb", std::string(), kEmpty, true},
       {"cut.txt", Cut(text), kDocument, true},
@@ -393,6 +406,44 @@ TEST_F(OpenProblemsTest, PictureOfTheMessageForFilesThatCannotBeOpened) {
        Name("damaged.pdb") + ": the document is damaged and cannot be read.\n" +
        Shown("gone \xff.txt") + ": there is no such file.")
           .toStdString());
+}
+
+// Names as bytes: every byte string comes back as the same bytes; only the
+// bytes that are not UTF-8 show as U+FFFD; a name typed as shown finds its
+// file only when no other file looks the same.
+TEST_F(OpenProblemsTest, NamesKeepTheirBytesAndAreFoundByTheirShownForm) {
+  struct Case {
+    std::string bytes;
+    QString shown;
+  };
+  const Case cases[] = {
+      {"plain.txt", QStringLiteral("plain.txt")},
+      {"caf\xc3\xa9.txt", QStringLiteral("caf\u00e9.txt")},
+      {"caf\xe9.txt", QStringLiteral("caf\uFFFD.txt")},
+      {"\xed\xa0\x80 \xc0\xaf \xf4\x90\x80\x80", QString(3, QChar(0xFFFD)) + u' ' +
+                                                     QString(2, QChar(0xFFFD)) + u' ' +
+                                                     QString(4, QChar(0xFFFD))},
+  };
+  for (const Case& c : cases) {
+    const QString name = LocalFile_FromBytes(QByteArray::fromStdString(c.bytes));
+    QByteArray back;
+    ASSERT_TRUE(LocalFile_ToBytes(name, &back));
+    EXPECT_EQ(back.toStdString(), c.bytes);
+    EXPECT_EQ(LocalFile_Shown(name).toStdString(), c.shown.toStdString());
+    EXPECT_EQ(LocalFile_FromSetting(LocalFile_ToSetting(name)), name);
+  }
+  std::string all;
+  for (int b = 1; b < 256; ++b)
+    all.push_back(static_cast<char>(b));
+  QByteArray back;
+  ASSERT_TRUE(LocalFile_ToBytes(LocalFile_FromBytes(QByteArray::fromStdString(all)), &back));
+  EXPECT_EQ(back.toStdString(), all);
+
+  WriteFileBytes(files_.File("one\xe9.txt"), "x");
+  WriteFileBytes(files_.File("two\xe9.txt"), "x");
+  WriteFileBytes(files_.File("two\xe8.txt"), "x");
+  EXPECT_EQ(LocalFile_FindShown(Shown("one\xe9.txt")), Path("one\xe9.txt"));
+  EXPECT_EQ(LocalFile_FindShown(Shown("two\xe9.txt")), QString()) << "two files look alike";
 }
 
 }  // namespace
