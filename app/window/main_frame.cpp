@@ -600,8 +600,10 @@ QString FileProblem(const QString& path) {
   return {};
 }
 
-// Why a file that could be read did not open as a document.
+// Why a file that could be read did not open as a document; empty when the
+// user cancelled the open.
 QString OpenProblem(const QString& path, const DocOpenFailure& failure) {
+  if (failure.status == kCancelled) return {};
   const QString name = ShownPath(path);
   switch (failure.message) {
     case StringId::UnsupportedFormat:
@@ -618,8 +620,10 @@ QString OpenProblem(const QString& path, const DocOpenFailure& failure) {
     return Fill(text.replace(text.lastIndexOf(QStringLiteral("%s")), 2, QString::number(kPathMax)),
                 name);
   }
-  if (failure.status == kOutOfMemory || failure.status == kCancelled)
-    return Fill(Text(StringId::FileNotOpenedOther), name);
+  // A file that went away or changed since it was looked at says so.
+  const QString now = FileProblem(path);
+  if (!now.isEmpty()) return now;
+  if (failure.status == kOutOfMemory) return Fill(Text(StringId::FileNotOpenedOther), name);
   // A record database the probe took as one of its formats whose records
   // cannot be read, or a handler that failed on its way through the text.
   return Fill(Text(StringId::FileDamaged), name);
@@ -696,7 +700,7 @@ QList<KelpoView*> MainFrame::Views() const {
 
 namespace {
 
-const QString kRecentKey = QStringLiteral("Recent File List/Files");
+constexpr QLatin1String kRecentKey("Recent File List/Files");
 
 // The recent files as the settings file keeps them: names that are not valid
 // UTF-8 as their bytes.
@@ -835,7 +839,10 @@ void MainFrame::OpenDroppedFiles(const QList<QUrl>& urls) {
     if (!url.isLocalFile()) continue;
     ++taken;
     // A link is followed to its target; folders are not documents.
-    const QString path = url.toLocalFile();
+    // The name comes percent-encoded; its bytes are kept whole (a name need
+    // not be valid UTF-8).
+    const QString path = LocalFile_FromBytes(
+        QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
     const LocalFileStatus status = LocalFile_Status(path);
     if (!status.exists || status.folder) continue;
     OpenDocumentFile(LocalFile_Canonical(path));

@@ -20,6 +20,7 @@
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -326,7 +327,7 @@ TEST_F(OpenProblemsTest, EveryBadInputGetsAMessageOrAReadableDocument) {
 
 // A name that is not valid UTF-8: shown with U+FFFD in the window title and
 // the recent files, kept as its bytes in the settings file, and opened again
-// from there.
+// from there; dropped, it opens too.
 TEST_F(OpenProblemsTest, NameThatIsNotUtf8IsShownReadablyAndReopensFromRecentFiles) {
   const std::string bytes = "r\xe9sum\xe9.txt";
   WriteFileBytes(files_.File(bytes), "A summary.\n");
@@ -344,6 +345,16 @@ TEST_F(OpenProblemsTest, NameThatIsNotUtf8IsShownReadablyAndReopensFromRecentFil
   QSettings file(settings_.fileName(), QSettings::IniFormat);
   EXPECT_EQ(file.value("Recent File List/Files").toList().value(0).toByteArray(),
             QByteArray::fromStdString(files_.File(bytes)));
+
+  // Dropped, the name comes percent-encoded.
+  {
+    auto frame = MakeFrame();
+    frame->OpenDroppedFiles({QUrl::fromEncoded(
+        "file://" + QByteArray::fromStdString(files_.File(bytes)).toPercentEncoding("/"))});
+    Settle();
+    ASSERT_EQ(frame->Views().size(), 1);
+    EXPECT_EQ(frame->Views().front()->document()->path(), path.toStdU16String());
+  }
 
   auto frame = MakeFrame();
   QMenu* recent = nullptr;
