@@ -10,8 +10,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export HOME="$work" XDG_CONFIG_HOME="$work/config" KELPO_DATA_HOME="$work/data"
 
-# A display number with no server behind it.
-n=99
+# A display number with no server behind it (far above the numbers that
+# virtual servers started with "xvfb-run -a" take, from 99 up).
+n=1099
 while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
 
 check() {
