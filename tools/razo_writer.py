@@ -432,8 +432,9 @@ def build(spec):
     per = spec.get("per_record", 4096)
     peer = []
     records = [b""]
-    where = {"text": 1}
-    records += text_records(text, n, spec.get("coding", "h"), peer)
+    text_recs = text_records(text, n, spec.get("coding", "h"), peer)
+    where = {"text": 1, "text_records": len(text_recs), "n": n}
+    records += text_recs
 
     def add(kind, recs):
         where[kind] = (len(records) if recs else 0, len(recs))
@@ -480,6 +481,12 @@ def put(rec, off, data):
     return rec[:off] + data + rec[off + len(data):]
 
 
+def damage_second_block(r, w):
+    # With one block per group, block 1 is record 4 (after its tables).
+    assert w["n"] == 1 and w["text_records"] >= 4, "two text blocks needed for this damage"
+    r[4] = put(r[4], 1, b"\3")
+
+
 DAMAGE = {
     # record 0
     "magic": lambda r, w: r.__setitem__(0, put(r[0], 8, b"RaZx")),
@@ -508,6 +515,7 @@ DAMAGE = {
         2, r[2][:2] + be16(struct.unpack(">H", r[2][2:4])[0] // 2)
         + r[2][4:4 + 4 * (struct.unpack(">H", r[2][2:4])[0] // 2)]),
     "stored_short": lambda r, w: r.__setitem__(2, bytes([4, 7]) + r[2][2:]),
+    "second_block_type": lambda r, w: damage_second_block(r, w),
     # side records
     "style_count": lambda r, w: r.__setitem__(first_of(w, "styles"),
                                               put(r[first_of(w, "styles")], 4, be16(4097))),

@@ -137,9 +137,9 @@ void KelpoDoc::ReleaseOpenState(DocOpenState* s) const {
   InitOpenState(s);
 }
 
-bool KelpoDoc::OnOpenDocument(const std::u16string& path) {
+bool KelpoDoc::OnOpenDocument(const std::u16string& path, DocOpenFailure* failure) {
   DocOpenState opened;
-  if (!OpenDocumentState(&opened, path)) return false;
+  if (!OpenDocumentState(&opened, path, failure)) return false;
   AdoptOpenState(std::move(opened), path);
   return true;
 }
@@ -150,17 +150,25 @@ void KelpoDoc::AdoptOpenState(DocOpenState&& source, const std::u16string& path)
   path_ = path;
 }
 
-bool KelpoDoc::OpenDocumentState(DocOpenState* s, const std::u16string& path) {
+bool KelpoDoc::OpenDocumentState(DocOpenState* s, const std::u16string& path,
+                                 DocOpenFailure* failure) {
   InitOpenState(s);
   s->readOnly = !Writable(path);
   s->openMode = 0;
-  if (IsFailure(OpenFile(path, kFileOpenRead, &s->stream))) {
+  if (failure != nullptr) *failure = DocOpenFailure{};
+  const StatusCode streamOpened = OpenFile(path, kFileOpenRead, &s->stream);
+  if (IsFailure(streamOpened)) {
     s->stream = nullptr;
+    if (failure != nullptr) failure->status = streamOpened;
     return false;
   }
-  auto fail = [&](std::uint32_t message) {
-    if (message != 0 && context_.prompter != nullptr)
+  auto fail = [&](std::uint32_t message, StatusCode status = kFailed) {
+    if (failure != nullptr) {
+      failure->message = message;
+      failure->status = status;
+    } else if (message != 0 && context_.prompter != nullptr) {
       context_.prompter->Message(message, Prompter::Icon::Exclamation);
+    }
     ReleaseOpenState(s);
     return false;
   };
@@ -187,16 +195,18 @@ bool KelpoDoc::OpenDocumentState(DocOpenState* s, const std::u16string& path) {
   if (chosen == nullptr) return fail(StringId::UnsupportedFormat);
 
   const bool database = chosen != g_TextDocModule;
-  if (IsFailure(Handler(chosen).create(chosen, &s->reader))) {
+  const StatusCode created = Handler(chosen).create(chosen, &s->reader);
+  if (IsFailure(created)) {
     s->reader = nullptr;
-    return fail(0);
+    return fail(0, created);
   }
   EngineObject* source = s->stream;
   if (database) {
-    if (IsFailure(
-            OpsOf<DbFileOps>(g_DbFileModule).open(g_DbFileModule, s->stream, 0, &s->container))) {
+    const StatusCode read =
+        OpsOf<DbFileOps>(g_DbFileModule).open(g_DbFileModule, s->stream, 0, &s->container);
+    if (IsFailure(read)) {
       s->container = nullptr;
-      return fail(0);
+      return fail(0, read);
     }
     source = s->container;
   }
@@ -205,16 +215,26 @@ bool KelpoDoc::OpenDocumentState(DocOpenState* s, const std::u16string& path) {
   const StatusCode opened = Handler(s->reader).command(
       s->reader, database ? DocCommand::OpenDatabase : DocCommand::AttachStream, source, 0);
   if (IsFailure(opened)) {
-    if (opened == kDocNewerVersion) return fail(StringId::NeedsNewerVersion);
-    if (opened == kCancelled) return fail(0);
-    return fail(StringId::CannotOpenCorrupt);
+    if (opened == kDocNewerVersion) return fail(StringId::NeedsNewerVersion, opened);
+    if (opened == kCancelled) return fail(0, opened);
+    return fail(StringId::CannotOpenCorrupt, opened);
   }
 
   // The handler's background work runs to its end before the document shows.
   for (;;) {
     const StatusCode step = Handler(s->reader).backgroundStep(s->reader);
     if (step == kDocStepDone) break;
-    if (IsFailure(step)) return fail(0);
+    if (IsFailure(step)) return fail(0, step);
+  }
+  // Text that cannot be read from its start would show as an empty page with
+  // nothing said: such a document is damaged.
+  std::uint32_t textLength = 0;
+  if (!IsFailure(Handler(s->reader).getTextLength(s->reader, &textLength)) && textLength > 0) {
+    const std::uint8_t* text = nullptr;
+    std::uint32_t got = 1;
+    const StatusCode read = Handler(s->reader).getText(s->reader, 0, &text, &got);
+    if (IsFailure(read) || text == nullptr || got == 0)
+      return fail(StringId::CannotOpenCorrupt, IsFailure(read) ? read : kDocMalformed);
   }
 
   LoadLocalSettings(s, path);

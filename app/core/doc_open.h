@@ -73,6 +73,12 @@ struct DocOpenState {
   EngineObject* settingsStore = nullptr;
 };
 
+// Why an open failed, for a caller that tells the user itself.
+struct DocOpenFailure {
+  std::uint32_t message = 0;  // the string the prompter would show; 0 for none
+  StatusCode status = kOk;    // the failing answer
+};
+
 // One open document: its path and its open state.
 class KelpoDoc {
  public:
@@ -82,10 +88,12 @@ class KelpoDoc {
   KelpoDoc& operator=(const KelpoDoc&) = delete;
 
   // Opens path into the document's own state (replacing what it held); false
-  // leaves the document as it was.
-  bool OnOpenDocument(const std::u16string& path);
+  // leaves the document as it was. With failure given, a failure is handed
+  // back there instead of being shown.
+  bool OnOpenDocument(const std::u16string& path, DocOpenFailure* failure = nullptr);
   // Fills state from the file at path; false leaves it empty.
-  bool OpenDocumentState(DocOpenState* state, const std::u16string& path);
+  bool OpenDocumentState(DocOpenState* state, const std::u16string& path,
+                         DocOpenFailure* failure = nullptr);
   // Releases the document's state, takes source over and names the document.
   void AdoptOpenState(DocOpenState&& source, const std::u16string& path);
   void InitOpenState(DocOpenState* state) const;

@@ -73,6 +73,16 @@ constexpr Entry kStrings[] = {
     {StringId::AnnotationNotStored,
      "The annotation could not be stored in the annotations file. The file may be read-only, "
      "damaged or on a disk that is full."},
+    {StringId::FileNotRegular, "%s: this is a device, pipe or socket, not a document."},
+    {StringId::FileUnsupported, "%s: the file is not in a document format the reader knows."},
+    {StringId::FileDamaged, "%s: the document is damaged and cannot be read."},
+    {StringId::FileNeedsNewer, "%s: the document needs a later version of the reader."},
+    {StringId::FilePathTooLong,
+     "%s: the path is too long (the reader takes paths of at most %s characters)."},
+    {StringId::FileNotOpenedOther, "%s: the document could not be opened."},
+    {StringId::TextUnreadableHere,
+     "The text at this place in the document cannot be read: the document is damaged here. "
+     "The text before it can still be read."},
     {StringId::SaveAsTitle, "Save As"},
     {StringId::AllFilesFilter, "All Files (*.*)"},
 };

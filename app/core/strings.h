@@ -50,6 +50,15 @@ constexpr std::uint32_t FileNotReadable = 38066;  // two %s: the file, the syste
 constexpr std::uint32_t AnnotationsFileIsDocument = 38070;
 constexpr std::uint32_t AnnotationsFileNotReplaced = 38071;
 constexpr std::uint32_t AnnotationNotStored = 38072;
+// Why a file named to be opened was not, each with one %s for the file.
+constexpr std::uint32_t FileNotRegular = 38080;
+constexpr std::uint32_t FileUnsupported = 38081;
+constexpr std::uint32_t FileDamaged = 38082;
+constexpr std::uint32_t FileNeedsNewer = 38083;
+constexpr std::uint32_t FilePathTooLong = 38084;  // and a %s for the longest path taken
+constexpr std::uint32_t FileNotOpenedOther = 38085;
+// The text where the reader is cannot be read.
+constexpr std::uint32_t TextUnreadableHere = 38086;
 constexpr std::uint32_t SaveAsTitle = 61441;
 constexpr std::uint32_t AllFilesFilter = 61442;
 }  // namespace StringId

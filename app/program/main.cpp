@@ -3,10 +3,12 @@
 // command line, and on exit saves the preferences and window state.
 #include <QApplication>
 #include <QMessageBox>
+#include <QStringList>
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/program/startup.h"
+#include "app/window/local_files.h"
 #include "app/window/qt_settings_store.h"
 #include "engine/startup/engine_start.h"
 
@@ -23,6 +25,50 @@ bool DisplayAvailable() {
   return set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
+// The window system the toolkit is about to connect to, for the one line
+// that says it cannot be reached.
+QByteArray DisplayNamed() {
+  const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+  auto quoted = [](const QByteArray& name) { return '"' + name + '"'; };
+  if (platform.isEmpty() || platform.startsWith("xcb"))
+    return "the display " + quoted(qgetenv("DISPLAY"));
+  if (platform.startsWith("wayland")) {
+    const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
+    return "the Wayland display " + quoted(wayland.isEmpty() ? "wayland-0" : wayland);
+  }
+  return "the window system " + quoted(platform);
+}
+
+// While the toolkit connects to the window system its messages are held
+// back: when it cannot connect it would print several lines and abort; the
+// reader says in one line what it could not reach and ends. Once connected,
+// what was held goes out as usual.
+QStringList& HeldMessages() {
+  static QStringList held;
+  return held;
+}
+
+void WhileConnecting(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  if (type != QtFatalMsg) {
+    HeldMessages() << text;
+    return;
+  }
+  std::fprintf(stderr, "kelpo: cannot reach %s; the reader needs a running graphical session.\n",
+               DisplayNamed().constData());
+  std::fflush(stderr);
+  std::_Exit(1);
+}
+
+// The program's arguments after its name, the toolkit's options already
+// taken out, each kept as the bytes it was given (a file name need not be
+// valid UTF-8).
+QStringList ProgramArguments(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i)
+    arguments << LocalFile_FromBytes(QByteArray(argv[i]));
+  return arguments;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -32,13 +78,19 @@ int main(int argc, char** argv) {
                  "reader needs a graphical session.\n");
     return 1;
   }
+  const QtMessageHandler usual = qInstallMessageHandler(&WhileConnecting);
+  // The toolkit takes its own options out of argc and argv.
   QApplication app(argc, argv);
+  qInstallMessageHandler(usual);
+  for (const QString& held : HeldMessages())
+    std::fprintf(stderr, "%s\n", held.toLocal8Bit().constData());
+  HeldMessages().clear();
   QApplication::setOrganizationName(QStringLiteral("Kelpo"));
   QApplication::setApplicationName(QStringLiteral("Kelpo"));
 
   // A command line that cannot be processed ends the program before the
   // engine, the settings or a window are touched.
-  const CommandLine line = ParseCommandLine(QApplication::arguments().mid(1));
+  const CommandLine line = ParseCommandLine(ProgramArguments(argc, argv));
   if (!line.error.isEmpty()) {
     std::fprintf(stderr, "kelpo: %s\n%s", line.error.toLocal8Bit().constData(),
                  CommandLineUsage().toLocal8Bit().constData());

@@ -138,9 +138,14 @@ void KelpoView::ExchangeHistoryRecord(void* given, void* taken) {
 void KelpoView::OnInitialUpdate() {
   DocOpenState& s = doc_->state();
   if (s.reader == nullptr || textView_ == nullptr) return;
-  // A handler that cannot give its sections shows nothing; the view stays.
+  unreadableTold_ = false;
+  // A handler that cannot give its sections shows nothing; the view stays,
+  // and says why it is empty.
   attached_ = !IsFailure(Tv(textView_).attachDocument(textView_, s.reader, s.localSettings.db));
-  if (!attached_) return;
+  if (!attached_) {
+    Message(StringId::CannotOpenCorrupt);
+    return;
+  }
   // Opens the document's annotation file when one is associated; a document
   // without one reads on.
   (void)Tv(textView_).annotCommand(textView_, 0, 0, nullptr);
@@ -281,10 +286,12 @@ void KelpoView::EnsureLayout() {
   std::uint32_t interval = kSynchronousLayout;
   (void)Dev(device_).posMapCommand(device_, PosMapCode::SetInterval, &interval, nullptr);
   // A failed viewport keeps the previous table; the next paint tries again.
-  if (IsFailure(Tv(textView_).setViewport(textView_, nextViewportFlags_,
-                                          Clamp16(size.width() - 2 * kLeftGap),
-                                          Clamp16(size.height()))))
+  const StatusCode laidOut = Tv(textView_).setViewport(
+      textView_, nextViewportFlags_, Clamp16(size.width() - 2 * kLeftGap), Clamp16(size.height()));
+  if (IsFailure(laidOut)) {
+    TellUnreadableText(laidOut);
     return;
+  }
   nextViewportFlags_ = 0;
   layoutValid_ = true;
   laidOutWidth_ = size.width();
@@ -299,9 +306,38 @@ void KelpoView::Render() {
   if (!layoutValid_) return;
   const QSize size = viewport()->size();
   // What failed to draw stays as it was; the next event draws again.
-  (void)Tv(textView_).paint(textView_, nullptr, 0, 0, Clamp16(size.width() - kLeftGap),
-                            Clamp16(size.height()));
+  const StatusCode painted = Tv(textView_).paint(
+      textView_, nullptr, 0, 0, Clamp16(size.width() - kLeftGap), Clamp16(size.height()));
   viewport()->update();
+  TellUnreadableText(painted);
+}
+
+void KelpoView::TellUnreadableText(StatusCode answer) {
+  if (!IsFailure(answer) || unreadableTold_ || textView_ == nullptr || !attached_) return;
+  EngineObject* reader = doc_->state().reader;
+  if (reader == nullptr) return;
+  const DocHandlerOps& handler = OpsOf<DocHandlerOps>(reader);
+  std::uint32_t length = 0, first = 0, end = 0;
+  if (IsFailure(handler.getTextLength(reader, &length)) ||
+      IsFailure(Tv(textView_).control(textView_, TextViewControl::FirstStart, 0, &first)) ||
+      IsFailure(Tv(textView_).control(textView_, TextViewControl::EndOffset, 0, &end)))
+    return;
+  // Other failures (a move past the end, a device that could not draw) are
+  // not the text's. The screen's text is read from its start, and from its
+  // end on into the next stretch the handler gives (the next line may run
+  // into it).
+  auto readable = [&](std::uint32_t at, std::uint32_t* got) {
+    const std::uint8_t* text = nullptr;
+    *got = UINT32_MAX;  // as much as the handler gives at once
+    return at >= length ||
+           (!IsFailure(handler.getText(reader, at, &text, got)) && text != nullptr && *got > 0);
+  };
+  std::uint32_t got = 0;
+  bool unreadable = !readable(first, &got);
+  if (!unreadable && end < length) unreadable = !readable(end, &got) || !readable(end + got, &got);
+  if (!unreadable) return;
+  unreadableTold_ = true;
+  Message(StringId::TextUnreadableHere);
 }
 
 void KelpoView::paintEvent(QPaintEvent*) {
@@ -336,6 +372,7 @@ StatusCode KelpoView::Navigate(std::uint16_t code, std::uint32_t argument) {
   // test the answer unless they say so.
   const StatusCode s = Tv(textView_).navigate(textView_, code, argument);
   viewport()->update();
+  TellUnreadableText(s);
   return s;
 }
 

@@ -156,6 +156,9 @@ class KelpoView : public QAbstractScrollArea {
   void EditAnnotation(std::uint16_t index);
   void DeleteAnnotation(std::uint16_t index);
   void Message(std::uint32_t stringId);
+  // After a move or a drawing that failed: when the text on the screen or
+  // right after it cannot be read, the user is told (once per document).
+  void TellUnreadableText(StatusCode answer);
   // Input.
   bool HandleKey(int key, Qt::KeyboardModifiers modifiers);
   void SetAutoScrollSpeed(int speed);
@@ -180,6 +183,7 @@ class KelpoView : public QAbstractScrollArea {
   EngineObject* device_ = nullptr;
   EngineObject* textView_ = nullptr;
   bool attached_ = false;
+  bool unreadableTold_ = false;  // the document's unreadable text was told
   bool layoutValid_ = true;
   std::uint32_t nextViewportFlags_ = 0;  // for the next layout only
   int laidOutWidth_ = -1, laidOutHeight_ = -1;

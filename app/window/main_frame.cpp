@@ -8,7 +8,6 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLayout>
 #include <QMdiArea>
@@ -19,17 +18,23 @@
 #include <QPageSetupDialog>
 #include <QPrinter>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <algorithm>
+#include <cerrno>
 #include <iterator>
 
 #include "app/core/strings.h"
 #include "app/core/worker.h"
 #include "app/window/kelpo_view.h"
+#include "app/window/local_files.h"
 #include "app/window/qt_settings_store.h"
 #include "engine/runtime/dict.h"
+#include "engine/runtime/file_sys.h"
 #include "engine/runtime/module_table.h"
+#include "engine/runtime/path.h"
 
 namespace {
 
@@ -70,7 +75,7 @@ class ChildFrame : public QMdiSubWindow {
     setAttribute(Qt::WA_DeleteOnClose);
     view_ = new KelpoView(doc_.get(), this);
     setWidget(view_);
-    setWindowTitle(QFileInfo(canonical).fileName());
+    setWindowTitle(LocalFile_ShownFileName(canonical));
   }
   ~ChildFrame() override {
     delete view_;  // before the document it reads
@@ -81,7 +86,7 @@ class ChildFrame : public QMdiSubWindow {
   // The document now shows another file (a link opened it in place).
   void SetCanonical(const QString& canonical) {
     canonical_ = canonical;
-    setWindowTitle(QFileInfo(canonical).fileName());
+    setWindowTitle(LocalFile_ShownFileName(canonical));
   }
   // Full screen: the place and size kept on entering come back on leaving;
   // a window opened meanwhile keeps the state it has.
@@ -510,35 +515,125 @@ void MainFrame::RunFrameCommand(std::uint16_t id) {
   }
 }
 
+namespace {
+
+// The file dialog of File Open. The toolkit leaves out of its listings every
+// file whose name is not valid UTF-8, and refuses such a name typed as it is
+// shown (with U+FFFD for the bytes it cannot show): a typed name that leads
+// to exactly one such file in its folder is taken as that file.
+class OpenDialog : public QFileDialog {
+ public:
+  explicit OpenDialog(QWidget* parent)
+      : QFileDialog(parent, QStringLiteral("Open"), QString(),
+                    QStringLiteral("Kelpo Documents (*.pdb);;Palm Doc Documents (*.pdb);;Text "
+                                   "Documents (*.txt);;All Files (*)")) {
+    setFileMode(QFileDialog::ExistingFiles);
+    setAcceptMode(QFileDialog::AcceptOpen);
+  }
+  // The files chosen, each by its true name.
+  QStringList Chosen() const { return chosen_.isEmpty() ? TrueNames(selectedFiles()) : chosen_; }
+  void accept() override {
+    const QStringList typed = selectedFiles();
+    const QStringList found = TrueNames(typed);
+    if (!typed.isEmpty() && found != typed &&
+        std::all_of(found.begin(), found.end(),
+                    [](const QString& f) { return LocalFile_Status(f).exists; })) {
+      chosen_ = found;
+      QDialog::accept();
+      return;
+    }
+    QFileDialog::accept();
+  }
+
+ private:
+  static QStringList TrueNames(QStringList names) {
+    for (QString& name : names) {
+      if (LocalFile_Status(name).exists) continue;
+      const QString found = LocalFile_FindShown(name);
+      if (!found.isEmpty()) name = found;
+    }
+    return names;
+  }
+  QStringList chosen_;
+};
+
+}  // namespace
+
 void MainFrame::OnFileOpen() {
-  const QStringList paths = QFileDialog::getOpenFileNames(
-      this, QStringLiteral("Open"), QString(),
-      QStringLiteral("Kelpo Documents (*.pdb);;Palm Doc Documents (*.pdb);;Text Documents "
-                     "(*.txt);;All Files (*)"));
-  OpenDocumentFiles(paths);
+  OpenDialog dialog(this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  OpenDocumentFiles(dialog.Chosen());
 }
 
 namespace {
 
+// The string's first "%s" takes value.
+QString Fill(QString text, const QString& value) {
+  const qsizetype at = text.indexOf(QStringLiteral("%s"));
+  return at < 0 ? text : text.replace(at, 2, value);
+}
+
+// A named file as the messages show it: absolute, undecodable bytes as
+// U+FFFD.
+QString ShownPath(const QString& path) {
+  QString absolute = path;
+  if (!path.startsWith(u'/')) {
+    const QString here = LocalFile_Canonical(QStringLiteral("."));
+    absolute = QDir::cleanPath(here + u'/' + path);
+  }
+  return LocalFile_Shown(absolute);
+}
+
 // Why a file named to be opened cannot be read as a document; empty when it
 // can be.
 QString FileProblem(const QString& path) {
-  const QFileInfo info(path);
-  const QString name = QDir::toNativeSeparators(info.absoluteFilePath());
-  // The string's first "%s" takes value.
-  auto fill = [](QString text, const QString& value) {
-    const qsizetype at = text.indexOf(QStringLiteral("%s"));
-    return at < 0 ? text : text.replace(at, 2, value);
-  };
-  if (!info.exists()) return fill(Text(StringId::FileMissing), name);
-  if (info.isDir()) return fill(Text(StringId::FileIsFolder), name);
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
+  const QString name = ShownPath(path);
+  const LocalFileStatus status = LocalFile_Status(path);
+  if (!status.exists) {
+    if (status.error == ENOENT || status.error == ENOTDIR)
+      return Fill(Text(StringId::FileMissing), name);
+  } else if (status.folder) {
+    return Fill(Text(StringId::FileIsFolder), name);
+  } else if (!status.regular) {
+    return Fill(Text(StringId::FileNotRegular), name);
+  }
+  const int error = status.exists ? LocalFile_ReadError(path) : status.error;
+  if (error != 0) {
     // The reason goes in first, so a "%s" in the name stays as it is.
     QString text = Text(StringId::FileNotReadable);
-    return fill(text.replace(text.lastIndexOf(QStringLiteral("%s")), 2, file.errorString()), name);
+    return Fill(text.replace(text.lastIndexOf(QStringLiteral("%s")), 2, LocalFile_ErrorText(error)),
+                name);
   }
   return {};
+}
+
+// Why a file that could be read did not open as a document; empty when the
+// user cancelled the open.
+QString OpenProblem(const QString& path, const DocOpenFailure& failure) {
+  if (failure.status == kCancelled) return {};
+  const QString name = ShownPath(path);
+  switch (failure.message) {
+    case StringId::UnsupportedFormat:
+      return Fill(Text(StringId::FileUnsupported), name);
+    case StringId::NeedsNewerVersion:
+      return Fill(Text(StringId::FileNeedsNewer), name);
+    case StringId::CannotOpenCorrupt:
+      return Fill(Text(StringId::FileDamaged), name);
+    default:
+      break;
+  }
+  if (failure.status == kFileSysPathTooLong) {
+    QString text = Text(StringId::FilePathTooLong);
+    return Fill(text.replace(text.lastIndexOf(QStringLiteral("%s")), 2, QString::number(kPathMax)),
+                name);
+  }
+  // A file that went away or changed since it was looked at says so.
+  const QString now = FileProblem(path);
+  if (!now.isEmpty()) return now;
+  if (failure.status == kOutOfMemory) return Fill(Text(StringId::FileNotOpenedOther), name);
+  // A record database the probe took as one of its formats whose records
+  // cannot be read, or a handler that failed on its way through the text.
+  return Fill(Text(StringId::FileDamaged), name);
 }
 
 }  // namespace
@@ -546,11 +641,11 @@ QString FileProblem(const QString& path) {
 void MainFrame::OpenDocumentFiles(const QStringList& paths) {
   QStringList problems;
   for (const QString& path : paths) {
-    const QString problem = FileProblem(path);
-    if (problem.isEmpty())
-      OpenDocumentFile(path);
-    else
-      problems << problem;
+    QString problem = FileProblem(path);
+    DocOpenFailure failure;
+    if (problem.isEmpty() && !OpenDocumentFile(path, &failure))
+      problem = OpenProblem(path, failure);
+    if (!problem.isEmpty()) problems << problem;
   }
   if (problems.isEmpty()) return;
   const QString heading =
@@ -560,8 +655,8 @@ void MainFrame::OpenDocumentFiles(const QStringList& paths) {
 
 void MainFrame::DocumentReplaced(KelpoView* view) {
   if (view == nullptr || view->document() == nullptr) return;
-  const QFileInfo info(QString::fromStdU16String(view->document()->path()));
-  const QString canonical = info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
+  const QString canonical =
+      LocalFile_Canonical(QString::fromStdU16String(view->document()->path()));
   for (QMdiSubWindow* child : mdi_->subWindowList()) {
     auto* frame = dynamic_cast<ChildFrame*>(child);
     if (frame != nullptr && frame->view() == view) frame->SetCanonical(canonical);
@@ -577,16 +672,16 @@ QMdiSubWindow* MainFrame::FindDocument(const QString& canonical) const {
   return nullptr;
 }
 
-bool MainFrame::OpenDocumentFile(const QString& path) {
-  const QFileInfo info(path);
-  const QString canonical = info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
+bool MainFrame::OpenDocumentFile(const QString& path, DocOpenFailure* failure) {
+  if (failure != nullptr) *failure = DocOpenFailure{};
+  const QString canonical = LocalFile_Canonical(path);
   // One document, one window: its local settings are open only once.
   if (QMdiSubWindow* existing = FindDocument(canonical)) {
     mdi_->setActiveSubWindow(existing);
     return true;
   }
   auto doc = std::make_unique<KelpoDoc>(context_);
-  if (!doc->OnOpenDocument(canonical.toStdU16String())) {
+  if (!doc->OnOpenDocument(canonical.toStdU16String(), failure)) {
     RemoveRecent(canonical);
     return false;
   }
@@ -610,35 +705,66 @@ QList<KelpoView*> MainFrame::Views() const {
   return views;
 }
 
+namespace {
+
+constexpr QLatin1String kRecentKey("Recent File List/Files");
+
+// The recent files as the settings file keeps them: names that are not valid
+// UTF-8 as their bytes.
+QStringList ReadRecent(const QSettings& s) {
+  const QVariant value = s.value(kRecentKey);
+  QVariantList items;
+  if (value.typeId() == QMetaType::QVariantList || value.typeId() == QMetaType::QStringList)
+    items = value.toList();
+  else if (value.isValid())
+    items = {value};
+  QStringList list;
+  for (const QVariant& item : items) {
+    const QString path = LocalFile_FromSetting(item);
+    if (!path.isEmpty()) list << path;
+  }
+  return list;
+}
+
+void WriteRecent(QSettings& s, const QStringList& list) {
+  QVariantList items;
+  for (const QString& path : list)
+    items << LocalFile_ToSetting(path);
+  s.setValue(kRecentKey, items);
+}
+
+}  // namespace
+
 void MainFrame::AddRecent(const QString& path) {
   QSettings& s = settings_->settings();
-  QStringList list = s.value(QStringLiteral("Recent File List/Files")).toStringList();
+  QStringList list = ReadRecent(s);
   list.removeAll(path);
   list.prepend(path);
   while (list.size() > kRecentFiles)
     list.removeLast();
-  s.setValue(QStringLiteral("Recent File List/Files"), list);
+  WriteRecent(s, list);
   (void)settings_->Save();  // housekeeping: a failure shows when the program ends
   RefreshRecentMenu();
 }
 
 void MainFrame::RemoveRecent(const QString& path) {
   QSettings& s = settings_->settings();
-  QStringList list = s.value(QStringLiteral("Recent File List/Files")).toStringList();
+  QStringList list = ReadRecent(s);
   if (list.removeAll(path) == 0) return;
-  s.setValue(QStringLiteral("Recent File List/Files"), list);
+  WriteRecent(s, list);
   (void)settings_->Save();  // as above
   RefreshRecentMenu();
 }
 
 void MainFrame::RefreshRecentMenu() {
   recentMenu_->clear();
-  const QStringList list =
-      settings_->settings().value(QStringLiteral("Recent File List/Files")).toStringList();
+  const QStringList list = ReadRecent(settings_->settings());
   for (int i = 0; i < list.size() && i < kRecentFiles; ++i) {
     const QString path = list[i];
-    recentMenu_->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()),
-                           this, [this, path] { OpenDocumentFile(path); });
+    // A recent file that has gone, or no longer opens, is told like any
+    // other named file.
+    recentMenu_->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(LocalFile_ShownFileName(path)),
+                           this, [this, path] { OpenDocumentFiles({path}); });
   }
   recentMenu_->setEnabled(!list.isEmpty());
 }
@@ -746,8 +872,12 @@ void MainFrame::OpenDroppedFiles(const QList<QUrl>& urls) {
     if (!url.isLocalFile()) continue;
     ++taken;
     // A link is followed to its target; folders are not documents.
-    const QFileInfo info(url.toLocalFile());
-    if (!info.exists() || info.isDir()) continue;
-    OpenDocumentFile(info.canonicalFilePath());
+    // The name comes percent-encoded; its bytes are kept whole (a name need
+    // not be valid UTF-8).
+    const QString path = LocalFile_FromBytes(
+        QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+    const LocalFileStatus status = LocalFile_Status(path);
+    if (!status.exists || status.folder) continue;
+    OpenDocumentFile(LocalFile_Canonical(path));
   }
 }

@@ -40,11 +40,12 @@ class MainFrame : public QMainWindow {
 
   // Opens a document in a child window, or brings the window that already
   // shows it to the front. False when it could not be opened (the user has
-  // been told why where there is something to tell).
-  bool OpenDocumentFile(const QString& path);
-  // Opens each file named (the command line, File Open). Files that do not
-  // exist, folders and files that cannot be read are named, each with the
-  // reason, in one message.
+  // been told why where there is something to tell). With failure given, a
+  // failure is handed back there instead of being told.
+  bool OpenDocumentFile(const QString& path, DocOpenFailure* failure = nullptr);
+  // Opens each file named (the command line, File Open, the recent files).
+  // Every file that does not open (missing, a folder, unreadable, not a
+  // document, damaged) is named with the reason, all in one message.
   void OpenDocumentFiles(const QStringList& paths);
   // Opens the first sixteen local files of a drop; folders are skipped.
   void OpenDroppedFiles(const QList<QUrl>& urls);

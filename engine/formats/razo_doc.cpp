@@ -280,6 +280,18 @@ StatusCode Open(RaZoDocState& s, EngineObject* db) {
   if (!FitRanges(s.header, count)) s.damaged = true;
   s.recordCount = count;
   if (s.header.textLength < namedText) FindReadableTextEnd(s);
+  // Text whose first block cannot be read has nothing to show where the
+  // reader starts: the document cannot be opened. A later block that cannot
+  // be read fails where the reader meets it.
+  if (namedText > 0) {
+    const bool firstRead = s.header.textLength > 0 && !IsFailure(DecodeBlock(s, 0, 0, nullptr));
+    ForgetText(s);
+    if (!firstRead) {
+      s.damaged = true;
+      s.header = RaZoHeader{};  // it reads as empty
+      return kDocMalformed;
+    }
+  }
   s.lists[0].recordNumber = s.header.bookmarksRecord;
   s.lists[1].recordNumber = s.header.anchorsRecord;
   return kOk;

@@ -30,10 +30,13 @@ fi
 for i in $(seq 1 120); do echo "Line $i of a book that the reader shows in its window."; done > "$work/book.txt"
 txt2pdbdoc Book "$work/book.txt" "$work/book.pdb" >/dev/null
 printf 'Notes in plain text.\nAnother line of notes.\n' > "$work/notes.txt"
+# A name that is not valid UTF-8 ("caf" and the byte 0xE9).
+odd="$work/caf$(printf '\351').txt"
+printf 'A file whose name is not UTF-8.\n' > "$odd"
 mkdir -p "$work/home"
 
 cat > "$work/session.sh" <<SESSION
-"$reader" "$work/notes.txt" "$work/book.pdb" &
+"$reader" "$odd" "$work/notes.txt" "$work/book.pdb" &
 pid=\$!
 for i in \$(seq 1 20); do sleep 0.2; done
 import -window root "$out/reader_under_xvfb.png"
@@ -51,3 +54,11 @@ echo "dark share of the document area: $dark"
 python3 -c "import sys; sys.exit(0 if 0.01 < float('$dark') < 0.6 else 1)" || {
   echo "no text in the document area"; exit 1; }
 echo "reader drew text: $out/reader_under_xvfb.png"
+
+# The file named by bytes that are not UTF-8 was opened: the recent files
+# keep its name as those bytes.
+if ! grep -aq 'caf\\xe9\.txt' "$work/home/config/Kelpo/Kelpo.conf"; then
+  echo "the file whose name is not UTF-8 was not opened"
+  cat "$work/home/config/Kelpo/Kelpo.conf"; exit 1
+fi
+echo "the file whose name is not UTF-8 opened"

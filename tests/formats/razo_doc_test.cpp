@@ -608,8 +608,10 @@ TEST_F(RaZoDoc, DestroyWritesBackOnlyTheListRecordNumbers) {
 
 // --- damaged documents ---------------------------------------------------------------
 
-// Open: an invalid record 0, the document reads as empty. Cut: record 0 names
-// records the database does not hold, every readable part stays readable.
+// Open: an invalid record 0, or a first text block that cannot be read: the
+// open fails and the document reads as empty. Cut: record 0 names records the
+// database does not hold, every readable part stays readable. Text: a later
+// block cannot be read, and reading fails there.
 enum class Where { Open, Cut, Text, Style, Link, Block, Section, Target, Image };
 
 TEST_F(RaZoDoc, DamagedDocumentsAnswerMalformedAndAreNeverWritten) {
@@ -626,24 +628,43 @@ TEST_F(RaZoDoc, DamagedDocumentsAnswerMalformedAndAreNeverWritten) {
     Where where;
   };
   const Case cases[] = {
-      {"magic", Where::Open},           {"version", Where::Open},
-      {"byte4", Where::Open},           {"byte5", Where::Open},
-      {"header_length", Where::Open},   {"groups_zero", Where::Open},
-      {"record0_short", Where::Open},   {"text_too_long", Where::Cut},
-      {"style_range", Where::Cut},      {"list_record", Where::Cut},
-      {"anchors_record", Where::Cut},   {"link_range", Where::Cut},
-      {"block_first", Where::Cut},      {"section_first", Where::Cut},
-      {"target_range", Where::Cut},     {"image_first", Where::Cut},
-      {"block_type", Where::Text},      {"block_count", Where::Text},
-      {"block_header", Where::Text},    {"tables_type", Where::Text},
-      {"tables_garbage", Where::Text},  {"coded_cut", Where::Text},
-      {"stored_short", Where::Text},    {"style_count", Where::Style},
-      {"style_cut", Where::Style},      {"style_equal_low", Where::Style},
-      {"link_cut", Where::Link},        {"block_cut", Where::Block},
-      {"block_high", Where::Block},     {"image_offset", Where::Block},
-      {"image_index", Where::Block},    {"section_escape_end", Where::Section},
-      {"section_high", Where::Section}, {"target_length", Where::Target},
-      {"target_count", Where::Target},  {"image_record", Where::Image},
+      {"magic", Where::Open},
+      {"version", Where::Open},
+      {"byte4", Where::Open},
+      {"byte5", Where::Open},
+      {"header_length", Where::Open},
+      {"groups_zero", Where::Open},
+      {"record0_short", Where::Open},
+      {"text_too_long", Where::Cut},
+      {"style_range", Where::Cut},
+      {"list_record", Where::Cut},
+      {"anchors_record", Where::Cut},
+      {"link_range", Where::Cut},
+      {"block_first", Where::Cut},
+      {"section_first", Where::Cut},
+      {"target_range", Where::Cut},
+      {"image_first", Where::Cut},
+      {"block_type", Where::Open},
+      {"block_count", Where::Open},
+      {"block_header", Where::Open},
+      {"tables_type", Where::Open},
+      {"tables_garbage", Where::Open},
+      {"coded_cut", Where::Open},
+      {"stored_short", Where::Open},
+      {"second_block_type", Where::Text},
+      {"style_count", Where::Style},
+      {"style_cut", Where::Style},
+      {"style_equal_low", Where::Style},
+      {"link_cut", Where::Link},
+      {"block_cut", Where::Block},
+      {"block_high", Where::Block},
+      {"image_offset", Where::Block},
+      {"image_index", Where::Block},
+      {"section_escape_end", Where::Section},
+      {"section_high", Where::Section},
+      {"target_length", Where::Target},
+      {"target_count", Where::Target},
+      {"image_record", Where::Image},
   };
   TempDir dir;
   ASSERT_FALSE(Write("{" + base + ",\"all_damage_to\":" + Json(dir.Path()) + "}").empty());

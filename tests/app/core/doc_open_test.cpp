@@ -33,6 +33,8 @@ struct FakeClass {
   int live = 0;  // instances not yet destroyed
   std::uint32_t openCode = 0;
   int refuseReplace = 0;  // database swaps refused before one is taken
+  std::uint32_t textLength = 0;
+  bool textUnreadable = false;  // GetText fails
 };
 
 struct FakeBody {
@@ -80,6 +82,19 @@ StatusCode FakeControl(EngineObject* h, std::uint16_t code, std::uint32_t, void*
   *static_cast<std::uint16_t*>(record) = b.cls->charset;
   return kOk;
 }
+StatusCode FakeTextLength(EngineObject* h, std::uint32_t* length) noexcept {
+  *length = BodyOf<FakeBody>(h).cls->textLength;
+  return kOk;
+}
+StatusCode FakeGetText(EngineObject* h, std::uint32_t position, const std::uint8_t** text,
+                       std::uint32_t* length) noexcept {
+  static const std::uint8_t kText[] = "text";
+  const FakeClass* c = BodyOf<FakeBody>(h).cls;
+  if (c->textUnreadable) return kDocMalformed;
+  *text = position < c->textLength ? kText : nullptr;
+  *length = position < c->textLength ? 1 : 0;
+  return kOk;
+}
 template <class Fn>
 constexpr Fn Refuse() {
   return CoreStub<Fn>::NotSupported;
@@ -91,8 +106,8 @@ constexpr DocHandlerOps kFakeOps = MakeDocHandlerOps({
     .command = FakeCommand,
     .getSectionRange = Refuse<decltype(DocHandlerOps::getSectionRange)>(),
     .findSection = Refuse<decltype(DocHandlerOps::findSection)>(),
-    .getTextLength = Refuse<decltype(DocHandlerOps::getTextLength)>(),
-    .getText = Refuse<decltype(DocHandlerOps::getText)>(),
+    .getTextLength = FakeTextLength,
+    .getText = FakeGetText,
     .getTextBefore = Refuse<decltype(DocHandlerOps::getTextBefore)>(),
     .getCharStyle = Refuse<decltype(DocHandlerOps::getCharStyle)>(),
     .control = FakeControl,
@@ -211,6 +226,12 @@ TEST_F(DocOpenTest, EachFailureShowsItsMessageAndReleasesEverything) {
       {"the database does not open",
        [] { g_classes[0].probe = kDocProbeMine; },  // claims the text file
        std::nullopt},
+      {"the text cannot be read from its start",
+       [] {
+         g_classes[3].textLength = 100;
+         g_classes[3].textUnreadable = true;
+       },
+       StringId::CannotOpenCorrupt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -235,6 +256,15 @@ TEST_F(DocOpenTest, EachFailureShowsItsMessageAndReleasesEverything) {
     } else {
       EXPECT_TRUE(prompter_.messages.empty());
     }
+    // A caller that tells the user itself gets the failure instead.
+    prompter_.messages.clear();
+    DocOpenFailure failure;
+    EXPECT_FALSE(doc.OpenDocumentState(&state, Path(textPath_), &failure));
+    EXPECT_TRUE(prompter_.messages.empty());
+    EXPECT_EQ(failure.message, c.message.value_or(0));
+    EXPECT_TRUE(IsFailure(failure.status));
+    for (const FakeClass& k : g_classes)
+      EXPECT_EQ(k.live, 0);
   }
   KelpoDoc doc(context_);
   EXPECT_FALSE(doc.OnOpenDocument(Path(dir_.File("missing.txt"))));
