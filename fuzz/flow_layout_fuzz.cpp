@@ -32,6 +32,10 @@ void Check(bool ok) {
 
 EngineObject* g_device = nullptr;
 constexpr std::int16_t kSurfaceHeight = 32;
+// Lines laid out per input. A few dozen lines show every way a line ends;
+// more only repeat them. Searching for the line above keeps the last 32
+// lines it laid out, so a search from the last of these runs past that.
+constexpr int kMaxLines = 36;
 
 }  // namespace
 
@@ -94,8 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint32_t p = 0;
   std::int16_t y = 0;
   int lines = 0;
-  // A few dozen lines show every way a line ends; more only repeat them.
-  while (p < end && lines < 48) {
+  while (p < end && lines < kMaxLines) {
     std::uint32_t next = 0;
     LineMetrics m{};
     const StatusCode s = ops.layoutLine(h, dev, ctx, p, end, width, &next, &m);
@@ -118,8 +121,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     p = next;
     ++lines;
   }
-  // Line search both ways, from a few positions.
-  for (std::uint32_t q : {end, end / 2, end / 3 + 1}) {
+  // Line search both ways, from a few positions up to where the lines above
+  // stopped: a search lays out every line from its paragraph's start, and
+  // beyond the lines above it would only repeat them.
+  const std::uint32_t reach = lines < kMaxLines ? end : p;
+  for (std::uint32_t q : {reach, reach / 2, reach / 3 + 1}) {
     std::uint32_t s = 0, e = 0;
     if (q > 0 && ops.findLine(h, dev, ctx, q, 0, width, &s, &e, nullptr) == kOk)
       Check(s < q && e >= q);

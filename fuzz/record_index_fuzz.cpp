@@ -2,7 +2,8 @@
 // input against a model: records by name in insertion order, secondary keys
 // and defaults set by one update per record, links to existing or new
 // records. Every answer must be the model's, and the linking pass must
-// resolve each link as the model does.
+// resolve each link as the model does. The index's container lives in a
+// temporary file in memory (memory_temp_files.h).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "engine/runtime/module_table.h"
 #include "engine/startup/engine_start.h"
 #include "engine/utilities/record_index.h"
+#include "fuzz/memory_temp_files.h"
 
 namespace {
 
@@ -49,9 +51,13 @@ std::string Name(const std::uint8_t*& p, const std::uint8_t* end) {
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  if (Core_RegisterAllModules() != kOk) std::abort();
+  fuzz_support::MemoryTempFiles::Install();
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool registered = (Core_RegisterAllModules() == kOk);
-  if (!registered) std::abort();
   if (size > 4096) return 0;
   const auto& ops = OpsOf<RecordIndexOps>(g_RecordIndexModule);
   EngineObject* x = nullptr;

@@ -503,6 +503,14 @@ StatusCode BlockFile_Close(EngineObject* container) noexcept {
 
 namespace {
 
+// Files come from the file-system module of the module table, as they do for
+// the other stores, so the file system the host registered is the one asked.
+StatusCode OpenFile(char16_t* path, std::uint32_t bufferLength, std::uint32_t type,
+                    EngineObject** out) {
+  EngineObject* fs = g_FileSysModule != nullptr ? g_FileSysModule : &FileSysModule;
+  return OpsOf<FileSysOps>(fs).open(fs, path, bufferLength, type, out);
+}
+
 // A container on a temporary copy of the file at path (an existing file's
 // bytes, or nothing for kFileOpenCreate), which replaces the file at close.
 // The file itself is never written in place, so a crash or a full disk
@@ -521,12 +529,12 @@ StatusCode OpenWorkingCopy(EngineObject* module, char16_t* path, std::uint32_t t
   std::memcpy(commitPath, path, (units + 1) * sizeof(char16_t));
 
   EngineObject* copy = nullptr;
-  s = FileSys_Open(g_FileSysModule, nullptr, 0, kFileOpenTemporary, &copy);
+  s = OpenFile(nullptr, 0, kFileOpenTemporary, &copy);
   if (s != kOk) return s;
   if (type == kFileOpenReadWrite) {
     // Opened for writing so that a file we could not replace fails now.
     EngineObject* file = nullptr;
-    s = FileSys_Open(g_FileSysModule, path, 0, kFileOpenReadWrite, &file);
+    s = OpenFile(path, 0, kFileOpenReadWrite, &file);
     std::uint32_t size = 0;
     if (s == kOk) s = StreamOf(file).getSize(file, &size);
     if (s == kOk && size != 0) s = StreamOf(file).copyTo(file, 0, size, copy, 0);
@@ -553,7 +561,7 @@ StatusCode BlockFile_OpenPath(EngineObject* module, char16_t* path, std::uint32_
   if ((type == kFileOpenReadWrite || type == kFileOpenCreate) && path != nullptr)
     return OpenWorkingCopy(module, path, type, blockSize, out);
   EngineObject* file = nullptr;
-  StatusCode s = FileSys_Open(g_FileSysModule, path, bufferLength, type, &file);
+  StatusCode s = OpenFile(path, bufferLength, type, &file);
   if (s != kOk) return s;
   s = BlockFile_Open(module, file, blockSize, out);
   if (s != kOk) (void)StreamOf(file).close(file);  // the open failure is the answer

@@ -73,9 +73,11 @@ struct BlockFileOps {
   // 2: closes the base stream and frees the container. kBlockFileStreamsOpen
   // (nothing closed) while streams are open; otherwise the base's close.
   StatusCode (*close)(EngineObject* container) noexcept;
-  // 3 (module): FileSys_Open(path, bufferLength, type) and Open; the file is
-  // closed again when Open fails. For writing, Open on a working copy of the
-  // file (see above); a file that cannot be opened for writing fails here.
+  // 3 (module): the open slot of the registered file-system module
+  // (g_FileSysModule, else FileSysModule) with path, bufferLength and type,
+  // then Open; the file is closed again when Open fails. For writing, Open
+  // on a working copy of the file (see above); a file that cannot be opened
+  // for writing fails here.
   StatusCode (*openPath)(EngineObject* module, char16_t* path, std::uint32_t bufferLength,
                          std::uint32_t type, std::uint32_t blockSize, EngineObject** out) noexcept;
   // 4: opens stream number. kBlockFileNotAStream when the block is not the

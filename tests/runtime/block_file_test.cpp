@@ -10,8 +10,10 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "engine/runtime/file_sys.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/stream.h"
 #include "tests/support/peer.h"
@@ -287,6 +289,53 @@ TEST(BlockFile, OpenStreamsAreGuarded) {
   ASSERT_EQ(StreamOf(s).close(s), kOk);
   EXPECT_EQ(Ops(box.c).deleteStream(box.c, number), kOk);
   EXPECT_EQ(Ops(box.c).openStream(box.c, number, &s), kBlockFileNotAStream);
+}
+
+// A file system of the module table that notes the type of every open and
+// hands it to the real one.
+class RecordingFileSys {
+ public:
+  RecordingFileSys() : saved_(g_FileSysModule) {
+    ops_ = OpsOf<FileSysOps>(&FileSysModule);
+    ops_.open = &Open;
+    opened_.clear();
+    g_FileSysModule = &module_;
+  }
+  ~RecordingFileSys() { g_FileSysModule = saved_; }
+  RecordingFileSys(const RecordingFileSys&) = delete;
+  RecordingFileSys& operator=(const RecordingFileSys&) = delete;
+  // The types asked for since the last call.
+  static std::vector<std::uint32_t> Take() { return std::exchange(opened_, {}); }
+
+ private:
+  static StatusCode Open(EngineObject*, char16_t* path, std::uint32_t length, std::uint32_t type,
+                         EngineObject** out) noexcept {
+    opened_.push_back(type);
+    return FileSys_Open(&FileSysModule, path, length, type, out);
+  }
+  static inline std::vector<std::uint32_t> opened_;
+  FileSysOps ops_{};
+  EngineObject module_{nullptr, &ops_};
+  EngineObject* saved_;
+};
+
+// Every file of a container, its working copy included, comes from the file
+// system registered in the module table.
+TEST(BlockFile, FilesComeFromTheRegisteredFileSystem) {
+  RecordingFileSys fs;
+  TempDir dir;
+  std::u16string path = U16(dir.File("box"));
+  const auto open = [&](char16_t* at, std::uint32_t type) {
+    EngineObject* c = nullptr;
+    EXPECT_EQ(Ops(g_BlockFileModule).openPath(g_BlockFileModule, at, 0, type, 512, &c), kOk);
+    if (c != nullptr) EXPECT_EQ(Ops(c).close(c), kOk);
+    return RecordingFileSys::Take();
+  };
+  using Types = std::vector<std::uint32_t>;
+  EXPECT_EQ(open(nullptr, kFileOpenTemporary), Types{kFileOpenTemporary});
+  EXPECT_EQ(open(path.data(), kFileOpenCreate), Types{kFileOpenTemporary});
+  EXPECT_EQ(open(path.data(), kFileOpenReadWrite), (Types{kFileOpenTemporary, kFileOpenReadWrite}));
+  EXPECT_EQ(open(path.data(), kFileOpenRead), Types{kFileOpenRead});
 }
 
 TEST(BlockFile, LockingLetsThreadsShareAContainer) {
