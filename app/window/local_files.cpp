@@ -14,7 +14,10 @@
 #include <cstring>
 #include <memory>
 
+#include "engine/runtime/file_sys.h"
+#include "engine/runtime/module_table.h"
 #include "engine/runtime/path.h"
+#include "engine/runtime/stream.h"
 
 namespace {
 
@@ -161,4 +164,13 @@ QString LocalFile_FindShown(const QString& shown) {
   }
   if (found.isEmpty()) return {};
   return (cut < 0 ? QString() : shown.left(cut + 1)) + found;
+}
+
+QString LocalFile_NewWorkingFile() {
+  EngineObject* fileSys = g_FileSysModule != nullptr ? g_FileSysModule : &FileSysModule;
+  char16_t name[kPathBufferSize] = {};
+  EngineObject* stream = nullptr;
+  if (FileSys_Open(fileSys, name, kPathBufferSize, kFileOpenTemporary, &stream) != kOk) return {};
+  (void)StreamOf(stream).close(stream);  // nothing written
+  return QString::fromUtf16(name);
 }

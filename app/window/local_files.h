@@ -55,3 +55,8 @@ QString LocalFile_FromSetting(const QVariant& value);
 // does not exist as such: the one file in its folder whose shown name it is.
 // Empty when there is none, or more than one.
 QString LocalFile_FindShown(const QString& shown);
+
+// A new empty file in the engine's private temporary folder (swept at the
+// next start when this process is killed, unlike a toolkit temporary file);
+// empty when none can be made. The caller removes it when done.
+QString LocalFile_NewWorkingFile();

@@ -1,12 +1,13 @@
 #include "app/window/print_job.h"
 
+#include <QFile>
 #include <QImage>
 #include <QPageRanges>
 #include <QPainter>
 #include <QPoint>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QTemporaryFile>
+#include <QScopeGuard>
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
@@ -18,6 +19,7 @@
 #include "app/core/doc_open.h"
 #include "app/device/win_device.h"
 #include "app/window/kelpo_view.h"
+#include "app/window/local_files.h"
 #include "app/window/main_frame.h"
 #include "app/window/print_preview.h"
 #include "app/window/workers.h"
@@ -397,11 +399,12 @@ namespace {
 // the pagination has succeeded, so a cancelled or failed one prints nothing
 // (not even a blank page). The job keeps the pagination for the same layout.
 bool PaginateAside(PrintJob* job, QPrinter* printer) {
-  QTemporaryFile scratch;
-  if (!scratch.open()) return false;
+  const QString scratch = LocalFile_NewWorkingFile();
+  if (scratch.isEmpty()) return false;
+  const auto removeScratch = qScopeGuard([&scratch] { QFile::remove(scratch); });
   QPrinter stand(QPrinter::HighResolution);
   stand.setOutputFormat(QPrinter::PdfFormat);
-  stand.setOutputFileName(scratch.fileName());
+  stand.setOutputFileName(scratch);
   stand.setResolution(printer->resolution());
   stand.setPageLayout(printer->pageLayout());
   QPainter measure;
@@ -422,15 +425,11 @@ class PrintOutput {
     if (printer->outputFormat() != QPrinter::PdfFormat || printer->outputFileName().isEmpty())
       return;
     target_ = printer->outputFileName();
-    char16_t name[kPathBufferSize] = {};
-    EngineObject* stream = nullptr;
-    if (g_FileSysModule == nullptr ||
-        FileSys_Open(g_FileSysModule, name, kPathBufferSize, kFileOpenTemporary, &stream) != kOk) {
+    work_ = LocalFile_NewWorkingFile();
+    if (g_FileSysModule == nullptr || work_.isEmpty()) {
       failed_ = true;
       return;
     }
-    (void)StreamOf(stream).close(stream);  // nothing written yet
-    work_ = QString::fromUtf16(name);
     printer->setOutputFileName(work_);
   }
   ~PrintOutput() { (void)Finish(false); }

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <string>
 
+#include "app/window/local_files.h"
 #include "engine/runtime/file_sys.h"
 #include "engine/runtime/module_table.h"
 #include "engine/runtime/stream.h"
@@ -30,22 +31,12 @@ EngineObject* FileSys() {
   return g_FileSysModule != nullptr ? g_FileSysModule : &FileSysModule;
 }
 
-// A new empty file in the engine's private temporary folder (swept at the
-// next start when this process is killed); empty when none can be made.
-QString NewWorkingFile() {
-  char16_t name[kPathBufferSize] = {};
-  EngineObject* stream = nullptr;
-  if (FileSys_Open(FileSys(), name, kPathBufferSize, kFileOpenTemporary, &stream) != kOk) return {};
-  (void)StreamOf(stream).close(stream);  // nothing written
-  return QString::fromUtf16(name);
-}
-
 }  // namespace
 
 QtSettingsStore::QtSettingsStore() {
   const QSettings file(QStringLiteral("Kelpo"), QStringLiteral("Kelpo"));
   path_ = file.fileName();
-  work_ = NewWorkingFile();
+  work_ = LocalFile_NewWorkingFile();
   if (work_.isEmpty()) {
     // Without a working copy nothing can be checked before the file is
     // replaced: the values stay in memory and every save fails.
@@ -68,7 +59,7 @@ bool QtSettingsStore::Save() {
   // values go on in a new one over a new working copy.
   auto values = std::make_unique<QSettings>(QString(), QSettings::IniFormat);
   const QString old = work_;
-  work_ = NewWorkingFile();
+  work_ = LocalFile_NewWorkingFile();
   if (!work_.isEmpty()) values = std::make_unique<QSettings>(work_, QSettings::IniFormat);
   for (const QString& key : settings_->allKeys())
     values->setValue(key, settings_->value(key));
@@ -84,7 +75,7 @@ bool QtSettingsStore::Check() {
   // The copy as it reached the disk must hold every value. It is read under
   // a name of its own: under the working copy's name the toolkit would answer
   // from what it holds in memory.
-  const QString check = NewWorkingFile();
+  const QString check = LocalFile_NewWorkingFile();
   if (check.isEmpty() || !QFile::remove(check) || !QFile::link(work_, check)) {
     if (!check.isEmpty()) QFile::remove(check);
     return false;
