@@ -165,26 +165,47 @@ bool BuildCode(const std::uint8_t* lengths, std::uint32_t n, DctCode* c) {
   return true;
 }
 
-// One block's coefficients, dequantised into natural order; quant in zigzag
-// order.
+// What the fast paths need to know of a block's coefficients.
+struct BlockShape {
+  bool acZero;            // only the first (DC) coefficient can be non-zero
+  std::uint32_t largest;  // every |coefficient| is at most this + 1 (an OR of them)
+};
+
+// Adds a coefficient to the shape's bits: v ^ (v >> 31) is |v|, less one for
+// a negative v.
+[[gnu::always_inline]] inline void Note(std::int32_t v, std::uint32_t k, std::uint32_t* ac,
+                                        std::uint32_t* largest) {
+  *largest |= static_cast<std::uint32_t>(v ^ (v >> 31));
+  if (k != 0) *ac |= static_cast<std::uint32_t>(v);
+}
+
+// One block's coefficients, dequantised into natural order, and their shape
+// (as ShapeOf would find it, without reading the block again); quant in
+// zigzag order.
 bool DecodeBlock(BitReader& bits, const DctCode& code, const std::int32_t* quant,
-                 std::int32_t out[64]) {
+                 std::int32_t out[64], BlockShape* shape) {
   std::memset(out, 0, 64 * sizeof(std::int32_t));
+  std::uint32_t ac = 0;
+  std::uint32_t largest = 0;
   std::uint32_t k = 0;
   while (k < 64) {
     std::uint32_t s = 0;
     if (!bits.Symbol(code, &s)) return false;
     if (s < 256) {
-      out[kZigzag[k]] = (static_cast<std::int32_t>(s) - 128) * quant[k];
+      const std::int32_t v = (static_cast<std::int32_t>(s) - 128) * quant[k];
+      out[kZigzag[k]] = v;
+      Note(v, k, &ac, &largest);
       ++k;
     } else if (s < 260) {
       const std::uint32_t n = 9 + (s - 256);
-      std::uint32_t v = 0;
-      if (!bits.Bits(n, &v)) return false;
-      const std::int32_t value = (v & (1u << (n - 1))) != 0
-                                     ? static_cast<std::int32_t>(v) - (1 << n)
-                                     : static_cast<std::int32_t>(v);
-      out[kZigzag[k]] = value * quant[k];
+      std::uint32_t raw = 0;
+      if (!bits.Bits(n, &raw)) return false;
+      const std::int32_t value = (raw & (1u << (n - 1))) != 0
+                                     ? static_cast<std::int32_t>(raw) - (1 << n)
+                                     : static_cast<std::int32_t>(raw);
+      const std::int32_t v = value * quant[k];
+      out[kZigzag[k]] = v;
+      Note(v, k, &ac, &largest);
       ++k;
     } else if (s < 268) {
       std::uint32_t extra = 0;
@@ -198,14 +219,9 @@ bool DecodeBlock(BitReader& bits, const DctCode& code, const std::int32_t* quant
       return false;
     }
   }
+  *shape = {ac == 0, largest};
   return true;
 }
-
-// What the fast paths need to know of a block's coefficients.
-struct BlockShape {
-  bool acZero;            // only the first (DC) coefficient can be non-zero
-  std::uint32_t largest;  // every |coefficient| is at most this + 1 (an OR of them)
-};
 
 BlockShape ShapeOf(const std::int32_t in[64]) {
   // v ^ (v >> 31) is |v|, less one for a negative v.
@@ -568,13 +584,13 @@ DctPath BestPath() {
 #endif
 }
 
-// The inverse DCT of a block through the path.
-void InverseDct(DctPath path, const std::int32_t in[64], std::uint8_t* out, std::uint32_t stride) {
+// The inverse DCT of a block of the given shape through the path.
+void InverseDct(DctPath path, const std::int32_t in[64], BlockShape shape, std::uint8_t* out,
+                std::uint32_t stride) {
   if (path == DctPath::kPortable) {
     InverseDctWide(in, out, stride);
     return;
   }
-  const BlockShape shape = ShapeOf(in);
   if (shape.acZero) {
     FillDc(in[0], out, stride);
     return;
@@ -595,11 +611,18 @@ void InverseDct(DctPath path, const std::int32_t in[64], std::uint8_t* out, std:
 // Each sample of an 8 x 8 block repeated 2 x 2 into 16 x 16 at out.
 void Double(const std::uint8_t block[64], std::uint8_t* out) {
   for (std::uint32_t y = 0; y < 8; ++y) {
+#if defined(KELPO_DCT_X86)
+    const __m128i half = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(block + y * 8));
+    const __m128i row = _mm_unpacklo_epi8(half, half);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * y * kDctTileSize), row);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + (2 * y + 1) * kDctTileSize), row);
+#else
     std::uint8_t row[16];
     for (std::uint32_t x = 0; x < 8; ++x)
       row[2 * x] = row[2 * x + 1] = block[y * 8 + x];
     std::memcpy(out + 2 * y * kDctTileSize, row, 16);
     std::memcpy(out + (2 * y + 1) * kDctTileSize, row, 16);
+#endif
   }
 }
 
@@ -617,19 +640,21 @@ StatusCode Decode(DctPath path, DctImageDecoder* decoder, const std::uint8_t* da
   for (std::uint32_t k = 0; k < 64; ++k)
     quant[k] = decoder->quant[set][kZigzag[k]];
   std::int32_t coefficients[64];
+  BlockShape shape{};
   std::uint8_t block[64];
   for (std::uint32_t plane = 0; plane < (chroma ? 2u : 1u); ++plane) {
     for (std::uint32_t r = 0; r < rows; ++r) {
       for (std::uint32_t c = 0; c < cols; ++c) {
-        if (!DecodeBlock(bits, decoder->code[set], quant, coefficients)) {
+        if (!DecodeBlock(bits, decoder->code[set], quant, coefficients, &shape)) {
           decoder->status = DctStatus::BadCoefficients;
           return kFailed;
         }
         if (!chroma) {
-          InverseDct(path, coefficients, tile->y + 8 * r * kDctTileSize + 8 * c, kDctTileSize);
+          InverseDct(path, coefficients, shape, tile->y + 8 * r * kDctTileSize + 8 * c,
+                     kDctTileSize);
           continue;
         }
-        InverseDct(path, coefficients, block, 8);
+        InverseDct(path, coefficients, shape, block, 8);
         Double(block, (plane == 0 ? tile->cb : tile->cr) + 16 * r * kDctTileSize + 16 * c);
       }
     }
@@ -651,7 +676,7 @@ bool DctImage_HavePath(DctPath path) noexcept {
 
 void DctImage_InverseDctWith(DctPath path, const std::int32_t in[64], std::uint8_t* out,
                              std::uint32_t stride) noexcept {
-  InverseDct(std::min(path, BestPath()), in, out, stride);
+  InverseDct(std::min(path, BestPath()), in, ShapeOf(in), out, stride);
 }
 
 StatusCode DctImage_DecodeWith(DctPath path, DctImageDecoder* decoder, const std::uint8_t* data,
