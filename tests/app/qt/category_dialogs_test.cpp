@@ -39,7 +39,6 @@
 namespace {
 
 using modal_script::AnswerMessage;
-using modal_script::SaveShot;
 using modal_script::WhenModal;
 
 QString Text(std::uint32_t id) {
@@ -158,7 +157,7 @@ TEST_F(CategoryDialogsTest, TickedCategoriesAreStoredAscendingAndShownAgainAfter
         EXPECT_TRUE(d->subCategoryCheck()->isEnabled());
         QTest::keyClicks(d->nameEdit(), "Maps");
         d->subCategoryCheck()->setChecked(true);
-        SaveShot(d, "new_category_dialog");
+        KeepPicture(d, "new_category_dialog");
         d->accept();
       });
       dlg->newButton()->click();
@@ -183,7 +182,7 @@ TEST_F(CategoryDialogsTest, TickedCategoriesAreStoredAscendingAndShownAgainAfter
       maps->setCheckState(0, Qt::Checked);
       Item(dlg->tree(), "Personal")->setCheckState(0, Qt::Checked);
       Item(dlg->tree(), "Business")->setCheckState(0, Qt::Checked);
-      SaveShot(dlg, "categories_dialog");
+      KeepPicture(dlg, "categories_dialog");
       dlg->okButton()->click();
       // The list for the caller is in stored (ascending) order, not the
       // tree's.
@@ -293,7 +292,7 @@ TEST_F(CategoryDialogsTest, RenameMovesTheItemWithItsTicksAndDeletePurgesTheDocu
 
     WhenModal<CRenameCategoryDlg>([](CRenameCategoryDlg* d) {
       d->setName("Zeta");
-      SaveShot(d, "rename_category_dialog");
+      KeepPicture(d, "rename_category_dialog");
       d->accept();
     });
     dlg->renameButton()->click();
@@ -303,7 +302,7 @@ TEST_F(CategoryDialogsTest, RenameMovesTheItemWithItsTicksAndDeletePurgesTheDocu
     EXPECT_EQ(Children(zeta), QStringList{"Deep"});
     EXPECT_EQ(tree->currentItem(), zeta);
     EXPECT_EQ(Checked(tree), (QStringList{"Gamma", "Zeta"}));  // the ticks went along
-    SaveShot(dlg, "categories_after_rename");
+    KeepPicture(dlg, "categories_after_rename");
 
     // Delete asks with the name; No keeps it, Yes removes it with its
     // sub-categories.
@@ -400,7 +399,7 @@ TEST_F(CategoryDialogsTest, ALongNameBringsUpTheHorizontalScrollBar) {
   QApplication::processEvents();
   EXPECT_GT(dialog.tree()->horizontalScrollBar()->maximum(), 0);
   EXPECT_EQ(Item(dialog.tree(), QString(120, 'w'))->text(0), QString(120, 'w'));
-  SaveShot(&dialog, "categories_long_name");
+  KeepPicture(&dialog, "categories_long_name");
 }
 
 // A document whose settings file could not be made when it was opened (the
@@ -568,7 +567,7 @@ TEST_F(CategoryDialogsTest, OpenCategorizedListsSortsAndOpensAndRemembersTheCate
     EXPECT_EQ(dlg->sortKey(), kSortSizeDown);
     EXPECT_EQ(rows(dlg->list()),
               (QStringList{"Bravo.txt 3 KB", "charlie.txt 2 KB", "alpha.txt 1 KB"}));
-    SaveShot(dlg, "open_categorized_dialog");
+    KeepPicture(dlg, "open_categorized_dialog");
     clickColumn(dlg->list(), 1);  // a third click: ascending again
     EXPECT_EQ(dlg->sortKey(), kSortSizeUp);
     EXPECT_EQ(rows(dlg->list()),

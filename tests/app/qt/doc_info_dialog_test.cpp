@@ -30,7 +30,6 @@
 
 namespace {
 
-using modal_script::SaveShot;
 using modal_script::WhenModal;
 
 QString Text(std::uint32_t id) {
@@ -92,7 +91,7 @@ TEST_F(DocInfoDialogTest, PlainTextDocumentShowsOnlyItsGeneralPage) {
       if (!named) {
         EXPECT_EQ(general->encoding(), Text(StringId::Unknown));
       }
-      if (bytes == "x") SaveShot(sheet, "document_information_general");
+      if (bytes == "x") KeepPicture(sheet, "document_information_general");
       sheet->accept();
     });
     RunDocInfoDialog(view);
@@ -137,9 +136,9 @@ TEST_F(DocInfoDialogTest, NativeDocumentShowsItsStringsDateTypeAndEncoding) {
     EXPECT_EQ(general->size().toStdString(), std::to_string((file.size() + 1023) / 1024) + "KB");
     EXPECT_FALSE(general->title().isEmpty());
     sheet->tabs()->setCurrentIndex(2);
-    SaveShot(sheet, "document_information_native_publisher");
+    KeepPicture(sheet, "document_information_native_publisher");
     sheet->tabs()->setCurrentIndex(3);
-    SaveShot(sheet, "document_information_native_general");
+    KeepPicture(sheet, "document_information_native_general");
     sheet->accept();
   });
   RunDocInfoDialog(frame.Views().front());
@@ -185,13 +184,13 @@ TEST_F(DocInfoDialogTest, TextsTheDocumentCarriesGetAPageEach) {
   ASSERT_NE(title, nullptr);
   EXPECT_EQ(title->textLabel()->text(), "Salt & Pepper\nA Cook's Tale");
   EXPECT_EQ(title->textLabel()->textFormat(), Qt::PlainText);
-  SaveShot(&sheet, "document_information_title");
+  KeepPicture(&sheet, "document_information_title");
   sheet.tabs()->setCurrentIndex(3);
   EXPECT_EQ(sheet.generalPage()->size(), "3KB");
   EXPECT_EQ(sheet.generalPage()->type(), "Kelpo 1.x/2.x");
   EXPECT_EQ(sheet.generalPage()->encoding(), "windows-1252");
   EXPECT_EQ(sheet.generalPage()->title(), "Salt & Pepper");
-  SaveShot(&sheet, "document_information_general_native");
+  KeepPicture(&sheet, "document_information_general_native");
 }
 
 TEST_F(DocInfoDialogTest, SystemInformationShowsMemoryAndCharsets) {
@@ -211,7 +210,7 @@ TEST_F(DocInfoDialogTest, SystemInformationShowsMemoryAndCharsets) {
     for (int i = 1; i < pages->count(); ++i)
       EXPECT_LT(pages->item(i - 1)->text().toUInt(), pages->item(i)->text().toUInt());
     EXPECT_FALSE(pages->findItems("2252", Qt::MatchExactly).isEmpty());
-    SaveShot(dialog, "system_information");
+    KeepPicture(dialog, "system_information");
     dialog->accept();
   });
   RunSysInfoDialog(nullptr);

@@ -10,7 +10,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
@@ -36,6 +35,7 @@
 #include "engine/formats/text_doc.h"
 #include "engine/stores/settings_store.h"
 #include "engine/view/text_view_internal.h"
+#include "tests/app/qt/pictures.h"
 #include "tests/support/peer.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
@@ -48,13 +48,6 @@ class SilentPrompter : public Prompter {
   void Message(std::uint32_t, Icon) override {}
   bool AskYesNo(std::uint32_t) override { return false; }
 };
-
-void KeepPicture(QWidget* widget, const char* name) {
-  const char* dir = std::getenv("KELPO_ARTIFACT_DIR");
-  const QString folder = dir != nullptr ? QString::fromUtf8(dir) : QStringLiteral(".");
-  QDir().mkpath(folder);
-  EXPECT_TRUE(widget->grab().save(folder + "/" + name));
-}
 
 // Acts on the next modal widget of type T once it is up (polled every 10
 // ms while the watch lives); seen() tells whether it came.
@@ -166,7 +159,7 @@ TEST_F(WorkersDialogsTest, FindDialogKeepsTheRequestAndTheViewMarksTheHit) {
     QTest::keyClicks(d->textEdit(), QStringLiteral("NEEDLE"));
     QTest::keyClick(d->matchCaseBox(), Qt::Key_Space);
     d->rangeBox()->setCurrentIndex(0);
-    KeepPicture(d, "find_dialog.png");
+    KeepPicture(d->grab().toImage(), QStringLiteral("find_dialog"));
     QTest::mouseClick(d->findButton(), Qt::LeftButton);
   });
   QString unexpected;
@@ -321,7 +314,7 @@ TEST_F(WorkersDialogsTest, GoToAnswersByItsFieldsAndButtons) {
     QLineEdit* field = percentFirst ? dialog.percentEdit() : dialog.pageEdit();
     EXPECT_EQ(dialog.focusWidget(), field);
     EXPECT_EQ(field->selectedText(), field->text());
-    if (!percentFirst) KeepPicture(&dialog, "goto_dialog.png");
+    if (!percentFirst) KeepPicture(dialog.grab().toImage(), QStringLiteral("goto_dialog"));
     QTest::keyClicks(field, QStringLiteral("x7"));
     EXPECT_EQ(field->text(), QStringLiteral("7"));
     QTest::keyClick(field, Qt::Key_Return);
@@ -376,7 +369,7 @@ TEST_F(WorkersDialogsTest, ProgressDialogsFollowTheirWorker) {
     dialog.Tick();
     EXPECT_EQ(dialog.percentLabel()->text(), QStringLiteral("40%"));
     EXPECT_EQ(dialog.bar()->value(), 40);
-    KeepPicture(&dialog, "progress_find.png");
+    KeepPicture(dialog.grab().toImage(), QStringLiteral("progress_find"));
     shared.progress.store(kWorkerFinished);
     dialog.Tick();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
@@ -397,7 +390,7 @@ TEST_F(WorkersDialogsTest, ProgressDialogsFollowTheirWorker) {
     EXPECT_TRUE(dialog.countCaption()->isVisible());
     EXPECT_EQ(dialog.countLabel()->text(), QStringLiteral("12"));
     EXPECT_EQ(dialog.percentLabel()->text(), QStringLiteral("15%"));
-    KeepPicture(&dialog, "progress_pagination.png");
+    KeepPicture(dialog.grab().toImage(), QStringLiteral("progress_pagination"));
     // Enter does not end it; Cancel does.
     QTest::keyClick(&dialog, Qt::Key_Return);
     EXPECT_TRUE(dialog.isVisible());
@@ -416,7 +409,7 @@ TEST_F(WorkersDialogsTest, ProgressDialogsFollowTheirWorker) {
     dialog.SetProgress(5, 0);  // an empty span shows 0, never divides
     EXPECT_EQ(dialog.shownPercent(), 0);
     dialog.SetProgress(1, 4);
-    KeepPicture(&dialog, "progress_layout.png");
+    KeepPicture(dialog.grab().toImage(), QStringLiteral("progress_layout"));
     EXPECT_FALSE(dialog.cancelled());
     QTest::keyClick(&dialog, Qt::Key_Return);
     EXPECT_TRUE(dialog.isVisible());
@@ -466,7 +459,7 @@ TEST_F(WorkersDialogsTest, CancellingThePaginationPrintsNothing) {
     while (d->shownPages() < 1 && d->isVisible() && wait.elapsed() < 5000)
       QTest::qWait(10);
     EXPECT_TRUE(d->countCaption()->isVisible());
-    KeepPicture(d, "progress_pagination_live.png");
+    KeepPicture(d->grab().toImage(), QStringLiteral("progress_pagination_live"));
     QTest::mouseClick(d->findChild<QPushButton*>(), Qt::LeftButton);
   });
   QPrinter printer(QPrinter::HighResolution);
