@@ -11,7 +11,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
-#include <QSettings>
 #include <QTabWidget>
 #include <fstream>
 
@@ -21,12 +20,10 @@
 #include "app/program/reader_dialogs.h"
 #include "app/window/kelpo_view.h"
 #include "app/window/main_frame.h"
-#include "app/window/qt_settings_store.h"
 #include "engine/formats/doc_handler.h"
 #include "tests/app/qt/modal_script.h"
+#include "tests/app/qt/reader_fixture.h"
 #include "tests/support/native_writer.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -36,24 +33,9 @@ QString Text(std::uint32_t id) {
   return QString::fromUtf8(Resource_String(id));
 }
 
-class DocInfoDialogTest : public testing::Test {
+class DocInfoDialogTest : public ReaderTest {
  protected:
-  void SetUp() override {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(config_.Path()));
-    Prefs_SetDefaults(&prefs_);
-    prefs_.setDefaultEncoding(2252);
-    Prefs_InitWindowState(&windowState_);
-  }
   void TearDown() override { modal_script::CancelPending(); }
-
-  TempDir data_;
-  TempDir config_;
-  TempDir files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  QtSettingsStore settings_;
-  Preferences prefs_;
-  WindowState windowState_;
 };
 
 TEST_F(DocInfoDialogTest, PlainTextDocumentShowsOnlyItsGeneralPage) {
