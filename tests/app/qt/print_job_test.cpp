@@ -43,8 +43,6 @@
 #include "engine/view/text_view.h"
 #include "tests/app/qt/reader_fixture.h"
 #include "tests/support/peer.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/wide_text.h"
 
 #if defined(__has_feature)
@@ -56,12 +54,6 @@
 
 namespace {
 
-class SilentPrompter : public Prompter {
- public:
-  void Message(std::uint32_t, Icon) override {}
-  bool AskYesNo(std::uint32_t) override { return false; }
-};
-
 std::vector<std::string> Words(const std::string& text) {
   std::istringstream in(text);
   std::vector<std::string> out;
@@ -70,20 +62,8 @@ std::vector<std::string> Words(const std::string& text) {
   return out;
 }
 
-class PrintJobTest : public ::testing::Test {
+class PrintJobTest : public ViewTest {
  protected:
-  void SetUp() override {
-    Prefs_SetDefaults(&prefs_);
-    std::uint32_t flags = 0;
-    ASSERT_EQ(Settings_OpenStore(&SettingsModule, &flags, &store_), kOk);
-  }
-  void TearDown() override {
-    view_.reset();
-    doc_.reset();
-    if (store_ != nullptr) {
-      EXPECT_EQ(Settings_CloseStore(store_), kOk);
-    }
-  }
   // A Palm Doc book made by txt2pdbdoc, open in a view.
   void OpenBook(int lines) {
     for (int i = 0; i < lines; ++i)
@@ -94,12 +74,7 @@ class PrintJobTest : public ::testing::Test {
     RunPeer("txt2pdbdoc Book '" + files_.File("book.txt") + "' '" + files_.File("book.pdb") + "'",
             "", &status);
     ASSERT_EQ(status, 0);
-    doc_ = std::make_unique<KelpoDoc>(ShellContext{&prefs_, store_, &prompter_});
-    ASSERT_TRUE(doc_->OnOpenDocument(U16(files_.File("book.pdb"))));
-    view_ = std::make_unique<KelpoView>(doc_.get(), nullptr);
-    view_->resize(500, 400);
-    view_->OnInitialUpdate();
-    view_->Render();
+    OpenView(files_.File("book.pdb"), QSize(500, 400));
   }
   void PdfPrinter(QPrinter* printer, const std::string& path) {
     printer->setOutputFormat(QPrinter::PdfFormat);
@@ -108,14 +83,7 @@ class PrintJobTest : public ::testing::Test {
     printer->setFullPage(false);
   }
 
-  TempDir data_, files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  Preferences prefs_;
-  EngineObject* store_ = nullptr;
-  SilentPrompter prompter_;
   std::string text_;
-  std::unique_ptr<KelpoDoc> doc_;
-  std::unique_ptr<KelpoView> view_;
 };
 
 TEST_F(PrintJobTest, PalmDocToPdfGivesEveryWordInOrderOnePageEach) {

@@ -5,8 +5,9 @@
 #include <QSettings>
 #include <QTest>
 
-#include "app/window/kelpo_view.h"
 #include "app/window/main_frame.h"
+#include "engine/stores/settings_store.h"
+#include "tests/support/wide_text.h"
 
 std::string NumberedLines(int count, const std::string& rest) {
   std::string text;
@@ -89,4 +90,31 @@ void ReaderFixture::AcceptEveryMessage() {
 
 void ReaderFixture::StopAcceptingMessages() {
   answer_.stop();
+}
+
+void ViewTest::SetUp() {
+  std::uint32_t flags = 0;
+  ASSERT_EQ(Settings_OpenStore(&SettingsModule, &flags, &store_), kOk);
+}
+
+void ViewTest::TearDown() {
+  CloseView();
+  if (store_ != nullptr) {
+    EXPECT_EQ(Settings_CloseStore(store_), kOk);
+  }
+}
+
+void ViewTest::OpenView(const std::string& path, QSize size, const CommandDialogs* dialogs) {
+  doc_ = std::make_unique<KelpoDoc>(ShellContext{&prefs_, store_, &prompter_});
+  ASSERT_TRUE(doc_->OnOpenDocument(U16(path))) << path;
+  view_ = std::make_unique<KelpoView>(doc_.get(), nullptr);
+  if (dialogs != nullptr) view_->SetDialogs(dialogs);
+  view_->resize(size);
+  view_->OnInitialUpdate();
+  view_->Render();
+}
+
+void ViewTest::CloseView() {
+  view_.reset();
+  doc_.reset();
 }

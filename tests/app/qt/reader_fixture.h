@@ -3,7 +3,9 @@
 // preferences and the window state as the program starts with them; the
 // settings store; the main window built as the program builds it; documents
 // written into the test's folder and opened until the view has settled; and
-// message boxes answered as they come.
+// message boxes answered as they come. For the tests of a reading view
+// without the main window: the same folders and preferences, the engine's
+// settings store and a document in a view of its own.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,13 +17,14 @@
 #include <memory>
 #include <string>
 
+#include "app/core/doc_open.h"
 #include "app/program/reader_dialogs.h"
+#include "app/window/kelpo_view.h"
 #include "app/window/qt_settings_store.h"
 #include "tests/app/qt/pictures.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
-class KelpoView;
 class MainFrame;
 
 // Numbered lines of text: "Line 0" + rest, "Line 1" + rest, ... each ending
@@ -106,4 +109,35 @@ class ReaderTest : public testing::Test, public ReaderFixture {
  protected:
   explicit ReaderTest(DefaultEncoding encoding = DefaultEncoding::kWindows1252)
       : ReaderFixture(encoding) {}
+};
+
+// Answers No to every question and counts the messages it was given.
+class CountingPrompter : public Prompter {
+ public:
+  int messages = 0;
+  void Message(std::uint32_t, Icon) override { ++messages; }
+  bool AskYesNo(std::uint32_t) override { return false; }
+};
+
+// A document in a reading view of its own, without the main window: the
+// folders and the preferences as the defaults have them, the engine's
+// settings store, and the prompter.
+class ViewTest : public testing::Test, public ReaderFolders {
+ protected:
+  ViewTest() : ReaderFolders(DefaultEncoding::kAsDefaults) {}
+  void SetUp() override;
+  void TearDown() override;
+
+  // Opens the document at path in a view of the size, with the dialogs its
+  // commands run (none: the commands that need one do nothing), laid out and
+  // drawn once.
+  void OpenView(const std::string& path, QSize size, const CommandDialogs* dialogs = nullptr);
+  // The view and the document go; the view keeps the reading state on its
+  // way out.
+  void CloseView();
+
+  EngineObject* store_ = nullptr;
+  CountingPrompter prompter_;
+  std::unique_ptr<KelpoDoc> doc_;
+  std::unique_ptr<KelpoView> view_;
 };

@@ -35,19 +35,11 @@
 #include "engine/formats/text_doc.h"
 #include "engine/stores/settings_store.h"
 #include "engine/view/text_view_internal.h"
-#include "tests/app/qt/pictures.h"
+#include "tests/app/qt/reader_fixture.h"
 #include "tests/support/peer.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/wide_text.h"
 
 namespace {
-
-class SilentPrompter : public Prompter {
- public:
-  void Message(std::uint32_t, Icon) override {}
-  bool AskYesNo(std::uint32_t) override { return false; }
-};
 
 // Acts on the next modal widget of type T once it is up (polled every 10
 // ms while the watch lives); seen() tells whether it came.
@@ -90,30 +82,12 @@ std::uint32_t SlowClock() noexcept {
   return g_ticks.fetch_add(300);
 }
 
-class WorkersDialogsTest : public ::testing::Test {
+class WorkersDialogsTest : public ViewTest {
  protected:
-  void SetUp() override {
-    Prefs_SetDefaults(&prefs_);
-    std::uint32_t flags = 0;
-    ASSERT_EQ(Settings_OpenStore(&SettingsModule, &flags, &store_), kOk);
-  }
-  void TearDown() override {
-    view_.reset();
-    doc_.reset();
-    if (store_ != nullptr) {
-      EXPECT_EQ(Settings_CloseStore(store_), kOk);
-    }
-  }
   void Open(const std::string& name, const std::string& text) {
     text_ = text;
     WriteFileBytes(files_.File(name), text_);
-    doc_ = std::make_unique<KelpoDoc>(ShellContext{&prefs_, store_, &prompter_});
-    ASSERT_TRUE(doc_->OnOpenDocument(U16(files_.File(name))));
-    view_ = std::make_unique<KelpoView>(doc_.get(), nullptr);
-    view_->SetDialogs(&ReaderDialogs());
-    view_->resize(500, 400);
-    view_->OnInitialUpdate();
-    view_->Render();
+    OpenView(files_.File(name), QSize(500, 400), &ReaderDialogs());
   }
   // Numbered lines with a needle on a few of them, one far down.
   void OpenStory() {
@@ -131,14 +105,7 @@ class WorkersDialogsTest : public ::testing::Test {
     return static_cast<std::uint32_t>(text_.find(what, from));
   }
 
-  TempDir data_, files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  Preferences prefs_;
-  EngineObject* store_ = nullptr;
-  SilentPrompter prompter_;
   std::string text_;
-  std::unique_ptr<KelpoDoc> doc_;
-  std::unique_ptr<KelpoView> view_;
 };
 
 TEST_F(WorkersDialogsTest, FindDialogKeepsTheRequestAndTheViewMarksTheHit) {
