@@ -128,9 +128,8 @@ class ViewTest : public testing::Test, public ReaderFolders {
   void SetUp() override;
   void TearDown() override;
 
-  // Opens the document at path in a view of the size, with the dialogs its
-  // commands run (none: the commands that need one do nothing), laid out and
-  // drawn once.
+  // Opens the document at path in a view of the size, laid out and drawn
+  // once; dialogs are the ones its commands run (none unless given).
   void OpenView(const std::string& path, QSize size, const CommandDialogs* dialogs = nullptr);
   // The view and the document go; the view keeps the reading state on its
   // way out.
