@@ -15,7 +15,6 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
-#include <QSettings>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -32,11 +31,9 @@
 #include "app/window/kelpo_view.h"
 #include "app/window/main_frame.h"
 #include "app/window/progress_dialog.h"
-#include "app/window/qt_settings_store.h"
 #include "engine/formats/text_doc.h"
 #include "engine/view/text_view.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
+#include "tests/app/qt/reader_fixture.h"
 
 namespace {
 
@@ -93,18 +90,10 @@ std::uint32_t SlowClock() noexcept {
   return g_ticks.fetch_add(300);
 }
 
-class EngineOwnerTest : public testing::Test {
+class EngineOwnerTest : public ReaderTest {
  protected:
   void SetUp() override {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(config_.Path()));
-    Prefs_SetDefaults(&prefs_);
-    prefs_.setDefaultEncoding(2252);
-    Prefs_InitWindowState(&windowState_);
-    std::string book;
-    for (int i = 0; i < 40000; ++i)
-      book += "Line " + std::to_string(i) + " of a long plain text book to read.\n";
-    WriteFileBytes(files_.File("book.txt"), book);
+    WriteFile("book.txt", NumberedLines(40000, " of a long plain text book to read."));
     g_uiThread = std::this_thread::get_id();
   }
 
@@ -125,23 +114,13 @@ class EngineOwnerTest : public testing::Test {
     tv->ops = &counting;
     return realOps;
   }
-
-  TempDir data_, config_, files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  QtSettingsStore settings_;
-  Preferences prefs_;
-  WindowState windowState_;
 };
 
 TEST_F(EngineOwnerTest, WhileAWorkerRunsTheWindowLeavesTheEngineAloneAndAutoScrollStops) {
-  ReaderWindow frame(&settings_, &prefs_, &windowState_);
-  frame.resize(900, 640);
-  frame.show();
-  frame.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
-  ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(files_.File("book.txt"))));
+  const auto frame = ActiveWindow();
+  ASSERT_TRUE(frame->OpenDocumentFile(QString::fromStdString(files_.File("book.txt"))));
   QApplication::processEvents();
-  KelpoView* view = frame.ActiveView();
+  KelpoView* view = frame->ActiveView();
   ASSERT_NE(view, nullptr);
   view->Render();
   EngineObject* tv = view->textView();
@@ -201,7 +180,7 @@ TEST_F(EngineOwnerTest, WhileAWorkerRunsTheWindowLeavesTheEngineAloneAndAutoScro
   poll.start();
 
   QToolBar* mainBar = nullptr;
-  for (QToolBar* bar : frame.findChildren<QToolBar*>())
+  for (QToolBar* bar : frame->findChildren<QToolBar*>())
     if (bar->windowTitle() == QStringLiteral("Menu")) mainBar = bar;
   ASSERT_NE(mainBar, nullptr);
   const struct {
@@ -212,15 +191,15 @@ TEST_F(EngineOwnerTest, WhileAWorkerRunsTheWindowLeavesTheEngineAloneAndAutoScro
       {"Ctrl+P", [&] { QTest::keyClick(view, Qt::Key_P, Qt::ControlModifier); }},
       {"the tool bar's Print",
        [&] {
-         QTest::mouseClick(mainBar->widgetForAction(frame.action(Cmd::Print)), Qt::LeftButton);
+         QTest::mouseClick(mainBar->widgetForAction(frame->action(Cmd::Print)), Qt::LeftButton);
        }},
   };
   for (const auto& c : kCommands) {
     SCOPED_TRACE(c.name);
-    frame.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
     view->setFocus();
-    frame.action(Cmd::Autoscroll)->trigger();
+    frame->action(Cmd::Autoscroll)->trigger();
     ASSERT_TRUE(view->viewMode() & ViewMode::AutoScroll);
     sawWorker = false;
     autoScrollAtWorker = true;
@@ -242,18 +221,12 @@ TEST_F(EngineOwnerTest, WhileThePagesArePrintedTheWindowLeavesTheEngineAlone) {
   // A print whose pages are drawn on a worker: the pagination runs to its
   // end, then the pages' dialog is held open with the view's timers asked
   // to step and the main window refreshing its commands, then cancelled.
-  std::string book;
-  for (int i = 0; i < 12000; ++i)
-    book += "Line " + std::to_string(i) + " of a book whose pages are printed.\n";
-  WriteFileBytes(files_.File("pages.txt"), book);
-  ReaderWindow frame(&settings_, &prefs_, &windowState_);
-  frame.resize(900, 640);
-  frame.show();
-  frame.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
-  ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(files_.File("pages.txt"))));
+  const QString pages =
+      WriteFile("pages.txt", NumberedLines(12000, " of a book whose pages are printed."));
+  const auto frame = ActiveWindow();
+  ASSERT_TRUE(frame->OpenDocumentFile(pages));
   QApplication::processEvents();
-  KelpoView* view = frame.ActiveView();
+  KelpoView* view = frame->ActiveView();
   ASSERT_NE(view, nullptr);
   view->Render();
   EngineObject* tv = view->textView();

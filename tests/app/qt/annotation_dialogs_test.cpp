@@ -26,17 +26,10 @@
 #include "engine/stores/settings_store.h"
 #include "engine/view/text_view.h"
 #include "tests/app/qt/dialog_driver.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
+#include "tests/app/qt/reader_fixture.h"
 #include "tests/support/wide_text.h"
 
 namespace {
-
-class SilentPrompter : public Prompter {
- public:
-  void Message(std::uint32_t, Icon) override {}
-  bool AskYesNo(std::uint32_t) override { return false; }
-};
 
 std::shared_ptr<bool> Answer(const QString& text, QMessageBox::StandardButton button) {
   return WhenModal<QMessageBox>([text, button](QMessageBox* box) {
@@ -51,36 +44,19 @@ struct Stored {
   std::string text, comment;
 };
 
-class AnnotationDialogsTest : public ::testing::Test {
+class AnnotationDialogsTest : public ViewTest {
  protected:
   void SetUp() override {
-    Prefs_SetDefaults(&prefs_);
-    std::uint32_t flags = 0;
-    ASSERT_EQ(Settings_OpenStore(&SettingsModule, &flags, &store_), kOk);
+    ASSERT_NO_FATAL_FAILURE(ViewTest::SetUp());
     std::string text;
     for (int i = 1; i <= 400; ++i)
       text += "Line " + std::to_string(i) + " of a book with notes in it.\n";
     WriteFileBytes(files_.File("book.txt"), text);
     Open();
   }
-  void TearDown() override {
-    view_.reset();
-    doc_.reset();
-    if (store_ != nullptr) {
-      EXPECT_EQ(Settings_CloseStore(store_), kOk);
-    }
-  }
-  void Open() {
-    doc_ = std::make_unique<KelpoDoc>(ShellContext{&prefs_, store_, &prompter_});
-    ASSERT_TRUE(doc_->OnOpenDocument(U16(files_.File("book.txt"))));
-    view_ = std::make_unique<KelpoView>(doc_.get(), nullptr);
-    view_->resize(420, 300);
-    view_->OnInitialUpdate();
-    view_->Render();
-  }
+  void Open() { OpenView(files_.File("book.txt"), QSize(420, 300)); }
   void Reopen() {
-    view_.reset();
-    doc_.reset();
+    CloseView();
     Open();
   }
   StatusCode Annot(std::uint16_t code, std::uint32_t argument, void* io) {
@@ -146,14 +122,6 @@ class AnnotationDialogsTest : public ::testing::Test {
   static QString Cell(const AnnotationsDialog* d, int row, int column) {
     return d->list()->topLevelItem(row)->text(column);
   }
-
-  TempDir data_, files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  Preferences prefs_;
-  EngineObject* store_ = nullptr;
-  SilentPrompter prompter_;
-  std::unique_ptr<KelpoDoc> doc_;
-  std::unique_ptr<KelpoView> view_;
 };
 
 TEST_F(AnnotationDialogsTest, TheListEditsDeletesAndGoesToAnnotations) {

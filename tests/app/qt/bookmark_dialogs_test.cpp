@@ -25,19 +25,12 @@
 #include "engine/stores/settings_store.h"
 #include "engine/view/text_view.h"
 #include "tests/app/qt/dialog_driver.h"
+#include "tests/app/qt/reader_fixture.h"
 #include "tests/formats/razo_fixture.h"
 #include "tests/support/peer.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/wide_text.h"
 
 namespace {
-
-class SilentPrompter : public Prompter {
- public:
-  void Message(std::uint32_t, Icon) override {}
-  bool AskYesNo(std::uint32_t) override { return false; }
-};
 
 std::string Book() {
   std::string text;
@@ -54,35 +47,16 @@ std::shared_ptr<bool> Answer(const QString& text, QMessageBox::StandardButton bu
   });
 }
 
-class BookmarkDialogsTest : public ::testing::Test {
+class BookmarkDialogsTest : public ViewTest {
  protected:
-  void SetUp() override {
-    Prefs_SetDefaults(&prefs_);
-    std::uint32_t flags = 0;
-    ASSERT_EQ(Settings_OpenStore(&SettingsModule, &flags, &store_), kOk);
-  }
-  void TearDown() override {
-    Close();
-    if (store_ != nullptr) {
-      EXPECT_EQ(Settings_CloseStore(store_), kOk);
-    }
-  }
   void Open(const std::string& path) {
     path_ = path;
-    doc_ = std::make_unique<KelpoDoc>(ShellContext{&prefs_, store_, &prompter_});
-    ASSERT_TRUE(doc_->OnOpenDocument(U16(path)));
-    view_ = std::make_unique<KelpoView>(doc_.get(), nullptr);
-    view_->resize(420, 300);
-    view_->OnInitialUpdate();
-    view_->Render();
+    OpenView(path, QSize(420, 300));
   }
-  // The view stores the reading state and the kind last used on the way out.
-  void Close() {
-    view_.reset();
-    doc_.reset();
-  }
+  // The document closed and opened again: the view stores the reading state
+  // and the kind last used on its way out.
   void Reopen() {
-    Close();
+    CloseView();
     Open(path_);
   }
   StatusCode List(std::uint16_t op, int list, std::uint32_t argument, void* io) {
@@ -128,14 +102,7 @@ class BookmarkDialogsTest : public ::testing::Test {
     return rows;
   }
 
-  TempDir data_, files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  Preferences prefs_;
-  EngineObject* store_ = nullptr;
-  SilentPrompter prompter_;
   std::string path_;
-  std::unique_ptr<KelpoDoc> doc_;
-  std::unique_ptr<KelpoView> view_;
 };
 
 constexpr int kLocal = 2;     // engine list of the Local kind

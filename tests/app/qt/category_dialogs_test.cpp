@@ -16,7 +16,6 @@
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QSettings>
 #include <QTest>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
@@ -28,41 +27,26 @@
 #include "app/program/reader_dialogs.h"
 #include "app/window/kelpo_view.h"
 #include "app/window/main_frame.h"
-#include "app/window/qt_settings_store.h"
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/dict.h"
 #include "engine/runtime/file_sys.h"
 #include "tests/app/qt/modal_script.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
+#include "tests/app/qt/reader_fixture.h"
 
 namespace {
 
 using modal_script::AnswerMessage;
-using modal_script::SaveShot;
 using modal_script::WhenModal;
 
 QString Text(std::uint32_t id) {
   return QString::fromUtf8(Resource_String(id));
 }
 
-class CategoryDialogsTest : public testing::Test {
+class CategoryDialogsTest : public ReaderTest {
  protected:
-  void SetUp() override {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(config_.Path()));
-    Prefs_SetDefaults(&prefs_);
-    prefs_.setDefaultEncoding(2252);
-    Prefs_InitWindowState(&windowState_);
-  }
   void TearDown() override { modal_script::CancelPending(); }
-  void Settle() {
-    for (int i = 0; i < 20; ++i)
-      QApplication::processEvents();
-  }
-  std::unique_ptr<MainFrame> StartProgram() {
-    return std::make_unique<ReaderWindow>(&settings_, &prefs_, &windowState_);
-  }
+  // Opens the document of the test's folder and answers its view, found by
+  // its window's title among the open ones.
   KelpoView* Open(MainFrame& frame, const std::string& name) {
     const QString path = QString::fromStdString(files_.File(name));
     EXPECT_TRUE(frame.OpenDocumentFile(path));
@@ -115,21 +99,13 @@ class CategoryDialogsTest : public testing::Test {
       if ((*it)->checkState(0) == Qt::Checked) names << (*it)->text(0);
     return names;
   }
-
-  TempDir data_;
-  TempDir config_;
-  TempDir files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  QtSettingsStore settings_;
-  Preferences prefs_;
-  WindowState windowState_;
 };
 
 TEST_F(CategoryDialogsTest, TickedCategoriesAreStoredAscendingAndShownAgainAfterARestart) {
   WriteFileBytes(files_.File("book.txt"), "A book to file under some categories.\n");
   std::vector<std::uint16_t> stored;
   {
-    auto frame = StartProgram();
+    auto frame = NewWindow();
     KelpoView* view = Open(*frame, "book.txt");
     ASSERT_NE(view, nullptr);
     bool ran = false;
@@ -158,7 +134,7 @@ TEST_F(CategoryDialogsTest, TickedCategoriesAreStoredAscendingAndShownAgainAfter
         EXPECT_TRUE(d->subCategoryCheck()->isEnabled());
         QTest::keyClicks(d->nameEdit(), "Maps");
         d->subCategoryCheck()->setChecked(true);
-        SaveShot(d, "new_category_dialog");
+        KeepPicture(d, "new_category_dialog");
         d->accept();
       });
       dlg->newButton()->click();
@@ -183,7 +159,7 @@ TEST_F(CategoryDialogsTest, TickedCategoriesAreStoredAscendingAndShownAgainAfter
       maps->setCheckState(0, Qt::Checked);
       Item(dlg->tree(), "Personal")->setCheckState(0, Qt::Checked);
       Item(dlg->tree(), "Business")->setCheckState(0, Qt::Checked);
-      SaveShot(dlg, "categories_dialog");
+      KeepPicture(dlg, "categories_dialog");
       dlg->okButton()->click();
       // The list for the caller is in stored (ascending) order, not the
       // tree's.
@@ -205,7 +181,7 @@ TEST_F(CategoryDialogsTest, TickedCategoriesAreStoredAscendingAndShownAgainAfter
   }
 
   // The program starts afresh: the categories and the ticks are back.
-  auto frame = StartProgram();
+  auto frame = NewWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(StoredIds(view), stored);
@@ -236,7 +212,7 @@ TEST_F(CategoryDialogsTest, TickedCategoriesAreStoredAscendingAndShownAgainAfter
 
 TEST_F(CategoryDialogsTest, RenameMovesTheItemWithItsTicksAndDeletePurgesTheDocumentsList) {
   WriteFileBytes(files_.File("book.txt"), "A book.\n");
-  auto frame = StartProgram();
+  auto frame = NewWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
   EngineObject* dict = Dictionary(*frame);
@@ -293,7 +269,7 @@ TEST_F(CategoryDialogsTest, RenameMovesTheItemWithItsTicksAndDeletePurgesTheDocu
 
     WhenModal<CRenameCategoryDlg>([](CRenameCategoryDlg* d) {
       d->setName("Zeta");
-      SaveShot(d, "rename_category_dialog");
+      KeepPicture(d, "rename_category_dialog");
       d->accept();
     });
     dlg->renameButton()->click();
@@ -303,7 +279,7 @@ TEST_F(CategoryDialogsTest, RenameMovesTheItemWithItsTicksAndDeletePurgesTheDocu
     EXPECT_EQ(Children(zeta), QStringList{"Deep"});
     EXPECT_EQ(tree->currentItem(), zeta);
     EXPECT_EQ(Checked(tree), (QStringList{"Gamma", "Zeta"}));  // the ticks went along
-    SaveShot(dlg, "categories_after_rename");
+    KeepPicture(dlg, "categories_after_rename");
 
     // Delete asks with the name; No keeps it, Yes removes it with its
     // sub-categories.
@@ -323,7 +299,7 @@ TEST_F(CategoryDialogsTest, RenameMovesTheItemWithItsTicksAndDeletePurgesTheDocu
 
   // After a restart the dictionary has the rename and the deletion.
   frame.reset();
-  frame = StartProgram();
+  frame = NewWindow();
   EXPECT_EQ(IdOf(*frame, u"Fiction/Beta"), kDictNone);
   EXPECT_EQ(IdOf(*frame, u"Fiction/Zeta"), kDictNone);
   EXPECT_EQ(IdOf(*frame, u"Fiction/Zeta/Deep"), kDictNone);
@@ -333,7 +309,7 @@ TEST_F(CategoryDialogsTest, RenameMovesTheItemWithItsTicksAndDeletePurgesTheDocu
 TEST_F(CategoryDialogsTest, CancelKeepsCategoryEditsButWritesNoTicks) {
   WriteFileBytes(files_.File("book.txt"), "A book.\n");
   {
-    auto frame = StartProgram();
+    auto frame = NewWindow();
     KelpoView* view = Open(*frame, "book.txt");
     ASSERT_NE(view, nullptr);
     WhenModal<CCategoriesDlg>([&](CCategoriesDlg* dlg) {
@@ -348,13 +324,13 @@ TEST_F(CategoryDialogsTest, CancelKeepsCategoryEditsButWritesNoTicks) {
     RunCategoriesDialog(view);
     EXPECT_TRUE(StoredIds(view).empty());
   }
-  auto frame = StartProgram();
+  auto frame = NewWindow();
   EXPECT_NE(IdOf(*frame, u"Kept"), kDictNone);
 }
 
 TEST_F(CategoryDialogsTest, ATreeThatCannotBeShownWholeLeavesTheDocumentsListAlone) {
   WriteFileBytes(files_.File("book.txt"), "A book.\n");
-  auto frame = StartProgram();
+  auto frame = NewWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
   const std::uint16_t business = IdOf(*frame, u"Business");
@@ -384,7 +360,7 @@ TEST_F(CategoryDialogsTest, ATreeThatCannotBeShownWholeLeavesTheDocumentsListAlo
 }
 
 TEST_F(CategoryDialogsTest, ALongNameBringsUpTheHorizontalScrollBar) {
-  auto frame = StartProgram();
+  auto frame = NewWindow();
   CCategoriesDlg shortNames(frame->store(), nullptr, nullptr);
   shortNames.show();
   QApplication::processEvents();
@@ -400,7 +376,7 @@ TEST_F(CategoryDialogsTest, ALongNameBringsUpTheHorizontalScrollBar) {
   QApplication::processEvents();
   EXPECT_GT(dialog.tree()->horizontalScrollBar()->maximum(), 0);
   EXPECT_EQ(Item(dialog.tree(), QString(120, 'w'))->text(0), QString(120, 'w'));
-  SaveShot(&dialog, "categories_long_name");
+  KeepPicture(&dialog, "categories_long_name");
 }
 
 // A document whose settings file could not be made when it was opened (the
@@ -411,7 +387,7 @@ TEST_F(CategoryDialogsTest, WithoutItsSettingsFileTheTicksGoUnderOneMadeOnOk) {
   WriteFileBytes(files_.File("book.txt"), "A book opened while the disk was full.\n");
   std::uint16_t business = kDictNone;
   {
-    auto frame = StartProgram();
+    auto frame = NewWindow();
     FileSys_FailWritesAfter(0);
     KelpoView* view = Open(*frame, "book.txt");
     FileSys_FailWritesAfter(kFileSysWritesUnlimited);
@@ -447,7 +423,7 @@ TEST_F(CategoryDialogsTest, WithoutItsSettingsFileTheTicksGoUnderOneMadeOnOk) {
     ASSERT_NE(business, kDictNone);
   }
 
-  auto frame = StartProgram();
+  auto frame = NewWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
   ASSERT_NE(view->document()->state().localSettings.path[0], u'\0');
@@ -524,7 +500,7 @@ TEST_F(CategoryDialogsTest, OpenCategorizedListsSortsAndOpensAndRemembersTheCate
   };
   const std::vector<Doc> docs{{"alpha.txt", 1}, {"Bravo.txt", 3000}, {"charlie.txt", 2048}};
   {
-    auto frame = StartProgram();
+    auto frame = NewWindow();
     const std::uint16_t business = IdOf(*frame, u"Business");
     ASSERT_NE(business, kDictNone);
     std::vector<std::uint16_t> list{1, business};
@@ -539,7 +515,7 @@ TEST_F(CategoryDialogsTest, OpenCategorizedListsSortsAndOpensAndRemembersTheCate
     }
   }
 
-  auto frame = StartProgram();
+  auto frame = NewWindow();
   frame->resize(900, 600);
   frame->show();
   const auto rows = [](QTreeWidget* list) {
@@ -568,7 +544,7 @@ TEST_F(CategoryDialogsTest, OpenCategorizedListsSortsAndOpensAndRemembersTheCate
     EXPECT_EQ(dlg->sortKey(), kSortSizeDown);
     EXPECT_EQ(rows(dlg->list()),
               (QStringList{"Bravo.txt 3 KB", "charlie.txt 2 KB", "alpha.txt 1 KB"}));
-    SaveShot(dlg, "open_categorized_dialog");
+    KeepPicture(dlg, "open_categorized_dialog");
     clickColumn(dlg->list(), 1);  // a third click: ascending again
     EXPECT_EQ(dlg->sortKey(), kSortSizeUp);
     EXPECT_EQ(rows(dlg->list()),

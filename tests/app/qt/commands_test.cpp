@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
@@ -20,7 +19,6 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QScrollBar>
-#include <QSettings>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -35,13 +33,11 @@
 #include "app/window/kelpo_view.h"
 #include "app/window/main_frame.h"
 #include "app/window/print_preview.h"
-#include "app/window/qt_settings_store.h"
 #include "engine/stores/annot_store.h"
 #include "engine/view/text_view.h"
+#include "tests/app/qt/reader_fixture.h"
 #include "tests/formats/razo_fixture.h"
 #include "tests/support/peer.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/wide_text.h"
 
 namespace {
@@ -52,44 +48,17 @@ class FakeClock : public ViewClock {
   std::uint32_t now = 5000;
 };
 
-class CommandsTest : public testing::Test {
+class CommandsTest : public ReaderTest {
  protected:
   void SetUp() override {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(config_.Path()));
-    Prefs_SetDefaults(&prefs_);
-    prefs_.setDefaultEncoding(2252);
-    Prefs_InitWindowState(&windowState_);
-    for (int i = 0; i < 400; ++i)
-      book_ += "Line " + std::to_string(i) + " of a long plain text book to read.\n";
-    WriteFileBytes(files_.File("book.txt"), book_);
-    WriteFileBytes(files_.File("short.txt"), "Only two lines.\nThe end.\n");
-    WriteFileBytes(files_.File("empty.txt"), "");
+    book_ = NumberedLines(400, " of a long plain text book to read.");
+    WriteFile("book.txt", book_);
+    WriteFile("short.txt", "Only two lines.\nThe end.\n");
+    WriteFile("empty.txt", "");
   }
-  void Settle() {
-    for (int i = 0; i < 20; ++i)
-      QApplication::processEvents();
-  }
-  std::unique_ptr<MainFrame> MakeFrame() {
-    auto frame = std::make_unique<ReaderWindow>(&settings_, &prefs_, &windowState_);
-    frame->resize(900, 640);
-    frame->show();
-    frame->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-    return frame;
-  }
+  // The documents here are laid out to their end before the test looks.
   KelpoView* Open(MainFrame& frame, const char* name) {
-    EXPECT_TRUE(frame.OpenDocumentFile(QString::fromStdString(files_.File(name))));
-    Settle();
-    KelpoView* view = frame.ActiveView();
-    EXPECT_NE(view, nullptr);
-    if (view != nullptr) {
-      view->setFocus();
-      view->Render();
-      for (int i = 0; i < 50; ++i)
-        view->OnTimer(2);  // background layout to its end
-    }
-    return view;
+    return ReaderTest::Open(frame, name, Layout::kToItsEnd);
   }
   // Where the view stands in its section (pixels once laid out).
   static int Pos(KelpoView* view) { return view->verticalScrollBar()->value(); }
@@ -115,14 +84,7 @@ class CommandsTest : public testing::Test {
     return offset;
   }
 
-  TempDir data_;
-  TempDir config_;
-  TempDir files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  QtSettingsStore settings_;
   std::string book_;
-  Preferences prefs_;
-  WindowState windowState_;
 };
 
 enum State { kNone, kDocument, kSelection };
@@ -224,7 +186,7 @@ void Reactivate(MainFrame& frame, KelpoView* view) {
 }
 
 TEST_F(CommandsTest, EveryCommandIsReachedFromItsMenuAndKeysExactlyWhenItsRuleAllows) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   std::vector<std::uint16_t> ran;
   // The table above covers every command.
   EXPECT_EQ(std::size(kExpected), Command_Table().size());
@@ -276,7 +238,7 @@ TEST_F(CommandsTest, EveryCommandIsReachedFromItsMenuAndKeysExactlyWhenItsRuleAl
 }
 
 TEST_F(CommandsTest, CommandsRunTheirEffects) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
   // Mark Location arms Jump to Mark, which comes back to the mark.
@@ -331,7 +293,7 @@ TEST_F(CommandsTest, CommandsRunTheirEffects) {
 }
 
 TEST_F(CommandsTest, WheelGathersHighResolutionDeltasIntoNotches) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
   auto wheel = [view](int delta) {
@@ -381,7 +343,7 @@ TEST_F(CommandsTest, WheelGathersHighResolutionDeltasIntoNotches) {
 }
 
 TEST_F(CommandsTest, TapRegionsScrollOnPressAndRepeatWhileHeld) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
   QWidget* vp = view->viewport();
@@ -443,7 +405,7 @@ TEST_F(CommandsTest, TapRegionsScrollOnPressAndRepeatWhileHeld) {
 }
 
 TEST_F(CommandsTest, KeysAndTheScrollBarFollowTheirChoices) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
   constexpr int start = 1500;
@@ -516,7 +478,7 @@ TEST_F(CommandsTest, KeysAndTheScrollBarFollowTheirChoices) {
 }
 
 TEST_F(CommandsTest, SelectModeDragRunsTheSelectionTimerAndOffersItsMenu) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
   frame->RunCommand(Cmd::SelectMode);
@@ -550,7 +512,7 @@ TEST_F(CommandsTest, SelectModeDragRunsTheSelectionTimerAndOffersItsMenu) {
 }
 
 TEST_F(CommandsTest, TheBookmarksPopUpListsTheBookmarksAndMovesToTheOneChosen) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
   EXPECT_FALSE(frame->action(Cmd::Bookmarks)->isEnabled());
@@ -587,7 +549,7 @@ TEST_F(CommandsTest, TheBookmarksPopUpListsTheBookmarksAndMovesToTheOneChosen) {
 }
 
 TEST_F(CommandsTest, FindAndFindAgainWalkTheMatchesThenSaySoOnce) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
   EngineObject* tv = view->textView();
@@ -635,7 +597,7 @@ TEST_F(CommandsTest, FindAndFindAgainWalkTheMatchesThenSaySoOnce) {
 
 TEST_F(CommandsTest, SaveAsPrintToPdfAndPreviewOpenFromTheirCommands) {
   KELPO_REQUIRE_PEER("pdftotext");
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "short.txt");
   ASSERT_NE(view, nullptr);
   // Save As (Ctrl+S): the save dialog suggests the title's name as text.
@@ -692,7 +654,7 @@ TEST_F(CommandsTest, LinkFocusKeysJumpAndTheHistoryCommandsFollow) {
   const std::string description = "{\"text\":" + razo_fixture::Json(book_) + ",\"links\":[[0,4," +
                                   std::to_string(target) + "]]}";
   WriteFileBytes(files_.File("linked.pdb"), razo_fixture::Write(description));
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "linked.pdb");
   ASSERT_NE(view, nullptr);
   EngineObject* tv = view->textView();
@@ -762,7 +724,7 @@ TEST_F(CommandsTest, ALinkToAnotherDocumentOpensItAtTheNamedAnchor) {
       files_.File("a.pdb"),
       razo_fixture::Write("{\"text\":" + razo_fixture::Json(book_) + ",\"links\":[[0,4," +
                           std::to_string(target) + "]],\"targets\":[\"other\",\"intro\"]}"));
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "a.pdb");
   ASSERT_NE(view, nullptr);
   QTest::keyClick(view, Qt::Key_Tab);     // the link takes the focus
@@ -792,7 +754,7 @@ TEST_F(CommandsTest, ALinkToAnotherDocumentOpensItAtTheNamedAnchor) {
 }
 
 TEST_F(CommandsTest, ThePageBarShowsTheLocationAsTheDocumentChose) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
   std::uint16_t& location = view->document()->state().locationFlags;
@@ -827,7 +789,7 @@ TEST_F(CommandsTest, ThePageBarShowsTheLocationAsTheDocumentChose) {
 }
 
 TEST_F(CommandsTest, AnEmptyDocumentShowsItsStartInThePageBar) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "empty.txt");
   ASSERT_NE(view, nullptr);
   std::uint16_t& location = view->document()->state().locationFlags;
@@ -841,7 +803,7 @@ TEST_F(CommandsTest, AnEmptyDocumentShowsItsStartInThePageBar) {
 }
 
 TEST_F(CommandsTest, AutoScrollStepsByTheClockAndStops) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
   FakeClock clock;
@@ -917,7 +879,7 @@ TEST_F(CommandsTest, AutoScrollStepsByTheClockAndStops) {
 // A click outside the view while a note box is open reaches the text view
 // and closes the box; the keys then scroll again.
 TEST_F(CommandsTest, AClickOutsideTheViewClosesAnOpenNoteBox) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
   EngineObject* tv = view->textView();
@@ -958,7 +920,7 @@ StatusCode NoMemoryCopy(EngineObject*, std::uint16_t, std::uint32_t) noexcept {
 }
 
 TEST_F(CommandsTest, ACopyOutOfMemoryIsToldAsAnError) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
   EngineObject* tv = view->textView();
@@ -983,7 +945,7 @@ TEST_F(CommandsTest, ACopyOutOfMemoryIsToldAsAnError) {
 }
 
 TEST_F(CommandsTest, AutoScrollStopsAtTheEndOfTheDocument) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "short.txt");
   ASSERT_NE(view, nullptr);
   FakeClock clock;
@@ -1000,7 +962,7 @@ TEST_F(CommandsTest, AutoScrollStopsAtTheEndOfTheDocument) {
 }
 
 TEST_F(CommandsTest, TheLayoutTimerKeepsItsSlowBeatOnceLaidOut) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "short.txt");
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(view->timerInterval(2), 500);
@@ -1010,7 +972,7 @@ TEST_F(CommandsTest, TheLayoutTimerKeepsItsSlowBeatOnceLaidOut) {
 }
 
 TEST_F(CommandsTest, WindowWithAMenuOpenLooksRight) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
   frame->action(Cmd::MarkLocation)->trigger();
@@ -1038,10 +1000,7 @@ TEST_F(CommandsTest, WindowWithAMenuOpenLooksRight) {
                       menu->grab().toImage());
   }
   menu->close();
-  const QString dir = QString::fromUtf8(
-      std::getenv("KELPO_ARTIFACT_DIR") ? std::getenv("KELPO_ARTIFACT_DIR") : ".");
-  QDir().mkpath(dir);
-  EXPECT_TRUE(picture.save(dir + "/main_window_go_menu.png"));
+  KeepPicture(picture, QStringLiteral("main_window_go_menu"));
 }
 
 }  // namespace

@@ -6,14 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QImage>
 #include <QTimer>
-#include <QWidget>
-#include <cstdlib>
 #include <functional>
 #include <memory>
+
+#include "tests/app/qt/pictures.h"
 
 // Runs action on the next active modal window of type T. The returned flag
 // turns true once the action ran; a window that never comes is given up
@@ -41,15 +39,4 @@ std::shared_ptr<bool> WhenModal(std::function<void(T*)> action, int timeoutMs = 
   });
   timer->start();
   return ran;
-}
-
-// Keeps a picture of the widget as name.png in the artifact folder.
-inline QImage KeepPicture(QWidget* widget, const QString& name) {
-  QApplication::processEvents();
-  const QImage picture = widget->grab().toImage();
-  const char* folder = std::getenv("KELPO_ARTIFACT_DIR");
-  const QString dir = QString::fromUtf8(folder != nullptr ? folder : ".");
-  QDir().mkpath(dir);
-  EXPECT_TRUE(picture.save(dir + "/" + name + ".png"));
-  return picture;
 }

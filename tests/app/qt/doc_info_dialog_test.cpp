@@ -11,7 +11,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
-#include <QSettings>
 #include <QTabWidget>
 #include <fstream>
 
@@ -21,40 +20,22 @@
 #include "app/program/reader_dialogs.h"
 #include "app/window/kelpo_view.h"
 #include "app/window/main_frame.h"
-#include "app/window/qt_settings_store.h"
 #include "engine/formats/doc_handler.h"
 #include "tests/app/qt/modal_script.h"
+#include "tests/app/qt/reader_fixture.h"
 #include "tests/support/native_writer.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
-using modal_script::SaveShot;
 using modal_script::WhenModal;
 
 QString Text(std::uint32_t id) {
   return QString::fromUtf8(Resource_String(id));
 }
 
-class DocInfoDialogTest : public testing::Test {
+class DocInfoDialogTest : public ReaderTest {
  protected:
-  void SetUp() override {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(config_.Path()));
-    Prefs_SetDefaults(&prefs_);
-    prefs_.setDefaultEncoding(2252);
-    Prefs_InitWindowState(&windowState_);
-  }
   void TearDown() override { modal_script::CancelPending(); }
-
-  TempDir data_;
-  TempDir config_;
-  TempDir files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  QtSettingsStore settings_;
-  Preferences prefs_;
-  WindowState windowState_;
 };
 
 TEST_F(DocInfoDialogTest, PlainTextDocumentShowsOnlyItsGeneralPage) {
@@ -92,7 +73,7 @@ TEST_F(DocInfoDialogTest, PlainTextDocumentShowsOnlyItsGeneralPage) {
       if (!named) {
         EXPECT_EQ(general->encoding(), Text(StringId::Unknown));
       }
-      if (bytes == "x") SaveShot(sheet, "document_information_general");
+      if (bytes == "x") KeepPicture(sheet, "document_information_general");
       sheet->accept();
     });
     RunDocInfoDialog(view);
@@ -137,9 +118,9 @@ TEST_F(DocInfoDialogTest, NativeDocumentShowsItsStringsDateTypeAndEncoding) {
     EXPECT_EQ(general->size().toStdString(), std::to_string((file.size() + 1023) / 1024) + "KB");
     EXPECT_FALSE(general->title().isEmpty());
     sheet->tabs()->setCurrentIndex(2);
-    SaveShot(sheet, "document_information_native_publisher");
+    KeepPicture(sheet, "document_information_native_publisher");
     sheet->tabs()->setCurrentIndex(3);
-    SaveShot(sheet, "document_information_native_general");
+    KeepPicture(sheet, "document_information_native_general");
     sheet->accept();
   });
   RunDocInfoDialog(frame.Views().front());
@@ -185,13 +166,13 @@ TEST_F(DocInfoDialogTest, TextsTheDocumentCarriesGetAPageEach) {
   ASSERT_NE(title, nullptr);
   EXPECT_EQ(title->textLabel()->text(), "Salt & Pepper\nA Cook's Tale");
   EXPECT_EQ(title->textLabel()->textFormat(), Qt::PlainText);
-  SaveShot(&sheet, "document_information_title");
+  KeepPicture(&sheet, "document_information_title");
   sheet.tabs()->setCurrentIndex(3);
   EXPECT_EQ(sheet.generalPage()->size(), "3KB");
   EXPECT_EQ(sheet.generalPage()->type(), "Kelpo 1.x/2.x");
   EXPECT_EQ(sheet.generalPage()->encoding(), "windows-1252");
   EXPECT_EQ(sheet.generalPage()->title(), "Salt & Pepper");
-  SaveShot(&sheet, "document_information_general_native");
+  KeepPicture(&sheet, "document_information_general_native");
 }
 
 TEST_F(DocInfoDialogTest, SystemInformationShowsMemoryAndCharsets) {
@@ -211,7 +192,7 @@ TEST_F(DocInfoDialogTest, SystemInformationShowsMemoryAndCharsets) {
     for (int i = 1; i < pages->count(); ++i)
       EXPECT_LT(pages->item(i - 1)->text().toUInt(), pages->item(i)->text().toUInt());
     EXPECT_FALSE(pages->findItems("2252", Qt::MatchExactly).isEmpty());
-    SaveShot(dialog, "system_information");
+    KeepPicture(dialog, "system_information");
     dialog->accept();
   });
   RunSysInfoDialog(nullptr);

@@ -16,21 +16,13 @@
 #include "engine/runtime/path_folders.h"
 #include "engine/stores/settings_store.h"
 #include "engine/view/text_view.h"
+#include "tests/app/qt/reader_fixture.h"
 #include "tests/support/peer.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/wide_text.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-class CountingPrompter : public Prompter {
- public:
-  int messages = 0;
-  void Message(std::uint32_t, Icon) override { ++messages; }
-  bool AskYesNo(std::uint32_t) override { return false; }
-};
 
 std::string ReadAll(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "rb");
@@ -52,42 +44,18 @@ std::string Crlf(const std::string& text) {
   return out;
 }
 
-class DocLinksViewTest : public ::testing::Test {
+class DocLinksViewTest : public ViewTest {
  protected:
   void SetUp() override {
-    Prefs_SetDefaults(&prefs_);
-    std::uint32_t flags = 0;
-    ASSERT_EQ(Settings_OpenStore(&SettingsModule, &flags, &store_), kOk);
+    ASSERT_NO_FATAL_FAILURE(ViewTest::SetUp());
     fs::create_directories(files_.File("lib/books"));
   }
-  void TearDown() override {
-    view_.reset();
-    doc_.reset();
-    if (store_ != nullptr) {
-      EXPECT_EQ(Settings_CloseStore(store_), kOk);
-    }
-  }
-  void Open(const std::string& rel) {
-    doc_ = std::make_unique<KelpoDoc>(ShellContext{&prefs_, store_, &prompter_});
-    ASSERT_TRUE(doc_->OnOpenDocument(U16(files_.File(rel))));
-    view_ = std::make_unique<KelpoView>(doc_.get(), nullptr);
-    view_->resize(400, 300);
-    view_->OnInitialUpdate();
-    view_->Render();
-  }
+  void Open(const std::string& rel) { OpenView(files_.File(rel), QSize(400, 300)); }
   std::string Exported() {
     const std::string out = files_.File("export.txt");
     EXPECT_TRUE(KelpoView_SaveTextTo(view_.get(), U16(out)));
     return ReadAll(out);
   }
-
-  TempDir data_, files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  Preferences prefs_;
-  EngineObject* store_ = nullptr;
-  CountingPrompter prompter_;
-  std::unique_ptr<KelpoDoc> doc_;
-  std::unique_ptr<KelpoView> view_;
 };
 
 TEST_F(DocLinksViewTest, ALinkOpensTheDocumentFoundByTheSearchOrder) {

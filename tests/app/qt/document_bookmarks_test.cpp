@@ -11,8 +11,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
-#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -27,15 +25,13 @@
 #include "app/window/doc_links.h"
 #include "app/window/kelpo_view.h"
 #include "app/window/main_frame.h"
-#include "app/window/qt_settings_store.h"
 #include "engine/view/text_view.h"
 #include "tests/app/qt/dialog_driver.h"
+#include "tests/app/qt/reader_fixture.h"
 #include "tests/formats/razo_fixture.h"
 #include "tests/support/native_writer.h"
 #include "tests/support/peer.h"
 #include "tests/support/record_db_fixtures.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/wide_text.h"
 
 namespace {
@@ -57,30 +53,19 @@ std::string CaseName(const testing::TestParamInfo<BookmarkCase>& info) {
   return info.param.name;
 }
 
-class DocumentBookmarksTest : public testing::TestWithParam<BookmarkCase> {
+class DocumentBookmarksTest : public testing::TestWithParam<BookmarkCase>, public ReaderFixture {
  protected:
+  // The default encoding as the program starts.
+  DocumentBookmarksTest() : ReaderFixture(DefaultEncoding::kFromLocale) {}
   void SetUp() override {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(config_.Path()));
-    Prefs_SetDefaults(&prefs_);
-    Prefs_SelectDefaultEncoding(&prefs_);  // as the program starts
-    Prefs_InitWindowState(&windowState_);
-    for (int i = 0; i < 400; ++i)
-      book_ += "Line " + std::to_string(i) + " of a book with bookmarks in it.\n";
-    // Every message box is answered and its text kept.
-    QObject::connect(&answer_, &QTimer::timeout, [this] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        messages_ << box->text();
-        box->accept();
-      }
-    });
-    answer_.start(5);
+    book_ = NumberedLines(400, " of a book with bookmarks in it.");
+    AcceptEveryMessage();
   }
 
   // The document file of the format, made by a writer that shares no code
   // with the readers.
-  std::string WriteDocument(Format format) {
-    const std::string path = files_.File("book.pdb");
+  std::string WriteBook(Format format) {
+    const std::string path = files_.File(kBook);
     switch (format) {
       case Format::kNative: {
         std::string error;
@@ -135,28 +120,6 @@ class DocumentBookmarksTest : public testing::TestWithParam<BookmarkCase> {
     return ParsePosList(records[list]).entries;
   }
 
-  std::unique_ptr<MainFrame> MakeFrame() {
-    auto frame = std::make_unique<ReaderWindow>(&settings_, &prefs_, &windowState_);
-    frame->resize(900, 640);
-    frame->show();
-    frame->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-    return frame;
-  }
-  KelpoView* Open(MainFrame& frame, const std::string& path) {
-    EXPECT_TRUE(frame.OpenDocumentFile(QString::fromStdString(path)));
-    for (int i = 0; i < 20; ++i)
-      QApplication::processEvents();
-    KelpoView* view = frame.ActiveView();
-    EXPECT_NE(view, nullptr);
-    if (view != nullptr) {
-      view->setFocus();
-      view->Render();
-      for (int i = 0; i < 50; ++i)
-        view->OnTimer(2);  // background layout to its end
-    }
-    return view;
-  }
   static std::uint32_t Top(KelpoView* view) {
     std::uint32_t offset = 0;
     EXPECT_FALSE(
@@ -221,14 +184,8 @@ class DocumentBookmarksTest : public testing::TestWithParam<BookmarkCase> {
     return shown;
   }
 
-  TempDir data_, config_, files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  QtSettingsStore settings_;
-  Preferences prefs_;
-  WindowState windowState_;
+  static constexpr const char* kBook = "book.pdb";
   std::string book_;
-  QTimer answer_;
-  QStringList messages_;
 };
 
 TEST_P(DocumentBookmarksTest, ABookmarkLandsWhereItWasPutAfterARestart) {
@@ -238,7 +195,7 @@ TEST_P(DocumentBookmarksTest, ABookmarkLandsWhereItWasPutAfterARestart) {
   } else {
     KELPO_REQUIRE_PEER("python3");
   }
-  const std::string path = WriteDocument(c.format);
+  const std::string path = WriteBook(c.format);
   const std::string original = ReadFileBytes(path);
   ASSERT_FALSE(original.empty());
   const bool inFile = c.kind == BookmarkKind::kDocument;
@@ -246,8 +203,8 @@ TEST_P(DocumentBookmarksTest, ABookmarkLandsWhereItWasPutAfterARestart) {
   std::uint32_t marked = 0;
   int markedLine = 0;
   {
-    auto frame = MakeFrame();
-    KelpoView* view = Open(*frame, path);
+    auto frame = ActiveWindow();
+    KelpoView* view = Open(*frame, kBook, Layout::kToItsEnd);
     ASSERT_NE(view, nullptr);
     // The screen to mark starts on the line that runs across the end of the
     // first 4096 bytes (a Palm Doc text record), a few pages on.
@@ -300,8 +257,8 @@ TEST_P(DocumentBookmarksTest, ABookmarkLandsWhereItWasPutAfterARestart) {
   messages_.clear();
   // After a restart the bookmarks pop-up lists it and brings the reader back
   // to the marked screen.
-  auto frame = MakeFrame();
-  KelpoView* view = Open(*frame, path);
+  auto frame = ActiveWindow();
+  KelpoView* view = Open(*frame, kBook, Layout::kToItsEnd);
   ASSERT_NE(view, nullptr);
   frame->action(Cmd::Home)->trigger();
   ASSERT_EQ(Top(view), 0u);

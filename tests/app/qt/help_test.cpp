@@ -10,7 +10,6 @@
 #include <QMdiArea>
 #include <QMessageBox>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QStatusBar>
 #include <QTest>
 #include <QTextBrowser>
@@ -20,25 +19,16 @@
 #include "app/dialogs/find_dialog.h"
 #include "app/dialogs/options_sheet.h"
 #include "app/program/startup.h"
-#include "app/window/qt_settings_store.h"
 #include "tests/app/qt/modal_script.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
+#include "tests/app/qt/reader_fixture.h"
 
 namespace {
 
 using modal_script::WhenModal;
 
-class HelpTest : public testing::Test {
+class HelpTest : public ReaderTest {
  protected:
-  void SetUp() override {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(config_.Path()));
-    Prefs_SetDefaults(&prefs_);
-    prefs_.setDefaultEncoding(2252);
-    Prefs_InitWindowState(&windowState_);
-    (void)FindProgramFolders();
-  }
+  void SetUp() override { (void)FindProgramFolders(); }
   void TearDown() override {
     modal_script::CancelPending();
     delete HelpWindow::Current();
@@ -55,20 +45,11 @@ class HelpTest : public testing::Test {
     if (url.hasFragment()) page += "#" + url.fragment();
     return page.toStdString();
   }
-
-  TempDir data_;
-  TempDir config_;
-  TempDir files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  Preferences prefs_;
-  WindowState windowState_;
 };
 
 TEST_F(HelpTest, ContentsAndF1OnTheMainWindowShowTheContents) {
-  QtSettingsStore settings;
-  ReaderWindow frame(&settings, &prefs_, &windowState_);
-  frame.show();
-  frame.RunCommand(Cmd::HelpContents);
+  const auto frame = ShownWindow();
+  frame->RunCommand(Cmd::HelpContents);
   EXPECT_EQ(Shown(), "index.html");
   HelpWindow* help = HelpWindow::Current();
   ASSERT_NE(help, nullptr);
@@ -79,25 +60,22 @@ TEST_F(HelpTest, ContentsAndF1OnTheMainWindowShowTheContents) {
   QApplication::processEvents();
   EXPECT_EQ(Shown(), "");
 
-  QApplication::setActiveWindow(&frame);
-  QTest::keyClick(&frame, Qt::Key_F1);
+  QApplication::setActiveWindow(frame.get());
+  QTest::keyClick(frame.get(), Qt::Key_F1);
   EXPECT_EQ(Shown(), "index.html");
-  modal_script::SaveShot(HelpWindow::Current(), QStringLiteral("help_contents"));
+  KeepPicture(HelpWindow::Current(), QStringLiteral("help_contents"));
 
   // A link of the contents leads on to its topic.
   HelpWindow::Current()->browser()->setSource(QUrl(QStringLiteral("bookmarks.html")));
   EXPECT_EQ(Shown(), "bookmarks.html");
   EXPECT_TRUE(HelpWindow::Current()->browser()->toPlainText().contains("Add Bookmark"));
-  modal_script::SaveShot(HelpWindow::Current(), QStringLiteral("help_bookmarks"));
+  KeepPicture(HelpWindow::Current(), QStringLiteral("help_bookmarks"));
 }
 
 TEST_F(HelpTest, F1InADialogShowsThatDialogsTopic) {
-  QtSettingsStore settings;
-  ReaderWindow frame(&settings, &prefs_, &windowState_);
-  frame.show();
-  const std::string doc = files_.File("notes.txt");
-  WriteFileBytes(doc, "Notes in plain text.\nA second line of notes.\n");
-  ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(doc)));
+  const auto frame = ShownWindow();
+  ASSERT_TRUE(frame->OpenDocumentFile(
+      WriteFile("notes.txt", "Notes in plain text.\nA second line of notes.\n")));
 
   struct Case {
     std::uint16_t command;
@@ -125,22 +103,19 @@ TEST_F(HelpTest, F1InADialogShowsThatDialogsTopic) {
       if (HelpWindow::Current() != nullptr) HelpWindow::Current()->close();
       dialog->reject();
     });
-    frame.RunCommand(c.command);
+    frame->RunCommand(c.command);
     EXPECT_EQ(shown, c.topic);
     EXPECT_TRUE(helpOnTop);  // usable over the dialog
   }
 }
 
 TEST_F(HelpTest, ShiftF1ThenAClickShowsTheTopicOfWhatWasClicked) {
-  QtSettingsStore settings;
-  ReaderWindow frame(&settings, &prefs_, &windowState_);
-  frame.resize(900, 600);
-  frame.show();
-  QApplication::setActiveWindow(&frame);
+  const auto frame = ShownWindow(QSize(900, 600));
+  QApplication::setActiveWindow(frame.get());
   QApplication::processEvents();
-  QToolBar* bar = frame.findChild<QToolBar*>();
+  QToolBar* bar = frame->findChild<QToolBar*>();
   ASSERT_NE(bar, nullptr);
-  QWidget* openButton = bar->widgetForAction(frame.action(Cmd::Open));
+  QWidget* openButton = bar->widgetForAction(frame->action(Cmd::Open));
   ASSERT_NE(openButton, nullptr);
 
   struct Case {
@@ -151,13 +126,13 @@ TEST_F(HelpTest, ShiftF1ThenAClickShowsTheTopicOfWhatWasClicked) {
   const Case cases[] = {
       {openButton, openButton->rect().center(), "file.html#c57601"},
       {bar, QPoint(bar->width() - 3, bar->height() / 2), "view.html#c59392"},
-      {frame.statusBar(), frame.statusBar()->rect().center(), "view.html#c59393"},
-      {frame.area(), frame.area()->rect().center(), "index.html"},
+      {frame->statusBar(), frame->statusBar()->rect().center(), "view.html#c59393"},
+      {frame->area(), frame->area()->rect().center(), "index.html"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.topic);
-    QApplication::setActiveWindow(&frame);
-    QTest::keyClick(&frame, Qt::Key_F1, Qt::ShiftModifier);
+    QApplication::setActiveWindow(frame.get());
+    QTest::keyClick(frame.get(), Qt::Key_F1, Qt::ShiftModifier);
     EXPECT_EQ(Shown(), "");  // nothing yet: the click names the topic
     QTest::mouseClick(c.widget, Qt::LeftButton, Qt::NoModifier, c.at);
     EXPECT_EQ(Shown(), c.topic);
@@ -167,14 +142,13 @@ TEST_F(HelpTest, ShiftF1ThenAClickShowsTheTopicOfWhatWasClicked) {
 }
 
 TEST_F(HelpTest, AboutShowsTheVersion) {
-  QtSettingsStore settings;
-  ReaderWindow frame(&settings, &prefs_, &windowState_);
+  const auto frame = NewWindow();
   QString text;
   WhenModal<QMessageBox>([&](QMessageBox* box) {
     text = box->text();
     box->accept();
   });
-  frame.RunCommand(Cmd::About);
+  frame->RunCommand(Cmd::About);
   EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("^Kelpo version \\d+\\.\\d+"))))
       << text.toStdString();
 }

@@ -8,16 +8,16 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <vector>
+
+#include "tests/app/qt/pictures.h"
 
 namespace modal_script {
 
@@ -81,16 +81,6 @@ inline void AnswerMessage(const QString& text, QMessageBox::StandardButton butto
     }
     b->click();
   });
-}
-
-// Keeps a picture of the widget under KELPO_ARTIFACT_DIR (else the working
-// folder) as name.png.
-inline void SaveShot(QWidget* widget, const QString& name) {
-  const char* env = std::getenv("KELPO_ARTIFACT_DIR");
-  const QString dir = env != nullptr ? QString::fromUtf8(env) : QStringLiteral(".");
-  QDir().mkpath(dir);
-  QApplication::processEvents();
-  EXPECT_TRUE(widget->grab().save(dir + "/" + name + ".png")) << name.toStdString();
 }
 
 }  // namespace modal_script

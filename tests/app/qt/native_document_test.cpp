@@ -6,14 +6,10 @@
 // whole program opens the same file in its main window (a second PNG).
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QDir>
 #include <QImage>
-#include <QSettings>
 #include <QWidget>
 #include <array>
 #include <cmath>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -21,16 +17,14 @@
 #include "app/program/reader_dialogs.h"
 #include "app/window/kelpo_view.h"
 #include "app/window/main_frame.h"
-#include "app/window/qt_settings_store.h"
 #include "engine/device/device.h"
 #include "engine/formats/native_doc.h"
 #include "engine/runtime/module_table.h"
+#include "tests/app/qt/reader_fixture.h"
 #include "tests/support/dct_fixture.h"
 #include "tests/support/native_writer.h"
 #include "tests/support/peer.h"
 #include "tests/support/record_db_fixtures.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -261,13 +255,6 @@ std::string WriteDocument() {
   return file;
 }
 
-QString ArtifactDir() {
-  const char* folder = std::getenv("KELPO_ARTIFACT_DIR");
-  const QString dir = QString::fromUtf8(folder ? folder : ".");
-  QDir().mkpath(dir);
-  return dir;
-}
-
 struct Line {
   std::uint32_t start, end;
   int y;
@@ -339,7 +326,7 @@ TEST(NativeDocumentPicture, LinesPictureAndBackgroundsAreDrawnWhereTheLayoutPuts
   ASSERT_LT(y, kH) << "the document must fit the picture";
 
   const QImage picture = WinDevice_Surface(dev)->copy();
-  EXPECT_TRUE(picture.save(ArtifactDir() + "/native_document_lines.png"));
+  KeepPicture(picture, QStringLiteral("native_document_lines"));
 
   auto lineAt = [&](std::uint32_t p) -> const Line* {
     for (const Line& l : lines)
@@ -422,29 +409,21 @@ TEST(NativeDocumentPicture, LinesPictureAndBackgroundsAreDrawnWhereTheLayoutPuts
   (void)d.destroy(dev);
 }
 
-TEST(NativeDocumentWindow, TheReaderOpensANativeDocument) {
-  TempDir data, config, files;
-  ScopedEnv env{"KELPO_DATA_HOME", data.Path()};
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                     QString::fromStdString(config.Path()));
-  Preferences prefs;
-  Prefs_SetDefaults(&prefs);
-  WindowState windowState;
-  Prefs_InitWindowState(&windowState);
-  WriteFileBytes(files.File("book.pdb"), WriteDocument());
+class NativeDocumentWindow : public ReaderTest {
+ protected:
+  NativeDocumentWindow() : ReaderTest(DefaultEncoding::kAsDefaults) {}
+};
 
-  QtSettingsStore settings;
-  ReaderWindow frame(&settings, &prefs, &windowState);
-  frame.resize(760, 560);
-  frame.show();
-  ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(files.File("book.pdb"))));
-  for (int i = 0; i < 20; ++i)
-    QApplication::processEvents();
-  ASSERT_EQ(frame.Views().size(), 1);
-  KelpoView* view = frame.Views().front();
+TEST_F(NativeDocumentWindow, TheReaderOpensANativeDocument) {
+  const QString book = WriteFile("book.pdb", WriteDocument());
+  const auto frame = ShownWindow(QSize(760, 560));
+  ASSERT_TRUE(frame->OpenDocumentFile(book));
+  Settle();
+  ASSERT_EQ(frame->Views().size(), 1);
+  KelpoView* view = frame->Views().front();
   EXPECT_TRUE(view->layoutValid());
-  const QImage window = frame.grab().toImage();
-  EXPECT_TRUE(window.save(ArtifactDir() + "/native_document_window.png"));
+  const QImage window = frame->grab().toImage();
+  KeepPicture(window, QStringLiteral("native_document_window"));
   // The picture's colours reach the window.
   int red = 0, blue = 0;
   for (int yy = 0; yy < window.height(); ++yy)

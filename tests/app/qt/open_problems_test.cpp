@@ -19,7 +19,6 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QTest>
-#include <QTimer>
 #include <QUrl>
 #include <algorithm>
 #include <optional>
@@ -32,13 +31,11 @@
 #include "app/window/kelpo_view.h"
 #include "app/window/local_files.h"
 #include "app/window/main_frame.h"
-#include "app/window/qt_settings_store.h"
 #include "tests/app/qt/dialog_driver.h"
+#include "tests/app/qt/reader_fixture.h"
 #include "tests/formats/razo_fixture.h"
 #include "tests/support/native_writer.h"
 #include "tests/support/record_db_fixtures.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -69,31 +66,17 @@ class PermissionsBindRoot {
   bool restore_ = false;
 };
 
-class OpenProblemsTest : public testing::Test {
+class OpenProblemsTest : public ReaderTest {
  protected:
+  OpenProblemsTest() : ReaderTest(DefaultEncoding::kAsDefaults) {}
   void SetUp() override {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(config_.Path()));
-    Prefs_SetDefaults(&prefs_);
-    Prefs_InitWindowState(&windowState_);
-    WriteFileBytes(files_.File("good.txt"), "A readable text.\n");
-    WriteFileBytes(files_.File("locked.txt"), "Nobody may read this.\n");
+    WriteFile("good.txt", "A readable text.\n");
+    WriteFile("locked.txt", "Nobody may read this.\n");
     ASSERT_EQ(chmod(files_.File("locked.txt").c_str(), 0), 0);
     ASSERT_EQ(mkdir(files_.File("folder").c_str(), 0755), 0);
-    QObject::connect(&answer_, &QTimer::timeout, [this] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        messages_ << box->text();
-        box->accept();
-      }
-    });
-    answer_.start(5);
+    AcceptEveryMessage();
   }
-  std::unique_ptr<MainFrame> MakeFrame() {
-    auto frame = std::make_unique<ReaderWindow>(&settings_, &prefs_, &windowState_);
-    frame->resize(700, 500);
-    frame->show();
-    return frame;
-  }
+  std::unique_ptr<MainFrame> MakeFrame() { return ShownWindow(QSize(700, 500)); }
   QString Name(const char* file) {
     return QDir::toNativeSeparators(QString::fromStdString(files_.File(file)));
   }
@@ -112,10 +95,6 @@ class OpenProblemsTest : public testing::Test {
     ASSERT_TRUE(*chosen);
     QApplication::processEvents();
   }
-  static void Settle() {
-    for (int i = 0; i < 20; ++i)
-      QApplication::processEvents();
-  }
   // The share of the view's first lines that is inked.
   static double Ink(KelpoView* view) {
     Settle();
@@ -127,14 +106,6 @@ class OpenProblemsTest : public testing::Test {
         inked += picture.pixelColor(x, y) != background;
     return all == 0 ? 0 : static_cast<double>(inked) / all;
   }
-
-  TempDir data_, config_, files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  QtSettingsStore settings_;
-  Preferences prefs_;
-  WindowState windowState_;
-  QTimer answer_;
-  QStringList messages_;
 };
 
 TEST_F(OpenProblemsTest, EachFileThatCannotBeOpenedIsNamedWithItsReason) {
@@ -399,7 +370,7 @@ TEST_F(OpenProblemsTest, PictureOfTheMessageForFilesThatCannotBeOpened) {
   WriteFileBytes(files_.File("damaged.pdb"),
                  razo_fixture::Write("{\"text\":" + razo_fixture::Json(BookText()) +
                                      ",\"damage\":\"block_type\"}"));
-  answer_.stop();
+  StopAcceptingMessages();
   auto frame = MakeFrame();
   QString shown;
   auto told = WhenModal<QMessageBox>([&shown](QMessageBox* box) {

@@ -16,14 +16,12 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSettings>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
@@ -43,25 +41,11 @@
 #include "app/program/reader_dialogs.h"
 #include "app/window/kelpo_view.h"
 #include "app/window/main_frame.h"
-#include "app/window/qt_settings_store.h"
 #include "engine/runtime/module_table.h"
 #include "engine/stores/settings_store.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
+#include "tests/app/qt/reader_fixture.h"
 
 namespace {
-
-QString ArtifactDir() {
-  const char* dir = std::getenv("KELPO_ARTIFACT_DIR");
-  const QString path = QString::fromUtf8(dir != nullptr ? dir : ".");
-  QDir().mkpath(path);
-  return path;
-}
-
-void Settle() {
-  for (int i = 0; i < 10; ++i)
-    QApplication::processEvents();
-}
 
 // Runs fn on the next visible modal window of type T. A window that does not
 // come within five seconds fails the test, and whatever modal window is up
@@ -138,15 +122,8 @@ QStringList ThemeNames(EngineObject* store) {
   return names;
 }
 
-class OptionsSheetTest : public testing::Test {
+class OptionsSheetTest : public ReaderTest {
  protected:
-  void SetUp() override {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(config_.Path()));
-    Prefs_SetDefaults(&prefs_);
-    prefs_.setDefaultEncoding(2252);
-    Prefs_InitWindowState(&windowState_);
-  }
   void TearDown() override {
     if (store_ != nullptr) (void)Store(store_).closeStore(store_);
   }
@@ -156,12 +133,6 @@ class OptionsSheetTest : public testing::Test {
     return store_;
   }
 
-  TempDir data_;
-  TempDir config_;
-  TempDir files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  Preferences prefs_;
-  WindowState windowState_;
   EngineObject* store_ = nullptr;
 };
 
@@ -174,11 +145,10 @@ TEST_F(OptionsSheetTest, ViewSheetEndToEndAndReadBackAfterReopening) {
 
   // The document's settings are never kept until the sheet says otherwise.
   prefs_.setSaveMode(2);
-  QtSettingsStore settings;
   std::uint16_t themeKey = 0;
   QString faceChosen;
   {
-    ReaderWindow frame(&settings, &prefs_, &windowState_);
+    ReaderWindow frame(&settings_, &prefs_, &windowState_);
     frame.resize(700, 500);
     frame.show();
     ASSERT_TRUE(frame.OpenDocumentFile(path));
@@ -273,9 +243,9 @@ TEST_F(OptionsSheetTest, ViewSheetEndToEndAndReadBackAfterReopening) {
     ASSERT_NE(surface, nullptr);
     EXPECT_EQ(surface->pixelColor(surface->width() * 3 / 4, surface->height() / 2),
               QColor(0, 0, 96));
-    EXPECT_TRUE(frame.grab().save(ArtifactDir() + "/options_applied_to_view.png"));
+    KeepPicture(frame.grab().toImage(), QStringLiteral("options_applied_to_view"));
   }
-  ASSERT_TRUE(Prefs_SaveAll(settings, &prefs_, windowState_));
+  ASSERT_TRUE(Prefs_SaveAll(settings_, &prefs_, windowState_));
 
   // The program again: its preferences and the document's settings.
   Preferences again;
@@ -325,8 +295,7 @@ TEST_F(OptionsSheetTest, ViewSheetEndToEndAndReadBackAfterReopening) {
 
 TEST_F(OptionsSheetTest, TheOptionsCommandRunsTheSheet) {
   WriteFileBytes(files_.File("notes.txt"), "Notes in plain text.\n");
-  QtSettingsStore settings;
-  ReaderWindow frame(&settings, &prefs_, &windowState_);
+  ReaderWindow frame(&settings_, &prefs_, &windowState_);
   frame.show();
   ASSERT_TRUE(frame.OpenDocumentFile(QString::fromStdString(files_.File("notes.txt"))));
   KelpoView* view = frame.Views().value(0);
@@ -602,7 +571,7 @@ TEST_F(OptionsSheetTest, RegionControlDragsUnderTheMouse) {
   QTest::mouseMove(&control, QPoint(60, divider + 40));
   // The two bands being dragged are hatched.
   const QImage picture = control.grab().toImage();
-  EXPECT_TRUE(picture.save(ArtifactDir() + "/tap_region_dragging.png"));
+  KeepPicture(picture, QStringLiteral("tap_region_dragging"));
   const QColor face = control.palette().color(QPalette::Button);
   auto hatched = [&](int band) {
     const QRect r(1, RegionBands_Top(control.bands(), band), 20, 6);
@@ -708,7 +677,7 @@ TEST_F(OptionsSheetTest, PicturesOfEveryPageAndTheThemeEditor) {
     sheet.tabs->setCurrentIndex(i);
     Settle();
     const QImage picture = sheet.grab().toImage();
-    EXPECT_TRUE(picture.save(ArtifactDir() + "/options_page_" + names[i] + ".png")) << names[i];
+    KeepPicture(picture, QStringLiteral("options_page_") + names[i]);
   }
   // The colour page draws each theme on its own background.
   sheet.tabs->setCurrentIndex(4);
@@ -728,7 +697,7 @@ TEST_F(OptionsSheetTest, PicturesOfEveryPageAndTheThemeEditor) {
   editor.show();
   Settle();
   const QImage picture = editor.grab().toImage();
-  EXPECT_TRUE(picture.save(ArtifactDir() + "/theme_editor.png"));
+  KeepPicture(picture, QStringLiteral("theme_editor"));
   const QPoint inside = editor.preview()->mapTo(&editor, QPoint(4, 4));
   EXPECT_EQ(picture.pixelColor(inside * picture.devicePixelRatio()), QColor(40, 44, 52));
   sheet.reject();

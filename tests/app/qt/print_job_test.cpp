@@ -22,7 +22,6 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QSettings>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
@@ -40,12 +39,10 @@
 #include "app/window/kelpo_view.h"
 #include "app/window/print_preview.h"
 #include "app/window/progress_dialog.h"
-#include "app/window/qt_settings_store.h"
 #include "engine/stores/settings_store.h"
 #include "engine/view/text_view.h"
+#include "tests/app/qt/reader_fixture.h"
 #include "tests/support/peer.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/wide_text.h"
 
 #if defined(__has_feature)
@@ -57,12 +54,6 @@
 
 namespace {
 
-class SilentPrompter : public Prompter {
- public:
-  void Message(std::uint32_t, Icon) override {}
-  bool AskYesNo(std::uint32_t) override { return false; }
-};
-
 std::vector<std::string> Words(const std::string& text) {
   std::istringstream in(text);
   std::vector<std::string> out;
@@ -71,20 +62,8 @@ std::vector<std::string> Words(const std::string& text) {
   return out;
 }
 
-class PrintJobTest : public ::testing::Test {
+class PrintJobTest : public ViewTest {
  protected:
-  void SetUp() override {
-    Prefs_SetDefaults(&prefs_);
-    std::uint32_t flags = 0;
-    ASSERT_EQ(Settings_OpenStore(&SettingsModule, &flags, &store_), kOk);
-  }
-  void TearDown() override {
-    view_.reset();
-    doc_.reset();
-    if (store_ != nullptr) {
-      EXPECT_EQ(Settings_CloseStore(store_), kOk);
-    }
-  }
   // A Palm Doc book made by txt2pdbdoc, open in a view.
   void OpenBook(int lines) {
     for (int i = 0; i < lines; ++i)
@@ -95,12 +74,7 @@ class PrintJobTest : public ::testing::Test {
     RunPeer("txt2pdbdoc Book '" + files_.File("book.txt") + "' '" + files_.File("book.pdb") + "'",
             "", &status);
     ASSERT_EQ(status, 0);
-    doc_ = std::make_unique<KelpoDoc>(ShellContext{&prefs_, store_, &prompter_});
-    ASSERT_TRUE(doc_->OnOpenDocument(U16(files_.File("book.pdb"))));
-    view_ = std::make_unique<KelpoView>(doc_.get(), nullptr);
-    view_->resize(500, 400);
-    view_->OnInitialUpdate();
-    view_->Render();
+    OpenView(files_.File("book.pdb"), QSize(500, 400));
   }
   void PdfPrinter(QPrinter* printer, const std::string& path) {
     printer->setOutputFormat(QPrinter::PdfFormat);
@@ -109,14 +83,7 @@ class PrintJobTest : public ::testing::Test {
     printer->setFullPage(false);
   }
 
-  TempDir data_, files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  Preferences prefs_;
-  EngineObject* store_ = nullptr;
-  SilentPrompter prompter_;
   std::string text_;
-  std::unique_ptr<KelpoDoc> doc_;
-  std::unique_ptr<KelpoView> view_;
 };
 
 TEST_F(PrintJobTest, PalmDocToPdfGivesEveryWordInOrderOnePageEach) {
@@ -336,37 +303,17 @@ class PaintCounter : public QObject {
   }
 };
 
-class PrintWindowTest : public ::testing::Test {
+class PrintWindowTest : public ReaderTest {
  protected:
-  void SetUp() override {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(config_.Path()));
-    Prefs_SetDefaults(&prefs_);
-    prefs_.setDefaultEncoding(2252);
-    Prefs_InitWindowState(&windowState_);
-  }
   void TearDown() override {
     frame_.reset();
     Worker_SetClock(nullptr);
   }
   // A plain text book of numbered lines, open in the main window.
   KelpoView* OpenBook(int lines) {
-    std::string text;
-    text.reserve(static_cast<std::size_t>(lines) * 64);
-    for (int k = 0; k < lines; ++k)
-      text += "Line " + std::to_string(k) + " of a long book to print, page after page.\n";
-    WriteFileBytes(files_.File("book.txt"), text);
-    frame_ = std::make_unique<ReaderWindow>(&settings_, &prefs_, &windowState_);
-    frame_->resize(900, 640);
-    frame_->show();
-    frame_->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(frame_.get()));
-    EXPECT_TRUE(frame_->OpenDocumentFile(QString::fromStdString(files_.File("book.txt"))));
-    for (int i = 0; i < 20; ++i)
-      QApplication::processEvents();
-    KelpoView* view = frame_->ActiveView();
-    if (view != nullptr) view->Render();
-    return view;
+    WriteFile("book.txt", NumberedLines(lines, " of a long book to print, page after page."));
+    frame_ = ActiveWindow();
+    return Open(*frame_, "book.txt");
   }
   // The main window active again, the view with the focus, as after a
   // dialog closed.
@@ -376,26 +323,15 @@ class PrintWindowTest : public ::testing::Test {
     view->setFocus();
   }
   // The main window with the modal window on top of it, as one picture.
-  void KeepScreen(QWidget* modal, const char* name) {
+  void KeepScreen(QWidget* modal, const QString& name) {
     QImage screen = frame_->grab().toImage();
     QPainter p(&screen);
     p.drawImage(modal->mapToGlobal(QPoint(0, 0)) - frame_->mapToGlobal(QPoint(0, 0)),
                 modal->grab().toImage());
     p.end();
-    Keep(screen, name);
-  }
-  static void Keep(const QImage& picture, const char* name) {
-    const char* dir = std::getenv("KELPO_ARTIFACT_DIR");
-    const QString folder = QString::fromUtf8(dir != nullptr ? dir : ".");
-    QDir().mkpath(folder);
-    EXPECT_TRUE(picture.save(folder + "/" + name));
+    KeepPicture(screen, name);
   }
 
-  TempDir data_, config_, files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  QtSettingsStore settings_;
-  Preferences prefs_;
-  WindowState windowState_;
   std::unique_ptr<ReaderWindow> frame_;
 };
 
@@ -439,7 +375,7 @@ TEST_F(PrintWindowTest, CancellingWhileThePagesAreDrawnLeavesTheFileAsItWas) {
             QTest::qWait(60);
             view->viewport()->removeEventFilter(&counter);
             painted = counter.paints > 0;
-            if (r.before == nullptr) KeepScreen(p, "print_progress.png");
+            if (r.before == nullptr) KeepScreen(p, QStringLiteral("print_progress"));
             p->Tick();
             drawingAtCancel = static_cast<std::uint32_t>(p->shownPages());
             countShown = p->countLabel()->text();
@@ -516,10 +452,11 @@ TEST_F(PrintWindowTest, PreviewOfThousandsOfPagesDrawsWhatItShowsAndGivesItBack)
       shown.push_back(preview->currentPage());
       during = std::max(during, ResidentMiB());
       heapDuring = std::max(heapDuring, HeapMiB());
-      if (shown.size() == 3) Keep(preview->grab().toImage(), "print_preview_two_pages.png");
+      if (shown.size() == 3)
+        KeepPicture(preview->grab().toImage(), QStringLiteral("print_preview_two_pages"));
     }
     drawn = preview->sheetsDrawn();
-    Keep(preview->grab().toImage(), "print_preview_zoomed.png");
+    KeepPicture(preview->grab().toImage(), QStringLiteral("print_preview_zoomed"));
     const QImage& sheet = preview->sheet(0);
     for (int y = 0; y < sheet.height() && blank; ++y)
       for (int x = 0; x < sheet.width() && blank; ++x)

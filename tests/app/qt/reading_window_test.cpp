@@ -17,7 +17,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QSettings>
 #include <QTest>
 #include <functional>
 #include <memory>
@@ -30,14 +29,12 @@
 #include "app/program/reader_dialogs.h"
 #include "app/window/kelpo_view.h"
 #include "app/window/main_frame.h"
-#include "app/window/qt_settings_store.h"
 #include "engine/runtime/allocator.h"
 #include "engine/runtime/file_sys.h"
 #include "engine/stores/annot_store.h"
 #include "engine/view/text_view.h"
 #include "tests/app/qt/dialog_driver.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
+#include "tests/app/qt/reader_fixture.h"
 #include "tests/support/wide_text.h"
 
 namespace {
@@ -101,47 +98,19 @@ std::shared_ptr<bool> Write(const QString& comment, std::function<void()> then =
   });
 }
 
-class ReadingWindowTest : public testing::Test {
+class ReadingWindowTest : public ReaderTest {
  protected:
   void SetUp() override {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(config_.Path()));
-    Prefs_SetDefaults(&prefs_);
-    prefs_.setDefaultEncoding(2252);
-    Prefs_InitWindowState(&windowState_);
     // Paragraphs that wrap: text runs up to the right edge at any width.
     for (int i = 0; i < 120; ++i)
       book_ += "Paragraph " + std::to_string(i) +
                " runs on with words and more words so that every line of it is filled "
                "from the left margin to the right one at whatever width the window has.\n";
-    WriteFileBytes(files_.File("book.txt"), book_);
-    WriteFileBytes(files_.File("other.txt"), book_);
-    WriteFileBytes(files_.File("third.txt"), book_);
+    WriteFile("book.txt", book_);
+    WriteFile("other.txt", book_);
+    WriteFile("third.txt", book_);
   }
   void TearDown() override { FileSys_FailWritesAfter(kFileSysWritesUnlimited); }
-  void Settle() {
-    for (int i = 0; i < 20; ++i)
-      QApplication::processEvents();
-  }
-  std::unique_ptr<MainFrame> MakeFrame() {
-    auto frame = std::make_unique<ReaderWindow>(&settings_, &prefs_, &windowState_);
-    frame->resize(900, 640);
-    frame->show();
-    frame->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-    return frame;
-  }
-  KelpoView* Open(MainFrame& frame, const char* name) {
-    EXPECT_TRUE(frame.OpenDocumentFile(QString::fromStdString(files_.File(name))));
-    Settle();
-    KelpoView* view = frame.ActiveView();
-    EXPECT_NE(view, nullptr);
-    if (view != nullptr) {
-      view->setFocus();
-      view->Render();
-    }
-    return view;
-  }
   // Closes the document's window and opens the document again.
   KelpoView* Reopen(MainFrame& frame, const char* name) {
     frame.area()->closeAllSubWindows();
@@ -185,13 +154,6 @@ class ReadingWindowTest : public testing::Test {
     return U8(path);
   }
 
-  TempDir data_;
-  TempDir config_;
-  TempDir files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  QtSettingsStore settings_;
-  Preferences prefs_;
-  WindowState windowState_;
   std::string book_;
 };
 
@@ -202,7 +164,7 @@ class ReadingWindowTest : public testing::Test {
 TEST_F(ReadingWindowTest, AnnotateOverwritesAnotherKindOfFileAndTheNoteIsReadBack) {
   const std::string notes = files_.File("notes.kpa");
   WriteFileBytes(notes, "a shopping list, not an annotations file\n");
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
 
@@ -284,7 +246,7 @@ TEST_F(ReadingWindowTest, AnnotateOverwritesAnotherKindOfFileAndTheNoteIsReadBac
 // A note that cannot be stored is reported, and so is a file that cannot be
 // overwritten; neither leaves anything changed on disk.
 TEST_F(ReadingWindowTest, ANoteThatCannotBeStoredIsReported) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   KelpoView* view = Open(*frame, "book.txt");
   ASSERT_NE(view, nullptr);
 
@@ -349,7 +311,7 @@ TEST_F(ReadingWindowTest, ANarrowedWindowShowsNothingOfItsWiderLayout) {
   const Way ways[] = {
       {"Window > Tile", false, [](MainFrame& f, KelpoView*) { f.RunCommand(Cmd::Tile); }},
       {"full screen and back, tiled", true,
-       [this](MainFrame& f, KelpoView* v) {
+       [](MainFrame& f, KelpoView* v) {
          f.RunCommand(Cmd::FullScreen);
          Settle();
          v->Render();
@@ -359,7 +321,7 @@ TEST_F(ReadingWindowTest, ANarrowedWindowShowsNothingOfItsWiderLayout) {
   };
   for (const Way& way : ways) {
     SCOPED_TRACE(way.name);
-    auto frame = MakeFrame();
+    auto frame = ActiveWindow();
     ASSERT_NE(Open(*frame, "other.txt"), nullptr);
     KelpoView* view = Open(*frame, "book.txt");
     ASSERT_NE(view, nullptr);
@@ -418,7 +380,7 @@ TEST_F(ReadingWindowTest, ANarrowedWindowShowsNothingOfItsWiderLayout) {
 // Cascade leaves every window big enough to read in: the windows keep the
 // cascade's steps and the last one reaches the area's bottom-right corner.
 TEST_F(ReadingWindowTest, CascadedWindowsTakeTheAreaLessTheCascadeSteps) {
-  auto frame = MakeFrame();
+  auto frame = ActiveWindow();
   const QSize area = frame->area()->viewport()->size();
   ASSERT_GT(area.width(), 600);
   ASSERT_GT(area.height(), 400);

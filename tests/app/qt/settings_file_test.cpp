@@ -9,38 +9,24 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QSettings>
 #include <QTimer>
 #include <string>
 #include <vector>
 
 #include "app/core/prefs.h"
 #include "app/window/main_frame.h"
-#include "app/window/qt_settings_store.h"
 #include "engine/runtime/file_sys.h"
 #include "engine/stores/settings_store.h"
+#include "tests/app/qt/reader_fixture.h"
 #include "tests/stores/settings_test_support.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
-class SettingsFileTest : public testing::Test {
+// The folders without the fixture's settings store: each test makes its own
+// stores, as it moves the settings file or fills the disk under them.
+class SettingsFileTest : public testing::Test, public ReaderFolders {
  protected:
-  void SetUp() override {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(config_.Path()));
-    Prefs_SetDefaults(&prefs_);
-    prefs_.setDefaultEncoding(2252);
-    Prefs_InitWindowState(&windowState_);
-  }
   std::string Conf() const { return config_.Path() + "/Kelpo/Kelpo.conf"; }
-
-  TempDir config_;
-  TempDir data_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  Preferences prefs_;
-  WindowState windowState_;
 };
 
 // Preferences saved once, then again with other values under a file-size
@@ -62,15 +48,13 @@ TEST_F(SettingsFileTest, ASaveCutShortKeepsTheOldFileAndSaysSo) {
   std::string fresh;
   {
     TempDir other;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(other.Path()));
+    UseSettingsFolder(other.Path());
     {
       QtSettingsStore settings;
       ASSERT_TRUE(Prefs_SaveAll(settings, &changed, moved));
     }
     fresh = ReadFileBytes(other.Path() + "/Kelpo/Kelpo.conf");
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(config_.Path()));
+    UseSettingsFolder(config_.Path());
   }
   ASSERT_NE(fresh, old);
 

@@ -12,43 +12,25 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSettings>
 
 #include "app/device/win_device.h"
 #include "app/window/kelpo_view.h"
-#include "app/window/qt_settings_store.h"
 #include "engine/runtime/module_table.h"
 #include "tests/app/qt/modal_script.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
+#include "tests/app/qt/reader_fixture.h"
 
 namespace {
 
 using modal_script::AnswerMessage;
 using modal_script::WhenModal;
 
-class StartupTest : public testing::Test {
+class StartupTest : public ReaderTest {
  protected:
-  void SetUp() override {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(config_.Path()));
-    Prefs_SetDefaults(&prefs_);
-    prefs_.setDefaultEncoding(2252);
-    Prefs_InitWindowState(&windowState_);
-  }
   void TearDown() override { modal_script::CancelPending(); }
-
-  TempDir data_;
-  TempDir config_;
-  TempDir files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  Preferences prefs_;
-  WindowState windowState_;
 };
 
 TEST_F(StartupTest, HelpFolderIsTheHelpFolderUnderTheProgramFolder) {
-  QtSettingsStore settings;
-  const auto frame = StartReader(&settings, &prefs_, &windowState_, {});
+  const auto frame = StartReader(&settings_, &prefs_, &windowState_, {});
   const QString program = QCoreApplication::applicationDirPath();
   EXPECT_EQ(ProgramPaths().program.toStdString(), program.toStdString());
   EXPECT_EQ(ProgramPaths().help.toStdString(), (program + "/help").toStdString());
@@ -58,10 +40,8 @@ TEST_F(StartupTest, HelpFolderIsTheHelpFolderUnderTheProgramFolder) {
 TEST_F(StartupTest, ProgramFolderNotFoundIsToldAndTheProgramRunsOn) {
   AnswerMessage(QStringLiteral("Failed to get application path"), QMessageBox::Ok,
                 QMessageBox::Warning);
-  QtSettingsStore settings;
-  const std::string doc = files_.File("notes.txt");
-  WriteFileBytes(doc, "Notes in plain text.\n");
-  const auto frame = StartReader(&settings, &prefs_, &windowState_, {QString::fromStdString(doc)},
+  const QString doc = WriteFile("notes.txt", "Notes in plain text.\n");
+  const auto frame = StartReader(&settings_, &prefs_, &windowState_, {doc},
                                  [](char16_t* buffer, std::uint32_t* length) {
                                    buffer[0] = 0;
                                    *length = 0;
@@ -78,8 +58,7 @@ TEST_F(StartupTest, SizeBudgetIsAskedBeforeAnyDocumentIsOpened) {
   ASSERT_TRUE(QDir().mkpath(folder));
   WriteFileBytes((folder + "/padding").toStdString(), std::string(4096, 'x'));
   prefs_.setLocalSettingsLimitKB(1);
-  const std::string doc = files_.File("notes.txt");
-  WriteFileBytes(doc, "Notes in plain text.\n");
+  const QString doc = WriteFile("notes.txt", "Notes in plain text.\n");
 
   int windowsAtQuestion = -1;
   QString question;
@@ -90,8 +69,7 @@ TEST_F(StartupTest, SizeBudgetIsAskedBeforeAnyDocumentIsOpened) {
       if (auto* frame = dynamic_cast<MainFrame*>(w)) windowsAtQuestion += frame->Views().size();
     box->button(QMessageBox::No)->click();
   });
-  QtSettingsStore settings;
-  const auto frame = StartReader(&settings, &prefs_, &windowState_, {QString::fromStdString(doc)});
+  const auto frame = StartReader(&settings_, &prefs_, &windowState_, {doc});
   EXPECT_TRUE(question.contains(QStringLiteral("above the 1 KB limit"))) << question.toStdString();
   EXPECT_EQ(windowsAtQuestion, 0);
   EXPECT_EQ(frame->Views().size(), 1);

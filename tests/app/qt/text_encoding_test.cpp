@@ -10,13 +10,9 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QDir>
 #include <QImage>
 #include <QPushButton>
-#include <QSettings>
 #include <QTest>
-#include <QTimer>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -30,87 +26,32 @@
 #include "app/program/reader_dialogs.h"
 #include "app/window/kelpo_view.h"
 #include "app/window/main_frame.h"
-#include "app/window/qt_settings_store.h"
+#include "tests/app/qt/modal_script.h"
+#include "tests/app/qt/reader_fixture.h"
 #include "tests/support/charset_fixtures.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
 const std::string kText = "Caf\xC3\xA9 cr\xC3\xA8me, na\xC3\xAFve fa\xC3\xA7\x61\x64\x65";  // UTF-8
 
-class TextEncodingTest : public testing::Test {
+// The preferences are settled by each test under the locale it sets.
+class TextEncodingTest : public ReaderTest {
  protected:
-  void SetUp() override {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromStdString(config_.Path()));
-    Prefs_InitWindowState(&windowState_);
-  }
+  TextEncodingTest() : ReaderTest(DefaultEncoding::kAsDefaults) {}
   // The preferences as the program settles them at start under the locale
   // in force.
   void StartUnderLocale() {
     Prefs_SetDefaults(&prefs_);
     Prefs_SelectDefaultEncoding(&prefs_);
   }
-  void Settle() {
-    for (int i = 0; i < 20; ++i)
-      QApplication::processEvents();
-  }
-  std::unique_ptr<MainFrame> MakeFrame() {
-    auto frame = std::make_unique<ReaderWindow>(&settings_, &prefs_, &windowState_);
-    frame->resize(640, 240);
-    frame->show();
-    return frame;
-  }
-  KelpoView* Open(MainFrame& frame, const std::string& path) {
-    EXPECT_TRUE(frame.OpenDocumentFile(QString::fromStdString(path)));
-    Settle();
-    KelpoView* view = frame.ActiveView();
-    if (view != nullptr) view->Render();
-    return view;
-  }
+  std::unique_ptr<MainFrame> MakeFrame() { return ShownWindow(QSize(640, 240)); }
   // The document's text as the view converts it for the screen.
   static QString ShownText(MainFrame& frame) {
     QApplication::clipboard()->clear();
     frame.action(Cmd::CopyEntireDocument)->trigger();
     return QApplication::clipboard()->text();
   }
-  std::string Write(const char* name, const std::string& bytes) {
-    WriteFileBytes(files_.File(name), bytes);
-    return files_.File(name);
-  }
-
-  TempDir data_, config_, files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  QtSettingsStore settings_;
-  Preferences prefs_;
-  WindowState windowState_;
 };
-
-// Runs fn on the first modal dialog of type T once it shows.
-template <typename T>
-void WhenModal(std::function<void(T*)> fn) {
-  auto* timer = new QTimer;
-  timer->setInterval(5);
-  QObject::connect(timer, &QTimer::timeout, [timer, fn] {
-    if (T* w = dynamic_cast<T*>(QApplication::activeModalWidget());
-        w != nullptr && w->isVisible()) {
-      timer->stop();
-      timer->deleteLater();
-      fn(w);
-    }
-  });
-  timer->start();
-}
-
-// Keeps a picture of the window (KELPO_ARTIFACT_DIR, else the working
-// folder).
-void SavePicture(QWidget& window, const char* name) {
-  const char* folder = std::getenv("KELPO_ARTIFACT_DIR");
-  const QString dir = QString::fromUtf8(folder != nullptr ? folder : ".");
-  QDir().mkpath(dir);
-  EXPECT_TRUE(window.grab().save(dir + "/" + name));
-}
 
 std::string Bytes(const std::string& utf8, const char* charset) {
   const std::optional<std::string> b = IconvBytes(utf8, "UTF-8", charset);
@@ -122,21 +63,21 @@ TEST_F(TextEncodingTest, AWindows1252TextUnderAUtf8LocaleShowsEveryLetter) {
   ScopedEnv locale("LC_ALL", std::string("C.UTF-8"));
   StartUnderLocale();
   ASSERT_EQ(prefs_.defaultEncoding(), 106);
-  const std::string windows = Write("cafe-1252.txt", Bytes(kText, "WINDOWS-1252"));
-  const std::string utf8 = Write("cafe-utf8.txt", kText);
+  WriteFile("cafe-1252.txt", Bytes(kText, "WINDOWS-1252"));
+  WriteFile("cafe-utf8.txt", kText);
 
   auto frame = MakeFrame();
-  KelpoView* view = Open(*frame, windows);
+  KelpoView* view = Open(*frame, "cafe-1252.txt");
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(view->document()->state().encoding, 2252u);
   EXPECT_FALSE(view->document()->state().encodingGiven);
   EXPECT_EQ(ShownText(*frame), QString::fromUtf8(kText));
   // The screen shows the very picture of the same text written in UTF-8.
   const QImage shown = view->viewport()->grab().toImage();
-  SavePicture(*frame, "windows1252_text_under_utf8_locale.png");
+  KeepPicture(frame.get(), QStringLiteral("windows1252_text_under_utf8_locale"));
 
   auto other = MakeFrame();
-  KelpoView* reference = Open(*other, utf8);
+  KelpoView* reference = Open(*other, "cafe-utf8.txt");
   ASSERT_NE(reference, nullptr);
   EXPECT_EQ(reference->document()->state().encoding, 106u);
   EXPECT_EQ(ShownText(*other), QString::fromUtf8(kText));
@@ -188,7 +129,8 @@ TEST_F(TextEncodingTest, EachCharsetUnderEachLocaleShowsEveryByte) {
       const bool asUtf8 = f.utf8 && (l.defaultEncoding == 106 || f.bytes[0] == '\xEF');
       const std::string expected = asUtf8 ? f.bytes : Windows1252AsUtf8(noNul);
       auto frame = MakeFrame();
-      ASSERT_NE(Open(*frame, Write(f.name, f.bytes)), nullptr);
+      WriteFile(f.name, f.bytes);
+      ASSERT_NE(Open(*frame, f.name), nullptr);
       EXPECT_EQ(ShownText(*frame), QString::fromUtf8(expected));
     }
   }
@@ -200,16 +142,16 @@ TEST_F(TextEncodingTest, EachCharsetUnderEachLocaleShowsEveryByte) {
 TEST_F(TextEncodingTest, TheUsersChoiceIsKeptAndUnreadableBytesShowAsReplacementCharacters) {
   ScopedEnv locale("LC_ALL", std::string("C.UTF-8"));
   StartUnderLocale();
-  const std::string path = Write("cafe.txt", Bytes(kText, "WINDOWS-1252"));
+  WriteFile("cafe.txt", Bytes(kText, "WINDOWS-1252"));
   const QString replaced = QString::fromUtf8(
       "Caf\xEF\xBF\xBD cr\xEF\xBF\xBDme, na\xEF\xBF\xBDve fa\xEF\xBF\xBD\x61\x64\x65");
   {
     auto frame = MakeFrame();
-    KelpoView* view = Open(*frame, path);
+    KelpoView* view = Open(*frame, "cafe.txt");
     ASSERT_NE(view, nullptr);
     ASSERT_EQ(ShownText(*frame), QString::fromUtf8(kText));
     bool ran = false;
-    WhenModal<OptionsSheet>([&](OptionsSheet* sheet) {
+    modal_script::WhenModal<OptionsSheet>([&](OptionsSheet* sheet) {
       ran = true;
       sheet->display->encoding->setCurrentIndex(sheet->display->encoding->findText("UTF-8"));
       sheet->buttons->button(QDialogButtonBox::Ok)->click();
@@ -220,11 +162,11 @@ TEST_F(TextEncodingTest, TheUsersChoiceIsKeptAndUnreadableBytesShowAsReplacement
     EXPECT_EQ(view->document()->state().encoding, 106u);
     EXPECT_EQ(ShownText(*frame), replaced);
     view->Render();
-    SavePicture(*frame, "windows1252_text_read_as_utf8.png");
+    KeepPicture(frame.get(), QStringLiteral("windows1252_text_read_as_utf8"));
   }
   // Opened again, the choice kept with the document's settings still holds.
   auto frame = MakeFrame();
-  KelpoView* view = Open(*frame, path);
+  KelpoView* view = Open(*frame, "cafe.txt");
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(view->document()->state().encoding, 106u);
   EXPECT_EQ(ShownText(*frame), replaced);

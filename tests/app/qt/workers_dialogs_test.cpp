@@ -10,7 +10,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
@@ -36,25 +35,11 @@
 #include "engine/formats/text_doc.h"
 #include "engine/stores/settings_store.h"
 #include "engine/view/text_view_internal.h"
+#include "tests/app/qt/reader_fixture.h"
 #include "tests/support/peer.h"
-#include "tests/support/scoped_env.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/wide_text.h"
 
 namespace {
-
-class SilentPrompter : public Prompter {
- public:
-  void Message(std::uint32_t, Icon) override {}
-  bool AskYesNo(std::uint32_t) override { return false; }
-};
-
-void KeepPicture(QWidget* widget, const char* name) {
-  const char* dir = std::getenv("KELPO_ARTIFACT_DIR");
-  const QString folder = dir != nullptr ? QString::fromUtf8(dir) : QStringLiteral(".");
-  QDir().mkpath(folder);
-  EXPECT_TRUE(widget->grab().save(folder + "/" + name));
-}
 
 // Acts on the next modal widget of type T once it is up (polled every 10
 // ms while the watch lives); seen() tells whether it came.
@@ -97,30 +82,12 @@ std::uint32_t SlowClock() noexcept {
   return g_ticks.fetch_add(300);
 }
 
-class WorkersDialogsTest : public ::testing::Test {
+class WorkersDialogsTest : public ViewTest {
  protected:
-  void SetUp() override {
-    Prefs_SetDefaults(&prefs_);
-    std::uint32_t flags = 0;
-    ASSERT_EQ(Settings_OpenStore(&SettingsModule, &flags, &store_), kOk);
-  }
-  void TearDown() override {
-    view_.reset();
-    doc_.reset();
-    if (store_ != nullptr) {
-      EXPECT_EQ(Settings_CloseStore(store_), kOk);
-    }
-  }
   void Open(const std::string& name, const std::string& text) {
     text_ = text;
     WriteFileBytes(files_.File(name), text_);
-    doc_ = std::make_unique<KelpoDoc>(ShellContext{&prefs_, store_, &prompter_});
-    ASSERT_TRUE(doc_->OnOpenDocument(U16(files_.File(name))));
-    view_ = std::make_unique<KelpoView>(doc_.get(), nullptr);
-    view_->SetDialogs(&ReaderDialogs());
-    view_->resize(500, 400);
-    view_->OnInitialUpdate();
-    view_->Render();
+    OpenView(files_.File(name), QSize(500, 400), &ReaderDialogs());
   }
   // Numbered lines with a needle on a few of them, one far down.
   void OpenStory() {
@@ -138,14 +105,7 @@ class WorkersDialogsTest : public ::testing::Test {
     return static_cast<std::uint32_t>(text_.find(what, from));
   }
 
-  TempDir data_, files_;
-  ScopedEnv env_{"KELPO_DATA_HOME", data_.Path()};
-  Preferences prefs_;
-  EngineObject* store_ = nullptr;
-  SilentPrompter prompter_;
   std::string text_;
-  std::unique_ptr<KelpoDoc> doc_;
-  std::unique_ptr<KelpoView> view_;
 };
 
 TEST_F(WorkersDialogsTest, FindDialogKeepsTheRequestAndTheViewMarksTheHit) {
@@ -166,7 +126,7 @@ TEST_F(WorkersDialogsTest, FindDialogKeepsTheRequestAndTheViewMarksTheHit) {
     QTest::keyClicks(d->textEdit(), QStringLiteral("NEEDLE"));
     QTest::keyClick(d->matchCaseBox(), Qt::Key_Space);
     d->rangeBox()->setCurrentIndex(0);
-    KeepPicture(d, "find_dialog.png");
+    KeepPicture(d->grab().toImage(), QStringLiteral("find_dialog"));
     QTest::mouseClick(d->findButton(), Qt::LeftButton);
   });
   QString unexpected;
@@ -321,7 +281,7 @@ TEST_F(WorkersDialogsTest, GoToAnswersByItsFieldsAndButtons) {
     QLineEdit* field = percentFirst ? dialog.percentEdit() : dialog.pageEdit();
     EXPECT_EQ(dialog.focusWidget(), field);
     EXPECT_EQ(field->selectedText(), field->text());
-    if (!percentFirst) KeepPicture(&dialog, "goto_dialog.png");
+    if (!percentFirst) KeepPicture(dialog.grab().toImage(), QStringLiteral("goto_dialog"));
     QTest::keyClicks(field, QStringLiteral("x7"));
     EXPECT_EQ(field->text(), QStringLiteral("7"));
     QTest::keyClick(field, Qt::Key_Return);
@@ -376,7 +336,7 @@ TEST_F(WorkersDialogsTest, ProgressDialogsFollowTheirWorker) {
     dialog.Tick();
     EXPECT_EQ(dialog.percentLabel()->text(), QStringLiteral("40%"));
     EXPECT_EQ(dialog.bar()->value(), 40);
-    KeepPicture(&dialog, "progress_find.png");
+    KeepPicture(dialog.grab().toImage(), QStringLiteral("progress_find"));
     shared.progress.store(kWorkerFinished);
     dialog.Tick();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
@@ -397,7 +357,7 @@ TEST_F(WorkersDialogsTest, ProgressDialogsFollowTheirWorker) {
     EXPECT_TRUE(dialog.countCaption()->isVisible());
     EXPECT_EQ(dialog.countLabel()->text(), QStringLiteral("12"));
     EXPECT_EQ(dialog.percentLabel()->text(), QStringLiteral("15%"));
-    KeepPicture(&dialog, "progress_pagination.png");
+    KeepPicture(dialog.grab().toImage(), QStringLiteral("progress_pagination"));
     // Enter does not end it; Cancel does.
     QTest::keyClick(&dialog, Qt::Key_Return);
     EXPECT_TRUE(dialog.isVisible());
@@ -416,7 +376,7 @@ TEST_F(WorkersDialogsTest, ProgressDialogsFollowTheirWorker) {
     dialog.SetProgress(5, 0);  // an empty span shows 0, never divides
     EXPECT_EQ(dialog.shownPercent(), 0);
     dialog.SetProgress(1, 4);
-    KeepPicture(&dialog, "progress_layout.png");
+    KeepPicture(dialog.grab().toImage(), QStringLiteral("progress_layout"));
     EXPECT_FALSE(dialog.cancelled());
     QTest::keyClick(&dialog, Qt::Key_Return);
     EXPECT_TRUE(dialog.isVisible());
@@ -466,7 +426,7 @@ TEST_F(WorkersDialogsTest, CancellingThePaginationPrintsNothing) {
     while (d->shownPages() < 1 && d->isVisible() && wait.elapsed() < 5000)
       QTest::qWait(10);
     EXPECT_TRUE(d->countCaption()->isVisible());
-    KeepPicture(d, "progress_pagination_live.png");
+    KeepPicture(d->grab().toImage(), QStringLiteral("progress_pagination_live"));
     QTest::mouseClick(d->findChild<QPushButton*>(), Qt::LeftButton);
   });
   QPrinter printer(QPrinter::HighResolution);
