@@ -12,14 +12,23 @@
 
 namespace {
 
+// Bytes one walk reads before it stops. Records that do not overlap add up
+// to no more than the input (1 MB at most), twice the cache's budget, so
+// such tables are read whole and eviction still runs; damaged tables whose
+// entries all reach to the end no longer copy the input once per entry.
+constexpr std::uint64_t kWalkBytes = 2 * std::uint64_t{kDbCacheBudget};
+static_assert(kWalkBytes >= (1u << 20), "a walk reads every record of the largest input");
+
 // Entries past the bytes given cannot be read; a few of them are tried, not
 // all 65,535 a header may claim.
 void ReadAll(EngineObject* db, std::uint32_t count, std::size_t inputSize) {
   count = static_cast<std::uint32_t>(std::min<std::size_t>(count, inputSize / 8 + 2));
-  for (std::uint32_t i = 0; i < count; ++i) {
+  std::uint64_t read = 0;
+  for (std::uint32_t i = 0; i < count && read <= kWalkBytes; ++i) {
     std::uint32_t size = 0;
     void* buffer = nullptr;
     if (DbFile_ReadRecord(db, static_cast<std::uint16_t>(i), &size, &buffer) == kOk) {
+      read += size;
       volatile std::uint8_t sink = 0;
       if (buffer != nullptr && size > 0) sink = static_cast<std::uint8_t*>(buffer)[size - 1];
       (void)sink;

@@ -22,6 +22,13 @@ void Check(bool ok) {
 
 fuzz_support::TempFile* g_file = nullptr;
 
+// Bytes one walk reads before it stops. Records that do not overlap add up
+// to no more than the file (1 MB at most), twice the cache's budget, so
+// such tables are read whole and eviction still runs; damaged tables whose
+// entries all reach to the end no longer copy the file once per entry.
+constexpr std::uint64_t kWalkBytes = 2 * std::uint64_t{kDbCacheBudget};
+static_assert(kWalkBytes >= (1u << 20), "a walk reads every record of the largest input");
+
 // Reads a record stream to its end in pieces.
 void Drain(EngineObject* record, std::uint32_t size) {
   std::uint8_t piece[512];
@@ -58,12 +65,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Every entry lies in the file: more than size / 8 cannot be read.
     const auto walk = static_cast<std::uint32_t>(std::min<std::size_t>(count, size / 8 + 2));
     for (int pass = 0; pass < 2; ++pass) {  // the second from the cache
-      for (std::uint32_t i = 0; i < walk; ++i) {
+      std::uint64_t read = 0;
+      for (std::uint32_t i = 0; i < walk && read <= kWalkBytes; ++i) {
         const auto index = static_cast<std::uint16_t>(i);
         std::uint32_t recordSize = 0;
         void* buffer = nullptr;
         if (DbFile_ReadRecord(db, index, &recordSize, &buffer) == kOk) {
           Check(recordSize <= size);
+          read += recordSize;
           if (buffer != nullptr && recordSize > 0) {
             volatile std::uint8_t last = static_cast<std::uint8_t*>(buffer)[recordSize - 1];
             (void)last;
@@ -77,10 +86,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
       }
     }
-    for (std::uint32_t i = 0; i < walk; ++i) {
+    std::uint64_t read = 0;
+    for (std::uint32_t i = 0; i < walk && read <= kWalkBytes; ++i) {
       std::uint32_t recordSize = 0;
       EngineObject* record = nullptr;
       if (DbFile_OpenRecord(db, static_cast<std::uint16_t>(i), &recordSize, &record) == kOk) {
+        read += recordSize;
         Drain(record, recordSize);
         Check(StreamOf(record).close(record) == kOk);  // only read: nothing to write back
       }

@@ -20,7 +20,7 @@ void ReadAll(EngineObject* h) {
   const DocHandlerOps& ops = DocOpsOf(h);
   std::uint32_t length = 0;
   if (ops.getTextLength(h, &length) != kOk) std::abort();
-  std::string forward, backward;
+  std::string forward;
   for (std::uint32_t p = 0; p < length;) {
     const std::uint8_t* text = nullptr;
     std::uint32_t n = 4096;
@@ -28,15 +28,20 @@ void ReadAll(EngineObject* h) {
     forward.append(reinterpret_cast<const char*>(text), n);
     p += n;
   }
-  for (std::uint32_t p = length; p > 0;) {
+  // Every record decodes, damaged or not: both readings cover the text.
+  if (forward.size() != length) std::abort();
+  // Each piece read backwards is compared where it lies, not gathered in
+  // front of the others: that would move the whole text once per piece.
+  std::uint32_t p = length;
+  while (p > 0) {
     const std::uint8_t* text = nullptr;
     std::uint32_t n = 3000;
     if (ops.getTextBefore(h, p, &text, &n) != kOk || n == 0) break;
-    backward.insert(0, reinterpret_cast<const char*>(text), n);
+    if (n > p || forward.compare(p - n, n, reinterpret_cast<const char*>(text), n) != 0)
+      std::abort();
     p -= n;
   }
-  // Every record decodes, damaged or not: both readings cover the text.
-  if (forward.size() != length || forward != backward) std::abort();
+  if (p != 0) std::abort();
 }
 
 void Bookmarks(EngineObject* h) {

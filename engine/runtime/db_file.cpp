@@ -52,6 +52,9 @@ struct DbFileBody {
   std::uint32_t cachedBytes;
   std::uint8_t oldest, newest, freeHead;
   std::array<CacheEntry, kDbCacheEntries> cache;
+  // Cached entries by the low byte of their record number: a lookup walks
+  // the list only when some entry can match, so a miss costs one read.
+  std::array<std::uint8_t, 256> cachedByLowByte;
   std::uint8_t** lent;  // blocks lent out by ReadRecord
   std::uint32_t lentCount;
   std::uint32_t lentCapacity;
@@ -116,10 +119,12 @@ void CacheInit(DbFileBody& d) {
   }
   d.oldest = d.newest = kNoSlot;
   d.freeHead = 0;
+  d.cachedByLowByte.fill(0);
 }
 
 void CacheUnlink(DbFileBody& d, std::uint8_t e) {
   CacheEntry& c = d.cache[e];
+  --d.cachedByLowByte[c.index & 0xFF];
   if (c.older != kNoSlot) {
     d.cache[c.older].newer = c.newer;
   } else {
@@ -154,6 +159,7 @@ void CachePushNewest(DbFileBody& d, std::uint8_t* block) {
   const std::uint8_t e = d.freeHead;
   d.freeHead = d.cache[e].newer;
   d.cache[e] = {PrefixIndex(block), d.newest, kNoSlot, block};
+  ++d.cachedByLowByte[d.cache[e].index & 0xFF];
   if (d.newest != kNoSlot) {
     d.cache[d.newest].newer = e;
   } else {
@@ -163,6 +169,7 @@ void CachePushNewest(DbFileBody& d, std::uint8_t* block) {
 }
 
 std::uint8_t CacheFind(const DbFileBody& d, std::uint16_t index) {
+  if (d.cachedByLowByte[index & 0xFF] == 0) return kNoSlot;
   for (std::uint8_t e = d.newest; e != kNoSlot; e = d.cache[e].older) {
     if (d.cache[e].index == index) return e;
   }

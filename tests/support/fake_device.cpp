@@ -5,6 +5,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <new>
+#include <utility>
 
 #include "engine/device/note_box.h"
 #include "engine/device/select_ctl.h"
@@ -194,8 +195,18 @@ std::int16_t PaintText(FakeDevice& f, const std::uint8_t* text, std::uint32_t co
 
 StatusCode Create(EngineObject*, EngineObject** out) noexcept;
 
+// The window pixels of the last device this thread destroyed, kept for the
+// next one it opens: long runs (fuzzing) open a device per input, and fresh
+// pages for every window would cost more than what is drawn in them.
+FakeSurface& SparePixels() {
+  thread_local FakeSurface spare;
+  return spare;
+}
+
 StatusCode Destroy(EngineObject* device) noexcept {
   FakeDevice& f = Fake(device);
+  if (f.windowSurface.rgb.capacity() > SparePixels().rgb.capacity())
+    std::swap(f.windowSurface, SparePixels());
   PosMap_ReleaseServices(&f.services);
   auto* instance = reinterpret_cast<EngineInstance<FakeDevice>*>(device);
   instance->body.~FakeDevice();
@@ -207,6 +218,7 @@ void SetWindow(FakeDevice& f, void* window, std::int16_t w, std::int16_t h) {
   f.window = window;
   f.width = w;
   f.height = h;
+  if (f.windowSurface.rgb.capacity() == 0) std::swap(f.windowSurface, SparePixels());
   f.windowSurface.Resize(std::clamp<int>(w, 0, kFakeMaxSurface),
                          std::clamp<int>(h, 0, kFakeMaxSurface), kFakeWindowColour);
   if (f.offscreenExists)
@@ -695,11 +707,12 @@ StatusCode ClipboardCommit(EngineObject* device) noexcept {
   std::u16string text = FakeDecode(f.charset, f.clipBytes);
   if (text.size() > f.clipCapacity) text.resize(f.clipCapacity);
   std::u16string out;
+  out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == u'\n' && (i == 0 || text[i - 1] != u'\r')) out.push_back(u'\r');
     out.push_back(text[i]);
   }
-  f.clipboard = out;
+  f.clipboard = std::move(out);
   ++f.clipboardCommits;
   f.clipBytes.clear();
   f.clipOpen = false;
@@ -1029,8 +1042,14 @@ EngineObject FakeDeviceModule = {nullptr, &kFakeDeviceOps};
 void FakeSurface::Resize(int w, int h, std::uint32_t fill) {
   width = w;
   height = h;
-  rgb.assign(static_cast<std::size_t>(w) * h, fill);
-  inverted.assign(static_cast<std::size_t>(w) * h, 0);
+  const std::size_t row = static_cast<std::size_t>(w);
+  rgb.resize(row * static_cast<std::size_t>(h));
+  inverted.assign(rgb.size(), 0);
+  if (rgb.empty()) return;
+  // The first row pixel by pixel, the others copied from it (as Fill does).
+  std::fill_n(rgb.data(), row, fill);
+  for (std::size_t at = row; at < rgb.size(); at += row)
+    std::memcpy(rgb.data() + at, rgb.data(), row * sizeof(std::uint32_t));
 }
 
 std::vector<const FakeCall*> FakeDevice::Calls(int slot) const {
@@ -1098,6 +1117,7 @@ std::uint32_t FakeCharLength(std::uint32_t charset, const std::uint8_t* p, std::
 std::u16string FakeDecode(std::uint32_t charset, const std::string& bytes) {
   std::u16string out;
   if (charset == 0) {
+    out.reserve(bytes.size());
     for (unsigned char c : bytes)
       out.push_back(c);
     return out;
@@ -1120,6 +1140,7 @@ std::u16string FakeDecode(std::uint32_t charset, const std::string& bytes) {
                             0,
                             0};
   if (IsFailure(TextConv_Convert(g_TextConvModule, &request))) return out;
+  out.reserve(request.targetCapacity / 2);
   for (std::size_t i = 0; i + 1 < request.targetCapacity; i += 2)
     out.push_back(static_cast<char16_t>(static_cast<unsigned char>(utf16[i]) |
                                         static_cast<unsigned char>(utf16[i + 1]) << 8));
