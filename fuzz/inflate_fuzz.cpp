@@ -75,7 +75,10 @@ Outcome Run(const std::uint8_t* data, std::size_t size, std::uint32_t window, bo
     if (s == kOk) s = e == kOk ? kInflateEndOfStream : e;
   }
   Outcome out{s, Contents(sink), b.output.crc32, b.output.adler32, b.consumed};
-  if (b.position > b.windowSize || b.delivered > b.position) std::abort();
+  if (b.position > b.capacity || b.delivered > b.position ||
+      b.position - b.delivered > b.windowSize) {
+    std::abort();
+  }
   Must(ops.destroy(d));
   Must(StreamOf(sink).close(sink));
   if (source != nullptr) Must(StreamOf(source).close(source));

@@ -189,6 +189,40 @@ inline void DeflateFast_CopyShort(std::uint8_t* dst, std::uint32_t distance,
   std::memcpy(dst + length, keep, 32);
 }
 
+// How far DeflateFast_CopyOverrun may write past a match's end.
+constexpr std::uint32_t kDeflateCopyOverrun = 32;
+
+// Copies a match with the result of DeflateFast_CopyMatch, in 16- or 8-byte
+// moves that may write up to kDeflateCopyOverrun bytes past its end: those
+// bytes must be inside the caller's buffer, and what they held is lost.
+inline void DeflateFast_CopyOverrun(std::uint8_t* dst, std::uint32_t distance,
+                                    std::uint32_t length) noexcept {
+  const std::uint8_t* src = dst - distance;
+  std::uint8_t* const end = dst + length;
+  std::uint8_t chunk[16];
+  if (distance >= 16) {
+    // Each move reads only bytes written before it: the source stays at
+    // least 16 bytes behind.
+    std::memcpy(chunk, src, 16);
+    std::memcpy(dst, chunk, 16);
+    std::memcpy(chunk, src + 16, 16);
+    std::memcpy(dst + 16, chunk, 16);
+    for (dst += 32, src += 32; dst < end; dst += 16, src += 16) {
+      std::memcpy(chunk, src, 16);
+      std::memcpy(dst, chunk, 16);
+    }
+  } else if (distance >= 8) {
+    do {
+      std::memcpy(chunk, src, 8);
+      std::memcpy(dst, chunk, 8);
+      dst += 8;
+      src += 8;
+    } while (dst < end);
+  } else {
+    DeflateFast_CopyMatch(dst, distance, length);
+  }
+}
+
 // The outcome of reading a sequence of code lengths.
 enum class DeflateLengthsResult : std::uint8_t {
   kOk,

@@ -52,7 +52,9 @@ std::uint64_t InputOffset(const InflateBody& b) {
 }
 
 // Makes the bytes at the current input offset the chunk; false when there
-// are none now (or a read failed: inputFailure).
+// are none now (or a read failed: inputFailure). From a source, the bytes of
+// the buffer not yet taken move to its start and the read fills the rest, so
+// a caller may top the chunk up before it runs dry.
 bool LoadChunk(InflateBody& b) {
   const std::uint64_t offset = InputOffset(b);
   if (b.feed != nullptr) {
@@ -68,26 +70,30 @@ bool LoadChunk(InflateBody& b) {
     return true;
   }
   if (b.source == nullptr) return false;
-  std::uint64_t n = sizeof b.buffer;
+  const auto kept = static_cast<std::uint32_t>(b.chunkEnd - b.next);
+  std::memmove(b.buffer, b.next, kept);
+  b.chunkBase = offset;
+  b.chunk = b.next = b.buffer;
+  b.chunkEnd = b.buffer + kept;
+  const std::uint64_t loadedEnd = offset + kept;
+  std::uint64_t n = sizeof b.buffer - kept;
   if (b.inputLength != kInflateToEnd) {
-    if (offset >= b.inputLength) return false;
-    n = std::min<std::uint64_t>(n, b.inputLength - offset);
+    if (loadedEnd >= b.inputLength) return false;
+    n = std::min<std::uint64_t>(n, b.inputLength - loadedEnd);
   }
-  const std::uint64_t at = b.inputStart + offset;
+  const std::uint64_t at = b.inputStart + loadedEnd;
   if (at >= 0xFFFFFFFFu) return false;
   n = std::min<std::uint64_t>(n, 0xFFFFFFFFu - at);
   std::uint32_t got = 0;
-  const StatusCode s = StreamOf(b.source).readAt(b.source, static_cast<std::uint32_t>(at), b.buffer,
-                                                 static_cast<std::uint32_t>(n), &got);
+  const StatusCode s =
+      StreamOf(b.source).readAt(b.source, static_cast<std::uint32_t>(at), b.buffer + kept,
+                                static_cast<std::uint32_t>(n), &got);
   if (IsFailure(s)) {
     b.inputFailure = s;
     return false;
   }
-  if (got == 0) return false;
-  b.chunkBase = offset;
-  b.chunk = b.next = b.buffer;
-  b.chunkEnd = b.buffer + std::min<std::uint64_t>(got, n);
-  return true;
+  b.chunkEnd += std::min<std::uint64_t>(got, n);
+  return got != 0;
 }
 
 // Tops the pending bits up to at least 57 while input lasts. The eight-byte
@@ -210,43 +216,48 @@ StatusCode Deliver(InflateBody& b, RunArgs& a) {
   return UpdateChecksums(b, data, n);
 }
 
-// The window is full: deliver it and continue at its start.
-StatusCode WindowFull(InflateBody& b, RunArgs& a) {
-  if (b.delivered < b.windowSize) {
+// Bytes that may be written before MakeRoom is needed.
+std::uint32_t Room(const InflateBody& b) {
+  return std::min(b.delivered + b.windowSize, b.capacity) - b.position;
+}
+
+// Makes room for the next byte: a full window is delivered, and at the
+// buffer's end the last window's worth of history moves to its start.
+StatusCode MakeRoom(InflateBody& b, RunArgs& a) {
+  if (b.position - b.delivered == b.windowSize) {
     if (!CanDeliver(b, a)) return kInflateWindowFull;
     const StatusCode s = Deliver(b, a);
     if (IsFailure(s)) return s;
   }
-  b.position = 0;
-  b.delivered = 0;
-  b.wrapped = true;
+  if (b.position == b.capacity) {
+    const std::uint32_t shift = b.position - b.windowSize;
+    std::memmove(b.window, b.window + shift, b.windowSize);
+    b.position -= shift;
+    b.delivered -= shift;  // at least `shift`: a window's worth at most is undelivered
+  }
   return kOk;
 }
 
-// Copies what is left of the current match through the window.
+// Copies what is left of the current match.
 StatusCode CopyMatch(InflateBody& b, RunArgs& a) {
   std::uint8_t* const w = b.window;
-  const std::uint32_t size = b.windowSize;
   while (b.matchLeft > 0) {
-    if (b.position == size) {
-      const StatusCode s = WindowFull(b, a);
+    if (Room(b) == 0) {
+      const StatusCode s = MakeRoom(b, a);
       if (IsFailure(s)) return s;
     }
     if (a.outLeft == 0) return kLimitReached;
     const std::uint32_t pos = b.position, d = b.matchDistance;
-    const std::uint32_t from = pos >= d ? pos - d : pos + size - d;
-    const auto n = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>({b.matchLeft, size - pos, size - from, a.outLeft}));
+    const auto n =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>({b.matchLeft, Room(b), a.outLeft}));
     if (d == 1) {
-      std::memset(w + pos, w[from], n);  // a run of one byte
-    } else if (from < pos && d < n) {
+      std::memset(w + pos, w[pos - 1], n);  // a run of one byte
+    } else if (d < n) {
       // Overlapping: each byte may repeat one written in this same copy.
       for (std::uint32_t k = 0; k < n; ++k)
-        w[pos + k] = w[from + k];
+        w[pos + k] = w[pos - d + k];
     } else {
-      // A source past the write position lies in older history that this
-      // copy reaches only after reading it.
-      std::memmove(w + pos, w + from, n);
+      std::memcpy(w + pos, w + pos - d, n);
     }
     b.position += n;
     b.matchLeft -= n;
@@ -387,8 +398,8 @@ StatusCode StepTables(InflateBody& b) {
 
 StatusCode StepStored(InflateBody& b, RunArgs& a) {
   while (b.storedLeft > 0) {
-    if (b.position == b.windowSize) {
-      const StatusCode s = WindowFull(b, a);
+    if (Room(b) == 0) {
+      const StatusCode s = MakeRoom(b, a);
       if (IsFailure(s)) return s;
     }
     if (a.outLeft == 0) return kLimitReached;
@@ -399,9 +410,8 @@ StatusCode StepStored(InflateBody& b, RunArgs& a) {
     } else {
       b.bits = 0;  // bitCount is 0 here: drop any look-ahead bits
       if (b.next == b.chunkEnd && !LoadChunk(b)) return ShortInput(b);
-      n = static_cast<std::uint32_t>(
-          std::min<std::uint64_t>({b.storedLeft, b.windowSize - b.position, a.outLeft,
-                                   static_cast<std::uint64_t>(b.chunkEnd - b.next)}));
+      n = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+          {b.storedLeft, Room(b), a.outLeft, static_cast<std::uint64_t>(b.chunkEnd - b.next)}));
       std::memcpy(b.window + b.position, b.next, n);
       b.next += n;
     }
@@ -414,19 +424,28 @@ StatusCode StepStored(InflateBody& b, RunArgs& a) {
   return kOk;
 }
 
-// The fast loop runs while a refill finds eight bytes in the chunk and a
-// pass (up to three literals, or a match) fits in the window and in the
-// caller's allowance with room to spare: the careful loop then never finds
-// the window full or the allowance spent where the fast loop stopped.
+// The fast loop runs while a refill finds eight bytes in the chunk, up to
+// three literals fit in the room before the window fills, and a pass fits in
+// the caller's allowance with room to spare (the careful loop then never
+// finds the allowance spent where the fast loop stopped). A match that
+// passes the room's end is copied up to it and left to the careful loop to
+// finish.
 constexpr std::ptrdiff_t kFastInput = 8;
+constexpr std::uint32_t kFastLiterals = 3;
 constexpr std::uint32_t kFastPass = kDeflateLengthBase.back();
 constexpr std::uint32_t kFastRoom = kFastPass + 8;
+// Bytes allocated past the buffer's end, for the fast loop's copies that
+// overrun a match's end (DeflateFast_CopyOverrun).
+constexpr std::uint32_t kWindowSlack = kDeflateCopyOverrun;
+// The least room the buffer has beyond the window.
+constexpr std::uint32_t kSlideRoom = 128 * 1024;
 
 // Decodes literals and length/distance pairs with the fast tables and stops
 // at the first bit of anything it leaves to the careful loop (see
 // deflate_common.h); the window, the counters and the allowance advance as
-// the careful loop would advance them. It never delivers: it stops before
-// the window fills or the allowance runs out.
+// the careful loop would advance them. It never delivers: it stops when the
+// room is used up or nearly so, or before the allowance runs out. Bytes past
+// the write position are no one's history, so copies may overrun there.
 [[gnu::always_inline]] inline void FastCodesBody(InflateBody& b, RunArgs& a) {
   namespace E = DeflateFastEntry;
   constexpr std::uint32_t kLiteralMask = (1u << DeflateFastCode::kLiteralBits) - 1;
@@ -440,9 +459,10 @@ constexpr std::uint32_t kFastRoom = kFastPass + 8;
   const std::uint8_t* next = b.next;
   std::uint32_t pos = b.position;
   const std::uint32_t start = pos;
-  const bool wrapped = b.wrapped;
-  // Each pass writes at most kFastPass bytes; pos starts it within posEnd.
-  std::uint32_t posEnd = size - kFastRoom;
+  const std::uint32_t roomEnd = pos + Room(b);
+  // A pass starts at pos <= posEnd: its literals fit in the room, and
+  // whatever it writes fits in the allowance.
+  std::uint32_t posEnd = roomEnd - kFastLiterals;
   if (a.outLeft - kFastRoom < posEnd - pos) {
     posEnd = pos + static_cast<std::uint32_t>(a.outLeft - kFastRoom);
   }
@@ -491,8 +511,7 @@ constexpr std::uint32_t kFastRoom = kFastPass + 8;
     const std::uint32_t distance =
         (d >> 16) + static_cast<std::uint32_t>((rest >> n) & ((1u << extra) - 1));
     used += n + extra;
-    const std::uint32_t history = wrapped ? size : pos;
-    if (n == 0 || distance > history) break;  // nothing of the pair is taken yet
+    if (n == 0 || distance > std::min(pos, size)) break;  // nothing of the pair is taken yet
     bits >>= used;
     held -= used;
     const bool more = next <= inputEnd;
@@ -500,21 +519,17 @@ constexpr std::uint32_t kFastRoom = kFastPass + 8;
       refill();
       e = f.literals[bits & kLiteralMask];
     }
-    if (distance <= pos) {
-      // Behind a match of at most 32 bytes, more than 32 bytes of the window are left.
-      if (distance >= 16 && length <= 32) {
-        DeflateFast_CopyShort(w + pos, distance, length);
-      } else {
-        DeflateFast_CopyMatch(w + pos, distance, length);
-      }
-    } else {
-      // From older history at the window's end; what lies past that end
-      // continues at its start, right behind the bytes just copied.
-      const std::uint32_t from = pos + size - distance;
-      const std::uint32_t first = std::min(length, size - from);
-      std::memmove(w + pos, w + from, first);
-      if (first < length) DeflateFast_CopyMatch(w + pos + first, pos + first, length - first);
+    if (length > roomEnd - pos) {
+      // The room ends inside the match: its first part now, the rest after
+      // delivery, by the careful loop.
+      const std::uint32_t now = roomEnd - pos;
+      DeflateFast_CopyMatch(w + pos, distance, now);
+      pos = roomEnd;
+      b.matchLeft = length - now;
+      b.matchDistance = distance;
+      break;
     }
+    DeflateFast_CopyOverrun(w + pos, distance, length);
     pos += length;
     if (!more || pos > posEnd) break;
   }
@@ -551,13 +566,19 @@ StatusCode StepCodes(InflateBody& b, RunArgs& a) {
       const StatusCode s = CopyMatch(b, a);
       if (s != kOk) return s;
     }
-    if (b.position == b.windowSize) {
-      const StatusCode s = WindowFull(b, a);
+    if (Room(b) == 0) {
+      const StatusCode s = MakeRoom(b, a);
       if (IsFailure(s)) return s;
     }
-    if (fast && b.chunkEnd - b.next >= kFastInput && b.bitCount < 64 &&
-        b.windowSize - b.position >= kFastRoom && a.outLeft >= kFastRoom) {
+    // From a source, the chunk is topped up before it runs dry, so the fast
+    // loop goes on across its end.
+    if (fast && b.chunkEnd - b.next < kFastInput && b.feed == nullptr) LoadChunk(b);
+    if (fast && b.chunkEnd - b.next >= kFastInput && b.bitCount < 64 && Room(b) > kFastLiterals &&
+        a.outLeft >= kFastRoom) {
+      // Where it stopped, the window may be full or a match cut at its end.
+      const std::uint32_t before = b.produced;
       FastCodes(b, a);
+      if (b.produced != before) continue;
     }
     if (a.reserve != 0 && AvailableBits(b, a.reserve) < a.reserve) return kPaused;
     if (b.bitCount < kPairBits) Refill(b);
@@ -606,7 +627,7 @@ StatusCode StepCodes(InflateBody& b, RunArgs& a) {
     const std::uint32_t distance =
         kDeflateDistanceBase[dist.symbol] + static_cast<std::uint32_t>(v & ((1u << distExtra) - 1));
     used += distExtra;
-    const std::uint32_t history = b.wrapped ? b.windowSize : b.position;
+    const std::uint32_t history = std::min(b.position, b.windowSize);
     if (distance > history) return kInflateBadDistance;
     Skip(b, used);
     b.matchLeft = length;
@@ -662,7 +683,6 @@ void StartStream(InflateBody& b, std::uint32_t start, std::uint32_t length,
   b.output.crc32 = 0;
   b.output.adler32 = 1;
   b.position = b.delivered = 0;
-  b.wrapped = false;
   b.step = InflateStep::Header;
   b.finalBlock = false;
   b.blockType = 0;
@@ -717,12 +737,16 @@ StatusCode InflateMod_Create(EngineObject*, std::uint32_t windowSize, EngineObje
   if (IsFailure(s)) return s;
   new (instance) InflateInstance{};
   InflateBody& b = instance->body;
-  s = Engine_AllocArray(windowSize, &b.window);
+  // The buffer holds the window and at least as much again (128 KiB for
+  // small windows), so history moves only after that much output.
+  const std::uint32_t capacity = windowSize + std::max(windowSize, kSlideRoom);
+  s = Engine_AllocArray(capacity + kWindowSlack, &b.window);
   if (IsFailure(s)) {
     Engine_Free(instance);
     return s;
   }
   b.windowSize = windowSize;
+  b.capacity = capacity;
   StartStream(b, 0, kInflateToEnd, 0);
   instance->header = {&instance->body, &kInflateOps};
   *out = &instance->header;

@@ -5,10 +5,12 @@
 // bytes pushed with InflateMod_Feed (push mode). Output goes through the
 // instance's window, which doubles as the history of back-references: a
 // distance may reach neither before the first byte of the stream nor further
-// back than the window. When the window fills it is delivered (to the sink
-// stream, or to the caller's buffer in InflateMod_DecodeToBuffer) and the
-// enabled checksums are updated over the delivered bytes; writing then
-// continues at its start.
+// back than the window. When the window fills (a window's worth of bytes not
+// yet delivered) it is delivered (to the sink stream, or to the caller's
+// buffer in InflateMod_DecodeToBuffer) and the enabled checksums are updated
+// over the delivered bytes. The window lies in a larger buffer that decoding
+// runs along, so the history is always one run of bytes behind the write
+// position; at the buffer's end the last window's worth moves to its start.
 //
 // Decoding is resumable at every symbol: when the input runs out in the
 // middle of one, the decoder returns to the symbol's first bit and waits for
@@ -89,12 +91,14 @@ struct InflateBody {
     std::uint32_t adler32;
   } output;
 
-  // Window: bytes [delivered, position) are decoded but not yet delivered.
-  std::uint8_t* window;
+  // Window: the last min(position, windowSize) bytes before position are the
+  // history; bytes [delivered, position) are decoded but not yet delivered,
+  // never more than windowSize of them.
+  std::uint8_t* window;  // `capacity` bytes, and a slack that fast copies may overrun into
   std::uint32_t windowSize;
+  std::uint32_t capacity;
   std::uint32_t position;
   std::uint32_t delivered;
-  bool wrapped;  // the window has been filled once: all of it is history
 
   // Block state.
   std::uint8_t step;  // InflateStep

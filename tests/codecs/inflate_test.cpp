@@ -321,11 +321,12 @@ TEST(InflateFastLoop, AgreesWithTheCarefulLoopOnRealTextAndDamage) {
 
 // A literal and a match of 258 is the longest pass of the fast loop; over
 // windows of every size in a range, such passes end at every place of the
-// window, and the careful loop must always find room where the fast loop
-// stopped.
+// window and of the buffer it runs along (whose end, where the history moves
+// back to its start, lies 128 KiB past the window), and the careful loop must
+// always find room where the fast loop stopped.
 TEST(InflateFastLoop, LongestPassesEndAnywhereInTheWindow) {
   Bytes data;
-  for (int unit = 0; data.size() < 60000; ++unit)  // a literal, then a match of 258
+  for (int unit = 0; data.size() < 200000; ++unit)  // a literal, then a match of 258
     data.insert(data.end(), 259, static_cast<std::uint8_t>('a' + unit % 7));
   const Bytes stream = deflate_test::ZlibDeflate(data, 6, Z_RLE);
   for (std::uint32_t window = 300; window < 1200; window += 7) {
