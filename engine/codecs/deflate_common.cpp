@@ -40,6 +40,55 @@ void FillFast(Entry* table, unsigned bits, const DeflateHuffman& code, EntryFn e
   }
 }
 
+// As FillFast, and the codes longer than `bits` in subtables after the main
+// table, `capacity` entries in all. Codes sharing their first `bits` bits
+// are neighbours in canonical order; the first of them sizes the subtable
+// for them (as many index bits as the codes that follow need to fill it),
+// and its main entry points there.
+template <class EntryFn>
+void FillWithSubtables(std::uint32_t* table, unsigned bits, unsigned capacity,
+                       const DeflateHuffman& code, EntryFn entry) {
+  namespace E = DeflateFastEntry;
+  FillFast(table, bits, code, entry);
+  unsigned value = 0, index = 0;
+  for (unsigned length = 1; length <= bits; ++length) {
+    value = (value + code.count[length]) << 1;
+    index += code.count[length];
+  }
+  std::array<std::uint16_t, kDeflateMaxCodeBits + 1> left = code.count;  // codes not yet placed
+  unsigned next = 1u << bits;                                            // the first free entry
+  unsigned prefix = ~0u, start = 0, subBits = 0;
+  for (unsigned length = bits + 1; length <= kDeflateMaxCodeBits; ++length) {
+    const unsigned rest = length - bits;
+    for (unsigned k = 0; k < code.count[length]; ++k, ++value, ++index) {
+      if (value >> rest != prefix) {
+        prefix = value >> rest;
+        unsigned need = rest;
+        int room = 1 << need;
+        for (unsigned l = length; l < kDeflateMaxCodeBits; ++l, ++need, room <<= 1) {
+          room -= left[l];
+          if (room <= 0) break;
+        }
+        subBits = next + (1u << need) <= capacity ? need : 0;
+        if (subBits != 0) {
+          start = next;
+          next += 1u << subBits;
+          std::fill(table + start, table + next, 0u);
+          table[Reversed(prefix, bits)] = E::kSubtable | subBits | start << 16;
+        }
+      }
+      --left[length];
+      if (subBits == 0) continue;
+      const std::uint32_t e = entry(code.symbol[index], length);
+      for (unsigned j = Reversed(value & ((1u << rest) - 1), rest); j < 1u << subBits;
+           j += 1u << rest) {
+        table[start + j] = e;
+      }
+    }
+    value <<= 1;
+  }
+}
+
 }  // namespace
 
 bool DeflateFast_Enabled() noexcept {
@@ -63,21 +112,27 @@ bool DeflateFast_HaveBmi2() noexcept {
 void DeflateFast_Build(DeflateFastCode& fast, const DeflateHuffman& literals,
                        const DeflateHuffman& distances, unsigned distanceSymbols) noexcept {
   namespace E = DeflateFastEntry;
-  FillFast(fast.literals.data(), DeflateFastCode::kLiteralBits, literals,
-           [](unsigned symbol, unsigned length) -> std::uint32_t {
-             if (symbol < 256) return length | E::kLiteral | symbol << 16;
-             if (symbol == kDeflateEndOfBlock) return length | E::kEndOfBlock;
-             if (symbol > 285) return 0;
-             const unsigned i = symbol - 257;
-             return length | unsigned{kDeflateLengthExtra[i]} << 4 |
-                    unsigned{kDeflateLengthBase[i]} << 16;
-           });
-  FillFast(fast.distances.data(), DeflateFastCode::kDistanceBits, distances,
-           [distanceSymbols](unsigned symbol, unsigned length) -> std::uint32_t {
-             if (symbol >= distanceSymbols || symbol >= 30) return 0;
-             return length | unsigned{kDeflateDistanceExtra[symbol]} << 4 |
-                    unsigned{kDeflateDistanceBase[symbol]} << 16;
-           });
+  // Code length and extra bits: what an element takes, and where its extra bits start.
+  auto element = [](unsigned length, unsigned extra) -> std::uint32_t {
+    return (length + extra) | length << E::kCodeShift;
+  };
+  FillWithSubtables(fast.literals.data(), DeflateFastCode::kLiteralBits,
+                    static_cast<unsigned>(fast.literals.size()), literals,
+                    [&](unsigned symbol, unsigned length) -> std::uint32_t {
+                      if (symbol < 256) return element(length, 0) | E::kLiteral | symbol << 16;
+                      if (symbol == kDeflateEndOfBlock) return element(length, 0) | E::kEndOfBlock;
+                      if (symbol > 285) return 0;
+                      const unsigned i = symbol - 257;
+                      return element(length, kDeflateLengthExtra[i]) |
+                             unsigned{kDeflateLengthBase[i]} << 16;
+                    });
+  FillWithSubtables(fast.distances.data(), DeflateFastCode::kDistanceBits,
+                    static_cast<unsigned>(fast.distances.size()), distances,
+                    [&](unsigned symbol, unsigned length) -> std::uint32_t {
+                      if (symbol >= distanceSymbols || symbol >= 30) return 0;
+                      return element(length, kDeflateDistanceExtra[symbol]) |
+                             unsigned{kDeflateDistanceBase[symbol]} << 16;
+                    });
 }
 
 DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* lengths,

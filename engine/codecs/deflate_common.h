@@ -103,24 +103,50 @@ inline DeflateSymbol DeflateHuffman_Decode(const DeflateHuffman& code,
 // the careful loop refuses, the end of a block and distances it must check
 // itself. So both loops give the same bytes and the same answers.
 
-// One table entry: bits 0-3 the code length (0: not handled here), 4-7 the
-// extra bits that follow, bit 8 a literal, bit 9 the end of the block,
-// bits 16-31 the literal, or the base length or distance.
+// One table entry: bits 0-5 the bits its element takes, code and extra bits
+// together (0: not handled here), bits 8-13 the code's length, bit 14 a
+// literal, bit 15 the end of the block, bits 16-31 the literal, or the base
+// length or distance. A 64-bit shift by the entry takes the element's bits
+// (the shift uses only the low six bits of its count).
+//
+// Codes longer than the table's index go through a subtable: the main
+// entry their first bits reach has bit 7 set, the subtable's index bits in
+// bits 0-5 and its offset in bits 16-31 (DeflateFast_Subentry), and the
+// subtable's entries are those of the whole codes.
 namespace DeflateFastEntry {
-constexpr std::uint32_t kLengthMask = 0xF;
-// A literal's entry under this mask is its code length (its extra-bit field
-// is 0): the mask a 64-bit shift applies anyway, so the shift takes the entry.
-constexpr std::uint32_t kShiftMask = 63;
-constexpr std::uint32_t kLiteral = 0x100;
-constexpr std::uint32_t kEndOfBlock = 0x200;
+constexpr std::uint32_t kBitsMask = 0x3F;
+constexpr unsigned kCodeShift = 8;
+constexpr std::uint32_t kSubtable = 0x80;
+constexpr std::uint32_t kLiteral = 0x4000;
+constexpr std::uint32_t kEndOfBlock = 0x8000;
 }  // namespace DeflateFastEntry
 
+// The length or distance of entry `e` whose code starts at bit 0 of `bits`:
+// the base plus the extra bits that follow the code.
+inline std::uint32_t DeflateFast_Value(std::uint32_t e, std::uint64_t bits) noexcept {
+  namespace E = DeflateFastEntry;
+  const std::uint64_t element = bits & ((std::uint64_t{1} << (e & E::kBitsMask)) - 1);
+  return (e >> 16) + static_cast<std::uint32_t>(element >> ((e >> E::kCodeShift) & 63));
+}
+
+// The main tables and their subtables. The sizes hold the subtables of any
+// complete code of the DEFLATE alphabets; a subtable that would not fit is
+// left out, its codes then go to the careful loop.
 struct DeflateFastCode {
   static constexpr unsigned kLiteralBits = 11;
   static constexpr unsigned kDistanceBits = 9;
-  std::array<std::uint32_t, 1u << kLiteralBits> literals;
-  std::array<std::uint32_t, 1u << kDistanceBits> distances;
+  std::array<std::uint32_t, 2342> literals;
+  std::array<std::uint32_t, 592> distances;
 };
+
+// The entry for the code at bit 0 of `bits` under a subtable pointer `e`
+// of a table whose index has `tableBits` bits.
+inline std::uint32_t DeflateFast_Subentry(const std::uint32_t* table, std::uint32_t e,
+                                          unsigned tableBits, std::uint64_t bits) noexcept {
+  const auto index = static_cast<std::uint32_t>(bits >> tableBits) &
+                     ((1u << (e & DeflateFastEntry::kBitsMask)) - 1);
+  return table[(e >> 16) + index];
+}
 
 // Fills the fast tables from two usable codes (see DeflateHuffman_Build);
 // distance symbols from distanceSymbols on are left to the careful loop.

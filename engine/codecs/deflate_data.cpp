@@ -121,11 +121,13 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
     next += 4 * words;
     held += 32 * words;
   };
-  // Bits needed after a refill (33 or more): two literals and the next
-  // entry (33), or a length (16), and a distance (22) after one more refill. The next
-  // symbol's entry is looked up as soon as its bits are held, so the look-up
-  // overlaps the copying of the match before it; a refill leaves the bits
-  // below `held` as they are, so an entry looked up before it holds.
+  // Bits needed after a refill (33 or more): two literals (30), or a length
+  // (20), and a distance (28) after one more refill. A refill fills all 64
+  // bits (those past `held` are the next words'), so a look at the next
+  // entry may reach past `held`. The next symbol's entry is looked up as
+  // soon as its bits are known, so the look-up overlaps the copying of the
+  // match before it; a refill leaves the bits below `held` as they are, so
+  // an entry looked up before it holds.
   if (next > last) return at;
   refill();
   std::uint32_t e = fast.literals[bits & kLiteralMask];
@@ -133,8 +135,8 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
     if ((e & E::kLiteral) != 0) {
       // Two literals leave 11 or more bits: enough for the next entry.
       for (int k = 0; k < 2 && (e & E::kLiteral) != 0; ++k) {
-        held -= e & E::kLengthMask;
-        bits >>= e & E::kShiftMask;
+        held -= e & E::kBitsMask;
+        bits >>= e & 63;
         output[out++] = static_cast<std::uint8_t>(e >> 16);
         e = fast.literals[bits & kLiteralMask];
       }
@@ -142,31 +144,41 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
       refill();
       continue;
     }
-    if ((e & E::kLengthMask) == 0 || (e & E::kEndOfBlock) != 0) break;
+    // Here 33 or more bits are held: a refill came after the last element.
+    if ((e & E::kSubtable) != 0) {
+      e = DeflateFast_Subentry(fast.literals.data(), e, DeflateFastCode::kLiteralBits, bits);
+      if ((e & E::kLiteral) != 0) {
+        held -= e & E::kBitsMask;
+        bits >>= e & 63;
+        output[out++] = static_cast<std::uint8_t>(e >> 16);
+        e = fast.literals[bits & kLiteralMask];
+        if (next > last || capacity - out < 8) break;
+        refill();
+        continue;
+      }
+    }
+    if ((e & E::kBitsMask) == 0 || (e & E::kEndOfBlock) != 0) break;
     const std::uint64_t symbolBits = bits;
     const std::uint32_t symbolHeld = held;
     const std::uint8_t* const symbolNext = next;
-    std::uint32_t n = e & E::kLengthMask;
-    std::uint32_t extra = (e >> 4) & 0xF;
-    const std::uint32_t length =
-        (e >> 16) + static_cast<std::uint32_t>((bits >> n) & ((1u << extra) - 1));
-    bits >>= n + extra;
-    held -= n + extra;
+    const std::uint32_t length = DeflateFast_Value(e, bits);
+    bits >>= e & 63;
+    held -= e & E::kBitsMask;
     refill();
-    const std::uint32_t d = fast.distances[bits & kDistanceMask];
-    n = d & E::kLengthMask;
-    extra = (d >> 4) & 0xF;
-    const std::uint32_t distance =
-        (d >> 16) + static_cast<std::uint32_t>((bits >> n) & ((1u << extra) - 1));
+    std::uint32_t d = fast.distances[bits & kDistanceMask];
+    if ((d & E::kSubtable) != 0) {
+      d = DeflateFast_Subentry(fast.distances.data(), d, DeflateFastCode::kDistanceBits, bits);
+    }
+    const std::uint32_t distance = DeflateFast_Value(d, bits);
     // A match that reaches the capacity ends the block: the careful loop takes it.
-    if (n == 0 || distance > out || length >= capacity - out) {
+    if ((d & E::kBitsMask) == 0 || distance > out || length >= capacity - out) {
       bits = symbolBits;
       held = symbolHeld;
       next = symbolNext;
       break;
     }
-    bits >>= n + extra;
-    held -= n + extra;
+    bits >>= d & 63;
+    held -= d & E::kBitsMask;
     // The two refills of a pass used at most four words; `last` left four.
     const bool more = next <= last;
     if (more) {

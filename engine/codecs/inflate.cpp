@@ -466,10 +466,11 @@ constexpr std::uint32_t kSlideRoom = 128 * 1024;
   if (a.outLeft - kFastRoom < posEnd - pos) {
     posEnd = pos + static_cast<std::uint32_t>(a.outLeft - kFastRoom);
   }
-  // Whole bytes up to 56 or more bits (a pair from these tables needs at
-  // most 11 + 5 + 9 + 13 = 38); the bits above `held` are those of the bytes
-  // not yet counted, so ORing them in again later changes nothing, and the
-  // bits below stay as they are: an entry looked up before a refill holds.
+  // Whole bytes up to 56 or more bits (a pair needs at most 15 + 5 + 15 +
+  // 13 = 48); the bits above `held` are those of the bytes not yet counted
+  // (all 64 bits are input after a refill), so ORing them in again later
+  // changes nothing, and the bits below stay as they are: an entry looked up
+  // before a refill holds.
   auto refill = [&] {
     std::uint64_t v;
     std::memcpy(&v, next, 8);
@@ -485,11 +486,11 @@ constexpr std::uint32_t kSlideRoom = 128 * 1024;
   std::uint32_t e = f.literals[bits & kLiteralMask];
   for (;;) {
     if ((e & E::kLiteral) != 0) {
-      // Up to three literals (33 bits), the next entry looked up from the
-      // 23 or more bits left.
+      // Up to three literals (45 bits), the next entry looked up from the 19
+      // or more bits left.
       for (int k = 0; k < 3 && (e & E::kLiteral) != 0; ++k) {
-        held -= e & E::kLengthMask;
-        bits >>= e & E::kShiftMask;
+        held -= e & E::kBitsMask;
+        bits >>= e & 63;
         w[pos++] = static_cast<std::uint8_t>(e >> 16);
         e = f.literals[bits & kLiteralMask];
       }
@@ -497,21 +498,29 @@ constexpr std::uint32_t kSlideRoom = 128 * 1024;
       refill();
       continue;
     }
-    if ((e & E::kLengthMask) == 0 || (e & E::kEndOfBlock) != 0) break;
     // Here 56 or more bits are held: a refill came after the last element.
-    std::uint32_t n = e & E::kLengthMask;
-    std::uint32_t extra = (e >> 4) & 0xF;
-    std::uint64_t rest = bits >> n;
-    const std::uint32_t length = (e >> 16) + static_cast<std::uint32_t>(rest & ((1u << extra) - 1));
-    rest >>= extra;
-    std::uint32_t used = n + extra;
-    const std::uint32_t d = f.distances[rest & kDistanceMask];
-    n = d & E::kLengthMask;
-    extra = (d >> 4) & 0xF;
-    const std::uint32_t distance =
-        (d >> 16) + static_cast<std::uint32_t>((rest >> n) & ((1u << extra) - 1));
-    used += n + extra;
-    if (n == 0 || distance > std::min(pos, size)) break;  // nothing of the pair is taken yet
+    if ((e & E::kSubtable) != 0) {
+      e = DeflateFast_Subentry(f.literals.data(), e, DeflateFastCode::kLiteralBits, bits);
+      if ((e & E::kLiteral) != 0) {
+        held -= e & E::kBitsMask;
+        bits >>= e & 63;
+        w[pos++] = static_cast<std::uint8_t>(e >> 16);
+        e = f.literals[bits & kLiteralMask];
+        if (next > inputEnd || pos > posEnd) break;
+        refill();
+        continue;
+      }
+    }
+    if ((e & E::kBitsMask) == 0 || (e & E::kEndOfBlock) != 0) break;
+    const std::uint32_t length = DeflateFast_Value(e, bits);
+    const std::uint64_t rest = bits >> (e & 63);
+    std::uint32_t d = f.distances[rest & kDistanceMask];
+    if ((d & E::kSubtable) != 0) {
+      d = DeflateFast_Subentry(f.distances.data(), d, DeflateFastCode::kDistanceBits, rest);
+    }
+    const std::uint32_t distance = DeflateFast_Value(d, rest);
+    const std::uint32_t used = (e & E::kBitsMask) + (d & E::kBitsMask);
+    if ((d & E::kBitsMask) == 0 || distance > std::min(pos, size)) break;  // nothing taken yet
     bits >>= used;
     held -= used;
     const bool more = next <= inputEnd;
