@@ -142,14 +142,22 @@ DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* 
     code.fast.fill(0);
     return DeflateCodeShape::kOversubscribed;
   }
+  // Four counts side by side, so runs of equal lengths do not wait on one
+  // counter's last increment.
+  std::array<std::array<std::uint16_t, 16>, 4> counts{};
+  unsigned seen = 0;  // every length ORed: a bit above 15 shows a bad one
   for (unsigned s = 0; s < n; ++s) {
-    if (lengths[s] > kDeflateMaxCodeBits) {
-      code.fast.fill(0);
-      return DeflateCodeShape::kOversubscribed;
-    }
-    ++code.count[lengths[s]];
+    seen |= lengths[s];
+    ++counts[s & 3][lengths[s] & 15];
   }
-  code.count[0] = 0;
+  if (seen > kDeflateMaxCodeBits) {
+    code.fast.fill(0);
+    return DeflateCodeShape::kOversubscribed;
+  }
+  for (unsigned length = 1; length <= kDeflateMaxCodeBits; ++length) {
+    code.count[length] = static_cast<std::uint16_t>(counts[0][length] + counts[1][length] +
+                                                    counts[2][length] + counts[3][length]);
+  }
   // Kraft: the codes of each length must fit in what the shorter ones left.
   int left = 1;
   for (unsigned length = 1; length <= kDeflateMaxCodeBits; ++length) {
