@@ -63,19 +63,24 @@ inline void CopyBack(std::uint8_t* out, std::uint64_t pos, std::uint32_t distanc
     out[k] = distance == 0 ? std::uint8_t{' '} : out[k - distance];
 }
 
-// The source of a token's bytes, chosen without a branch where the compiler
-// takes the hint (the class of the next token is not predictable in
-// compressed text). Addresses are computed as integers: the one not chosen
-// may lie outside the buffer.
-inline const std::uint8_t* Source(bool reference, std::uintptr_t back,
-                                  std::uintptr_t literal) noexcept {
-  std::uintptr_t chosen = reference ? back : literal;
+// One of two addresses, chosen without a branch where the compiler takes
+// the hint (the class of the next token is not predictable in compressed
+// text). Addresses are computed as integers: the one not chosen may lie
+// outside the buffer.
+inline std::uintptr_t Choose(bool first, std::uintptr_t a, std::uintptr_t b) noexcept {
 #if defined(__has_builtin)
 #if __has_builtin(__builtin_unpredictable)
-  chosen = __builtin_unpredictable(reference) ? back : literal;
+  return __builtin_unpredictable(first) ? a : b;
 #endif
 #endif
-  return reinterpret_cast<const std::uint8_t*>(chosen);
+  return first ? a : b;
+}
+
+// The source of a token's bytes: the output for a back reference, else the
+// literal's bytes.
+inline const std::uint8_t* Source(bool reference, std::uintptr_t back,
+                                  std::uintptr_t literal) noexcept {
+  return reinterpret_cast<const std::uint8_t*>(Choose(reference, back, literal));
 }
 
 inline void Copy16(std::uint8_t* to, const std::uint8_t* from) noexcept {
@@ -351,7 +356,9 @@ struct BlockTokens {
   alignas(32) std::uint8_t bytes[2 * kBlock + 16];  // 16 readable from every pair
   std::uint64_t tokens;                             // bit k: a token starts at byte k
   std::uint64_t references;
-  std::uint64_t odd;  // literal runs, and back references reaching less than 16 bytes back
+  // Literal runs, and back references reaching back less far than their
+  // length (they copy bytes they write themselves).
+  std::uint64_t odd;
 };
 
 [[gnu::always_inline]] inline void Expand(const std::uint8_t* p, BlockTokens& b) noexcept {
@@ -383,9 +390,11 @@ struct BlockTokens {
     _mm_store_si128(reinterpret_cast<__m128i*>(b.bytes + 32 * j), _mm_unpacklo_epi8(first, second));
     _mm_store_si128(reinterpret_cast<__m128i*>(b.bytes + 32 * j + 16),
                     _mm_unpackhi_epi8(first, second));
-    // A distance below 16: c & 0x3F is 0 and d below 0x80.
+    // A distance below the length: c & 0x3F is 0 and d >> 3 below (d & 7) + 3.
     const __m128i shortDistance =
-        _mm_and_si128(_mm_cmpeq_epi8(c6, zero), _mm_cmpgt_epi8(next, _mm_set1_epi8(-1)));
+        _mm_and_si128(_mm_cmpeq_epi8(c6, zero),
+                      _mm_cmpgt_epi8(_mm_add_epi8(_mm_and_si128(next, low7), _mm_set1_epi8(3)),
+                                     _mm_and_si128(_mm_srli_epi16(next, 3), _mm_set1_epi8(0x1F))));
     const int shift = 16 * j;
     reference |= Mask16(ref) << shift;
     near |= Mask16(_mm_and_si128(ref, shortDistance)) << shift;
@@ -430,9 +439,11 @@ struct BlockTokens {
                        _mm256_permute2x128_si256(lo, hi, 0x20));
     _mm256_store_si256(reinterpret_cast<__m256i*>(b.bytes + 64 * h + 32),
                        _mm256_permute2x128_si256(lo, hi, 0x31));
-    const __m256i shortDistance =
-        _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_and_si256(v, _mm256_set1_epi8(0x3F)), zero),
-                         _mm256_cmpgt_epi8(next, _mm256_set1_epi8(-1)));
+    const __m256i shortDistance = _mm256_and_si256(
+        _mm256_cmpeq_epi8(_mm256_and_si256(v, _mm256_set1_epi8(0x3F)), zero),
+        _mm256_cmpgt_epi8(
+            _mm256_add_epi8(_mm256_and_si256(next, _mm256_set1_epi8(7)), _mm256_set1_epi8(3)),
+            _mm256_and_si256(_mm256_srli_epi16(next, 3), _mm256_set1_epi8(0x1F))));
     const int shift = 32 * h;
     reference |= Mask32(ref) << shift;
     near |= Mask32(_mm256_and_si256(ref, shortDistance)) << shift;
@@ -456,15 +467,17 @@ struct BlockTokens {
   return (t & (0 - t)) - 1;  // those before the first left over
 }
 
-// The tokens of one block in `allowed`, from output position pos >= 16, up
-// to the first token that is a literal run or not allowed. Answers the byte
-// of the block it stopped at, or when it took every token the whole block
-// (and a reference's second byte after it). Between two odd tokens every
-// token costs a look-up, a choice of source without a branch (the block's
-// written bytes or the output) and one 16-byte copy; only the output
-// position carries from token to token. With kCut a distance past the
-// output's start is cut to it by moving the source: past 16 bytes of output
-// the cut distance is still 16 or more, so the 16-byte copy stays right.
+// The tokens of one block in `allowed`, from output position pos, up to
+// the first token that is a literal run or not allowed. Answers the byte of
+// the block it stopped at, or when it took every token the whole block (and
+// a reference's second byte after it). Between two odd tokens every token
+// costs a look-up, a choice of source without a branch (the block's written
+// bytes or the output) and one 16-byte copy; only the output position
+// carries from token to token. A back reference's first bytes are right
+// when it reaches back at least its length. With kCut a distance past the
+// output's start is cut to it by moving the source to the output's start:
+// the cut distance is the output so far, 16 or more (the caller makes the
+// back references of the first 16 bytes odd), so at least the length.
 template <bool kCut>
 [[gnu::always_inline]] inline std::uint32_t DecodeTokens(const BlockTokens& b,
                                                          std::uint64_t allowed, std::uint8_t* out,
@@ -481,7 +494,7 @@ template <bool kCut>
       const auto k = static_cast<std::uint32_t>(std::countr_zero(t));
       const bool reference = ((references >> k) & 1u) != 0;
       std::uintptr_t back = reinterpret_cast<std::uintptr_t>(at) - b.distance[k];
-      if constexpr (kCut) back = std::max(back, start);
+      if constexpr (kCut) back = Choose(back < start, start, back);
       const std::uint8_t* from =
           Source(reference, back, reinterpret_cast<std::uintptr_t>(b.bytes + 2 * k));
       Copy16(at, from);
@@ -504,8 +517,8 @@ template <bool kCut>
 // Decodes 64 input bytes at a time. The token starts of a block come from
 // the masks as in MeasureBlocks, and each byte's length, distance and
 // written bytes from vector operations. Literal runs and back references
-// reaching less than 16 bytes back take the branch; a block is read again
-// after a run. Near the capacity only the tokens whose 16-byte write fits
+// reaching back less far than their length take the branch; a block is
+// read again after a run. Near the capacity only the tokens whose 16-byte write fits
 // are taken. The record's last block is read from a copy padded with zeros,
 // and only the tokens inside the record are taken; the careful loop takes
 // what is left.
@@ -514,11 +527,10 @@ template <void (*kExpand)(const std::uint8_t*, BlockTokens&) noexcept>
                                                 std::uint32_t& i, std::uint8_t* out,
                                                 std::uint32_t capacity,
                                                 std::uint32_t& pos) noexcept {
-  while (pos < 16 && size - i >= kFastInput && capacity - pos >= kFastOutput)
-    TakeOne(in, i, out, capacity, pos);
-  if (pos < 16) return;
   BlockTokens b;
-  alignas(32) std::uint8_t last[kBlock + 32];
+  // The record's last bytes, then zeros: Expand reads 65 bytes from the
+  // start of a block.
+  alignas(32) std::uint8_t last[kBlockInput + kBlock + 8];
   for (bool padded = false; !padded;) {
     const std::uint32_t rest = size - i;
     std::uint64_t allowed = ~std::uint64_t{0};
@@ -527,10 +539,14 @@ template <void (*kExpand)(const std::uint8_t*, BlockTokens&) noexcept>
     } else {
       if (rest < 2) break;
       padded = true;
-      const std::uint32_t n = std::min(rest, kBlock + 1);
-      std::memset(last + n, 0, sizeof last - n);
-      std::memcpy(last, in + i, n);
-      kExpand(last, b);
+      std::memset(last, 0, sizeof last);
+      if (size >= kBlockInput) {
+        std::memcpy(last, in + size - kBlockInput, kBlockInput);
+        kExpand(last + kBlockInput - rest, b);
+      } else {
+        std::memcpy(last, in, size);  // the whole record
+        kExpand(last, b);
+      }
       // The tokens inside the record: a back reference needs its second
       // byte. A literal run is left to the careful loop, which cuts it to
       // the record.
@@ -540,6 +556,10 @@ template <void (*kExpand)(const std::uint8_t*, BlockTokens&) noexcept>
       }
       allowed &= ~(b.odd & ~b.references);
     }
+    // A back reference in the first 16 bytes of output goes byte by byte:
+    // its cut distance may be below 16. The bytes before a token decode to
+    // at least as many bytes, so past byte 16 - pos of the block none is.
+    if (pos < 16) b.odd |= b.references & ((std::uint64_t{1} << (16 - pos)) - 1);
     if (capacity - pos < kBlockOutput) [[unlikely]] {
       if (capacity - pos < 16) break;
       allowed &= TokensWithin(b, capacity - pos - 16, b.odd & ~b.references);
