@@ -229,8 +229,10 @@ BlockMasks Classify(const std::uint8_t* p) noexcept {
   return m;
 }
 
-// The first bytes of back references among the bytes 0x80-0xBF of a block
-// that starts at a token (bit k for byte k).
+// Every other bit of each run of set bits, from the run's first: the first
+// bytes of back references among the bytes 0x80-0xBF of a block that starts
+// at a token (bit k for byte k), or the first of each two literal tokens in
+// a row.
 inline std::uint64_t FirstBytes(std::uint64_t r) noexcept {
   const std::uint64_t runStarts = r & ~(r << 1);
   const std::uint64_t fromEven = r & ~(r + (runStarts & kEvenBits));
@@ -348,8 +350,9 @@ constexpr std::uint32_t kBlockOutput = 5 * (kBlock + 1) + 16;
 
 // What each byte of a 64-byte block would be as a token's first byte, worked
 // out for all 64 bytes at once: the decoded length, the distance, and the
-// two bytes it writes when it is no back reference (a literal byte, or a
-// space and the byte & 0x7F).
+// two bytes it writes when it is no back reference (a literal byte and the
+// byte after it, which is written with it when it is a literal byte too, or
+// a space and the byte & 0x7F).
 struct BlockTokens {
   alignas(32) std::uint8_t length[kBlock];
   alignas(32) std::uint16_t distance[kBlock];
@@ -361,19 +364,42 @@ struct BlockTokens {
   std::uint64_t odd;
 };
 
+// The token masks of a block from the bytes' classes (bit k for byte k):
+// 0x80-0xBF, literal bytes, 0x01-0x08, and back references reaching back
+// less far than their length. Of a stretch of literal tokens every other
+// one starts a token that writes two.
+[[gnu::always_inline]] inline void SetTokens(BlockTokens& b, std::uint64_t reference,
+                                             std::uint64_t literal, std::uint64_t run,
+                                             std::uint64_t near) noexcept {
+  b.references = FirstBytes(reference);
+  const std::uint64_t single = ~(b.references << 1);
+  const std::uint64_t literals = single & literal;
+  b.tokens = (single & ~literals) | FirstBytes(literals);
+  b.odd = b.tokens & (run | (near & b.references));
+}
+
 [[gnu::always_inline]] inline void Expand(const std::uint8_t* p, BlockTokens& b) noexcept {
   const __m128i zero = _mm_setzero_si128();
   const __m128i low7 = _mm_set1_epi8(7);
-  std::uint64_t reference = 0, run = 0, near = 0;
+  std::uint64_t reference = 0, run = 0, near = 0, literal = 0;
   for (int j = 0; j < 4; ++j) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j));
     const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j + 1));
     // As signed bytes: 0x80-0xBF are -128 to -65, 0xC0-0xFF -64 to -1.
     const __m128i ref = _mm_cmplt_epi8(v, _mm_set1_epi8(-64));
     const __m128i pair = _mm_andnot_si128(ref, _mm_cmplt_epi8(v, zero));
-    const __m128i length =
-        _mm_or_si128(_mm_and_si128(ref, _mm_add_epi8(_mm_and_si128(next, low7), _mm_set1_epi8(3))),
-                     _mm_andnot_si128(ref, _mm_sub_epi8(_mm_set1_epi8(1), pair)));
+    // Literal bytes (0x00, 0x09-0x7F), and a literal byte after this one but
+    // inside the block: the two are written as one token.
+    const __m128i plain =
+        _mm_or_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(8)), _mm_cmpeq_epi8(v, zero));
+    __m128i twice = _mm_and_si128(
+        plain, _mm_or_si128(_mm_cmpgt_epi8(next, _mm_set1_epi8(8)), _mm_cmpeq_epi8(next, zero)));
+    if (j == 3)
+      twice = _mm_and_si128(
+          twice, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0));
+    const __m128i length = _mm_or_si128(
+        _mm_and_si128(ref, _mm_add_epi8(_mm_and_si128(next, low7), _mm_set1_epi8(3))),
+        _mm_andnot_si128(ref, _mm_sub_epi8(_mm_set1_epi8(1), _mm_or_si128(pair, twice))));
     _mm_store_si128(reinterpret_cast<__m128i*>(b.length + 16 * j), length);
     // distance = (c & 0x3F) << 5 | d >> 3, in 16-bit lanes.
     const __m128i c6 = _mm_and_si128(v, _mm_set1_epi8(0x3F));
@@ -383,10 +409,11 @@ struct BlockTokens {
                                     _mm_srli_epi16(_mm_unpackhi_epi8(next, zero), 3));
     _mm_store_si128(reinterpret_cast<__m128i*>(b.distance + 16 * j), lo);
     _mm_store_si128(reinterpret_cast<__m128i*>(b.distance + 16 * j + 8), hi);
-    // The bytes written: c and 0, or a space and c & 0x7F.
+    // The bytes written: c and the next byte, or a space and c & 0x7F.
     const __m128i first =
         _mm_or_si128(_mm_and_si128(pair, _mm_set1_epi8(' ')), _mm_andnot_si128(pair, v));
-    const __m128i second = _mm_and_si128(pair, _mm_and_si128(v, _mm_set1_epi8(0x7F)));
+    const __m128i second = _mm_or_si128(_mm_and_si128(pair, _mm_and_si128(v, _mm_set1_epi8(0x7F))),
+                                        _mm_andnot_si128(pair, next));
     _mm_store_si128(reinterpret_cast<__m128i*>(b.bytes + 32 * j), _mm_unpacklo_epi8(first, second));
     _mm_store_si128(reinterpret_cast<__m128i*>(b.bytes + 32 * j + 16),
                     _mm_unpackhi_epi8(first, second));
@@ -400,23 +427,27 @@ struct BlockTokens {
     near |= Mask16(_mm_and_si128(ref, shortDistance)) << shift;
     run |= Mask16(_mm_and_si128(_mm_cmpgt_epi8(v, zero), _mm_cmplt_epi8(v, _mm_set1_epi8(9))))
            << shift;
+    literal |= Mask16(plain) << shift;
   }
-  b.references = FirstBytes(reference);
-  b.tokens = ~(b.references << 1);
-  b.odd = b.tokens & (run | (near & b.references));
+  SetTokens(b, reference, literal, run, near);
 }
 
 // The same tables from 32-byte AVX2 operations.
 [[gnu::target("avx2")]] void ExpandAvx2(const std::uint8_t* p, BlockTokens& b) noexcept {
   const __m256i zero = _mm256_setzero_si256();
-  std::uint64_t reference = 0, run = 0, near = 0;
+  std::uint64_t reference = 0, run = 0, near = 0, literal = 0;
   for (int h = 0; h < 2; ++h) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * h));
     const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * h + 1));
     const __m256i ref = _mm256_cmpgt_epi8(_mm256_set1_epi8(-64), v);
     const __m256i pair = _mm256_andnot_si256(ref, _mm256_cmpgt_epi8(zero, v));
+    const __m256i eight = _mm256_set1_epi8(8);
+    const __m256i plain = _mm256_or_si256(_mm256_cmpgt_epi8(v, eight), _mm256_cmpeq_epi8(v, zero));
+    __m256i twice = _mm256_and_si256(
+        plain, _mm256_or_si256(_mm256_cmpgt_epi8(next, eight), _mm256_cmpeq_epi8(next, zero)));
+    if (h == 1) twice = _mm256_and_si256(twice, _mm256_insert_epi8(_mm256_set1_epi8(-1), 0, 31));
     const __m256i length = _mm256_blendv_epi8(
-        _mm256_sub_epi8(_mm256_set1_epi8(1), pair),
+        _mm256_sub_epi8(_mm256_set1_epi8(1), _mm256_or_si256(pair, twice)),
         _mm256_add_epi8(_mm256_and_si256(next, _mm256_set1_epi8(7)), _mm256_set1_epi8(3)), ref);
     _mm256_store_si256(reinterpret_cast<__m256i*>(b.length + 32 * h), length);
     // The distances from the bytes widened to 16 bits, in order.
@@ -431,7 +462,8 @@ struct BlockTokens {
       _mm256_store_si256(reinterpret_cast<__m256i*>(b.distance + 32 * h + 16 * q), distance);
     }
     const __m256i first = _mm256_blendv_epi8(v, _mm256_set1_epi8(' '), pair);
-    const __m256i second = _mm256_and_si256(pair, _mm256_and_si256(v, _mm256_set1_epi8(0x7F)));
+    const __m256i second =
+        _mm256_blendv_epi8(next, _mm256_and_si256(v, _mm256_set1_epi8(0x7F)), pair);
     // The unpacks work within 16-byte lanes: lo holds bytes 0-7 and 16-23.
     const __m256i lo = _mm256_unpacklo_epi8(first, second);
     const __m256i hi = _mm256_unpackhi_epi8(first, second);
@@ -450,10 +482,9 @@ struct BlockTokens {
     run |= Mask32(_mm256_and_si256(_mm256_cmpgt_epi8(v, zero),
                                    _mm256_cmpgt_epi8(_mm256_set1_epi8(9), v)))
            << shift;
+    literal |= Mask32(plain) << shift;
   }
-  b.references = FirstBytes(reference);
-  b.tokens = ~(b.references << 1);
-  b.odd = b.tokens & (run | (near & b.references));
+  SetTokens(b, reference, literal, run, near);
 }
 
 // The tokens of a block that start at most `room` bytes into its output
@@ -518,8 +549,8 @@ template <bool kCut>
 // the masks as in MeasureBlocks, and each byte's length, distance and
 // written bytes from vector operations. Literal runs and back references
 // reaching back less far than their length take the branch; a block is
-// read again after a run. Near the capacity only the tokens whose 16-byte write fits
-// are taken. The record's last block is read from a copy padded with zeros,
+// read again after a run. Near the capacity only the tokens whose 16-byte
+// write fits are taken. The record's last block is read from a padded copy,
 // and only the tokens inside the record are taken; the careful loop takes
 // what is left.
 template <void (*kExpand)(const std::uint8_t*, BlockTokens&) noexcept>
@@ -528,8 +559,8 @@ template <void (*kExpand)(const std::uint8_t*, BlockTokens&) noexcept>
                                                 std::uint32_t capacity,
                                                 std::uint32_t& pos) noexcept {
   BlockTokens b;
-  // The record's last bytes, then zeros: Expand reads 65 bytes from the
-  // start of a block.
+  // The record's last bytes, then bytes 0xC0 (space pairs, which no literal
+  // byte is written with): Expand reads 65 bytes from a block's start.
   alignas(32) std::uint8_t last[kBlockInput + kBlock + 8];
   for (bool padded = false; !padded;) {
     const std::uint32_t rest = size - i;
@@ -539,7 +570,7 @@ template <void (*kExpand)(const std::uint8_t*, BlockTokens&) noexcept>
     } else {
       if (rest < 2) break;
       padded = true;
-      std::memset(last, 0, sizeof last);
+      std::memset(last, 0xC0, sizeof last);
       if (size >= kBlockInput) {
         std::memcpy(last, in + size - kBlockInput, kBlockInput);
         kExpand(last + kBlockInput - rest, b);
