@@ -68,12 +68,13 @@ inline void CopyBack(std::uint8_t* out, std::uint64_t pos, std::uint32_t distanc
 // text). Addresses are computed as integers: the one not chosen may lie
 // outside the buffer.
 inline std::uintptr_t Choose(bool first, std::uintptr_t a, std::uintptr_t b) noexcept {
+  std::uintptr_t chosen = first ? a : b;
 #if defined(__has_builtin)
 #if __has_builtin(__builtin_unpredictable)
-  return __builtin_unpredictable(first) ? a : b;
+  chosen = __builtin_unpredictable(first) ? a : b;
 #endif
 #endif
-  return first ? a : b;
+  return chosen;
 }
 
 // The source of a token's bytes: the output for a back reference, else the
@@ -488,8 +489,9 @@ struct BlockTokens {
 }
 
 // The tokens of a block that start at most `room` bytes into its output
-// (bit k for the token at byte k), found up to its first literal run: the
-// tokens after the run are decoded after the block is read again.
+// (bit k for the token at byte k), found up to its first literal run and
+// the run itself: the tokens after the run are decoded after the block is
+// read again.
 [[gnu::always_inline]] inline std::uint64_t TokensWithin(const BlockTokens& b, std::uint64_t room,
                                                          std::uint64_t runs) noexcept {
   std::uint64_t t = b.tokens & (((runs & (0 - runs)) << 1) - 1);
