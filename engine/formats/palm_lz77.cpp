@@ -63,19 +63,25 @@ inline void CopyBack(std::uint8_t* out, std::uint64_t pos, std::uint32_t distanc
     out[k] = distance == 0 ? std::uint8_t{' '} : out[k - distance];
 }
 
-// The source of a token's bytes, chosen without a branch where the compiler
-// takes the hint (the class of the next token is not predictable in
-// compressed text). Addresses are computed as integers: the one not chosen
-// may lie outside the buffer.
-inline const std::uint8_t* Source(bool reference, std::uintptr_t back,
-                                  std::uintptr_t literal) noexcept {
-  std::uintptr_t chosen = reference ? back : literal;
+// One of two addresses, chosen without a branch where the compiler takes
+// the hint (the class of the next token is not predictable in compressed
+// text). Addresses are computed as integers: the one not chosen may lie
+// outside the buffer.
+inline std::uintptr_t Choose(bool first, std::uintptr_t a, std::uintptr_t b) noexcept {
+  std::uintptr_t chosen = first ? a : b;
 #if defined(__has_builtin)
 #if __has_builtin(__builtin_unpredictable)
-  chosen = __builtin_unpredictable(reference) ? back : literal;
+  chosen = __builtin_unpredictable(first) ? a : b;
 #endif
 #endif
-  return reinterpret_cast<const std::uint8_t*>(chosen);
+  return chosen;
+}
+
+// The source of a token's bytes: the output for a back reference, else the
+// literal's bytes.
+inline const std::uint8_t* Source(bool reference, std::uintptr_t back,
+                                  std::uintptr_t literal) noexcept {
+  return reinterpret_cast<const std::uint8_t*>(Choose(reference, back, literal));
 }
 
 inline void Copy16(std::uint8_t* to, const std::uint8_t* from) noexcept {
@@ -224,8 +230,10 @@ BlockMasks Classify(const std::uint8_t* p) noexcept {
   return m;
 }
 
-// The first bytes of back references among the bytes 0x80-0xBF of a block
-// that starts at a token (bit k for byte k).
+// Every other bit of each run of set bits, from the run's first: the first
+// bytes of back references among the bytes 0x80-0xBF of a block that starts
+// at a token (bit k for byte k), or the first of each two literal tokens in
+// a row.
 inline std::uint64_t FirstBytes(std::uint64_t r) noexcept {
   const std::uint64_t runStarts = r & ~(r << 1);
   const std::uint64_t fromEven = r & ~(r + (runStarts & kEvenBits));
@@ -333,36 +341,66 @@ void MeasureBlocksSse2(const std::uint8_t* in, std::uint32_t size, std::uint32_t
   }
 }
 
+// The input a block needs: the block, the second byte of a reference at its
+// end, and a literal run starting at its last byte (TakeOne reads 8 bytes
+// after a run's first).
+constexpr std::uint32_t kBlockInput = kBlock + 8;
 // The most a block (and a reference's second byte after it) decodes to, and
 // the 16-byte write past it.
 constexpr std::uint32_t kBlockOutput = 5 * (kBlock + 1) + 16;
 
 // What each byte of a 64-byte block would be as a token's first byte, worked
 // out for all 64 bytes at once: the decoded length, the distance, and the
-// two bytes it writes when it is no back reference (a literal byte, or a
-// space and the byte & 0x7F).
+// two bytes it writes when it is no back reference (a literal byte and the
+// byte after it, which is written with it when it is a literal byte too, or
+// a space and the byte & 0x7F).
 struct BlockTokens {
-  alignas(16) std::uint8_t length[kBlock];
-  alignas(16) std::uint16_t distance[kBlock];
-  alignas(16) std::uint8_t bytes[2 * kBlock + 16];  // 16 readable from every pair
+  alignas(32) std::uint8_t length[kBlock];
+  alignas(32) std::uint16_t distance[kBlock];
+  alignas(32) std::uint8_t bytes[2 * kBlock + 16];  // 16 readable from every pair
   std::uint64_t tokens;                             // bit k: a token starts at byte k
   std::uint64_t references;
-  std::uint64_t odd;  // literal runs, and back references reaching less than 16 bytes back
+  // Literal runs, and back references reaching back less far than their
+  // length (they copy bytes they write themselves).
+  std::uint64_t odd;
 };
 
-void Expand(const std::uint8_t* p, BlockTokens& b) noexcept {
+// The token masks of a block from the bytes' classes (bit k for byte k):
+// 0x80-0xBF, literal bytes, 0x01-0x08, and back references reaching back
+// less far than their length. Of a stretch of literal tokens every other
+// one starts a token that writes two.
+[[gnu::always_inline]] inline void SetTokens(BlockTokens& b, std::uint64_t reference,
+                                             std::uint64_t literal, std::uint64_t run,
+                                             std::uint64_t near) noexcept {
+  b.references = FirstBytes(reference);
+  const std::uint64_t single = ~(b.references << 1);
+  const std::uint64_t literals = single & literal;
+  b.tokens = (single & ~literals) | FirstBytes(literals);
+  b.odd = b.tokens & (run | (near & b.references));
+}
+
+[[gnu::always_inline]] inline void Expand(const std::uint8_t* p, BlockTokens& b) noexcept {
   const __m128i zero = _mm_setzero_si128();
   const __m128i low7 = _mm_set1_epi8(7);
-  std::uint64_t reference = 0, run = 0, near = 0;
+  std::uint64_t reference = 0, run = 0, near = 0, literal = 0;
   for (int j = 0; j < 4; ++j) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j));
     const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j + 1));
     // As signed bytes: 0x80-0xBF are -128 to -65, 0xC0-0xFF -64 to -1.
     const __m128i ref = _mm_cmplt_epi8(v, _mm_set1_epi8(-64));
     const __m128i pair = _mm_andnot_si128(ref, _mm_cmplt_epi8(v, zero));
-    const __m128i length =
-        _mm_or_si128(_mm_and_si128(ref, _mm_add_epi8(_mm_and_si128(next, low7), _mm_set1_epi8(3))),
-                     _mm_andnot_si128(ref, _mm_sub_epi8(_mm_set1_epi8(1), pair)));
+    // Literal bytes (0x00, 0x09-0x7F), and a literal byte after this one but
+    // inside the block: the two are written as one token.
+    const __m128i plain =
+        _mm_or_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(8)), _mm_cmpeq_epi8(v, zero));
+    __m128i twice = _mm_and_si128(
+        plain, _mm_or_si128(_mm_cmpgt_epi8(next, _mm_set1_epi8(8)), _mm_cmpeq_epi8(next, zero)));
+    if (j == 3)
+      twice = _mm_and_si128(
+          twice, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0));
+    const __m128i length = _mm_or_si128(
+        _mm_and_si128(ref, _mm_add_epi8(_mm_and_si128(next, low7), _mm_set1_epi8(3))),
+        _mm_andnot_si128(ref, _mm_sub_epi8(_mm_set1_epi8(1), _mm_or_si128(pair, twice))));
     _mm_store_si128(reinterpret_cast<__m128i*>(b.length + 16 * j), length);
     // distance = (c & 0x3F) << 5 | d >> 3, in 16-bit lanes.
     const __m128i c6 = _mm_and_si128(v, _mm_set1_epi8(0x3F));
@@ -372,78 +410,215 @@ void Expand(const std::uint8_t* p, BlockTokens& b) noexcept {
                                     _mm_srli_epi16(_mm_unpackhi_epi8(next, zero), 3));
     _mm_store_si128(reinterpret_cast<__m128i*>(b.distance + 16 * j), lo);
     _mm_store_si128(reinterpret_cast<__m128i*>(b.distance + 16 * j + 8), hi);
-    // The bytes written: c and 0, or a space and c & 0x7F.
+    // The bytes written: c and the next byte, or a space and c & 0x7F.
     const __m128i first =
         _mm_or_si128(_mm_and_si128(pair, _mm_set1_epi8(' ')), _mm_andnot_si128(pair, v));
-    const __m128i second = _mm_and_si128(pair, _mm_and_si128(v, _mm_set1_epi8(0x7F)));
+    const __m128i second = _mm_or_si128(_mm_and_si128(pair, _mm_and_si128(v, _mm_set1_epi8(0x7F))),
+                                        _mm_andnot_si128(pair, next));
     _mm_store_si128(reinterpret_cast<__m128i*>(b.bytes + 32 * j), _mm_unpacklo_epi8(first, second));
     _mm_store_si128(reinterpret_cast<__m128i*>(b.bytes + 32 * j + 16),
                     _mm_unpackhi_epi8(first, second));
-    // A distance below 16: c & 0x3F is 0 and d below 0x80.
+    // A distance below the length: c & 0x3F is 0 and d >> 3 below (d & 7) + 3.
     const __m128i shortDistance =
-        _mm_and_si128(_mm_cmpeq_epi8(c6, zero), _mm_cmpgt_epi8(next, _mm_set1_epi8(-1)));
+        _mm_and_si128(_mm_cmpeq_epi8(c6, zero),
+                      _mm_cmpgt_epi8(_mm_add_epi8(_mm_and_si128(next, low7), _mm_set1_epi8(3)),
+                                     _mm_and_si128(_mm_srli_epi16(next, 3), _mm_set1_epi8(0x1F))));
     const int shift = 16 * j;
     reference |= Mask16(ref) << shift;
     near |= Mask16(_mm_and_si128(ref, shortDistance)) << shift;
     run |= Mask16(_mm_and_si128(_mm_cmpgt_epi8(v, zero), _mm_cmplt_epi8(v, _mm_set1_epi8(9))))
            << shift;
+    literal |= Mask16(plain) << shift;
   }
-  b.references = FirstBytes(reference);
-  b.tokens = ~(b.references << 1);
-  b.odd = b.tokens & (run | (near & b.references));
+  SetTokens(b, reference, literal, run, near);
 }
 
-// The tokens of one block. With kCut, a distance past the output's start is
-// possible and goes byte by byte, as does a distance below 16. Answers the
-// number of input bytes taken: the whole block (and a reference's second
-// byte after it), or up to a literal run, which the caller takes.
+// The same tables from 32-byte AVX2 operations.
+[[gnu::target("avx2")]] void ExpandAvx2(const std::uint8_t* p, BlockTokens& b) noexcept {
+  const __m256i zero = _mm256_setzero_si256();
+  std::uint64_t reference = 0, run = 0, near = 0, literal = 0;
+  for (int h = 0; h < 2; ++h) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * h));
+    const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * h + 1));
+    const __m256i ref = _mm256_cmpgt_epi8(_mm256_set1_epi8(-64), v);
+    const __m256i pair = _mm256_andnot_si256(ref, _mm256_cmpgt_epi8(zero, v));
+    const __m256i eight = _mm256_set1_epi8(8);
+    const __m256i plain = _mm256_or_si256(_mm256_cmpgt_epi8(v, eight), _mm256_cmpeq_epi8(v, zero));
+    __m256i twice = _mm256_and_si256(
+        plain, _mm256_or_si256(_mm256_cmpgt_epi8(next, eight), _mm256_cmpeq_epi8(next, zero)));
+    if (h == 1) twice = _mm256_and_si256(twice, _mm256_insert_epi8(_mm256_set1_epi8(-1), 0, 31));
+    const __m256i length = _mm256_blendv_epi8(
+        _mm256_sub_epi8(_mm256_set1_epi8(1), _mm256_or_si256(pair, twice)),
+        _mm256_add_epi8(_mm256_and_si256(next, _mm256_set1_epi8(7)), _mm256_set1_epi8(3)), ref);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(b.length + 32 * h), length);
+    // The distances from the bytes widened to 16 bits, in order.
+    for (int q = 0; q < 2; ++q) {
+      const std::uint8_t* at = p + 32 * h + 16 * q;
+      const __m256i c = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
+      const __m256i d =
+          _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1)));
+      const __m256i distance =
+          _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(c, _mm256_set1_epi16(0x3F)), 5),
+                          _mm256_srli_epi16(d, 3));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(b.distance + 32 * h + 16 * q), distance);
+    }
+    const __m256i first = _mm256_blendv_epi8(v, _mm256_set1_epi8(' '), pair);
+    const __m256i second =
+        _mm256_blendv_epi8(next, _mm256_and_si256(v, _mm256_set1_epi8(0x7F)), pair);
+    // The unpacks work within 16-byte lanes: lo holds bytes 0-7 and 16-23.
+    const __m256i lo = _mm256_unpacklo_epi8(first, second);
+    const __m256i hi = _mm256_unpackhi_epi8(first, second);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(b.bytes + 64 * h),
+                       _mm256_permute2x128_si256(lo, hi, 0x20));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(b.bytes + 64 * h + 32),
+                       _mm256_permute2x128_si256(lo, hi, 0x31));
+    const __m256i shortDistance = _mm256_and_si256(
+        _mm256_cmpeq_epi8(_mm256_and_si256(v, _mm256_set1_epi8(0x3F)), zero),
+        _mm256_cmpgt_epi8(
+            _mm256_add_epi8(_mm256_and_si256(next, _mm256_set1_epi8(7)), _mm256_set1_epi8(3)),
+            _mm256_and_si256(_mm256_srli_epi16(next, 3), _mm256_set1_epi8(0x1F))));
+    const int shift = 32 * h;
+    reference |= Mask32(ref) << shift;
+    near |= Mask32(_mm256_and_si256(ref, shortDistance)) << shift;
+    run |= Mask32(_mm256_and_si256(_mm256_cmpgt_epi8(v, zero),
+                                   _mm256_cmpgt_epi8(_mm256_set1_epi8(9), v)))
+           << shift;
+    literal |= Mask32(plain) << shift;
+  }
+  SetTokens(b, reference, literal, run, near);
+}
+
+// The tokens of a block that start at most `room` bytes into its output
+// (bit k for the token at byte k), found up to its first literal run and
+// the run itself: the tokens after the run are decoded after the block is
+// read again.
+[[gnu::always_inline]] inline std::uint64_t TokensWithin(const BlockTokens& b, std::uint64_t room,
+                                                         std::uint64_t runs) noexcept {
+  std::uint64_t t = b.tokens & (((runs & (0 - runs)) << 1) - 1);
+  for (std::uint64_t at = 0; t != 0 && at <= room; t &= t - 1)
+    at += b.length[std::countr_zero(t)];
+  return (t & (0 - t)) - 1;  // those before the first left over
+}
+
+// The tokens of one block in `allowed`, from output position pos, up to
+// the first token that is a literal run or not allowed. Answers the byte of
+// the block it stopped at, or when it took every token the whole block (and
+// a reference's second byte after it). Between two odd tokens every token
+// costs a look-up, a choice of source without a branch (the block's written
+// bytes or the output) and one 16-byte copy; only the output position
+// carries from token to token. A back reference's first bytes are right
+// when it reaches back at least its length. With kCut a distance past the
+// output's start is cut to it by moving the source to the output's start:
+// the cut distance is the output so far, 16 or more (the caller makes the
+// back references of the first 16 bytes odd), so at least the length.
 template <bool kCut>
-[[gnu::always_inline]] inline std::uint32_t DecodeTokens(const BlockTokens& b, std::uint8_t* out,
+[[gnu::always_inline]] inline std::uint32_t DecodeTokens(const BlockTokens& b,
+                                                         std::uint64_t allowed, std::uint8_t* out,
                                                          std::uint32_t capacity,
                                                          std::uint32_t& pos) noexcept {
   std::uint8_t* at = out + pos;
-  for (std::uint64_t t = b.tokens; t != 0; t &= t - 1) {
-    const auto k = static_cast<std::uint32_t>(std::countr_zero(t));
-    const std::uint32_t distance = b.distance[k];
-    const std::uint32_t length = b.length[k];
-    const bool reference = ((b.references >> k) & 1u) != 0;
-    bool slow = ((b.odd >> k) & 1u) != 0;
-    if constexpr (kCut) slow |= reference && distance > static_cast<std::uint32_t>(at - out);
-    if (slow) [[unlikely]] {
-      if (!reference) {
-        pos = static_cast<std::uint32_t>(at - out);
-        return k;
-      }
-      CopyBack(out, static_cast<std::uint32_t>(at - out), distance, length, capacity);
-      at += length;
-      continue;
+  const auto start = reinterpret_cast<std::uintptr_t>(out);
+  // Held apart from b: the output's writes could alias it.
+  const std::uint64_t references = b.references;
+  std::uint64_t todo = b.tokens;
+  for (std::uint64_t odd = b.odd | (todo & ~allowed);; odd &= odd - 1) {
+    const std::uint64_t stop = odd & (0 - odd);  // the next odd token, 0 for none
+    for (std::uint64_t t = todo & (stop - 1); t != 0; t &= t - 1) {
+      const auto k = static_cast<std::uint32_t>(std::countr_zero(t));
+      const bool reference = ((references >> k) & 1u) != 0;
+      std::uintptr_t back = reinterpret_cast<std::uintptr_t>(at) - b.distance[k];
+      if constexpr (kCut) back = Choose(back < start, start, back);
+      const std::uint8_t* from =
+          Source(reference, back, reinterpret_cast<std::uintptr_t>(b.bytes + 2 * k));
+      Copy16(at, from);
+      at += b.length[k];
     }
-    const std::uint8_t* from = Source(reference, reinterpret_cast<std::uintptr_t>(at) - distance,
-                                      reinterpret_cast<std::uintptr_t>(b.bytes + 2 * k));
-    Copy16(at, from);
-    at += length;
+    if (stop == 0) break;
+    const auto k = static_cast<std::uint32_t>(std::countr_zero(stop));
+    if ((references & allowed & stop) == 0) {  // a literal run, or a token not allowed
+      pos = static_cast<std::uint32_t>(at - out);
+      return k;
+    }
+    CopyBack(out, static_cast<std::uint32_t>(at - out), b.distance[k], b.length[k], capacity);
+    at += b.length[k];
+    todo &= ~((stop << 1) - 1);  // the tokens after it
   }
   pos = static_cast<std::uint32_t>(at - out);
-  return kBlock + static_cast<std::uint32_t>(b.references >> 63);
+  return kBlock + static_cast<std::uint32_t>(references >> 63);
 }
 
 // Decodes 64 input bytes at a time. The token starts of a block come from
 // the masks as in MeasureBlocks, and each byte's length, distance and
-// written bytes from vector operations, so a token costs a look-up, a choice
-// of source without a branch (the block's written bytes or the output) and
-// one 16-byte copy; only the output position carries from token to token.
-// Literal runs and back references reaching less than 16 bytes back or past
-// the output's start take the branch; a block is read again after a run.
-void DecodeBlocks(const std::uint8_t* in, std::uint32_t size, std::uint32_t& i, std::uint8_t* out,
-                  std::uint32_t capacity, std::uint32_t& pos) noexcept {
+// written bytes from vector operations. Literal runs and back references
+// reaching back less far than their length take the branch; a block is
+// read again after a run. Near the capacity only the tokens whose 16-byte
+// write fits are taken. The record's last block is read from a padded copy,
+// and only the tokens inside the record are taken; the careful loop takes
+// what is left.
+template <void (*kExpand)(const std::uint8_t*, BlockTokens&) noexcept>
+[[gnu::always_inline]] inline void DecodeBlocks(const std::uint8_t* in, std::uint32_t size,
+                                                std::uint32_t& i, std::uint8_t* out,
+                                                std::uint32_t capacity,
+                                                std::uint32_t& pos) noexcept {
   BlockTokens b;
-  while (i + kBlock + kFastInput <= size && pos + kBlockOutput <= capacity) {
-    Expand(in + i, b);
-    const std::uint32_t used = pos > kPalmLzMaxDistance ? DecodeTokens<false>(b, out, capacity, pos)
-                                                        : DecodeTokens<true>(b, out, capacity, pos);
+  // The record's last bytes, then bytes 0xC0 (space pairs, which no literal
+  // byte is written with): Expand reads 65 bytes from a block's start.
+  alignas(32) std::uint8_t last[kBlockInput + kBlock + 8];
+  for (bool padded = false; !padded;) {
+    const std::uint32_t rest = size - i;
+    std::uint64_t allowed = ~std::uint64_t{0};
+    if (rest >= kBlockInput) {
+      kExpand(in + i, b);
+    } else {
+      if (rest < 2) break;
+      padded = true;
+      std::memset(last, 0xC0, sizeof last);
+      if (size >= kBlockInput) {
+        std::memcpy(last, in + size - kBlockInput, kBlockInput);
+        kExpand(last + kBlockInput - rest, b);
+      } else {
+        std::memcpy(last, in, size);  // the whole record
+        kExpand(last, b);
+      }
+      // The tokens inside the record: a back reference needs its second
+      // byte. A literal run is left to the careful loop, which cuts it to
+      // the record.
+      if (rest <= kBlock) {
+        allowed = (~std::uint64_t{0} >> (kBlock - rest)) &
+                  ~(b.references & (std::uint64_t{1} << (rest - 1)));
+      }
+      allowed &= ~(b.odd & ~b.references);
+    }
+    // A back reference in the first 16 bytes of output goes byte by byte:
+    // its cut distance may be below 16. The bytes before a token decode to
+    // at least as many bytes, so past byte 16 - pos of the block none is.
+    if (pos < 16) b.odd |= b.references & ((std::uint64_t{1} << (16 - pos)) - 1);
+    if (capacity - pos < kBlockOutput) [[unlikely]] {
+      if (capacity - pos < 16) break;
+      allowed &= TokensWithin(b, capacity - pos - 16, b.odd & ~b.references);
+    }
+    const std::uint32_t used = pos < kPalmLzMaxDistance
+                                   ? DecodeTokens<true>(b, allowed, out, capacity, pos)
+                                   : DecodeTokens<false>(b, allowed, out, capacity, pos);
     i += used;
-    if (used < kBlock) TakeOne(in, i, out, capacity, pos);  // the literal run
+    if (used < kBlock) {
+      if (((allowed >> used) & 1u) == 0) break;
+      TakeOne(in, i, out, capacity, pos);  // the literal run
+    }
   }
+}
+
+[[gnu::noinline]] void DecodeBlocksSse2(const std::uint8_t* in, std::uint32_t size,
+                                        std::uint32_t& i, std::uint8_t* out, std::uint32_t capacity,
+                                        std::uint32_t& pos) noexcept {
+  DecodeBlocks<Expand>(in, size, i, out, capacity, pos);
+}
+
+// With BMI the token loop finds each token with one tzcnt.
+[[gnu::target("avx2,bmi"), gnu::noinline]] void DecodeBlocksAvx2(
+    const std::uint8_t* in, std::uint32_t size, std::uint32_t& i, std::uint8_t* out,
+    std::uint32_t capacity, std::uint32_t& pos) noexcept {
+  DecodeBlocks<ExpandAvx2>(in, size, i, out, capacity, pos);
 }
 
 #endif
@@ -466,7 +641,11 @@ void DecodeFastPath(PalmLzPath path, const std::uint8_t* in, std::uint32_t size,
                     std::uint8_t* out, std::uint32_t capacity, std::uint32_t& pos) noexcept {
   if (path == PalmLzPath::kPortable) return;
 #if defined(__SSE2__) && defined(__x86_64__)
-  if (path >= PalmLzPath::kSse2) DecodeBlocks(in, size, i, out, capacity, pos);
+  if (path == PalmLzPath::kAvx2) {
+    DecodeBlocksAvx2(in, size, i, out, capacity, pos);
+  } else if (path == PalmLzPath::kSse2) {
+    DecodeBlocksSse2(in, size, i, out, capacity, pos);
+  }
 #endif
   DecodeFast(in, size, i, out, capacity, pos);
 }
@@ -530,7 +709,9 @@ StatusCode Run(PalmLzPath path, const std::uint8_t* in, std::uint32_t size, std:
 // The best path of this build and processor.
 PalmLzPath BestPath() noexcept {
 #if defined(__SSE2__) && defined(__x86_64__)
-  static const PalmLzPath best = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")
+  static const PalmLzPath best = __builtin_cpu_supports("avx2") &&
+                                         __builtin_cpu_supports("popcnt") &&
+                                         __builtin_cpu_supports("bmi")
                                      ? PalmLzPath::kAvx2
                                      : PalmLzPath::kSse2;
   return best;

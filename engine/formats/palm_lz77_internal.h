@@ -11,7 +11,7 @@ enum class PalmLzPath : std::uint8_t {
   kPortable,  // one token at a time, any processor
   kWords,     // several tokens per 8-byte load, any processor
   kSse2,      // 64-byte blocks classified with SSE2, then kWords (x86-64)
-  kAvx2,      // kSse2, the measuring pass classifying with AVX2 (chosen at run time)
+  kAvx2,      // kSse2 with AVX2 classifying and BMI finding tokens (chosen at run time)
 };
 
 // Whether this build and processor have the path; a path they lack runs as

@@ -297,52 +297,57 @@ std::string DecodeByteByByte(const Bytes& in) {
   return out;
 }
 
-// Records made of every token class, with distances around the fast loop's
-// limits (under 16, exactly the output so far, one past it), cut at any
-// byte (inside a literal run or between a back reference's two bytes), and
-// decoded into buffers that end anywhere around the text's end: the
-// decoder's fixed-size writes and its token-by-token tail must agree with
-// the byte-by-byte decoding.
+// A record of `tokens` tokens of every class: literal runs, space pairs, the
+// byte 0, single literal bytes, and back references whose distances lie
+// around the fast loops' limits (under 16, exactly the output so far, one or
+// two past it, anything up to 2047).
+Bytes RandomTokens(std::mt19937& rng, int tokens) {
+  Bytes in;
+  std::size_t produced = 0;
+  for (int t = 0; t < tokens; ++t) {
+    const std::uint32_t r = rng();
+    switch (r % 8) {
+      case 0: {  // a literal run
+        const std::uint32_t n = 1 + (r >> 8) % 8;
+        in.push_back(static_cast<std::uint8_t>(n));
+        for (std::uint32_t k = 0; k < n; ++k)
+          in.push_back(static_cast<std::uint8_t>(rng()));
+        produced += n;
+        break;
+      }
+      case 1:  // a space pair, or the byte 0
+        in.push_back(static_cast<std::uint8_t>(r % 16 == 1 ? 0 : 0xC0 + (r >> 8) % 64));
+        produced += r % 16 == 1 ? 1 : 2;
+        break;
+      case 2:
+      case 3:  // a single literal byte
+        in.push_back(static_cast<std::uint8_t>(0x09 + (r >> 8) % 0x77));
+        ++produced;
+        break;
+      default: {  // a back reference
+        const std::uint32_t pick = (r >> 8) % 4;
+        std::uint32_t distance = pick == 0   ? (r >> 12) % 20
+                                 : pick == 1 ? static_cast<std::uint32_t>(produced) + (r >> 12) % 3
+                                             : 16 + (r >> 12) % 2032;
+        distance = std::min(distance, 2047u);
+        const std::uint32_t length = (r >> 24) % 8;
+        in.push_back(static_cast<std::uint8_t>(0x80 | (distance >> 5)));
+        in.push_back(static_cast<std::uint8_t>(((distance & 31) << 3) | length));
+        produced += length + 3;
+      }
+    }
+  }
+  return in;
+}
+
+// Records made of every token class, cut at any byte (inside a literal run
+// or between a back reference's two bytes), and decoded into buffers that
+// end anywhere around the text's end: the decoder's fixed-size writes and
+// its token-by-token tail must agree with the byte-by-byte decoding.
 TEST(PalmLz77, MatchesAByteByByteDecoder) {
   std::mt19937 rng(16);
   for (int round = 0; round < 3000; ++round) {
-    Bytes in;
-    std::size_t produced = 0;
-    const int tokens = static_cast<int>(rng() % (round % 10 == 0 ? 1500 : 120));
-    for (int t = 0; t < tokens; ++t) {
-      const std::uint32_t r = rng();
-      switch (r % 8) {
-        case 0: {  // a literal run
-          const std::uint32_t n = 1 + (r >> 8) % 8;
-          in.push_back(static_cast<std::uint8_t>(n));
-          for (std::uint32_t k = 0; k < n; ++k)
-            in.push_back(static_cast<std::uint8_t>(rng()));
-          produced += n;
-          break;
-        }
-        case 1:  // a space pair, or the byte 0
-          in.push_back(static_cast<std::uint8_t>(r % 16 == 1 ? 0 : 0xC0 + (r >> 8) % 64));
-          produced += r % 16 == 1 ? 1 : 2;
-          break;
-        case 2:
-        case 3:  // a single literal byte
-          in.push_back(static_cast<std::uint8_t>(0x09 + (r >> 8) % 0x77));
-          ++produced;
-          break;
-        default: {  // a back reference
-          const std::uint32_t pick = (r >> 8) % 4;
-          std::uint32_t distance = pick == 0 ? (r >> 12) % 20
-                                   : pick == 1
-                                       ? static_cast<std::uint32_t>(produced) + (r >> 12) % 3
-                                       : 16 + (r >> 12) % 2032;
-          distance = std::min(distance, 2047u);
-          const std::uint32_t length = (r >> 24) % 8;
-          in.push_back(static_cast<std::uint8_t>(0x80 | (distance >> 5)));
-          in.push_back(static_cast<std::uint8_t>(((distance & 31) << 3) | length));
-          produced += length + 3;
-        }
-      }
-    }
+    Bytes in = RandomTokens(rng, static_cast<int>(rng() % (round % 10 == 0 ? 1500 : 120)));
     if (round % 3 == 1 && !in.empty()) in.resize(rng() % in.size());
     const std::string want = DecodeByteByByte(in);
     const auto whole = static_cast<std::uint32_t>(want.size());
@@ -353,6 +358,41 @@ TEST(PalmLz77, MatchesAByteByByteDecoder) {
     for (const std::uint32_t capacity : capacities) {
       SCOPED_TRACE("round " + std::to_string(round) + ", capacity " + std::to_string(capacity));
       const Decoded d = Decode(in, capacity);
+      ASSERT_EQ(d.status, kOk);
+      EXPECT_EQ(d.length, whole);
+      ASSERT_EQ(d.text, want.substr(0, capacity));
+    }
+  }
+}
+
+// The block decoder stops near the record's end, where it reads the last
+// block from a padded copy and takes only the tokens inside the record, and
+// near the capacity, where it takes only the tokens whose 16-byte write
+// fits. A record cut at each of its last 80 bytes, and the whole record
+// decoded into buffers of every size up to 20 past its text, give the
+// byte-by-byte decoding whatever token lies at either end.
+TEST(PalmLz77, EveryEndOfTheRecordAndTheBuffer) {
+  std::mt19937 rng(64);
+  for (int round = 0; round < 4; ++round) {
+    const Bytes record = RandomTokens(rng, 160);
+    for (std::size_t cut = record.size() > 80 ? record.size() - 80 : 0; cut <= record.size();
+         ++cut) {
+      const Bytes in(record.begin(), record.begin() + static_cast<std::ptrdiff_t>(cut));
+      const std::string want = DecodeByteByByte(in);
+      for (const std::uint32_t capacity : {4096u, static_cast<std::uint32_t>(want.size())}) {
+        SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(cut) +
+                     " bytes, capacity " + std::to_string(capacity));
+        const Decoded d = Decode(in, capacity);
+        ASSERT_EQ(d.status, kOk);
+        EXPECT_EQ(d.length, want.size());
+        ASSERT_EQ(d.text, want.substr(0, capacity));
+      }
+    }
+    const std::string want = DecodeByteByByte(record);
+    const auto whole = static_cast<std::uint32_t>(want.size());
+    for (std::uint32_t capacity = 0; capacity <= whole + 20; ++capacity) {
+      SCOPED_TRACE("round " + std::to_string(round) + ", capacity " + std::to_string(capacity));
+      const Decoded d = Decode(record, capacity);
       ASSERT_EQ(d.status, kOk);
       EXPECT_EQ(d.length, whole);
       ASSERT_EQ(d.text, want.substr(0, capacity));
