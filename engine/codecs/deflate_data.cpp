@@ -122,12 +122,14 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
     held += 32 * words;
   };
   // Bits needed after a refill (33 or more): two literals (30), or a length
-  // (20), and a distance (28) after one more refill. A refill fills all 64
-  // bits (those past `held` are the next words'), so a look at the next
-  // entry may reach past `held`. The next symbol's entry is looked up as
-  // soon as its bits are known, so the look-up overlaps the copying of the
-  // match before it; a refill leaves the bits below `held` as they are, so
-  // an entry looked up before it holds.
+  // (20), and a distance (28, after one more refill where fewer are left). A
+  // refill fills all 64 bits (those past `held` are the next words'), so a
+  // look at the next entry may reach past `held`. The next symbol's entry is
+  // looked up as soon as its bits are known, so the look-up overlaps the
+  // copying of the match before it; a refill leaves the bits below `held` as
+  // they are, so an entry looked up before it holds. The most a distance
+  // takes: a 15-bit code and 13 extra bits.
+  constexpr std::uint32_t kDistanceElementBits = kDeflateMaxCodeBits + 13;
   if (next > last) return at;
   refill();
   std::uint32_t e = fast.literals[bits & kLiteralMask];
@@ -164,7 +166,7 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
     const std::uint32_t length = DeflateFast_Value(e, bits);
     bits >>= e & 63;
     held -= e & E::kBitsMask;
-    refill();
+    if (held < kDistanceElementBits) refill();  // a refill costs more than this branch
     std::uint32_t d = fast.distances[bits & kDistanceMask];
     if ((d & E::kSubtable) != 0) {
       d = DeflateFast_Subentry(fast.distances.data(), d, DeflateFastCode::kDistanceBits, bits);
