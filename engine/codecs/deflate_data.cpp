@@ -135,7 +135,8 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
   std::uint32_t e = fast.literals[bits & kLiteralMask];
   for (;;) {
     if ((e & E::kLiteral) != 0) {
-      // Two literals leave 11 or more bits: enough for the next entry.
+      // Two literals take at most 30 bits; the next entry is looked at in the
+      // bits a refill put past them.
       for (int k = 0; k < 2 && (e & E::kLiteral) != 0; ++k) {
         held -= e & E::kBitsMask;
         bits >>= e & 63;
@@ -149,15 +150,7 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
     // Here 33 or more bits are held: a refill came after the last element.
     if ((e & E::kSubtable) != 0) {
       e = DeflateFast_Subentry(fast.literals.data(), e, DeflateFastCode::kLiteralBits, bits);
-      if ((e & E::kLiteral) != 0) {
-        held -= e & E::kBitsMask;
-        bits >>= e & 63;
-        output[out++] = static_cast<std::uint8_t>(e >> 16);
-        e = fast.literals[bits & kLiteralMask];
-        if (next > last || capacity - out < 8) break;
-        refill();
-        continue;
-      }
+      if ((e & E::kLiteral) != 0) continue;  // nothing is taken yet: the literal path takes it
     }
     if ((e & E::kBitsMask) == 0 || (e & E::kEndOfBlock) != 0) break;
     const std::uint64_t symbolBits = bits;

@@ -501,15 +501,7 @@ constexpr std::uint32_t kSlideRoom = 128 * 1024;
     // Here 56 or more bits are held: a refill came after the last element.
     if ((e & E::kSubtable) != 0) {
       e = DeflateFast_Subentry(f.literals.data(), e, DeflateFastCode::kLiteralBits, bits);
-      if ((e & E::kLiteral) != 0) {
-        held -= e & E::kBitsMask;
-        bits >>= e & 63;
-        w[pos++] = static_cast<std::uint8_t>(e >> 16);
-        e = f.literals[bits & kLiteralMask];
-        if (next > inputEnd || pos > posEnd) break;
-        refill();
-        continue;
-      }
+      if ((e & E::kLiteral) != 0) continue;  // nothing is taken yet: the literal path takes it
     }
     if ((e & E::kBitsMask) == 0 || (e & E::kEndOfBlock) != 0) break;
     const std::uint32_t length = DeflateFast_Value(e, bits);
