@@ -58,8 +58,7 @@ std::string Description() {
 
 // Runs the project's writer on the description; the document's bytes.
 std::string WriteDocument() {
-  const std::string here = __FILE__;
-  const std::string tool = here.substr(0, here.rfind('/')) + "/../tools/native_writer.py";
+  const std::string tool = std::string(KELPO_SOURCE_DIR) + "/tools/native_writer.py";
   char json[] = "/tmp/bench_native_tableXXXXXX";
   const int fd = mkstemp(json);
   if (fd < 0) std::abort();

@@ -46,9 +46,7 @@ Input MakeInput(bool real) {
   {
     Input in;
     if (IsFailure(Core_RegisterAllModules())) return in;
-    std::string source = __FILE__;  // <source>/bench/razo_read.cpp
-    source = source.substr(0, source.find_last_of('/'));
-    source = source.substr(0, source.find_last_of('/'));
+    const std::string source = KELPO_SOURCE_DIR;
     char folder[] = "/tmp/razo_bench_XXXXXX";
     if (mkdtemp(folder) == nullptr) return in;
     const std::string dir = folder;

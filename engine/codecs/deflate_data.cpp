@@ -114,10 +114,14 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
   std::uint64_t bits = LoadTwoWords(next - 4) >> (at & 31);
   const std::uint8_t* const last = words + 4 * static_cast<std::size_t>(wordCount) - 16;
   std::uint32_t out = i;
-  // Every pass uses a bit, so held < 64 at each refill.
+  // Every pass uses a bit, so held < 64 at each refill. Only the low byte
+  // of `held` counts (Held()): a literal subtracts its whole entry, whose
+  // low byte is its bit count, so the shift of `bits` takes the entry as it
+  // is, and the bits above are garbage.
+  auto Held = [&] { return held & 0xFF; };
   auto refill = [&] {
-    const std::uint32_t words = (64 - held) >> 5;
-    bits |= LoadTwoWords(next) << held;
+    const std::uint32_t words = (64 - (held & 63)) >> 5;
+    bits |= LoadTwoWords(next) << (held & 63);
     next += 4 * words;
     held += 32 * words;
   };
@@ -138,7 +142,7 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
       // Two literals take at most 30 bits; the next entry is looked at in the
       // bits a refill put past them.
       for (int k = 0; k < 2 && (e & E::kLiteral) != 0; ++k) {
-        held -= e & E::kBitsMask;
+        held -= e;
         bits >>= e & 63;
         output[out++] = static_cast<std::uint8_t>(e >> 16);
         e = fast.literals[bits & kLiteralMask];
@@ -159,7 +163,7 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
     const std::uint32_t length = DeflateFast_Value(e, bits);
     bits >>= e & 63;
     held -= e & E::kBitsMask;
-    if (held < kDistanceElementBits) refill();  // a refill costs more than this branch
+    if (Held() < kDistanceElementBits) refill();  // a refill costs more than this branch
     std::uint32_t d = fast.distances[bits & kDistanceMask];
     if ((d & E::kSubtable) != 0) {
       d = DeflateFast_Subentry(fast.distances.data(), d, DeflateFastCode::kDistanceBits, bits);
@@ -189,7 +193,7 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
     if (!more || capacity - out < 8) break;
   }
   i = out;
-  return 8 * static_cast<std::uint64_t>(next - words) - held;
+  return 8 * static_cast<std::uint64_t>(next - words) - Held();
 }
 
 std::uint64_t FastBlockPlain(const DeflateFastCode& fast, const std::uint8_t* words,

@@ -471,12 +471,16 @@ constexpr std::uint32_t kSlideRoom = 128 * 1024;
   // (all 64 bits are input after a refill), so ORing them in again later
   // changes nothing, and the bits below stay as they are: an entry looked up
   // before a refill holds.
+  //
+  // Only the low six bits of `held` count (it stays below 64): a literal
+  // subtracts its whole entry, whose low byte is its bit count, so the shift
+  // of `bits` can take the entry as it is, and the bits above are garbage.
   auto refill = [&] {
     std::uint64_t v;
     std::memcpy(&v, next, 8);
     if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-    bits |= v << held;
-    next += (63 - held) >> 3;
+    bits |= v << (held & 63);
+    next += 7 - ((held >> 3) & 7);
     held |= 56;
   };
   if (next > inputEnd || pos > posEnd) return;
@@ -489,7 +493,7 @@ constexpr std::uint32_t kSlideRoom = 128 * 1024;
       // Up to three literals (45 bits), the next entry looked up from the 19
       // or more bits left.
       for (int k = 0; k < 3 && (e & E::kLiteral) != 0; ++k) {
-        held -= e & E::kBitsMask;
+        held -= e;
         bits >>= e & 63;
         w[pos++] = static_cast<std::uint8_t>(e >> 16);
         e = f.literals[bits & kLiteralMask];
@@ -535,7 +539,7 @@ constexpr std::uint32_t kSlideRoom = 128 * 1024;
     if (!more || pos > posEnd) break;
   }
   b.bits = bits;
-  b.bitCount = held;
+  b.bitCount = held & 63;
   b.next = next;
   b.position = pos;
   b.produced += pos - start;
