@@ -191,8 +191,14 @@ inline void DeflateFast_CopyMatch(std::uint8_t* dst, std::uint32_t distance,
       for (std::uint32_t k = 0; k < length; ++k)
         dst[k] = src[k];
     }
-  } else if (distance == 1) {
-    std::memset(dst, src[0], length);
+  } else if (distance == 1 && length >= 8) {
+    // One byte repeated, eight at a time; the last eight end at the match's
+    // end. Inline, so the fast loops around it make no call.
+    const std::uint64_t v = src[0] * std::uint64_t{0x0101010101010101};
+    std::uint8_t* const last = dst + length - 8;
+    for (; dst < last; dst += 8)
+      std::memcpy(dst, &v, 8);
+    std::memcpy(last, &v, 8);
   } else {
     for (std::uint32_t k = 0; k < length; ++k)
       dst[k] = src[k];
@@ -244,8 +250,21 @@ inline void DeflateFast_CopyOverrun(std::uint8_t* dst, std::uint32_t distance,
       dst += 8;
       src += 8;
     } while (dst < end);
+  } else if (distance == 1) {
+    const std::uint64_t v = src[0] * std::uint64_t{0x0101010101010101};
+    do {
+      std::memcpy(dst, &v, 8);
+      dst += 8;
+    } while (dst < end);
   } else {
-    DeflateFast_CopyMatch(dst, distance, length);
+    // Eight-byte moves that advance by the distance: the first `distance`
+    // bytes of each move are the period, read from bytes already right; the
+    // rest is overwritten by the next move, or is overrun.
+    do {
+      std::memcpy(chunk, dst - distance, 8);
+      std::memcpy(dst, chunk, 8);
+      dst += distance;
+    } while (dst < end);
   }
 }
 

@@ -1,5 +1,6 @@
 // The fast decoding tables (main table and subtables) against canonical
-// decoding, on every bit pattern a code can start with.
+// decoding, on every bit pattern a code can start with; the match copies of
+// the fast loops against a byte-by-byte copy.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -161,6 +162,43 @@ TEST(DeflateFastTables, AgreeWithCanonicalDecodingOnEveryPattern) {
     ExpectTablesAgree(c.literals, c.distances);
   }
   EXPECT_EQ(longest, kDeflateMaxCodeBits);  // the subtables were reached
+}
+
+// Every distance up to 40 and every DEFLATE length: each copy gives the
+// bytes of a forward byte-by-byte copy (an overlapping source repeats them),
+// and writes past the match's end no more than it may: CopyMatch nothing,
+// CopyShort nothing (it writes the bytes after the match back), CopyOverrun
+// at most kDeflateCopyOverrun bytes.
+TEST(DeflateFastCopies, GiveTheBytesOfAByteByByteCopy) {
+  enum Copy { kMatch, kShort, kOverrun };
+  constexpr std::uint32_t kBefore = 64, kSlack = 64;
+  std::vector<std::uint8_t> history(kBefore);
+  std::mt19937 rng(7);
+  for (auto& b : history)
+    b = static_cast<std::uint8_t>(rng());
+  for (const Copy copy : {kMatch, kShort, kOverrun}) {
+    for (std::uint32_t distance = 1; distance <= 40; ++distance) {
+      for (std::uint32_t length = 1; length <= 258; ++length) {
+        if (copy == kShort && (distance < 16 || length > 32)) continue;
+        SCOPED_TRACE(testing::Message()
+                     << "copy " << copy << " distance " << distance << " length " << length);
+        std::vector<std::uint8_t> want(kBefore + length + kSlack, 0xA5);
+        std::copy(history.begin(), history.end(), want.begin());
+        for (std::uint32_t k = 0; k < length; ++k)
+          want[kBefore + k] = want[kBefore + k - distance];
+        std::vector<std::uint8_t> got(kBefore + length + kSlack, 0xA5);
+        std::copy(history.begin(), history.end(), got.begin());
+        std::uint8_t* const dst = got.data() + kBefore;
+        if (copy == kMatch) DeflateFast_CopyMatch(dst, distance, length);
+        if (copy == kShort) DeflateFast_CopyShort(dst, distance, length);
+        if (copy == kOverrun) DeflateFast_CopyOverrun(dst, distance, length);
+        const std::uint32_t mayChange = copy == kOverrun ? kDeflateCopyOverrun : 0;
+        ASSERT_TRUE(std::equal(want.begin(), want.begin() + kBefore + length, got.begin()));
+        ASSERT_TRUE(std::equal(want.begin() + kBefore + length + mayChange, want.end(),
+                               got.begin() + kBefore + length + mayChange));
+      }
+    }
+  }
 }
 
 }  // namespace
