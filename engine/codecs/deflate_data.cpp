@@ -99,9 +99,15 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
 // output, and stops at the first bit of any symbol it leaves to the careful
 // loop (see deflate_common.h); answers the bit it stopped at. Matches go in
 // whole, never cut by the capacity, and nothing is written past them.
+//
+// kTail: `words` is a zero-padded copy of the input's last words, of which
+// the first `realBits` bits are input; the loop also stops at the first
+// symbol that would take a bit past them (the careful loop reports it).
+template <bool kTail>
 [[gnu::always_inline]] inline std::uint64_t FastBlockBody(
     const DeflateFastCode& fast, const std::uint8_t* words, std::uint32_t wordCount,
-    std::uint64_t at, std::uint8_t* output, std::uint32_t capacity, std::uint32_t& i) noexcept {
+    std::uint64_t realBits, std::uint64_t at, std::uint8_t* output, std::uint32_t capacity,
+    std::uint32_t& i) noexcept {
   namespace E = DeflateFastEntry;
   constexpr std::uint32_t kLiteralMask = (1u << DeflateFastCode::kLiteralBits) - 1;
   constexpr std::uint32_t kDistanceMask = (1u << DeflateFastCode::kDistanceBits) - 1;
@@ -119,6 +125,10 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
   // low byte is its bit count, so the shift of `bits` takes the entry as it
   // is, and the bits above are garbage.
   auto Held = [&] { return held & 0xFF; };
+  // Whether the bits used so far, with `more` held bits, run past the input.
+  auto PastInput = [&](std::uint32_t more) {
+    return kTail && 8 * static_cast<std::uint64_t>(next - words) - Held() + more > realBits;
+  };
   auto refill = [&] {
     const std::uint32_t words = (64 - (held & 63)) >> 5;
     bits |= LoadTwoWords(next) << (held & 63);
@@ -141,13 +151,18 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
     if ((e & E::kLiteral) != 0) {
       // Two literals take at most 30 bits; the next entry is looked at in the
       // bits a refill put past them.
+      bool stop = false;
       for (int k = 0; k < 2 && (e & E::kLiteral) != 0; ++k) {
+        if (PastInput(e & E::kBitsMask)) {
+          stop = true;
+          break;
+        }
         held -= e;
         bits >>= e & 63;
         output[out++] = static_cast<std::uint8_t>(e >> 16);
         e = fast.literals[bits & kLiteralMask];
       }
-      if (next > last || capacity - out < 8) break;
+      if (stop || next > last || capacity - out < 8) break;
       refill();
       continue;
     }
@@ -170,7 +185,8 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
     }
     const std::uint32_t distance = DeflateFast_Value(d, bits);
     // A match that reaches the capacity ends the block: the careful loop takes it.
-    if ((d & E::kBitsMask) == 0 || distance > out || length >= capacity - out) {
+    if ((d & E::kBitsMask) == 0 || distance > out || length >= capacity - out ||
+        PastInput(d & E::kBitsMask)) {
       bits = symbolBits;
       held = symbolHeld;
       next = symbolNext;
@@ -196,29 +212,63 @@ inline std::uint64_t LoadTwoWords(const std::uint8_t* p) noexcept {
   return 8 * static_cast<std::uint64_t>(next - words) - Held();
 }
 
+template <bool kTail>
 std::uint64_t FastBlockPlain(const DeflateFastCode& fast, const std::uint8_t* words,
-                             std::uint32_t wordCount, std::uint64_t at, std::uint8_t* output,
-                             std::uint32_t capacity, std::uint32_t& i) noexcept {
-  return FastBlockBody(fast, words, wordCount, at, output, capacity, i);
+                             std::uint32_t wordCount, std::uint64_t realBits, std::uint64_t at,
+                             std::uint8_t* output, std::uint32_t capacity,
+                             std::uint32_t& i) noexcept {
+  return FastBlockBody<kTail>(fast, words, wordCount, realBits, at, output, capacity, i);
 }
 
 #if KELPO_DEFLATE_BMI2
 // The same loop built for processors with BMI2 (shifts by a register that
 // leave the flags alone, and masks of n low bits in one step).
+template <bool kTail>
 __attribute__((target("bmi2"))) std::uint64_t FastBlockBmi2(
     const DeflateFastCode& fast, const std::uint8_t* words, std::uint32_t wordCount,
-    std::uint64_t at, std::uint8_t* output, std::uint32_t capacity, std::uint32_t& i) noexcept {
-  return FastBlockBody(fast, words, wordCount, at, output, capacity, i);
+    std::uint64_t realBits, std::uint64_t at, std::uint8_t* output, std::uint32_t capacity,
+    std::uint32_t& i) noexcept {
+  return FastBlockBody<kTail>(fast, words, wordCount, realBits, at, output, capacity, i);
 }
 #endif
 
+template <bool kTail>
 std::uint64_t FastBlock(const DeflateFastCode& fast, const std::uint8_t* words,
+                        std::uint32_t wordCount, std::uint64_t realBits, std::uint64_t at,
+                        std::uint8_t* output, std::uint32_t capacity, std::uint32_t& i) noexcept {
+#if KELPO_DEFLATE_BMI2
+  if (DeflateFast_HaveBmi2()) {
+    return FastBlockBmi2<kTail>(fast, words, wordCount, realBits, at, output, capacity, i);
+  }
+#endif
+  return FastBlockPlain<kTail>(fast, words, wordCount, realBits, at, output, capacity, i);
+}
+
+// Words of the zero-padded copy the last words of a block are decoded from:
+// up to 8 words of input and at least 8 of zeros, more than the fast loop
+// reads past the bits it counts.
+constexpr std::uint32_t kTailWords = 16;
+constexpr std::uint32_t kTailInputWords = 8;
+
+// The fast loops from bit `at`: over the input while enough words are left,
+// then over a zero-padded copy of its last words. Answers the bit they
+// stopped at.
+std::uint64_t FastLoops(const DeflateFastCode& fast, const std::uint8_t* words,
                         std::uint32_t wordCount, std::uint64_t at, std::uint8_t* output,
                         std::uint32_t capacity, std::uint32_t& i) noexcept {
-#if KELPO_DEFLATE_BMI2
-  if (DeflateFast_HaveBmi2()) return FastBlockBmi2(fast, words, wordCount, at, output, capacity, i);
-#endif
-  return FastBlockPlain(fast, words, wordCount, at, output, capacity, i);
+  if ((at >> 5) + 4 <= wordCount) {
+    at = FastBlock<false>(fast, words, wordCount, 0, at, output, capacity, i);
+  }
+  const auto first = static_cast<std::uint32_t>(at >> 5);
+  if (first < wordCount && wordCount - first <= kTailInputWords && capacity - i >= 8) {
+    std::uint8_t tail[4 * kTailWords] = {};
+    const std::uint32_t n = wordCount - first;
+    std::memcpy(tail, words + 4 * static_cast<std::size_t>(first), 4 * n);
+    const std::uint64_t base = 32 * static_cast<std::uint64_t>(first);
+    at = base + FastBlock<true>(fast, tail, kTailWords, 32 * static_cast<std::uint64_t>(n),
+                                at - base, output, capacity, i);
+  }
+  return at;
 }
 
 std::uint16_t LengthsFailure(DeflateLengthsResult r) noexcept {
@@ -313,10 +363,8 @@ StatusCode DeflateData_DecodeBlock(DeflateDataDecoder* decoder, const std::uint8
     // The fast loop takes what it can; the careful loop one symbol.
     if (fast && capacity - i >= 8) {
       const std::uint64_t from = in.Position();
-      if ((from >> 5) + 4 <= wordCount) {
-        const std::uint64_t to = FastBlock(d.fast, words, wordCount, from, output, capacity, i);
-        if (to != from) in.Seek(to);
-      }
+      const std::uint64_t to = FastLoops(d.fast, words, wordCount, from, output, capacity, i);
+      if (to != from) in.Seek(to);
     }
     unsigned symbol = 0;
     if (!ReadSymbol(in, d.literals, St::BadLiteralCode, status, symbol)) break;
