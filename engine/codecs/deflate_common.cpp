@@ -135,6 +135,22 @@ void DeflateFast_Build(DeflateFastCode& fast, const DeflateHuffman& literals,
                     });
 }
 
+DeflateSymbol DeflateHuffman_DecodeLong(const DeflateHuffman& code, std::uint64_t bits) noexcept {
+  unsigned value = 0, first = 0, index = 0;
+  for (unsigned length = 1; length <= kDeflateMaxCodeBits; ++length) {
+    value |= static_cast<unsigned>(bits & 1);
+    bits >>= 1;
+    const unsigned n = code.count[length];
+    if (value - first < n) {
+      return {code.symbol[index + (value - first)], static_cast<std::uint16_t>(length)};
+    }
+    index += n;
+    first = (first + n) << 1;
+    value <<= 1;
+  }
+  return {0, 0};
+}
+
 DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* lengths,
                                       unsigned n) noexcept {
   code.count.fill(0);

@@ -71,26 +71,17 @@ struct DeflateSymbol {
   std::uint16_t length;  // bits used; 0 when the bits start no code
 };
 
+// Decodes a code longer than the fast table's index, or an unassigned one,
+// by canonical decoding: one bit and one code length at a time.
+DeflateSymbol DeflateHuffman_DecodeLong(const DeflateHuffman& code, std::uint64_t bits) noexcept;
+
 // Decodes the symbol whose code starts at bit 0 of `bits`.
 inline DeflateSymbol DeflateHuffman_Decode(const DeflateHuffman& code,
                                            std::uint64_t bits) noexcept {
   const std::uint16_t entry = code.fast[bits & ((1u << DeflateHuffman::kFastBits) - 1)];
   if (entry != 0)
     return {static_cast<std::uint16_t>(entry & 0x1FF), static_cast<std::uint16_t>(entry >> 9)};
-  // Canonical decoding, one bit and one code length at a time.
-  unsigned value = 0, first = 0, index = 0;
-  for (unsigned length = 1; length <= kDeflateMaxCodeBits; ++length) {
-    value |= static_cast<unsigned>(bits & 1);
-    bits >>= 1;
-    const unsigned n = code.count[length];
-    if (value - first < n) {
-      return {code.symbol[index + (value - first)], static_cast<std::uint16_t>(length)};
-    }
-    index += n;
-    first = (first + n) << 1;
-    value <<= 1;
-  }
-  return {0, 0};
+  return DeflateHuffman_DecodeLong(code, bits);
 }
 
 // ---- Fast decoding -------------------------------------------------------
