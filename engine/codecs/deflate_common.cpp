@@ -151,13 +151,13 @@ DeflateSymbol DeflateHuffman_DecodeLong(const DeflateHuffman& code, std::uint64_
   return {0, 0};
 }
 
-DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* lengths,
-                                      unsigned n) noexcept {
+DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* lengths, unsigned n,
+                                      DeflateLookup lookup) noexcept {
   code.count.fill(0);
-  if (n > kDeflateLiteralSymbols) {
-    code.fast.fill(0);
-    return DeflateCodeShape::kOversubscribed;
-  }
+  // Until the table is filled, every look-up finds entry 0.
+  code.fast[0] = 0;
+  code.fastMask = 0;
+  if (n > kDeflateLiteralSymbols) return DeflateCodeShape::kOversubscribed;
   // Four counts side by side, so runs of equal lengths do not wait on one
   // counter's last increment.
   std::array<std::array<std::uint16_t, 16>, 4> counts{};
@@ -166,10 +166,7 @@ DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* 
     seen |= lengths[s];
     ++counts[s & 3][lengths[s] & 15];
   }
-  if (seen > kDeflateMaxCodeBits) {
-    code.fast.fill(0);
-    return DeflateCodeShape::kOversubscribed;
-  }
+  if (seen > kDeflateMaxCodeBits) return DeflateCodeShape::kOversubscribed;
   for (unsigned length = 1; length <= kDeflateMaxCodeBits; ++length) {
     code.count[length] = static_cast<std::uint16_t>(counts[0][length] + counts[1][length] +
                                                     counts[2][length] + counts[3][length]);
@@ -178,10 +175,7 @@ DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* 
   int left = 1;
   for (unsigned length = 1; length <= kDeflateMaxCodeBits; ++length) {
     left = (left << 1) - code.count[length];
-    if (left < 0) {
-      code.fast.fill(0);
-      return DeflateCodeShape::kOversubscribed;
-    }
+    if (left < 0) return DeflateCodeShape::kOversubscribed;
   }
   std::array<std::uint16_t, kDeflateMaxCodeBits + 2> offset{};
   for (unsigned length = 1; length <= kDeflateMaxCodeBits; ++length) {
@@ -193,9 +187,13 @@ DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* 
   }
   // Canonical codes in symbol order within each length; the short ones fill
   // every fast entry whose low bits are the code, bit-reversed.
-  FillFast(code.fast.data(), DeflateHuffman::kFastBits, code, [](unsigned symbol, unsigned length) {
-    return static_cast<std::uint16_t>((length << 9) | symbol);
-  });
+  if (lookup == DeflateLookup::kTable) {
+    FillFast(code.fast.data(), DeflateHuffman::kFastBits, code,
+             [](unsigned symbol, unsigned length) {
+               return static_cast<std::uint16_t>((length << 9) | symbol);
+             });
+    code.fastMask = (1u << DeflateHuffman::kFastBits) - 1;
+  }
   if (used == 0) return DeflateCodeShape::kEmpty;
   return left > 0 ? DeflateCodeShape::kIncomplete : DeflateCodeShape::kComplete;
 }

@@ -46,9 +46,12 @@ constexpr std::array<std::uint8_t, kDeflateCodeLengthSymbols> kDeflateCodeLength
 // through the codes of each length.
 struct DeflateHuffman {
   static constexpr unsigned kFastBits = 10;
-  // Indexed by the next kFastBits input bits: (length << 9) | symbol, or 0
-  // when the code is longer or unassigned.
+  // Indexed by the next kFastBits input bits (under fastMask): (length << 9)
+  // | symbol, or 0 when the code is longer or unassigned. A code built
+  // without the table has a mask of 0 and fast[0] = 0: every code is then
+  // decoded the long way.
   std::array<std::uint16_t, 1u << kFastBits> fast;
+  std::uint16_t fastMask;
   std::array<std::uint16_t, kDeflateMaxCodeBits + 1> count;  // codes of each length
   std::array<std::uint16_t, kDeflateLiteralSymbols> symbol;  // symbols in code order
 };
@@ -60,11 +63,15 @@ enum class DeflateCodeShape : std::uint8_t {
   kOversubscribed,  // more codes than the lengths allow: unusable
 };
 
+// Whether DeflateHuffman_Build fills the look-up table: a decoder whose fast
+// loop has tables of its own decodes few symbols with this code.
+enum class DeflateLookup : std::uint8_t { kTable, kNone };
+
 // Builds the code for lengths[0 .. n) (n <= 288, each length 0-15; 0 = no
 // code). The code is usable unless the answer is kOversubscribed; a length
 // above 15 is taken as over-subscription too.
-DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* lengths,
-                                      unsigned n) noexcept;
+DeflateCodeShape DeflateHuffman_Build(DeflateHuffman& code, const std::uint8_t* lengths, unsigned n,
+                                      DeflateLookup lookup = DeflateLookup::kTable) noexcept;
 
 struct DeflateSymbol {
   std::uint16_t symbol;
@@ -78,7 +85,7 @@ DeflateSymbol DeflateHuffman_DecodeLong(const DeflateHuffman& code, std::uint64_
 // Decodes the symbol whose code starts at bit 0 of `bits`.
 inline DeflateSymbol DeflateHuffman_Decode(const DeflateHuffman& code,
                                            std::uint64_t bits) noexcept {
-  const std::uint16_t entry = code.fast[bits & ((1u << DeflateHuffman::kFastBits) - 1)];
+  const std::uint16_t entry = code.fast[bits & code.fastMask];
   if (entry != 0)
     return {static_cast<std::uint16_t>(entry & 0x1FF), static_cast<std::uint16_t>(entry >> 9)};
   return DeflateHuffman_DecodeLong(code, bits);

@@ -324,7 +324,10 @@ StatusCode DeflateData_ReadTables(DeflateDataDecoder* decoder, const std::uint8_
   DeflateLengthsResult r =
       DeflateCommon_ReadCodeLengths(in, clCode, litLengths.data(), hlit + 257, policy);
   if (r != DeflateLengthsResult::kOk) return fail(LengthsFailure(r));
-  const DeflateCodeShape litShape = DeflateHuffman_Build(d.literals, litLengths.data(), 286);
+  // The fast loop's tables serve all but a few symbols of each block (the
+  // careful loop decodes the rest without a look-up table).
+  const DeflateCodeShape litShape =
+      DeflateHuffman_Build(d.literals, litLengths.data(), 286, DeflateLookup::kNone);
   if (litShape == DeflateCodeShape::kOversubscribed || litShape == DeflateCodeShape::kEmpty) {
     return fail(St::BadLiteralCode);
   }
@@ -333,7 +336,7 @@ StatusCode DeflateData_ReadTables(DeflateDataDecoder* decoder, const std::uint8_
   r = DeflateCommon_ReadCodeLengths(in, clCode, distLengths.data(), hdist + 1, policy);
   if (r != DeflateLengthsResult::kOk) return fail(LengthsFailure(r));
   // An empty distance code is allowed: the blocks then hold literals only.
-  if (DeflateHuffman_Build(d.distances, distLengths.data(), 30) ==
+  if (DeflateHuffman_Build(d.distances, distLengths.data(), 30, DeflateLookup::kNone) ==
       DeflateCodeShape::kOversubscribed) {
     return fail(St::BadDistanceCode);
   }
