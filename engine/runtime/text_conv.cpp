@@ -589,9 +589,15 @@ inline void CopyShort(std::uint8_t* to, const std::uint8_t* from, std::uint32_t 
   }
 }
 
+// A UTF-16LE unit, in one store where the processor is little-endian.
 inline void PutUnit(std::uint8_t* out, std::uint32_t u) {
-  out[0] = static_cast<std::uint8_t>(u);
-  out[1] = static_cast<std::uint8_t>(u >> 8);
+  if constexpr (std::endian::native == std::endian::little) {
+    const auto unit = static_cast<std::uint16_t>(u);
+    std::memcpy(out, &unit, 2);
+  } else {
+    out[0] = static_cast<std::uint8_t>(u);
+    out[1] = static_cast<std::uint8_t>(u >> 8);
+  }
 }
 
 std::uint32_t Utf8ToUtf16Fast(const std::uint8_t*& p, const std::uint8_t* end, std::uint8_t* target,
