@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -50,6 +51,14 @@ Input MakeInput(bool real) {
     char folder[] = "/tmp/razo_bench_XXXXXX";
     if (mkdtemp(folder) == nullptr) return in;
     const std::string dir = folder;
+    // The folder goes whatever happens below.
+    struct Remove {
+      std::string dir;
+      ~Remove() {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+      }
+    } cleanup{dir};
     {
       std::ofstream spec(dir + "/spec.json");
       if (real) {
@@ -79,7 +88,6 @@ Input MakeInput(bool real) {
       in.streams.push_back(streams.substr(at + 4, len));
       at += 4 + len;
     }
-    (void)std::system(("rm -rf '" + dir + "'").c_str());
     in.ok = !in.file.empty() && in.streams.size() == kTextSize / 4096;
     return in;
   }
