@@ -139,9 +139,7 @@ void FirstScreen(benchmark::State& state, const std::string& small, const std::s
 
 std::string MakeNativeBook() {
   const char* root = std::getenv("KELPO_SOURCE_DIR");
-  const std::string source =
-      root != nullptr ? root
-                      : std::string(__FILE__).substr(0, std::string(__FILE__).rfind("/bench/"));
+  const std::string source = root != nullptr ? root : KELPO_SOURCE_DIR;
   const std::string path = g_dir->path().toStdString() + "/native.pdb";
   const std::string command =
       "python3 '" + source + "/tools/native_sample_book.py' '" + path + "' 4 2000 > /dev/null";
