@@ -32,16 +32,23 @@ cat > "$work/session.sh" <<SESSION
 set -u
 wm=
 # Starts the manager unless it runs; it is up once it names itself on the
-# root window (30 s at most: a loaded machine starts it slowly).
+# root window (30 s at most: a loaded machine starts it slowly). A manager
+# that ended without coming up (the server not yet taking it) is started
+# again within that time.
 start_wm() {
   [ -n "\$wm" ] && kill -0 "\$wm" 2>/dev/null && return 0
   blackbox >>"$work/wm.log" 2>&1 &
   wm=\$!
   for i in \$(seq 1 150); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+    if ! kill -0 "\$wm" 2>/dev/null; then
+      blackbox >>"$work/wm.log" 2>&1 &
+      wm=\$!
+    fi
     sleep 0.2
   done
-  echo "the window manager did not come up:"; cat "$work/wm.log"; return 1
+  echo "the window manager did not come up (display \${DISPLAY:-none}):"; cat "$work/wm.log"
+  return 1
 }
 status=0
 start_wm || exit 1
