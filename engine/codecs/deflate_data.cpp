@@ -256,9 +256,7 @@ constexpr std::uint32_t kTailInputWords = 8;
 std::uint64_t FastLoops(const DeflateFastCode& fast, const std::uint8_t* words,
                         std::uint32_t wordCount, std::uint64_t at, std::uint8_t* output,
                         std::uint32_t capacity, std::uint32_t& i) noexcept {
-  if ((at >> 5) + 4 <= wordCount) {
-    at = FastBlock<false>(fast, words, wordCount, 0, at, output, capacity, i);
-  }
+  at = FastBlock<false>(fast, words, wordCount, 0, at, output, capacity, i);
   const auto first = static_cast<std::uint32_t>(at >> 5);
   if (first < wordCount && wordCount - first <= kTailInputWords && capacity - i >= 8) {
     std::uint8_t tail[4 * kTailWords] = {};
